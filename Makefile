@@ -1,0 +1,39 @@
+# Set-up commands. Every target that builds installs missing dependencies first.
+BUILD      ?= build
+SAN_BUILD  ?= build-san
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+
+.PHONY: all deps configure build test run san-test bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The main job: back up a real directory, restore it elsewhere, prove the trees identical.
+run: build
+	@scripts/demo $(BUILD)
+
+san-test: deps
+	@cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKXSMS_SANITIZE=address,undefined $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(SAN_BUILD) -j $(JOBS)
+	@cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@bench/run $(BUILD)
+
+fuzz: deps
+	@fuzz/run
+
+clean:
+	@rm -rf $(BUILD) $(SAN_BUILD) build-fuzz
