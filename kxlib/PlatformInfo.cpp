@@ -47,6 +47,19 @@ bool parseNumber(std::string_view text, unsigned long *value) {
     return true;
 }
 
+// Reads key from "<focus>/<section>" (when a focus is set) and "<section>",
+// in that order of precedence; returns the number of sections consulted.
+std::size_t lookUp(const char *focus, const char *section, const char *key,
+                   kxlib::IniQuery (&queries)[2]) {
+    std::size_t count = 0;
+    if (*focus != '\0') {
+        queries[count++].section = std::string(focus) + "/" + section;
+    }
+    queries[count++].section = section;
+    kxlib::findIniValues(configPath(), key, std::span(queries, count));
+    return count;
+}
+
 }  // namespace
 
 KXPlatformInfo::KXPlatformInfo() : m_focus{} {}
@@ -72,12 +85,7 @@ int KXPlatformInfo::getNumber(const char *section, const char *key, unsigned lon
     }
     try {
         kxlib::IniQuery queries[2];
-        std::size_t count = 0;
-        if (m_focus[0] != '\0') {
-            queries[count++].section = std::string(m_focus) + "/" + section;
-        }
-        queries[count++].section = section;
-        kxlib::findIniValues(configPath(), key, std::span(queries, count));
+        std::size_t count = lookUp(m_focus, section, key, queries);
         // A value that is no number counts as absent, so a focus section
         // holding one falls back to the plain section.
         for (std::size_t i = 0; i < count; ++i) {
@@ -97,12 +105,7 @@ int KXPlatformInfo::getString(const char *section, const char *key, char *value,
     }
     try {
         kxlib::IniQuery queries[2];
-        std::size_t count = 0;
-        if (m_focus[0] != '\0') {
-            queries[count++].section = std::string(m_focus) + "/" + section;
-        }
-        queries[count++].section = section;
-        kxlib::findIniValues(configPath(), key, std::span(queries, count));
+        std::size_t count = lookUp(m_focus, section, key, queries);
         for (std::size_t i = 0; i < count; ++i) {
             if (queries[i].value) {
                 const std::string &text = *queries[i].value;
