@@ -1,0 +1,160 @@
+// Test harness for driving the module against the SMS stand-in: a temporary
+// folder, the environment of the stand-ins (log, trace, configuration,
+// faults), and readers for the log and the trace.
+#ifndef KXSMS_TESTS_AGENT_HARNESS_H
+#define KXSMS_TESTS_AGENT_HARNESS_H
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include "KXSMS.h"
+#include "SmsEmuTest.h"
+
+namespace harness {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string pattern = (fs::temp_directory_path() / "kxsms-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const fs::path &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return (path_ / name).string(); }
+
+private:
+    fs::path path_;
+};
+
+inline void writeFile(const std::string &path, const std::string &content)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+inline std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+inline std::vector<std::string> readLines(const std::string &path)
+{
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+inline std::string userName()
+{
+    return std::string(getpwuid(geteuid()) ? getpwuid(geteuid())->pw_name : "root");
+}
+
+// The environment of one test: the stand-ins write into a fresh folder.
+class StandIns : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("KXLIB_LOG", (dir / "kxlib.log").c_str(), 1);
+        setenv("SMSEMU_TRACE", (dir / "trace.log").c_str(), 1);
+        unsetenv("SMSEMU_FAULTS");
+        unsetenv("SMSEMU_CONFIG");
+        unsetenv("KXLIB_CONFIG");
+        unsetenv("KXLIB_DEBUG_LEVEL");
+        unsetenv("KXLIB_FOCUS");
+        smsemuReset();
+    }
+    void TearDown() override
+    {
+        for (const char *name : {"KXLIB_LOG", "SMSEMU_TRACE", "SMSEMU_FAULTS", "SMSEMU_CONFIG", "KXLIB_CONFIG",
+                                 "KXLIB_DEBUG_LEVEL"})
+            unsetenv(name);
+        smsemuReset();
+    }
+
+    // Writes a stand-in configuration and makes it current.
+    void useConfig(const std::string &toml)
+    {
+        writeFile(dir / "smsemu.toml", toml);
+        setenv("SMSEMU_CONFIG", (dir / "smsemu.toml").c_str(), 1);
+        smsemuReset();
+    }
+    void useFaults(const std::string &faults)
+    {
+        setenv("SMSEMU_FAULTS", faults.c_str(), 1);
+        smsemuReset();
+    }
+    // Log messages (the text after "<time> <pid> <LEVEL> ").
+    std::vector<std::string> logMessages(const std::string &level = "") const
+    {
+        std::vector<std::string> messages;
+        for (const std::string &line : readLines(dir / "kxlib.log")) {
+            std::istringstream fields(line);
+            std::string time, pid, lineLevel;
+            fields >> time >> pid >> lineLevel;
+            if (!level.empty() && lineLevel != level)
+                continue;
+            std::string message;
+            std::getline(fields, message);
+            if (!message.empty() && message[0] == ' ')
+                message.erase(0, 1);
+            messages.push_back(message);
+        }
+        return messages;
+    }
+    bool logged(const std::string &message, const std::string &level = "") const
+    {
+        for (const std::string &m : logMessages(level))
+            if (m == message)
+                return true;
+        return false;
+    }
+    void clearLog() const { writeFile(dir / "kxlib.log", ""); }
+    // SMS calls in order: the function names only, or whole lines.
+    std::vector<std::string> traceCalls() const
+    {
+        std::vector<std::string> calls;
+        for (const std::string &line : readLines(dir / "trace.log"))
+            calls.push_back(line.substr(0, line.find('(')));
+        return calls;
+    }
+    std::vector<std::string> traceLines() const { return readLines(dir / "trace.log"); }
+    void clearTrace() const { writeFile(dir / "trace.log", ""); }
+    size_t countCalls(const std::string &function) const
+    {
+        size_t n = 0;
+        for (const std::string &call : traceCalls())
+            n += call == function;
+        return n;
+    }
+
+    TempDir dir;
+};
+
+} // namespace harness
+
+#endif
