@@ -3,15 +3,17 @@
 
 #include "NetWarePath.h"
 
-size_t netwarepath_c_layout(size_t *offsets)
+_Static_assert(offsetof(NETWARE_PATH_OBJECT, pathType) == 2048, "pathType");
+_Static_assert(offsetof(NETWARE_PATH_OBJECT, top) == 2056, "top");
+_Static_assert(offsetof(NETWARE_PATH_OBJECT, resourceObject) == 2072, "resourceObject");
+_Static_assert(sizeof(NETWARE_PATH_OBJECT) == 2080, "object size");
+_Static_assert(offsetof(NETWARE_PATH_COMPONENT, prev) == 1032, "prev");
+
+/* Called from C, through the C declarations. */
+int netwarepath_from_c(void)
 {
-    offsets[0] = offsetof(NETWARE_PATH_OBJECT, encodedPath);
-    offsets[1] = offsetof(NETWARE_PATH_OBJECT, pathType);
-    offsets[2] = offsetof(NETWARE_PATH_OBJECT, top);
-    offsets[3] = offsetof(NETWARE_PATH_OBJECT, bottom);
-    offsets[4] = offsetof(NETWARE_PATH_OBJECT, resourceObject);
-    offsets[5] = offsetof(NETWARE_PATH_COMPONENT, next);
-    offsets[6] = offsetof(NETWARE_PATH_COMPONENT, prev);
-    offsets[7] = sizeof(NETWARE_PATH_COMPONENT);
-    return sizeof(NETWARE_PATH_OBJECT);
+    NETWARE_PATH_OBJECT *object = NetWarePathNew();
+    int result = NetWarePathSetNativePath(object, "CN=A.O=B", NETWARE_PATH_TYPE_NDS);
+    NetWarePathDelete(object);
+    return result;
 }

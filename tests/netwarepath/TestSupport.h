@@ -2,11 +2,12 @@
 #ifndef KXSMS_TESTS_NETWAREPATH_TESTSUPPORT_H
 #define KXSMS_TESTS_NETWAREPATH_TESTSUPPORT_H
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "NetWarePathInternal.h"
+
+using Names = std::vector<std::string>;
 
 // A heap path object that is deleted with the test.
 class PathObject {
@@ -16,17 +17,14 @@ public:
     PathObject(const PathObject &) = delete;
     PathObject &operator=(const PathObject &) = delete;
 
-    NETWARE_PATH_OBJECT *get() const { return m_object; }
     operator NETWARE_PATH_OBJECT *() const { return m_object; }
     NETWARE_PATH_OBJECT *operator->() const { return m_object; }
 
-    // Components from the top, read through the accessor.
-    std::vector<std::string> components() const
+    Names components() const
     {
-        std::vector<std::string> names;
+        Names names;
         char buffer[NETWARE_PATH_BUFFER];
-        const int count = NetWarePathGetNumberOfComponents(m_object);
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < NetWarePathGetNumberOfComponents(m_object); ++i)
             names.emplace_back(NetWarePathGetNativeComponent(m_object, i, buffer, sizeof buffer));
         return names;
     }
@@ -37,14 +35,12 @@ public:
     bool listIsConsistent() const
     {
         const NETWARE_PATH_COMPONENT *previous = nullptr;
-        for (const NETWARE_PATH_COMPONENT *c = m_object->top; c != nullptr; c = c->next) {
+        for (const NETWARE_PATH_COMPONENT *c = m_object->top; c != nullptr; previous = c, c = c->next) {
             if (c->prev != previous)
                 return false;
-            previous = c;
         }
         return previous == m_object->bottom;
     }
-
     bool isEmpty() const
     {
         return m_object->top == nullptr && m_object->bottom == nullptr && native().empty() &&
@@ -61,21 +57,12 @@ inline std::vector<char> writable(const std::string &text)
     return std::vector<char>(text.c_str(), text.c_str() + text.size() + 1);
 }
 
-// A text in double quotes, bytes outside printable ASCII as \xNN, for test
-// parameter descriptions.
-inline std::string quoted(const std::string &text)
+inline std::string repeat(const std::string &unit, int times)
 {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    return out + "\"";
+    std::string text;
+    for (int i = 0; i < times; ++i)
+        text += unit;
+    return text;
 }
 
 #endif
