@@ -77,6 +77,24 @@
  * decode (the encoded append), or, for an NDS object, ends in a lone
  * backslash. A null text, like a null or empty object, gives 0 and changes
  * nothing.
+ *
+ * Choices made where earlier behaviour gave no safe answer, in one place:
+ * - Texts and built forms over 1023 characters are refused, never cut.
+ * - A file-system path that ends in two or more separators is invalid.
+ * - Encoded NDS names are split at every '.' (plain search) and checked for
+ *   '=' after decoding; a name that does not decode, or decodes cut short,
+ *   makes the path invalid instead of becoming an empty component.
+ * - In encoded NDS text, "[Root]" is the root only when '.' or the end
+ *   follows it.
+ * - An append that cannot be carried out (text too long, not decodable,
+ *   ending in a lone NDS escape, no memory) returns 0 rather than the result
+ *   of re-parsing the unchanged path.
+ * - EncodeComponent and DecodeComponent refuse results over 1023 characters
+ *   even for a larger destination, and sizes of 0 or less.
+ * - Getters given a size of 0 write nothing; the encoded-path getters need
+ *   room for the terminator like every other getter.
+ * - The internal builders write into 1024-byte buffers and report a form
+ *   that does not fit (NetWarePathInternal.h); their callers then fail.
  */
 #ifndef KXSMS_NETWAREPATH_NETWAREPATH_H
 #define KXSMS_NETWAREPATH_NETWAREPATH_H
