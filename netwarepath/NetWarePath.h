@@ -56,13 +56,14 @@
  *   with nothing to escape) is invalid, since it would swallow the separator
  *   that follows it in the rebuilt form.
  * - NDS encoded form (root first): as the native form, but the optional
- *   "[Root]" stands at the start and must be followed by '.' or the end
- *   (a text such as "[Root]CN=A" does not start with the root; it is read as
- *   written). Separators are found by a plain search (an encoded escape holds
- *   only hexadecimal digits, never a '.'). Every name must decode: a name
- *   with an unterminated escape, or whose decoding stops early at an escape
- *   of value 0 or without digits, is invalid, and the '=' is looked for in
- *   the decoded name.
+ *   "[Root]" stands at the start: its six characters and the one after them
+ *   (taken as the separator, whatever it is) are removed. Separators are
+ *   found by a plain search (an encoded escape holds only hexadecimal
+ *   digits, never a '.'). Each name as written must hold an '=' (and, once
+ *   decoded, an unescaped '=', so that its native form parses too).
+ *   A name that does not decode becomes an empty component; a name whose
+ *   decoding stops early at an escape of value 0 or without digits ends in a
+ *   lone backslash and is invalid (see above).
  * - Failures leave the object empty. Its type afterwards: the type being
  *   parsed for a path that is too short or too long (or whose built forms
  *   would be too long) and for an NDS native path ending in two separators;
@@ -73,22 +74,20 @@
  * a failed edit leaves the object empty (the type as the re-parse leaves it).
  * An edit is refused before the re-parse, with 0 and the object left empty
  * but of its type, when the rebuilt path would be longer than 1023
- * characters or the appended text is 1024 characters or longer, does not
- * decode (the encoded append), or, for an NDS object, ends in a lone
- * backslash. A null text, like a null or empty object, gives 0 and changes
+ * characters or the appended text is 1024 characters or longer, or, for
+ * an NDS object, ends in a lone backslash. An encoded text that does not
+ * decode is appended as "", which the re-parse drops. A null text, like a null or empty object, gives 0 and changes
  * nothing.
  *
  * Choices made where earlier behaviour gave no safe answer, in one place:
  * - Texts and built forms over 1023 characters are refused, never cut.
  * - A file-system path that ends in two or more separators is invalid.
- * - Encoded NDS names are split at every '.' (plain search) and checked for
- *   '=' after decoding; a name that does not decode, or decodes cut short,
- *   makes the path invalid instead of becoming an empty component.
- * - In encoded NDS text, "[Root]" is the root only when '.' or the end
- *   follows it.
- * - An append that cannot be carried out (text too long, not decodable,
- *   ending in a lone NDS escape, no memory) returns 0 rather than the result
- *   of re-parsing the unchanged path.
+ * - Encoded NDS names are split at every '.' (plain search).
+ * - An NDS name ending in a lone backslash (native, or decoded cut short)
+ *   makes the path invalid: its native form would name another path.
+ * - An append that cannot be carried out (text too long, ending in a lone
+ *   NDS escape, no memory) returns 0 rather than the result of re-parsing
+ *   the unchanged path.
  * - EncodeComponent and DecodeComponent refuse results over 1023 characters
  *   even for a larger destination, and sizes of 0 or less.
  * - Getters given a size of 0 write nothing; the encoded-path getters need

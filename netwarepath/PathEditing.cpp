@@ -21,9 +21,13 @@ int append(NETWARE_PATH_OBJECT *object, const char *component, bool encoded)
         return 0;
     const char *name = component;
     char decoded[nwpath::kBuffer];
+    // A text of 1024 characters or more cannot be stored, encoded or not.
+    if (strnlen(component, nwpath::kBuffer) >= nwpath::kBuffer)
+        return refuse(object);
     if (encoded) {
+        // A text that does not decode is appended as "", which the re-parse drops.
         if (DecodeComponent(component, object->pathType, decoded, nwpath::kBuffer) != decoded)
-            return refuse(object);
+            decoded[0] = '\0';
         name = decoded;
     }
     // In an NDS name a lone backslash at the end would escape the separator

@@ -65,8 +65,9 @@ bool addNDSName(NETWARE_PATH_OBJECT *object, const char *piece, bool encoded)
     const char *name = piece;
     char decoded[nwpath::kBuffer];
     if (encoded) {
+        // A piece that does not decode is kept as an empty component.
         if (DecodeComponent(piece, NETWARE_PATH_TYPE_NDS, decoded, nwpath::kBuffer) != decoded)
-            return false;
+            decoded[0] = '\0';
         name = decoded;
     }
     // A name that ends in a lone backslash would escape the separator after it
@@ -74,7 +75,15 @@ bool addNDSName(NETWARE_PATH_OBJECT *object, const char *piece, bool encoded)
     // name ends so when an escape of value 0 cut it short.
     if (nwpath::endsInOpenEscape(name, strlen(name)))
         return false;
-    if (NDSstrchr(name, '=', 0, false) < 0)
+    // The name as written in the path must hold an unescaped '='. In encoded
+    // text every escaped character is written in hexadecimal, so any '=' there
+    // is unescaped: a plain search (the escape-aware one would step over the
+    // character after an escape's closing backslash).
+    if (encoded ? strchr(piece, '=') == nullptr : NDSstrchr(piece, '=', 0, false) < 0)
+        return false;
+    // A decoded name must hold one too, or its native form would not parse
+    // (hexadecimal text such as "\at=\" decodes to a single character).
+    if (encoded && name[0] != '\0' && NDSstrchr(name, '=', 0, false) < 0)
         return false;
     // Native names come leaf first, encoded ones root first.
     return encoded ? nwpath::addComponentToBottom(object, name) != 0
@@ -182,12 +191,12 @@ int parseNDSPath(NETWARE_PATH_OBJECT *object, const char *path, bool encoded)
             length = 0;
         }
     } else if (length >= kRootLength && strncasecmp(work, kRoot, kRootLength) == 0) {
-        // Root first: "[Root]" alone, or followed by the separator. A text
-        // such as "[Root]CN=A" does not start with the root and is read as it is.
+        // Root first: "[Root]" alone, or followed by one character taken as
+        // the separator, whatever it is.
         if (length == kRootLength) {
             work[0] = '\0';
             length = 0;
-        } else if (work[kRootLength] == '.') {
+        } else {
             length -= kRootLength + 1;
             memmove(work, work + kRootLength + 1, length + 1);
         }

