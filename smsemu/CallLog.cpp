@@ -24,7 +24,14 @@ void CallLog::ensureLoaded()
 {
     std::lock_guard lock(mutex_);
     if (!loaded_)
-        loadLocked();
+        firstLoadLocked();
+}
+
+void CallLog::firstLoadLocked()
+{
+    if (firstLoad_ != nullptr)
+        firstLoad_();
+    loadLocked();
 }
 
 void CallLog::loadLocked()
@@ -42,7 +49,7 @@ CallLog::Start CallLog::start(Fn fn)
 {
     std::lock_guard lock(mutex_);
     if (!loaded_)
-        loadLocked();
+        firstLoadLocked();
     unsigned &count = counts_[static_cast<std::size_t>(fn)];
     if (count != ~0u)
         ++count;

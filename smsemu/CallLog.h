@@ -21,7 +21,12 @@ public:
     // `reportsProblems`: whether this log writes a malformed SMSEMU_FAULTS or
     // an unusable SMSEMU_TRACE to stderr (only one library does, so that a
     // problem is reported once per process and reset).
-    explicit CallLog(bool reportsProblems) : reportsProblems_(reportsProblems) {}
+    // `firstLoad`, if given, runs when the log loads for the first time (not
+    // on reload).
+    explicit CallLog(bool reportsProblems, void (*firstLoad)() = nullptr)
+        : reportsProblems_(reportsProblems), firstLoad_(firstLoad)
+    {
+    }
 
     // Reads SMSEMU_TRACE and SMSEMU_FAULTS again and clears the counters.
     void reload();
@@ -39,10 +44,12 @@ public:
 
 private:
     void loadLocked();
+    void firstLoadLocked();
 
     std::mutex mutex_;
     bool loaded_ = false;
     bool reportsProblems_;
+    void (*firstLoad_)();
     TraceFile trace_;
     FaultPlan faults_;
     std::array<unsigned, kFunctionCount> counts_{};

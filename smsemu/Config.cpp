@@ -377,10 +377,8 @@ private:
             nlohmann::json parsed = nlohmann::json::parse(text);
             (void)parsed;
         } catch (const nlohmann::json::parse_error &e) {
-            std::size_t upTo = std::min<std::size_t>(e.byte == 0 ? 0 : e.byte - 1, text.size());
-            std::size_t jsonLine = 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(upTo), '\n'));
-            problem(storeLine, fmt::format("{}: store \"{}\" is not valid JSON (its line {}): {}; {}", what,
-                                           tsa.store.string(), jsonLine, e.what(), notListed()));
+            problem(storeLine, fmt::format("{}: store \"{}\" is not valid JSON: {}; {}", what, tsa.store.string(),
+                                           e.what(), notListed()));
             return false;
         }
         return true;

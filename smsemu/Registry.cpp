@@ -17,10 +17,12 @@ constexpr std::size_t kShortHostName = 47;
 
 } // namespace
 
+// The registry lives until the process ends, so that calls made while the
+// process exits (a host's static destructors) still find it.
 Registry &Registry::instance()
 {
-    static Registry registry;
-    return registry;
+    static Registry *registry = new Registry;
+    return *registry;
 }
 
 Registry::Registry() = default;

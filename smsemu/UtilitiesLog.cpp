@@ -5,11 +5,13 @@
 namespace smsemu {
 
 // The utilities' log reports problems with the environment: the requester
-// library always loads it too, so each problem is reported once.
+// library always loads it too, so each problem is reported once. It lives
+// until the process ends, so that calls made while the process exits still
+// find it.
 CallLog &utilitiesLog()
 {
-    static CallLog log(true);
-    return log;
+    static CallLog *log = new CallLog(true);
+    return *log;
 }
 
 } // namespace smsemu
