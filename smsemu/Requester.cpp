@@ -164,8 +164,8 @@ SMSEMU_EXPORT CCODE NWSMTSConnectToTargetService(UINT32 *connection, char *targe
                 c.logout();
                 if (CCODE rc = checkLogin(c.tsa->config(), userName, password))
                     return rc;
-                c.loggedIn = true;
                 c.user = userName;
+                c.loggedIn = true;
                 return 0;
             });
         },

@@ -67,22 +67,31 @@ TraceLine &TraceLine::text(const char *value)
     return text(std::string_view(value));
 }
 
-TraceLine &TraceLine::text(std::string_view value)
+namespace {
+
+void appendQuoted(std::string &out, std::string_view value)
 {
-    separate();
-    line_ += '"';
+    out += '"';
     for (char c : value) {
         auto u = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
-            line_ += '\\';
-            line_ += c;
+            out += '\\';
+            out += c;
         } else if (u < 0x20 || u == 0x7f) {
-            fmt::format_to(std::back_inserter(line_), "\\x{:02x}", u);
+            fmt::format_to(std::back_inserter(out), "\\x{:02x}", u);
         } else {
-            line_ += c;
+            out += c;
         }
     }
-    line_ += '"';
+    out += '"';
+}
+
+} // namespace
+
+TraceLine &TraceLine::text(std::string_view value)
+{
+    separate();
+    appendQuoted(line_, value);
     return *this;
 }
 
@@ -140,10 +149,9 @@ std::string TraceLine::endText(const char *value)
 {
     if (value == nullptr)
         return finish("NULL");
-    // Reuse the argument quoting: format the text as a lone argument.
-    TraceLine quoted("");
-    quoted.text(value);
-    return finish(std::string_view(quoted.line_).substr(1));
+    std::string quoted;
+    appendQuoted(quoted, value);
+    return finish(quoted);
 }
 
 std::string TraceLine::endVoid() { return finish("void"); }

@@ -54,7 +54,8 @@ protected:
     ScanRecord record_;
 };
 
-// A data set opened for backup or restore, named by its handle.
+// A data set opened for backup or restore, named by its handle. It must not
+// refer to the scan it was opened from: the scan may end first.
 class DataSet {
 public:
     virtual ~DataSet() = default;
