@@ -43,14 +43,14 @@ std::optional<unsigned long long> number(std::string_view s)
 
 void FaultPlan::clear() { rules_ = {}; }
 
-bool FaultPlan::parse(std::string_view spec, std::string &problem)
+bool FaultPlan::parse(std::string_view setting, std::string &problem)
 {
     clear();
     std::array<Rule, kFunctionCount> rules{};
-    while (!spec.empty()) {
-        std::size_t comma = spec.find(',');
-        std::string_view entry = trim(spec.substr(0, comma));
-        spec = comma == std::string_view::npos ? std::string_view() : spec.substr(comma + 1);
+    while (!setting.empty()) {
+        std::size_t comma = setting.find(',');
+        std::string_view entry = trim(setting.substr(0, comma));
+        setting = comma == std::string_view::npos ? std::string_view() : setting.substr(comma + 1);
         if (entry.empty())
             continue;
 

@@ -16,11 +16,11 @@ namespace smsemu {
 
 class FaultPlan {
 public:
-    // Parses a specification. A malformed one (unknown function, a function
+    // Parses a setting. A malformed one (unknown function, a function
     // without a completion code, bad count or code) yields false with the
     // reason in `problem` and leaves the plan empty: the whole setting is
     // ignored rather than applied in part.
-    bool parse(std::string_view spec, std::string &problem);
+    bool parse(std::string_view setting, std::string &problem);
     void clear();
 
     // The code the `call`-th call (from 1) of `fn` fails with, or 0.

@@ -62,6 +62,9 @@ NWSM_DATA_SET_NAME_LIST *newNameList(const NameFields &fields)
 
 CCODE appendName(NWSM_DATA_SET_NAME_LIST *&list, const NameFields &fields)
 {
+    // A caller's list whose header does not add up is not written into.
+    if (list != nullptr && (list->usedSize < kHeader || list->usedSize > list->bufferSize))
+        return NWSMTS_INVALID_SELECTION_LIST;
     std::size_t need = entrySize(fields.name.size());
     std::size_t used = list != nullptr ? list->usedSize : kHeader;
     std::size_t capacity = list != nullptr ? list->bufferSize : 0;

@@ -27,7 +27,8 @@ CCODE checkNameFields(const char *name, const char *firstSeparator, const char *
 NWSM_DATA_SET_NAME_LIST *newNameList(const NameFields &fields);
 
 // Appends an entry, growing the block geometrically with realloc. On failure
-// (out of memory) `list` is unchanged. `list` may be null: a new list.
+// (out of memory, a damaged header: NWSMTS_INVALID_SELECTION_LIST) `list` is
+// unchanged. `list` may be null: a new list.
 CCODE appendName(NWSM_DATA_SET_NAME_LIST *&list, const NameFields &fields);
 
 // Empties a list, keeping its block for reuse.

@@ -125,6 +125,14 @@ TEST_F(NameLists, ClosedListsAndMissingHandlesRefuseNames)
     EXPECT_EQ(NWSMCloseName(&handle), NWSMTS_INVALID_SELECTION_LIST); // already closed
     EXPECT_EQ(NWSMCloseName(nullptr), NWSMTS_INVALID_SELECTION_LIST);
     EXPECT_EQ(list->nameCount, 1u);
+
+    // A list whose header does not add up is not written into.
+    NWSM_NAME_HANDLE open = &list;
+    list->flags = 0;
+    list->usedSize = 8;
+    EXPECT_EQ(NWSMPutNextName(&list, &open, 0, 16, 0, nullptr, nullptr, name), NWSMTS_INVALID_SELECTION_LIST);
+    list->usedSize = list->bufferSize + 8;
+    EXPECT_EQ(NWSMPutNextName(&list, &open, 0, 16, 0, nullptr, nullptr, name), NWSMTS_INVALID_SELECTION_LIST);
     std::free(list);
 }
 

@@ -235,19 +235,19 @@ TEST_F(Faults, MalformedSettingsAreReportedOnceAndIgnored)
     const char *bad[] = {"NWSMBogus@1=0x1",          "NWSMPackDateTime@1=0xFFFDFFC6", "NWSMTSReadDataSet@0=0x1",
                          "NWSMTSReadDataSet@x=0x1",  "NWSMTSReadDataSet@1=0",         "NWSMTSReadDataSet=1@1",
                          "NWSMTSReadDataSet@1=0x1FFFFFFFF", "NWSMPutOneName@1=0x1,garbage"};
-    for (const char *spec : bad) {
-        setenv("SMSEMU_FAULTS", spec, 1);
+    for (const char *setting : bad) {
+        setenv("SMSEMU_FAULTS", setting, 1);
         ::testing::internal::CaptureStderr();
         smsemuReset();
         NWSM_DATA_SET_NAME_LIST *list = nullptr;
-        EXPECT_EQ(NWSMPutOneName(&list, 0, 0, 0, nullptr, nullptr, const_cast<char *>("/a")), 0u) << spec;
+        EXPECT_EQ(NWSMPutOneName(&list, 0, 0, 0, nullptr, nullptr, const_cast<char *>("/a")), 0u) << setting;
         std::free(list);
         NWSM_NAME_LIST *tsas = nullptr;
         NWSMListTSAs(const_cast<char *>("nowhere"), &tsas);
         std::string err = ::testing::internal::GetCapturedStderr();
         std::size_t first = err.find("SMSEMU_FAULTS");
-        EXPECT_NE(first, std::string::npos) << spec;
-        EXPECT_EQ(err.find("SMSEMU_FAULTS", first + 1), std::string::npos) << spec << ": " << err;
+        EXPECT_NE(first, std::string::npos) << setting;
+        EXPECT_EQ(err.find("SMSEMU_FAULTS", first + 1), std::string::npos) << setting << ": " << err;
     }
 }
 
