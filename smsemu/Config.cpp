@@ -2,6 +2,7 @@
 
 #include "NameSpaces.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
