@@ -80,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int length = static_cast<int>(input.byte()) - 8;
         FindChar(text.data(), input.byte(), start);
         if (length >= 0) {
-            Guarded out(static_cast<size_t>(length) + 1);
+            // A length of 0 asks for the rest of the text.
+            Guarded out((length == 0 ? text.size() : static_cast<size_t>(length)) + 1);
             MidString(text.data(), start, length, out.data());
             out.check();
         }

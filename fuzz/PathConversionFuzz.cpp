@@ -105,7 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const int start = static_cast<int>(static_cast<int8_t>(choice)) * 5;
     const int length = static_cast<int>(choice % 40);
-    char out[64];
-    object->MidString(copy.data(), start, length, out);
+    // The caller provides length + 1 bytes, or room for the rest of the text when length is 0.
+    std::vector<char> out((length == 0 ? copy.size() : static_cast<size_t>(length)) + 1 + 32, kGuard);
+    object->MidString(copy.data(), start, length, out.data());
+    for (size_t i = out.size() - 32; i < out.size(); ++i)
+        require(out[i] == kGuard);
     return 0;
 }
