@@ -100,8 +100,10 @@ CCODE resolveFsName(const std::vector<ResourceConfig> &resources, std::string_vi
     if (best == resources.size())
         return NWSMTS_INVALID_PATH;
     std::vector<std::string> below;
-    if (CCODE rc = splitComponents(text.substr(bestLength), below))
-        return rc;
+    std::string_view rest = text.substr(bestLength);
+    if (rest != "/")
+        if (CCODE rc = splitComponents(rest, below))
+            return rc;
     out.resource = best;
     out.name = text;
     out.components = std::move(below);
