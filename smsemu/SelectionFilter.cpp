@@ -45,7 +45,7 @@ bool SelectionFilter::excludesWithParents(std::string_view name) const
     if (names_.empty())
         return false;
     for (;;) {
-        if (excludes(name))
+        if (names_.count(std::string(name)) != 0)
             return true;
         std::size_t slash = name.rfind('/');
         if (slash == std::string_view::npos || name.size() <= 1)

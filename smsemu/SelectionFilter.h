@@ -23,7 +23,7 @@ public:
 
     bool excludesResource(std::string_view resourceName) const;
     // The data set itself is named.
-    bool excludes(std::string_view name) const { return !names_.empty() && names_.count(std::string(name)) != 0; }
+    bool excludes(const std::string &name) const { return !names_.empty() && names_.count(name) != 0; }
     // The data set or one of the directories above it is named.
     bool excludesWithParents(std::string_view name) const;
 
