@@ -142,6 +142,8 @@ bool ArchiveReader::resync()
         report("", damageStart_,
                damageCause_ + "; " + std::to_string(skipped) + " bytes skipped" +
                    (atEnd ? " up to the end of the archive" : ", reading goes on at " + at(consumed_)));
+    else if (damageCause_.empty() && atEnd)
+        report("", consumed_, "the archive is truncated: it ends without its end record");
     phase_ = atEnd ? Phase::Done : Phase::Between;
     return !atEnd;
 }
@@ -232,10 +234,7 @@ bool ArchiveReader::nextMember(MemberDescriptor &member)
         } else if (const size_t nameLength = memberNameLength(cursor()); nameLength == 0) {
             damageCause_ = "damaged member header at " + at(here);
         } else if (const size_t size = memberHeaderSize(nameLength); fill(size) < size) {
-            consume(end_ - begin_);
-            report("", here, "the archive is truncated inside a member header");
-            phase_ = Phase::Done;
-            return false;
+            damageCause_ = "a member header at " + at(here) + " that is damaged or cut short";
         } else if (uint64_t id = 0; !decodeMemberHeader(cursor(), member, id)) {
             damageCause_ = "damaged member header at " + at(here);
         } else if ((idKnown_ && id != archiveId_) || member.sequence < nextSequence_) {
@@ -333,10 +332,15 @@ bool ArchiveReader::readBlock(const unsigned char *&data, size_t &size)
             return false;
         }
         if (fill(c_ChunkHeaderSize + length) < c_ChunkHeaderSize + length) {
-            consume(end_ - begin_);
-            memberFailed(MemberState::Damaged, "the archive ends inside this member", here);
-            report("", consumed_, "the archive is truncated: it ends without its end record");
-            phase_ = Phase::Done;
+            // Either the archive ends inside this chunk or its length is
+            // damaged; what is left is searched for the next member.
+            memberFailed(MemberState::Damaged,
+                         "the archive ends inside this member, or the length of the chunk at " + at(here) +
+                             " is damaged",
+                         here);
+            damageStart_ = here;
+            damageCause_.clear();
+            phase_ = Phase::Resync;
             return false;
         }
         const unsigned char *block = cursor() + c_ChunkHeaderSize;

@@ -68,17 +68,19 @@ private:
 // frame after damage.
 class ZstdOutput : public OutputStream {
 public:
-    explicit ZstdOutput(OutputStream &raw, int level = 3);
+    static constexpr uint64_t c_FrameInput = 8u << 20;
+
+    // frameInput: uncompressed bytes after which a frame ends.
+    explicit ZstdOutput(OutputStream &raw, int level = 3, uint64_t frameInput = c_FrameInput);
     ~ZstdOutput() override;
     void write(const void *data, size_t size) override;
     void finish() override;
-
-    static constexpr uint64_t c_FrameInput = 8u << 20;
 
 private:
     void compress(const void *data, size_t size, int mode);
 
     OutputStream &raw_;
+    uint64_t frameLimit_;
     struct ZSTD_CCtx_s *context_;
     std::vector<unsigned char> out_;
     uint64_t frameInput_ = 0;

@@ -18,8 +18,8 @@ constexpr unsigned char c_FrameMagic[4] = {0x28, 0xB5, 0x2F, 0xFD};
 
 } // namespace
 
-ZstdOutput::ZstdOutput(OutputStream &raw, int level)
-    : raw_(raw), context_(ZSTD_createCCtx()), out_(ZSTD_CStreamOutSize())
+ZstdOutput::ZstdOutput(OutputStream &raw, int level, uint64_t frameInput)
+    : raw_(raw), frameLimit_(frameInput), context_(ZSTD_createCCtx()), out_(ZSTD_CStreamOutSize())
 {
     if (context_ == nullptr)
         throw IoError("cannot set up zstd compression");
@@ -55,7 +55,7 @@ void ZstdOutput::write(const void *data, size_t size)
         return;
     compress(data, size, ZSTD_e_continue);
     frameInput_ += size;
-    if (frameInput_ >= c_FrameInput) {
+    if (frameInput_ >= frameLimit_) {
         compress(nullptr, 0, ZSTD_e_end);
         frameInput_ = 0;
     }
