@@ -1,13 +1,31 @@
 // Escape-aware searches for '.' and '=' in NDS names ("CN=a\.b" holds one name).
+#include <climits>
 #include <cstring>
 
 #include "NetWarePath.h"
 
 namespace {
 
-bool honoursEscapes(int character, bool ignoreEscapes)
+// Escapes matter only for the two characters that structure a name; the
+// character is compared as a char, as strchr compares it.
+bool honoursEscapes(char wanted, bool ignoreEscapes)
 {
-    return !ignoreEscapes && (character == '.' || character == '=');
+    return !ignoreEscapes && (wanted == '.' || wanted == '=');
+}
+
+// Texts are read up to INT_MAX - 1 characters, so that stepping over an
+// escape at the last index still gives an index that an int holds.
+int textLength(const char *text)
+{
+    return static_cast<int>(strnlen(text, INT_MAX - 1));
+}
+
+// Clamps an index into [0, length - 1].
+int clampIndex(int index, int length)
+{
+    if (index < 0)
+        return 0;
+    return index >= length ? length - 1 : index;
 }
 
 } // namespace
@@ -16,14 +34,11 @@ extern "C" int NDSstrchr(const char *text, int character, int start, bool ignore
 {
     if (text == nullptr || text[0] == '\0')
         return -1;
-    const int length = static_cast<int>(strnlen(text, 0x7FFFFFFF));
-    if (start < 0)
-        start = 0;
-    if (start >= length)
-        start = length - 1;
+    const int length = textLength(text);
+    start = clampIndex(start, length);
 
     const char wanted = static_cast<char>(character);
-    const bool escapes = honoursEscapes(character, ignoreEscapes);
+    const bool escapes = honoursEscapes(wanted, ignoreEscapes);
     for (int i = start; i < length; ++i) {
         if (escapes && text[i] == '\\') {
             ++i; // the escaped character is part of the name
@@ -39,21 +54,17 @@ extern "C" int NDSstrrchr(const char *text, int character, int end, bool ignoreE
 {
     if (text == nullptr || text[0] == '\0')
         return -1;
-    const int length = static_cast<int>(strnlen(text, 0x7FFFFFFF));
-    if (end < 0)
-        end = 0;
-    if (end >= length)
-        end = length - 1;
+    const int length = textLength(text);
+    end = clampIndex(end, length);
 
     const char wanted = static_cast<char>(character);
-    if (!honoursEscapes(character, ignoreEscapes)) {
+    if (!honoursEscapes(wanted, ignoreEscapes)) {
         // Plain mode reports the last occurrence in the whole text, and only
         // when it lies at or before the end index.
-        const char *last = (wanted == '\0') ? nullptr : strrchr(text, wanted);
-        if (last == nullptr)
-            return -1;
-        const int index = static_cast<int>(last - text);
-        return index > end ? -1 : index;
+        int last = length - 1;
+        while (last >= 0 && text[last] != wanted)
+            --last;
+        return last > end ? -1 : last;
     }
 
     int found = -1;

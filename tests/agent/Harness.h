@@ -103,10 +103,11 @@ protected:
         setenv("SMSEMU_CONFIG", (dir / "smsemu.toml").c_str(), 1);
         smsemuReset();
     }
+    // Makes SMS calls fail from now on; connections stay as they are.
     void useFaults(const std::string &faults)
     {
         setenv("SMSEMU_FAULTS", faults.c_str(), 1);
-        smsemuReset();
+        smsemuSetFaults(faults.c_str());
     }
     // Log messages (the text after "<time> <pid> <LEVEL> ").
     std::vector<std::string> logMessages(const std::string &level = "") const
@@ -158,3 +159,131 @@ protected:
 } // namespace harness
 
 #endif
+
+namespace harness {
+
+// A logged-in object on a file-system TSA whose resource "/" is dir/data.
+class FileSystemTsa : public StandIns {
+protected:
+    void SetUp() override
+    {
+        StandIns::SetUp();
+        fs::create_directories(data());
+        useConfig(fsConfig());
+        object = CreateKXSMS();
+        KXPassword password("");
+        std::string user = userName();
+        ASSERT_EQ(object->Connect(KXSMS_TSA_FILE_SYSTEM, user.data(), &password), 0u);
+        clearLog();
+        clearTrace();
+    }
+    void TearDown() override
+    {
+        DestroyKXSMS(object);
+        StandIns::TearDown();
+    }
+    virtual std::string fsConfig() const
+    {
+        return "[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\npath = \"" + data() + "\"\n";
+    }
+    std::string data() const { return dir / "data"; }
+    std::string real(const std::string &name) const { return data() + name; }
+    void file(const std::string &name, const std::string &content = "") const { writeFile(real(name), content); }
+    void folder(const std::string &name) const { fs::create_directories(real(name)); }
+
+    struct Entry {
+        std::string name, child;
+        bool parent = false, archive = false;
+        long created = 0, modified = 0, accessed = 0;
+        unsigned long long size = 0;
+    };
+    // Runs a whole scan from path; fails the test on an error.
+    std::vector<Entry> scanAll(const char *path, unsigned *codeOut = nullptr)
+    {
+        std::vector<Entry> entries;
+        unsigned sequence = 0;
+        std::string start = path != nullptr ? path : "";
+        for (int guard = 0; guard < 100000; ++guard) {
+            Entry e;
+            char name[1024] = {}, child[1024] = {};
+            bool end = false;
+            const unsigned code =
+                object->Scan(path != nullptr ? start.data() : nullptr, &sequence, name, sizeof name, child,
+                             sizeof child, &e.parent, &e.archive, &e.created, &e.modified, &e.accessed, &e.size, &end);
+            if (code != 0 || end) {
+                if (codeOut != nullptr)
+                    *codeOut = code;
+                else
+                    EXPECT_EQ(code, 0u);
+                EXPECT_EQ(sequence, 0u);
+                break;
+            }
+            e.name = name;
+            e.child = child;
+            entries.push_back(e);
+        }
+        return entries;
+    }
+    static std::vector<std::string> namesOf(const std::vector<Entry> &entries)
+    {
+        std::vector<std::string> names;
+        for (const Entry &e : entries)
+            names.push_back(e.name);
+        return names;
+    }
+    // Backs up one data set by path into a byte string.
+    unsigned backup(const std::string &name, std::string &stream, unsigned blockSize = 65536,
+                    unsigned *nameSpace = nullptr)
+    {
+        unsigned sequence = 0;
+        std::string path = name;
+        unsigned ns = 0;
+        unsigned code =
+            object->BeginBackup(path.data(), &sequence, nullptr, nullptr, nullptr, nullptr, &ns, false);
+        if (nameSpace != nullptr)
+            *nameSpace = ns;
+        if (code != 0)
+            return code;
+        std::vector<unsigned char> block(blockSize);
+        stream.clear();
+        for (;;) {
+            unsigned got = 0;
+            bool end = false;
+            code = object->Backup(&sequence, block.data(), blockSize, &got, &end);
+            if (code != 0)
+                return code;
+            stream.append(reinterpret_cast<char *>(block.data()), got);
+            if (end)
+                break;
+        }
+        EXPECT_EQ(sequence, 0u);
+        return 0;
+    }
+    // Restores a stream under a name (or the stream's own name).
+    unsigned restore(const std::string &name, const std::string &stream, bool useNewName = true,
+                     bool overwrite = true)
+    {
+        std::string path = name;
+        unsigned code = object->BeginRestore(path.data(), 2, overwrite, KXSMS_TRUSTEE_OWNER, false, false, useNewName);
+        if (code != 0)
+            return code;
+        for (size_t at = 0; at < stream.size(); at += 65536) {
+            std::string block = stream.substr(at, 65536);
+            code = object->Restore(reinterpret_cast<unsigned char *>(block.data()), block.size());
+            if (code != 0) {
+                object->EndRestore();
+                return code;
+            }
+        }
+        return object->EndRestore();
+    }
+    void expectNothingOpen() const
+    {
+        EXPECT_EQ(smsemuOpenScans(), 0);
+        EXPECT_EQ(smsemuOpenDataSets(), 0);
+    }
+
+    CKXSMS *object = nullptr;
+};
+
+} // namespace harness

@@ -1,0 +1,30 @@
+# Compares the defined dynamic symbols of LIBRARY with the names under
+# "global:" in the version script MAP.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${out}")
+set(exported)
+foreach(line ${lines})
+  if(line MATCHES "^[0-9a-fA-F]* *[A-Za-z] ([^ @]+)")
+    list(APPEND exported ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+list(SORT exported)
+
+file(READ ${MAP} map)
+string(REGEX MATCH "global:(.*)local:" section "${map}")
+string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*;" names "${CMAKE_MATCH_1}")
+set(expected)
+foreach(name ${names})
+  string(REPLACE ";" "" name "${name}")
+  list(APPEND expected ${name})
+endforeach()
+list(SORT expected)
+
+if(NOT exported STREQUAL expected)
+  message(FATAL_ERROR "exports of ${LIBRARY} differ\n  exported: ${exported}\n  expected: ${expected}")
+endif()
+message(STATUS "${LIBRARY}: ${CMAKE_MATCH_COUNT} exports as listed")
