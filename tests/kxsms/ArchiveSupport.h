@@ -37,6 +37,8 @@ public:
     size_t read(void *data, size_t size) override
     {
         const size_t n = std::min({size, bytes_.size() - position_, step_});
+        if (n == 0)
+            return 0;
         memcpy(data, bytes_.data() + position_, n);
         position_ += n;
         return n;

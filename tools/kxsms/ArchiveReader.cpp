@@ -26,7 +26,7 @@ std::string at(uint64_t offset)
 
 ArchiveReader::ArchiveReader(InputStream &in, ProblemHandler onProblem, bool verifyData)
     : in_(in), onProblem_(std::move(onProblem)), verifyData_(verifyData), stream_(XXH3_createState()),
-      window_(c_WindowSize)
+      window_(new unsigned char[c_WindowSize])
 {
     if (stream_ == nullptr)
         throw std::bad_alloc();
@@ -41,13 +41,13 @@ size_t ArchiveReader::fill(size_t want)
 {
     if (end_ - begin_ >= want || eof_)
         return end_ - begin_;
-    if (begin_ + want > window_.size()) {
-        memmove(window_.data(), window_.data() + begin_, end_ - begin_);
+    if (begin_ + want > c_WindowSize) {
+        memmove(window_.get(), window_.get() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;
     }
     while (end_ - begin_ < want && !eof_) {
-        const size_t n = in_.read(window_.data() + end_, window_.size() - end_);
+        const size_t n = in_.read(window_.get() + end_, c_WindowSize - end_);
         if (n == 0)
             eof_ = true;
         end_ += n;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,7 +69,7 @@ private:
     enum class Phase { Start, Between, InMember, Resync, Done };
 
     size_t fill(size_t want);
-    const unsigned char *cursor() const { return window_.data() + begin_; }
+    const unsigned char *cursor() const { return window_.get() + begin_; }
     void consume(size_t n);
     void report(const std::string &member, uint64_t offset, const std::string &what);
     void memberFailed(MemberState state, const std::string &what, uint64_t offset);
@@ -84,7 +85,7 @@ private:
     bool verifyData_;
     XXH3_state_s *stream_;
 
-    std::vector<unsigned char> window_;
+    std::unique_ptr<unsigned char[]> window_; // c_WindowSize bytes, not cleared: only read bytes are looked at
     size_t begin_ = 0;
     size_t end_ = 0;
     bool eof_ = false;
