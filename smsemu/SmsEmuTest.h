@@ -14,6 +14,11 @@ extern "C" {
    SMSEMU_FAULTS again. Connection handles start at 1 again. */
 void smsemuReset(void);
 
+/* Replaces SMSEMU_FAULTS with spec (NULL or "" for none) and restarts the call
+   counters of both libraries, keeping every connection, scan and data set:
+   tests inject faults after a login with it. */
+void smsemuSetFaults(const char *spec);
+
 /* TSA connections not released. */
 int smsemuOpenConnections(void);
 /* Connections logged in to their target service. */

@@ -6,6 +6,7 @@
 #include "RequesterLog.h"
 #include "UtilitiesLog.h"
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -33,6 +34,19 @@ SMSEMU_EXPORT void smsemuReset(void)
         requesterLog().reload();
         smsemuUtilitiesLoad(1);
         Registry::instance().reset();
+    } catch (...) {
+    }
+}
+
+SMSEMU_EXPORT void smsemuSetFaults(const char *spec)
+{
+    try {
+        if (spec != nullptr && spec[0] != '\0')
+            setenv("SMSEMU_FAULTS", spec, 1);
+        else
+            unsetenv("SMSEMU_FAULTS");
+        requesterLog().reload();
+        smsemuUtilitiesLoad(1);
     } catch (...) {
     }
 }

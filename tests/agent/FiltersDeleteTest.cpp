@@ -80,9 +80,11 @@ TEST_F(Filters, EmptyListEnablesNothing)
     EXPECT_EQ(object->EnableScanFilters(), 0u);
     EXPECT_FALSE(Peek::scanFiltersEnabled(object));
     scanAll("/");
-    for (const std::string &line : traceLines())
-        if (line.rfind("NWSMTSScanDataSetBegin(", 0) == 0)
+    for (const std::string &line : traceLines()) {
+        if (line.rfind("NWSMTSScanDataSetBegin(", 0) == 0) {
             EXPECT_NE(line.find(", NULL, "), std::string::npos) << line;
+        }
+    }
     object->ClearScanFilters(); // on an empty list: no effect
     EXPECT_EQ(Peek::selectionList(object), nullptr);
 }

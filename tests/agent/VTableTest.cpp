@@ -11,6 +11,51 @@
 #include "KXSMS.h"
 #include "Peek.h"
 
+// The interface as a host that never saw KXSMS.h would declare it. It has
+// external linkage so that the compiler cannot assume it knows every class
+// derived from it (and devirtualise calls to its pure functions).
+struct HostInterface {
+    virtual ~HostInterface() = default;
+    virtual unsigned Connect(int type, char *user, void *password) = 0;
+    virtual void Disconnect() = 0;
+    virtual int SaveErrorLog(char *path) = 0;
+    virtual void SetScanStartTime(long time) = 0;
+    virtual unsigned Scan(char *, unsigned *, char *, unsigned long, char *, unsigned long, bool *, bool *, long *,
+                          long *, long *, unsigned long long *, bool *) = 0;
+    virtual void AbortScan(unsigned *sequence) = 0;
+    virtual void SetClearArchiveBitFlag(bool clear) = 0;
+    virtual unsigned BeginBackup(char *, unsigned *, bool *, long *, long *, unsigned long long *, unsigned *,
+                                 bool) = 0;
+    virtual unsigned BeginBackupNoScan(char *, unsigned *, bool) = 0;
+    virtual unsigned Backup(unsigned *, unsigned char *, unsigned, unsigned *, bool *) = 0;
+    virtual void AbortBackup(unsigned *) = 0;
+    virtual unsigned BeginRestore(char *, unsigned, bool, int, bool, bool, bool) = 0;
+    virtual unsigned Restore(unsigned char *, unsigned long) = 0;
+    virtual unsigned EndRestore() = 0;
+    virtual unsigned DeleteDataSet(char *) = 0;
+    virtual int GetTSAType() = 0;
+    virtual unsigned GetTSAConnection() = 0;
+    virtual bool EnableCachingMode(bool) = 0;
+    virtual unsigned SeparateChildFromParent(char *, char *, unsigned long, char *, unsigned long) = 0;
+    virtual unsigned ConcatenateParentAndChild(char *, char *, char *, unsigned long) = 0;
+    virtual unsigned IsDataSetParent(char *, bool *) = 0;
+    virtual unsigned ScanDataSetInfo(char *, char *, unsigned, char *, unsigned, bool *, bool *, long *, long *,
+                                     unsigned long long *) = 0;
+    virtual bool IsSpaceAvailable() = 0;
+    virtual bool IsNameSpaceInstalled(unsigned, char *) = 0;
+    virtual const char *GetOwningNameSpaceName(unsigned long) = 0;
+    virtual bool IsUnicodePathsSupported() = 0;
+    virtual void SetScanControl(void *) = 0;
+    virtual void SetScanTraverse(bool) = 0;
+    virtual void SetScanModifiedDateTimeRange(long, long) = 0;
+    virtual unsigned AddScanFilter(char *) = 0;
+    virtual unsigned EnableScanFilters() = 0;
+    virtual void ClearScanFilters() = 0;
+    virtual const char *GetErrorText(unsigned) = 0;
+    virtual bool IsFatalError(unsigned) = 0;
+    virtual unsigned GetTSAResources(std::vector<std::string> &) = 0;
+};
+
 namespace {
 
 // A pointer to a virtual member function holds 1 + the byte offset of its slot.
@@ -66,49 +111,6 @@ TEST(VirtualTable, OperationsSitInTheirFixedSlots)
     EXPECT_EQ(slotOf(&CKXSMS::IsFatalError), 35);
     EXPECT_EQ(slotOf(&CKXSMS::GetTSAResources), 36);
 }
-
-// The interface as a host that never saw KXSMS.h would declare it.
-struct HostInterface {
-    virtual ~HostInterface() = default;
-    virtual unsigned Connect(int type, char *user, void *password) = 0;
-    virtual void Disconnect() = 0;
-    virtual int SaveErrorLog(char *path) = 0;
-    virtual void SetScanStartTime(long time) = 0;
-    virtual unsigned Scan(char *, unsigned *, char *, unsigned long, char *, unsigned long, bool *, bool *, long *,
-                          long *, long *, unsigned long long *, bool *) = 0;
-    virtual void AbortScan(unsigned *sequence) = 0;
-    virtual void SetClearArchiveBitFlag(bool clear) = 0;
-    virtual unsigned BeginBackup(char *, unsigned *, bool *, long *, long *, unsigned long long *, unsigned *,
-                                 bool) = 0;
-    virtual unsigned BeginBackupNoScan(char *, unsigned *, bool) = 0;
-    virtual unsigned Backup(unsigned *, unsigned char *, unsigned, unsigned *, bool *) = 0;
-    virtual void AbortBackup(unsigned *) = 0;
-    virtual unsigned BeginRestore(char *, unsigned, bool, int, bool, bool, bool) = 0;
-    virtual unsigned Restore(unsigned char *, unsigned long) = 0;
-    virtual unsigned EndRestore() = 0;
-    virtual unsigned DeleteDataSet(char *) = 0;
-    virtual int GetTSAType() = 0;
-    virtual unsigned GetTSAConnection() = 0;
-    virtual bool EnableCachingMode(bool) = 0;
-    virtual unsigned SeparateChildFromParent(char *, char *, unsigned long, char *, unsigned long) = 0;
-    virtual unsigned ConcatenateParentAndChild(char *, char *, char *, unsigned long) = 0;
-    virtual unsigned IsDataSetParent(char *, bool *) = 0;
-    virtual unsigned ScanDataSetInfo(char *, char *, unsigned, char *, unsigned, bool *, bool *, long *, long *,
-                                     unsigned long long *) = 0;
-    virtual bool IsSpaceAvailable() = 0;
-    virtual bool IsNameSpaceInstalled(unsigned, char *) = 0;
-    virtual const char *GetOwningNameSpaceName(unsigned long) = 0;
-    virtual bool IsUnicodePathsSupported() = 0;
-    virtual void SetScanControl(void *) = 0;
-    virtual void SetScanTraverse(bool) = 0;
-    virtual void SetScanModifiedDateTimeRange(long, long) = 0;
-    virtual unsigned AddScanFilter(char *) = 0;
-    virtual unsigned EnableScanFilters() = 0;
-    virtual void ClearScanFilters() = 0;
-    virtual const char *GetErrorText(unsigned) = 0;
-    virtual bool IsFatalError(unsigned) = 0;
-    virtual unsigned GetTSAResources(std::vector<std::string> &) = 0;
-};
 
 TEST(VirtualTable, AnIndependentHostInterfaceReachesEachOperation)
 {
