@@ -10,7 +10,7 @@ namespace kxsms {
 int runList(const Options &options)
 {
     bufferResults();
-    Progress progress("list", 0);
+    Progress progress("list", 0, false);
     std::optional<JsonArray> json;
     if (options.json)
         json.emplace();

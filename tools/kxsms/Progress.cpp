@@ -17,8 +17,8 @@ constexpr auto c_Interval = std::chrono::milliseconds(100);
 
 } // namespace
 
-Progress::Progress(std::string job, int verbosity)
-    : job_(std::move(job)), verbosity_(verbosity), tty_(isatty(STDERR_FILENO) != 0),
+Progress::Progress(std::string job, int verbosity, bool line)
+    : job_(std::move(job)), verbosity_(verbosity), tty_(line && isatty(STDERR_FILENO) != 0),
       start_(std::chrono::steady_clock::now()), next_(start_ + c_Interval)
 {
     struct winsize size;

@@ -16,7 +16,9 @@ class Progress {
 public:
     // job names the work in the summary ("backup", "restore", ...); with
     // verbosity 1 or more every data set's name is written as it begins.
-    Progress(std::string job, int verbosity);
+    // line false keeps the updating line off (for jobs whose results go to
+    // the same terminal).
+    Progress(std::string job, int verbosity, bool line = true);
     Progress(const Progress &) = delete;
     Progress &operator=(const Progress &) = delete;
     ~Progress();
