@@ -73,7 +73,7 @@ void FdOutput::write(const void *data, size_t size)
 
 void FdOutput::writeChunk(const void *head, size_t headSize, const void *data, size_t size)
 {
-    if (size < c_DirectWrite || used_ + headSize + size <= buffer_.size() / 2) {
+    if (size < c_DirectWrite) {
         write(head, headSize);
         write(data, size);
         return;
