@@ -26,8 +26,13 @@ int openArchiveForWriting(const std::string &path, std::string &error)
 
 int openArchiveForReading(const std::string &path, std::string &error)
 {
-    if (path == "-")
+    if (path == "-") {
+        if (isatty(STDIN_FILENO)) {
+            error = "refusing to read the archive from a terminal";
+            return -1;
+        }
         return STDIN_FILENO;
+    }
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         error = "cannot open " + path + ": " + strerror(errno);

@@ -11,7 +11,8 @@ namespace kxsms {
 // data); "-" is standard output, refused when it is a terminal.
 int openArchiveForWriting(const std::string &path, std::string &error);
 
-// A descriptor to read the archive from, or -1 with the reason in error.
+// A descriptor to read the archive from, or -1 with the reason in error;
+// "-" is standard input, refused when it is a terminal.
 int openArchiveForReading(const std::string &path, std::string &error);
 
 // Closes a descriptor that openArchive... returned; false with the reason
