@@ -54,12 +54,8 @@ public:
         // TSA writes, whatever the stream's own header says.
         unsigned int code = kx_.BeginRestore(target.data(), member.nameSpace, options_.overwrite == Overwrite::Always,
                                              KXSMS_TRUSTEE_OWNER, false, false, true);
-        if (code == c_NotNewer) {
-            if (options_.verbosity > 0)
-                progress_.message("kept " + printable(target) + ": it is not older than the archive's copy");
-            progress_.skipped();
-            return true;
-        }
+        if (code == c_NotNewer)
+            return kept(target);
         if (code != 0)
             return !failed("cannot restore " + printable(target), code);
 
@@ -78,6 +74,10 @@ public:
         // and leaves what was there before.
         const bool damaged = writeCode == 0 && reader_.memberState() != ArchiveReader::MemberState::Intact;
         const unsigned int endCode = kx_.EndRestore();
+        // With --overwrite newer the TSA may tell only once it has read the
+        // stream's times that the data set on disk is not older.
+        if (writeCode == c_NotNewer || (writeCode == 0 && !damaged && endCode == c_NotNewer))
+            return kept(target);
         if (writeCode != 0)
             return !failed("cannot restore " + printable(target), writeCode);
         if (damaged) {
@@ -91,6 +91,14 @@ public:
     }
 
 private:
+    bool kept(const std::string &target)
+    {
+        if (options_.verbosity > 0)
+            progress_.message("kept " + printable(target) + ": it is not older than the archive's copy");
+        progress_.skipped();
+        return true;
+    }
+
     bool exists(std::string &target)
     {
         return kx_.ScanDataSetInfo(target.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
