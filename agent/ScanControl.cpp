@@ -97,9 +97,15 @@ unsigned int CKXSMS::UnpackTime(unsigned int packed)
 
 void CKXSMS::GetRelativeFileTimes(NWSM_SCAN_INFORMATION *info, long *created, long *modified, long *accessed)
 {
-    long c = static_cast<long>(UnpackTime(info->createDateAndTime));
-    long m = static_cast<long>(UnpackTime(info->modifiedDateAndTime));
-    long a = static_cast<long>(UnpackTime(info->accessDateAndTime));
+    // The three packed times are often equal; each distinct one is converted once.
+    const UINT32 packedCreated = info->createDateAndTime;
+    const UINT32 packedModified = info->modifiedDateAndTime;
+    const UINT32 packedAccessed = info->accessDateAndTime;
+    long c = static_cast<long>(UnpackTime(packedCreated));
+    long m = packedModified == packedCreated ? c : static_cast<long>(UnpackTime(packedModified));
+    long a = packedAccessed == packedModified  ? m
+             : packedAccessed == packedCreated ? c
+                                               : static_cast<long>(UnpackTime(packedAccessed));
 
     if (m == 0)
         m = c;

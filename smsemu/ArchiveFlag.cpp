@@ -4,7 +4,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
+#include <unistd.h>
+
+#include <atomic>
 
 namespace smsemu {
 namespace {
@@ -31,6 +36,36 @@ void encode(const FsMeta &meta, unsigned char (&record)[kRecordSize])
 
 bool unsupported(int error) { return error == ENOTSUP || error == EPERM; }
 
+// getxattrat(2) (Linux 6.13): reads an attribute relative to a directory
+// descriptor in one lookup. Older kernels answer ENOSYS once, and the reads
+// then go through /proc/self/fd, which costs a second path walk.
+#ifndef SYS_getxattrat
+#define SYS_getxattrat 464
+#endif
+struct XattrArgs {
+    std::uint64_t value;
+    std::uint32_t size;
+    std::uint32_t flags;
+};
+std::atomic<bool> g_noGetxattrat{false};
+
+ssize_t readAttribute(int directory, const char *leaf, unsigned char *value, std::size_t size)
+{
+    if (!g_noGetxattrat.load(std::memory_order_relaxed)) {
+        XattrArgs args{reinterpret_cast<std::uintptr_t>(value), static_cast<std::uint32_t>(size), 0};
+        const long got = syscall(SYS_getxattrat, directory, leaf, AT_SYMLINK_NOFOLLOW, kArchiveAttribute, &args,
+                                 sizeof args);
+        if (got >= 0 || errno != ENOSYS)
+            return got;
+        g_noGetxattrat.store(true, std::memory_order_relaxed);
+    }
+    char path[64 + 256];
+    const int length = std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", directory, leaf);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path)
+        return -1;
+    return lgetxattr(path, kArchiveAttribute, value, size);
+}
+
 } // namespace
 
 bool archiveFlagSet(int directory, const char *leaf, const FsMeta &meta)
@@ -40,12 +75,8 @@ bool archiveFlagSet(int directory, const char *leaf, const FsMeta &meta)
     // The attribute is read through the directory's descriptor, so the name
     // is looked up where the scan stands and a final symbolic link is not
     // followed.
-    char path[64 + 256];
-    int length = std::snprintf(path, sizeof path, "/proc/self/fd/%d/%s", directory, leaf);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path)
-        return true;
     unsigned char stored[kRecordSize + 1];
-    ssize_t got = lgetxattr(path, kArchiveAttribute, stored, sizeof stored);
+    const ssize_t got = readAttribute(directory, leaf, stored, sizeof stored);
     if (got != static_cast<ssize_t>(kRecordSize))
         return true;
     unsigned char now[kRecordSize];

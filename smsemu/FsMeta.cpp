@@ -70,9 +70,13 @@ void describeMeta(const FsMeta &meta, bool archive, UINT32 creatorNameSpace, NWS
     timespec created = meta.mtime;
     if (meta.hasBirthTime && earlierTime(meta.btime, created))
         created = meta.btime;
-    info.accessDateAndTime = packLocalTime(meta.atime.tv_sec);
-    info.createDateAndTime = packLocalTime(created.tv_sec);
+    // The three times are often the same second: each distinct one is packed once.
     info.modifiedDateAndTime = packLocalTime(meta.mtime.tv_sec);
+    info.createDateAndTime =
+        created.tv_sec == meta.mtime.tv_sec ? info.modifiedDateAndTime : packLocalTime(created.tv_sec);
+    info.accessDateAndTime = meta.atime.tv_sec == meta.mtime.tv_sec  ? info.modifiedDateAndTime
+                             : meta.atime.tv_sec == created.tv_sec ? info.createDateAndTime
+                                                                   : packLocalTime(meta.atime.tv_sec);
 }
 
 } // namespace smsemu

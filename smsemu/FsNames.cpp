@@ -6,6 +6,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
 
 namespace smsemu {
 namespace {
@@ -122,12 +128,74 @@ CCODE openResourceDirectory(const ResourceConfig &resource, UniqueFd &fd)
     return 0;
 }
 
+namespace {
+
+// openat2(2) (Linux 5.6) resolves a whole relative path in one call while
+// refusing every symbolic link and anything that would leave the starting
+// directory. Where the kernel lacks it (ENOSYS, or EPERM under some seccomp
+// filters), the walk below does the same one component at a time.
+#ifndef SYS_openat2
+#define SYS_openat2 437
+#endif
+struct OpenHow {
+    std::uint64_t flags;
+    std::uint64_t mode;
+    std::uint64_t resolve;
+};
+constexpr std::uint64_t kResolveNoMagicLinks = 0x02;
+constexpr std::uint64_t kResolveNoSymlinks = 0x04;
+constexpr std::uint64_t kResolveBeneath = 0x08;
+std::atomic<bool> g_noOpenat2{false};
+
+// The parent directory in one call: >= 0 a descriptor; -1 with errno set.
+// errno ENOSYS means "walk instead".
+int openParentAt2(int root, const FsName &name, std::size_t parents)
+{
+    if (g_noOpenat2.load(std::memory_order_relaxed)) {
+        errno = ENOSYS;
+        return -1;
+    }
+    std::string path;
+    for (std::size_t i = 0; i < parents; ++i) {
+        if (i > 0)
+            path += '/';
+        path += name.components[i];
+    }
+    OpenHow how{O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0, kResolveBeneath | kResolveNoSymlinks | kResolveNoMagicLinks};
+    long fd;
+    do
+        fd = syscall(SYS_openat2, root, path.c_str(), &how, sizeof how);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0 && (errno == ENOSYS || errno == EPERM || errno == E2BIG)) {
+        g_noOpenat2.store(true, std::memory_order_relaxed);
+        errno = ENOSYS;
+    }
+    return static_cast<int>(fd);
+}
+
+} // namespace
+
 CCODE openParentDirectory(int root, const FsName &name, bool create, UniqueFd &parent)
 {
+    std::size_t parents = name.components.empty() ? 0 : name.components.size() - 1;
+    if (parents > 1) {
+        const int fd = openParentAt2(root, name, parents);
+        if (fd >= 0) {
+            parent.reset(fd);
+            return 0;
+        }
+        // A symbolic link on the way (ELOOP), a component that is no
+        // directory, or an escape (EXDEV) is refused; a missing directory is
+        // made (or reported) by the walk.
+        if (errno == ELOOP || errno == EXDEV || errno == ENOTDIR)
+            return NWSMTS_INVALID_PATH;
+        if (errno != ENOENT && errno != ENOSYS)
+            return openErrorCode(errno);
+    }
+
     UniqueFd current(fcntl(root, F_DUPFD_CLOEXEC, 0));
     if (!current)
         return NWSMTS_OPEN_ERROR;
-    std::size_t parents = name.components.empty() ? 0 : name.components.size() - 1;
     for (std::size_t i = 0; i < parents; ++i) {
         const char *component = name.components[i].c_str();
         int next = openDirectoryAt(current.get(), component);

@@ -397,7 +397,10 @@ TEST_F(Streams, NamesThatLeaveTheResourceAreRefused)
     ASSERT_EQ(backup("/f", stream), 0u);
     fs::create_directories(dir / "outside");
     fs::create_symlink(dir / "outside", real("/escape"));
-    for (const char *name : {"/../outside/x", "/a/../../outside/y", "/escape/z"}) {
+    folder("/d/e");
+    fs::create_symlink(dir / "outside", real("/d/e/deeper"));
+    for (const char *name : {"/../outside/x", "/a/../../outside/y", "/escape/z", "/escape/new/z", "/d/e/deeper/z",
+                             "/d/e/deeper/new/z"}) {
         EXPECT_EQ(restore(name, stream), 130046u) << name;
     }
     EXPECT_TRUE(fs::is_empty(dir / "outside"));
