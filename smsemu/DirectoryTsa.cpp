@@ -58,12 +58,20 @@ std::vector<std::string> DirectoryTsa::resourceNames() const { return {treeName(
 
 CCODE DirectoryTsa::nameSpaces(std::string_view resource, std::span<const UINT32> &types) const
 {
+    // The tree resource reports DOS, whose separators are '.', so that a
+    // caller working in it can tell the components of the names it finds
+    // there (and rewrite their top of the tree). The top of the tree has no
+    // name-space scan: the caller falls back to the directory root. The
+    // schema reports none.
+    static constexpr UINT32 kTreeNameSpaces[] = {NWSM_NAME_SPACE_DOS};
     types = {};
-    // The tree itself has no name-space scan: the caller falls back to the
-    // directory root.
     if (containsIgnoringCase(resource, "[Root]"))
         return NWSMTS_INVALID_NAME_SPACE_TYPE;
-    if (equalsIgnoringCase(resource, treeName()) || equalsIgnoringCase(resource, kSchemaName))
+    if (equalsIgnoringCase(resource, treeName())) {
+        types = kTreeNameSpaces;
+        return 0;
+    }
+    if (equalsIgnoringCase(resource, kSchemaName))
         return 0;
     return NWSMTS_RESOURCE_NAME_NOT_FOUND;
 }
