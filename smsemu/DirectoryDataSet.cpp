@@ -6,12 +6,6 @@
 #include <cstring>
 
 namespace smsemu {
-namespace {
-
-constexpr std::size_t kMaxObjectData = 16u << 20;
-
-} // namespace
-
 DirectoryBackup::DirectoryBackup(DirectoryTsa &tsa, const DirectoryEntry &entry)
     : tsa_(tsa), key_(entry.key), fingerprint_(entry.fingerprint), stream_(entryStream(entry))
 {
@@ -57,7 +51,7 @@ CCODE DirectoryRestore::onHeader(std::string_view payload) { return readStreamHe
 
 CCODE DirectoryRestore::onData(std::span<const UINT8> bytes)
 {
-    if (data_.size() + bytes.size() > kMaxObjectData)
+    if (data_.size() + bytes.size() > kMaxEntryData)
         return NWSMTS_INVALID_DATA_SET;
     data_.append(reinterpret_cast<const char *>(bytes.data()), bytes.size());
     return 0;

@@ -28,6 +28,7 @@ struct DirectoryEntry {
     Attributes attributes;
     std::vector<std::shared_ptr<DirectoryEntry>> children; // objects and the top, in store order
     std::uint64_t streamSize = 0;  // length of its backup stream
+    std::uint64_t dataSize = 0;    // length of the stream's data (class and attributes)
     std::uint64_t fingerprint = 0; // of its class and attributes: tells a changed entry
 };
 
@@ -35,6 +36,11 @@ using EntryPtr = std::shared_ptr<DirectoryEntry>;
 
 // The class of the top of the tree unless the store gives it another.
 inline constexpr const char *kTopClass = "Top";
+
+// Limits that keep every entry describable and restorable: a class name
+// (which also names a class definition), and the data of one entry's stream.
+inline constexpr std::size_t kMaxClassName = 255;
+inline constexpr std::size_t kMaxEntryData = 16u << 20;
 
 // Containers: the resources, the top, objects with children and objects of a
 // container class.

@@ -195,8 +195,9 @@ bool parseDirectoryStore(std::string_view text, const std::string &file, Directo
         }
         auto objectClass = item.find("class");
         if (objectClass == item.end() || !objectClass->is_string() ||
-            objectClass->get_ref<const std::string &>().empty()) {
-            problem = where(i) + ": \"class\" must be a non-empty string";
+            objectClass->get_ref<const std::string &>().empty() ||
+            objectClass->get_ref<const std::string &>().size() > kMaxClassName) {
+            problem = where(i) + fmt::format(": \"class\" must be a string of 1 to {} characters", kMaxClassName);
             return false;
         }
         classes[i] = objectClass->get<std::string>();
@@ -222,16 +223,21 @@ bool parseDirectoryStore(std::string_view text, const std::string &file, Directo
     });
     for (std::size_t i : order) {
         const DirectoryName &name = names[i];
+        EntryPtr entry;
         if (name.kind == EntryKind::Top) {
-            tree.setContent(*tree.top(), std::move(classes[i]), std::move(attributes[i]));
-            continue;
-        }
-        if (tree.find(parentKey(name.key)) == nullptr) {
+            entry = tree.top();
+            tree.setContent(*entry, std::move(classes[i]), std::move(attributes[i]));
+        } else if (tree.find(parentKey(name.key)) == nullptr) {
             std::vector<std::string_view> up(name.components.begin() + 1, name.components.end());
             problem = where(i) + fmt::format(": its container \"{}\" is not in the store", rootFormName(up));
             return false;
+        } else {
+            entry = tree.add(name.key, name.components, std::move(classes[i]), std::move(attributes[i]));
         }
-        tree.add(name.key, name.components, std::move(classes[i]), std::move(attributes[i]));
+        if (entry->dataSize > kMaxEntryData) {
+            problem = where(i) + fmt::format(": the object is larger than {} bytes", kMaxEntryData);
+            return false;
+        }
     }
     return true;
 }

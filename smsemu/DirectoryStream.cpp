@@ -46,6 +46,7 @@ void measureEntry(DirectoryEntry &entry)
     std::string payload = headerPayload(entry);
     std::string data = dataText(entry);
     entry.streamSize = streamSize(payload.size(), data.size());
+    entry.dataSize = data.size();
     entry.fingerprint = XXH64(data.data(), data.size(), 0);
 }
 
@@ -71,7 +72,8 @@ CCODE readStreamData(std::string_view text, StreamedEntry &out)
     if (!data.is_object())
         return NWSMTS_INVALID_DATA_SET;
     auto objectClass = data.find("class");
-    if (objectClass == data.end() || !objectClass->is_string() || objectClass->get_ref<const std::string &>().empty())
+    if (objectClass == data.end() || !objectClass->is_string() || objectClass->get_ref<const std::string &>().empty() ||
+        objectClass->get_ref<const std::string &>().size() > kMaxClassName)
         return NWSMTS_INVALID_DATA_SET;
     out.objectClass = objectClass->get<std::string>();
     out.attributes.clear();

@@ -264,6 +264,12 @@ TEST_F(DirectoryData, BrokenStreamsLeaveTheStoreAlone)
          NWSMTS_INVALID_DATA_SET},
         {"data without a class", makeStream({{"name", ".CN=Z.O=Acme.[Root]"}, {"type", "object"}}, {{"x", 1}}),
          NWSMTS_INVALID_DATA_SET},
+        {"long class", makeStream({{"name", ".CN=Z.O=Acme.[Root]"}, {"type", "object"}},
+                                  {{"class", std::string(256, 'c')}}),
+         NWSMTS_INVALID_DATA_SET},
+        {"data over 16 MiB", makeStream({{"name", ".CN=Z.O=Acme.[Root]"}, {"type", "object"}},
+                                        {{"class", "User"}, {"attributes", {{"a", std::string(16u << 20, 'v')}}}}),
+         NWSMTS_INVALID_DATA_SET},
         {"bad attribute", makeStream({{"name", ".CN=Z.O=Acme.[Root]"}, {"type", "object"}},
                                      {{"class", "User"}, {"attributes", {{"a", {1, 2}}}}}),
          NWSMTS_INVALID_DATA_SET},
@@ -278,7 +284,7 @@ TEST_F(DirectoryData, BrokenStreamsLeaveTheStoreAlone)
         cases.push_back({"cut at " + std::to_string(cut), good.substr(0, cut),
                          cut < 12 + payload ? NWSMTS_EXPECTING_HEADER : NWSMTS_EXPECTING_TRAILER});
     for (const Broken &c : cases)
-        for (std::size_t block : {std::size_t(1), std::size_t(65536)}) {
+        for (std::size_t block : {c.stream.size() < 4096 ? std::size_t(1) : std::size_t(4093), std::size_t(65536)}) {
             EXPECT_EQ(restore(c.stream, std::nullopt, NWSM_OVERWRITE_DATA_SET, block), c.expected)
                 << c.what << ", blocks of " << block;
             EXPECT_EQ(storeText(), before) << c.what;
