@@ -8,3 +8,12 @@ function(kxsms_module_objects target)
     ${PROJECT_SOURCE_DIR}/errors
     ${PROJECT_SOURCE_DIR}/netwarepath)
 endfunction()
+
+# Shared libraries refuse undefined symbols, except in clang sanitizer builds:
+# there the sanitizer runtime lives in the executable, not in each library.
+function(kxsms_no_undefined target)
+  if(KXSMS_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    return()
+  endif()
+  target_link_options(${target} PRIVATE -Wl,--no-undefined)
+endfunction()

@@ -325,16 +325,22 @@ private:
             const toml::array *array = spaces->as_array();
             if (array == nullptr) {
                 problem(spaces->source().begin.line,
-                        fmt::format("{}: name_spaces must be an array of names; {}", where, notListed()));
+                        fmt::format("{}: name_spaces must be an array of names or numbers; {}", where, notListed()));
                 return false;
             }
             out.nameSpaces.clear();
             for (const toml::node &space : *array) {
-                const auto *text = space.as_string();
-                std::optional<UINT32> type = text != nullptr ? nameSpaceType(text->get()) : std::nullopt;
+                // A name, or any type number as a UINT32 (reported as given).
+                std::optional<UINT32> type;
+                if (const auto *text = space.as_string())
+                    type = nameSpaceType(text->get());
+                else if (const auto *number = space.as_integer();
+                         number != nullptr && number->get() >= 0 && number->get() <= 0xFFFFFFFFll)
+                    type = static_cast<UINT32>(number->get());
                 if (!type) {
                     problem(space.source().begin.line,
-                            fmt::format("{}: name spaces are \"DOS\", \"MAC\", \"NFS\", \"FTAM\" or \"OS2/LONG\"; {}",
+                            fmt::format("{}: name spaces are \"DOS\", \"MAC\", \"NFS\", \"FTAM\", \"OS2/LONG\" "
+                                        "or a type number 0-4294967295; {}",
                                         where, notListed()));
                     return false;
                 }

@@ -2,6 +2,7 @@
 // (year - 1980) << 9 | month << 5 | day, the low 16 bits
 // hour << 11 | minute << 5 | second / 2.
 #include "Export.h"
+#include "PackedTime.h"
 #include "SMSAPI.h"
 #include "UtilitiesLog.h"
 
@@ -10,16 +11,6 @@
 using namespace smsemu;
 
 namespace {
-
-UINT32 pack(UINT16 year, UINT16 month, UINT16 day, UINT16 hour, UINT16 minute, UINT16 second)
-{
-    if (year < 1980 || year > 2107 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
-        minute > 59 || second > 59)
-        return 0;
-    UINT32 date = static_cast<UINT32>(year - 1980) << 9 | static_cast<UINT32>(month) << 5 | day;
-    UINT32 time = static_cast<UINT32>(hour) << 11 | static_cast<UINT32>(minute) << 5 | second / 2u;
-    return date << 16 | time;
-}
 
 void set(UINT16 *to, unsigned value)
 {
@@ -34,7 +25,7 @@ SMSEMU_EXPORT UINT32 NWSMPackDateTime(UINT16 year, UINT16 month, UINT16 day, UIN
 {
     CallLog &log = utilitiesLog();
     CallLog::Start start = startCall(log, Fn::NWSMPackDateTime);
-    UINT32 packed = pack(year, month, day, hour, minute, second);
+    UINT32 packed = packDateTime(year, month, day, hour, minute, second);
     if (start.trace)
         traceCall(log, Fn::NWSMPackDateTime, [&](TraceLine &t) {
             t.hex(year).hex(month).hex(day).hex(hour).hex(minute).hex(second);

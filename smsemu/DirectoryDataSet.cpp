@@ -30,31 +30,18 @@ CCODE DirectoryBackup::setArchiveStatus(UINT32 setFlag, UINT32)
 
 CCODE DirectoryRestore::write(const UINT8 *buffer, UINT32 size)
 {
-    if (failure_ == 0)
-        failure_ = parser_.feed(std::span<const UINT8>(buffer, size), *this);
-    return failure_;
+    return reader_.write(std::span<const UINT8>(buffer, size));
 }
 
 CCODE DirectoryRestore::close()
 {
-    if (failure_ != 0)
-        return failure_;
-    if (CCODE rc = parser_.finish())
+    if (CCODE rc = reader_.finish())
         return rc;
-    if (CCODE rc = readStreamData(data_, content_))
+    StreamedEntry content;
+    if (CCODE rc = readStreamData(reader_.data(), content))
         return rc;
     auto guard = tsa_.lock();
-    return tsa_.commitRestore(name_ ? *name_ : content_.name, content_, openMode_);
-}
-
-CCODE DirectoryRestore::onHeader(std::string_view payload) { return readStreamHeader(payload, content_); }
-
-CCODE DirectoryRestore::onData(std::span<const UINT8> bytes)
-{
-    if (data_.size() + bytes.size() > kMaxEntryData)
-        return NWSMTS_INVALID_DATA_SET;
-    data_.append(reinterpret_cast<const char *>(bytes.data()), bytes.size());
-    return 0;
+    return tsa_.commitRestore(name_ ? *name_ : reader_.name(), content, openMode_);
 }
 
 } // namespace smsemu

@@ -6,7 +6,6 @@
 #pragma once
 
 #include "DirectoryStream.h"
-#include "StreamFormat.h"
 #include "Tsa.h"
 
 #include <optional>
@@ -35,7 +34,7 @@ private:
 // The data set is named by the open's name list when it had one, else by the
 // stream's header. A failed write sticks: the close answers it again and
 // changes nothing.
-class DirectoryRestore : public DataSet, private StreamSink {
+class DirectoryRestore : public DataSet {
 public:
     DirectoryRestore(DirectoryTsa &tsa, UINT32 openMode, std::optional<std::string> name)
         : tsa_(tsa), openMode_(openMode), name_(std::move(name))
@@ -45,16 +44,10 @@ public:
     CCODE close() override;
 
 private:
-    CCODE onHeader(std::string_view payload) override;
-    CCODE onData(std::span<const UINT8> bytes) override;
-
     DirectoryTsa &tsa_;
     UINT32 openMode_;
     std::optional<std::string> name_;
-    StreamParser parser_;
-    StreamedEntry content_;
-    std::string data_;
-    CCODE failure_ = 0;
+    DirectoryStreamReader reader_;
 };
 
 } // namespace smsemu

@@ -561,7 +561,7 @@ SMSEMU_EXPORT CCODE NWSMTSGetNameSpaceTypeInfo(UINT32 connection, UINT32 nameSpa
         Fn::NWSMTSGetNameSpaceTypeInfo,
         [&]() -> CCODE {
             return onConnection(connection, true, [&](Connection &c) -> CCODE {
-                if (!isKnownNameSpace(nameSpaceType))
+                if (!c.tsa->describesNameSpace(nameSpaceType))
                     return NWSMTS_INVALID_NAME_SPACE_TYPE;
                 Separators separators = c.tsa->separators();
                 if (CCODE rc = giveStrings(separators.first, firstSeparator, separators.second, secondSeparator))

@@ -1,215 +1,159 @@
 #include "StreamFormat.h"
 
-#include <algorithm>
 #include <cstring>
-#include <new>
-
 #include <xxhash.h>
 
-namespace smsemu {
+namespace smsemu::stream {
 namespace {
 
-constexpr char kHeaderTag[4] = {'S', 'M', 'S', 'H'};
-constexpr char kDataTag[4] = {'S', 'M', 'S', 'D'};
-constexpr char kTrailerTag[4] = {'S', 'M', 'S', 'T'};
+constexpr std::uint8_t kHeaderMagic[4] = {'K', 'X', 'F', 'H'};
+constexpr std::uint8_t kExtentTag[4] = {'K', 'X', 'F', 'E'};
+constexpr std::uint8_t kTrailerTag[4] = {'K', 'X', 'F', 'T'};
+constexpr std::uint16_t kVersion = 1;
 
-void put32(UINT8 *at, std::uint32_t value)
+template <class T> void put(std::uint8_t *at, T value)
 {
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<UINT8>(value >> (8 * i));
+    auto bits = static_cast<std::uint64_t>(value);
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        at[i] = static_cast<std::uint8_t>(bits >> (8 * i));
 }
 
-void put64(UINT8 *at, std::uint64_t value)
+template <class T> T get(const std::uint8_t *at)
 {
-    for (int i = 0; i < 8; ++i)
-        at[i] = static_cast<UINT8>(value >> (8 * i));
+    std::uint64_t bits = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        bits |= static_cast<std::uint64_t>(at[i]) << (8 * i);
+    return static_cast<T>(bits);
 }
-
-std::uint32_t get32(const UINT8 *at)
-{
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | at[i];
-    return value;
-}
-
-std::uint64_t get64(const UINT8 *at)
-{
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = (value << 8) | at[i];
-    return value;
-}
-
-bool hasTag(const UINT8 *at, const char (&tag)[4]) { return std::memcmp(at, tag, 4) == 0; }
 
 } // namespace
 
-StreamChecksum::StreamChecksum() : state_(XXH64_createState())
+std::size_t headerSize(const Header &header)
 {
-    if (state_ == nullptr)
-        throw std::bad_alloc();
-    reset();
+    return kFixedHeader + header.name.size() + header.target.size() + header.user.size() + header.group.size() +
+           kChecksum;
 }
 
-StreamChecksum::~StreamChecksum() { XXH64_freeState(state_); }
-
-void StreamChecksum::reset() { XXH64_reset(state_, 0); }
-
-void StreamChecksum::update(const void *bytes, std::size_t size)
+void encodeHeader(const Header &header, std::uint8_t *out)
 {
-    if (size != 0)
-        XXH64_update(state_, bytes, size);
-}
-
-std::uint64_t StreamChecksum::digest() const { return XXH64_digest(state_); }
-
-std::array<UINT8, kHeaderPrefixSize> headerPrefix(std::size_t payloadSize)
-{
-    std::array<UINT8, kHeaderPrefixSize> out{};
-    std::memcpy(out.data(), kHeaderTag, 4);
-    put32(out.data() + 4, kStreamVersion);
-    put32(out.data() + 8, static_cast<std::uint32_t>(payloadSize));
-    return out;
-}
-
-std::array<UINT8, kDataPrefixSize> dataPrefix(std::uint64_t dataSize)
-{
-    std::array<UINT8, kDataPrefixSize> out{};
-    std::memcpy(out.data(), kDataTag, 4);
-    put64(out.data() + 4, dataSize);
-    return out;
-}
-
-std::array<UINT8, kTrailerSize> trailer(std::uint64_t dataSize, std::uint64_t checksum)
-{
-    std::array<UINT8, kTrailerSize> out{};
-    std::memcpy(out.data(), kTrailerTag, 4);
-    put64(out.data() + 4, dataSize);
-    put64(out.data() + 12, checksum);
-    return out;
-}
-
-std::string encodeStream(std::string_view payload, std::string_view data)
-{
-    StreamChecksum checksum;
-    checksum.update(payload.data(), payload.size());
-    checksum.update(data.data(), data.size());
-    auto head = headerPrefix(payload.size());
-    auto middle = dataPrefix(data.size());
-    auto tail = trailer(data.size(), checksum.digest());
-    std::string out;
-    out.reserve(streamSize(payload.size(), data.size()));
-    out.append(reinterpret_cast<const char *>(head.data()), head.size());
-    out.append(payload);
-    out.append(reinterpret_cast<const char *>(middle.data()), middle.size());
-    out.append(data);
-    out.append(reinterpret_cast<const char *>(tail.data()), tail.size());
-    return out;
-}
-
-// A fixed-size frame (a prefix or the trailer) is complete in fixed_.
-CCODE StreamParser::prefixComplete(StreamSink &sink)
-{
-    fixedUsed_ = 0;
-    switch (state_) {
-    case State::HeaderPrefix: {
-        if (!hasTag(fixed_.data(), kHeaderTag) || get32(fixed_.data() + 4) != kStreamVersion)
-            return fail(NWSMTS_EXPECTING_HEADER);
-        payloadSize_ = get32(fixed_.data() + 8);
-        if (payloadSize_ > kMaxHeaderPayload)
-            return fail(NWSMTS_EXPECTING_HEADER);
-        payload_.clear();
-        payload_.reserve(payloadSize_);
-        state_ = State::HeaderPayload;
-        if (payloadSize_ == 0) {
-            state_ = State::DataPrefix;
-            if (CCODE rc = sink.onHeader(payload_))
-                return fail(rc);
-        }
-        return 0;
+    std::size_t size = headerSize(header);
+    std::memset(out, 0, kFixedHeader);
+    std::memcpy(out, kHeaderMagic, 4);
+    put<std::uint16_t>(out + 4, kVersion);
+    put<std::uint16_t>(out + 6, static_cast<std::uint16_t>(size));
+    out[8] = static_cast<std::uint8_t>(header.kind);
+    put<std::uint16_t>(out + 10, static_cast<std::uint16_t>(header.name.size()));
+    put<std::uint16_t>(out + 12, static_cast<std::uint16_t>(header.target.size()));
+    out[14] = static_cast<std::uint8_t>(header.user.size());
+    out[15] = static_cast<std::uint8_t>(header.group.size());
+    put<std::uint32_t>(out + 16, header.mode);
+    put<std::uint32_t>(out + 20, header.uid);
+    put<std::uint32_t>(out + 24, header.gid);
+    put<std::uint32_t>(out + 28, header.atimeNanoseconds);
+    put<std::int64_t>(out + 32, header.atimeSeconds);
+    put<std::int64_t>(out + 40, header.mtimeSeconds);
+    put<std::uint32_t>(out + 48, header.mtimeNanoseconds);
+    put<std::uint64_t>(out + 56, header.size);
+    std::uint8_t *at = out + kFixedHeader;
+    for (std::string_view text : {header.name, header.target, header.user, header.group}) {
+        std::memcpy(at, text.data(), text.size());
+        at += text.size();
     }
-    case State::DataPrefix:
-        if (!hasTag(fixed_.data(), kDataTag))
-            return fail(NWSMTS_EXPECTING_TRAILER);
-        dataSize_ = dataLeft_ = get64(fixed_.data() + 4);
-        state_ = dataLeft_ == 0 ? State::Trailer : State::Data;
-        return 0;
-    case State::Trailer:
-        if (!hasTag(fixed_.data(), kTrailerTag) || get64(fixed_.data() + 4) != dataSize_ ||
-            get64(fixed_.data() + 12) != checksum_.digest())
-            return fail(NWSMTS_EXPECTING_TRAILER);
-        state_ = State::Done;
-        return 0;
-    default:
-        return 0;
-    }
+    put<std::uint64_t>(at, XXH3_64bits(out, size - kChecksum));
 }
 
-CCODE StreamParser::feed(std::span<const UINT8> bytes, StreamSink &sink)
+bool plausibleHeaderPrefix(const std::uint8_t *data, std::size_t have)
 {
-    if (failure_ != 0)
-        return failure_;
-    while (!bytes.empty()) {
-        switch (state_) {
-        case State::HeaderPrefix:
-        case State::DataPrefix:
-        case State::Trailer: {
-            std::size_t want = state_ == State::Trailer ? kTrailerSize
-                               : state_ == State::DataPrefix ? kDataPrefixSize
-                                                              : kHeaderPrefixSize;
-            std::size_t take = std::min(want - fixedUsed_, bytes.size());
-            std::memcpy(fixed_.data() + fixedUsed_, bytes.data(), take);
-            fixedUsed_ += take;
-            bytes = bytes.subspan(take);
-            if (fixedUsed_ == want)
-                if (CCODE rc = prefixComplete(sink))
-                    return rc;
-            break;
-        }
-        case State::HeaderPayload: {
-            std::size_t take = std::min(payloadSize_ - payload_.size(), bytes.size());
-            payload_.append(reinterpret_cast<const char *>(bytes.data()), take);
-            bytes = bytes.subspan(take);
-            if (payload_.size() == payloadSize_) {
-                checksum_.update(payload_.data(), payload_.size());
-                state_ = State::DataPrefix;
-                if (CCODE rc = sink.onHeader(payload_))
-                    return fail(rc);
-            }
-            break;
-        }
-        case State::Data: {
-            std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(dataLeft_, bytes.size()));
-            checksum_.update(bytes.data(), take);
-            if (CCODE rc = sink.onData(bytes.first(take)))
-                return fail(rc);
-            dataLeft_ -= take;
-            bytes = bytes.subspan(take);
-            if (dataLeft_ == 0)
-                state_ = State::Trailer;
-            break;
-        }
-        case State::Done:
-            return fail(NWSMTS_EXPECTING_TRAILER); // bytes after the trailer
-        }
+    if (std::memcmp(data, kHeaderMagic, have < 4 ? have : 4) != 0)
+        return false;
+    if (have >= 6 && get<std::uint16_t>(data + 4) != kVersion)
+        return false;
+    if (have >= kHeaderPrefix) {
+        std::size_t size = declaredHeaderSize(data);
+        return size >= kMinHeader && size <= kMaxHeader;
     }
-    return 0;
+    return true;
 }
 
-CCODE StreamParser::finish() const
+std::size_t declaredHeaderSize(const std::uint8_t *prefix) { return get<std::uint16_t>(prefix + 6); }
+
+bool decodeHeader(const std::uint8_t *data, std::size_t size, Header &header)
 {
-    if (failure_ != 0)
-        return failure_;
-    switch (state_) {
-    case State::Done:
-        return 0;
-    case State::HeaderPrefix:
-    case State::HeaderPayload:
-        return NWSMTS_EXPECTING_HEADER;
-    default:
-        return NWSMTS_EXPECTING_TRAILER;
-    }
+    if (size < kMinHeader || size > kMaxHeader || !plausibleHeaderPrefix(data, kHeaderPrefix) ||
+        declaredHeaderSize(data) != size)
+        return false;
+    std::size_t nameLength = get<std::uint16_t>(data + 10);
+    std::size_t targetLength = get<std::uint16_t>(data + 12);
+    std::size_t userLength = data[14];
+    std::size_t groupLength = data[15];
+    if (nameLength == 0 || nameLength > kMaxName || targetLength > kMaxTarget ||
+        kFixedHeader + nameLength + targetLength + userLength + groupLength + kChecksum != size)
+        return false;
+    if (get<std::uint64_t>(data + size - kChecksum) != XXH3_64bits(data, size - kChecksum))
+        return false;
+
+    std::uint8_t kind = data[8];
+    if (kind < static_cast<std::uint8_t>(Kind::File) || kind > static_cast<std::uint8_t>(Kind::Symlink))
+        return false;
+    header.kind = static_cast<Kind>(kind);
+    if ((header.kind == Kind::Symlink) != (targetLength != 0))
+        return false;
+    header.mode = get<std::uint32_t>(data + 16) & 07777;
+    header.uid = get<std::uint32_t>(data + 20);
+    header.gid = get<std::uint32_t>(data + 24);
+    header.atimeNanoseconds = get<std::uint32_t>(data + 28);
+    header.atimeSeconds = get<std::int64_t>(data + 32);
+    header.mtimeSeconds = get<std::int64_t>(data + 40);
+    header.mtimeNanoseconds = get<std::uint32_t>(data + 48);
+    header.size = get<std::uint64_t>(data + 56);
+    if (header.atimeNanoseconds >= 1000000000u || header.mtimeNanoseconds >= 1000000000u)
+        return false;
+    if (header.kind != Kind::File && header.size != 0)
+        return false;
+    // Sizes beyond what an off_t holds cannot be restored.
+    if (header.size > static_cast<std::uint64_t>(INT64_MAX))
+        return false;
+    const char *text = reinterpret_cast<const char *>(data + kFixedHeader);
+    header.name = std::string_view(text, nameLength);
+    header.target = std::string_view(text + nameLength, targetLength);
+    header.user = std::string_view(text + nameLength + targetLength, userLength);
+    header.group = std::string_view(text + nameLength + targetLength + userLength, groupLength);
+    return true;
 }
 
-} // namespace smsemu
+Tag tagOf(const std::uint8_t *data)
+{
+    if (std::memcmp(data, kExtentTag, 4) == 0)
+        return Tag::Extent;
+    if (std::memcmp(data, kTrailerTag, 4) == 0)
+        return Tag::Trailer;
+    return Tag::Other;
+}
+
+void encodeExtent(std::uint64_t offset, std::uint64_t length, std::uint8_t *out)
+{
+    std::memcpy(out, kExtentTag, 4);
+    put<std::uint64_t>(out + 4, offset);
+    put<std::uint64_t>(out + 12, length);
+}
+
+void decodeExtent(const std::uint8_t *data, std::uint64_t &offset, std::uint64_t &length)
+{
+    offset = get<std::uint64_t>(data + 4);
+    length = get<std::uint64_t>(data + 12);
+}
+
+void encodeTrailer(std::uint64_t dataBytes, std::uint64_t hash, std::uint8_t *out)
+{
+    std::memcpy(out, kTrailerTag, 4);
+    put<std::uint64_t>(out + 4, dataBytes);
+    put<std::uint64_t>(out + 12, hash);
+}
+
+void decodeTrailer(const std::uint8_t *data, std::uint64_t &dataBytes, std::uint64_t &hash)
+{
+    dataBytes = get<std::uint64_t>(data + 4);
+    hash = get<std::uint64_t>(data + 12);
+}
+
+} // namespace smsemu::stream

@@ -1,108 +1,96 @@
-// The framing of the stand-in's backup streams, shared by the TSAs: a header,
-// the data, and a trailer with a checksum. All integers are little-endian.
+// The backup stream of the file-system TSA (README.md, "Backup stream"):
+// a header, for files the data as extents, and a trailer. All integers are
+// little-endian.
 //
-//   header   "SMSH"  u32 version (1)  u32 payload length  payload (≤ 1 MiB)
-//   data     "SMSD"  u64 data length  the data
-//   trailer  "SMST"  u64 data length  u64 checksum
-//
-// The payload describes the data set (each TSA defines its own, a JSON text in
-// the directory TSA); the checksum is XXH64 (seed 0) of the payload followed
-// by the data, so a damaged header is found as well as damaged data. A stream
-// is produced block by block without being held whole (StreamChecksum, the
-// three frame builders) and parsed block by block (StreamParser), so data
-// sets of any size pass through.
+// Header (64 fixed bytes, then the texts, then a checksum):
+//    0  4  magic "KXFH"
+//    4  2  version (1)
+//    6  2  header length, checksum included
+//    8  1  kind: 1 file, 2 directory, 3 symbolic link
+//    9  1  0
+//   10  2  name length (1-1023)
+//   12  2  symbolic-link target length (0-4095; nonzero only for links)
+//   14  1  user name length (0-255)
+//   15  1  group name length (0-255)
+//   16  4  permission bits (07777)
+//   20  4  uid
+//   24  4  gid
+//   28  4  access time, nanoseconds
+//   32  8  access time, seconds (signed)
+//   40  8  modification time, seconds (signed)
+//   48  4  modification time, nanoseconds
+//   52  4  0
+//   56  8  size in bytes (files; 0 otherwise)
+//   64     name, target, user name, group name (not terminated)
+//    +  8  XXH3-64 of every header byte before it
+// Extent (files only; offsets increasing, not overlapping, within the size):
+//    0  4  tag "KXFE"
+//    4  8  offset
+//   12  8  length (nonzero), then that many data bytes
+// Trailer:
+//    0  4  tag "KXFT"
+//    4  8  data bytes (the sum of the extent lengths)
+//   12  8  XXH3-64 of everything between the header and the trailer (the
+//          extent records with their data)
+// Holes are the ranges no extent covers; a restore recreates them.
 #pragma once
 
-#include "SMSAPI.h"
-
-#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <span>
-#include <string>
 #include <string_view>
 
-struct XXH64_state_s;
+namespace smsemu::stream {
 
-namespace smsemu {
+inline constexpr std::size_t kFixedHeader = 64;
+inline constexpr std::size_t kMaxName = 1023;
+inline constexpr std::size_t kMaxTarget = 4095;
+inline constexpr std::size_t kMaxOwnerName = 255;
+inline constexpr std::size_t kChecksum = 8;
+inline constexpr std::size_t kMinHeader = kFixedHeader + 1 + kChecksum;
+inline constexpr std::size_t kMaxHeader = kFixedHeader + kMaxName + kMaxTarget + 2 * kMaxOwnerName + kChecksum;
+// Bytes of the header that tell its length.
+inline constexpr std::size_t kHeaderPrefix = 8;
+// An extent record before its data, and the trailer.
+inline constexpr std::size_t kRecordSize = 20;
+inline constexpr std::size_t kTagSize = 4;
 
-inline constexpr std::uint32_t kStreamVersion = 1;
-inline constexpr std::size_t kHeaderPrefixSize = 12; // tag, version, payload length
-inline constexpr std::size_t kDataPrefixSize = 12;   // tag, data length
-inline constexpr std::size_t kTrailerSize = 20;      // tag, data length, checksum
-inline constexpr std::size_t kMaxHeaderPayload = 1u << 20;
+enum class Kind : std::uint8_t { File = 1, Directory = 2, Symlink = 3 };
 
-// XXH64 over the payload and the data, fed in any pieces.
-class StreamChecksum {
-public:
-    StreamChecksum();
-    StreamChecksum(const StreamChecksum &) = delete;
-    StreamChecksum &operator=(const StreamChecksum &) = delete;
-    ~StreamChecksum();
-    void reset();
-    void update(const void *bytes, std::size_t size);
-    std::uint64_t digest() const;
-
-private:
-    XXH64_state_s *state_;
+struct Header {
+    Kind kind = Kind::File;
+    std::uint32_t mode = 0;
+    std::uint32_t uid = 0;
+    std::uint32_t gid = 0;
+    std::int64_t atimeSeconds = 0;
+    std::uint32_t atimeNanoseconds = 0;
+    std::int64_t mtimeSeconds = 0;
+    std::uint32_t mtimeNanoseconds = 0;
+    std::uint64_t size = 0;
+    std::string_view name;
+    std::string_view target;
+    std::string_view user;
+    std::string_view group;
 };
 
-std::array<UINT8, kHeaderPrefixSize> headerPrefix(std::size_t payloadSize);
-std::array<UINT8, kDataPrefixSize> dataPrefix(std::uint64_t dataSize);
-std::array<UINT8, kTrailerSize> trailer(std::uint64_t dataSize, std::uint64_t checksum);
+// The encoded length of a header whose texts are within their bounds.
+std::size_t headerSize(const Header &header);
+// Writes headerSize(header) bytes.
+void encodeHeader(const Header &header, std::uint8_t *out);
 
-// The length of a whole stream.
-inline std::uint64_t streamSize(std::size_t payloadSize, std::uint64_t dataSize)
-{
-    return kHeaderPrefixSize + payloadSize + kDataPrefixSize + dataSize + kTrailerSize;
-}
+// Whether the first `have` bytes (up to kHeaderPrefix) can start a header.
+bool plausibleHeaderPrefix(const std::uint8_t *data, std::size_t have);
+// The length the kHeaderPrefix bytes declare.
+std::size_t declaredHeaderSize(const std::uint8_t *prefix);
+// Checks a whole header (length, kinds, bounds, checksum) and reads it; the
+// texts of `header` point into `data`.
+bool decodeHeader(const std::uint8_t *data, std::size_t size, Header &header);
 
-// A whole stream of a small data set, built in memory.
-std::string encodeStream(std::string_view payload, std::string_view data);
+enum class Tag { Extent, Trailer, Other };
+Tag tagOf(const std::uint8_t *data);
 
-// What a parser hands on: the header payload once it is complete, then the
-// data in the pieces it arrives in. A non-zero return stops the parse with
-// that code.
-class StreamSink {
-public:
-    virtual ~StreamSink() = default;
-    virtual CCODE onHeader(std::string_view payload) = 0;
-    virtual CCODE onData(std::span<const UINT8> bytes) = 0;
-};
+void encodeExtent(std::uint64_t offset, std::uint64_t length, std::uint8_t *out);
+void decodeExtent(const std::uint8_t *data, std::uint64_t &offset, std::uint64_t &length);
+void encodeTrailer(std::uint64_t dataBytes, std::uint64_t hash, std::uint8_t *out);
+void decodeTrailer(const std::uint8_t *data, std::uint64_t &dataBytes, std::uint64_t &hash);
 
-// Parses a stream written to it in blocks of any size. A broken header
-// (wrong tag or version, a payload over kMaxHeaderPayload) is
-// NWSMTS_EXPECTING_HEADER; a broken data prefix or trailer, a checksum or
-// length that does not match, or bytes after the trailer are
-// NWSMTS_EXPECTING_TRAILER. The first failure sticks: every later call
-// answers it again.
-class StreamParser {
-public:
-    CCODE feed(std::span<const UINT8> bytes, StreamSink &sink);
-    // After the last block: 0 when the trailer was read and checked;
-    // NWSMTS_EXPECTING_HEADER when the header never completed,
-    // NWSMTS_EXPECTING_TRAILER when the stream stops after it.
-    CCODE finish() const;
-    bool failed() const { return failure_ != 0; }
-
-private:
-    enum class State { HeaderPrefix, HeaderPayload, DataPrefix, Data, Trailer, Done };
-    CCODE fail(CCODE code)
-    {
-        failure_ = code;
-        return code;
-    }
-    CCODE prefixComplete(StreamSink &sink);
-
-    State state_ = State::HeaderPrefix;
-    CCODE failure_ = 0;
-    std::array<UINT8, kTrailerSize> fixed_{}; // the prefix or trailer being gathered
-    std::size_t fixedUsed_ = 0;
-    std::string payload_;
-    std::size_t payloadSize_ = 0;
-    std::uint64_t dataSize_ = 0;
-    std::uint64_t dataLeft_ = 0;
-    StreamChecksum checksum_;
-};
-
-} // namespace smsemu
+} // namespace smsemu::stream

@@ -3,6 +3,7 @@
 #include "DirectoryTsa.h"
 #include "FileSystemTsa.h"
 #include "GroupWiseTsa.h"
+#include "NameSpaces.h"
 
 namespace smsemu {
 
@@ -22,6 +23,18 @@ UINT32 returnedNameSpace(const NWSM_SCAN_CONTROL &control, UINT32 base)
     if (static_cast<UINT32>(control.returnNameSpaceType) == NWSM_RETURN_UTF8_NAMES)
         return NWSM_NAME_SPACE_UTF8_BASE + base;
     return base;
+}
+
+bool Tsa::describesNameSpace(UINT32 type) const
+{
+    if (isKnownNameSpace(type))
+        return true;
+    for (const ResourceConfig &resource : config_.resources)
+        for (UINT32 configured : resource.nameSpaces)
+            if (type == configured || (configured <= 0xFFFFFFFFu - NWSM_NAME_SPACE_UTF8_BASE &&
+                                       type == configured + NWSM_NAME_SPACE_UTF8_BASE))
+                return true;
+    return false;
 }
 
 CCODE DataSet::read(UINT8 *, UINT32, UINT32 &) { return NWSMTS_UNSUPPORTED_FUNCTION; }

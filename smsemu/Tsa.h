@@ -90,6 +90,10 @@ public:
     // name-space scan (NWSMTS_RESOURCE_NAME_NOT_FOUND, ...).
     virtual CCODE nameSpaces(std::string_view resource, std::span<const UINT32> &types) const = 0;
     virtual Separators separators() const = 0;
+    // Whether NWSMTSGetNameSpaceTypeInfo answers for a type: 0-4, 256-260,
+    // and any type number a resource of this TSA is configured with (also
+    // plus 256, its UTF-8 form).
+    bool describesNameSpace(UINT32 type) const;
     // Split a data-set name into parent and child, and join them again, by the
     // TSA's own naming rules (whatever name-space type the caller passes).
     virtual CCODE separateName(std::string_view name, std::string &parent, std::string &child) const = 0;

@@ -1,62 +1,66 @@
 // Backup, restore and delete on the directory TSA, broken restore streams,
 // and the store file as other processes see it.
 #include "DirectoryFixture.h"
+#include "StreamBytes.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
-#include <xxhash.h>
 
 namespace smsemutest {
 namespace {
 
 using nlohmann::json;
 
-std::uint32_t get32(const std::string &s, std::size_t at)
+std::uint64_t getLe(const std::string &s, std::size_t at, int bytes)
 {
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
         v = (v << 8) | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
     return v;
 }
 
-// The header payload and data of a stream (checked for its framing).
+// A directory stream taken apart (its framing checked): {"name", "type"} and
+// the rest of the data.
 std::pair<json, json> open(const std::string &stream)
 {
-    EXPECT_EQ(stream.substr(0, 4), "SMSH");
-    std::uint32_t payload = get32(stream, 8);
-    std::size_t data = 12 + payload;
-    EXPECT_EQ(stream.substr(data, 4), "SMSD");
-    std::uint32_t length = get32(stream, data + 4);
-    EXPECT_EQ(stream.size(), 12 + payload + 12 + length + 20);
-    EXPECT_EQ(stream.substr(data + 12 + length, 4), "SMST");
-    return {json::parse(stream.substr(12, payload)), json::parse(stream.substr(data + 12, length))};
+    EXPECT_EQ(stream.substr(0, 4), "KXFH");
+    std::size_t header = getLe(stream, 6, 2);
+    std::size_t nameLength = getLe(stream, 10, 2);
+    std::string name = stream.substr(64, nameLength);
+    EXPECT_EQ(stream.substr(header, 4), "KXFE");
+    EXPECT_EQ(getLe(stream, header + 4, 8), 0u);
+    std::size_t length = getLe(stream, header + 12, 8);
+    EXPECT_EQ(getLe(stream, 56, 8), length) << "the header's size";
+    EXPECT_EQ(stream.size(), header + 20 + length + 20);
+    EXPECT_EQ(stream.substr(header + 20 + length, 4), "KXFT");
+    json data = json::parse(stream.substr(header + 20, length));
+    json type = data["type"];
+    data.erase("type");
+    return {json{{"name", name}, {"type", type}}, data};
 }
 
-void put(std::string &out, std::uint64_t value, int bytes)
+// A stream such as a backup makes, from its name and data text.
+std::string makeStreamRaw(const std::string &name, const std::string &data, std::uint8_t kind = 1)
 {
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>(value >> (8 * i));
+    HandHeader header;
+    header.kind = kind;
+    header.mode = 0;
+    header.size = kind == 1 ? data.size() : 0;
+    header.name = name;
+    return handStream(header, kind == 1 ? std::vector<std::pair<std::uint64_t, std::string>>{{0, data}}
+                                        : std::vector<std::pair<std::uint64_t, std::string>>{});
 }
 
-// A stream such as a backup makes, from its parts (checksum included).
-std::string makeStreamRaw(const std::string &payload, const std::string &data)
+// The same from a header {"name", "type"} and the rest of the data.
+std::string makeStream(const json &header, json data)
 {
-    std::string both = payload + data;
-    std::string out = "SMSH";
-    put(out, 1, 4);
-    put(out, payload.size(), 4);
-    out += payload + "SMSD";
-    put(out, data.size(), 8);
-    out += data + "SMST";
-    put(out, data.size(), 8);
-    put(out, XXH64(both.data(), both.size(), 0), 8);
-    return out;
+    if (header.contains("type"))
+        data["type"] = header["type"];
+    return makeStreamRaw(header.value("name", std::string()), data.dump());
 }
-
-std::string makeStream(const json &header, const json &data) { return makeStreamRaw(header.dump(), data.dump()); }
 
 class DirectoryData : public Directory {};
 
@@ -155,7 +159,7 @@ TEST_F(DirectoryData, RestoreUnderANewNameAndReplacement)
     // Replacing keeps the object's place, name spelling and children.
     json header{{"name", ".o=ACME.[Root]"}, {"type", "object"}};
     ASSERT_EQ(restore(makeStream(header, {{"class", "Organization"}, {"attributes", {{"l", "Here"}}}})), 0u);
-    std::vector<Found> top = scan(".[Root]", true);
+    std::vector<DirectoryFound> top = scan(".[Root]", true);
     ASSERT_EQ(top.size(), 2u);
     EXPECT_EQ(top[1].name, ".O=Acme.T=ACME_TREE");
     EXPECT_EQ(scan(".O=Acme.[Root]", true).size(), 5u);
@@ -212,8 +216,6 @@ TEST_F(DirectoryData, RestoreRefusesWhatItCannotPlace)
         {"unknown type", std::nullopt, ".CN=Y.O=Acme.[Root]", "file", 1, 0, NWSMTS_INVALID_DATA_SET},
         {"name with a NUL", std::nullopt, std::string(".CN=Y\0.O=Acme.[Root]", 21), "object", 1, 0,
          NWSMTS_INVALID_PATH},
-        {"name over 1023 characters", std::nullopt, ".CN=" + std::string(1020, 'x') + ".O=Acme.[Root]", "object", 1,
-         0, NWSMTS_INVALID_PATH},
     };
     const std::string before = storeText();
     for (const Refusal &c : cases) {
@@ -244,8 +246,10 @@ TEST_F(DirectoryData, BrokenStreamsLeaveTheStoreAlone)
     ASSERT_EQ(backup(".CN=Admin.O=Acme.[Root]", good), 0u);
     ASSERT_EQ(remove(".CN=Admin.O=Acme.[Root]"), 0u);
     const std::string before = storeText();
-    const std::size_t payload = get32(good, 8);
-    const std::size_t dataAt = 12 + payload + 12;
+    const std::size_t header = getLe(good, 6, 2);
+    const std::size_t dataAt = header + 20;
+    const std::string data = good.substr(dataAt, getLe(good, header + 12, 8));
+    const std::string name = ".CN=Admin.O=Acme.[Root]";
 
     struct Broken {
         std::string what;
@@ -254,42 +258,44 @@ TEST_F(DirectoryData, BrokenStreamsLeaveTheStoreAlone)
     };
     std::vector<Broken> cases{
         {"empty", "", NWSMTS_EXPECTING_HEADER},
-        {"wrong tag", "XMSH" + good.substr(4), NWSMTS_EXPECTING_HEADER},
-        {"wrong version", good.substr(0, 4) + std::string("\2\0\0\0", 4) + good.substr(8), NWSMTS_EXPECTING_HEADER},
-        {"huge header", good.substr(0, 8) + std::string("\xff\xff\xff\x7f", 4) + good.substr(12),
+        {"wrong magic", "XXFH" + good.substr(4), NWSMTS_EXPECTING_HEADER},
+        {"wrong version", good.substr(0, 4) + std::string("\2\0", 2) + good.substr(6), NWSMTS_EXPECTING_HEADER},
+        {"header length too small", good.substr(0, 6) + std::string("\x10\0", 2) + good.substr(8),
          NWSMTS_EXPECTING_HEADER},
-        {"header not JSON", makeStreamRaw("not json", "{}"), NWSMTS_EXPECTING_HEADER},
-        {"header without a name", makeStream({{"type", "object"}}, {{"class", "User"}}), NWSMTS_EXPECTING_HEADER},
-        {"data not JSON", makeStreamRaw(R"({"name":".CN=Z.O=Acme.[Root]","type":"object"})", "{oops"),
+        {"name changed", good.substr(0, 64) + "X" + good.substr(65), NWSMTS_EXPECTING_HEADER},
+        {"a directory's header", makeStreamRaw(name, data, 2), NWSMTS_EXPECTING_HEADER},
+        {"data not JSON", makeStreamRaw(name, "{oops"), NWSMTS_INVALID_DATA_SET},
+        {"data without a type", makeStreamRaw(name, R"({"class": "User"})"), NWSMTS_INVALID_DATA_SET},
+        {"data without a class", makeStream({{"name", name}, {"type", "object"}}, {{"x", 1}}),
          NWSMTS_INVALID_DATA_SET},
-        {"data without a class", makeStream({{"name", ".CN=Z.O=Acme.[Root]"}, {"type", "object"}}, {{"x", 1}}),
+        {"long class", makeStream({{"name", name}, {"type", "object"}}, {{"class", std::string(256, 'c')}}),
          NWSMTS_INVALID_DATA_SET},
-        {"long class", makeStream({{"name", ".CN=Z.O=Acme.[Root]"}, {"type", "object"}},
-                                  {{"class", std::string(256, 'c')}}),
-         NWSMTS_INVALID_DATA_SET},
-        {"data over 16 MiB", makeStream({{"name", ".CN=Z.O=Acme.[Root]"}, {"type", "object"}},
+        {"data over 16 MiB", makeStream({{"name", name}, {"type", "object"}},
                                         {{"class", "User"}, {"attributes", {{"a", std::string(16u << 20, 'v')}}}}),
          NWSMTS_INVALID_DATA_SET},
-        {"bad attribute", makeStream({{"name", ".CN=Z.O=Acme.[Root]"}, {"type", "object"}},
+        {"bad attribute", makeStream({{"name", name}, {"type", "object"}},
                                      {{"class", "User"}, {"attributes", {{"a", {1, 2}}}}}),
          NWSMTS_INVALID_DATA_SET},
         {"data changed", good.substr(0, dataAt) + "X" + good.substr(dataAt + 1), NWSMTS_EXPECTING_TRAILER},
-        {"name changed", good.substr(0, 25) + "B" + good.substr(26), NWSMTS_EXPECTING_TRAILER},
         {"checksum changed", good.substr(0, good.size() - 1) + "\x01", NWSMTS_EXPECTING_TRAILER},
-        {"no data tag", good.substr(0, 12 + payload) + "XMSD" + good.substr(12 + payload + 4),
+        {"extent not at 0", good.substr(0, header + 4) + "\1" + good.substr(header + 5), NWSMTS_EXPECTING_TRAILER},
+        {"unknown record", good.substr(0, header) + "KXFX" + good.substr(header + 4), NWSMTS_EXPECTING_TRAILER},
+        {"short of its size", handStream(HandHeader{1, 0, 0, data.size() + 1, name, ""}, {{0, data}}),
          NWSMTS_EXPECTING_TRAILER},
         {"bytes after the trailer", good + "!", NWSMTS_EXPECTING_TRAILER},
     };
     for (std::size_t cut = 1; cut < good.size(); cut += cut < 40 ? 1 : 17)
         cases.push_back({"cut at " + std::to_string(cut), good.substr(0, cut),
-                         cut < 12 + payload ? NWSMTS_EXPECTING_HEADER : NWSMTS_EXPECTING_TRAILER});
+                         cut < header ? NWSMTS_EXPECTING_HEADER : NWSMTS_EXPECTING_TRAILER});
     for (const Broken &c : cases)
         for (std::size_t block : {c.stream.size() < 4096 ? std::size_t(1) : std::size_t(4093), std::size_t(65536)}) {
             EXPECT_EQ(restore(c.stream, std::nullopt, NWSM_OVERWRITE_DATA_SET, block), c.expected)
                 << c.what << ", blocks of " << block;
             EXPECT_EQ(storeText(), before) << c.what;
         }
-    // The good stream still restores.
+    // The good stream still restores, and so does its data in two extents.
+    EXPECT_EQ(restore(handStream(HandHeader{1, 0, 0, data.size(), name, ""}, {{0, data.substr(0, 5)}, {5, data.substr(5)}})),
+              0u);
     EXPECT_EQ(restore(good), 0u);
 }
 
@@ -327,7 +333,7 @@ TEST_F(DirectoryData, ArchiveFlagClearsUntilTheObjectChanges)
 {
     useDirectory();
     auto archive = [&](const std::string &name) {
-        std::vector<Found> found = scan(name, true);
+        std::vector<DirectoryFound> found = scan(name, true);
         return !found.empty() && (found[0].attributes & NWSM_ATTR_ARCHIVE) != 0;
     };
     std::string stream;

@@ -19,7 +19,7 @@ inline const char *kAcmeStore = R"({"objects": [
   {"dn": ".OU=Empty.O=Acme.[Root]", "class": "OrganizationalUnit"}
 ]})";
 
-struct Found {
+struct DirectoryFound {
     std::string name;
     UINT32 nameSpace = 0;
     bool parent = false;
@@ -71,11 +71,11 @@ users = { admin = "secret" }
         return c;
     }
 
-    static Found describe(NWSM_SCAN_INFORMATION *info, NWSM_DATA_SET_NAME_LIST *names)
+    static DirectoryFound describe(NWSM_SCAN_INFORMATION *info, NWSM_DATA_SET_NAME_LIST *names)
     {
         NWSM_DATA_SET_NAME name{};
         EXPECT_EQ(NWSMGetOneName(names, &name), 0u);
-        return Found{name.name,
+        return DirectoryFound{name.name,
                      name.nameSpaceType,
                      info->parentFlag != 0,
                      info->attributes,
@@ -97,13 +97,13 @@ users = { admin = "secret" }
     }
 
     // A whole scan; `code` gets the begin's failure (the list is then empty).
-    std::vector<Found> scan(const std::string &name, bool oneLevel = false, NWSM_SELECTION_LIST *selection = nullptr,
+    std::vector<DirectoryFound> scan(const std::string &name, bool oneLevel = false, NWSM_SELECTION_LIST *selection = nullptr,
                             CCODE *code = nullptr, INT32 returnNameSpace = -1)
     {
         UINT32 sequence = 0;
         NWSM_SCAN_INFORMATION *info = nullptr;
         NWSM_DATA_SET_NAME_LIST *names = nullptr;
-        std::vector<Found> found;
+        std::vector<DirectoryFound> found;
         CCODE rc = begin(name, oneLevel, sequence, info, names, selection, returnNameSpace);
         if (code != nullptr)
             *code = rc;
@@ -124,7 +124,7 @@ users = { admin = "secret" }
                                        NWSM_SELECTION_LIST *selection = nullptr)
     {
         std::vector<std::string> out;
-        for (const Found &f : scan(name, oneLevel, selection))
+        for (const DirectoryFound &f : scan(name, oneLevel, selection))
             out.push_back(f.name);
         return out;
     }

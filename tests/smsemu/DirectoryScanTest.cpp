@@ -117,10 +117,10 @@ TEST_P(DirectoryScans, ANameThatIsNotThereIsNotFound)
 TEST_P(DirectoryScans, InformationTellsContainersSizesAndNoTimes)
 {
     useDirectory(kAcmeStore, GetParam());
-    std::vector<Found> all = scan("ACME_TREE");
+    std::vector<DirectoryFound> all = scan("ACME_TREE");
     ASSERT_EQ(all.size(), 1 + kTree.size() + 1 + kSchemaNames.size());
     std::map<std::string, bool> parents;
-    for (const Found &f : all) {
+    for (const DirectoryFound &f : all) {
         parents[rootForm(f.name)] = f.parent;
         EXPECT_EQ(f.times, 0u) << f.name;
         EXPECT_EQ(f.nameSpace, 0u) << f.name;
@@ -140,7 +140,7 @@ TEST_P(DirectoryScans, InformationTellsContainersSizesAndNoTimes)
     for (const char *leaf : {".CN=Bob.OU=Sales.O=Acme.[Root]", ".CN=a\\.b.O=Acme.[Root]", ".CN=User.Schema"})
         EXPECT_FALSE(parents[leaf]) << leaf;
 
-    for (const Found &f : scan("ACME_TREE", true, nullptr, nullptr, static_cast<INT32>(NWSM_RETURN_UTF8_NAMES)))
+    for (const DirectoryFound &f : scan("ACME_TREE", true, nullptr, nullptr, static_cast<INT32>(NWSM_RETURN_UTF8_NAMES)))
         EXPECT_EQ(f.nameSpace, 256u) << f.name;
 }
 
@@ -201,7 +201,7 @@ TEST_P(DirectorySelection, LeavesOutWhatTheListNames)
     ASSERT_EQ(NWSMCloseName(&handle), 0u);
     CCODE rc = 0;
     Names found;
-    for (const Found &f : scan(c.start, false, list, &rc))
+    for (const DirectoryFound &f : scan(c.start, false, list, &rc))
         found.push_back(f.name);
     if (c.expected.empty()) {
         EXPECT_EQ(rc, NWSMTS_DATA_SET_EXCLUDED);

@@ -136,11 +136,13 @@ TEST_F(Login, CallsNeedAKnownConnectionAndMostNeedALogin)
     std::free(start);
 }
 
-TEST_F(Login, DataOperationsAreNotServedYetButCheckTheirHandles)
+TEST_F(Login, UnservedDataOperationsStillCheckTheirHandles)
 {
-    UINT32 connection = loggedIn("srv1.Linux File System", "srv1");
+    // The GroupWise TSA does not serve data operations yet.
+    UINT32 connection = loggedIn("srv1.GroupWise System", "gw1");
     NWSM_DATA_SET_NAME_LIST *start = nullptr;
-    ASSERT_EQ(NWSMPutOneName(&start, NWSM_TSA_DEFINED_RESOURCE, 0, 0, nullptr, nullptr, const_cast<char *>("/")), 0u);
+    ASSERT_EQ(NWSMPutOneName(&start, NWSM_TSA_DEFINED_RESOURCE, 0, 0, nullptr, nullptr, const_cast<char *>("DOM1:")),
+              0u);
     UINT32 sequence = 0, handle = 0, read = 0;
     NWSM_SCAN_INFORMATION *info = nullptr;
     NWSM_DATA_SET_NAME_LIST *names = nullptr;

@@ -1,0 +1,73 @@
+// Backup streams built by hand, for restores of streams the TSA would never
+// write: the byte layout of the file-system TSA's stream, written out here
+// independently of the stand-in's own encoder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+#include <xxhash.h>
+
+namespace smsemutest {
+
+struct HandHeader {
+    std::uint8_t kind = 1; // 1 file, 2 directory, 3 symbolic link
+    std::uint32_t mode = 0644;
+    std::int64_t mtime = 1600000000;
+    std::uint64_t size = 0;
+    std::string name;
+    std::string target;
+};
+
+inline void putLe(std::string &out, std::uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+inline std::string handHeader(const HandHeader &h)
+{
+    std::string out = "KXFH";
+    putLe(out, 1, 2);
+    std::size_t length = 64 + h.name.size() + h.target.size() + 8;
+    putLe(out, length, 2);
+    out.push_back(static_cast<char>(h.kind));
+    out.push_back(0);
+    putLe(out, h.name.size(), 2);
+    putLe(out, h.target.size(), 2);
+    out.push_back(0); // no user name
+    out.push_back(0); // no group name
+    putLe(out, h.mode, 4);
+    putLe(out, 0, 4); // uid
+    putLe(out, 0, 4); // gid
+    putLe(out, 0, 4); // atime ns
+    putLe(out, static_cast<std::uint64_t>(h.mtime), 8);
+    putLe(out, static_cast<std::uint64_t>(h.mtime), 8);
+    putLe(out, 0, 4);
+    putLe(out, 0, 4);
+    putLe(out, h.size, 8);
+    out += h.name;
+    out += h.target;
+    putLe(out, XXH3_64bits(out.data(), out.size()), 8);
+    return out;
+}
+
+// Extents (offset, data) and a correct trailer after a header.
+inline std::string handStream(const HandHeader &h, const std::vector<std::pair<std::uint64_t, std::string>> &extents)
+{
+    std::string body;
+    std::uint64_t total = 0;
+    for (const auto &[offset, data] : extents) {
+        body += "KXFE";
+        putLe(body, offset, 8);
+        putLe(body, data.size(), 8);
+        body += data;
+        total += data.size();
+    }
+    std::string out = handHeader(h) + body + "KXFT";
+    putLe(out, total, 8);
+    putLe(out, XXH3_64bits(body.data(), body.size()), 8);
+    return out;
+}
+
+} // namespace smsemutest
