@@ -306,8 +306,10 @@ private:
         std::string where = fmt::format("{}: resource \"{}\"", what, out.name);
         if (tsa.kind == TsaKind::GroupWise) {
             std::size_t colon = out.name.find(':');
-            if (colon == 0 || colon != out.name.size() - 1) {
-                problem(line, fmt::format("{}: a GroupWise resource is named like \"DOM1:\" (one ':' at the end); {}",
+            // The domain's name is also a folder name of the data sets below it.
+            if (colon == 0 || colon != out.name.size() - 1 || out.name.find_first_of("/\\") != std::string::npos) {
+                problem(line, fmt::format("{}: a GroupWise resource is named like \"DOM1:\" (one ':' at the end, "
+                                          "no '/' or '\\'); {}",
                                           where, notListed()));
                 return false;
             }
