@@ -39,10 +39,17 @@ TEST_F(Examples, ConfigurationListsThreeTsasWithoutProblems)
     ASSERT_EQ(login(gw, host, user, ""), 0u);
     ASSERT_EQ(NWSMTSListTSResources(gw, &list), 0u);
     EXPECT_EQ(names(list), (std::vector<std::string>{"GroupWise Mail Server", "DOM1:"}));
+    connection = gw;
+    EXPECT_EQ(scanNames("GroupWise Mail Server").size(), 10u);
+    EXPECT_EQ(scanNames("DOM1:po1/ofuser", true),
+              (std::vector<std::string>{"DOM1:po1/ofuser", "DOM1:po1/ofuser/ann.txt", "DOM1:po1/ofuser/bob.txt"}));
     UINT32 fs = connect(prefix + "Linux File System");
     ASSERT_EQ(login(fs, host, user, ""), 0u);
     ASSERT_EQ(NWSMTSListTSResources(fs, &list), 0u);
     EXPECT_EQ(names(list), std::vector<std::string>{"/"});
+    connection = fs;
+    EXPECT_EQ(scanNames("/docs/notes", true),
+              (std::vector<std::string>{"/docs/notes", "/docs/notes/meeting.txt", "/docs/notes/plans 2025.txt"}));
 }
 
 } // namespace
