@@ -1,0 +1,194 @@
+// Archives written and read back: plain and compressed, in one piece and
+// through a pipe, with every descriptor field and every byte of data intact.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include <unistd.h>
+
+#include "ArchiveSupport.h"
+
+using namespace archive_test;
+using kxsms::ArchiveReader;
+
+namespace {
+
+std::vector<Sample> samples()
+{
+    return {
+        {"/data", {}, true},
+        {"/data/empty", {}},
+        {"/data/one", pattern(1, 1)},
+        {"/data/exact-block", pattern(65536, 2)},
+        {"/data/block-and-one", pattern(65537, 3)},
+        {"/data/several-blocks", pattern(300000, 4)},
+        {"/data/" + std::string(1017, 'n'), pattern(10, 5)}, // a name of 1023 bytes
+    };
+}
+
+void expectSame(const std::vector<Sample> &written, const ReadResult &read)
+{
+    ASSERT_TRUE(read.opened);
+    ASSERT_EQ(read.members.size(), written.size());
+    for (size_t i = 0; i < written.size(); ++i) {
+        const Found &found = read.members[i];
+        const kxsms::format::MemberDescriptor expected = descriptorOf(written[i], static_cast<unsigned>(i));
+        EXPECT_EQ(found.member.name, expected.name);
+        EXPECT_EQ(found.member.parent, expected.parent);
+        EXPECT_EQ(found.member.archive, expected.archive);
+        EXPECT_EQ(found.member.nameSpace, expected.nameSpace);
+        EXPECT_EQ(found.member.tsaType, 1);
+        EXPECT_EQ(found.member.created, expected.created);
+        EXPECT_EQ(found.member.modified, expected.modified);
+        EXPECT_EQ(found.member.accessed, expected.accessed);
+        EXPECT_EQ(found.member.size, expected.size);
+        EXPECT_EQ(found.member.sequence, i);
+        EXPECT_EQ(found.state, ArchiveReader::MemberState::Intact) << found.member.name;
+        EXPECT_TRUE(found.data == written[i].data) << found.member.name;
+    }
+    EXPECT_TRUE(read.endSeen);
+    EXPECT_EQ(read.problemCount, 0u);
+    EXPECT_TRUE(read.streamDamage.empty());
+}
+
+enum class Packing { Plain, Zstd, ZstdSmallFrames };
+
+class RoundTrip : public ::testing::TestWithParam<std::tuple<Packing, size_t>> {
+protected:
+    Bytes write(const std::vector<Sample> &written)
+    {
+        MemoryOutput out;
+        switch (std::get<0>(GetParam())) {
+        case Packing::Plain:
+            writeArchive(out, written);
+            break;
+        case Packing::Zstd: {
+            kxsms::ZstdOutput zstd(out);
+            writeArchive(zstd, written);
+            break;
+        }
+        case Packing::ZstdSmallFrames: {
+            kxsms::ZstdOutput zstd(out, 3, 4096);
+            writeArchive(zstd, written);
+            break;
+        }
+        }
+        EXPECT_TRUE(out.finished);
+        return out.out;
+    }
+};
+
+TEST_P(RoundTrip, EveryMemberComesBackAsWritten)
+{
+    const auto written = samples();
+    const Bytes archive = write(written);
+    const bool compressed = std::get<0>(GetParam()) != Packing::Plain;
+    const unsigned char zstdMagic[4] = {0x28, 0xB5, 0x2F, 0xFD};
+    EXPECT_EQ(memcmp(archive.data(), compressed ? zstdMagic : reinterpret_cast<const unsigned char *>("KXSMSARC"),
+                     4),
+              0);
+    expectSame(written, readBytes(archive, std::get<1>(GetParam())));
+}
+
+INSTANTIATE_TEST_SUITE_P(Packings, RoundTrip,
+                         ::testing::Combine(::testing::Values(Packing::Plain, Packing::Zstd, Packing::ZstdSmallFrames),
+                                            // all at once, in odd pieces, byte by byte
+                                            ::testing::Values(SIZE_MAX, 4093, 1)));
+
+TEST(ArchiveRoundTrip, ZstdShrinksCompressibleData)
+{
+    const std::vector<Sample> written = {{"/zeros", Bytes(1 << 20, 0)}};
+    MemoryOutput out;
+    {
+        kxsms::ZstdOutput zstd(out);
+        writeArchive(zstd, written);
+    }
+    EXPECT_LT(out.out.size(), 16u << 10);
+    expectSame(written, readBytes(out.out));
+}
+
+TEST(ArchiveRoundTrip, ThroughAPipeWithFileDescriptors)
+{
+    const auto written = samples();
+    for (const bool compress : {false, true}) {
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        std::thread producer([&] {
+            kxsms::FdOutput file(ends[1], 8192);
+            if (compress) {
+                kxsms::ZstdOutput zstd(file);
+                writeArchive(zstd, written);
+            } else {
+                writeArchive(file, written);
+            }
+            close(ends[1]);
+        });
+        kxsms::FdInput input(ends[0]);
+        const ReadResult read = readArchive(input);
+        producer.join();
+        close(ends[0]);
+        expectSame(written, read);
+    }
+}
+
+TEST(ArchiveRoundTrip, EmptyArchiveHasOnlyHeaderAndEnd)
+{
+    const Bytes archive = archiveOf({});
+    EXPECT_EQ(archive.size(), kxsms::format::c_ArchiveHeaderSize + kxsms::format::c_EndRecordSize);
+    const ReadResult read = readBytes(archive);
+    EXPECT_TRUE(read.opened);
+    EXPECT_TRUE(read.members.empty());
+    EXPECT_TRUE(read.endSeen);
+    EXPECT_EQ(read.problemCount, 0u);
+}
+
+TEST(ArchiveRoundTrip, IncompleteMemberIsReportedWithItsData)
+{
+    std::vector<Sample> written = {{"/a", pattern(100, 1)}, {"/b", pattern(70000, 2)}, {"/c", pattern(5, 3)}};
+    written[1].complete = false;
+    const ReadResult read = readBytes(archiveOf(written));
+    ASSERT_EQ(read.members.size(), 3u);
+    EXPECT_EQ(read.members[0].state, ArchiveReader::MemberState::Intact);
+    EXPECT_EQ(read.members[1].state, ArchiveReader::MemberState::Incomplete);
+    EXPECT_EQ(read.members[2].state, ArchiveReader::MemberState::Intact);
+    ASSERT_EQ(read.problems.size(), 1u);
+    EXPECT_EQ(read.problems[0].member, "/b");
+    EXPECT_TRUE(read.mentions("incomplete"));
+}
+
+TEST(ArchiveRoundTrip, StoppedBackupIsReportedAtTheEnd)
+{
+    MemoryOutput out;
+    writeArchive(out, {{"/a", pattern(10, 1)}}, nullptr, nullptr, 65536, true);
+    const ReadResult read = readBytes(out.out);
+    EXPECT_EQ(read.members.size(), 1u);
+    EXPECT_TRUE(read.endSeen);
+    EXPECT_TRUE(read.mentions("stopped early"));
+}
+
+TEST(ArchiveWriterLimits, NamesOutsideOneTo1023BytesAreRefused)
+{
+    MemoryOutput out;
+    kxsms::ArchiveWriter writer(out, 1, 1, 0);
+    kxsms::format::MemberDescriptor member;
+    member.name = "";
+    EXPECT_THROW(writer.beginMember(member), std::invalid_argument);
+    member.name.assign(1024, 'x');
+    EXPECT_THROW(writer.beginMember(member), std::invalid_argument);
+    member.name.assign(1023, 'x');
+    EXPECT_NO_THROW(writer.beginMember(member));
+    const Bytes tooLarge(65537);
+    EXPECT_THROW(writer.writeBlock(tooLarge.data(), tooLarge.size()), std::invalid_argument);
+    writer.endMember(true);
+}
+
+TEST(ArchiveRoundTrip, ListingWithoutDataChecksStillFramesMembers)
+{
+    const auto written = samples();
+    const ReadResult read = readBytes(archiveOf(written), SIZE_MAX, false);
+    ASSERT_EQ(read.members.size(), written.size());
+    EXPECT_TRUE(read.endSeen);
+    EXPECT_EQ(read.problemCount, 0u);
+}
+
+} // namespace

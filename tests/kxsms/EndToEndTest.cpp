@@ -1,0 +1,488 @@
+// kxsms end to end: the program itself, through the module, against the
+// file-system TSA of the SMS stand-in over a temporary tree.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "ArchiveSupport.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+std::string readText(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const fs::path &path, const std::string &text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string quote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// What a tree holds, file by file: kind, mode, modification second, content or target.
+std::map<std::string, std::string> describeTree(const fs::path &root)
+{
+    std::map<std::string, std::string> entries;
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
+        struct stat st;
+        lstat(entry.path().c_str(), &st);
+        std::string what = std::to_string(st.st_mode & 07777) + " ";
+        if (S_ISLNK(st.st_mode))
+            what += "link " + fs::read_symlink(entry.path()).string();
+        else if (S_ISDIR(st.st_mode))
+            what += "dir " + std::to_string(st.st_mtime);
+        else
+            what += "file " + std::to_string(st.st_mtime) + " " + readText(entry.path());
+        entries[fs::relative(entry.path(), root).string()] = what;
+    }
+    return entries;
+}
+
+class KxsmsProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "kxsms-e2e-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        data_ = dir_ / "data";
+        fs::create_directories(data_);
+        useConfig("");
+        setenv("KXSMS_PASSWORD", "", 1);
+        setenv("KXLIB_LOG", (dir_ / "kxlib.log").c_str(), 1);
+        unsetenv("SMSEMU_FAULTS");
+        unsetenv("KXSMS_LIBRARY");
+        makeTree();
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    // The stand-in's configuration: one file-system TSA whose resource "/" is data_.
+    void useConfig(const std::string &extra)
+    {
+        writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n" + extra +
+                                            "\n  [[tsa.resource]]\n  name = \"/\"\n  path = \"" + data_.string() +
+                                            "\"\n");
+        setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
+    }
+
+    void makeTree()
+    {
+        std::string big(200000, '\0');
+        for (size_t i = 0; i < big.size(); ++i)
+            big[i] = static_cast<char>('a' + (i * 7 + i / 1000) % 26);
+        writeText(data_ / "tree/a.txt", "alpha\n");
+        writeText(data_ / "tree/big.bin", big);
+        writeText(data_ / "tree/block.bin", std::string(65536, 'b'));
+        writeText(data_ / "tree/sub/b.txt", "beta\n");
+        writeText(data_ / "tree/sub/deeper/c.txt", "gamma\n");
+        fs::create_directories(data_ / "tree/empty");
+        fs::permissions(data_ / "tree/sub/b.txt", fs::perms(0640));
+        fs::create_symlink("a.txt", data_ / "tree/link");
+        setTime(data_ / "tree/a.txt", 1600000000);
+        setTime(data_ / "tree/sub/deeper/c.txt", 1500000000);
+    }
+
+    static void setTime(const fs::path &path, time_t when)
+    {
+        const struct timespec times[2] = {{when, 0}, {when, 0}};
+        utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+
+    // Runs a shell command line in which $KXSMS is the program.
+    Result sh(const std::string &commandLine)
+    {
+        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+        const std::string full = "cd " + quote(dir_.string()) + " && KXSMS=" + quote(KXSMS_BINARY) + " && (" +
+                                 commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+        const int raw = system(("bash -c " + quote(full)).c_str());
+        Result result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
+        return result;
+    }
+
+    // Runs kxsms with these arguments (each quoted).
+    Result kxsms(const std::vector<std::string> &arguments)
+    {
+        std::string line = "\"$KXSMS\"";
+        for (const std::string &argument : arguments)
+            line += " " + quote(argument);
+        return sh(line);
+    }
+
+    std::vector<std::string> archivedNames(const std::string &archive)
+    {
+        const Result listed = kxsms({"list", "-f", archive, "--json"});
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        std::vector<std::string> names;
+        for (const json &member : json::parse(listed.out))
+            names.push_back(member["name"].get<std::string>());
+        return names;
+    }
+
+    fs::path dir_;
+    fs::path data_;
+};
+
+std::string context(const Result &result)
+{
+    return "status " + std::to_string(result.status) + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err;
+}
+
+// ---- round trips ----------------------------------------------------------
+
+struct Trip {
+    const char *name;
+    const char *commandLine;
+};
+
+class RoundTrip : public KxsmsProgram, public ::testing::WithParamInterface<Trip> {};
+
+TEST_P(RoundTrip, RestoredTreeEqualsTheOriginal)
+{
+    const Result result = sh(GetParam().commandLine);
+    ASSERT_EQ(result.status, 0) << context(result);
+    EXPECT_TRUE(fs::exists(data_ / "restored/tree/a.txt")) << context(result);
+    EXPECT_EQ(describeTree(data_ / "restored/tree"), describeTree(data_ / "tree"));
+    EXPECT_NE(result.err.find("restore: "), std::string::npos) << "a summary on stderr";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, RoundTrip,
+    ::testing::Values(
+        Trip{"file", "$KXSMS backup /tree -f a.kxa && $KXSMS restore -f a.kxa --to /restored"},
+        Trip{"zstd", "$KXSMS backup /tree --zstd -f a.kxa && $KXSMS restore -f a.kxa --to /restored"},
+        Trip{"pipe", "set -o pipefail; $KXSMS backup /tree -f - | $KXSMS restore -f - --to /restored"},
+        Trip{"pipe_zstd", "set -o pipefail; $KXSMS backup --zstd /tree -f - | $KXSMS restore -f - --to /restored/"}),
+    [](const ::testing::TestParamInfo<Trip> &info) { return std::string(info.param.name); });
+
+TEST_F(KxsmsProgram, ZstdArchiveStartsWithAFrameAndVerifies)
+{
+    ASSERT_EQ(kxsms({"backup", "/tree", "--zstd", "-f", "a.kxa"}).status, 0);
+    const std::string archive = readText(dir_ / "a.kxa");
+    ASSERT_GE(archive.size(), 4u);
+    EXPECT_EQ(archive.substr(0, 4), std::string("\x28\xB5\x2F\xFD"));
+    const Result verified = kxsms({"verify", "-f", "a.kxa"});
+    EXPECT_EQ(verified.status, 0) << context(verified);
+}
+
+TEST_F(KxsmsProgram, OverlappingPathsStoreEachDataSetOnce)
+{
+    ASSERT_EQ(kxsms({"backup", "/tree/sub", "/tree", "/tree/sub/deeper", "/tree/", "-f", "a.kxa"}).status, 0);
+    const std::vector<std::string> names = archivedNames("a.kxa");
+    const std::set<std::string> unique(names.begin(), names.end());
+    EXPECT_EQ(unique.size(), names.size());
+    EXPECT_TRUE(unique.count("/tree/sub/deeper/c.txt"));
+    EXPECT_TRUE(unique.count("/tree/a.txt"));
+    // Parents come before their children.
+    const auto position = [&](const std::string &name) { return std::find(names.begin(), names.end(), name); };
+    EXPECT_LT(position("/tree/sub"), position("/tree/sub/b.txt"));
+}
+
+// ---- listings and JSON ----------------------------------------------------------
+
+TEST_F(KxsmsProgram, JsonListingsParseAndAgreeWithTheTree)
+{
+    const Result ls = kxsms({"ls", "-r", "--json", "/tree"});
+    ASSERT_EQ(ls.status, 0) << context(ls);
+    std::map<std::string, json> byName;
+    for (const json &entry : json::parse(ls.out))
+        byName[entry["name"]] = entry;
+    ASSERT_TRUE(byName.count("/tree/big.bin")) << ls.out;
+    EXPECT_EQ(byName["/tree/big.bin"]["size"], 200000);
+    EXPECT_EQ(byName["/tree/big.bin"]["parent"], false);
+    EXPECT_EQ(byName["/tree/sub"]["parent"], true);
+    EXPECT_EQ(byName["/tree/a.txt"]["modified"], 1600000000);
+    EXPECT_TRUE(byName.count("/tree/sub/deeper/c.txt"));
+
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    const Result list = kxsms({"list", "-f", "a.kxa", "--json"});
+    ASSERT_EQ(list.status, 0) << context(list);
+    const json members = json::parse(list.out);
+    EXPECT_EQ(members.size(), byName.size());
+    for (const json &member : members) {
+        EXPECT_EQ(member["state"], "ok");
+        ASSERT_TRUE(byName.count(member["name"])) << member;
+        EXPECT_EQ(member["size"], byName[member["name"]]["size"]) << member;
+    }
+
+    const Result info = kxsms({"info", "--json", "/tree/a.txt"});
+    ASSERT_EQ(info.status, 0) << context(info);
+    const json described = json::parse(info.out);
+    EXPECT_EQ(described["name"], "/tree/a.txt");
+    EXPECT_EQ(described["child"], "a.txt");
+    EXPECT_EQ(described["size"], 6);
+}
+
+TEST_F(KxsmsProgram, PlainAndLongListings)
+{
+    const Result plain = kxsms({"ls", "/tree/sub"});
+    ASSERT_EQ(plain.status, 0) << context(plain);
+    std::istringstream lines(plain.out);
+    std::set<std::string> names;
+    for (std::string line; std::getline(lines, line);)
+        names.insert(line);
+    EXPECT_EQ(names, (std::set<std::string>{"/tree/sub/b.txt", "/tree/sub/deeper"}));
+    const Result longer = kxsms({"ls", "-l", "/tree/sub"});
+    ASSERT_EQ(longer.status, 0) << context(longer);
+    EXPECT_NE(longer.out.find("d "), std::string::npos);
+    EXPECT_NE(longer.out.find(" 5 "), std::string::npos);
+    const Result resources = kxsms({"resources"});
+    EXPECT_EQ(resources.status, 0);
+    EXPECT_EQ(resources.out, "/\n");
+}
+
+// ---- restore options ----------------------------------------------------------
+
+TEST_F(KxsmsProgram, OverwriteModes)
+{
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    auto change = [&] {
+        writeText(data_ / "tree/a.txt", "changed later\n");   // newer than the archive's copy
+        writeText(data_ / "tree/sub/b.txt", "changed before\n");
+        setTime(data_ / "tree/sub/b.txt", 1000000000);         // older than the archive's copy
+        fs::remove(data_ / "tree/sub/deeper/c.txt");
+    };
+
+    change();
+    Result r = kxsms({"restore", "-f", "a.kxa", "--overwrite", "never"});
+    EXPECT_EQ(r.status, 0) << context(r);
+    EXPECT_EQ(readText(data_ / "tree/a.txt"), "changed later\n");
+    EXPECT_EQ(readText(data_ / "tree/sub/b.txt"), "changed before\n");
+    EXPECT_EQ(readText(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
+
+    change();
+    r = kxsms({"restore", "-f", "a.kxa", "--overwrite", "newer"});
+    EXPECT_EQ(r.status, 0) << context(r);
+    EXPECT_EQ(readText(data_ / "tree/a.txt"), "changed later\n");
+    EXPECT_EQ(readText(data_ / "tree/sub/b.txt"), "beta\n");
+    EXPECT_EQ(readText(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
+
+    change();
+    r = kxsms({"restore", "-f", "a.kxa"}); // always, the default
+    EXPECT_EQ(r.status, 0) << context(r);
+    EXPECT_EQ(readText(data_ / "tree/a.txt"), "alpha\n");
+    EXPECT_EQ(readText(data_ / "tree/sub/b.txt"), "beta\n");
+    EXPECT_EQ(readText(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
+}
+
+// ---- backup selections ----------------------------------------------------------
+
+TEST_F(KxsmsProgram, ExcludedDataSetsStayOut)
+{
+    const Result r = kxsms({"backup", "/tree", "--exclude", "/tree/sub", "--exclude", "/tree/a.txt", "-f", "a.kxa"});
+    ASSERT_EQ(r.status, 0) << context(r);
+    const std::vector<std::string> names = archivedNames("a.kxa");
+    for (const std::string &name : names) {
+        EXPECT_EQ(name.rfind("/tree/sub", 0), std::string::npos) << name;
+        EXPECT_NE(name, "/tree/a.txt");
+    }
+    EXPECT_NE(std::find(names.begin(), names.end(), "/tree/big.bin"), names.end());
+}
+
+TEST_F(KxsmsProgram, SinceKeepsParentsAndRecentData)
+{
+    const Result r = kxsms({"backup", "/tree", "--since", "2021-01-01", "-f", "a.kxa"});
+    ASSERT_EQ(r.status, 0) << context(r);
+    const std::vector<std::string> names = archivedNames("a.kxa");
+    const std::set<std::string> unique(names.begin(), names.end());
+    EXPECT_FALSE(unique.count("/tree/a.txt"));              // modified in September 2020
+    EXPECT_FALSE(unique.count("/tree/sub/deeper/c.txt"));   // modified in July 2017
+    EXPECT_TRUE(unique.count("/tree/sub/deeper"));          // parents always
+    EXPECT_TRUE(unique.count("/tree/big.bin"));
+}
+
+TEST_F(KxsmsProgram, IncrementalBackupsFollowTheArchiveFlag)
+{
+    if (setxattr(data_.c_str(), "user.kxsms-test", "1", 1, 0) != 0)
+        GTEST_SKIP() << "no user extended attributes here: the archive flag cannot be cleared";
+    removexattr(data_.c_str(), "user.kxsms-test");
+
+    // Files only: parents are always saved, and a symbolic link's archive
+    // flag is always set (it has no extended attributes of its own).
+    auto files = [&](const std::string &archive) {
+        std::set<std::string> result;
+        const Result listed = kxsms({"list", "-f", archive, "--json"});
+        for (const json &member : json::parse(listed.out))
+            if (!member["parent"].get<bool>() && member["name"] != "/tree/link")
+                result.insert(member["name"].get<std::string>());
+        return result;
+    };
+
+    ASSERT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "1.kxa"}).status, 0);
+    EXPECT_TRUE(files("1.kxa").count("/tree/big.bin"));
+    ASSERT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "2.kxa"}).status, 0);
+    EXPECT_EQ(files("2.kxa"), std::set<std::string>{});
+    EXPECT_FALSE(archivedNames("2.kxa").empty()) << "parents are always saved";
+
+    writeText(data_ / "tree/sub/b.txt", "changed\n");
+    setTime(data_ / "tree/sub/b.txt", time(nullptr) + 5);
+    ASSERT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "3.kxa"}).status, 0);
+    EXPECT_EQ(files("3.kxa"), std::set<std::string>{"/tree/sub/b.txt"});
+}
+
+// ---- rm ----------------------------------------------------------------------
+
+TEST_F(KxsmsProgram, RmDeletesOneDataSet)
+{
+    Result r = kxsms({"rm", "/tree/a.txt"});
+    EXPECT_EQ(r.status, 0) << context(r);
+    EXPECT_FALSE(fs::exists(data_ / "tree/a.txt"));
+    r = kxsms({"rm", "/tree/no-such-file"});
+    EXPECT_EQ(r.status, 1) << context(r);
+    EXPECT_NE(r.err.find("/tree/no-such-file"), std::string::npos);
+}
+
+// ---- damage and failures ----------------------------------------------------------
+
+TEST_F(KxsmsProgram, DamagedMemberIsSkippedAndTheRestRestored)
+{
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    std::string archive = readText(dir_ / "a.kxa");
+    const size_t name = archive.find("/tree/big.bin");
+    ASSERT_NE(name, std::string::npos);
+    archive[name + 5000] = static_cast<char>(archive[name + 5000] ^ 0x55);
+    writeText(dir_ / "a.kxa", archive);
+
+    const Result verified = kxsms({"verify", "-f", "a.kxa"});
+    EXPECT_EQ(verified.status, 1) << context(verified);
+    EXPECT_NE(verified.err.find("/tree/big.bin"), std::string::npos) << verified.err;
+
+    const Result restored = kxsms({"restore", "-f", "a.kxa", "--to", "/restored"});
+    EXPECT_EQ(restored.status, 1) << context(restored);
+    EXPECT_NE(restored.err.find("/tree/big.bin"), std::string::npos);
+    EXPECT_FALSE(fs::exists(data_ / "restored/tree/big.bin"));
+    EXPECT_EQ(readText(data_ / "restored/tree/sub/deeper/c.txt"), "gamma\n");
+    EXPECT_EQ(readText(data_ / "restored/tree/block.bin"), std::string(65536, 'b'));
+}
+
+TEST_F(KxsmsProgram, MissingDataSetFailsTheJobButNotTheArchive)
+{
+    const Result r = kxsms({"backup", "/tree/sub", "/no/such/thing", "-f", "a.kxa"});
+    EXPECT_EQ(r.status, 1) << context(r);
+    EXPECT_NE(r.err.find("/no/such/thing"), std::string::npos);
+    EXPECT_EQ(kxsms({"verify", "-f", "a.kxa"}).status, 0);
+}
+
+TEST_F(KxsmsProgram, CannotStartWithoutTheTsaOrWithAWrongPassword)
+{
+    Result r = kxsms({"--tsa", "gw", "ls"});
+    EXPECT_EQ(r.status, 2) << context(r);
+    EXPECT_NE(r.err.find("TSA not loaded"), std::string::npos) << r.err;
+
+    useConfig("users = { tester = \"right\" }");
+    writeText(dir_ / "password", "wrong\n");
+    r = kxsms({"-u", "tester", "--password-file", (dir_ / "password").string(), "ls", "/tree"});
+    EXPECT_EQ(r.status, 2) << context(r);
+    EXPECT_NE(r.err.find("Failed to login"), std::string::npos) << r.err;
+
+    writeText(dir_ / "password", "right\n");
+    r = kxsms({"-u", "tester", "--password-file", (dir_ / "password").string(), "ls", "/tree/sub"});
+    EXPECT_EQ(r.status, 0) << context(r);
+    r = sh("KXSMS_PASSWORD=right $KXSMS -u tester ls /tree/sub");
+    EXPECT_EQ(r.status, 0) << context(r);
+
+    r = kxsms({"restore", "-f", "missing.kxa"});
+    EXPECT_EQ(r.status, 2);
+    writeText(dir_ / "not-an-archive", "hello\n");
+    r = kxsms({"restore", "-f", "not-an-archive"});
+    EXPECT_EQ(r.status, 2) << context(r);
+    EXPECT_NE(r.err.find("not a kxsms archive"), std::string::npos);
+}
+
+TEST_F(KxsmsProgram, ReadFaultMarksTheMemberIncomplete)
+{
+    setenv("SMSEMU_FAULTS", "NWSMTSReadDataSet@3=0xFFFDFFC6", 1);
+    const Result r = kxsms({"backup", "/tree/big.bin", "-f", "a.kxa"});
+    unsetenv("SMSEMU_FAULTS");
+    EXPECT_EQ(r.status, 1) << context(r);
+    EXPECT_NE(r.err.find("Failed to backup data"), std::string::npos) << r.err;
+    const Result verified = kxsms({"verify", "-f", "a.kxa"});
+    EXPECT_EQ(verified.status, 1);
+    EXPECT_NE(verified.err.find("incomplete"), std::string::npos) << verified.err;
+}
+
+// An archive whose member names try to leave the target: those members are
+// refused, the others restored, and nothing is written outside.
+TEST_F(KxsmsProgram, HostileMemberNamesAreRefused)
+{
+    ASSERT_EQ(kxsms({"backup", "/tree/sub/b.txt", "/tree/sub/deeper/c.txt", "/tree/a.txt", "-f", "a.kxa"}).status, 0);
+    const std::string original = readText(dir_ / "a.kxa");
+    const std::vector<unsigned char> bytes(original.begin(), original.end());
+
+    // Copy the archive member by member, renaming all but the last.
+    archive_test::MemoryInput in(bytes);
+    kxsms::ArchiveReader reader(in, nullptr);
+    ASSERT_TRUE(reader.open());
+    archive_test::MemoryOutput out;
+    kxsms::ArchiveWriter writer(out, 1, 99, 0);
+    const std::vector<std::string> names = {"/../escape", "relative/escape"};
+    kxsms::format::MemberDescriptor member;
+    for (size_t i = 0; reader.nextMember(member); ++i) {
+        if (i < names.size())
+            member.name = names[i];
+        writer.beginMember(member);
+        const unsigned char *data = nullptr;
+        size_t size = 0;
+        while (reader.readBlock(data, size))
+            writer.writeBlock(data, size);
+        writer.endMember(true);
+    }
+    writer.finish();
+    writeText(dir_ / "hostile.kxa", std::string(out.out.begin(), out.out.end()));
+
+    for (const std::vector<std::string> &extra : {std::vector<std::string>{"--to", "/restored"}, {}}) {
+        std::vector<std::string> arguments = {"restore", "-f", "hostile.kxa"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        const Result r = kxsms(arguments);
+        EXPECT_EQ(r.status, 1) << context(r);
+        EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "escape"));
+    EXPECT_FALSE(fs::exists(data_ / "escape"));
+    EXPECT_FALSE(fs::exists(data_ / "restored/relative"));
+    EXPECT_EQ(readText(data_ / "restored/tree/a.txt"), "alpha\n");
+}
+
+TEST_F(KxsmsProgram, VersionShowsTheModuleStamp)
+{
+    const Result r = kxsms({"--version"});
+    EXPECT_EQ(r.status, 0) << context(r);
+    EXPECT_NE(r.out.find("kxsms "), std::string::npos);
+    EXPECT_NE(r.out.find("libKXSMS.so "), std::string::npos);
+    EXPECT_NE(r.out.find("/"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,162 @@
+// The command line and the times it takes.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "Options.h"
+#include "TimeSpec.h"
+
+using namespace kxsms;
+
+namespace {
+
+constexpr int64_t c_Now = 1700000000;
+
+struct Parsed {
+    int status;
+    Options options;
+    bool version;
+    std::string out;
+    std::string err;
+};
+
+Parsed parse(std::vector<const char *> arguments)
+{
+    arguments.insert(arguments.begin(), "kxsms");
+    Parsed parsed{};
+    std::ostringstream out, err;
+    parsed.status = parseCommandLine(static_cast<int>(arguments.size()), arguments.data(), parsed.options,
+                                     parsed.version, out, err, c_Now);
+    parsed.out = out.str();
+    parsed.err = err.str();
+    return parsed;
+}
+
+TEST(Options, BackupWithEverything)
+{
+    const Parsed p = parse({"--tsa", "gw", "-u", "admin", "--log", "/tmp/l", "-vv", "backup", "DOM1:\\a", "DOM1:\\b",
+                            "-f", "-", "--exclude", "DOM1:\\a\\x", "--exclude", "DOM1:\\a\\y", "--since",
+                            "@1600000000", "--incremental", "--clear-archive", "--zstd"});
+    ASSERT_EQ(p.status, -1) << p.err;
+    const Options &o = p.options;
+    EXPECT_EQ(o.command, Command::Backup);
+    EXPECT_EQ(o.tsa, KXSMS_TSA_GROUPWISE);
+    EXPECT_TRUE(o.tsaGiven);
+    EXPECT_EQ(o.user, "admin");
+    EXPECT_EQ(o.logFile, "/tmp/l");
+    EXPECT_EQ(o.verbosity, 2);
+    EXPECT_EQ(o.paths, (std::vector<std::string>{"DOM1:\\a", "DOM1:\\b"}));
+    EXPECT_EQ(o.archive, "-");
+    EXPECT_EQ(o.excludes.size(), 2u);
+    ASSERT_TRUE(o.since);
+    EXPECT_EQ(*o.since, 1600000000);
+    EXPECT_TRUE(o.incremental && o.clearArchive && o.zstd);
+}
+
+TEST(Options, GlobalOptionsAfterTheSubcommandAndDefaults)
+{
+    const Parsed p = parse({"restore", "-f", "a.kxa", "-v", "--to", "/tmp/r"});
+    ASSERT_EQ(p.status, -1) << p.err;
+    EXPECT_EQ(p.options.command, Command::Restore);
+    EXPECT_EQ(p.options.verbosity, 1);
+    EXPECT_EQ(p.options.to, "/tmp/r");
+    EXPECT_EQ(p.options.overwrite, Overwrite::Always);
+    EXPECT_EQ(p.options.tsa, KXSMS_TSA_FILE_SYSTEM);
+    EXPECT_FALSE(p.options.tsaGiven);
+}
+
+TEST(Options, EachCommandIsRecognised)
+{
+    const std::vector<std::pair<std::vector<const char *>, Command>> table = {
+        {{"resources"}, Command::Resources},
+        {{"ls"}, Command::Ls},
+        {{"ls", "/etc", "-r", "-l", "--json"}, Command::Ls},
+        {{"info", "/etc"}, Command::Info},
+        {{"list", "-f", "a"}, Command::List},
+        {{"verify", "-f", "a"}, Command::Verify},
+        {{"rm", "/tmp/x"}, Command::Rm},
+        {{"restore", "-f", "-", "--overwrite", "never"}, Command::Restore},
+    };
+    for (const auto &[arguments, command] : table) {
+        const Parsed p = parse(arguments);
+        EXPECT_EQ(p.status, -1) << arguments[0] << ": " << p.err;
+        EXPECT_EQ(p.options.command, command) << arguments[0];
+    }
+}
+
+TEST(Options, WrongCommandLinesExitWithStatus2)
+{
+    const std::vector<std::vector<const char *>> table = {
+        {},                                        // no command
+        {"frobnicate"},                            // unknown command
+        {"backup", "-f", "a"},                     // no path
+        {"backup", "/x"},                          // no archive
+        {"restore"},                               // no archive
+        {"--tsa", "nfs", "ls"},                    // unknown TSA
+        {"restore", "-f", "a", "--overwrite", "sometimes"},
+        {"backup", "/x", "-f", "a", "--since", "yesterday-ish"},
+        {"info"},                                  // no path
+        {"ls", "--password", "secret"},            // passwords never on the command line
+    };
+    for (const auto &arguments : table) {
+        const Parsed p = parse(arguments);
+        EXPECT_EQ(p.status, c_ExitStopped) << (arguments.empty() ? "(none)" : arguments[0]);
+        EXPECT_FALSE(p.err.empty());
+    }
+}
+
+TEST(Options, HelpShowsExamplesAndExitsWith0)
+{
+    const Parsed p = parse({"--help"});
+    EXPECT_EQ(p.status, c_ExitOk);
+    EXPECT_NE(p.out.find("Examples:"), std::string::npos);
+    EXPECT_NE(p.out.find("kxsms backup"), std::string::npos);
+}
+
+TEST(Options, VersionNeedsNoCommand)
+{
+    const Parsed p = parse({"--version"});
+    EXPECT_EQ(p.status, -1);
+    EXPECT_TRUE(p.version);
+}
+
+TEST(TimeSpec, Forms)
+{
+    struct tm fields = {};
+    fields.tm_year = 2024 - 1900;
+    fields.tm_mon = 2;
+    fields.tm_mday = 1;
+    fields.tm_isdst = -1;
+    const int64_t midnight = mktime(&fields);
+
+    const std::vector<std::pair<std::string, int64_t>> table = {
+        {"@0", 0},
+        {"@1700000000", 1700000000},
+        {"2024-03-01", midnight},
+        {"2024-03-01 12:30", midnight + 12 * 3600 + 30 * 60},
+        {"2024-03-01T12:30:15", midnight + 12 * 3600 + 30 * 60 + 15},
+        {"90s", c_Now - 90},
+        {"30m", c_Now - 1800},
+        {"2h", c_Now - 7200},
+        {"7d", c_Now - 7 * 86400},
+        {"2w", c_Now - 14 * 86400},
+    };
+    for (const auto &[text, expected] : table) {
+        std::string error;
+        const auto value = parseTime(text, c_Now, error);
+        ASSERT_TRUE(value) << text << ": " << error;
+        EXPECT_EQ(*value, expected) << text;
+    }
+}
+
+TEST(TimeSpec, Refused)
+{
+    for (const char *text : {"", "@", "@12x", "yesterday", "2024-02-30", "2024-13-01", "2024-03-01 25:00",
+                             "2024-03-01 12:3", "2024-3-1", "5y", "h", "2024-03-01 12:30:15:00", "-5d"}) {
+        std::string error;
+        EXPECT_FALSE(parseTime(text, c_Now, error)) << text;
+        EXPECT_FALSE(error.empty()) << text;
+    }
+}
+
+} // namespace

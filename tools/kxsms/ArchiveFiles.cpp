@@ -1,0 +1,58 @@
+// Archive files and standard streams.
+#include "ArchiveFiles.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kxsms {
+
+int openArchiveForWriting(const std::string &path, std::string &error)
+{
+    if (path == "-") {
+        if (isatty(STDOUT_FILENO)) {
+            error = "refusing to write the archive to a terminal";
+            return -1;
+        }
+        return STDOUT_FILENO;
+    }
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        error = "cannot create " + path + ": " + strerror(errno);
+    return fd;
+}
+
+int openArchiveForReading(const std::string &path, std::string &error)
+{
+    if (path == "-") {
+        if (isatty(STDIN_FILENO)) {
+            error = "refusing to read the archive from a terminal";
+            return -1;
+        }
+        return STDIN_FILENO;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        error = "cannot open " + path + ": " + strerror(errno);
+    return fd;
+}
+
+bool closeArchive(int fd, std::string &error)
+{
+    if (fd == STDIN_FILENO || fd == STDOUT_FILENO)
+        return true;
+    if (close(fd) != 0) {
+        error = std::string("cannot finish the archive: ") + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::string archiveLabel(const std::string &path)
+{
+    return path == "-" ? "(standard stream)" : path;
+}
+
+} // namespace kxsms

@@ -1,0 +1,53 @@
+// Writes an archive: the header, then per data set its descriptor, its SMS
+// stream in checksummed chunks and a trailer, and at the end the counts.
+#ifndef KXSMS_TOOLS_ARCHIVEWRITER_H
+#define KXSMS_TOOLS_ARCHIVEWRITER_H
+
+#include <cstdint>
+
+#include "Format.h"
+#include "Streams.h"
+
+struct XXH3_state_s;
+
+namespace kxsms {
+
+class ArchiveWriter {
+public:
+    // Writes the archive header at once.
+    ArchiveWriter(OutputStream &out, uint16_t tsaType, uint64_t archiveId, int64_t created);
+    ~ArchiveWriter();
+    ArchiveWriter(const ArchiveWriter &) = delete;
+    ArchiveWriter &operator=(const ArchiveWriter &) = delete;
+
+    // Starts a member; its sequence number is assigned here. The name must be
+    // 1..1023 bytes (throws std::invalid_argument otherwise).
+    void beginMember(format::MemberDescriptor &member);
+    // One block of the member's stream, at most 65536 bytes; empty blocks are dropped.
+    void writeBlock(const unsigned char *data, size_t size);
+    // Ends the member. complete is false when its stream could not be read to the end.
+    void endMember(bool complete);
+    // Writes the end record and flushes the stream. stopped records that the
+    // backup ended before it had gone through every data set.
+    void finish(bool stopped = false);
+
+    uint64_t members() const { return members_; }
+    uint64_t bytes() const { return totalBytes_; }
+
+private:
+    OutputStream &out_;
+    uint64_t archiveId_;
+    XXH3_state_s *stream_;
+    unsigned char header_[format::memberHeaderSize(format::c_MaxNameLength)];
+    bool inMember_ = false;
+    uint64_t sequence_ = 0;
+    uint64_t chunks_ = 0;
+    uint64_t memberBytes_ = 0;
+    uint64_t members_ = 0;
+    uint64_t incomplete_ = 0;
+    uint64_t totalBytes_ = 0;
+};
+
+} // namespace kxsms
+
+#endif

@@ -1,0 +1,252 @@
+// backup: scan each given path with traversal, open every data set the scan
+// returns and stream it block by block into the archive.
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <sys/random.h>
+#include <unistd.h>
+
+#include "ArchiveFiles.h"
+#include "ArchiveWriter.h"
+#include "Commands.h"
+#include "NameRules.h"
+#include "Progress.h"
+#include "Session.h"
+#include "Text.h"
+
+namespace kxsms {
+
+namespace {
+
+constexpr uint32_t c_UnknownNameSpace = 0xFFFFFFFFu;
+
+uint64_t newArchiveId()
+{
+    uint64_t id = 0;
+    if (getrandom(&id, sizeof id, 0) != static_cast<ssize_t>(sizeof id))
+        id = static_cast<uint64_t>(time(nullptr)) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(getpid());
+    return id;
+}
+
+// The owning name space the TSA reports for the data set at path. A scan does
+// not report it, so it is asked once per path given (by opening the start of
+// the path for backup and closing it again) and recorded for every data set
+// found below it.
+uint32_t probeNameSpace(CKXSMS &kx, std::string &path)
+{
+    unsigned int sequence = 0;
+    unsigned int nameSpace = c_UnknownNameSpace;
+    if (kx.BeginBackup(path.data(), &sequence, nullptr, nullptr, nullptr, nullptr, &nameSpace, false) != 0)
+        return c_UnknownNameSpace;
+    kx.AbortBackup(&sequence);
+    return nameSpace;
+}
+
+class BackupJob {
+public:
+    BackupJob(const Options &options, Session &session, ArchiveWriter &writer, Progress &progress)
+        : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress),
+          block_(KXSMS_MAX_BLOCK)
+    {
+    }
+
+    // Backs up everything below path; false when the job must stop.
+    bool backUp(const std::string &given)
+    {
+        std::string path = given;
+        const uint32_t nameSpace = probeNameSpace(kx_, path);
+        unsigned int failuresInRow = 0;
+        for (;;) {
+            bool parent = false, archive = false, end = false;
+            long created = 0, modified = 0, accessed = 0;
+            unsigned long long size = 0;
+            const unsigned int code = kx_.Scan(path.data(), &sequence_, name_, sizeof name_, nullptr, 0, &parent,
+                                               &archive, &created, &modified, &accessed, &size, &end);
+            if (code != 0) {
+                if (failed("cannot scan " + printable(path), code))
+                    return false;
+                // A scan that ended cannot go on; one that did not may (the
+                // module keeps its place), but not forever.
+                if (sequence_ == 0 || ++failuresInRow > 100) {
+                    kx_.AbortScan(&sequence_);
+                    return true;
+                }
+                continue;
+            }
+            failuresInRow = 0;
+            if (end)
+                return true;
+            if (options_.incremental && !parent && !archive)
+                continue;
+            if (!backUpOne(nameSpace, parent, archive, created, modified, accessed, size))
+                return false;
+        }
+    }
+
+    // Ends whatever is open after a stop or a failed write.
+    void abandon()
+    {
+        kx_.AbortBackup(&sequence_);
+        kx_.AbortScan(&sequence_);
+    }
+
+private:
+    bool backUpOne(uint32_t nameSpace, bool parent, bool archive, long created, long modified, long accessed,
+                   unsigned long long size)
+    {
+        const size_t length = strnlen(name_, sizeof name_);
+        if (length == 0 || length > format::c_MaxNameLength) {
+            progress_.message("cannot back up " + printable(std::string_view(name_, length)) +
+                              ": the name is longer than an archive holds (1023 bytes)");
+            progress_.failed();
+            return true;
+        }
+        unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
+        if (code != 0)
+            return !failed("cannot back up " + printable(name_), code);
+
+        member_.name.assign(name_, length);
+        member_.tsaType = static_cast<uint16_t>(session_.type());
+        member_.nameSpace = nameSpace;
+        member_.parent = parent;
+        member_.archive = archive;
+        member_.created = created;
+        member_.modified = modified;
+        member_.accessed = accessed;
+        member_.size = size;
+        writer_.beginMember(member_);
+        progress_.begin(member_.name);
+
+        bool complete = true;
+        for (;;) {
+            unsigned int read = 0;
+            bool endOfData = false;
+            code = kx_.Backup(&sequence_, block_.data(), KXSMS_MAX_BLOCK, &read, &endOfData);
+            if (code != 0) {
+                complete = false;
+                break;
+            }
+            writer_.writeBlock(block_.data(), read);
+            progress_.add(read);
+            if (endOfData)
+                break;
+        }
+        writer_.endMember(complete);
+        if (!complete)
+            return !failed("cannot read " + printable(member_.name), code);
+        progress_.done();
+        return true;
+    }
+
+    // Reports a failure; true when the module says the job must stop.
+    bool failed(const std::string &what, unsigned int code)
+    {
+        progress_.message(what + ": " + session_.text(code));
+        progress_.failed();
+        if (!session_.fatal(code))
+            return false;
+        progress_.message("backup stopped");
+        return true;
+    }
+
+    const Options &options_;
+    Session &session_;
+    CKXSMS &kx_;
+    ArchiveWriter &writer_;
+    Progress &progress_;
+    std::vector<unsigned char> block_; // the one buffer every block passes through
+    char name_[KXSMS_NAME_BUFFER + 8];
+    unsigned int sequence_ = 0;
+    format::MemberDescriptor member_;
+};
+
+// Puts the selection list of --exclude in force; false when the job cannot start.
+bool applyExcludes(const Options &options, Session &session, Progress &progress)
+{
+    CKXSMS &kx = session.kx();
+    kx.ClearScanFilters();
+    if (options.excludes.empty())
+        return true;
+    for (const std::string &exclude : options.excludes) {
+        std::string path = exclude;
+        const unsigned int code = kx.AddScanFilter(path.data());
+        if (code == 0xFFFFFFFFu) {
+            progress.message("warning: --exclude " + printable(exclude) + ": no such data set; nothing excluded");
+        } else if (code != 0) {
+            progress.message("cannot exclude " + printable(exclude) + ": " + session.text(code));
+            return false;
+        }
+    }
+    if (kx.EnableScanFilters() != 0) {
+        progress.message("cannot put the exclusions in force");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int runBackup(const Options &options)
+{
+    Progress progress("backup", options.verbosity);
+    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    if (!session)
+        return c_ExitStopped;
+
+    CKXSMS &kx = session->kx();
+    const int64_t started = time(nullptr);
+    kx.SetScanStartTime(options.since ? *options.since : started);
+    kx.SetScanTraverse(true);
+    if (options.since)
+        kx.SetScanModifiedDateTimeRange(*options.since, 0);
+    kx.SetClearArchiveBitFlag(options.clearArchive);
+    if (!applyExcludes(options, *session, progress))
+        return c_ExitStopped;
+
+    std::string error;
+    const int fd = openArchiveForWriting(options.archive, error);
+    if (fd < 0) {
+        progress.message(error);
+        return c_ExitStopped;
+    }
+
+    FdOutput file(fd);
+    std::unique_ptr<ZstdOutput> compressed;
+    bool stopped = false;
+    try {
+        if (options.zstd)
+            compressed = std::make_unique<ZstdOutput>(file);
+        OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : file;
+        ArchiveWriter writer(out, static_cast<uint16_t>(options.tsa), newArchiveId(), started);
+        BackupJob job(options, *session, writer, progress);
+        for (const std::string &path : independentPaths(options.paths, options.tsa)) {
+            try {
+                if (!job.backUp(path)) {
+                    stopped = true;
+                    break;
+                }
+            } catch (...) {
+                job.abandon();
+                throw;
+            }
+        }
+        if (stopped)
+            job.abandon();
+        writer.finish(stopped);
+    } catch (const IoError &e) {
+        progress.message(std::string(e.what()) + "; backup stopped");
+        closeArchive(fd, error);
+        return c_ExitStopped;
+    }
+    if (!closeArchive(fd, error)) {
+        progress.message(error);
+        return c_ExitStopped;
+    }
+    progress.summary("archive " + formatBytes(file.bytesWritten()));
+    if (stopped)
+        return c_ExitStopped;
+    return progress.failures() > 0 ? c_ExitSomeFailed : c_ExitOk;
+}
+
+} // namespace kxsms

@@ -1,0 +1,171 @@
+// The commands that look at or change single data sets on the target:
+// resources, ls, info, rm.
+#include <optional>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "Commands.h"
+#include "Results.h"
+#include "Session.h"
+#include "Text.h"
+
+namespace kxsms {
+
+namespace {
+
+// Reports a failure on stderr; the exit status it calls for.
+int failure(Session &session, const std::string &what, unsigned int code)
+{
+    fmt::print(stderr, "kxsms: {}: {}\n", what, session.text(code));
+    return session.fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
+}
+
+nlohmann::json dataSetJson(std::string_view name, bool parent, bool archive, long created, long modified,
+                           long accessed, unsigned long long size)
+{
+    return {{"name", name},         {"parent", parent},   {"archive", archive}, {"created", created},
+            {"modified", modified}, {"accessed", accessed}, {"size", size}};
+}
+
+} // namespace
+
+int runResources(const Options &options)
+{
+    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    if (!session)
+        return c_ExitStopped;
+    std::vector<std::string> names;
+    if (session->kx().GetTSAResources(names) != 0) {
+        fmt::print(stderr, "kxsms: cannot list the resources of the target service\n");
+        return c_ExitStopped;
+    }
+    bufferResults();
+    for (const std::string &name : names)
+        writeLine(printable(name));
+    return flushResults() ? c_ExitOk : c_ExitStopped;
+}
+
+int runLs(const Options &options)
+{
+    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    if (!session)
+        return c_ExitStopped;
+    CKXSMS &kx = session->kx();
+    kx.SetScanStartTime(time(nullptr));
+    kx.SetScanTraverse(options.recursive);
+    bufferResults();
+
+    // Only what is shown is asked for: a plain listing needs the names alone.
+    const bool details = options.longFormat || options.json;
+    std::optional<JsonArray> json;
+    if (options.json)
+        json.emplace();
+    std::string path = options.path;
+    char name[KXSMS_NAME_BUFFER + 8];
+    unsigned int sequence = 0;
+    uint64_t shown = 0;
+    int status = c_ExitOk;
+    for (;;) {
+        bool parent = false, archive = false, end = false;
+        long created = 0, modified = 0, accessed = 0;
+        unsigned long long size = 0;
+        const unsigned int code =
+            kx.Scan(path.data(), &sequence, name, sizeof name, nullptr, 0, details ? &parent : nullptr,
+                    options.json ? &archive : nullptr, options.json ? &created : nullptr,
+                    details ? &modified : nullptr, options.json ? &accessed : nullptr, details ? &size : nullptr, &end);
+        if (code != 0) {
+            status = std::max(status, failure(*session, "cannot list " + printable(path.empty() ? "the root" : path), code));
+            if (status == c_ExitStopped || sequence == 0)
+                break;
+            continue;
+        }
+        if (end)
+            break;
+        ++shown;
+        if (json)
+            json->add(dataSetJson(name, parent, archive, created, modified, accessed, size));
+        else if (options.longFormat)
+            writeLine(longLine(parent, size, modified, name));
+        else
+            writeLine(printable(name));
+    }
+
+    // A one-level listing of a data set that is no parent shows the data set itself.
+    if (shown == 0 && status == c_ExitOk && !options.recursive && !path.empty()) {
+        bool parent = true, archive = false;
+        long modified = 0, accessed = 0;
+        unsigned long long size = 0;
+        if (kx.ScanDataSetInfo(path.data(), name, sizeof name, nullptr, 0, &parent, &archive, &modified, &accessed,
+                               &size) == 0 &&
+            !parent) {
+            if (json)
+                json->add(dataSetJson(name, parent, archive, modified, modified, accessed, size));
+            else if (options.longFormat)
+                writeLine(longLine(parent, size, modified, name));
+            else
+                writeLine(printable(name));
+        }
+    }
+    json.reset();
+    if (!flushResults()) {
+        fmt::print(stderr, "kxsms: cannot write the listing\n");
+        return c_ExitStopped;
+    }
+    return status;
+}
+
+int runInfo(const Options &options)
+{
+    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    if (!session)
+        return c_ExitStopped;
+    CKXSMS &kx = session->kx();
+    kx.SetScanStartTime(time(nullptr));
+    std::string path = options.path;
+    char name[KXSMS_NAME_BUFFER + 8];
+    char child[KXSMS_NAME_BUFFER];
+    bool parent = false, archive = false;
+    long modified = 0, accessed = 0;
+    unsigned long long size = 0;
+    const unsigned int code = kx.ScanDataSetInfo(path.data(), name, sizeof name, child, sizeof child, &parent,
+                                                 &archive, &modified, &accessed, &size);
+    if (code != 0)
+        return failure(*session, "cannot look at " + printable(path), code);
+
+    bufferResults();
+    if (options.json) {
+        writeJson({{"name", name},
+                   {"child", child},
+                   {"parent", parent},
+                   {"archive", archive},
+                   {"modified", modified},
+                   {"accessed", accessed},
+                   {"size", size}});
+    } else {
+        writeLine("name:     " + printable(name));
+        writeLine("child:    " + printable(child));
+        writeLine(std::string("kind:     ") + (parent ? "parent" : "data set"));
+        writeLine(fmt::format("size:     {}", size));
+        writeLine("modified: " + formatTime(modified));
+        writeLine("accessed: " + formatTime(accessed));
+        writeLine(std::string("archive:  ") + (archive ? "set (changed since its last backup)" : "clear"));
+    }
+    return flushResults() ? c_ExitOk : c_ExitStopped;
+}
+
+int runRm(const Options &options)
+{
+    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    if (!session)
+        return c_ExitStopped;
+    std::string path = options.path;
+    const unsigned int code = session->kx().DeleteDataSet(path.data());
+    if (code != 0)
+        return failure(*session, "cannot delete " + printable(path), code);
+    if (options.verbosity > 0)
+        fmt::print(stderr, "kxsms: deleted {}\n", printable(path));
+    return c_ExitOk;
+}
+
+} // namespace kxsms

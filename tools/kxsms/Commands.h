@@ -1,0 +1,20 @@
+// The subcommands. Each returns the exit status of the job.
+#ifndef KXSMS_TOOLS_COMMANDS_H
+#define KXSMS_TOOLS_COMMANDS_H
+
+#include "Options.h"
+
+namespace kxsms {
+
+int runResources(const Options &options);
+int runLs(const Options &options);
+int runInfo(const Options &options);
+int runRm(const Options &options);
+int runBackup(const Options &options);
+int runRestore(const Options &options);
+int runList(const Options &options);
+int runVerify(const Options &options);
+
+} // namespace kxsms
+
+#endif

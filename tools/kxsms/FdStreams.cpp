@@ -1,0 +1,106 @@
+// Archive bytes to and from file descriptors: files, pipes, standard input and
+// output. Writes are buffered; large blocks go out with writev without a copy.
+#include <cerrno>
+#include <cstring>
+
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include "Streams.h"
+
+namespace kxsms {
+
+namespace {
+
+constexpr size_t c_DirectWrite = 32u << 10;
+
+[[noreturn]] void fail(const char *what)
+{
+    throw IoError(std::string(what) + ": " + strerror(errno));
+}
+
+} // namespace
+
+FdOutput::FdOutput(int fd, size_t bufferSize) : fd_(fd), buffer_(bufferSize)
+{
+}
+
+void FdOutput::writeVector(struct iovec *vector, int count)
+{
+    while (count > 0) {
+        const ssize_t n = writev(fd_, vector, count);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail("cannot write the archive");
+        }
+        written_ += static_cast<uint64_t>(n);
+        size_t left = static_cast<size_t>(n);
+        while (count > 0 && left >= vector->iov_len) {
+            left -= vector->iov_len;
+            ++vector;
+            --count;
+        }
+        if (count > 0) {
+            vector->iov_base = static_cast<char *>(vector->iov_base) + left;
+            vector->iov_len -= left;
+        }
+    }
+}
+
+void FdOutput::flush()
+{
+    if (used_ == 0)
+        return;
+    struct iovec vector = {buffer_.data(), used_};
+    writeVector(&vector, 1);
+    used_ = 0;
+}
+
+void FdOutput::write(const void *data, size_t size)
+{
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    while (size > 0) {
+        if (used_ == buffer_.size())
+            flush();
+        const size_t n = size < buffer_.size() - used_ ? size : buffer_.size() - used_;
+        memcpy(buffer_.data() + used_, bytes, n);
+        used_ += n;
+        bytes += n;
+        size -= n;
+    }
+}
+
+void FdOutput::writeChunk(const void *head, size_t headSize, const void *data, size_t size)
+{
+    if (size < c_DirectWrite) {
+        write(head, headSize);
+        write(data, size);
+        return;
+    }
+    struct iovec vector[3] = {
+        {buffer_.data(), used_},
+        {const_cast<void *>(head), headSize},
+        {const_cast<void *>(data), size},
+    };
+    writeVector(vector, 3);
+    used_ = 0;
+}
+
+void FdOutput::finish()
+{
+    flush();
+}
+
+size_t FdInput::read(void *data, size_t size)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd_, data, size);
+        if (n >= 0)
+            return static_cast<size_t>(n);
+        if (errno != EINTR)
+            fail("cannot read the archive");
+    }
+}
+
+} // namespace kxsms

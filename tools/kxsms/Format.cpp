@@ -1,0 +1,164 @@
+// Encoding and checked decoding of the archive records.
+#include "Format.h"
+
+#include <xxhash.h>
+
+namespace kxsms::format {
+
+namespace {
+
+uint64_t hashOf(const unsigned char *data, size_t length)
+{
+    return XXH3_64bits(data, length);
+}
+
+} // namespace
+
+void encodeArchiveHeader(const ArchiveHeader &header, unsigned char (&out)[c_ArchiveHeaderSize])
+{
+    memcpy(out, c_ArchiveMagic, sizeof c_ArchiveMagic);
+    put16(out + 8, header.version);
+    put16(out + 10, header.tsaType);
+    put32(out + 12, header.flags);
+    put64(out + 16, header.archiveId);
+    put64(out + 24, static_cast<uint64_t>(header.created));
+    put64(out + 32, hashOf(out, 32));
+}
+
+bool decodeArchiveHeader(const unsigned char *in, ArchiveHeader &header)
+{
+    if (memcmp(in, c_ArchiveMagic, sizeof c_ArchiveMagic) != 0 || get64(in + 32) != hashOf(in, 32))
+        return false;
+    header.version = get16(in + 8);
+    header.tsaType = get16(in + 10);
+    header.flags = get32(in + 12);
+    header.archiveId = get64(in + 16);
+    header.created = static_cast<int64_t>(get64(in + 24));
+    return true;
+}
+
+size_t encodeMemberHeader(const MemberDescriptor &member, uint64_t archiveId, unsigned char *out)
+{
+    const size_t nameLength = member.name.size();
+    put32(out, c_MemberMagic);
+    put16(out + 4, static_cast<uint16_t>(nameLength));
+    put16(out + 6, static_cast<uint16_t>((member.parent ? c_FlagParent : 0) | (member.archive ? c_FlagArchive : 0)));
+    put16(out + 8, member.tsaType);
+    put16(out + 10, 0);
+    put32(out + 12, member.nameSpace);
+    put64(out + 16, archiveId);
+    put64(out + 24, member.sequence);
+    put64(out + 32, static_cast<uint64_t>(member.created));
+    put64(out + 40, static_cast<uint64_t>(member.modified));
+    put64(out + 48, static_cast<uint64_t>(member.accessed));
+    put64(out + 56, member.size);
+    memcpy(out + c_MemberFixedSize, member.name.data(), nameLength);
+    const size_t hashed = c_MemberFixedSize + nameLength;
+    put64(out + hashed, hashOf(out, hashed));
+    return hashed + c_MemberHashSize;
+}
+
+size_t memberNameLength(const unsigned char *fixedPart)
+{
+    if (get32(fixedPart) != c_MemberMagic)
+        return 0;
+    const size_t length = get16(fixedPart + 4);
+    return length <= c_MaxNameLength ? length : 0;
+}
+
+bool decodeMemberHeader(const unsigned char *in, MemberDescriptor &member, uint64_t &archiveId)
+{
+    const size_t nameLength = memberNameLength(in);
+    if (nameLength == 0)
+        return false;
+    const size_t hashed = c_MemberFixedSize + nameLength;
+    if (get64(in + hashed) != hashOf(in, hashed))
+        return false;
+
+    const uint16_t flags = get16(in + 6);
+    member.name.assign(reinterpret_cast<const char *>(in + c_MemberFixedSize), nameLength);
+    member.parent = (flags & c_FlagParent) != 0;
+    member.archive = (flags & c_FlagArchive) != 0;
+    member.tsaType = get16(in + 8);
+    member.nameSpace = get32(in + 12);
+    archiveId = get64(in + 16);
+    member.sequence = get64(in + 24);
+    member.created = static_cast<int64_t>(get64(in + 32));
+    member.modified = static_cast<int64_t>(get64(in + 40));
+    member.accessed = static_cast<int64_t>(get64(in + 48));
+    member.size = get64(in + 56);
+    return true;
+}
+
+void encodeChunkHeader(uint32_t length, uint64_t dataHash, unsigned char (&out)[c_ChunkHeaderSize])
+{
+    put32(out, c_ChunkMagic);
+    put32(out + 4, length);
+    put64(out + 8, dataHash);
+}
+
+uint32_t chunkLength(const unsigned char *in)
+{
+    if (get32(in) != c_ChunkMagic)
+        return 0;
+    const uint32_t length = get32(in + 4);
+    return length <= c_MaxChunkData ? length : 0;
+}
+
+uint64_t chunkHash(const unsigned char *in)
+{
+    return get64(in + 8);
+}
+
+void encodeMemberTrailer(const MemberTrailer &trailer, unsigned char (&out)[c_MemberTrailerSize])
+{
+    put32(out, c_TrailerMagic);
+    put32(out + 4, trailer.status);
+    put64(out + 8, trailer.sequence);
+    put64(out + 16, trailer.chunks);
+    put64(out + 24, trailer.bytes);
+    put64(out + 32, trailer.streamHash);
+    put64(out + 40, hashOf(out, 40));
+}
+
+bool decodeMemberTrailer(const unsigned char *in, MemberTrailer &trailer)
+{
+    if (get32(in) != c_TrailerMagic || get64(in + 40) != hashOf(in, 40))
+        return false;
+    trailer.status = get32(in + 4);
+    trailer.sequence = get64(in + 8);
+    trailer.chunks = get64(in + 16);
+    trailer.bytes = get64(in + 24);
+    trailer.streamHash = get64(in + 32);
+    return true;
+}
+
+void encodeEndRecord(const EndRecord &end, unsigned char (&out)[c_EndRecordSize])
+{
+    put32(out, c_EndMagic);
+    put32(out + 4, end.flags);
+    put64(out + 8, end.archiveId);
+    put64(out + 16, end.members);
+    put64(out + 24, end.incomplete);
+    put64(out + 32, end.bytes);
+    put64(out + 40, hashOf(out, 40));
+}
+
+bool decodeEndRecord(const unsigned char *in, EndRecord &end)
+{
+    if (get32(in) != c_EndMagic || get64(in + 40) != hashOf(in, 40))
+        return false;
+    end.flags = get32(in + 4);
+    end.archiveId = get64(in + 8);
+    end.members = get64(in + 16);
+    end.incomplete = get64(in + 24);
+    end.bytes = get64(in + 32);
+    return true;
+}
+
+uint64_t hashChunk(const unsigned char *data, size_t length, uint64_t index)
+{
+    return XXH3_64bits_withSeed(data, length, index);
+}
+
+} // namespace kxsms::format

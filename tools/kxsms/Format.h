@@ -1,0 +1,182 @@
+// The kxsms archive format: record layouts, limits and the encoding of each
+// record. docs/archive-format.md describes the format for readers of other
+// programs; this header is the one definition the writer and reader share.
+//
+// An archive is a sequence of records, every integer little-endian:
+//
+//   archive header                      (40 bytes)
+//   per data set:
+//     member header                     (72 bytes + name)
+//     data chunk, any number            (16 bytes + 1..65536 data bytes)
+//     member trailer                    (48 bytes)
+//   end record                          (48 bytes)
+//
+// Every record starts with its own 4-byte magic and ends with (or, for a
+// chunk, carries) an XXH3-64 checksum, so that a reader can tell a record
+// from damage, verify lengths before trusting them and, after damage, find
+// the next member by scanning for a member header whose checksum holds.
+// The whole stream may be compressed as zstd frames; a reader tells the two
+// apart by the first four bytes.
+#ifndef KXSMS_TOOLS_FORMAT_H
+#define KXSMS_TOOLS_FORMAT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace kxsms::format {
+
+constexpr uint16_t c_Version = 1;
+
+constexpr size_t c_MaxNameLength = 1023;  // agent-form names, as the module's buffers hold them
+constexpr size_t c_MaxChunkData = 65536;  // one Backup/Restore block
+
+constexpr size_t c_ArchiveHeaderSize = 40;
+constexpr size_t c_MemberFixedSize = 64; // fixed part; the name and then its checksum follow
+constexpr size_t c_MemberHashSize = 8;
+constexpr size_t c_ChunkHeaderSize = 16;
+constexpr size_t c_MemberTrailerSize = 48;
+constexpr size_t c_EndRecordSize = 48;
+
+// The archive header starts with these 8 bytes.
+constexpr char c_ArchiveMagic[8] = {'K', 'X', 'S', 'M', 'S', 'A', 'R', 'C'};
+
+// 4-byte record magics, as the bytes appear in the stream.
+constexpr uint32_t magic4(char a, char b, char c, char d)
+{
+    return static_cast<uint32_t>(static_cast<uint8_t>(a)) | static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
+}
+constexpr uint32_t c_MemberMagic = magic4('K', 'X', 'M', 'H');
+constexpr uint32_t c_ChunkMagic = magic4('K', 'X', 'C', 'D');
+constexpr uint32_t c_TrailerMagic = magic4('K', 'X', 'M', 'T');
+constexpr uint32_t c_EndMagic = magic4('K', 'X', 'E', 'N');
+
+// The zstd frame magic (28 B5 2F FD) read as a little-endian word.
+constexpr uint32_t c_ZstdMagic = 0xFD2FB528u;
+
+// Member header flags.
+constexpr uint16_t c_FlagParent = 0x1;
+constexpr uint16_t c_FlagArchive = 0x2;
+
+// Member trailer status.
+constexpr uint32_t c_StatusComplete = 0;
+constexpr uint32_t c_StatusIncomplete = 1; // the data set could not be read to its end at backup
+
+// ---- little-endian access ----------------------------------------------------
+
+inline void put16(unsigned char *p, uint16_t v)
+{
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+inline void put32(unsigned char *p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+inline void put64(unsigned char *p, uint64_t v)
+{
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+inline uint16_t get16(const unsigned char *p)
+{
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+inline uint32_t get32(const unsigned char *p)
+{
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = v << 8 | p[i];
+    return v;
+}
+inline uint64_t get64(const unsigned char *p)
+{
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+// ---- records -------------------------------------------------------------------
+
+struct ArchiveHeader {
+    uint16_t version = c_Version;
+    uint16_t tsaType = 1;
+    uint32_t flags = 0;
+    uint64_t archiveId = 0;
+    int64_t created = 0;
+};
+
+// What the archive records of one data set.
+struct MemberDescriptor {
+    std::string name; // agent form, 1..1023 bytes
+    uint16_t tsaType = 1;
+    uint32_t nameSpace = 0;
+    bool parent = false;
+    bool archive = false;
+    int64_t created = 0;
+    int64_t modified = 0;
+    int64_t accessed = 0;
+    uint64_t size = 0;
+    uint64_t sequence = 0; // position of the member in the archive, from 0
+};
+
+struct MemberTrailer {
+    uint32_t status = c_StatusComplete;
+    uint64_t sequence = 0;
+    uint64_t chunks = 0;
+    uint64_t bytes = 0;
+    uint64_t streamHash = 0;
+};
+
+// End record flags.
+constexpr uint32_t c_EndStopped = 0x1; // the backup stopped before it had gone through every data set
+
+struct EndRecord {
+    uint32_t flags = 0;
+    uint64_t archiveId = 0;
+    uint64_t members = 0;
+    uint64_t incomplete = 0;
+    uint64_t bytes = 0;
+};
+
+// Encoders write exactly the record size (plus the name for a member header).
+void encodeArchiveHeader(const ArchiveHeader &header, unsigned char (&out)[c_ArchiveHeaderSize]);
+// Fills out with the fixed part, the name and the checksum; returns the bytes
+// written. The name must be 1..c_MaxNameLength bytes; out must hold
+// memberHeaderSize(name length) bytes.
+size_t encodeMemberHeader(const MemberDescriptor &member, uint64_t archiveId, unsigned char *out);
+void encodeChunkHeader(uint32_t length, uint64_t dataHash, unsigned char (&out)[c_ChunkHeaderSize]);
+void encodeMemberTrailer(const MemberTrailer &trailer, unsigned char (&out)[c_MemberTrailerSize]);
+void encodeEndRecord(const EndRecord &end, unsigned char (&out)[c_EndRecordSize]);
+
+// Decoders check magic, bounds and checksum and return false on any mismatch.
+// They read exactly the bytes the record occupies and nothing beyond.
+bool decodeArchiveHeader(const unsigned char *in, ArchiveHeader &header);
+// The length of the name a member header announces, or 0 when the fixed part
+// cannot be a member header (wrong magic, name length 0 or over the limit).
+size_t memberNameLength(const unsigned char *fixedPart);
+constexpr size_t memberHeaderSize(size_t nameLength)
+{
+    return c_MemberFixedSize + nameLength + c_MemberHashSize;
+}
+// in holds memberHeaderSize(memberNameLength(in)) bytes.
+bool decodeMemberHeader(const unsigned char *in, MemberDescriptor &member, uint64_t &archiveId);
+// The data length a chunk header announces, or 0 when it is not a chunk
+// header or the length is out of bounds.
+uint32_t chunkLength(const unsigned char *in);
+uint64_t chunkHash(const unsigned char *in);
+bool decodeMemberTrailer(const unsigned char *in, MemberTrailer &trailer);
+bool decodeEndRecord(const unsigned char *in, EndRecord &end);
+
+// Checksum of one chunk's data: XXH3-64 seeded with the chunk's index within
+// its member, so that a lost, repeated or reordered chunk fails its check.
+uint64_t hashChunk(const unsigned char *data, size_t length, uint64_t index);
+
+} // namespace kxsms::format
+
+#endif

@@ -1,0 +1,38 @@
+// Where the login password comes from: a file, the environment, or a prompt
+// on the terminal. Never from the command line itself.
+#ifndef KXSMS_TOOLS_PASSWORD_H
+#define KXSMS_TOOLS_PASSWORD_H
+
+#include <optional>
+#include <string>
+
+namespace kxsms {
+
+// The password text, wiped from memory when the object goes.
+class Secret {
+public:
+    Secret() = default;
+    explicit Secret(const char *text) : text_(text) {}
+    ~Secret();
+    Secret(Secret &&other) noexcept : text_(std::move(other.text_)) { other.wipe(); }
+    Secret &operator=(Secret &&other) noexcept;
+    Secret(const Secret &) = delete;
+    Secret &operator=(const Secret &) = delete;
+    const char *c_str() const { return text_.c_str(); }
+    // Filled in place, so that no other copy of the text is left behind.
+    std::string &buffer() { return text_; }
+
+private:
+    void wipe();
+    std::string text_;
+};
+
+// In this order: the first line of passwordFile when given; KXSMS_PASSWORD
+// when set (also when empty); a prompt when standard input is a terminal;
+// otherwise the empty password. Nothing (with the reason in error) when the
+// file cannot be read.
+std::optional<Secret> obtainPassword(const std::string &passwordFile, const std::string &user, std::string &error);
+
+} // namespace kxsms
+
+#endif

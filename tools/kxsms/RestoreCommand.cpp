@@ -1,0 +1,202 @@
+// restore: read the archive member by member and write each member's stream
+// back through BeginRestore / Restore / EndRestore. Damaged members are
+// reported and skipped; the rest is restored.
+#include <fmt/format.h>
+
+#include "ArchiveFiles.h"
+#include "ArchiveReader.h"
+#include "Commands.h"
+#include "NameRules.h"
+#include "Progress.h"
+#include "Session.h"
+#include "Text.h"
+
+namespace kxsms {
+
+namespace {
+
+constexpr unsigned int c_NotNewer = 130015; // "The archive data is not newer than the data on disk"
+
+class RestoreJob {
+public:
+    RestoreJob(const Options &options, Session &session, ArchiveReader &reader, Progress &progress)
+        : options_(options), session_(session), kx_(session.kx()), reader_(reader), progress_(progress)
+    {
+    }
+
+    // Restores one member; false when the job must stop.
+    bool restore(const format::MemberDescriptor &member)
+    {
+        std::string target = member.name;
+        if (!options_.to.empty()) {
+            std::string error;
+            const auto name = reroot(member.name, options_.to, session_.type(), error);
+            if (!name) {
+                progress_.message("not restoring " + printable(member.name) + ": " + error);
+                progress_.failed();
+                return true;
+            }
+            target = *name;
+        } else if (const auto why = refuseName(member.name, session_.type())) {
+            progress_.message("not restoring " + printable(member.name) + ": refused: " + *why);
+            progress_.failed();
+            return true;
+        }
+
+        if (options_.overwrite == Overwrite::Never && exists(target)) {
+            if (options_.verbosity > 0)
+                progress_.message("kept " + printable(target) + ": it exists");
+            progress_.skipped();
+            return true;
+        }
+
+        // The name is always passed: the name checked above is the name the
+        // TSA writes, whatever the stream's own header says.
+        unsigned int code = kx_.BeginRestore(target.data(), member.nameSpace, options_.overwrite == Overwrite::Always,
+                                             KXSMS_TRUSTEE_OWNER, false, false, true);
+        if (code == c_NotNewer)
+            return kept(target);
+        if (code != 0)
+            return !failed("cannot restore " + printable(target), code);
+
+        progress_.begin(target);
+        const unsigned char *data = nullptr;
+        size_t size = 0;
+        unsigned int writeCode = 0;
+        while (reader_.readBlock(data, size)) {
+            writeCode = kx_.Restore(const_cast<unsigned char *>(data), size);
+            if (writeCode != 0)
+                break;
+            progress_.add(size);
+        }
+        // A damaged member has been reported by the reader; its stream went
+        // to the TSA only up to the damage, so the TSA refuses it at the end
+        // and leaves what was there before.
+        const bool damaged = writeCode == 0 && reader_.memberState() != ArchiveReader::MemberState::Intact;
+        const unsigned int endCode = kx_.EndRestore();
+        // With --overwrite newer the TSA may tell only once it has read the
+        // stream's times that the data set on disk is not older.
+        if (writeCode == c_NotNewer || (writeCode == 0 && !damaged && endCode == c_NotNewer))
+            return kept(target);
+        if (writeCode != 0)
+            return !failed("cannot restore " + printable(target), writeCode);
+        if (damaged) {
+            progress_.failed();
+            return true;
+        }
+        if (endCode != 0)
+            return !failed("cannot restore " + printable(target), endCode);
+        progress_.done();
+        return true;
+    }
+
+private:
+    bool kept(const std::string &target)
+    {
+        if (options_.verbosity > 0)
+            progress_.message("kept " + printable(target) + ": it is not older than the archive's copy");
+        progress_.skipped();
+        return true;
+    }
+
+    bool exists(std::string &target)
+    {
+        return kx_.ScanDataSetInfo(target.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr) == 0;
+    }
+
+    bool failed(const std::string &what, unsigned int code)
+    {
+        progress_.message(what + ": " + session_.text(code));
+        progress_.failed();
+        if (!session_.fatal(code))
+            return false;
+        progress_.message("restore stopped");
+        return true;
+    }
+
+    const Options &options_;
+    Session &session_;
+    CKXSMS &kx_;
+    ArchiveReader &reader_;
+    Progress &progress_;
+};
+
+} // namespace
+
+int runRestore(const Options &options)
+{
+    Progress progress("restore", options.verbosity);
+    std::string error;
+    const int fd = openArchiveForReading(options.archive, error);
+    if (fd < 0) {
+        progress.message(error);
+        return c_ExitStopped;
+    }
+    const std::string label = archiveLabel(options.archive);
+    auto report = [&](const ArchiveReader::Problem &problem) {
+        if (problem.member.empty())
+            progress.message(label + ": " + problem.what);
+        else
+            progress.message(label + ": member " + printable(problem.member) + ": " + problem.what);
+    };
+
+    int status = c_ExitOk;
+    uint64_t streamDamage = 0;
+    try {
+        FdInput file(fd);
+        ArchiveInput input(file, [&](const std::string &what) {
+            ++streamDamage;
+            progress.message(label + ": " + what);
+        });
+        ArchiveReader reader(input, report);
+        if (!reader.open()) {
+            closeArchive(fd, error);
+            return c_ExitStopped;
+        }
+
+        const auto archived = static_cast<KXSMS_TSA_TYPE>(reader.tsaType());
+        if (archived > KXSMS_TSA_GROUPWISE || (options.tsaGiven && options.tsa != archived)) {
+            progress.message(fmt::format("{} holds data of the {} TSA; it cannot be restored to the {} TSA", label,
+                                         archived > KXSMS_TSA_GROUPWISE ? "unknown" : tsaDescription(archived),
+                                         tsaDescription(options.tsa)));
+            closeArchive(fd, error);
+            return c_ExitStopped;
+        }
+        if (!options.to.empty()) {
+            if (const auto why = refuseTarget(options.to, archived)) {
+                progress.message(*why);
+                closeArchive(fd, error);
+                return c_ExitStopped;
+            }
+        }
+
+        std::unique_ptr<Session> session = Session::open(options, archived);
+        if (!session) {
+            closeArchive(fd, error);
+            return c_ExitStopped;
+        }
+        RestoreJob job(options, *session, reader, progress);
+        format::MemberDescriptor member;
+        bool stopped = false;
+        while (reader.nextMember(member)) {
+            if (!job.restore(member)) {
+                stopped = true;
+                break;
+            }
+        }
+        // Damage outside any member (lost members, a truncated archive) counts as a failure too.
+        if (stopped)
+            status = c_ExitStopped;
+        else if (progress.failures() > 0 || reader.problems() > 0 || streamDamage > 0)
+            status = c_ExitSomeFailed;
+    } catch (const IoError &e) {
+        progress.message(std::string(e.what()) + "; restore stopped");
+        status = c_ExitStopped;
+    }
+    closeArchive(fd, error);
+    progress.summary();
+    return status;
+}
+
+} // namespace kxsms

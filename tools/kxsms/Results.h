@@ -1,0 +1,47 @@
+// Results on standard output: plain lines, long listing lines and JSON
+// arrays written element by element (so that a listing of any length needs
+// no more memory than one element).
+#ifndef KXSMS_TOOLS_RESULTS_H
+#define KXSMS_TOOLS_RESULTS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace kxsms {
+
+// Gives standard output a large buffer; results are written in bulk.
+void bufferResults();
+
+// Writes one line of text.
+void writeLine(std::string_view text);
+
+// "d       4096 2024-03-01 12:30:15 /etc" (kind, size, modification time, name).
+std::string longLine(bool parent, uint64_t size, int64_t modified, std::string_view name);
+
+// A JSON array on standard output, element by element. Text that is not
+// valid UTF-8 is written with replacement characters instead of failing.
+class JsonArray {
+public:
+    JsonArray();
+    ~JsonArray();
+    JsonArray(const JsonArray &) = delete;
+    JsonArray &operator=(const JsonArray &) = delete;
+    void add(const nlohmann::json &element);
+
+private:
+    bool first_ = true;
+};
+
+// One JSON value on a line of its own.
+void writeJson(const nlohmann::json &value);
+
+// Flushes standard output; false when the results could not be written.
+bool flushResults();
+
+} // namespace kxsms
+
+#endif

@@ -1,0 +1,50 @@
+// A logged-in connection through the module: the loaded library, one
+// CKXSMS object and its login, released in reverse order.
+#ifndef KXSMS_TOOLS_SESSION_H
+#define KXSMS_TOOLS_SESSION_H
+
+#include <memory>
+#include <string>
+
+#include "KXSMS.h"
+#include "Module.h"
+#include "Options.h"
+
+namespace kxsms {
+
+class Session {
+public:
+    // Loads the module, creates the object, obtains the password and logs in
+    // to the TSA of that type. Null when any of it fails; the reason has
+    // then been written to stderr.
+    static std::unique_ptr<Session> open(const Options &options, KXSMS_TSA_TYPE type);
+    ~Session();
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    CKXSMS &kx() { return *object_; }
+    KXSMS_TSA_TYPE type() const { return type_; }
+    // The module's message for a code it returned.
+    std::string text(unsigned int code) { return describe(code); }
+    // Whether the module says the job must stop after this code.
+    bool fatal(unsigned int code) { return object_->IsFatalError(code); }
+
+private:
+    Session(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type);
+    std::string describe(unsigned int code);
+
+    std::unique_ptr<Module> module_;
+    ModuleObject object_;
+    KXSMS_TSA_TYPE type_;
+    bool connected_ = false;
+};
+
+// "file-system", "directory" or "GroupWise", for messages.
+const char *tsaDescription(KXSMS_TSA_TYPE type);
+
+// The user the process runs as, or "" when it has no name.
+std::string currentUser();
+
+} // namespace kxsms
+
+#endif

@@ -1,0 +1,142 @@
+// Byte streams under the archive: plain file descriptors (files and pipes;
+// never a seek) and zstd compression of the whole stream.
+#ifndef KXSMS_TOOLS_STREAMS_H
+#define KXSMS_TOOLS_STREAMS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kxsms {
+
+// A read or write that failed; the message says what and why.
+class IoError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Where a stream reports damage it can step over (a broken compressed frame).
+using DamageHandler = std::function<void(const std::string &what)>;
+
+class OutputStream {
+public:
+    virtual ~OutputStream() = default;
+    virtual void write(const void *data, size_t size) = 0;
+    // A record header and its data, written as one piece where that saves a copy.
+    virtual void writeChunk(const void *head, size_t headSize, const void *data, size_t size)
+    {
+        write(head, headSize);
+        write(data, size);
+    }
+    // Flushes everything and ends any compression frame. Nothing may follow.
+    virtual void finish() = 0;
+};
+
+class InputStream {
+public:
+    virtual ~InputStream() = default;
+    // Up to size bytes; 0 only at the end of the stream.
+    virtual size_t read(void *data, size_t size) = 0;
+};
+
+// Buffered writes to a file descriptor. Blocks of 32 KiB and more go out with
+// writev straight from the caller's memory, together with what is buffered.
+class FdOutput : public OutputStream {
+public:
+    explicit FdOutput(int fd, size_t bufferSize = 1u << 20);
+    void write(const void *data, size_t size) override;
+    void writeChunk(const void *head, size_t headSize, const void *data, size_t size) override;
+    void finish() override;
+    uint64_t bytesWritten() const { return written_; }
+
+private:
+    void flush();
+    void writeVector(struct iovec *vector, int count);
+
+    int fd_;
+    std::vector<unsigned char> buffer_;
+    size_t used_ = 0;
+    uint64_t written_ = 0;
+};
+
+// Compresses everything written into zstd frames on another stream. A frame
+// ends every few MiB of input, so that a reader can start again at the next
+// frame after damage.
+class ZstdOutput : public OutputStream {
+public:
+    static constexpr uint64_t c_FrameInput = 8u << 20;
+
+    // frameInput: uncompressed bytes after which a frame ends.
+    explicit ZstdOutput(OutputStream &raw, int level = 3, uint64_t frameInput = c_FrameInput);
+    ~ZstdOutput() override;
+    void write(const void *data, size_t size) override;
+    void finish() override;
+
+private:
+    void compress(const void *data, size_t size, int mode);
+
+    OutputStream &raw_;
+    uint64_t frameLimit_;
+    struct ZSTD_CCtx_s *context_;
+    std::vector<unsigned char> out_;
+    uint64_t frameInput_ = 0;
+};
+
+// Reads a file descriptor.
+class FdInput : public InputStream {
+public:
+    explicit FdInput(int fd) : fd_(fd) {}
+    size_t read(void *data, size_t size) override;
+
+private:
+    int fd_;
+};
+
+// Decompresses zstd frames from another stream. Damage inside a frame is
+// reported and skipped: decoding starts again at the next frame.
+class ZstdInput : public InputStream {
+public:
+    ZstdInput(InputStream &raw, DamageHandler onDamage);
+    ~ZstdInput() override;
+    size_t read(void *data, size_t size) override;
+
+    // Frames that need a larger window than this are refused as damage,
+    // which bounds the memory a hostile archive can make us take.
+    static constexpr int c_WindowLogMax = 23;
+
+private:
+    bool refill();
+    void skipToNextFrame();
+
+    InputStream &raw_;
+    DamageHandler onDamage_;
+    struct ZSTD_DCtx_s *context_;
+    std::vector<unsigned char> in_;
+    size_t inPos_ = 0;
+    size_t inSize_ = 0;
+    uint64_t rawOffset_ = 0; // compressed bytes consumed before in_
+    bool eof_ = false;
+};
+
+// The archive as a reader sees it: looks at the first bytes and decompresses
+// when they are a zstd frame, passes the bytes through otherwise.
+class ArchiveInput : public InputStream {
+public:
+    ArchiveInput(InputStream &raw, DamageHandler onDamage);
+    ~ArchiveInput() override;
+    size_t read(void *data, size_t size) override;
+    bool compressed() const { return zstd_ != nullptr; }
+
+private:
+    class Prefixed;
+    std::unique_ptr<Prefixed> prefixed_;
+    std::unique_ptr<ZstdInput> zstd_;
+};
+
+} // namespace kxsms
+
+#endif

@@ -1,0 +1,17 @@
+// verify: read the whole archive and check its structure and every checksum
+// without restoring anything.
+#include "ArchiveListing.h"
+#include "Commands.h"
+
+namespace kxsms {
+
+int runVerify(const Options &options)
+{
+    Progress progress("verify", options.verbosity);
+    const int status = readArchive(options, progress, true, [](const format::MemberDescriptor &, ArchiveReader &) {});
+    if (status != c_ExitStopped)
+        progress.summary(status == c_ExitOk ? "the archive is intact" : "the archive is damaged");
+    return status;
+}
+
+} // namespace kxsms

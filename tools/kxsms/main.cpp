@@ -1,0 +1,104 @@
+// kxsms: the command-line host of the KXSMS module.
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "BuildStamp.h"
+#include "Commands.h"
+#include "Module.h"
+#include "Options.h"
+
+#ifndef KXSMS_HOST_VERSION
+#define KXSMS_HOST_VERSION "0.0.0"
+#endif
+
+namespace {
+
+using namespace kxsms;
+
+// The module logs through the support library, which writes to KXLIB_LOG or
+// else to stderr. kxsms reports every failure itself, so without --log or -v
+// the module's lines are dropped, unless the environment names a log already.
+void setUpModuleLog(const Options &options)
+{
+    if (!options.logFile.empty())
+        setenv("KXLIB_LOG", options.logFile.c_str(), 1);
+    else if (getenv("KXLIB_LOG") == nullptr && options.verbosity == 0)
+        setenv("KXLIB_LOG", "/dev/null", 1);
+    if (options.verbosity >= 2)
+        setenv("KXLIB_DEBUG_LEVEL", "2", 1);
+}
+
+// Without TZ, the C library looks at /etc/localtime again on every time
+// conversion, and the module and the TSA convert several times per data
+// set. Naming the same zone file once keeps local time as it is and saves
+// that look-up.
+void fixTimeZone()
+{
+    if (getenv("TZ") == nullptr && access("/etc/localtime", R_OK) == 0)
+        setenv("TZ", ":/etc/localtime", 0);
+}
+
+int showVersions()
+{
+    fmt::print("kxsms {}\n", KXSMS_HOST_VERSION);
+    std::string error;
+    const std::unique_ptr<Module> module = Module::load(error);
+    if (!module) {
+        fmt::print(stderr, "kxsms: {}\n", error);
+        return c_ExitStopped;
+    }
+    const std::string file = module->file();
+    const auto stamp = readElfSectionLine(file, "KxVersion", error);
+    if (!stamp) {
+        fmt::print("module {}: no build stamp ({})\n", file, error);
+        return c_ExitSomeFailed;
+    }
+    fmt::print("module {} {}\n", file, *stamp);
+    return c_ExitOk;
+}
+
+int run(const Options &options)
+{
+    switch (options.command) {
+    case Command::Resources: return runResources(options);
+    case Command::Ls: return runLs(options);
+    case Command::Info: return runInfo(options);
+    case Command::Backup: return runBackup(options);
+    case Command::Restore: return runRestore(options);
+    case Command::List: return runList(options);
+    case Command::Verify: return runVerify(options);
+    case Command::Rm: return runRm(options);
+    case Command::None: break;
+    }
+    return c_ExitStopped;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // A reader that goes away is a write error to report, not a silent death.
+    signal(SIGPIPE, SIG_IGN);
+
+    Options options;
+    bool version = false;
+    const int status = parseCommandLine(argc, argv, options, version, std::cout, std::cerr, time(nullptr));
+    if (status >= 0)
+        return status;
+    setUpModuleLog(options);
+    fixTimeZone();
+    if (version)
+        return showVersions();
+    try {
+        return run(options);
+    } catch (const std::exception &e) {
+        fmt::print(stderr, "kxsms: {}\n", e.what());
+        return c_ExitStopped;
+    }
+}
