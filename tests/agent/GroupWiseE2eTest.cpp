@@ -94,6 +94,9 @@ TEST_F(GroupWise, RootScanGivesTheMailServerThenOnlyResources)
 
 TEST_F(GroupWise, NamedScansAndWhatTheyTell)
 {
+    // An even second: packed times keep seconds in steps of two.
+    struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "gw/dom1/a/f.txt").c_str(), times, 0), 0);
     EXPECT_EQ(namesOf(scanAll("DOM1:\\a")), (Names{"DOM1:\\a\\b", "DOM1:\\a\\f.txt"}));
     EXPECT_EQ(namesOf(scanAll("dom1:\\")), (Names{"DOM1:\\a", "DOM1:\\empty", "DOM1:\\top.txt"}));
     object->SetScanTraverse(true);
@@ -104,9 +107,7 @@ TEST_F(GroupWise, NamedScansAndWhatTheyTell)
     EXPECT_FALSE(a[3].parent);
     EXPECT_EQ(a[3].size, 10u);
     EXPECT_EQ(a[2].size, 70000u);
-    struct stat st {};
-    ASSERT_EQ(stat((dir / "gw/dom1/a/f.txt").c_str(), &st), 0);
-    EXPECT_EQ(a[3].modified, static_cast<long>(st.st_mtime));
+    EXPECT_EQ(a[3].modified, 1600000000L);
     EXPECT_TRUE(a[3].archive);
 
     unsigned code = 0;
