@@ -26,6 +26,8 @@ stream::Header headerOf(const DirectoryEntry &entry, std::size_t dataSize)
     header.kind = stream::Kind::File;
     header.size = dataSize;
     header.name = entry.name;
+    // Empty texts that point somewhere: the encoder copies each text.
+    header.target = header.user = header.group = std::string_view("", 0);
     return header;
 }
 

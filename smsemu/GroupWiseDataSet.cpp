@@ -88,6 +88,8 @@ GroupWiseServerBackup::GroupWiseServerBackup()
     stream::Header header;
     header.kind = stream::Kind::Directory;
     header.name = kGroupWiseMailServer;
+    // Empty texts that point somewhere: the encoder copies each text.
+    header.target = header.user = header.group = std::string_view("", 0);
     stream_.assign(stream::headerSize(header) + stream::kRecordSize, '\0');
     auto *out = reinterpret_cast<std::uint8_t *>(stream_.data());
     stream::encodeHeader(header, out);
