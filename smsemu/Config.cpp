@@ -1,5 +1,6 @@
 #include "Config.h"
 
+#include "DirectoryStore.h"
 #include "NameSpaces.h"
 
 #include <cctype>
@@ -14,7 +15,6 @@
 #include <unistd.h>
 
 #include <fmt/format.h>
-#include <nlohmann/json.hpp>
 #include <toml++/toml.h>
 
 namespace smsemu {
@@ -306,8 +306,10 @@ private:
         std::string where = fmt::format("{}: resource \"{}\"", what, out.name);
         if (tsa.kind == TsaKind::GroupWise) {
             std::size_t colon = out.name.find(':');
-            if (colon == 0 || colon != out.name.size() - 1) {
-                problem(line, fmt::format("{}: a GroupWise resource is named like \"DOM1:\" (one ':' at the end); {}",
+            // The domain's name is also a folder name of the data sets below it.
+            if (colon == 0 || colon != out.name.size() - 1 || out.name.find_first_of("/\\") != std::string::npos) {
+                problem(line, fmt::format("{}: a GroupWise resource is named like \"DOM1:\" (one ':' at the end, "
+                                          "no '/' or '\\'); {}",
                                           where, notListed()));
                 return false;
             }
@@ -377,15 +379,9 @@ private:
                                            fs::exists(tsa.store, ec) ? "cannot be read" : "does not exist", notListed()));
             return false;
         }
-        std::ostringstream content;
-        content << in.rdbuf();
-        std::string text = content.str();
-        try {
-            nlohmann::json parsed = nlohmann::json::parse(text);
-            (void)parsed;
-        } catch (const nlohmann::json::parse_error &e) {
-            problem(storeLine, fmt::format("{}: store \"{}\" is not valid JSON: {}; {}", what, tsa.store.string(),
-                                           e.what(), notListed()));
+        std::string storeProblem;
+        if (!checkDirectoryStore(tsa.store, DirectoryNaming{tsa.targetService, tsa.treeNameRoot}, storeProblem)) {
+            problem(storeLine, fmt::format("{}: store {}; {}", what, storeProblem, notListed()));
             return false;
         }
         return true;

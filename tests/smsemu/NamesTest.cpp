@@ -60,7 +60,7 @@ TEST_F(Names, NameSpacesPerResourceInTheirConfiguredOrder)
         {'D', ".[Root]", V{}, NWSMTS_INVALID_NAME_SPACE_TYPE},
         {'D', "[Root]", V{}, NWSMTS_INVALID_NAME_SPACE_TYPE},
         {'D', ".O=Acme.[root]", V{}, NWSMTS_INVALID_NAME_SPACE_TYPE},
-        {'D', "ACME_TREE", V{}, NWSMTS_NO_MORE_NAMES},
+        {'D', "ACME_TREE", V{"0:DOS"}, NWSMTS_NO_MORE_NAMES},
         {'D', "schema", V{}, NWSMTS_NO_MORE_NAMES},
         {'D', "Other", V{}, NWSMTS_RESOURCE_NAME_NOT_FOUND},
     };

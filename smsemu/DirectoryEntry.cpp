@@ -30,21 +30,20 @@ bool attributesFromJson(const nlohmann::json &json, Attributes &out, std::string
         return false;
     }
     for (const auto &[name, value] : json.items()) {
-        std::vector<std::string> &values = out[name];
-        if (value.is_string()) {
-            values.push_back(value.get<std::string>());
-            continue;
-        }
-        bool strings = value.is_array();
-        if (strings)
+        bool strings = value.is_string() || value.is_array();
+        if (value.is_array())
             for (const nlohmann::json &item : value)
                 strings = strings && item.is_string();
         if (!strings) {
             problem = fmt::format("attribute \"{}\" must be a string or an array of strings", name);
             return false;
         }
-        for (const nlohmann::json &item : value)
-            values.push_back(item.get<std::string>());
+        std::vector<std::string> &values = out[name];
+        if (value.is_string())
+            values.push_back(value.get<std::string>());
+        else
+            for (const nlohmann::json &item : value)
+                values.push_back(item.get<std::string>());
     }
     return true;
 }

@@ -14,7 +14,7 @@ namespace smsemu {
 
 class DirectoryTree;
 
-// Organization, OrganizationalUnit, Country, Locality, domain and Top
+// Top, Country, Locality, Organization, OrganizationalUnit and domain
 // (ignoring case): their objects are containers even without children.
 bool isContainerClass(std::string_view objectClass);
 
