@@ -74,9 +74,14 @@ void describeMeta(const FsMeta &meta, bool archive, UINT32 creatorNameSpace, NWS
     info.modifiedDateAndTime = packLocalTime(meta.mtime.tv_sec);
     info.createDateAndTime =
         created.tv_sec == meta.mtime.tv_sec ? info.modifiedDateAndTime : packLocalTime(created.tv_sec);
-    info.accessDateAndTime = meta.atime.tv_sec == meta.mtime.tv_sec  ? info.modifiedDateAndTime
-                             : meta.atime.tv_sec == created.tv_sec ? info.createDateAndTime
-                                                                   : packLocalTime(meta.atime.tv_sec);
+    // A birth time that has no packed form (file systems report 0, the epoch,
+    // where they keep none) would read as a missing creation time, which the
+    // host fills with its scan start time and then raises the modification
+    // time to: the modification time stands in for it.
+    if (info.createDateAndTime == 0)
+        info.createDateAndTime = info.modifiedDateAndTime;
+    info.accessDateAndTime = meta.atime.tv_sec == meta.mtime.tv_sec ? info.modifiedDateAndTime
+                                                                    : packLocalTime(meta.atime.tv_sec);
 }
 
 } // namespace smsemu

@@ -258,3 +258,42 @@ TEST_F(Scans, SparseFileOfFiveGibibytesReportsItsSize)
 }
 
 } // namespace
+
+namespace {
+
+// File systems that keep no birth time report the epoch: the modification
+// time must not then be raised to the scan start time.
+TEST(ScanTimes, MissingBirthTimeKeepsTheModificationTime)
+{
+    harness::TempDir dir;
+    setenv("KXLIB_LOG", (dir / "log").c_str(), 1);
+    unsetenv("SMSEMU_CONFIG"); // the default: "/" over this machine's root
+    smsemuReset();
+    const char *candidates[] = {"/usr/include/stdio.h", "/etc/hostname", "/usr/bin/env", "/bin/sh"};
+    std::string chosen;
+    struct statx info;
+    for (const char *path : candidates) {
+        if (statx(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &info) == 0 &&
+            (!(info.stx_mask & STATX_BTIME) || info.stx_btime.tv_sec < 315532800)) {
+            chosen = path;
+            break;
+        }
+    }
+    if (chosen.empty())
+        GTEST_SKIP() << "no file here without a birth time";
+
+    CKXSMS *object = CreateKXSMS();
+    KXPassword password("");
+    std::string user = harness::userName();
+    ASSERT_EQ(object->Connect(KXSMS_TSA_FILE_SYSTEM, user.data(), &password), 0u);
+    object->SetScanStartTime(time(nullptr));
+    long modified = 0;
+    ASSERT_EQ(object->ScanDataSetInfo(chosen.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, &modified, nullptr,
+                                      nullptr),
+              0u);
+    EXPECT_EQ(modified, info.stx_mtime.tv_sec - info.stx_mtime.tv_sec % 2) << chosen;
+    DestroyKXSMS(object);
+    unsetenv("KXLIB_LOG");
+}
+
+} // namespace
