@@ -345,6 +345,8 @@ bool ArchiveReader::readBlock(const unsigned char *&data, size_t &size)
         }
         const unsigned char *block = cursor() + c_ChunkHeaderSize;
         const uint64_t index = chunks_;
+        unsigned char storedHash[8];
+        memcpy(storedHash, cursor() + 8, sizeof storedHash);
         if (verifyData_ && hashChunk(block, length, index) != chunkHash(cursor())) {
             // The data or the length itself is damaged; a damaged length
             // would take the next records for data, so the next member is
@@ -362,7 +364,7 @@ bool ArchiveReader::readBlock(const unsigned char *&data, size_t &size)
         bytesSeen_ += length;
         consume(c_ChunkHeaderSize + length);
         if (verifyData_)
-            XXH3_64bits_update(stream_, block, length);
+            XXH3_64bits_update(stream_, storedHash, sizeof storedHash);
         data = block;
         size = length;
         return true;

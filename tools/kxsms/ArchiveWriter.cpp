@@ -53,8 +53,11 @@ void ArchiveWriter::writeBlock(const unsigned char *data, size_t size)
     if (size > c_MaxChunkData)
         throw std::invalid_argument("a block may hold at most 65536 bytes");
     unsigned char head[c_ChunkHeaderSize];
-    encodeChunkHeader(static_cast<uint32_t>(size), hashChunk(data, size, chunks_), head);
-    XXH3_64bits_update(stream_, data, size);
+    const uint64_t hash = hashChunk(data, size, chunks_);
+    encodeChunkHeader(static_cast<uint32_t>(size), hash, head);
+    // The member's checksum covers its chunks through their checksums, so the
+    // data is hashed once.
+    XXH3_64bits_update(stream_, head + 8, 8);
     out_.writeChunk(head, sizeof head, data, size);
     ++chunks_;
     memberBytes_ += size;
