@@ -192,3 +192,44 @@ TEST(ArchiveRoundTrip, ListingWithoutDataChecksStillFramesMembers)
 }
 
 } // namespace
+
+// Large chunks are held and written several at a time; whatever the mix of
+// small writes and chunks, the bytes come out in the order they were given.
+TEST(FdOutputOrder, HeldChunksAndSmallWritesKeepTheirOrder)
+{
+    char path[] = "/tmp/kxsms-fdoutput-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    unlink(path);
+    std::string expected;
+    {
+        kxsms::FdOutput out(fd, 4096);
+        std::vector<std::string> buffers(kxsms::OutputStream::c_HeldChunks);
+        unsigned chunk = 0;
+        auto bigChunk = [&](char fill, size_t size) {
+            std::string &buffer = buffers[chunk++ % buffers.size()];
+            buffer.assign(size, fill); // the caller reuses its buffers in turn
+            const std::string head = "HEAD" + std::to_string(chunk);
+            out.writeChunk(head.data(), head.size(), buffer.data(), buffer.size());
+            expected += head + buffer;
+        };
+        auto small = [&](const std::string &text) {
+            out.write(text.data(), text.size());
+            expected += text;
+        };
+        small("start");
+        bigChunk('a', 40000);
+        bigChunk('b', 65536);
+        small("between");
+        for (char c = 'c'; c < 'l'; ++c)
+            bigChunk(c, 33000 + c);
+        out.writeChunk("h", 1, "tiny", 4); // a small chunk is buffered
+        expected += "htiny";
+        bigChunk('z', 50000);
+        out.finish();
+    }
+    std::string written(static_cast<size_t>(lseek(fd, 0, SEEK_END)), '\0');
+    ASSERT_EQ(pread(fd, written.data(), written.size(), 0), static_cast<ssize_t>(written.size()));
+    close(fd);
+    EXPECT_TRUE(written == expected) << "sizes " << written.size() << " and " << expected.size();
+}

@@ -47,7 +47,7 @@ class BackupJob {
 public:
     BackupJob(const Options &options, Session &session, ArchiveWriter &writer, Progress &progress)
         : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress),
-          block_(KXSMS_MAX_BLOCK)
+          block_(KXSMS_MAX_BLOCK * OutputStream::c_HeldChunks)
     {
     }
 
@@ -122,12 +122,14 @@ private:
         for (;;) {
             unsigned int read = 0;
             bool endOfData = false;
-            code = kx_.Backup(&sequence_, block_.data(), KXSMS_MAX_BLOCK, &read, &endOfData);
+            // The archive may still hold the last blocks: each goes to the next buffer.
+            unsigned char *block = block_.data() + (blocks_++ % OutputStream::c_HeldChunks) * KXSMS_MAX_BLOCK;
+            code = kx_.Backup(&sequence_, block, KXSMS_MAX_BLOCK, &read, &endOfData);
             if (code != 0) {
                 complete = false;
                 break;
             }
-            writer_.writeBlock(block_.data(), read);
+            writer_.writeBlock(block, read);
             progress_.add(read);
             if (endOfData)
                 break;
@@ -155,7 +157,8 @@ private:
     CKXSMS &kx_;
     ArchiveWriter &writer_;
     Progress &progress_;
-    std::vector<unsigned char> block_; // the one buffer every block passes through
+    std::vector<unsigned char> block_; // the buffers every block passes through, used in turn
+    uint64_t blocks_ = 0;
     char name_[KXSMS_NAME_BUFFER + 8];
     unsigned int sequence_ = 0;
     format::MemberDescriptor member_;

@@ -48,8 +48,29 @@ void FdOutput::writeVector(struct iovec *vector, int count)
     }
 }
 
+void FdOutput::flushHeld()
+{
+    if (heldCount_ == 0)
+        return;
+    struct iovec vector[1 + 2 * c_HeldChunks];
+    int count = 0;
+    if (used_ > 0)
+        vector[count++] = {buffer_.data(), used_};
+    for (size_t i = 0; i < heldCount_; ++i) {
+        vector[count++] = {heads_[i], held_[i].headSize};
+        vector[count++] = {const_cast<void *>(held_[i].data), held_[i].size};
+    }
+    writeVector(vector, count);
+    used_ = 0;
+    heldCount_ = 0;
+}
+
 void FdOutput::flush()
 {
+    if (heldCount_ > 0) {
+        flushHeld();
+        return;
+    }
     if (used_ == 0)
         return;
     struct iovec vector = {buffer_.data(), used_};
@@ -59,6 +80,8 @@ void FdOutput::flush()
 
 void FdOutput::write(const void *data, size_t size)
 {
+    // Held chunks go first: they came before these bytes.
+    flushHeld();
     const auto *bytes = static_cast<const unsigned char *>(data);
     while (size > 0) {
         if (used_ == buffer_.size())
@@ -73,18 +96,15 @@ void FdOutput::write(const void *data, size_t size)
 
 void FdOutput::writeChunk(const void *head, size_t headSize, const void *data, size_t size)
 {
-    if (size < c_DirectWrite) {
+    if (size < c_DirectWrite || headSize > c_MaxHead) {
         write(head, headSize);
         write(data, size);
         return;
     }
-    struct iovec vector[3] = {
-        {buffer_.data(), used_},
-        {const_cast<void *>(head), headSize},
-        {const_cast<void *>(data), size},
-    };
-    writeVector(vector, 3);
-    used_ = 0;
+    memcpy(heads_[heldCount_], head, headSize);
+    held_[heldCount_++] = {headSize, data, size};
+    if (heldCount_ == c_HeldChunks)
+        flushHeld();
 }
 
 void FdOutput::finish()

@@ -24,6 +24,11 @@ using DamageHandler = std::function<void(const std::string &what)>;
 
 class OutputStream {
 public:
+    // writeChunk may keep a pointer to a chunk's data (not its head) until
+    // this many chunks, that one included, have been given to it, or until
+    // any other write: a caller that rotates this many data buffers is safe.
+    static constexpr size_t c_HeldChunks = 4;
+
     virtual ~OutputStream() = default;
     virtual void write(const void *data, size_t size) = 0;
     // A record header and its data, written as one piece where that saves a copy.
@@ -43,8 +48,9 @@ public:
     virtual size_t read(void *data, size_t size) = 0;
 };
 
-// Buffered writes to a file descriptor. Blocks of 32 KiB and more go out with
-// writev straight from the caller's memory, together with what is buffered.
+// Buffered writes to a file descriptor. Chunks of 32 KiB and more go out with
+// writev straight from the caller's memory, together with what is buffered,
+// up to c_HeldChunks of them in one call.
 class FdOutput : public OutputStream {
 public:
     explicit FdOutput(int fd, size_t bufferSize = 1u << 20);
@@ -54,13 +60,25 @@ public:
     uint64_t bytesWritten() const { return written_; }
 
 private:
+    static constexpr size_t c_MaxHead = 32;
+
     void flush();
+    void flushHeld();
     void writeVector(struct iovec *vector, int count);
 
     int fd_;
     std::vector<unsigned char> buffer_;
     size_t used_ = 0;
     uint64_t written_ = 0;
+    // Chunks waiting to go out after the buffered bytes: their heads copied,
+    // their data still the caller's.
+    unsigned char heads_[c_HeldChunks][c_MaxHead];
+    struct Held {
+        size_t headSize;
+        const void *data;
+        size_t size;
+    } held_[c_HeldChunks];
+    size_t heldCount_ = 0;
 };
 
 // Compresses everything written into zstd frames on another stream. A frame
