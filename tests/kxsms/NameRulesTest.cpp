@@ -117,3 +117,19 @@ TEST(NameRules, RerootRefusals)
 }
 
 } // namespace
+
+TEST(AbsoluteFileSystemPath, RelativeAndDottedPathsBecomeAbsolute)
+{
+    using kxsms::absoluteFileSystemPath;
+    const std::vector<std::tuple<const char *, const char *, const char *>> cases = {
+        {"data", "/home/ann", "/home/ann/data"},
+        {"./data/", "/home/ann", "/home/ann/data"},
+        {"../bob/x", "/home/ann", "/home/bob/x"},
+        {"/etc//ssh/./sshd_config", "/home/ann", "/etc/ssh/sshd_config"},
+        {"/a/b/../../..", "/", "/"},
+        {".", "/", "/"},
+        {"x", "/", "/x"},
+    };
+    for (const auto &[path, cwd, expected] : cases)
+        EXPECT_EQ(absoluteFileSystemPath(path, cwd), expected) << path << " in " << cwd;
+}

@@ -71,6 +71,37 @@ std::string normalizePath(std::string_view path, KXSMS_TSA_TYPE tsa)
     return result;
 }
 
+std::string absoluteFileSystemPath(std::string_view path, std::string_view cwd)
+{
+    std::string joined;
+    if (path.empty() || path[0] != '/') {
+        joined.assign(cwd);
+        joined += '/';
+    }
+    joined += path;
+    std::vector<std::string_view> parts;
+    std::string_view rest(joined);
+    while (!rest.empty()) {
+        const size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string result;
+    for (std::string_view part : parts) {
+        result += '/';
+        result += part;
+    }
+    return result.empty() ? "/" : result;
+}
+
 bool isWithin(std::string_view inner, std::string_view outer, KXSMS_TSA_TYPE tsa)
 {
     if (tsa == KXSMS_TSA_DIRECTORY) {

@@ -16,6 +16,11 @@ namespace kxsms {
 // removed (file system "/a//b/" -> "/a/b", GroupWise "DOM1:\a\" -> "DOM1:\a").
 std::string normalizePath(std::string_view path, KXSMS_TSA_TYPE tsa);
 
+// A file-system path as the TSA names it: a relative path is taken from the
+// working directory (given as cwd), and "." and ".." components are resolved
+// by their text, as tar and find take the paths they are given.
+std::string absoluteFileSystemPath(std::string_view path, std::string_view cwd);
+
 // True when inner is outer or lies in outer's subtree (both normalized).
 // Directory names compare without regard to case, as the directory does.
 bool isWithin(std::string_view inner, std::string_view outer, KXSMS_TSA_TYPE tsa);

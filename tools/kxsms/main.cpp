@@ -1,4 +1,5 @@
 // kxsms: the command-line host of the KXSMS module.
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
@@ -11,6 +12,7 @@
 #include "BuildStamp.h"
 #include "Commands.h"
 #include "Module.h"
+#include "NameRules.h"
 #include "Options.h"
 
 #ifndef KXSMS_HOST_VERSION
@@ -79,6 +81,31 @@ int run(const Options &options)
     return c_ExitStopped;
 }
 
+// File-system paths given relative to the working directory, or with "." and
+// ".." components, become the absolute names the file-system TSA takes.
+void takeLocalPaths(Options &options)
+{
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr)
+        return;
+    auto local = [&](std::string &path) {
+        if (!path.empty())
+            path = absoluteFileSystemPath(path, cwd);
+    };
+    if (options.tsa == KXSMS_TSA_FILE_SYSTEM) {
+        local(options.path);
+        for (std::string &path : options.paths)
+            local(path);
+        for (std::string &path : options.excludes)
+            local(path);
+    }
+    // Restore goes to the archive's TSA: a target that is neither absolute nor
+    // in another TSA's form (with a ':', a "DOM1:\dir") is a local folder.
+    if (!options.to.empty() && (options.tsa == KXSMS_TSA_FILE_SYSTEM || !options.tsaGiven) &&
+        options.to[0] != '/' && options.to.find(':') == std::string::npos)
+        local(options.to);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -91,6 +118,7 @@ int main(int argc, char **argv)
     const int status = parseCommandLine(argc, argv, options, version, std::cout, std::cerr, time(nullptr));
     if (status >= 0)
         return status;
+    takeLocalPaths(options);
     setUpModuleLog(options);
     fixTimeZone();
     if (version)
