@@ -81,13 +81,14 @@ CCODE FsRestoreDataSet::chooseTarget(std::string_view name)
         return rc;
     if (CCODE rc = openResourceDirectory(resources_[target_.resource], root_))
         return rc;
-    UniqueFd parent;
-    CCODE rc = openParentDirectory(root_.get(), target_, false, parent);
+    // The directory found here is kept for the data; one that is missing is
+    // made when the data comes.
+    CCODE rc = openParentDirectory(root_.get(), target_, false, parent_);
     if (rc == NWSMTS_NO_DATA_SETS_FOUND)
-        return 0; // its directory is made when the data comes
+        return 0;
     if (rc != 0)
         return rc;
-    existed_ = readMeta(parent.get(), target_.leaf(), existing_) == 0;
+    existed_ = readMeta(parent_.get(), target_.leaf(), existing_) == 0;
     if (existed_ && (openMode_ & (NWSM_OVERWRITE_DATA_SET | NWSM_KEEP_NEWER_DATA_SET)) == 0)
         return NWSMTS_DATA_SET_ALREADY_EXISTS;
     return 0;
@@ -215,10 +216,11 @@ CCODE FsRestoreDataSet::prepare()
         return NWSMTS_INVALID_PATH;
     if (target_.isResourceRoot() && parsed_.kind != stream::Kind::Directory)
         return NWSMTS_INVALID_PATH;
-    if (CCODE rc = openParentDirectory(root_.get(), target_, true, parent_))
-        return rc;
-
-    existed_ = readMeta(parent_.get(), target_.leaf(), existing_) == 0;
+    if (!parent_) {
+        if (CCODE rc = openParentDirectory(root_.get(), target_, true, parent_))
+            return rc;
+        existed_ = readMeta(parent_.get(), target_.leaf(), existing_) == 0;
+    }
     if (existed_) {
         if (openMode_ & NWSM_KEEP_NEWER_DATA_SET) {
             if (!earlierTime(existing_.mtime, timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds)))
@@ -287,8 +289,8 @@ CCODE FsRestoreDataSet::applyOwner(int fd, const char *name, int flags)
 {
     if ((openMode_ & (NWSM_RESTORE_OWNER | NWSM_RESTORE_OWNER_ALT)) == 0)
         return 0;
-    uid_t uid = OwnerNames::userId(parsed_.user).value_or(parsed_.uid);
-    gid_t gid = OwnerNames::groupId(parsed_.group).value_or(parsed_.gid);
+    uid_t uid = owners_.userId(parsed_.user).value_or(parsed_.uid);
+    gid_t gid = owners_.groupId(parsed_.group).value_or(parsed_.gid);
     if (fchownat(fd, name, uid, gid, flags) == 0 || errno == EPERM)
         return 0;
     return NWSMTS_SET_FILE_INFO_ERR;

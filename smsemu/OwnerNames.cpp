@@ -48,26 +48,36 @@ std::optional<uid_t> OwnerNames::userId(std::string_view name)
 {
     if (name.empty())
         return std::nullopt;
+    std::lock_guard lock(mutex_);
+    if (auto found = userIds_.find(name); found != userIds_.end())
+        return found->second;
     std::string text(name);
     std::vector<char> buffer(kLookupBuffer);
     passwd entry{};
     passwd *result = nullptr;
+    std::optional<uid_t> id;
     if (getpwnam_r(text.c_str(), &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr)
-        return result->pw_uid;
-    return std::nullopt;
+        id = result->pw_uid;
+    userIds_.emplace(std::move(text), id);
+    return id;
 }
 
 std::optional<gid_t> OwnerNames::groupId(std::string_view name)
 {
     if (name.empty())
         return std::nullopt;
+    std::lock_guard lock(mutex_);
+    if (auto found = groupIds_.find(name); found != groupIds_.end())
+        return found->second;
     std::string text(name);
     std::vector<char> buffer(kLookupBuffer);
     group entry{};
     group *result = nullptr;
+    std::optional<gid_t> id;
     if (getgrnam_r(text.c_str(), &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr)
-        return result->gr_gid;
-    return std::nullopt;
+        id = result->gr_gid;
+    groupIds_.emplace(std::move(text), id);
+    return id;
 }
 
 } // namespace smsemu
