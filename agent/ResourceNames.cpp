@@ -161,49 +161,49 @@ char *CKXSMS::AddRoot(char *name)
 namespace {
 
 // Shared steps of the two rewrites: drop one trailing separator and find the
-// last unescaped separator. Returns its index, or -1 when nothing follows.
-int lastSeparator(char *name, char separator)
+// last unescaped separator. Returns its index when a top-of-tree form may
+// follow it (a directory name, the tree-name form in use), else -1.
+int rewritePosition(char *name, KXSMS_TSA_TYPE type, short treeNameRoot, char separator)
 {
+    if (type != KXSMS_TSA_DIRECTORY || name == nullptr || name[0] == '\0')
+        return -1;
     size_t length = strlen(name);
     if (separator != '\0' && name[length - 1] == separator)
         name[--length] = '\0';
-    return length == 0 ? -1 : NDSstrrchr(name, separator, static_cast<int>(length - 1), false);
+    if (treeNameRoot != 1 || length == 0)
+        return -1;
+    const int position = NDSstrrchr(name, separator, static_cast<int>(length - 1), false);
+    return (position < 0 || name[position + 1] == '\0') ? -1 : position;
+}
+
+// Replaces everything from position on with first and second, as long as the
+// result fits the 1024-byte name buffers of every caller.
+void replaceTail(char *name, int position, const char *first, const char *second)
+{
+    const size_t firstLength = strlen(first);
+    const size_t secondLength = strlen(second);
+    if (static_cast<size_t>(position) + firstLength + secondLength > KXSMS_NAME_BUFFER - 1)
+        return;
+    memcpy(name + position, first, firstLength);
+    memcpy(name + position + firstLength, second, secondLength + 1);
 }
 
 } // namespace
 
 char *CKXSMS::RootToTreeName(char *name)
 {
-    if (m_TSAType != KXSMS_TSA_DIRECTORY || name == nullptr || name[0] == '\0')
-        return name;
-    const char separator = m_Separator1[0];
-    const int position = lastSeparator(name, separator);
-    if (m_TreeNameRoot != 1 || position < 0 || name[position + 1] == '\0')
-        return name;
-    if (strcasecmp(name + position + 1, "[Root]") != 0)
-        return name;
-    // ".T=" and the tree name replace the final "[Root]" component, as long as
-    // the result fits the 1024-byte name buffers of every caller.
-    const size_t treeLength = strlen(m_TargetServiceName);
-    if (static_cast<size_t>(position) + 3 + treeLength > KXSMS_NAME_BUFFER - 1)
-        return name;
-    memcpy(name + position, ".T=", 3);
-    memcpy(name + position + 3, m_TargetServiceName, treeLength + 1);
+    // A final "[Root]" becomes ".T=" and the tree name.
+    const int position = rewritePosition(name, m_TSAType, m_TreeNameRoot, m_Separator1[0]);
+    if (position >= 0 && strcasecmp(name + position + 1, "[Root]") == 0)
+        replaceTail(name, position, ".T=", m_TargetServiceName);
     return name;
 }
 
 char *CKXSMS::TreeNameToRoot(char *name)
 {
-    if (m_TSAType != KXSMS_TSA_DIRECTORY || name == nullptr || name[0] == '\0')
-        return name;
-    const char separator = m_Separator1[0];
-    const int position = lastSeparator(name, separator);
-    if (m_TreeNameRoot != 1 || position < 0 || name[position + 1] == '\0')
-        return name;
-    if (strncasecmp(name + position, ".T=", 3) != 0)
-        return name;
-    if (static_cast<size_t>(position) + 7 > KXSMS_NAME_BUFFER - 1)
-        return name;
-    memcpy(name + position, ".[Root]", 8);
+    // A final ".T=" and any tree name becomes ".[Root]".
+    const int position = rewritePosition(name, m_TSAType, m_TreeNameRoot, m_Separator1[0]);
+    if (position >= 0 && strncasecmp(name + position, ".T=", 3) == 0)
+        replaceTail(name, position, ".[Root]", "");
     return name;
 }
