@@ -14,10 +14,10 @@ extern "C" {
    SMSEMU_FAULTS again. Connection handles start at 1 again. */
 void smsemuReset(void);
 
-/* Replaces SMSEMU_FAULTS with spec (NULL or "" for none) and restarts the call
+/* Replaces SMSEMU_FAULTS with faults (NULL or "" for none) and restarts the call
    counters of both libraries, keeping every connection, scan and data set:
    tests inject faults after a login with it. */
-void smsemuSetFaults(const char *spec);
+void smsemuSetFaults(const char *faults);
 
 /* TSA connections not released. */
 int smsemuOpenConnections(void);

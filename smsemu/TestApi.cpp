@@ -38,11 +38,11 @@ SMSEMU_EXPORT void smsemuReset(void)
     }
 }
 
-SMSEMU_EXPORT void smsemuSetFaults(const char *spec)
+SMSEMU_EXPORT void smsemuSetFaults(const char *faults)
 {
     try {
-        if (spec != nullptr && spec[0] != '\0')
-            setenv("SMSEMU_FAULTS", spec, 1);
+        if (faults != nullptr && faults[0] != '\0')
+            setenv("SMSEMU_FAULTS", faults, 1);
         else
             unsetenv("SMSEMU_FAULTS");
         requesterLog().reload();

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "Options.h"
-#include "TimeSpec.h"
+#include "SinceTime.h"
 
 using namespace kxsms;
 
@@ -120,7 +120,7 @@ TEST(Options, VersionNeedsNoCommand)
     EXPECT_TRUE(p.version);
 }
 
-TEST(TimeSpec, Forms)
+TEST(SinceTime, Forms)
 {
     struct tm fields = {};
     fields.tm_year = 2024 - 1900;
@@ -149,7 +149,7 @@ TEST(TimeSpec, Forms)
     }
 }
 
-TEST(TimeSpec, Refused)
+TEST(SinceTime, Refused)
 {
     for (const char *text : {"", "@", "@12x", "yesterday", "2024-02-30", "2024-13-01", "2024-03-01 25:00",
                              "2024-03-01 12:3", "2024-3-1", "5y", "h", "2024-03-01 12:30:15:00", "-5d"}) {

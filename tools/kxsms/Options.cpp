@@ -6,7 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "TimeSpec.h"
+#include "SinceTime.h"
 
 namespace kxsms {
 

@@ -1,5 +1,5 @@
 // Parsing of absolute and relative times.
-#include "TimeSpec.h"
+#include "SinceTime.h"
 
 #include <cctype>
 #include <ctime>

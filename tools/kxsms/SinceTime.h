@@ -1,6 +1,6 @@
 // Times on the command line (--since).
-#ifndef KXSMS_TOOLS_TIMESPEC_H
-#define KXSMS_TOOLS_TIMESPEC_H
+#ifndef KXSMS_TOOLS_SINCETIME_H
+#define KXSMS_TOOLS_SINCETIME_H
 
 #include <cstdint>
 #include <optional>
