@@ -111,6 +111,16 @@ bool parseDirectoryName(std::string_view name, std::string_view tree, DirectoryN
             return false;
     if (isTop(parts.back(), tree)) {
         parts.pop_back();
+        // The module hands back the tree resource and class definitions in its
+        // agent form, with the top of the tree added: ".ACME_TREE.[Root]",
+        // ".CN=User.Schema.[Root]". They name the same data sets.
+        if (parts.size() == 1 && equalsIgnoringCase(parts.front(), tree)) {
+            out.kind = EntryKind::TreeResource;
+            out.key = kTreeResourceKey;
+            return true;
+        }
+        if (parts.size() == 2 && keyOf(parts.back()) == "schema")
+            return parseDirectoryName(std::string(".") + std::string(parts.front()) + ".Schema", tree, out);
         out.kind = parts.empty() ? EntryKind::Top : EntryKind::Object;
         for (std::size_t i = 0; i < parts.size(); ++i) {
             if (i != 0)

@@ -43,7 +43,9 @@ struct DirectoryName {
 // Takes a name apart; false when it names nothing this TSA can hold (an empty
 // component, a top that is not this tree's, ...). Accepted besides the forms
 // above: no leading '.', one trailing unescaped '.', both top-of-tree forms
-// whatever the configured one, ".Schema".
+// whatever the configured one, ".Schema", and the forms the module gives its
+// host for the tree resource and class definitions (".ACME_TREE.[Root]",
+// ".CN=User.Schema.[Root]").
 bool parseDirectoryName(std::string_view name, std::string_view tree, DirectoryName &out);
 
 // The key of the container of an object key ("" for objects under the top).

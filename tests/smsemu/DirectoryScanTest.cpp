@@ -99,6 +99,10 @@ TEST_P(DirectoryScans, NamesMatchIgnoringCaseWithEscapesResolved)
         EXPECT_EQ(scanNames(name), Names{printer}) << name;
     for (const char *name : {"acme_tree", "SCHEMA", ".schema", "[Root]", "T=ACME_TREE"})
         EXPECT_FALSE(scanNames(name, true).empty()) << name;
+    // The forms the module hands its host name the same data sets.
+    EXPECT_EQ(scanNames(".ACME_TREE.[Root]", true), scanNames("ACME_TREE", true));
+    EXPECT_EQ(scanNames(".CN=Organization.Schema.[Root]"), scanNames(".CN=Organization.Schema"));
+    EXPECT_FALSE(scanNames(".CN=Organization.Schema").empty());
 }
 
 TEST_P(DirectoryScans, ANameThatIsNotThereIsNotFound)
