@@ -13,7 +13,7 @@
 
 #include "FuzzInput.h"
 #include "SMSAPI.h"
-#include "SmsEmuTest.h"
+#include "requester/SmsEmuTest.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "KXSMS.h"
-#include "SmsEmuTest.h"
+#include "requester/SmsEmuTest.h"
 
 namespace harness {
 

@@ -1,6 +1,6 @@
 // The sample configuration in examples/ loads as it stands (paths relative to
 // the file) and serves its three TSAs. Only reads: the files stay as shipped.
-#include "DirectoryFixture.h"
+#include "directory/DirectoryFixture.h"
 
 #include <pwd.h>
 #include <unistd.h>

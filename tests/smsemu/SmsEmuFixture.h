@@ -3,7 +3,7 @@
 #pragma once
 
 #include "SMSAPI.h"
-#include "SmsEmuTest.h"
+#include "requester/SmsEmuTest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,0 @@
-// The requester library's call log. Using it first also loads the utilities'
-// log, which reports problems with SMSEMU_TRACE / SMSEMU_FAULTS.
-#pragma once
-
-#include "CallLog.h"
-
-namespace smsemu {
-CallLog &requesterLog();
-}

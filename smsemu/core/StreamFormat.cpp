@@ -1,0 +1,159 @@
+#include "core/StreamFormat.h"
+
+#include <cstring>
+#include <xxhash.h>
+
+namespace smsemu::stream {
+namespace {
+
+constexpr std::uint8_t kHeaderMagic[4] = {'K', 'X', 'F', 'H'};
+constexpr std::uint8_t kExtentTag[4] = {'K', 'X', 'F', 'E'};
+constexpr std::uint8_t kTrailerTag[4] = {'K', 'X', 'F', 'T'};
+constexpr std::uint16_t kVersion = 1;
+
+template <class T> void put(std::uint8_t *at, T value)
+{
+    auto bits = static_cast<std::uint64_t>(value);
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        at[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+}
+
+template <class T> T get(const std::uint8_t *at)
+{
+    std::uint64_t bits = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        bits |= static_cast<std::uint64_t>(at[i]) << (8 * i);
+    return static_cast<T>(bits);
+}
+
+} // namespace
+
+std::size_t headerSize(const Header &header)
+{
+    return kFixedHeader + header.name.size() + header.target.size() + header.user.size() + header.group.size() +
+           kChecksum;
+}
+
+void encodeHeader(const Header &header, std::uint8_t *out)
+{
+    std::size_t size = headerSize(header);
+    std::memset(out, 0, kFixedHeader);
+    std::memcpy(out, kHeaderMagic, 4);
+    put<std::uint16_t>(out + 4, kVersion);
+    put<std::uint16_t>(out + 6, static_cast<std::uint16_t>(size));
+    out[8] = static_cast<std::uint8_t>(header.kind);
+    put<std::uint16_t>(out + 10, static_cast<std::uint16_t>(header.name.size()));
+    put<std::uint16_t>(out + 12, static_cast<std::uint16_t>(header.target.size()));
+    out[14] = static_cast<std::uint8_t>(header.user.size());
+    out[15] = static_cast<std::uint8_t>(header.group.size());
+    put<std::uint32_t>(out + 16, header.mode);
+    put<std::uint32_t>(out + 20, header.uid);
+    put<std::uint32_t>(out + 24, header.gid);
+    put<std::uint32_t>(out + 28, header.atimeNanoseconds);
+    put<std::int64_t>(out + 32, header.atimeSeconds);
+    put<std::int64_t>(out + 40, header.mtimeSeconds);
+    put<std::uint32_t>(out + 48, header.mtimeNanoseconds);
+    put<std::uint64_t>(out + 56, header.size);
+    std::uint8_t *at = out + kFixedHeader;
+    for (std::string_view text : {header.name, header.target, header.user, header.group}) {
+        std::memcpy(at, text.data(), text.size());
+        at += text.size();
+    }
+    put<std::uint64_t>(at, XXH3_64bits(out, size - kChecksum));
+}
+
+bool plausibleHeaderPrefix(const std::uint8_t *data, std::size_t have)
+{
+    if (std::memcmp(data, kHeaderMagic, have < 4 ? have : 4) != 0)
+        return false;
+    if (have >= 6 && get<std::uint16_t>(data + 4) != kVersion)
+        return false;
+    if (have >= kHeaderPrefix) {
+        std::size_t size = declaredHeaderSize(data);
+        return size >= kMinHeader && size <= kMaxHeader;
+    }
+    return true;
+}
+
+std::size_t declaredHeaderSize(const std::uint8_t *prefix) { return get<std::uint16_t>(prefix + 6); }
+
+bool decodeHeader(const std::uint8_t *data, std::size_t size, Header &header)
+{
+    if (size < kMinHeader || size > kMaxHeader || !plausibleHeaderPrefix(data, kHeaderPrefix) ||
+        declaredHeaderSize(data) != size)
+        return false;
+    std::size_t nameLength = get<std::uint16_t>(data + 10);
+    std::size_t targetLength = get<std::uint16_t>(data + 12);
+    std::size_t userLength = data[14];
+    std::size_t groupLength = data[15];
+    if (nameLength == 0 || nameLength > kMaxName || targetLength > kMaxTarget ||
+        kFixedHeader + nameLength + targetLength + userLength + groupLength + kChecksum != size)
+        return false;
+    if (get<std::uint64_t>(data + size - kChecksum) != XXH3_64bits(data, size - kChecksum))
+        return false;
+
+    std::uint8_t kind = data[8];
+    if (kind < static_cast<std::uint8_t>(Kind::File) || kind > static_cast<std::uint8_t>(Kind::Symlink))
+        return false;
+    header.kind = static_cast<Kind>(kind);
+    if ((header.kind == Kind::Symlink) != (targetLength != 0))
+        return false;
+    header.mode = get<std::uint32_t>(data + 16) & 07777;
+    header.uid = get<std::uint32_t>(data + 20);
+    header.gid = get<std::uint32_t>(data + 24);
+    header.atimeNanoseconds = get<std::uint32_t>(data + 28);
+    header.atimeSeconds = get<std::int64_t>(data + 32);
+    header.mtimeSeconds = get<std::int64_t>(data + 40);
+    header.mtimeNanoseconds = get<std::uint32_t>(data + 48);
+    header.size = get<std::uint64_t>(data + 56);
+    if (header.atimeNanoseconds >= 1000000000u || header.mtimeNanoseconds >= 1000000000u)
+        return false;
+    if (header.kind != Kind::File && header.size != 0)
+        return false;
+    // Sizes beyond what an off_t holds cannot be restored.
+    if (header.size > static_cast<std::uint64_t>(INT64_MAX))
+        return false;
+    const char *text = reinterpret_cast<const char *>(data + kFixedHeader);
+    header.name = std::string_view(text, nameLength);
+    header.target = std::string_view(text + nameLength, targetLength);
+    header.user = std::string_view(text + nameLength + targetLength, userLength);
+    header.group = std::string_view(text + nameLength + targetLength + userLength, groupLength);
+    return true;
+}
+
+Tag tagOf(const std::uint8_t *data)
+{
+    if (std::memcmp(data, kExtentTag, 4) == 0)
+        return Tag::Extent;
+    if (std::memcmp(data, kTrailerTag, 4) == 0)
+        return Tag::Trailer;
+    return Tag::Other;
+}
+
+void encodeExtent(std::uint64_t offset, std::uint64_t length, std::uint8_t *out)
+{
+    std::memcpy(out, kExtentTag, 4);
+    put<std::uint64_t>(out + 4, offset);
+    put<std::uint64_t>(out + 12, length);
+}
+
+void decodeExtent(const std::uint8_t *data, std::uint64_t &offset, std::uint64_t &length)
+{
+    offset = get<std::uint64_t>(data + 4);
+    length = get<std::uint64_t>(data + 12);
+}
+
+void encodeTrailer(std::uint64_t dataBytes, std::uint64_t hash, std::uint8_t *out)
+{
+    std::memcpy(out, kTrailerTag, 4);
+    put<std::uint64_t>(out + 4, dataBytes);
+    put<std::uint64_t>(out + 12, hash);
+}
+
+void decodeTrailer(const std::uint8_t *data, std::uint64_t &dataBytes, std::uint64_t &hash)
+{
+    dataBytes = get<std::uint64_t>(data + 4);
+    hash = get<std::uint64_t>(data + 12);
+}
+
+} // namespace smsemu::stream

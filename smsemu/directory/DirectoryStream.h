@@ -1,0 +1,90 @@
+// The backup stream of a directory data set, in the framing of the
+// file-system stream (StreamFormat.h): a header of kind "file" whose name is
+// the data set's name (as the TSA gives it) and whose size is the data's
+// length, one extent at offset 0 holding the data, and the trailer. The data
+// is a JSON text:
+//
+//   {"attributes": {"mail": ["admin@acme.example"]}, "class": "User", "type": "object"}
+//
+// "type" is "object" (the top of the tree too), "resource" or
+// "class definition"; each attribute is an array of strings.
+#pragma once
+
+#include "directory/DirectoryEntry.h"
+#include "SMSAPI.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+struct XXH3_state_s;
+
+namespace smsemu {
+
+const char *streamType(EntryKind kind);
+
+// Sets an entry's streamSize, dataSize and fingerprint from its name and
+// content.
+void measureEntry(DirectoryEntry &entry);
+
+// The whole backup stream of an entry.
+std::string entryStream(const DirectoryEntry &entry);
+
+// What a restore stream's data says.
+struct StreamedEntry {
+    std::string type;
+    std::string objectClass;
+    Attributes attributes;
+};
+
+// NWSMTS_INVALID_DATA_SET when the data is not such content, or has a class
+// over kMaxClassName characters (it passed the checksum: it was written so).
+CCODE readStreamData(std::string_view data, StreamedEntry &out);
+
+// Takes a restore stream in blocks of any size and keeps its name and data.
+// A header that is not one (magic, version, lengths, checksum, a kind other
+// than "file") is NWSMTS_EXPECTING_HEADER; data over kMaxEntryData is
+// NWSMTS_INVALID_DATA_SET; an extent that does not continue the data, a
+// trailer whose count or checksum does not match, an unknown record or bytes
+// after the trailer are NWSMTS_EXPECTING_TRAILER. The first failure sticks.
+class DirectoryStreamReader {
+public:
+    DirectoryStreamReader();
+    ~DirectoryStreamReader();
+    DirectoryStreamReader(const DirectoryStreamReader &) = delete;
+    DirectoryStreamReader &operator=(const DirectoryStreamReader &) = delete;
+
+    CCODE write(std::span<const UINT8> bytes);
+    // After the last block: 0 once the trailer has been checked, else the
+    // header or trailer code of where the stream stopped.
+    CCODE finish() const;
+    const std::string &name() const { return name_; }
+    const std::string &data() const { return data_; }
+
+private:
+    enum class State { Header, Record, Data, Done };
+    CCODE fail(CCODE code)
+    {
+        failure_ = code;
+        return code;
+    }
+    CCODE headerComplete();
+    CCODE recordComplete();
+
+    State state_ = State::Header;
+    CCODE failure_ = 0;
+    std::string pending_;         // the header or record being gathered
+    std::size_t want_;            // bytes it takes
+    std::uint64_t size_ = 0;      // data bytes the header announces
+    std::uint64_t extentLeft_ = 0;
+    std::string name_;
+    std::string data_;
+    XXH3_state_s *hash_;
+};
+
+// Whether a text can be written into the store (JSON strings are UTF-8).
+bool isUtf8(std::string_view text);
+
+} // namespace smsemu

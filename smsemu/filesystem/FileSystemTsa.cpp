@@ -1,0 +1,106 @@
+#include "filesystem/FileSystemTsa.h"
+
+#include "requester/Connection.h"
+#include "filesystem/FsBackup.h"
+#include "filesystem/FsRestore.h"
+#include "filesystem/FsScan.h"
+#include "core/NameMatch.h"
+#include "requester/NameRules.h"
+
+#include <cerrno>
+#include <fcntl.h>
+
+namespace smsemu {
+namespace {
+
+constexpr UINT32 kBackupModes = NWSM_OPEN_FOR_BACKUP | NWSM_OPEN_KEEP_ACCESS_TIME | NWSM_OPEN_UNPROTECTED;
+
+} // namespace
+
+std::vector<std::string> FileSystemTsa::resourceNames() const
+{
+    std::vector<std::string> names;
+    for (const ResourceConfig &resource : config().resources)
+        names.push_back(resource.name);
+    return names;
+}
+
+CCODE FileSystemTsa::nameSpaces(std::string_view resource, std::span<const UINT32> &types) const
+{
+    for (const ResourceConfig &configured : config().resources)
+        if (equalsIgnoringCase(configured.name, resource)) {
+            types = configured.nameSpaces;
+            return 0;
+        }
+    return NWSMTS_RESOURCE_NAME_NOT_FOUND;
+}
+
+CCODE FileSystemTsa::separateName(std::string_view name, std::string &parent, std::string &child) const
+{
+    return separatePosixName(name, parent, child);
+}
+
+CCODE FileSystemTsa::joinName(std::string_view parent, std::string_view child, std::string &joined) const
+{
+    return joinPosixName(parent, child, joined);
+}
+
+CCODE FileSystemTsa::beginScan(Connection &, const ScanRequest &request, std::unique_ptr<Scan> &scan)
+{
+    return FsScan::begin(config().resources, request, scan);
+}
+
+CCODE FileSystemTsa::openForBackup(Connection &, Scan &at, UINT32 openMode, std::unique_ptr<DataSet> &dataSet)
+{
+    auto *position = dynamic_cast<FsScan *>(&at);
+    if (position == nullptr)
+        return NWSMTS_INVALID_SEQUENCE_NUMBER;
+    if ((openMode & ~kBackupModes) != 0)
+        return NWSMTS_INVALID_OPEN_MODE_TYPE;
+    return FsBackupDataSet::open(*position, openMode, owners_, dataSet);
+}
+
+CCODE FileSystemTsa::openForRestore(Connection &connection, DataSet *parent, const NWSM_DATA_SET_NAME_LIST *newName,
+                                    UINT32 openMode, std::unique_ptr<DataSet> &dataSet)
+{
+    if (parent != nullptr)
+        return NWSMTS_INVALID_HANDLE;
+    std::shared_ptr<DirectoryTimes> times;
+    {
+        std::lock_guard lock(timesMutex_);
+        std::shared_ptr<DirectoryTimes> &slot = directoryTimes_[connection.handle];
+        if (!slot)
+            slot = std::make_shared<DirectoryTimes>();
+        times = slot;
+    }
+    return FsRestoreDataSet::open(config().resources, owners_, std::move(times), newName, openMode, dataSet);
+}
+
+CCODE FileSystemTsa::deleteDataSet(Connection &, Scan &at)
+{
+    auto *position = dynamic_cast<FsScan *>(&at);
+    if (position == nullptr)
+        return NWSMTS_INVALID_SEQUENCE_NUMBER;
+    if (position->atResourceRoot())
+        return NWSMTS_DELETE_ERR;
+    int flags = position->meta().isDirectory() ? AT_REMOVEDIR : 0;
+    if (unlinkat(position->parentDirectory(), position->leaf(), flags) != 0)
+        return NWSMTS_DELETE_ERR; // a directory that is not empty, or no permission
+    return 0;
+}
+
+void FileSystemTsa::loggingOut(Connection &connection)
+{
+    std::shared_ptr<DirectoryTimes> times;
+    {
+        std::lock_guard lock(timesMutex_);
+        auto found = directoryTimes_.find(connection.handle);
+        if (found == directoryTimes_.end())
+            return;
+        times = std::move(found->second);
+        directoryTimes_.erase(found);
+    }
+    times->apply(config().resources);
+}
+
+} // namespace smsemu

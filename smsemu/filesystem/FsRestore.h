@@ -1,0 +1,87 @@
+// A data set of the file-system TSA opened for restore. The stream
+// (StreamFormat.h) is untrusted: it is parsed as it comes, block by block,
+// every length bounded before use. File data is written straight from the
+// caller's buffer into a temporary file beside the target, holes left as
+// holes; only when the trailer has been checked (byte count and XXH3-64) is
+// the temporary renamed over the target. A broken stream answers
+// NWSMTS_EXPECTING_HEADER or NWSMTS_EXPECTING_TRAILER, removes the temporary
+// file and leaves the target as it was.
+#pragma once
+
+#include "filesystem/DirectoryTimes.h"
+#include "filesystem/FsMeta.h"
+#include "filesystem/FsNames.h"
+#include "filesystem/OwnerNames.h"
+#include "core/StreamFormat.h"
+#include "requester/Tsa.h"
+#include "core/UniqueFd.h"
+
+#include <memory>
+#include <string>
+
+struct XXH3_state_s;
+
+namespace smsemu {
+
+class FsRestoreDataSet : public DataSet {
+public:
+    // `newName`: a one-name list naming the target, or null (the stream's
+    // header names it). The resources and owner names outlive the data set
+    // (they belong to the TSA).
+    static CCODE open(const std::vector<ResourceConfig> &resources, OwnerNames &owners,
+                      std::shared_ptr<DirectoryTimes> directoryTimes, const NWSM_DATA_SET_NAME_LIST *newName,
+                      UINT32 openMode, std::unique_ptr<DataSet> &dataSet);
+    ~FsRestoreDataSet() override;
+
+    CCODE write(const UINT8 *buffer, UINT32 size) override;
+    CCODE close() override;
+
+private:
+    enum class Phase { Header, Record, ExtentData, Done, Failed };
+
+    FsRestoreDataSet(const std::vector<ResourceConfig> &resources, OwnerNames &owners)
+        : resources_(resources), owners_(owners)
+    {
+    }
+    // Checks a target name and what is there now (before the header is known).
+    CCODE chooseTarget(std::string_view name);
+    // The header is complete: settle the target and get ready for the data.
+    CCODE prepare();
+    CCODE takeRecord();
+    CCODE commit();
+    CCODE commitFile();
+    CCODE commitSymlink();
+    CCODE commitDirectory();
+    CCODE applyOwner(int fd, const char *name, int flags);
+    CCODE fail(CCODE rc);
+    void discard();
+
+    const std::vector<ResourceConfig> &resources_;
+    OwnerNames &owners_;
+    std::shared_ptr<DirectoryTimes> directoryTimes_;
+    UINT32 openMode_ = 0;
+    bool nameGiven_ = false;
+
+    FsName target_;
+    UniqueFd root_;
+    UniqueFd parent_;
+    bool existed_ = false;
+    FsMeta existing_;
+    UniqueFd temporary_;
+    std::string temporaryName_;
+
+    Phase phase_ = Phase::Header;
+    CCODE failure_ = 0;
+    std::uint8_t header_[stream::kMaxHeader];
+    std::size_t headerHave_ = 0;
+    stream::Header parsed_;
+    std::uint8_t record_[stream::kRecordSize];
+    std::size_t recordHave_ = 0;
+    std::uint64_t nextOffset_ = 0; // extents may not start before it
+    std::uint64_t extentOffset_ = 0;
+    std::uint64_t extentLeft_ = 0;
+    std::uint64_t dataBytes_ = 0;
+    XXH3_state_s *hash_ = nullptr;
+};
+
+} // namespace smsemu

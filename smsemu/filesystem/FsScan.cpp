@@ -1,0 +1,189 @@
+#include "filesystem/FsScan.h"
+
+#include "filesystem/ArchiveFlag.h"
+#include "filesystem/FsNames.h"
+#include "core/NameList.h"
+#include "core/PackedTime.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+
+namespace smsemu {
+namespace {
+
+constexpr std::size_t kDirentBufferSize = 32 * 1024;
+
+UINT32 creatorNameSpace(const std::vector<UINT32> &types)
+{
+    if (std::find(types.begin(), types.end(), NWSM_NAME_SPACE_NFS) != types.end())
+        return NWSM_NAME_SPACE_NFS;
+    return types.empty() ? NWSM_TSA_DEFINED_RESOURCE : types.front();
+}
+
+} // namespace
+
+CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequest &request,
+                    std::unique_ptr<Scan> &scan)
+{
+    const NWSM_NAME_ENTRY *entry = firstEntry(request.resourceName);
+    if (entry == nullptr)
+        return NWSMTS_INVALID_PARAMETER;
+    FsName start;
+    if (CCODE rc = resolveFsName(resources, std::string_view(entry->name, entry->nameLength),
+                                 entry->nameSpaceType == NWSM_TSA_DEFINED_RESOURCE, start))
+        return rc;
+    const ResourceConfig &resource = resources[start.resource];
+
+    std::unique_ptr<FsScan> fresh(new FsScan);
+    fresh->filter_.load(request.selectionList);
+    if (fresh->filter_.excludesResource(resourceBaseName(resource)) || fresh->filter_.excludesWithParents(start.name))
+        return NWSMTS_DATA_SET_EXCLUDED;
+
+    UniqueFd root;
+    if (CCODE rc = openResourceDirectory(resource, root))
+        return rc;
+    if (CCODE rc = openParentDirectory(root.get(), start, false, fresh->startParent_))
+        return rc;
+    fresh->startLeaf_ = start.leaf();
+    if (int error = readMeta(fresh->startParent_.get(), fresh->startLeaf_.c_str(), fresh->meta_))
+        return openErrorCode(error);
+
+    const NWSM_SCAN_CONTROL &control = request.control;
+    fresh->oneLevel_ = (control.scanType & NWSM_SCAN_TYPE_ONE_LEVEL) != 0;
+    fresh->firstModified_ = control.firstModifiedDateAndTime;
+    fresh->lastModified_ = control.lastModifiedDateAndTime;
+    for (UINT32 type : resource.nameSpaces)
+        fresh->nameTypes_.push_back(returnedNameSpace(control, type));
+    if (fresh->nameTypes_.empty())
+        fresh->nameTypes_.push_back(NWSM_TSA_DEFINED_RESOURCE);
+    fresh->creatorNameSpace_ = creatorNameSpace(resource.nameSpaces);
+    fresh->startIsResourceRoot_ = start.isResourceRoot();
+    fresh->name_ = start.name;
+    fresh->currentParent_ = fresh->startParent_.get();
+    fresh->currentLeaf_ = fresh->startLeaf_.c_str();
+    if (CCODE rc = fresh->describe())
+        return rc;
+    // The children of the start come next, at one level or all the way down.
+    fresh->descendNext_ = fresh->meta_.isDirectory();
+    scan = std::move(fresh);
+    return 0;
+}
+
+CCODE FsScan::next()
+{
+    for (;;) {
+        if (descendNext_) {
+            descendNext_ = false;
+            if (CCODE rc = descend())
+                return rc;
+        }
+        while (depth_ > 0 && levels_[depth_ - 1]->index >= levels_[depth_ - 1]->order.size()) {
+            levels_[depth_ - 1]->fd.reset();
+            --depth_;
+        }
+        if (depth_ == 0)
+            return NWSMTS_NO_MORE_DATA_SETS;
+
+        Level &level = *levels_[depth_ - 1];
+        const char *leaf = level.pool.data() + level.order[level.index++];
+        name_.resize(level.nameLength);
+        appendChild(name_, leaf);
+        if (name_.size() > NWSM_MAX_NAME)
+            continue; // cannot be named: passed over
+        if (int error = readMeta(level.fd.get(), leaf, meta_)) {
+            if (error == ENOENT)
+                continue; // gone since the directory was read
+            return NWSMTS_SCAN_FILE_ENTRY_ERR;
+        }
+        if (filter_.excludes(name_))
+            continue; // with its subtree: it is not descended into
+        if (!meta_.isDirectory() && !inModifiedRange())
+            continue;
+        currentParent_ = level.fd.get();
+        currentLeaf_ = leaf;
+        if (CCODE rc = describe())
+            return rc;
+        descendNext_ = meta_.isDirectory() && !oneLevel_;
+        return 0;
+    }
+}
+
+CCODE FsScan::descend()
+{
+    int fd;
+    do
+        fd = openat(currentParent_, currentLeaf_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        // A directory removed or replaced since it was described has no
+        // children to give.
+        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
+            return 0;
+        return errno == EACCES ? NWSMTS_NO_SEARCH_PRIVILEGES : NWSMTS_SCAN_ERROR;
+    }
+    if (depth_ == levels_.size())
+        levels_.push_back(std::make_unique<Level>());
+    Level &level = *levels_[depth_++];
+    level.fd.reset(fd);
+    level.nameLength = name_.size();
+    return list(level);
+}
+
+CCODE FsScan::list(Level &level)
+{
+    level.pool.clear();
+    level.order.clear();
+    level.index = 0;
+    if (direntBuffer_.empty())
+        direntBuffer_.resize(kDirentBufferSize);
+    for (;;) {
+        ssize_t got = getdents64(level.fd.get(), direntBuffer_.data(), direntBuffer_.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return NWSMTS_SCAN_ERROR;
+        if (got == 0)
+            break;
+        for (ssize_t at = 0; at < got;) {
+            const auto *entry = reinterpret_cast<const struct dirent64 *>(direntBuffer_.data() + at);
+            at += entry->d_reclen;
+            const char *name = entry->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                continue;
+            std::size_t length = std::strlen(name);
+            if (level.pool.size() + length + 1 > 0xFFFFFFFFu)
+                return NWSMTS_SCAN_ERROR;
+            level.order.push_back(static_cast<std::uint32_t>(level.pool.size()));
+            level.pool.insert(level.pool.end(), name, name + length + 1);
+        }
+    }
+    const char *pool = level.pool.data();
+    std::sort(level.order.begin(), level.order.end(),
+              [pool](std::uint32_t a, std::uint32_t b) { return std::strcmp(pool + a, pool + b) < 0; });
+    return 0;
+}
+
+bool FsScan::inModifiedRange() const
+{
+    if (firstModified_ == 0 && lastModified_ == 0)
+        return true;
+    // Packed date-times compare in time order (year in the high bits).
+    UINT32 modified = packLocalTime(meta_.mtime.tv_sec);
+    return (firstModified_ == 0 || modified >= firstModified_) && (lastModified_ == 0 || modified <= lastModified_);
+}
+
+CCODE FsScan::describe()
+{
+    record_.clear();
+    describeMeta(meta_, archiveFlagSet(currentParent_, currentLeaf_, meta_), creatorNameSpace_,
+                 *record_.information());
+    for (UINT32 type : nameTypes_)
+        if (CCODE rc = record_.addName(NameFields{type, 0, 0, "/", "/", name_}))
+            return rc;
+    return 0;
+}
+
+} // namespace smsemu

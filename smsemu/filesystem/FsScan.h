@@ -1,0 +1,75 @@
+// A scan of the file-system TSA over a real directory tree. The begin stands
+// on the starting data set; with scan type bit 0 set the next steps give its
+// immediate children, else its whole subtree depth-first, parents before
+// their children. Children come in byte order of their names: each directory
+// is read once (getdents64) and sorted, and each entry costs one statx. Only
+// one sorted listing per directory level is held, so memory does not grow
+// with the size of the tree. Symbolic links are data sets and never followed.
+#pragma once
+
+#include "requester/Config.h"
+#include "filesystem/FsMeta.h"
+#include "requester/SelectionFilter.h"
+#include "requester/Tsa.h"
+#include "core/UniqueFd.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace smsemu {
+
+class FsScan : public Scan {
+public:
+    // Begins a scan at the name of the request's first name-list entry.
+    static CCODE begin(const std::vector<ResourceConfig> &resources, const ScanRequest &request,
+                       std::unique_ptr<Scan> &scan);
+
+    CCODE next() override;
+
+    // The data set the scan stands on: its directory, its name there ("."
+    // for a resource directory), its full name and what statx said of it.
+    int parentDirectory() const { return currentParent_; }
+    const char *leaf() const { return currentLeaf_; }
+    const std::string &name() const { return name_; }
+    const FsMeta &meta() const { return meta_; }
+    bool atResourceRoot() const { return depth_ == 0 && startIsResourceRoot_; }
+
+private:
+    struct Level {
+        UniqueFd fd;                 // the directory listed
+        std::size_t nameLength = 0;  // length of its data-set name (a prefix of name_)
+        std::vector<char> pool;      // the entry names, each terminated
+        std::vector<std::uint32_t> order; // offsets into pool, sorted by name
+        std::size_t index = 0;
+    };
+
+    FsScan() = default;
+    CCODE describe();
+    CCODE descend();
+    CCODE list(Level &level);
+    bool inModifiedRange() const;
+
+    std::vector<UINT32> nameTypes_; // name-space types of the listed names
+    UINT32 creatorNameSpace_ = 0;
+    bool oneLevel_ = false;
+    UINT32 firstModified_ = 0;
+    UINT32 lastModified_ = 0;
+    SelectionFilter filter_;
+
+    UniqueFd startParent_;
+    std::string startLeaf_;
+    bool startIsResourceRoot_ = false;
+
+    std::vector<std::unique_ptr<Level>> levels_; // reused as the walk goes up and down
+    std::size_t depth_ = 0;
+    std::vector<char> direntBuffer_;
+
+    std::string name_;
+    FsMeta meta_;
+    int currentParent_ = -1;
+    const char *currentLeaf_ = ".";
+    bool descendNext_ = false;
+};
+
+} // namespace smsemu

@@ -1,0 +1,206 @@
+#include "groupwise/GroupWiseDataSet.h"
+
+#include "filesystem/FileSystemTsa.h"
+#include "groupwise/GroupWiseNames.h"
+#include "core/NameMatch.h"
+#include "core/StreamFormat.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <xxhash.h>
+
+namespace smsemu {
+namespace {
+
+const std::uint8_t *bytesOf(const std::string &s) { return reinterpret_cast<const std::uint8_t *>(s.data()); }
+
+// A header like `header` with another name, encoded.
+std::string renamed(const stream::Header &header, std::string_view name)
+{
+    stream::Header copy = header;
+    copy.name = name;
+    std::string out(stream::headerSize(copy), '\0');
+    stream::encodeHeader(copy, reinterpret_cast<std::uint8_t *>(out.data()));
+    return out;
+}
+
+} // namespace
+
+// ---- Backup ---------------------------------------------------------------------
+
+CCODE GroupWiseBackup::readHeader()
+{
+    std::string raw(stream::kHeaderPrefix, '\0');
+    UINT32 got = 0;
+    auto pull = [&](std::size_t from) -> CCODE {
+        UINT32 want = static_cast<UINT32>(raw.size() - from);
+        if (CCODE rc = inner_->read(reinterpret_cast<UINT8 *>(raw.data() + from), want, got))
+            return rc;
+        return got == want ? 0 : NWSMTS_READ_ERROR;
+    };
+    if (CCODE rc = pull(0))
+        return rc;
+    if (!stream::plausibleHeaderPrefix(bytesOf(raw), raw.size()))
+        return NWSMTS_READ_ERROR;
+    raw.resize(stream::declaredHeaderSize(bytesOf(raw)));
+    if (CCODE rc = pull(stream::kHeaderPrefix))
+        return rc;
+    stream::Header header;
+    std::string name;
+    if (!stream::decodeHeader(bytesOf(raw), raw.size(), header) ||
+        !toGroupWiseName(domains_, header.name, name) || name.size() > stream::kMaxName)
+        return NWSMTS_READ_ERROR;
+    header_ = renamed(header, name);
+    headerRead_ = true;
+    return 0;
+}
+
+CCODE GroupWiseBackup::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
+{
+    if (failure_ == 0 && !headerRead_)
+        failure_ = readHeader();
+    if (failure_ != 0)
+        return failure_;
+    std::size_t filled = std::min<std::size_t>(size, header_.size() - headerSent_);
+    if (filled != 0)
+        std::memcpy(buffer, header_.data() + headerSent_, filled);
+    headerSent_ += filled;
+    if (filled < size) {
+        UINT32 got = 0;
+        if (CCODE rc = inner_->read(buffer + filled, static_cast<UINT32>(size - filled), got))
+            return failure_ = rc;
+        filled += got;
+    }
+    bytesRead = static_cast<UINT32>(filled);
+    return 0;
+}
+
+CCODE GroupWiseBackup::setArchiveStatus(UINT32 setFlag, UINT32 archivedDateAndTime)
+{
+    return inner_->setArchiveStatus(setFlag, archivedDateAndTime);
+}
+
+CCODE GroupWiseBackup::close() { return inner_->close(); }
+
+GroupWiseServerBackup::GroupWiseServerBackup()
+{
+    stream::Header header;
+    header.kind = stream::Kind::Directory;
+    header.name = kGroupWiseMailServer;
+    // Empty texts that point somewhere: the encoder copies each text.
+    header.target = header.user = header.group = std::string_view("", 0);
+    stream_.assign(stream::headerSize(header) + stream::kRecordSize, '\0');
+    auto *out = reinterpret_cast<std::uint8_t *>(stream_.data());
+    stream::encodeHeader(header, out);
+    stream::encodeTrailer(0, XXH3_64bits(nullptr, 0), out + stream::headerSize(header));
+}
+
+CCODE GroupWiseServerBackup::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
+{
+    std::size_t give = std::min<std::size_t>(size, stream_.size() - sent_);
+    if (give != 0)
+        std::memcpy(buffer, stream_.data() + sent_, give);
+    sent_ += give;
+    bytesRead = static_cast<UINT32>(give);
+    return 0;
+}
+
+// ---- Restore --------------------------------------------------------------------
+
+CCODE GroupWiseRestore::headerComplete()
+{
+    if (pending_.size() == stream::kHeaderPrefix) {
+        if (!stream::plausibleHeaderPrefix(bytesOf(pending_), pending_.size()))
+            return fail(NWSMTS_EXPECTING_HEADER);
+        want_ = stream::declaredHeaderSize(bytesOf(pending_));
+        return 0;
+    }
+    stream::Header header;
+    if (!stream::decodeHeader(bytesOf(pending_), pending_.size(), header))
+        return fail(NWSMTS_EXPECTING_HEADER);
+    if (inner_ == nullptr && !server_ && equalsIgnoringCase(header.name, kGroupWiseMailServer))
+        server_ = true;
+    if (server_) {
+        if (header.kind != stream::Kind::Directory)
+            return fail(NWSMTS_INVALID_DATA_SET);
+        pending_.clear();
+        want_ = stream::kRecordSize;
+        state_ = State::ServerTrailer;
+        return 0;
+    }
+    std::string forwarded;
+    if (inner_ == nullptr) {
+        // The stream names the data set: open it on the file system under
+        // the header's name in file-system form.
+        std::string name;
+        if (!toFileSystemName(domains_, header.name, name) || name.size() > stream::kMaxName)
+            return fail(NWSMTS_INVALID_PATH);
+        if (CCODE rc = fileSystem_.openForRestore(connection_, nullptr, nullptr, openMode_, inner_))
+            return fail(rc);
+        forwarded = renamed(header, name);
+    } else {
+        forwarded = std::move(pending_); // the open named the target: the header's name is not used
+    }
+    pending_.clear();
+    state_ = State::Body;
+    if (CCODE rc = inner_->write(bytesOf(forwarded), static_cast<UINT32>(forwarded.size())))
+        return fail(rc);
+    return 0;
+}
+
+CCODE GroupWiseRestore::write(const UINT8 *buffer, UINT32 size)
+{
+    std::span<const UINT8> bytes(buffer, size);
+    while (failure_ == 0 && !bytes.empty()) {
+        switch (state_) {
+        case State::Header:
+        case State::ServerTrailer: {
+            std::size_t take = std::min(want_ - pending_.size(), bytes.size());
+            pending_.append(reinterpret_cast<const char *>(bytes.data()), take);
+            bytes = bytes.subspan(take);
+            if (state_ == State::Header &&
+                !stream::plausibleHeaderPrefix(bytesOf(pending_), std::min(pending_.size(), stream::kHeaderPrefix)))
+                return fail(NWSMTS_EXPECTING_HEADER);
+            if (pending_.size() < want_)
+                break;
+            if (state_ == State::Header) {
+                headerComplete();
+                break;
+            }
+            std::uint64_t dataBytes = 0, hash = 0;
+            stream::decodeTrailer(bytesOf(pending_), dataBytes, hash);
+            if (stream::tagOf(bytesOf(pending_)) != stream::Tag::Trailer || dataBytes != 0 ||
+                hash != XXH3_64bits(nullptr, 0))
+                return fail(NWSMTS_EXPECTING_TRAILER);
+            state_ = State::Done;
+            break;
+        }
+        case State::Body:
+            if (CCODE rc = inner_->write(bytes.data(), static_cast<UINT32>(bytes.size())))
+                return fail(rc);
+            bytes = {};
+            break;
+        case State::Done:
+            return fail(NWSMTS_EXPECTING_TRAILER); // bytes after the trailer
+        }
+    }
+    return failure_;
+}
+
+CCODE GroupWiseRestore::close()
+{
+    CCODE rc = inner_ != nullptr ? inner_->close() : 0;
+    if (failure_ != 0)
+        return failure_;
+    switch (state_) {
+    case State::Header:
+        return NWSMTS_EXPECTING_HEADER;
+    case State::ServerTrailer:
+        return NWSMTS_EXPECTING_TRAILER;
+    default:
+        return rc;
+    }
+}
+
+} // namespace smsemu

@@ -1,0 +1,189 @@
+// Backup streams of the file-system TSA: round trips, block boundaries,
+// sparse files, files that change while they are read, open modes.
+#include "filesystem/FsFixture.h"
+
+#include <random>
+
+namespace smsemutest {
+namespace {
+
+class FsStreams : public FsTsa {
+protected:
+    struct stat lstatOf(const std::string &name) const
+    {
+        struct stat info {};
+        EXPECT_EQ(lstat(real(name).c_str(), &info), 0) << name;
+        return info;
+    }
+};
+
+TEST_F(FsStreams, EachKindRoundTrips)
+{
+    std::string binary(200000, '\0');
+    std::mt19937 random(7);
+    for (char &c : binary)
+        c = static_cast<char>(random());
+    file("/src/text", "hello");
+    file("/src/empty");
+    file("/src/binary", binary);
+    makeDir("data/src/folder");
+    fs::create_symlink("../elsewhere/target", real("/src/link"));
+    ASSERT_EQ(chmod(real("/src/text").c_str(), 0640), 0);
+    ASSERT_EQ(chmod(real("/src/folder").c_str(), 0751), 0);
+    for (const char *name : {"/src/text", "/src/empty", "/src/binary", "/src/folder", "/src/link"})
+        setTimes(real(name), 1600000000, 123456789);
+
+    for (const char *name : {"/src/text", "/src/empty", "/src/binary", "/src/folder", "/src/link"}) {
+        const std::string copy = std::string("/dst") + (name + 4);
+        const std::string stream = backup(name);
+        EXPECT_EQ(restore(copy, stream).code(), 0u) << name;
+        struct stat from = lstatOf(name), to = lstatOf(copy);
+        EXPECT_EQ(from.st_mode, to.st_mode) << name;
+        EXPECT_EQ(from.st_size, to.st_size) << name;
+        if (!S_ISDIR(from.st_mode)) {
+            EXPECT_EQ(to.st_mtim.tv_sec, 1600000000) << name;
+            EXPECT_EQ(to.st_mtim.tv_nsec, 123456789) << name;
+        }
+    }
+    EXPECT_EQ(content("/dst/text"), "hello");
+    EXPECT_EQ(content("/dst/binary"), binary);
+    EXPECT_EQ(fs::read_symlink(real("/dst/link")), "../elsewhere/target");
+    relogin(); // directory times are applied
+    EXPECT_EQ(lstatOf("/dst/folder").st_mtim.tv_nsec, 123456789);
+}
+
+TEST_F(FsStreams, AnyBlockSizeGivesTheSameStreamFilledToTheBrim)
+{
+    file("/f", std::string(70000, 'q'));
+    // Reading moves the access time the header records: put it back each time.
+    auto backupAt = [&](UINT32 block) {
+        setTimes(real("/f"), 1600000000);
+        return backup("/f", block);
+    };
+    const std::string whole = backupAt(65536);
+    for (UINT32 block : {1u, 7u, 20u, 4096u}) {
+        const std::string again = backupAt(block);
+        auto differ = std::mismatch(again.begin(), again.end(), whole.begin(), whole.end());
+        EXPECT_TRUE(again == whole) << block << ": " << again.size() << " bytes, " << whole.size()
+                                    << " expected, first difference at " << (differ.first - again.begin());
+    }
+
+    UINT32 handle = 0;
+    ASSERT_EQ(openBackup("/f", handle), 0u);
+    std::vector<UINT8> buffer(7);
+    std::size_t total = 0;
+    for (;;) {
+        UINT32 got = 0;
+        ASSERT_EQ(NWSMTSReadDataSet(connection, handle, 7, &got, buffer.data()), 0u);
+        total += got;
+        if (got < 7)
+            break;
+    }
+    EXPECT_EQ(total, whole.size());
+    // After the last byte: nothing more, and no error.
+    UINT32 got = 99;
+    EXPECT_EQ(NWSMTSReadDataSet(connection, handle, 7, &got, buffer.data()), 0u);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(NWSMTSReadDataSet(connection, handle, 0, &got, nullptr), 0u);
+    EXPECT_EQ(NWSMTSCloseDataSet(connection, &handle), 0u);
+}
+
+TEST_F(FsStreams, SparseFilesSkipTheirHolesBothWays)
+{
+    const int fd = open(real("/sparse").c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, "head", 4, 0), 4);
+    ASSERT_EQ(pwrite(fd, "middle", 6, 32 << 20), 6);
+    ASSERT_EQ(ftruncate(fd, 64 << 20), 0);
+    close(fd);
+    const std::string stream = backup("/sparse");
+    EXPECT_LT(stream.size(), 1u << 20) << "holes were read";
+    ASSERT_EQ(restore("/copy", stream).code(), 0u);
+    struct stat info = lstatOf("/copy");
+    EXPECT_EQ(info.st_size, 64 << 20);
+    EXPECT_LT(info.st_blocks * 512, 1 << 20) << "the copy is not sparse";
+    std::string copy = content("/copy");
+    EXPECT_EQ(copy.substr(0, 4), "head");
+    EXPECT_EQ(copy.substr(32 << 20, 6), "middle");
+    EXPECT_EQ(copy.find_first_not_of('\0', 32 << 20 | 6), std::string::npos);
+
+    // Five gibibytes with one byte at the end: streamed without reading the hole.
+    const int big = open(real("/big").c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_EQ(ftruncate(big, 5LL << 30), 0);
+    ASSERT_EQ(pwrite(big, "!", 1, (5LL << 30) - 1), 1);
+    close(big);
+    const std::string bigStream = backup("/big");
+    EXPECT_LT(bigStream.size(), 1u << 20);
+    ASSERT_EQ(restore("/big2", bigStream).code(), 0u);
+    EXPECT_EQ(lstatOf("/big2").st_size, 5LL << 30);
+    EXPECT_LT(lstatOf("/big2").st_blocks * 512, 1 << 20);
+}
+
+TEST_F(FsStreams, FileThatChangesWhileReadFails)
+{
+    enum Change { Shrink, Grow, Rewrite };
+    for (Change change : {Shrink, Grow, Rewrite}) {
+        file("/f", std::string(1 << 20, 'a'));
+        setTimes(real("/f"), 1600000000);
+        UINT32 handle = 0;
+        ASSERT_EQ(openBackup("/f", handle), 0u);
+        std::vector<UINT8> buffer(4096);
+        UINT32 got = 0;
+        ASSERT_EQ(NWSMTSReadDataSet(connection, handle, 4096, &got, buffer.data()), 0u);
+        if (change == Shrink)
+            ASSERT_EQ(truncate(real("/f").c_str(), 100), 0);
+        else if (change == Grow)
+            std::ofstream(real("/f"), std::ios::app) << "more";
+        else
+            std::fstream(real("/f"), std::ios::in | std::ios::out) << "b"; // same size, new mtime
+        CCODE rc = 0;
+        std::size_t total = got;
+        while (rc == 0 && got == 4096) {
+            rc = NWSMTSReadDataSet(connection, handle, 4096, &got, buffer.data());
+            total += got;
+        }
+        EXPECT_EQ(rc, NWSMTS_READ_ERROR) << change;
+        EXPECT_LT(total, (1u << 20) + 200) << "no trailer after a changed file";
+        EXPECT_EQ(NWSMTSReadDataSet(connection, handle, 4096, &got, buffer.data()), NWSMTS_READ_ERROR);
+        EXPECT_EQ(NWSMTSCloseDataSet(connection, &handle), 0u);
+    }
+}
+
+TEST_F(FsStreams, BackupOpenModesAndHandles)
+{
+    file("/f", "x");
+    UINT32 handle = 0, other = 0;
+    EXPECT_EQ(openBackup("/f", handle, 0x40000), NWSMTS_INVALID_OPEN_MODE_TYPE);
+    EXPECT_EQ(openBackup("/f", handle, NWSM_OPEN_FOR_BACKUP | 0x1), NWSMTS_INVALID_OPEN_MODE_TYPE);
+    EXPECT_EQ(smsemuOpenDataSets(), 0);
+    EXPECT_EQ(NWSMTSOpenDataSetForBackup(connection, 12345, NWSM_OPEN_FOR_BACKUP, &handle),
+              NWSMTS_INVALID_SEQUENCE_NUMBER);
+    ASSERT_EQ(openBackup("/f", handle, NWSM_OPEN_FOR_BACKUP | NWSM_OPEN_UNPROTECTED), 0u);
+    ASSERT_EQ(openBackup("/f", other, NWSM_OPEN_FOR_BACKUP | NWSM_OPEN_KEEP_ACCESS_TIME), 0u);
+    EXPECT_NE(handle, 0u);
+    EXPECT_NE(handle, other);
+    EXPECT_EQ(smsemuOpenDataSets(), 2);
+    EXPECT_EQ(NWSMTSCloseDataSet(connection, &handle), 0u);
+    EXPECT_EQ(NWSMTSCloseDataSet(connection, &other), 0u);
+
+    // A pipe has no stream (and opening it must not hang).
+    ASSERT_EQ(mkfifo(real("/pipe").c_str(), 0600), 0);
+    EXPECT_EQ(openBackup("/pipe", handle), NWSMTS_OPEN_ERROR);
+}
+
+TEST_F(FsStreams, KeepAccessTimePutsTheAccessTimeBack)
+{
+    file("/f", std::string(10000, 'k'));
+    struct timespec times[2] = {{1500000000, 0}, {1500000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, real("/f").c_str(), times, 0), 0);
+    UINT32 handle = 0;
+    ASSERT_EQ(openBackup("/f", handle, NWSM_OPEN_FOR_BACKUP | NWSM_OPEN_KEEP_ACCESS_TIME), 0u);
+    std::vector<UINT8> buffer(65536);
+    UINT32 got = 0;
+    ASSERT_EQ(NWSMTSReadDataSet(connection, handle, 65536, &got, buffer.data()), 0u);
+    ASSERT_EQ(NWSMTSCloseDataSet(connection, &handle), 0u);
+    EXPECT_EQ(lstatOf("/f").st_atim.tv_sec, 1500000000);
+}
+
+} // namespace
+} // namespace smsemutest
