@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "ArchiveReader.h"
-#include "Streams.h"
+#include "archive/ArchiveReader.h"
+#include "io/Streams.h"
 
 namespace {
 

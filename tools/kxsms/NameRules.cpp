@@ -3,7 +3,7 @@
 
 #include <strings.h>
 
-#include "Format.h"
+#include "archive/Format.h"
 
 namespace kxsms {
 

@@ -10,7 +10,7 @@
 #include <fmt/format.h>
 
 #include "BuildStamp.h"
-#include "Commands.h"
+#include "commands/Commands.h"
 #include "Module.h"
 #include "NameRules.h"
 #include "Options.h"

@@ -7,7 +7,7 @@
 
 #include <xxhash.h>
 
-#include "ArchiveSupport.h"
+#include "archive/ArchiveSupport.h"
 
 using namespace archive_test;
 using kxsms::ArchiveReader;

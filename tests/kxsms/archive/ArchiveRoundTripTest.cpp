@@ -6,7 +6,7 @@
 
 #include <unistd.h>
 
-#include "ArchiveSupport.h"
+#include "archive/ArchiveSupport.h"
 
 using namespace archive_test;
 using kxsms::ArchiveReader;

@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "ArchiveReader.h"
-#include "ArchiveWriter.h"
-#include "Streams.h"
+#include "archive/ArchiveReader.h"
+#include "archive/ArchiveWriter.h"
+#include "io/Streams.h"
 
 namespace archive_test {
 

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ArchiveSupport.h"
+#include "archive/ArchiveSupport.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>

@@ -1,5 +1,5 @@
 // Archive files and standard streams.
-#include "ArchiveFiles.h"
+#include "archive/ArchiveFiles.h"
 
 #include <cerrno>
 #include <cstring>

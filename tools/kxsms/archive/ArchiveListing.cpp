@@ -1,7 +1,7 @@
 // Reading an archive from end to end for list and verify.
-#include "ArchiveListing.h"
+#include "archive/ArchiveListing.h"
 
-#include "ArchiveFiles.h"
+#include "archive/ArchiveFiles.h"
 #include "Text.h"
 
 namespace kxsms {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "ArchiveReader.h"
+#include "archive/ArchiveReader.h"
 #include "Options.h"
 #include "Progress.h"
 

@@ -1,6 +1,6 @@
 // The archive reader: a window over the stream, records decoded in place,
 // and the resynchronisation that finds the next trustworthy record after damage.
-#include "ArchiveReader.h"
+#include "archive/ArchiveReader.h"
 
 #include <cstring>
 #include <new>

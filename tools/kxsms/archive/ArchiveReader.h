@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "Format.h"
-#include "Streams.h"
+#include "archive/Format.h"
+#include "io/Streams.h"
 
 struct XXH3_state_s;
 

@@ -1,5 +1,5 @@
 // The archive writer: one reused hashing state, no allocation per member or block.
-#include "ArchiveWriter.h"
+#include "archive/ArchiveWriter.h"
 
 #include <new>
 #include <stdexcept>

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "Format.h"
-#include "Streams.h"
+#include "archive/Format.h"
+#include "io/Streams.h"
 
 struct XXH3_state_s;
 

@@ -1,5 +1,5 @@
 // Encoding and checked decoding of the archive records.
-#include "Format.h"
+#include "archive/Format.h"
 
 #include <xxhash.h>
 

@@ -7,9 +7,9 @@
 #include <sys/random.h>
 #include <unistd.h>
 
-#include "ArchiveFiles.h"
-#include "ArchiveWriter.h"
-#include "Commands.h"
+#include "archive/ArchiveFiles.h"
+#include "archive/ArchiveWriter.h"
+#include "commands/Commands.h"
 #include "NameRules.h"
 #include "Progress.h"
 #include "Session.h"

@@ -5,7 +5,7 @@
 
 #include <fmt/format.h>
 
-#include "Commands.h"
+#include "commands/Commands.h"
 #include "Results.h"
 #include "Session.h"
 #include "Text.h"

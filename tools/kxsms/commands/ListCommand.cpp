@@ -1,8 +1,8 @@
 // list: the members of an archive, as lines or as JSON.
 #include <optional>
 
-#include "ArchiveListing.h"
-#include "Commands.h"
+#include "archive/ArchiveListing.h"
+#include "commands/Commands.h"
 #include "Results.h"
 
 namespace kxsms {

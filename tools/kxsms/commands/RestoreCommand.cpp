@@ -3,9 +3,9 @@
 // reported and skipped; the rest is restored.
 #include <fmt/format.h>
 
-#include "ArchiveFiles.h"
-#include "ArchiveReader.h"
-#include "Commands.h"
+#include "archive/ArchiveFiles.h"
+#include "archive/ArchiveReader.h"
+#include "commands/Commands.h"
 #include "NameRules.h"
 #include "Progress.h"
 #include "Session.h"

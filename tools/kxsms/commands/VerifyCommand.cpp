@@ -1,7 +1,7 @@
 // verify: read the whole archive and check its structure and every checksum
 // without restoring anything.
-#include "ArchiveListing.h"
-#include "Commands.h"
+#include "archive/ArchiveListing.h"
+#include "commands/Commands.h"
 
 namespace kxsms {
 

@@ -6,7 +6,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include "Streams.h"
+#include "io/Streams.h"
 
 namespace kxsms {
 

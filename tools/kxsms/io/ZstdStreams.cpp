@@ -3,7 +3,7 @@
 
 #include <zstd.h>
 
-#include "Streams.h"
+#include "io/Streams.h"
 
 namespace kxsms {
 
