@@ -1,6 +1,6 @@
 #include "groupwise/GroupWiseDataSet.h"
 
-#include "filesystem/FileSystemTsa.h"
+#include "requester/Tsa.h"
 #include "groupwise/GroupWiseNames.h"
 #include "core/NameMatch.h"
 #include "core/StreamFormat.h"

@@ -21,7 +21,6 @@
 
 namespace smsemu {
 
-class FileSystemTsa;
 
 class GroupWiseBackup : public DataSet {
 public:
@@ -62,7 +61,7 @@ private:
 // data set is opened when the header has come.
 class GroupWiseRestore : public DataSet {
 public:
-    GroupWiseRestore(FileSystemTsa &fileSystem, const std::vector<ResourceConfig> &domains, Connection &connection,
+    GroupWiseRestore(Tsa &fileSystem, const std::vector<ResourceConfig> &domains, Connection &connection,
                      UINT32 openMode, std::unique_ptr<DataSet> inner, bool server)
         : fileSystem_(fileSystem), domains_(domains), connection_(connection), openMode_(openMode),
           inner_(std::move(inner)), server_(server)
@@ -80,7 +79,7 @@ private:
     }
     CCODE headerComplete();
 
-    FileSystemTsa &fileSystem_;
+    Tsa &fileSystem_;
     const std::vector<ResourceConfig> &domains_;
     Connection &connection_;
     UINT32 openMode_;

@@ -1,6 +1,6 @@
 #include "groupwise/GroupWiseScan.h"
 
-#include "filesystem/FileSystemTsa.h"
+#include "requester/Tsa.h"
 #include "groupwise/GroupWiseNames.h"
 #include "core/NameList.h"
 #include "core/NameMatch.h"
@@ -53,7 +53,7 @@ CCODE translateSelection(const std::vector<ResourceConfig> &domains, const NWSM_
 
 } // namespace
 
-CCODE GroupWiseScan::begin(FileSystemTsa &fileSystem, const std::vector<ResourceConfig> &domains,
+CCODE GroupWiseScan::begin(Tsa &fileSystem, const std::vector<ResourceConfig> &domains,
                            Connection &connection, const ScanRequest &request, std::unique_ptr<Scan> &scan)
 {
     const NWSM_NAME_ENTRY *entry = firstEntry(request.resourceName);

@@ -20,11 +20,10 @@
 
 namespace smsemu {
 
-class FileSystemTsa;
 
 class GroupWiseScan : public Scan {
 public:
-    static CCODE begin(FileSystemTsa &fileSystem, const std::vector<ResourceConfig> &domains, Connection &connection,
+    static CCODE begin(Tsa &fileSystem, const std::vector<ResourceConfig> &domains, Connection &connection,
                        const ScanRequest &request, std::unique_ptr<Scan> &scan);
 
     CCODE next() override;
@@ -37,7 +36,7 @@ private:
         void operator()(NWSM_SELECTION_LIST *list) const { std::free(list); }
     };
 
-    GroupWiseScan(FileSystemTsa &fileSystem, const std::vector<ResourceConfig> &domains, Connection &connection)
+    GroupWiseScan(Tsa &fileSystem, const std::vector<ResourceConfig> &domains, Connection &connection)
         : fileSystem_(fileSystem), domains_(domains), connection_(connection)
     {
     }
@@ -48,7 +47,7 @@ private:
     // NWSMTS_NO_MORE_DATA_SETS after the last.
     CCODE nextDomain();
 
-    FileSystemTsa &fileSystem_;
+    Tsa &fileSystem_;
     const std::vector<ResourceConfig> &domains_;
     Connection &connection_;
     ScanRequest request_; // the control, and the selection list in file-system form

@@ -21,7 +21,7 @@ TsaConfig domainsConfig(const TsaConfig &config)
 
 } // namespace
 
-GroupWiseTsa::GroupWiseTsa(const TsaConfig &config) : Tsa(config), domains_(domainsConfig(config)) {}
+GroupWiseTsa::GroupWiseTsa(const TsaConfig &config) : Tsa(config), domains_(createTsa(domainsConfig(config))) {}
 
 std::vector<std::string> GroupWiseTsa::resourceNames() const
 {
@@ -57,7 +57,7 @@ CCODE GroupWiseTsa::joinName(std::string_view parent, std::string_view child, st
 
 CCODE GroupWiseTsa::beginScan(Connection &connection, const ScanRequest &request, std::unique_ptr<Scan> &scan)
 {
-    return GroupWiseScan::begin(domains_, config().resources, connection, request, scan);
+    return GroupWiseScan::begin(*domains_, config().resources, connection, request, scan);
 }
 
 CCODE GroupWiseTsa::openForBackup(Connection &connection, Scan &at, UINT32 openMode,
@@ -71,7 +71,7 @@ CCODE GroupWiseTsa::openForBackup(Connection &connection, Scan &at, UINT32 openM
         return 0;
     }
     std::unique_ptr<DataSet> inner;
-    if (CCODE rc = domains_.openForBackup(connection, *position->inner(), openMode, inner))
+    if (CCODE rc = domains_->openForBackup(connection, *position->inner(), openMode, inner))
         return rc;
     dataSet = std::make_unique<GroupWiseBackup>(std::move(inner), config().resources);
     return 0;
@@ -99,13 +99,13 @@ CCODE GroupWiseTsa::openForRestore(Connection &connection, DataSet *parent, cons
                 newNameList(NameFields{entry->nameSpaceType, 0, 0, "/", "/", fileSystemName});
             if (list == nullptr)
                 return NWSMTS_OUT_OF_MEMORY;
-            CCODE rc = domains_.openForRestore(connection, nullptr, list, openMode, inner);
+            CCODE rc = domains_->openForRestore(connection, nullptr, list, openMode, inner);
             std::free(list);
             if (rc != 0)
                 return rc;
         }
     }
-    dataSet = std::make_unique<GroupWiseRestore>(domains_, config().resources, connection, openMode, std::move(inner),
+    dataSet = std::make_unique<GroupWiseRestore>(*domains_, config().resources, connection, openMode, std::move(inner),
                                                  server);
     return 0;
 }
@@ -117,9 +117,9 @@ CCODE GroupWiseTsa::deleteDataSet(Connection &connection, Scan &at)
         return NWSMTS_INVALID_SEQUENCE_NUMBER;
     if (position->inner() == nullptr)
         return NWSMTS_DELETE_ERR; // "GroupWise Mail Server"
-    return domains_.deleteDataSet(connection, *position->inner());
+    return domains_->deleteDataSet(connection, *position->inner());
 }
 
-void GroupWiseTsa::loggingOut(Connection &connection) { domains_.loggingOut(connection); }
+void GroupWiseTsa::loggingOut(Connection &connection) { domains_->loggingOut(connection); }
 
 } // namespace smsemu

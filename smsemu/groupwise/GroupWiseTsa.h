@@ -7,8 +7,9 @@
 // system's, with the names mapped on the way in and out.
 #pragma once
 
-#include "filesystem/FileSystemTsa.h"
 #include "requester/Tsa.h"
+
+#include <memory>
 
 namespace smsemu {
 
@@ -30,7 +31,9 @@ public:
     void loggingOut(Connection &connection) override;
 
 private:
-    FileSystemTsa domains_; // the domains as file-system resources
+    // The domains as the resources of a file-system TSA, reached through the
+    // TSA interface alone.
+    std::unique_ptr<Tsa> domains_;
 };
 
 } // namespace smsemu
