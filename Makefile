@@ -3,6 +3,8 @@ BUILD      ?= build
 SAN_BUILD  ?= build-san
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+# Our own builds stay at zero warnings; a packager's plain cmake run does not stop on a new one.
+WERROR     ?= ON
 
 .PHONY: all deps configure build test run san-test bench fuzz clean
 
@@ -12,7 +14,7 @@ deps:
 	@scripts/install-deps
 
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKXSMS_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -25,7 +27,7 @@ run: build
 	@scripts/demo $(BUILD)
 
 san-test: deps
-	@cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKXSMS_SANITIZE=address,undefined $(CMAKE_ARGS) >/dev/null
+	@cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKXSMS_SANITIZE=address,undefined -DKXSMS_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	@cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 

@@ -13,6 +13,8 @@ constexpr std::size_t kEntryFixed = offsetof(NWSM_NAME_ENTRY, name);
 constexpr std::size_t kSeparatorMax = sizeof(NWSM_NAME_ENTRY::separator1) - 1;
 // Lists are bounded well below 4 GiB so that every size fits its UINT32 field.
 constexpr std::size_t kListMax = std::size_t{1} << 30;
+// An entry's name length is a 16-bit field.
+constexpr std::size_t kEntryNameMax = 0xFFFF;
 
 constexpr std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
@@ -25,19 +27,22 @@ void copySeparator(char (&to)[4], const char *from)
         std::memcpy(to, from, std::min(std::strlen(from), kSeparatorMax));
 }
 
+// Writes one entry; the caller has checked the name against kEntryNameMax and
+// made room for entrySize() bytes at `at`.
 void writeEntry(unsigned char *at, const NameFields &fields)
 {
-    std::size_t size = entrySize(fields.name.size());
+    const std::size_t length = std::min(fields.name.size(), kEntryNameMax);
+    const std::size_t size = entrySize(length);
     std::memset(at, 0, size);
     auto *entry = reinterpret_cast<NWSM_NAME_ENTRY *>(at);
     entry->entrySize = static_cast<UINT32>(size);
     entry->nameSpaceType = fields.nameSpaceType;
     entry->selectionType = fields.selectionType;
     entry->reverseOrder = fields.reverseOrder;
-    entry->nameLength = static_cast<UINT16>(fields.name.size());
+    entry->nameLength = static_cast<UINT16>(length);
     copySeparator(entry->separator1, fields.firstSeparator);
     copySeparator(entry->separator2, fields.secondSeparator);
-    std::memcpy(entry->name, fields.name.data(), fields.name.size());
+    std::memcpy(entry->name, fields.name.data(), length);
 }
 
 } // namespace
@@ -65,6 +70,8 @@ CCODE appendName(NWSM_DATA_SET_NAME_LIST *&list, const NameFields &fields)
     // A caller's list whose header does not add up is not written into.
     if (list != nullptr && (list->usedSize < kHeader || list->usedSize > list->bufferSize))
         return NWSMTS_INVALID_SELECTION_LIST;
+    if (fields.name.size() > kEntryNameMax)
+        return NWSMTS_INVALID_DATA_SET_NAME;
     std::size_t need = entrySize(fields.name.size());
     std::size_t used = list != nullptr ? list->usedSize : kHeader;
     std::size_t capacity = list != nullptr ? list->bufferSize : 0;
