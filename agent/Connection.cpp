@@ -60,9 +60,11 @@ unsigned int CKXSMS::Connect(KXSMS_TSA_TYPE type, char *userName, KXPassword *pa
 
         Disconnect();
 
+        // The whole buffer goes to gethostname, so that a name of HOST_NAME_MAX
+        // characters fits with its terminator. Should it fail, what it wrote
+        // is used, terminated.
         memset(hostName, 0, sizeof hostName);
-        if (gethostname(hostName, sizeof hostName - 1) != 0)
-            hostName[0] = '\0';
+        gethostname(hostName, sizeof hostName);
         hostName[sizeof hostName - 1] = '\0';
 
         typeName = GetTSATypeName(type, false);

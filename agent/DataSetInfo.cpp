@@ -83,7 +83,10 @@ unsigned int CKXSMS::GetDataSetInfo(char *smsName, unsigned int smsNameSize, cha
     // described and is refused rather than cut.
     char work[KXSMS_NAME_BUFFER];
     if (!kxsms::copyIfFits(work, sizeof work, name.name)) {
-        m_Log.error("Data set name too long, %.*s...", 200, name.name);
+        // The line shows the name's first characters, copied so that a plain %s
+        // can print them.
+        char head[201];
+        m_Log.error("Data set name too long, %s...", kxsms::copyTruncated(head, sizeof head, name.name));
         return KXSMS_ERR_BAD_ARGUMENTS;
     }
     m_Log.debugLvl(2, "Getting Data Set info for %s.", work);
@@ -91,7 +94,7 @@ unsigned int CKXSMS::GetDataSetInfo(char *smsName, unsigned int smsNameSize, cha
     if (m_TSAType == KXSMS_TSA_DIRECTORY)
         TreeNameToRoot(work);
     else if (m_TSAType == KXSMS_TSA_FILE_SYSTEM && m_PriorityNameSpace != static_cast<int>(NWSM_TSA_DEFINED_RESOURCE))
-        NWSMStripEndSeparator(static_cast<UINT32>(m_PriorityNameSpace), work, nullptr);
+        kxsms::stripEndSeparator(static_cast<UINT32>(m_PriorityNameSpace), work);
 
     if (smsName != nullptr && !kxsms::copyIfFits(smsName, smsNameSize, work)) {
         m_Log.error("Buffer too small (1) for %s.", work);
@@ -111,7 +114,13 @@ unsigned int CKXSMS::GetDataSetInfo(char *smsName, unsigned int smsNameSize, cha
         } else {
             const size_t length = strnlen(child->string, child->size);
             if (length >= childNameSize) {
-                m_Log.error("Buffer too small (3) for %.*s.", static_cast<int>(length), child->string);
+                // The child part may fill its buffer without a terminator; the
+                // line prints a terminated copy of it.
+                char shown[KXSMS_NAME_BUFFER];
+                const size_t shownLength = length < sizeof shown ? length : sizeof shown - 1;
+                memcpy(shown, child->string, shownLength);
+                shown[shownLength] = '\0';
+                m_Log.error("Buffer too small (3) for %s.", shown);
                 free(child);
                 return KXSMS_ERR_BAD_ARGUMENTS;
             }

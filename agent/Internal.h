@@ -49,6 +49,17 @@ inline bool copyIfFits(char *buffer, size_t size, const char *text)
     return true;
 }
 
+/*
+ * Removes a trailing separator of name in the given name space. The platform
+ * call is given somewhere to report where it cut: nothing promises that it
+ * accepts a null pointer there.
+ */
+inline void stripEndSeparator(UINT32 nameSpaceType, char *name)
+{
+    char *removedAt = nullptr;
+    NWSMStripEndSeparator(nameSpaceType, name, &removedAt);
+}
+
 } // namespace kxsms
 
 #endif /* KXSMS_AGENT_INTERNAL_H */

@@ -16,13 +16,18 @@
 
 #define KXSMS_EXPORT __attribute__((visibility("default")))
 
-enum KXSMS_TSA_TYPE {
+/*
+ * The enumerations have int as their fixed underlying type: a host may pass
+ * any int (values the module does not know are refused or ignored where they
+ * arrive), and every such value is a valid value of the type.
+ */
+enum KXSMS_TSA_TYPE : int {
     KXSMS_TSA_DIRECTORY = 0,
     KXSMS_TSA_FILE_SYSTEM = 1,
     KXSMS_TSA_GROUPWISE = 2,
 };
 
-enum KXSMS_ACTION {
+enum KXSMS_ACTION : int {
     KXSMS_ACTION_SCAN = 0,
     KXSMS_ACTION_BACKUP = 1,
     KXSMS_ACTION_RESTORE = 2,
@@ -30,7 +35,7 @@ enum KXSMS_ACTION {
 };
 
 /* Restore option: 2 and 3 add open-mode bits, 1 is the neutral value. */
-enum KXSMS_TRUSTEE_OPTION {
+enum KXSMS_TRUSTEE_OPTION : int {
     KXSMS_TRUSTEE_NONE = 0,
     KXSMS_TRUSTEE_DEFAULT = 1,
     KXSMS_TRUSTEE_ACCESS = 2, /* adds 0x0C00 */

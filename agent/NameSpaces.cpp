@@ -93,8 +93,12 @@ unsigned int CKXSMS::CalculatePriorityNameSpace(char *resourceName)
             return ConvertSMSError(ending);
         }
     } else {
+        // Name-space types are unsigned 32-bit numbers: the UTF-8 form is
+        // formed in that arithmetic, so a reported type near INT_MAX wraps
+        // instead of overflowing an int.
         if (m_UnicodePaths)
-            m_PriorityNameSpace += static_cast<int>(NWSM_NAME_SPACE_UTF8_BASE);
+            m_PriorityNameSpace =
+                static_cast<int>(static_cast<UINT32>(m_PriorityNameSpace) + NWSM_NAME_SPACE_UTF8_BASE);
         STRING_BUFFER *first = nullptr;
         STRING_BUFFER *second = nullptr;
         const CCODE rc = NWSMTSGetNameSpaceTypeInfo(m_TSAConnection, static_cast<UINT32>(m_PriorityNameSpace),

@@ -179,8 +179,10 @@ unsigned int CKXSMS::SeparateChildFromParent(char *path, char *parent, unsigned 
     } else {
         // The agent form of the parent can be a character longer than its SMS
         // form; a parent that then does not fit is reported, not passed over.
-        if (parent != nullptr && SMSToNetWare(const_cast<char *>(parentString), parent, parentSize) != KXSMS_OK)
+        if (parent != nullptr && SMSToNetWare(const_cast<char *>(parentString), parent, parentSize) != KXSMS_OK) {
+            m_Log.error("Buffer too small for the name of %s.", parentString);
             result = KXSMS_ERR_BAD_ARGUMENTS;
+        }
         if (result == KXSMS_OK && child != nullptr)
             memcpy(child, childString, childLength + 1);
     }
@@ -221,6 +223,7 @@ unsigned int CKXSMS::ConcatenateParentAndChild(char *parent, char *child, char *
                     static_cast<int>(pathSize));
         result = KXSMS_ERR_BAD_ARGUMENTS;
     } else if (SMSToNetWare(const_cast<char *>(joinedString), path, pathSize) != KXSMS_OK) {
+        m_Log.error("Buffer too small for the name of %s.", joinedString);
         result = KXSMS_ERR_BAD_ARGUMENTS;
     }
     if (joined != nullptr)

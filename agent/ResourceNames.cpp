@@ -16,6 +16,12 @@ const char c_GroupWiseServer[] = "GroupWise Mail Server";
 const size_t c_ResourceBuffer = 64; // m_CurrentResource and the callers' resource buffers
 const size_t c_VolumeBuffer = 16;
 
+// Marks m_CurrentResource, in the byte after its empty text, when the object
+// holds the name-space data of a resource whose name does not fit the field.
+// A new object (all zero) holds the empty name, which an empty resource name
+// matches.
+const char c_UnnamedResource = '\x01';
+
 } // namespace
 
 // Writes the resource of dataSetName into resource (size bytes, cut to fit,
@@ -80,7 +86,8 @@ char *CKXSMS::GetResourceName(char *dataSetName, char *resourceName)
 unsigned int CKXSMS::BeginNewResource(char *dataSetName)
 {
     // Room for any resource name; only names that fit m_CurrentResource are
-    // remembered, so a longer one is described afresh each time.
+    // remembered, so a longer one is described afresh each time, and so is
+    // any name that follows it.
     char resource[KXSMS_NAME_BUFFER];
     const size_t length =
         resourceNameOf(dataSetName, resource, sizeof resource, m_TSAType, m_TSARoot, m_TargetServiceName, m_Log);
@@ -91,10 +98,11 @@ unsigned int CKXSMS::BeginNewResource(char *dataSetName)
 
     const unsigned int code = CalculatePriorityNameSpace(resource);
     if (code == KXSMS_OK) {
+        memset(m_CurrentResource, 0, sizeof m_CurrentResource);
         if (length < sizeof m_CurrentResource)
             memcpy(m_CurrentResource, resource, length + 1);
         else
-            m_CurrentResource[0] = '\0';
+            m_CurrentResource[1] = c_UnnamedResource;
         m_Log.debugLvl(1, "New resource: %s", resource);
         return KXSMS_OK;
     }
@@ -105,6 +113,10 @@ unsigned int CKXSMS::BeginNewResource(char *dataSetName)
 
 bool CKXSMS::IsSameResourceName(char *resourceName)
 {
+    // The name-space data of a resource whose name did not fit belongs to no
+    // name: every name, the empty one included, is a different resource.
+    if (m_CurrentResource[0] == '\0' && m_CurrentResource[1] == c_UnnamedResource)
+        return false;
     return resourceName != nullptr && strcasecmp(resourceName, m_CurrentResource) == 0;
 }
 

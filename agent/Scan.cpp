@@ -27,7 +27,7 @@ unsigned int CKXSMS::BeginScan(char *name, unsigned int *sequence, KXSMS_ACTION 
     if (m_TSAType == KXSMS_TSA_DIRECTORY)
         RootToTreeName(work);
     else if (m_PriorityNameSpace != static_cast<int>(NWSM_TSA_DEFINED_RESOURCE))
-        NWSMStripEndSeparator(static_cast<UINT32>(m_PriorityNameSpace), work, nullptr);
+        kxsms::stripEndSeparator(static_cast<UINT32>(m_PriorityNameSpace), work);
 
     m_Log.debugLvl(2, "Beginning scan of %s.", name);
 
@@ -120,10 +120,12 @@ unsigned int CKXSMS::Scan(char *path, unsigned int *sequence, char *outPath, uns
             continue;
 
         // A name that does not fit the host's buffer is a failure, never a
-        // success with a stale name. The scan stays where it is: the next call
-        // goes on with the following data set.
+        // success with a stale name. The failure is fatal to a job, so the
+        // scan is ended as after any other failure once it has begun: a host
+        // that stops here strands nothing in SMS.
         if (outPath != nullptr && SMSToNetWare(work, outPath, outPathSize) != KXSMS_OK) {
             m_Log.error("Buffer too small for the name of %s.", work);
+            AbortScan(sequence);
             return KXSMS_ERR_BAD_ARGUMENTS;
         }
         *endOfScan = false;
@@ -144,12 +146,13 @@ void CKXSMS::AbortScan(unsigned int *sequence)
 
 unsigned int CKXSMS::IsDataSetParent(char *path, bool *isParent)
 {
-    if (isParent == nullptr)
-        return KXSMS_ERR_BAD_ARGUMENTS;
     if (path == nullptr || path[0] == '\0') {
+        if (isParent == nullptr)
+            return KXSMS_ERR_BAD_ARGUMENTS;
         *isParent = true; // the top of the tree
         return KXSMS_OK;
     }
+    // Without an output the call still tells whether the data set exists.
     return ScanDataSetInfo(path, nullptr, 0, nullptr, 0, isParent, nullptr, nullptr, nullptr, nullptr);
 }
 
@@ -179,7 +182,9 @@ unsigned int CKXSMS::ScanDataSetInfo(char *path, char *outPath, unsigned int out
     if (code != KXSMS_OK)
         return code;
 
-    if (outPath != nullptr && SMSToNetWare(work, outPath, outPathSize) != KXSMS_OK)
+    if (outPath != nullptr && SMSToNetWare(work, outPath, outPathSize) != KXSMS_OK) {
+        m_Log.error("Buffer too small for the name of %s.", work);
         return KXSMS_ERR_BAD_ARGUMENTS;
+    }
     return KXSMS_OK;
 }

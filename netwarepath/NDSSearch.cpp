@@ -6,11 +6,19 @@
 
 namespace {
 
-// Escapes matter only for the two characters that structure a name; the
-// character is compared as a char, as strchr compares it.
-bool honoursEscapes(char wanted, bool ignoreEscapes)
+// Escapes matter only for the two characters that structure a name. The
+// character is taken as the int it is: '.' + 256 is not '.'.
+bool honoursEscapes(int wanted, bool ignoreEscapes)
 {
     return !ignoreEscapes && (wanted == '.' || wanted == '=');
+}
+
+// A text character matches the wanted value given as a char or as an
+// unsigned char (-23 and 233 both find the byte 0xE9); a value outside
+// those ranges matches nothing.
+bool matches(char c, int wanted)
+{
+    return c == wanted || static_cast<unsigned char>(c) == wanted;
 }
 
 // Texts are read up to INT_MAX - 1 characters, so that stepping over an
@@ -37,14 +45,13 @@ extern "C" int NDSstrchr(const char *text, int character, int start, bool ignore
     const int length = textLength(text);
     start = clampIndex(start, length);
 
-    const char wanted = static_cast<char>(character);
-    const bool escapes = honoursEscapes(wanted, ignoreEscapes);
+    const bool escapes = honoursEscapes(character, ignoreEscapes);
     for (int i = start; i < length; ++i) {
         if (escapes && text[i] == '\\') {
             ++i; // the escaped character is part of the name
             continue;
         }
-        if (text[i] == wanted)
+        if (matches(text[i], character))
             return i;
     }
     return -1;
@@ -57,12 +64,11 @@ extern "C" int NDSstrrchr(const char *text, int character, int end, bool ignoreE
     const int length = textLength(text);
     end = clampIndex(end, length);
 
-    const char wanted = static_cast<char>(character);
-    if (!honoursEscapes(wanted, ignoreEscapes)) {
+    if (!honoursEscapes(character, ignoreEscapes)) {
         // Plain mode reports the last occurrence in the whole text, and only
         // when it lies at or before the end index.
         int last = length - 1;
-        while (last >= 0 && text[last] != wanted)
+        while (last >= 0 && !matches(text[last], character))
             --last;
         return last > end ? -1 : last;
     }
@@ -73,7 +79,7 @@ extern "C" int NDSstrrchr(const char *text, int character, int end, bool ignoreE
             ++i;
             continue;
         }
-        if (text[i] == wanted)
+        if (matches(text[i], character))
             found = i;
     }
     return found;

@@ -21,9 +21,10 @@ int append(NETWARE_PATH_OBJECT *object, const char *component, bool encoded)
         return 0;
     const char *name = component;
     char decoded[nwpath::kBuffer];
-    // A text of 1024 characters or more cannot be stored, encoded or not.
+    // A text of 1024 characters or more cannot be stored, encoded or not: it
+    // is not added, and the path is rebuilt and re-parsed as it stands.
     if (strnlen(component, nwpath::kBuffer) >= nwpath::kBuffer)
-        return refuse(object);
+        return NetWarePathSetNewPath(object);
     if (encoded) {
         // A text that does not decode is appended as "", which the re-parse drops.
         if (DecodeComponent(component, object->pathType, decoded, nwpath::kBuffer) != decoded)

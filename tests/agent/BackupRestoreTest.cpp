@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstring>
 #include <map>
 
@@ -312,7 +313,10 @@ TEST_P(RestoreModes, ComposeTheOpenMode)
 INSTANTIATE_TEST_SUITE_P(Table, RestoreModes,
                          ::testing::Values(ModeCase{true, 1, true, "0x1"}, ModeCase{false, 2, true, "0xc04"},
                                            ModeCase{true, 3, false, "0x3101"}, ModeCase{false, 3, false, "0x3105"},
-                                           ModeCase{true, 1, false, "0x3001"}, ModeCase{false, 0, true, "0x4"}));
+                                           ModeCase{true, 1, false, "0x3001"}, ModeCase{false, 0, true, "0x4"},
+                                           // options without a meaning add nothing
+                                           ModeCase{true, 4, false, "0x3001"}, ModeCase{false, -1, true, "0x4"},
+                                           ModeCase{true, INT_MAX, true, "0x1"}));
 
 TEST_F(Streams, RootResourceKeepsTheHostsOptions)
 {

@@ -1,5 +1,10 @@
 // Login and logout against the SMS stand-in: every failure row of Connect,
 // reuse of one object, and what a login leaves behind.
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -288,6 +293,42 @@ TEST_F(Connect, SpaceIsAlwaysAvailable)
     for (const std::string &m : logMessages("ERROR"))
         lines += m == "KXSMS::IsSpaceAvailable is not implemented on this OS";
     EXPECT_EQ(lines, 2u);
+}
+
+// A host name of HOST_NAME_MAX characters is legal and must find the TSA. It
+// is set in a UTS namespace of a child process, so that the machine keeps
+// its own name; where namespaces are not permitted the test is skipped.
+class HostName : public StandIns {};
+
+TEST_F(HostName, OfSixtyFourCharactersFindsTheTsa)
+{
+    enum : int { kConnected = 0, kNotPermitted = 77, kNameNotSet = 78, kConnectFailed = 79 };
+    const std::string name = std::string(HOST_NAME_MAX - 4, 'h') + "-x64";
+    ASSERT_EQ(name.size(), 64u);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWUTS) != 0 || sethostname(name.data(), name.size()) != 0)
+            _exit(kNotPermitted);
+        char seen[HOST_NAME_MAX + 1] = {};
+        if (gethostname(seen, sizeof seen) != 0 || name != seen)
+            _exit(kNameNotSet);
+        smsemuReset(); // the default host is this (namespaced) machine's name
+        CKXSMS *object = CreateKXSMS();
+        KXPassword password("");
+        std::string user = harness::userName();
+        const unsigned code = object->Connect(KXSMS_TSA_FILE_SYSTEM, user.data(), &password);
+        DestroyKXSMS(object);
+        _exit(code == 0 ? kConnected : kConnectFailed);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == kNotPermitted)
+        GTEST_SKIP() << "no UTS namespace here (needs root or user namespaces)";
+    EXPECT_EQ(WEXITSTATUS(status), kConnected);
+    EXPECT_FALSE(logged("Linux File System TSA not loaded."));
+    EXPECT_TRUE(logged("Connecting to TSA " + name + ".Linux File System...", "DEBUG1"));
 }
 
 } // namespace

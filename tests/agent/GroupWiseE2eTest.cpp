@@ -176,6 +176,36 @@ TEST_F(GroupWise, SplitAndJoinThroughTheTsa)
     }
 }
 
+// The agent form is a character longer than the SMS form: a buffer that holds
+// the SMS form but not the agent form is refused with a line, not passed over.
+TEST_F(GroupWise, SplitAndJoinResultsThatDoNotFitTheirAgentFormAreLogged)
+{
+    struct Case {
+        bool join;
+        const char *first, *second;
+        unsigned long size;
+        unsigned code;
+        const char *result, *line;
+    };
+    for (const Case &c : {Case{false, "DOM1:\\a\\f.txt", "", 7, 130002u, "", "DOM1:a"},
+                          Case{false, "DOM1:\\a\\f.txt", "", 8, 0u, "DOM1:\\a", ""},
+                          Case{true, "DOM1:\\a", "f.txt", 13, 130002u, "", "DOM1:a/f.txt"},
+                          Case{true, "DOM1:\\a", "f.txt", 14, 0u, "DOM1:\\a\\f.txt", ""}}) {
+        clearLog();
+        std::string first = c.first, second = c.second;
+        char out[64] = "", child[64] = "";
+        const unsigned code =
+            c.join ? object->ConcatenateParentAndChild(first.data(), second.data(), out, c.size)
+                   : object->SeparateChildFromParent(first.data(), out, c.size, child, sizeof child);
+        EXPECT_EQ(code, c.code) << c.first << " " << c.size;
+        EXPECT_STREQ(out, c.result) << c.first << " " << c.size;
+        if (c.line[0] != '\0')
+            EXPECT_TRUE(logged(std::string("Buffer too small for the name of ") + c.line + ".", "ERROR"));
+        else
+            EXPECT_TRUE(logMessages("ERROR").empty());
+    }
+}
+
 TEST_F(GroupWise, FiltersLeaveOutWhatTheyName)
 {
     object->SetScanTraverse(true);

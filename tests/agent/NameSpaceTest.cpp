@@ -65,7 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Priority{"[\"MAC\"]", false, 0}, Priority{"[\"DOS\"]", false, 0},
                       Priority{"[\"FTAM\", \"NFS\"]", false, 3}, Priority{"[258]", false, 0},
                       Priority{"[258]", true, 256}, Priority{"[7, 5]", false, 5}, Priority{"[300, \"NFS\"]", false, 300},
-                      Priority{"[\"NFS\", 255, \"FTAM\"]", false, 255}));
+                      Priority{"[\"NFS\", 255, \"FTAM\"]", false, 255},
+                      // The UTF-8 form of a type near INT_MAX wraps in 32 bits.
+                      Priority{"[2147483647]", true, static_cast<int>(0x800000FFu)}));
 
 TEST_F(NameSpaces, SeparatorsAndLogLines)
 {
@@ -162,6 +164,38 @@ TEST_F(NameSpaces, EmptyResourceOnANewObjectIsTheSameResource)
     char name[] = "no-colon";
     EXPECT_EQ(object->BeginNewResource(name), 0u);
     EXPECT_TRUE(traceCalls().empty());
+}
+
+// The name-space data of a resource whose name does not fit the current
+// resource field belongs to no name: neither that resource nor one whose name
+// comes out empty may reuse it.
+TEST_F(NameSpaces, AfterAResourceTooLongToRememberEveryNameIsDescribedAgain)
+{
+    const std::string longResource = std::string(70, 'L') + ":";
+    useConfig("[[tsa]]\ntype = \"GroupWise System\"\nutf8_names = false\n[[tsa.resource]]\nname = \"" +
+              longResource + "\"\npath = \"" + (dir / "d1") + "\"\nname_spaces = [\"DOS\", \"OS2/LONG\"]\n" +
+              "[[tsa.resource]]\nname = \"DOM2:\"\npath = \"" + (dir / "d2") + "\"\nname_spaces = [\"NFS\"]\n");
+    KXPassword password("");
+    std::string user = harness::userName();
+    ASSERT_EQ(object->Connect(KXSMS_TSA_GROUPWISE, user.data(), &password), 0u);
+
+    std::string inLong = longResource + "dir/a";
+    std::string noColon = "no-colon";
+    std::string inDom2 = "DOM2:x";
+    struct Step {
+        std::string *name;
+        bool asksTheTsa;
+    };
+    for (const Step &step : {Step{&inLong, true}, Step{&noColon, true}, Step{&inLong, true}, Step{&inLong, true},
+                             Step{&inDom2, true}, Step{&inDom2, false}, Step{&noColon, true}}) {
+        clearTrace();
+        object->BeginNewResource(step.name->data());
+        EXPECT_EQ(countCalls("NWSMTSScanSupportedNameSpaces") > 0, step.asksTheTsa) << *step.name;
+        if (step.name == &inLong) {
+            EXPECT_EQ(Peek::priorityNameSpace(object), 4);
+            EXPECT_STREQ(Peek::currentResource(object), "");
+        }
+    }
 }
 
 TEST_F(NameSpaces, OneNameLists)

@@ -132,17 +132,96 @@ TEST_F(Scans, ChildNameThatDoesNotFitEndsTheScan)
 TEST_F(Scans, NameThatDoesNotFitIsAFailureNotAStaleName)
 {
     unsigned sequence = 0;
-    bool end = false;
+    bool end = true;
     char path[] = "/d";
     char name[8] = "stale";
     EXPECT_EQ(object->Scan(path, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
                            nullptr, nullptr, &end),
               130002u);
     EXPECT_STREQ(name, "stale");
-    EXPECT_NE(sequence, 0u); // the host may go on or end the scan
-    object->AbortScan(&sequence);
+    EXPECT_TRUE(logged("Buffer too small for the name of /d/a.txt.", "ERROR"));
+    // 130002 is fatal: a host that stops here must strand no SMS scan.
+    EXPECT_TRUE(object->IsFatalError(130002));
     EXPECT_EQ(sequence, 0u);
+    EXPECT_TRUE(end); // not written, as after a failed description
+    EXPECT_EQ(Peek::scanInformation(object), nullptr);
+    EXPECT_EQ(countCalls("NWSMTSScanDataSetEnd"), 1u);
     expectNothingOpen();
+
+    // The next call with the ended sequence begins a new scan.
+    char roomy[64];
+    EXPECT_EQ(object->Scan(path, &sequence, roomy, sizeof roomy, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, nullptr, &end),
+              0u);
+    EXPECT_STREQ(roomy, "/d/a.txt");
+    object->AbortScan(&sequence);
+}
+
+TEST_F(Scans, OneDataSetNameThatDoesNotFitIsLogged)
+{
+    char path[] = "/d/a.txt";
+    char name[8] = "stale";
+    EXPECT_EQ(object->ScanDataSetInfo(path, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr),
+              130002u);
+    EXPECT_STREQ(name, "stale");
+    EXPECT_TRUE(logged("Buffer too small for the name of /d/a.txt.", "ERROR"));
+    expectNothingOpen();
+}
+
+// Without an output, IsDataSetParent is an existence probe with the scan's own
+// code; only where it would write (the top of the tree) is a null refused.
+TEST_F(Scans, IsDataSetParentWithoutAnOutput)
+{
+    struct Probe {
+        const char *path;
+        unsigned code;
+    };
+    for (const Probe &p : {Probe{"/d/sub", 0u}, Probe{"/d/a.txt", 0u}, Probe{"/d/none", 130007u}}) {
+        std::string path = p.path;
+        EXPECT_EQ(object->IsDataSetParent(path.data(), nullptr), p.code) << p.path;
+    }
+    expectNothingOpen();
+    clearTrace();
+    char empty[] = "";
+    EXPECT_EQ(object->IsDataSetParent(empty, nullptr), 130002u);
+    EXPECT_EQ(object->IsDataSetParent(nullptr, nullptr), 130002u);
+    EXPECT_TRUE(traceCalls().empty());
+}
+
+// The stand-in never reports a name over 1023 characters; a TSA that does is
+// played by a name list made here, as the SMS library lays it out.
+TEST_F(Scans, NameLongerThanTheWorkBufferIsRefusedWithItsFirstCharacters)
+{
+    std::string name = "/long";
+    for (char c : {'a', 'b', 'c', 'd'})
+        name += "/" + std::string(250, c); // 1009 characters
+    name += "/" + std::string(100, 'e');
+    const size_t entrySize = (sizeof(NWSM_NAME_ENTRY) + name.size() + 1 + 7) / 8 * 8;
+    const size_t listSize = sizeof(NWSM_DATA_SET_NAME_LIST) + entrySize;
+    std::vector<unsigned long long> block((listSize + 7) / 8, 0);
+    auto *list = reinterpret_cast<NWSM_DATA_SET_NAME_LIST *>(block.data());
+    list->bufferSize = list->usedSize = static_cast<UINT32>(listSize);
+    list->nameCount = 1;
+    auto *entry = reinterpret_cast<NWSM_NAME_ENTRY *>(list + 1);
+    entry->entrySize = static_cast<UINT32>(entrySize);
+    entry->nameSpaceType = 0xFFFFFFFEu;
+    entry->nameLength = static_cast<UINT16>(name.size());
+    memcpy(entry->name, name.c_str(), name.size() + 1);
+    NWSM_SCAN_INFORMATION info;
+    memset(&info, 0, sizeof info);
+    Peek::dataSetNames(object) = list;
+    Peek::scanInformation(object) = &info;
+
+    char work[1024] = "untouched";
+    bool isParent = false;
+    EXPECT_EQ(object->GetDataSetInfo(work, sizeof work, nullptr, 0, &isParent, nullptr, nullptr, nullptr, nullptr,
+                                     nullptr, nullptr, nullptr),
+              130002u);
+    Peek::dataSetNames(object) = nullptr;
+    Peek::scanInformation(object) = nullptr;
+    EXPECT_STREQ(work, "untouched");
+    EXPECT_TRUE(logged("Data set name too long, " + name.substr(0, 200) + "...", "ERROR"));
 }
 
 TEST_F(Scans, AbortScanWithoutScanOrConnectionDoesNothing)

@@ -195,7 +195,13 @@ INSTANTIATE_TEST_SUITE_P(
                     EditCase{1, "O=Org.[Root]", AppendEncoded, "CN=a\\0\\", 0, "", 1},
                     EditCase{1, "O=Org.[Root]", Append, "CN=a\\", 0, "", 1},
                     EditCase{0, "SYS:\\A", Append, "B\\", 1, "SYS:\\A\\B", 0},
-                    EditCase{0, "SYS:\\A", Append, std::string(1024, 'x'), 0, "", 0},
+                    // A component of 1024 characters or more is not added; the unchanged
+                    // path is re-parsed.
+                    EditCase{0, "SYS:\\A", Append, std::string(1024, 'x'), 1, "SYS:\\A", 0},
+                    EditCase{0, "SYS:\\A", AppendEncoded, std::string(1024, 'x'), 1, "SYS:\\A", 0},
+                    EditCase{1, "O=Org.[Root]", Append, "CN=" + std::string(1021, 'x'), 1, "O=Org.[Root]", 1},
+                    EditCase{1, "O=Org.[Root]", AppendEncoded, "CN=" + std::string(1021, 'x'), 1, "O=Org.[Root]", 1},
+                    EditCase{0, "SYS:\\A", Append, std::string(1023, 'x'), 0, "", 0}, // stored, path too long
                     EditCase{1, "O=Org.[Root]", Append, "CN=" + std::string(1010, 'x'), 0, "", 1}));
 
 TEST(EditPaths, NullTextOrEmptyObjectChangesNothing)
