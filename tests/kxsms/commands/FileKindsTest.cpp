@@ -14,6 +14,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -339,6 +340,31 @@ TEST_F(FileKinds, ExtendedAttributesAndAclsRoundTrip)
     ASSERT_EQ(plain.status, 0) << context(plain);
     EXPECT_EQ(attributesOf(data_ / "plain/tree/dir/file").count("user.comment"), 0u);
     EXPECT_EQ(readText(data_ / "plain/tree/dir/file"), "data\n");
+}
+
+// A file system without extended attributes (ramfs): the data is restored,
+// each data set whose attributes could not be applied is named with them,
+// and the exit status is 1.
+TEST_F(FileKinds, AFileSystemWithoutAttributesGetsTheDataAndAReport)
+{
+    writeText(data_ / "tree/file", "data\n");
+    if (setxattr((data_ / "tree/file").c_str(), "user.comment", "hello", 5, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no extended attributes";
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    fs::create_directories(data_ / "ram");
+    if (mount("none", (data_ / "ram").c_str(), "ramfs", 0, nullptr) != 0)
+        GTEST_SKIP() << "cannot mount a ramfs here";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{data_ / "ram"};
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/ram"});
+    EXPECT_EQ(restore.status, 1) << context(restore);
+    EXPECT_EQ(readText(data_ / "ram/tree/file"), "data\n");
+    EXPECT_NE(restore.err.find("cannot restore /ram/tree/file"), std::string::npos) << restore.err;
+    EXPECT_NE(restore.err.find("user.comment"), std::string::npos) << restore.err;
+    const Result plain = kxsms({"restore", "-f", "a.kxa", "--to", "/ram/plain", "--no-xattrs"});
+    EXPECT_EQ(plain.status, 0) << context(plain);
 }
 
 // ---- files that change while they are read -------------------------------------------
