@@ -367,6 +367,25 @@ TEST_F(FileKinds, AFileSystemWithoutAttributesGetsTheDataAndAReport)
     EXPECT_EQ(plain.status, 0) << context(plain);
 }
 
+// An archive written before the stream had its second version (a file, a
+// file of mode 0640 in a directory, a symbolic link) restores as it was.
+TEST_F(FileKinds, ArchivesOfTheFirstStreamVersionStillRestore)
+{
+    fs::copy_file(fs::path(KXSMS_TEST_DATA) / "first-stream-version.kxa", dir_ / "old.kxa");
+    const Result restore = kxsms({"restore", "-f", "old.kxa", "--to", "/r"});
+    ASSERT_EQ(restore.status, 0) << context(restore);
+    const fs::path tree = data_ / "r/tree";
+    EXPECT_EQ(readText(tree / "a.txt"), "alpha\n");
+    EXPECT_EQ(readText(tree / "sub/b.txt"), "beta\n");
+    EXPECT_EQ(fs::read_symlink(tree / "link"), "a.txt");
+    struct stat st {};
+    ASSERT_EQ(stat((tree / "sub/b.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtime, 1600000000);
+    ASSERT_EQ(stat((tree / "sub").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1500000000);
+}
+
 // ---- files that change while they are read -------------------------------------------
 
 // kxsms writes the archive to a pipe of one page that the test does not read:
