@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static Place *place = new Place();
     FuzzInput input(data, size);
-    const UINT32 mode = 0x3001 | ((input.byte() & 1) ? 0x0100 : 0);
+    const UINT8 options = input.byte();
+    const UINT32 mode = 0x3001 | ((options & 1) ? 0x0100 : 0) | ((options & 4) ? 0x0800 : 0);
     const size_t block = 1 + input.byte() * 13;
 
     UINT32 handle = 0;

@@ -35,6 +35,7 @@ typedef uint8_t NWBOOLEAN;
 
 /* Target service codes. */
 #define NWSMTS_INVALID_USER_OR_PASSWORD   0xFFFDFFFFu
+#define NWSMTS_CANT_CREATE_DIR_ENTRY      0xFFFDFFFAu
 #define NWSMTS_CANT_CREATE_FILE           0xFFFDFFF9u
 #define NWSMTS_DATA_SET_ALREADY_EXISTS    0xFFFDFFF8u
 #define NWSMTS_DATA_SET_EXCLUDED          0xFFFDFFF7u
@@ -131,8 +132,10 @@ typedef uint8_t NWBOOLEAN;
 #define NWSM_OVERWRITE_DATA_SET     0x0001u /* replace an existing data set */
 #define NWSM_KEEP_NEWER_DATA_SET    0x0004u /* keep an existing data set that is not older */
 #define NWSM_RESTORE_OWNER          0x0100u /* apply owner and group where permitted */
-#define NWSM_RESTORE_OWNER_ALT      0x0400u /* the same, as a second option set spells it */
-#define NWSM_RESTORE_XATTRS         0x0800u /* reserved: extended attributes */
+#define NWSM_RESTORE_OWNER_ALT      0x0400u /* the same, as the access-rights option set spells it */
+#define NWSM_RESTORE_XATTRS         0x0800u /* apply extended attributes and POSIX ACLs */
+/* What KXSMS_TRUSTEE_ACCESS asks for: owner, extended attributes and ACLs. */
+#define NWSM_RESTORE_ACCESS_RIGHTS  (NWSM_RESTORE_OWNER_ALT | NWSM_RESTORE_XATTRS)
 #define NWSM_RESTORE_MODE           0x1000u /* apply the permission bits */
 #define NWSM_RESTORE_TIMES          0x2000u /* apply access and modification times */
 

@@ -9,7 +9,10 @@ namespace {
 constexpr std::uint8_t kHeaderMagic[4] = {'K', 'X', 'F', 'H'};
 constexpr std::uint8_t kExtentTag[4] = {'K', 'X', 'F', 'E'};
 constexpr std::uint8_t kTrailerTag[4] = {'K', 'X', 'F', 'T'};
-constexpr std::uint16_t kVersion = 1;
+constexpr std::uint8_t kAttributesTag[4] = {'K', 'X', 'F', 'A'};
+constexpr std::uint8_t kPadTag[4] = {'K', 'X', 'F', 'P'};
+constexpr std::uint16_t kVersion = 2;
+constexpr std::uint16_t kOldestVersion = 1;
 
 template <class T> void put(std::uint8_t *at, T value)
 {
@@ -54,6 +57,10 @@ void encodeHeader(const Header &header, std::uint8_t *out)
     put<std::int64_t>(out + 40, header.mtimeSeconds);
     put<std::uint32_t>(out + 48, header.mtimeNanoseconds);
     put<std::uint64_t>(out + 56, header.size);
+    put<std::uint32_t>(out + 64, header.deviceMajor);
+    put<std::uint32_t>(out + 68, header.deviceMinor);
+    put<std::uint64_t>(out + 72, header.inodeDevice);
+    put<std::uint64_t>(out + 80, header.inode);
     std::uint8_t *at = out + kFixedHeader;
     for (std::string_view text : {header.name, header.target, header.user, header.group}) {
         std::memcpy(at, text.data(), text.size());
@@ -66,7 +73,7 @@ bool plausibleHeaderPrefix(const std::uint8_t *data, std::size_t have)
 {
     if (std::memcmp(data, kHeaderMagic, have < 4 ? have : 4) != 0)
         return false;
-    if (have >= 6 && get<std::uint16_t>(data + 4) != kVersion)
+    if (have >= 6 && (get<std::uint16_t>(data + 4) < kOldestVersion || get<std::uint16_t>(data + 4) > kVersion))
         return false;
     if (have >= kHeaderPrefix) {
         std::size_t size = declaredHeaderSize(data);
@@ -82,21 +89,26 @@ bool decodeHeader(const std::uint8_t *data, std::size_t size, Header &header)
     if (size < kMinHeader || size > kMaxHeader || !plausibleHeaderPrefix(data, kHeaderPrefix) ||
         declaredHeaderSize(data) != size)
         return false;
+    const std::uint16_t version = get<std::uint16_t>(data + 4);
+    const std::size_t fixed = version == 1 ? kFixedHeaderV1 : kFixedHeader;
     std::size_t nameLength = get<std::uint16_t>(data + 10);
     std::size_t targetLength = get<std::uint16_t>(data + 12);
     std::size_t userLength = data[14];
     std::size_t groupLength = data[15];
     if (nameLength == 0 || nameLength > kMaxName || targetLength > kMaxTarget ||
-        kFixedHeader + nameLength + targetLength + userLength + groupLength + kChecksum != size)
+        fixed + nameLength + targetLength + userLength + groupLength + kChecksum != size)
         return false;
     if (get<std::uint64_t>(data + size - kChecksum) != XXH3_64bits(data, size - kChecksum))
         return false;
 
     std::uint8_t kind = data[8];
-    if (kind < static_cast<std::uint8_t>(Kind::File) || kind > static_cast<std::uint8_t>(Kind::Symlink))
+    const Kind lastKind = version == 1 ? Kind::Symlink : Kind::BlockDevice;
+    if (kind < static_cast<std::uint8_t>(Kind::File) || kind > static_cast<std::uint8_t>(lastKind))
         return false;
     header.kind = static_cast<Kind>(kind);
-    if ((header.kind == Kind::Symlink) != (targetLength != 0))
+    header.version = version;
+    const bool named = header.kind == Kind::Symlink || header.kind == Kind::HardLink;
+    if (named != (targetLength != 0) || (header.kind == Kind::HardLink && targetLength > kMaxName))
         return false;
     header.mode = get<std::uint32_t>(data + 16) & 07777;
     header.uid = get<std::uint32_t>(data + 20);
@@ -110,10 +122,25 @@ bool decodeHeader(const std::uint8_t *data, std::size_t size, Header &header)
         return false;
     if (header.kind != Kind::File && header.size != 0)
         return false;
+    if (version == 1) {
+        header.deviceMajor = header.deviceMinor = 0;
+        header.inodeDevice = header.inode = 0;
+    } else {
+        header.deviceMajor = get<std::uint32_t>(data + 64);
+        header.deviceMinor = get<std::uint32_t>(data + 68);
+        header.inodeDevice = get<std::uint64_t>(data + 72);
+        header.inode = get<std::uint64_t>(data + 80);
+        const bool device = header.kind == Kind::CharDevice || header.kind == Kind::BlockDevice;
+        if (!device && (header.deviceMajor != 0 || header.deviceMinor != 0))
+            return false;
+        // A hard link says which inode it shares.
+        if (header.kind == Kind::HardLink && header.inode == 0)
+            return false;
+    }
     // Sizes beyond what an off_t holds cannot be restored.
     if (header.size > static_cast<std::uint64_t>(INT64_MAX))
         return false;
-    const char *text = reinterpret_cast<const char *>(data + kFixedHeader);
+    const char *text = reinterpret_cast<const char *>(data + fixed);
     header.name = std::string_view(text, nameLength);
     header.target = std::string_view(text + nameLength, targetLength);
     header.user = std::string_view(text + nameLength + targetLength, userLength);
@@ -127,6 +154,10 @@ Tag tagOf(const std::uint8_t *data)
         return Tag::Extent;
     if (std::memcmp(data, kTrailerTag, 4) == 0)
         return Tag::Trailer;
+    if (std::memcmp(data, kAttributesTag, 4) == 0)
+        return Tag::Attributes;
+    if (std::memcmp(data, kPadTag, 4) == 0)
+        return Tag::Pad;
     return Tag::Other;
 }
 
@@ -154,6 +185,49 @@ void decodeTrailer(const std::uint8_t *data, std::uint64_t &dataBytes, std::uint
 {
     dataBytes = get<std::uint64_t>(data + 4);
     hash = get<std::uint64_t>(data + 12);
+}
+
+void encodePad(std::uint64_t length, std::uint8_t *out)
+{
+    std::memcpy(out, kPadTag, 4);
+    put<std::uint64_t>(out + 4, length);
+    put<std::uint64_t>(out + 12, 0);
+}
+
+void decodePad(const std::uint8_t *data, std::uint64_t &length) { length = get<std::uint64_t>(data + 4); }
+
+void encodeAttributes(std::uint64_t count, std::uint64_t bytes, std::uint8_t *out)
+{
+    std::memcpy(out, kAttributesTag, 4);
+    put<std::uint64_t>(out + 4, count);
+    put<std::uint64_t>(out + 12, bytes);
+}
+
+void decodeAttributes(const std::uint8_t *data, std::uint64_t &count, std::uint64_t &bytes)
+{
+    count = get<std::uint64_t>(data + 4);
+    bytes = get<std::uint64_t>(data + 12);
+}
+
+bool plausibleAttributes(std::uint64_t count, std::uint64_t bytes)
+{
+    return count >= 1 && count <= kMaxAttributes && bytes >= count * (kAttributeEntryFixed + 1) &&
+           bytes <= kMaxAttributeBytes;
+}
+
+std::size_t attributeEntrySize(const Attribute &attribute)
+{
+    return kAttributeEntryFixed + attribute.name.size() + attribute.value.size();
+}
+
+void appendAttribute(std::string &section, const Attribute &attribute)
+{
+    std::uint8_t fixed[kAttributeEntryFixed];
+    fixed[0] = static_cast<std::uint8_t>(attribute.name.size());
+    put<std::uint32_t>(fixed + 1, static_cast<std::uint32_t>(attribute.value.size()));
+    section.append(reinterpret_cast<const char *>(fixed), sizeof fixed);
+    section.append(attribute.name);
+    section.append(attribute.value);
 }
 
 } // namespace smsemu::stream

@@ -157,6 +157,8 @@ CCODE DirectoryStreamReader::recordComplete()
         state_ = State::Done;
         break;
     }
+    case stream::Tag::Attributes: // directory objects have neither
+    case stream::Tag::Pad:
     case stream::Tag::Other:
         return fail(NWSMTS_EXPECTING_TRAILER);
     }

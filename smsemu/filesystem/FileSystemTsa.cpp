@@ -50,14 +50,23 @@ CCODE FileSystemTsa::beginScan(Connection &, const ScanRequest &request, std::un
     return FsScan::begin(config().resources, request, scan);
 }
 
-CCODE FileSystemTsa::openForBackup(Connection &, Scan &at, UINT32 openMode, std::unique_ptr<DataSet> &dataSet)
+std::shared_ptr<HardLinks> FileSystemTsa::hardLinksOf(const Connection &connection)
+{
+    std::lock_guard lock(timesMutex_);
+    std::shared_ptr<HardLinks> &slot = hardLinks_[connection.handle];
+    if (!slot)
+        slot = std::make_shared<HardLinks>();
+    return slot;
+}
+
+CCODE FileSystemTsa::openForBackup(Connection &connection, Scan &at, UINT32 openMode, std::unique_ptr<DataSet> &dataSet)
 {
     auto *position = dynamic_cast<FsScan *>(&at);
     if (position == nullptr)
         return NWSMTS_INVALID_SEQUENCE_NUMBER;
     if ((openMode & ~kBackupModes) != 0)
         return NWSMTS_INVALID_OPEN_MODE_TYPE;
-    return FsBackupDataSet::open(*position, openMode, owners_, dataSet);
+    return FsBackupDataSet::open(*position, openMode, owners_, hardLinksOf(connection), dataSet);
 }
 
 CCODE FileSystemTsa::openForRestore(Connection &connection, DataSet *parent, const NWSM_DATA_SET_NAME_LIST *newName,
@@ -73,7 +82,8 @@ CCODE FileSystemTsa::openForRestore(Connection &connection, DataSet *parent, con
             slot = std::make_shared<DirectoryTimes>();
         times = slot;
     }
-    return FsRestoreDataSet::open(config().resources, owners_, std::move(times), newName, openMode, dataSet);
+    return FsRestoreDataSet::open(config().resources, owners_, std::move(times), hardLinksOf(connection), newName,
+                                  openMode, dataSet);
 }
 
 CCODE FileSystemTsa::deleteDataSet(Connection &, Scan &at)
@@ -94,6 +104,7 @@ void FileSystemTsa::loggingOut(Connection &connection)
     std::shared_ptr<DirectoryTimes> times;
     {
         std::lock_guard lock(timesMutex_);
+        hardLinks_.erase(connection.handle);
         auto found = directoryTimes_.find(connection.handle);
         if (found == directoryTimes_.end())
             return;

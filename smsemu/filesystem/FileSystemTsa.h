@@ -6,6 +6,7 @@
 #pragma once
 
 #include "filesystem/DirectoryTimes.h"
+#include "filesystem/HardLinks.h"
 #include "filesystem/OwnerNames.h"
 #include "requester/Tsa.h"
 
@@ -35,9 +36,13 @@ public:
     void loggingOut(Connection &connection) override;
 
 private:
+    // The connection's hard-link table, made at its first use.
+    std::shared_ptr<HardLinks> hardLinksOf(const Connection &connection);
+
     OwnerNames owners_;
     std::mutex timesMutex_;
     std::map<UINT32, std::shared_ptr<DirectoryTimes>> directoryTimes_; // by connection handle
+    std::map<UINT32, std::shared_ptr<HardLinks>> hardLinks_;           // by connection handle, under timesMutex_
 };
 
 } // namespace smsemu

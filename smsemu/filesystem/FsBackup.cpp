@@ -2,6 +2,7 @@
 
 #include "filesystem/ArchiveFlag.h"
 #include "filesystem/FsNames.h"
+#include "filesystem/Xattrs.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,12 +12,29 @@
 #include <xxhash.h>
 
 namespace smsemu {
+namespace {
 
-CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owners, std::unique_ptr<DataSet> &dataSet)
+stream::Kind kindOf(const FsMeta &meta)
+{
+    switch (meta.mode & S_IFMT) {
+    case S_IFREG: return stream::Kind::File;
+    case S_IFDIR: return stream::Kind::Directory;
+    case S_IFLNK: return stream::Kind::Symlink;
+    case S_IFIFO: return stream::Kind::Fifo;
+    case S_IFCHR: return stream::Kind::CharDevice;
+    default: return stream::Kind::BlockDevice;
+    }
+}
+
+} // namespace
+
+CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owners, std::shared_ptr<HardLinks> links,
+                            std::unique_ptr<DataSet> &dataSet)
 {
     std::unique_ptr<FsBackupDataSet> opened(new FsBackupDataSet);
     const FsMeta &scanned = at.meta();
     opened->name_ = at.name();
+    opened->links_ = std::move(links);
     if (scanned.isSymlink()) {
         char target[stream::kMaxTarget + 1];
         ssize_t length = readlinkat(at.parentDirectory(), at.leaf(), target, sizeof target);
@@ -47,9 +65,16 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
             return openErrorCode(error);
         if ((opened->meta_.mode & S_IFMT) != (scanned.mode & S_IFMT))
             return NWSMTS_OPEN_ERROR;
+    } else if (scanned.isSpecial()) {
+        // Never opened: opening a FIFO waits for a writer, a device acts.
+        if (int error = readMeta(at.parentDirectory(), at.leaf(), opened->meta_))
+            return openErrorCode(error);
+        if ((opened->meta_.mode & S_IFMT) != (scanned.mode & S_IFMT))
+            return NWSMTS_OPEN_ERROR;
     } else {
-        // Devices, pipes and sockets have no backup stream here.
-        return NWSMTS_OPEN_ERROR;
+        // Sockets are made by the programs that listen on them: there is
+        // nothing to save, and the TSA leaves them out.
+        return NWSMTS_DATA_SET_EXCLUDED;
     }
 
     const FsMeta &meta = opened->meta_;
@@ -60,9 +85,23 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
     if (opened->group_.size() > stream::kMaxOwnerName)
         opened->group_.clear();
     stream::Header &header = opened->header_;
-    header.kind = meta.isRegular() ? stream::Kind::File
-                  : meta.isDirectory() ? stream::Kind::Directory
-                                       : stream::Kind::Symlink;
+    header.kind = kindOf(meta);
+    if (meta.isRegular() && meta.links > 1) {
+        header.inodeDevice = meta.device;
+        header.inode = meta.inode;
+        const InodeId id{meta.device, meta.inode};
+        std::optional<std::string> first = opened->links_ ? opened->links_->savedName(id) : std::nullopt;
+        if (first && *first != opened->name_ && first->size() <= stream::kMaxName) {
+            header.kind = stream::Kind::HardLink;
+            opened->target_ = std::move(*first);
+        } else {
+            opened->firstOfInode_ = opened->links_ != nullptr;
+        }
+    }
+    if (S_ISCHR(meta.mode) || S_ISBLK(meta.mode)) {
+        header.deviceMajor = meta.rdevMajor;
+        header.deviceMinor = meta.rdevMinor;
+    }
     header.mode = meta.mode & 07777;
     header.uid = meta.uid;
     header.gid = meta.gid;
@@ -70,11 +109,18 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
     header.atimeNanoseconds = static_cast<std::uint32_t>(meta.atime.tv_nsec);
     header.mtimeSeconds = meta.mtime.tv_sec;
     header.mtimeNanoseconds = static_cast<std::uint32_t>(meta.mtime.tv_nsec);
-    header.size = meta.isRegular() ? meta.size : 0;
+    header.size = header.kind == stream::Kind::File ? meta.size : 0;
     header.name = opened->name_;
     header.target = opened->target_;
     header.user = opened->user_;
     header.group = opened->group_;
+
+    // A hard link's attributes are its inode's: saved with the first name.
+    if (header.kind != stream::Kind::HardLink) {
+        AttributeTarget where{opened->fd_.get(), at.parentDirectory(), at.leaf()};
+        if (CCODE rc = readAttributes(where, opened->attributes_, opened->attributeCount_))
+            return rc;
+    }
 
     opened->hash_ = XXH3_createState();
     if (opened->hash_ == nullptr || XXH3_64bits_reset(opened->hash_) != XXH_OK)
@@ -120,14 +166,35 @@ CCODE FsBackupDataSet::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
         case Phase::Header:
             emit(stream::headerSize(header_), buffer, size, filled,
                  [&](std::uint8_t *out) { stream::encodeHeader(header_, out); });
-            phase_ = header_.kind == stream::Kind::File ? Phase::NextExtent : Phase::Trailer;
+            phase_ = Phase::Attributes;
             break;
+        case Phase::Attributes: {
+            phase_ = header_.kind == stream::Kind::File ? Phase::NextExtent : Phase::Trailer;
+            if (attributeCount_ == 0)
+                break;
+            std::uint8_t record[stream::kRecordSize];
+            stream::encodeAttributes(attributeCount_, attributes_.size(), record);
+            XXH3_64bits_update(hash_, record, sizeof record);
+            emit(sizeof record, buffer, size, filled,
+                 [&](std::uint8_t *out) { std::memcpy(out, record, sizeof record); });
+            XXH3_64bits_update(hash_, attributes_.data(), attributes_.size());
+            phase_ = Phase::AttributeData;
+            break;
+        }
+        case Phase::AttributeData: {
+            std::size_t n = std::min<std::size_t>(attributes_.size() - attributesSent_, size - filled);
+            std::memcpy(buffer + filled, attributes_.data() + attributesSent_, n);
+            attributesSent_ += n;
+            filled += static_cast<UINT32>(n);
+            if (attributesSent_ == attributes_.size())
+                phase_ = header_.kind == stream::Kind::File ? Phase::NextExtent : Phase::Trailer;
+            break;
+        }
         case Phase::NextExtent: {
             if (CCODE rc = findExtent())
                 return fail(rc);
             if (extentLeft_ == 0) {
-                if (CCODE rc = checkUnchanged())
-                    return fail(rc);
+                checkUnchanged();
                 phase_ = Phase::Trailer;
                 break;
             }
@@ -144,8 +211,15 @@ CCODE FsBackupDataSet::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
             ssize_t got = pread(fd_.get(), buffer + filled, want, static_cast<off_t>(extentOffset_));
             if (got < 0 && errno == EINTR)
                 break;
-            if (got <= 0)
-                return fail(NWSMTS_READ_ERROR); // an error, or the file became shorter
+            if (got < 0)
+                return fail(NWSMTS_READ_ERROR);
+            if (got == 0) {
+                // The file became shorter: the header's size is kept and
+                // what is gone reads as zeros (the rest is a hole).
+                changed_ = true;
+                std::memset(buffer + filled, 0, want);
+                got = static_cast<ssize_t>(want);
+            }
             XXH3_64bits_update(hash_, buffer + filled, static_cast<std::size_t>(got));
             filled += static_cast<UINT32>(got);
             extentOffset_ += static_cast<std::uint64_t>(got);
@@ -157,13 +231,37 @@ CCODE FsBackupDataSet::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
             }
             break;
         }
+        case Phase::PadData: {
+            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(padLeft_, size - filled));
+            std::memset(buffer + filled, 0, n);
+            XXH3_64bits_update(hash_, buffer + filled, n);
+            filled += static_cast<UINT32>(n);
+            padLeft_ -= n;
+            if (padLeft_ == 0)
+                phase_ = Phase::Trailer;
+            break;
+        }
         case Phase::Trailer: {
+            if (changed_ && !padded_) {
+                padBeforeTrailer(buffer, size, filled);
+                phase_ = Phase::PadData;
+                break;
+            }
             std::uint64_t hash = XXH3_64bits_digest(hash_);
             emit(stream::kRecordSize, buffer, size, filled,
                  [&](std::uint8_t *out) { stream::encodeTrailer(dataBytes_, hash, out); });
-            phase_ = Phase::Done;
+            phase_ = changed_ ? Phase::Changed : Phase::Done;
+            if (firstOfInode_)
+                links_->saved(InodeId{header_.inodeDevice, header_.inode}, name_);
             break;
         }
+        case Phase::Changed:
+            if (filled == 0 && stagingSent_ == stagingLength_) {
+                phase_ = Phase::Failed;
+                return NWSMTS_DATA_SET_IN_USE;
+            }
+            bytesRead = filled;
+            return 0;
         case Phase::Done:
         case Phase::Failed:
             bytesRead = filled;
@@ -204,14 +302,28 @@ CCODE FsBackupDataSet::findExtent()
     return 0;
 }
 
-CCODE FsBackupDataSet::checkUnchanged()
+void FsBackupDataSet::checkUnchanged()
 {
     FsMeta now;
-    if (readMeta(fd_.get(), "", now) != 0)
-        return NWSMTS_READ_ERROR;
-    if (now.size != meta_.size || !sameTime(now.mtime, meta_.mtime))
-        return NWSMTS_READ_ERROR;
-    return 0;
+    if (readMeta(fd_.get(), "", now) != 0 || now.size != meta_.size || !sameTime(now.mtime, meta_.mtime))
+        changed_ = true;
+}
+
+void FsBackupDataSet::padBeforeTrailer(UINT8 *buffer, UINT32 size, UINT32 &filled)
+{
+    // Pad record, zeros and trailer end a read together (reads of the same
+    // size assumed), so that the host reads once more and meets
+    // NWSMTS_DATA_SET_IN_USE.
+    const std::uint64_t both = 2 * stream::kRecordSize;
+    std::uint64_t reach = size - filled;
+    if (reach < both)
+        reach += (both - reach + size - 1) / size * size;
+    std::uint8_t record[stream::kRecordSize];
+    stream::encodePad(reach - both, record);
+    XXH3_64bits_update(hash_, record, sizeof record);
+    emit(sizeof record, buffer, size, filled, [&](std::uint8_t *out) { std::memcpy(out, record, sizeof record); });
+    padLeft_ = reach - both;
+    padded_ = true;
 }
 
 CCODE FsBackupDataSet::setArchiveStatus(UINT32 setFlag, UINT32)

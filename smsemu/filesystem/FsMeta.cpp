@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace smsemu {
 namespace {
@@ -16,6 +17,8 @@ timespec fromStatx(const struct statx_timestamp &t) { return timespec{static_cas
 bool FsMeta::isDirectory() const { return S_ISDIR(mode); }
 bool FsMeta::isSymlink() const { return S_ISLNK(mode); }
 bool FsMeta::isRegular() const { return S_ISREG(mode); }
+bool FsMeta::isSpecial() const { return S_ISFIFO(mode) || S_ISCHR(mode) || S_ISBLK(mode); }
+bool FsMeta::isSocket() const { return S_ISSOCK(mode); }
 
 int readMeta(int directory, const char *name, FsMeta &meta)
 {
@@ -28,6 +31,10 @@ int readMeta(int directory, const char *name, FsMeta &meta)
     meta.gid = x.stx_gid;
     meta.size = x.stx_size;
     meta.inode = x.stx_ino;
+    meta.device = makedev(x.stx_dev_major, x.stx_dev_minor);
+    meta.links = x.stx_nlink;
+    meta.rdevMajor = x.stx_rdev_major;
+    meta.rdevMinor = x.stx_rdev_minor;
     meta.atime = fromStatx(x.stx_atime);
     meta.mtime = fromStatx(x.stx_mtime);
     meta.ctime = fromStatx(x.stx_ctime);

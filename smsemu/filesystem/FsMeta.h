@@ -16,6 +16,9 @@ struct FsMeta {
     gid_t gid = 0;
     std::uint64_t size = 0;
     std::uint64_t inode = 0;
+    std::uint64_t device = 0;          // the file system's device (makedev of statx's)
+    std::uint32_t links = 0;           // number of names of the inode
+    std::uint32_t rdevMajor = 0, rdevMinor = 0; // what a device node stands for
     timespec atime{}, mtime{}, ctime{};
     timespec btime{}; // birth time, when hasBirthTime
     bool hasBirthTime = false;
@@ -23,6 +26,9 @@ struct FsMeta {
     bool isDirectory() const;
     bool isSymlink() const;
     bool isRegular() const;
+    // A FIFO, character or block device: saved and restored without data.
+    bool isSpecial() const;
+    bool isSocket() const;
 };
 
 // statx of `name` under `directory` (never following a final symbolic link);

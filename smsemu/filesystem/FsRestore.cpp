@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 #include <xxhash.h>
 
 namespace smsemu {
@@ -48,11 +50,13 @@ timespec timeOf(std::int64_t seconds, std::uint32_t nanoseconds)
 } // namespace
 
 CCODE FsRestoreDataSet::open(const std::vector<ResourceConfig> &resources, OwnerNames &owners,
-                             std::shared_ptr<DirectoryTimes> directoryTimes, const NWSM_DATA_SET_NAME_LIST *newName,
-                             UINT32 openMode, std::unique_ptr<DataSet> &dataSet)
+                             std::shared_ptr<DirectoryTimes> directoryTimes, std::shared_ptr<HardLinks> links,
+                             const NWSM_DATA_SET_NAME_LIST *newName, UINT32 openMode,
+                             std::unique_ptr<DataSet> &dataSet)
 {
     std::unique_ptr<FsRestoreDataSet> opened(new FsRestoreDataSet(resources, owners));
     opened->directoryTimes_ = std::move(directoryTimes);
+    opened->links_ = std::move(links);
     opened->openMode_ = openMode;
     if (newName != nullptr) {
         const NWSM_NAME_ENTRY *entry = firstEntry(newName);
@@ -144,7 +148,10 @@ CCODE FsRestoreDataSet::write(const UINT8 *buffer, UINT32 size)
             at += n;
             if (recordHave_ == stream::kTagSize) {
                 stream::Tag tag = stream::tagOf(record_);
-                if (tag == stream::Tag::Other || (tag == stream::Tag::Extent && parsed_.kind != stream::Kind::File))
+                const bool versionOne = parsed_.version == 1;
+                if (tag == stream::Tag::Other || (tag == stream::Tag::Extent && parsed_.kind != stream::Kind::File) ||
+                    (tag == stream::Tag::Attributes && (versionOne || sawRecord_)) ||
+                    (tag == stream::Tag::Pad && versionOne))
                     return fail(NWSMTS_EXPECTING_TRAILER);
             }
             if (recordHave_ == stream::kRecordSize) {
@@ -177,6 +184,28 @@ CCODE FsRestoreDataSet::write(const UINT8 *buffer, UINT32 size)
             }
             break;
         }
+        case Phase::AttributeData: {
+            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(attributesLeft_, left));
+            attributes_.append(reinterpret_cast<const char *>(buffer + at), n);
+            XXH3_64bits_update(hash_, buffer + at, n);
+            at += n;
+            attributesLeft_ -= n;
+            if (attributesLeft_ == 0) {
+                if (!stream::forEachAttribute(attributes_, attributeCount_, [](const stream::Attribute &) {}))
+                    return fail(NWSMTS_EXPECTING_TRAILER);
+                phase_ = Phase::Record;
+            }
+            break;
+        }
+        case Phase::PadData: {
+            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(padLeft_, left));
+            XXH3_64bits_update(hash_, buffer + at, n);
+            at += n;
+            padLeft_ -= n;
+            if (padLeft_ == 0)
+                phase_ = Phase::Record;
+            break;
+        }
         case Phase::Done:
             return fail(NWSMTS_EXPECTING_TRAILER); // bytes after the trailer
         case Phase::Failed:
@@ -188,7 +217,30 @@ CCODE FsRestoreDataSet::write(const UINT8 *buffer, UINT32 size)
 
 CCODE FsRestoreDataSet::takeRecord()
 {
-    if (stream::tagOf(record_) == stream::Tag::Extent) {
+    const stream::Tag tag = stream::tagOf(record_);
+    sawRecord_ = true;
+    if (tag == stream::Tag::Attributes) {
+        std::uint64_t count = 0, bytes = 0;
+        stream::decodeAttributes(record_, count, bytes);
+        if (!stream::plausibleAttributes(count, bytes))
+            return NWSMTS_EXPECTING_TRAILER;
+        XXH3_64bits_update(hash_, record_, stream::kRecordSize);
+        attributeCount_ = count;
+        attributesLeft_ = bytes;
+        // Grown as the bytes come: a declared length is not yet data.
+        attributes_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(bytes, 65536)));
+        phase_ = Phase::AttributeData;
+        return 0;
+    }
+    if (tag == stream::Tag::Pad) {
+        std::uint64_t length = 0;
+        stream::decodePad(record_, length);
+        XXH3_64bits_update(hash_, record_, stream::kRecordSize);
+        padLeft_ = length;
+        phase_ = length == 0 ? Phase::Record : Phase::PadData;
+        return 0;
+    }
+    if (tag == stream::Tag::Extent) {
         std::uint64_t offset = 0, length = 0;
         stream::decodeExtent(record_, offset, length);
         if (length == 0 || offset < nextOffset_ || length > parsed_.size || offset > parsed_.size - length)
@@ -262,6 +314,8 @@ CCODE FsRestoreDataSet::close()
         return fail(NWSMTS_EXPECTING_HEADER);
     case Phase::Record:
     case Phase::ExtentData:
+    case Phase::AttributeData:
+    case Phase::PadData:
         return fail(NWSMTS_EXPECTING_TRAILER);
     case Phase::Done:
         break;
@@ -269,6 +323,14 @@ CCODE FsRestoreDataSet::close()
     CCODE rc = commit();
     if (rc != 0)
         return fail(rc);
+    if (!attributeFailures_.empty()) {
+        // The data is in place; what it lacks is said, and the data set fails.
+        tell("extended attributes not applied (" + std::string(std::strerror(attributeError_)) +
+             "): " + attributeFailures_);
+        phase_ = Phase::Failed;
+        failure_ = NWSMTS_WRITE_ERROR;
+        return failure_;
+    }
     return 0;
 }
 
@@ -281,8 +343,129 @@ CCODE FsRestoreDataSet::commit()
         return commitSymlink();
     case stream::Kind::Directory:
         return commitDirectory();
+    case stream::Kind::HardLink:
+        return commitHardLink();
+    case stream::Kind::Fifo:
+    case stream::Kind::CharDevice:
+    case stream::Kind::BlockDevice:
+        return commitSpecial();
     }
     return NWSMTS_INTERNAL_ERROR;
+}
+
+void FsRestoreDataSet::tell(const std::string &what) const
+{
+    std::string line = "smsemu: " + target_.name + ": " + what + "\n";
+    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+    (void)ignored;
+}
+
+void FsRestoreDataSet::applyAttributesTo(const AttributeTarget &target)
+{
+    if ((openMode_ & NWSM_RESTORE_XATTRS) == 0 || attributeCount_ == 0)
+        return;
+    AttributeFailures failures;
+    applyAttributes(target, attributes_, attributeCount_, failures);
+    if (failures.any()) {
+        attributeFailures_ = std::move(failures.names);
+        attributeError_ = failures.error;
+    }
+}
+
+CCODE FsRestoreDataSet::applyToNode(const char *name)
+{
+    if (CCODE rc = applyOwner(parent_.get(), name, AT_SYMLINK_NOFOLLOW))
+        return rc;
+    applyAttributesTo(AttributeTarget{-1, parent_.get(), name});
+    mode_t mode = (openMode_ & NWSM_RESTORE_MODE) ? parsed_.mode : (0666 & ~processUmask());
+    if (fchmodat(parent_.get(), name, mode, 0) != 0)
+        return NWSMTS_SET_FILE_INFO_ERR;
+    if (openMode_ & NWSM_RESTORE_TIMES) {
+        timespec times[2] = {timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),
+                             timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds)};
+        if (utimensat(parent_.get(), name, times, AT_SYMLINK_NOFOLLOW) != 0)
+            return NWSMTS_SET_FILE_INFO_ERR;
+    }
+    return 0;
+}
+
+CCODE FsRestoreDataSet::commitSpecial()
+{
+    std::string name = temporaryName();
+    int made = 0;
+    const char *what = "FIFO";
+    if (parsed_.kind == stream::Kind::Fifo) {
+        made = mkfifoat(parent_.get(), name.c_str(), 0600);
+    } else {
+        const bool character = parsed_.kind == stream::Kind::CharDevice;
+        what = character ? "character device" : "block device";
+        made = mknodat(parent_.get(), name.c_str(), (character ? S_IFCHR : S_IFBLK) | 0600,
+                       makedev(parsed_.deviceMajor, parsed_.deviceMinor));
+    }
+    if (made != 0) {
+        int error = errno;
+        if (error == ENOSPC || error == EDQUOT)
+            return NWSMTS_OUT_OF_DISK_SPACE;
+        tell(std::string("cannot make the ") + what + ": " + std::strerror(error));
+        return NWSMTS_CANT_CREATE_DIR_ENTRY;
+    }
+    temporaryName_ = name; // removed by discard() if anything below fails
+    if (CCODE rc = applyToNode(name.c_str()))
+        return rc;
+    if (renameat(parent_.get(), name.c_str(), parent_.get(), target_.leaf()) != 0)
+        return writeErrorCode(errno);
+    temporaryName_.clear();
+    return 0;
+}
+
+CCODE FsRestoreDataSet::commitHardLink()
+{
+    // The first name as this connection restored it; else the first name
+    // re-rooted like this link's own name, which must hold the very inode
+    // the stream names (a restore in place, the first name kept).
+    const InodeId original{parsed_.inodeDevice, parsed_.inode};
+    std::string firstName;
+    InodeId wanted = original;
+    if (std::optional<HardLinks::Restored> restored = links_ ? links_->restored(original) : std::nullopt) {
+        firstName = std::move(restored->name);
+        wanted = restored->as;
+    } else {
+        firstName = relocatedLinkTarget(parsed_.name, target_.name, parsed_.target);
+    }
+    auto missing = [&](const std::string &why) {
+        tell("not linked to " + (firstName.empty() ? std::string(parsed_.target) : firstName) + ": " + why);
+        return NWSMTS_NO_DATA_SETS_FOUND;
+    };
+    FsName first;
+    UniqueFd firstRoot, firstParent;
+    if (firstName.empty() || resolveFsName(resources_, firstName, false, first) != 0 || first.isResourceRoot())
+        return missing("the name cannot be used here");
+    if (openResourceDirectory(resources_[first.resource], firstRoot) != 0 ||
+        openParentDirectory(firstRoot.get(), first, false, firstParent) != 0)
+        return missing("it does not exist");
+    FsMeta there;
+    if (readMeta(firstParent.get(), first.leaf(), there) != 0)
+        return missing("it does not exist");
+    if (!there.isRegular() || there.device != wanted.device || there.inode != wanted.inode)
+        return missing("it is not the file this name was linked to");
+    // Already one of the inode's names: nothing to do (rename would keep
+    // the temporary name too).
+    if (existed_ && existing_.device == there.device && existing_.inode == there.inode)
+        return 0;
+
+    std::string name = temporaryName();
+    if (linkat(firstParent.get(), first.leaf(), parent_.get(), name.c_str(), 0) != 0) {
+        int error = errno;
+        if (error == ENOSPC || error == EDQUOT)
+            return NWSMTS_OUT_OF_DISK_SPACE;
+        tell("cannot link to " + firstName + ": " + std::strerror(error));
+        return NWSMTS_CANT_CREATE_DIR_ENTRY;
+    }
+    temporaryName_ = name;
+    if (renameat(parent_.get(), name.c_str(), parent_.get(), target_.leaf()) != 0)
+        return writeErrorCode(errno);
+    temporaryName_.clear();
+    return 0;
 }
 
 CCODE FsRestoreDataSet::applyOwner(int fd, const char *name, int flags)
@@ -301,6 +484,7 @@ CCODE FsRestoreDataSet::commitFile()
     int fd = temporary_.get();
     if (CCODE rc = applyOwner(fd, "", AT_EMPTY_PATH))
         return rc;
+    applyAttributesTo(AttributeTarget{fd, -1, nullptr});
     mode_t mode = 0666 & ~processUmask();
     if (openMode_ & NWSM_RESTORE_MODE)
         mode = parsed_.mode;
@@ -317,6 +501,11 @@ CCODE FsRestoreDataSet::commitFile()
     if (renameat(parent_.get(), temporaryName_.c_str(), parent_.get(), target_.leaf()) != 0)
         return writeErrorCode(errno);
     temporaryName_.clear();
+    // An inode with several names: its later names link to this one.
+    FsMeta restored;
+    if (parsed_.inode != 0 && links_ && readMeta(fd, "", restored) == 0)
+        links_->restoredAs(InodeId{parsed_.inodeDevice, parsed_.inode},
+                           HardLinks::Restored{target_.name, InodeId{restored.device, restored.inode}});
     temporary_.reset();
     return 0;
 }
@@ -330,6 +519,7 @@ CCODE FsRestoreDataSet::commitSymlink()
     temporaryName_ = name; // removed by discard() if anything below fails
     if (CCODE rc = applyOwner(parent_.get(), name.c_str(), AT_SYMLINK_NOFOLLOW))
         return rc;
+    applyAttributesTo(AttributeTarget{-1, parent_.get(), name.c_str()});
     if (openMode_ & NWSM_RESTORE_TIMES) {
         timespec times[2] = {timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),
                              timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds)};
@@ -361,6 +551,7 @@ CCODE FsRestoreDataSet::commitDirectory()
         return openErrorCode(errno);
     if (CCODE rc = applyOwner(directory.get(), "", AT_EMPTY_PATH))
         return rc;
+    applyAttributesTo(AttributeTarget{directory.get(), -1, nullptr});
     mode_t mode = 0;
     bool setMode = true;
     if (openMode_ & NWSM_RESTORE_MODE)

@@ -6,12 +6,22 @@
 // the temporary renamed over the target. A broken stream answers
 // NWSMTS_EXPECTING_HEADER or NWSMTS_EXPECTING_TRAILER, removes the temporary
 // file and leaves the target as it was.
+//
+// FIFOs and devices are made under a temporary name (mkfifo, mknod) and
+// renamed the same way; a hard link is linked to its first name as this
+// connection restored it, or to the first name already there with the
+// inode the stream names (HardLinks.h). Extended attributes and ACLs are
+// applied with NWSM_RESTORE_XATTRS; those the file system refuses are named
+// on stderr and answer NWSMTS_WRITE_ERROR at the close, after the data was
+// put in place.
 #pragma once
 
 #include "filesystem/DirectoryTimes.h"
 #include "filesystem/FsMeta.h"
 #include "filesystem/FsNames.h"
+#include "filesystem/HardLinks.h"
 #include "filesystem/OwnerNames.h"
+#include "filesystem/Xattrs.h"
 #include "core/StreamFormat.h"
 #include "requester/Tsa.h"
 #include "core/UniqueFd.h"
@@ -29,15 +39,15 @@ public:
     // header names it). The resources and owner names outlive the data set
     // (they belong to the TSA).
     static CCODE open(const std::vector<ResourceConfig> &resources, OwnerNames &owners,
-                      std::shared_ptr<DirectoryTimes> directoryTimes, const NWSM_DATA_SET_NAME_LIST *newName,
-                      UINT32 openMode, std::unique_ptr<DataSet> &dataSet);
+                      std::shared_ptr<DirectoryTimes> directoryTimes, std::shared_ptr<HardLinks> links,
+                      const NWSM_DATA_SET_NAME_LIST *newName, UINT32 openMode, std::unique_ptr<DataSet> &dataSet);
     ~FsRestoreDataSet() override;
 
     CCODE write(const UINT8 *buffer, UINT32 size) override;
     CCODE close() override;
 
 private:
-    enum class Phase { Header, Record, ExtentData, Done, Failed };
+    enum class Phase { Header, Record, ExtentData, AttributeData, PadData, Done, Failed };
 
     FsRestoreDataSet(const std::vector<ResourceConfig> &resources, OwnerNames &owners)
         : resources_(resources), owners_(owners)
@@ -52,6 +62,15 @@ private:
     CCODE commitFile();
     CCODE commitSymlink();
     CCODE commitDirectory();
+    CCODE commitSpecial();
+    CCODE commitHardLink();
+    // Mode, owner, attributes and times of a new node that has no
+    // descriptor (a FIFO or device under its temporary name).
+    CCODE applyToNode(const char *name);
+    // Applies the attribute section when asked; failures are kept for the close.
+    void applyAttributesTo(const AttributeTarget &target);
+    // Says on stderr what the SMS code cannot (a link target, an errno).
+    void tell(const std::string &what) const;
     CCODE applyOwner(int fd, const char *name, int flags);
     CCODE fail(CCODE rc);
     void discard();
@@ -59,6 +78,7 @@ private:
     const std::vector<ResourceConfig> &resources_;
     OwnerNames &owners_;
     std::shared_ptr<DirectoryTimes> directoryTimes_;
+    std::shared_ptr<HardLinks> links_;
     UINT32 openMode_ = 0;
     bool nameGiven_ = false;
 
@@ -81,6 +101,13 @@ private:
     std::uint64_t extentOffset_ = 0;
     std::uint64_t extentLeft_ = 0;
     std::uint64_t dataBytes_ = 0;
+    bool sawRecord_ = false;      // a record followed the header (attributes come first or not at all)
+    std::string attributes_;      // the attribute section
+    std::uint64_t attributeCount_ = 0;
+    std::uint64_t attributesLeft_ = 0;
+    std::uint64_t padLeft_ = 0;
+    std::string attributeFailures_; // names the file system refused
+    int attributeError_ = 0;
     XXH3_state_s *hash_ = nullptr;
 };
 

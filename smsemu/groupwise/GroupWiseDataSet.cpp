@@ -15,11 +15,14 @@ namespace {
 
 const std::uint8_t *bytesOf(const std::string &s) { return reinterpret_cast<const std::uint8_t *>(s.data()); }
 
-// A header like `header` with another name, encoded.
-std::string renamed(const stream::Header &header, std::string_view name)
+// A header like `header` with another name (and, for a hard link, another
+// first name), encoded.
+std::string renamed(const stream::Header &header, std::string_view name, std::string_view target = {})
 {
     stream::Header copy = header;
     copy.name = name;
+    if (header.kind == stream::Kind::HardLink)
+        copy.target = target;
     std::string out(stream::headerSize(copy), '\0');
     stream::encodeHeader(copy, reinterpret_cast<std::uint8_t *>(out.data()));
     return out;
@@ -48,10 +51,15 @@ CCODE GroupWiseBackup::readHeader()
         return rc;
     stream::Header header;
     std::string name;
+    std::string target;
     if (!stream::decodeHeader(bytesOf(raw), raw.size(), header) ||
         !toGroupWiseName(domains_, header.name, name) || name.size() > stream::kMaxName)
         return NWSMTS_READ_ERROR;
-    header_ = renamed(header, name);
+    // A hard link names its first name in GroupWise form too.
+    if (header.kind == stream::Kind::HardLink &&
+        (!toGroupWiseName(domains_, header.target, target) || target.size() > stream::kMaxName))
+        return NWSMTS_READ_ERROR;
+    header_ = renamed(header, name, target);
     headerRead_ = true;
     return 0;
 }
@@ -129,16 +137,23 @@ CCODE GroupWiseRestore::headerComplete()
         state_ = State::ServerTrailer;
         return 0;
     }
+    // The file system reads the header in its own form: its name (and a hard
+    // link's first name).
+    std::string name, target;
+    const bool converted = toFileSystemName(domains_, header.name, name) && name.size() <= stream::kMaxName &&
+                           (header.kind != stream::Kind::HardLink ||
+                            (toFileSystemName(domains_, header.target, target) && target.size() <= stream::kMaxName));
     std::string forwarded;
     if (inner_ == nullptr) {
         // The stream names the data set: open it on the file system under
         // the header's name in file-system form.
-        std::string name;
-        if (!toFileSystemName(domains_, header.name, name) || name.size() > stream::kMaxName)
+        if (!converted)
             return fail(NWSMTS_INVALID_PATH);
         if (CCODE rc = fileSystem_.openForRestore(connection_, nullptr, nullptr, openMode_, inner_))
             return fail(rc);
-        forwarded = renamed(header, name);
+        forwarded = renamed(header, name, target);
+    } else if (converted) {
+        forwarded = renamed(header, name, target); // the open named the target
     } else {
         forwarded = std::move(pending_); // the open named the target: the header's name is not used
     }

@@ -61,8 +61,10 @@ TEST(Options, GlobalOptionsAfterTheSubcommandAndDefaults)
     EXPECT_EQ(p.options.verbosity, 1);
     EXPECT_EQ(p.options.to, "/tmp/r");
     EXPECT_EQ(p.options.overwrite, Overwrite::Always);
+    EXPECT_TRUE(p.options.xattrs) << "attributes and ACLs are restored unless asked not to";
     EXPECT_EQ(p.options.tsa, KXSMS_TSA_FILE_SYSTEM);
     EXPECT_FALSE(p.options.tsaGiven);
+    EXPECT_FALSE(parse({"restore", "-f", "a.kxa", "--no-xattrs"}).options.xattrs);
 }
 
 TEST(Options, EachCommandIsRecognised)

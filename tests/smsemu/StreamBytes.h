@@ -11,12 +11,15 @@
 namespace smsemutest {
 
 struct HandHeader {
-    std::uint8_t kind = 1; // 1 file, 2 directory, 3 symbolic link
+    std::uint8_t kind = 1; // 1 file, 2 directory, 3 symbolic link, 4 hard link, 5 FIFO, 6/7 char/block device
     std::uint32_t mode = 0644;
     std::int64_t mtime = 1600000000;
     std::uint64_t size = 0;
     std::string name;
     std::string target;
+    std::uint16_t version = 1; // 2: the fixed part has 24 more bytes (devices, inode)
+    std::uint32_t deviceMajor = 0, deviceMinor = 0;
+    std::uint64_t inodeDevice = 0, inode = 0;
 };
 
 inline void putLe(std::string &out, std::uint64_t value, int bytes)
@@ -28,8 +31,8 @@ inline void putLe(std::string &out, std::uint64_t value, int bytes)
 inline std::string handHeader(const HandHeader &h)
 {
     std::string out = "KXFH";
-    putLe(out, 1, 2);
-    std::size_t length = 64 + h.name.size() + h.target.size() + 8;
+    putLe(out, h.version, 2);
+    std::size_t length = (h.version == 1 ? 64 : 88) + h.name.size() + h.target.size() + 8;
     putLe(out, length, 2);
     out.push_back(static_cast<char>(h.kind));
     out.push_back(0);
@@ -46,6 +49,12 @@ inline std::string handHeader(const HandHeader &h)
     putLe(out, 0, 4);
     putLe(out, 0, 4);
     putLe(out, h.size, 8);
+    if (h.version != 1) {
+        putLe(out, h.deviceMajor, 4);
+        putLe(out, h.deviceMinor, 4);
+        putLe(out, h.inodeDevice, 8);
+        putLe(out, h.inode, 8);
+    }
     out += h.name;
     out += h.target;
     putLe(out, XXH3_64bits(out.data(), out.size()), 8);

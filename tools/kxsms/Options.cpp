@@ -91,6 +91,8 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
     restore->add_option("--to", options.to, "restore below this directory instead of the original places");
     restore->add_option("--overwrite", overwrite, "existing data sets: always (default), newer, never")
         ->check(CLI::IsMember({"always", "newer", "never"}));
+    bool noXattrs = false;
+    restore->add_flag("--no-xattrs", noXattrs, "do not restore extended attributes and ACLs");
 
     auto *list = app.add_subcommand("list", "list the members of an archive");
     list->add_option("-f,--file", options.archive, "the archive to read; - for standard input")->required();
@@ -111,6 +113,7 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
 
     options.tsaGiven = app.count("--tsa") > 0;
     options.tsa = tsa == "dir" ? KXSMS_TSA_DIRECTORY : tsa == "gw" ? KXSMS_TSA_GROUPWISE : KXSMS_TSA_FILE_SYSTEM;
+    options.xattrs = !noXattrs;
     options.overwrite = overwrite == "never" ? Overwrite::Never : overwrite == "newer" ? Overwrite::Newer : Overwrite::Always;
 
     const std::map<CLI::App *, Command> commands = {

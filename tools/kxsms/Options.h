@@ -53,6 +53,7 @@ struct Options {
     bool zstd = false;
     std::string to;
     Overwrite overwrite = Overwrite::Always;
+    bool xattrs = true; // restore extended attributes and ACLs (the access rights)
 };
 
 // Parses the command line into options. Returns -1 when the command is to

@@ -29,7 +29,7 @@ std::pair<json, json> open(const std::string &stream)
     EXPECT_EQ(stream.substr(0, 4), "KXFH");
     std::size_t header = getLe(stream, 6, 2);
     std::size_t nameLength = getLe(stream, 10, 2);
-    std::string name = stream.substr(64, nameLength);
+    std::string name = stream.substr(88, nameLength); // after the fixed part of a version 2 header
     EXPECT_EQ(stream.substr(header, 4), "KXFE");
     EXPECT_EQ(getLe(stream, header + 4, 8), 0u);
     std::size_t length = getLe(stream, header + 12, 8);
@@ -259,10 +259,10 @@ TEST_F(DirectoryData, BrokenStreamsLeaveTheStoreAlone)
     std::vector<Broken> cases{
         {"empty", "", NWSMTS_EXPECTING_HEADER},
         {"wrong magic", "XXFH" + good.substr(4), NWSMTS_EXPECTING_HEADER},
-        {"wrong version", good.substr(0, 4) + std::string("\2\0", 2) + good.substr(6), NWSMTS_EXPECTING_HEADER},
+        {"wrong version", good.substr(0, 4) + std::string("\3\0", 2) + good.substr(6), NWSMTS_EXPECTING_HEADER},
         {"header length too small", good.substr(0, 6) + std::string("\x10\0", 2) + good.substr(8),
          NWSMTS_EXPECTING_HEADER},
-        {"name changed", good.substr(0, 64) + "X" + good.substr(65), NWSMTS_EXPECTING_HEADER},
+        {"name changed", good.substr(0, 88) + "X" + good.substr(89), NWSMTS_EXPECTING_HEADER},
         {"a directory's header", makeStreamRaw(name, data, 2), NWSMTS_EXPECTING_HEADER},
         {"data not JSON", makeStreamRaw(name, "{oops"), NWSMTS_INVALID_DATA_SET},
         {"data without a type", makeStreamRaw(name, R"({"class": "User"})"), NWSMTS_INVALID_DATA_SET},

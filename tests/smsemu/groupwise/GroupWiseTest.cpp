@@ -50,7 +50,7 @@ users = { admin = "secret" }
     static std::string headerName(const std::string &stream)
     {
         std::size_t length = static_cast<unsigned char>(stream[10]) | static_cast<unsigned char>(stream[11]) << 8;
-        return stream.substr(64, length);
+        return stream.substr(88, length); // after the fixed part of a version 2 header
     }
 };
 
@@ -165,7 +165,7 @@ TEST_F(GroupWise, StreamsNameTheirDataSetsInGroupWiseForm)
     ASSERT_EQ(backup("DOM1:", domain), 0u);
     EXPECT_EQ(headerName(domain), "DOM1:");
     ASSERT_EQ(backup("GroupWise Mail Server", server, 3), 0u);
-    EXPECT_EQ(server, handStream(HandHeader{2, 0, 0, 0, "GroupWise Mail Server", ""}, {}))
+    EXPECT_EQ(server, handStream(HandHeader{2, 0, 0, 0, "GroupWise Mail Server", "", 2}, {}))
         << "a directory header and an empty trailer";
 
     // Restored by the stream's name: the file comes back with its content,
@@ -188,6 +188,36 @@ TEST_F(GroupWise, StreamsNameTheirDataSetsInGroupWiseForm)
     EXPECT_EQ(content("dom2/copies/f.txt"), "first file");
     EXPECT_EQ(restore(server), 0u);
     EXPECT_EQ(restore(server, std::string("GroupWise Mail Server")), 0u);
+}
+
+// A hard link's stream names its first name in GroupWise form; restored in
+// another place of another domain it links to the first name restored there.
+TEST_F(GroupWise, HardLinksNameTheirFirstNameInGroupWiseForm)
+{
+    std::filesystem::create_hard_link(dir_ / "dom1/a/f.txt", dir_ / "dom1/top-link");
+    std::string first, link;
+    ASSERT_EQ(backup("DOM1:a/f.txt", first), 0u);
+    ASSERT_EQ(backup("DOM1:top-link", link), 0u);
+    EXPECT_EQ(headerName(link), "DOM1:top-link");
+    EXPECT_NE(link.find("DOM1:a/f.txt"), std::string::npos) << "the first name, in GroupWise form";
+    EXPECT_EQ(link.find("KXFE"), std::string::npos) << "no data";
+
+    // In place, from the stream's own names, the first name still there.
+    std::filesystem::remove(dir_ / "dom1/top-link");
+    ASSERT_EQ(restore(link), 0u);
+    struct stat c {}, d {};
+    ASSERT_EQ(stat((dir_ / "dom1/a/f.txt").c_str(), &c), 0);
+    ASSERT_EQ(stat((dir_ / "dom1/top-link").c_str(), &d), 0);
+    EXPECT_EQ(c.st_ino, d.st_ino);
+
+    // Elsewhere: linked to the first name as restored there.
+    ASSERT_EQ(restore(first, std::string("DOM2:r/DOM1/a/f.txt")), 0u);
+    ASSERT_EQ(restore(link, std::string("DOM2:r/DOM1/top-link")), 0u);
+    struct stat a {}, b {};
+    ASSERT_EQ(stat((dir_ / "dom2/r/DOM1/a/f.txt").c_str(), &a), 0);
+    ASSERT_EQ(stat((dir_ / "dom2/r/DOM1/top-link").c_str(), &b), 0);
+    EXPECT_EQ(a.st_ino, b.st_ino);
+    EXPECT_EQ(a.st_nlink, 2u);
 }
 
 TEST_F(GroupWise, BrokenStreamsChangeNothing)

@@ -20,6 +20,11 @@ namespace kxsms {
 namespace {
 
 constexpr uint32_t c_UnknownNameSpace = 0xFFFFFFFFu;
+// The TSA leaves the data set out (the file-system TSA: sockets).
+constexpr unsigned int c_ExcludedByTsa = 130047;
+// "Data in use" from a read: the file-system TSA gave the whole stream of
+// the file as it was opened, and the file changed while it was read.
+constexpr unsigned int c_InUse = 130016;
 
 uint64_t newArchiveId()
 {
@@ -103,6 +108,12 @@ private:
             return true;
         }
         unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
+        if (code == c_ExcludedByTsa) {
+            // Not data: a socket is made again by the program that listens on it.
+            progress_.message(printable(name_) + ": ignored: the TSA has no backup of it (a socket)");
+            progress_.skipped();
+            return true;
+        }
         if (code != 0)
             return !failed("cannot back up " + printable(name_), code);
 
@@ -125,6 +136,14 @@ private:
             // The archive may still hold the last blocks: each goes to the next buffer.
             unsigned char *block = block_.data() + (blocks_++ % OutputStream::c_HeldChunks) * KXSMS_MAX_BLOCK;
             code = kx_.Backup(&sequence_, block, KXSMS_MAX_BLOCK, &read, &endOfData);
+            if (code == c_InUse && read == 0) {
+                // The stream is whole (the copy as the file was when opened);
+                // the file is not that copy any more.
+                writer_.endMember(true);
+                progress_.message("warning: " + printable(member_.name) + ": changed while it was being read");
+                progress_.failed();
+                return true;
+            }
             if (code != 0) {
                 complete = false;
                 break;

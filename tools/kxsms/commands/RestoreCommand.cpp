@@ -51,9 +51,12 @@ public:
         }
 
         // The name is always passed: the name checked above is the name the
-        // TSA writes, whatever the stream's own header says.
+        // TSA writes, whatever the stream's own header says. The access
+        // rights (owner, extended attributes, ACLs) come back unless
+        // --no-xattrs; then the owner alone.
+        const KXSMS_TRUSTEE_OPTION rights = options_.xattrs ? KXSMS_TRUSTEE_ACCESS : KXSMS_TRUSTEE_OWNER;
         unsigned int code = kx_.BeginRestore(target.data(), member.nameSpace, options_.overwrite == Overwrite::Always,
-                                             KXSMS_TRUSTEE_OWNER, false, false, true);
+                                             rights, false, false, true);
         if (code == c_NotNewer)
             return kept(target);
         if (code != 0)

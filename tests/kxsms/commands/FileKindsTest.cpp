@@ -1,0 +1,502 @@
+// kxsms end to end on every kind of file a Linux tree holds: hard links,
+// FIFOs, devices, sockets, extended attributes and ACLs, and files that
+// change while they are read. The program itself, through the module,
+// against the file-system TSA of the SMS stand-in over a temporary tree.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readText(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const fs::path &path, const std::string &text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string quote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string context(const Result &result)
+{
+    return "status " + std::to_string(result.status) + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err;
+}
+
+// A POSIX ACL as the kernel keeps it in system.posix_acl_*: version 2, then
+// (tag, permissions, id) entries in tag order.
+std::string aclBlob(unsigned userId, unsigned userPerms)
+{
+    std::string blob;
+    auto put = [&](std::uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            blob.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    auto entry = [&](unsigned tag, unsigned perms, unsigned id) {
+        put(tag, 2);
+        put(perms, 2);
+        put(id, 4);
+    };
+    put(2, 4);
+    entry(0x01, 6, 0xFFFFFFFF);      // owner
+    entry(0x02, userPerms, userId);  // a named user
+    entry(0x04, 4, 0xFFFFFFFF);      // owning group
+    entry(0x10, userPerms | 4, 0xFFFFFFFF); // mask
+    entry(0x20, 4, 0xFFFFFFFF);      // others
+    return blob;
+}
+
+std::map<std::string, std::string> attributesOf(const fs::path &path)
+{
+    std::map<std::string, std::string> attributes;
+    char names[4096];
+    ssize_t length = llistxattr(path.c_str(), names, sizeof names);
+    for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+        char value[4096];
+        ssize_t got = lgetxattr(path.c_str(), names + at, value, sizeof value);
+        if (got >= 0)
+            attributes[names + at] = std::string(value, static_cast<std::size_t>(got));
+    }
+    return attributes;
+}
+
+// Everything tar would compare of an entry: kind, mode, owner, times,
+// content or target, device numbers, attributes, and which inode (by the
+// first relative name found for it).
+std::map<std::string, std::string> describeTree(const fs::path &root)
+{
+    std::map<std::string, std::string> entries;
+    std::map<std::pair<dev_t, ino_t>, std::string> inodes;
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
+        struct stat st {};
+        lstat(entry.path().c_str(), &st);
+        const std::string name = fs::relative(entry.path(), root).string();
+        std::ostringstream what;
+        what << std::oct << (st.st_mode & 07777) << std::dec << " " << st.st_uid << ":" << st.st_gid << " ";
+        if (S_ISLNK(st.st_mode)) {
+            what << "link " << fs::read_symlink(entry.path()).string();
+        } else if (S_ISDIR(st.st_mode)) {
+            what << "dir " << st.st_mtime;
+        } else if (S_ISFIFO(st.st_mode)) {
+            what << "fifo " << st.st_mtime;
+        } else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
+            what << (S_ISCHR(st.st_mode) ? "chr " : "blk ") << major(st.st_rdev) << "," << minor(st.st_rdev) << " "
+                 << st.st_mtime;
+        } else if (S_ISREG(st.st_mode)) {
+            auto [at, first] = inodes.try_emplace({st.st_dev, st.st_ino}, name);
+            what << "file " << st.st_mtime << " inode of " << at->second << " " << readText(entry.path()).size()
+                 << " " << std::hash<std::string>()(readText(entry.path()));
+        } else {
+            what << "other";
+        }
+        for (const auto &[key, value] : attributesOf(entry.path()))
+            if (key != "user.kxsms.archive")
+                what << " " << key << "=" << std::hash<std::string>()(value);
+        entries[name] = what.str();
+    }
+    return entries;
+}
+
+class FileKinds : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "kxsms-kinds-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        data_ = dir_ / "data";
+        fs::create_directories(data_ / "tree");
+        writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n\n  [[tsa.resource]]\n  name = \"/\"\n"
+                                        "  path = \"" + data_.string() + "\"\n");
+        setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
+        setenv("KXSMS_PASSWORD", "", 1);
+        setenv("KXLIB_LOG", (dir_ / "kxlib.log").c_str(), 1);
+        unsetenv("SMSEMU_FAULTS");
+        unsetenv("KXSMS_LIBRARY");
+    }
+    void TearDown() override
+    {
+        unsetenv("SMSEMU_FAULTS");
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    static void setTime(const fs::path &path, time_t when)
+    {
+        const struct timespec times[2] = {{when, 0}, {when, 0}};
+        utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+
+    Result sh(const std::string &commandLine)
+    {
+        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+        const std::string full = "cd " + quote(dir_.string()) + " && KXSMS=" + quote(KXSMS_BINARY) + " && (" +
+                                 commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+        const int raw = system(("bash -c " + quote(full)).c_str());
+        return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
+    }
+    Result kxsms(const std::vector<std::string> &arguments)
+    {
+        std::string line = "\"$KXSMS\"";
+        for (const std::string &argument : arguments)
+            line += " " + quote(argument);
+        return sh(line);
+    }
+
+    // Three names of one 1 MiB inode, in two directories.
+    void makeHardLinks()
+    {
+        std::string big(1 << 20, '\0');
+        for (std::size_t i = 0; i < big.size(); ++i)
+            big[i] = static_cast<char>('a' + (i * 13 + i / 4096) % 26);
+        writeText(data_ / "tree/links/one", big);
+        fs::create_directories(data_ / "tree/other");
+        fs::create_hard_link(data_ / "tree/links/one", data_ / "tree/links/two");
+        fs::create_hard_link(data_ / "tree/links/one", data_ / "tree/other/three");
+        setTime(data_ / "tree/links/one", 1600000000);
+    }
+
+    fs::path dir_;
+    fs::path data_;
+};
+
+// ---- hard links -------------------------------------------------------------
+
+TEST_F(FileKinds, HardLinksAreSavedOnceAndRestoredAsOneInode)
+{
+    makeHardLinks();
+    const Result backup = kxsms({"backup", "/tree", "-f", "a.kxa"});
+    ASSERT_EQ(backup.status, 0) << context(backup);
+    EXPECT_LT(fs::file_size(dir_ / "a.kxa"), (1u << 20) + (1u << 16)) << "one copy of the data";
+
+    for (const std::string to : {"/restored", "/again/deeper"}) {
+        const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", to});
+        ASSERT_EQ(restore.status, 0) << context(restore);
+        const fs::path back = data_ / to.substr(1) / "tree";
+        struct stat one {}, two {}, three {};
+        ASSERT_EQ(stat((back / "links/one").c_str(), &one), 0);
+        ASSERT_EQ(stat((back / "links/two").c_str(), &two), 0);
+        ASSERT_EQ(stat((back / "other/three").c_str(), &three), 0);
+        EXPECT_EQ(one.st_ino, two.st_ino);
+        EXPECT_EQ(one.st_ino, three.st_ino);
+        EXPECT_EQ(one.st_nlink, 3u) << "linked to the copy restored, never to the original";
+        EXPECT_EQ(describeTree(back), describeTree(data_ / "tree"));
+    }
+}
+
+TEST_F(FileKinds, HardLinksRestoreInPlaceToTheFirstNameStillThere)
+{
+    makeHardLinks();
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    fs::remove(data_ / "tree/links/two");
+    fs::remove(data_ / "tree/other/three");
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--overwrite", "never"});
+    ASSERT_EQ(restore.status, 0) << context(restore);
+    struct stat one {}, three {};
+    ASSERT_EQ(stat((data_ / "tree/links/one").c_str(), &one), 0);
+    ASSERT_EQ(stat((data_ / "tree/other/three").c_str(), &three), 0);
+    EXPECT_EQ(one.st_ino, three.st_ino);
+    EXPECT_EQ(one.st_nlink, 3u);
+}
+
+// The first name cannot be restored (its open for restore fails): its links
+// fail too, each with a message that names the name they link to.
+TEST_F(FileKinds, HardLinkWithoutItsFirstNameFailsNamingIt)
+{
+    makeHardLinks();
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    // Restore order: /tree, /tree/links, /tree/links/one (the 3rd open), ...
+    setenv("SMSEMU_FAULTS", "NWSMTSOpenDataSetForRestore@3=0xFFFDFFF2", 1);
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/r"});
+    unsetenv("SMSEMU_FAULTS");
+    EXPECT_EQ(restore.status, 1) << context(restore);
+    EXPECT_NE(restore.err.find("/r/tree/links/two"), std::string::npos) << restore.err;
+    EXPECT_NE(restore.err.find("/r/tree/other/three"), std::string::npos) << restore.err;
+    EXPECT_NE(restore.err.find("not linked to /r/tree/links/one"), std::string::npos) << restore.err;
+    EXPECT_FALSE(fs::exists(data_ / "r/tree/links/two"));
+}
+
+// ---- FIFOs, devices, sockets ---------------------------------------------------
+
+TEST_F(FileKinds, FifosAndDevicesRoundTripAndSocketsAreIgnored)
+{
+    ASSERT_EQ(mkfifo((data_ / "tree/pipe").c_str(), 0640), 0);
+    setTime(data_ / "tree/pipe", 1500000000);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(mknod((data_ / "tree/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        ASSERT_EQ(mknod((data_ / "tree/disk").c_str(), S_IFBLK | 0600, makedev(7, 200)), 0);
+    }
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (data_ / "tree/sock").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    writeText(data_ / "tree/file", "data\n");
+
+    const Result backup = kxsms({"backup", "/tree", "-f", "a.kxa"});
+    close(sock);
+    ASSERT_EQ(backup.status, 0) << context(backup);
+    EXPECT_NE(backup.err.find("/tree/sock: ignored"), std::string::npos) << backup.err;
+    EXPECT_EQ(backup.err.find("/tree/pipe"), std::string::npos) << "a FIFO is saved without a word";
+
+    fs::remove(socketPath);
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/restored"});
+    ASSERT_EQ(restore.status, 0) << context(restore);
+    EXPECT_EQ(describeTree(data_ / "restored/tree"), describeTree(data_ / "tree"));
+    EXPECT_TRUE(fs::is_fifo(data_ / "restored/tree/pipe"));
+    if (!root)
+        GTEST_SKIP() << "devices are made by root only";
+    EXPECT_TRUE(fs::is_character_file(data_ / "restored/tree/null"));
+}
+
+// An unprivileged restore cannot make devices: each fails with the cause,
+// everything else is restored.
+TEST_F(FileKinds, DevicesThatCannotBeMadeFailAlone)
+{
+    if (geteuid() != 0 || system("command -v setpriv >/dev/null") != 0)
+        GTEST_SKIP() << "needs root to make the device and setpriv to drop it";
+    ASSERT_EQ(mknod((data_ / "tree/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    writeText(data_ / "tree/file", "data\n");
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    fs::create_directories(data_ / "r");
+    ASSERT_EQ(chown((data_ / "r").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    ASSERT_EQ(chmod((dir_ / "a.kxa").c_str(), 0644), 0);
+    const Result restore = sh("setpriv --reuid=65534 --regid=65534 --clear-groups \"$KXSMS\" -u nobody restore "
+                              "-f a.kxa --to /r --no-xattrs 2>&1");
+    if (restore.out.find("Login denied") != std::string::npos || restore.out.find("login") != std::string::npos)
+        GTEST_SKIP() << "the scratch user cannot log in here: " << restore.out;
+    EXPECT_EQ(restore.status, 1) << context(restore);
+    EXPECT_NE(restore.out.find("/r/tree/null"), std::string::npos) << restore.out;
+    EXPECT_NE(restore.out.find("Operation not permitted"), std::string::npos) << restore.out;
+    EXPECT_EQ(readText(data_ / "r/tree/file"), "data\n");
+}
+
+// ---- extended attributes and ACLs ---------------------------------------------------
+
+TEST_F(FileKinds, ExtendedAttributesAndAclsRoundTrip)
+{
+    writeText(data_ / "tree/dir/file", "data\n");
+    const fs::path file = data_ / "tree/dir/file", dir = data_ / "tree/dir";
+    const std::string access = aclBlob(1234, 6), defaults = aclBlob(4321, 4);
+    if (setxattr(file.c_str(), "user.comment", "hello", 5, 0) != 0 ||
+        setxattr(file.c_str(), "system.posix_acl_access", access.data(), access.size(), 0) != 0 ||
+        setxattr(dir.c_str(), "system.posix_acl_default", defaults.data(), defaults.size(), 0) != 0 ||
+        setxattr(dir.c_str(), "user.empty", "", 0, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no extended attributes or ACLs";
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa", "--clear-archive"}).status, 0);
+
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/restored"});
+    ASSERT_EQ(restore.status, 0) << context(restore);
+    const auto back = attributesOf(data_ / "restored/tree/dir/file");
+    EXPECT_EQ(back.count("user.kxsms.archive"), 0u) << "the archive flag is this machine's, never restored";
+    EXPECT_EQ(back.at("user.comment"), "hello");
+    EXPECT_EQ(back.at("system.posix_acl_access"), access);
+    EXPECT_EQ(attributesOf(data_ / "restored/tree/dir").at("system.posix_acl_default"), defaults);
+    EXPECT_EQ(describeTree(data_ / "restored/tree"), describeTree(data_ / "tree"));
+
+    const Result plain = kxsms({"restore", "-f", "a.kxa", "--to", "/plain", "--no-xattrs"});
+    ASSERT_EQ(plain.status, 0) << context(plain);
+    EXPECT_EQ(attributesOf(data_ / "plain/tree/dir/file").count("user.comment"), 0u);
+    EXPECT_EQ(readText(data_ / "plain/tree/dir/file"), "data\n");
+}
+
+// A file system without extended attributes (ramfs): the data is restored,
+// each data set whose attributes could not be applied is named with them,
+// and the exit status is 1.
+TEST_F(FileKinds, AFileSystemWithoutAttributesGetsTheDataAndAReport)
+{
+    writeText(data_ / "tree/file", "data\n");
+    if (setxattr((data_ / "tree/file").c_str(), "user.comment", "hello", 5, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no extended attributes";
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    fs::create_directories(data_ / "ram");
+    if (mount("none", (data_ / "ram").c_str(), "ramfs", 0, nullptr) != 0)
+        GTEST_SKIP() << "cannot mount a ramfs here";
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{data_ / "ram"};
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/ram"});
+    EXPECT_EQ(restore.status, 1) << context(restore);
+    EXPECT_EQ(readText(data_ / "ram/tree/file"), "data\n");
+    EXPECT_NE(restore.err.find("cannot restore /ram/tree/file"), std::string::npos) << restore.err;
+    EXPECT_NE(restore.err.find("user.comment"), std::string::npos) << restore.err;
+    const Result plain = kxsms({"restore", "-f", "a.kxa", "--to", "/ram/plain", "--no-xattrs"});
+    EXPECT_EQ(plain.status, 0) << context(plain);
+}
+
+// An archive written before the stream had its second version (a file, a
+// file of mode 0640 in a directory, a symbolic link) restores as it was.
+TEST_F(FileKinds, ArchivesOfTheFirstStreamVersionStillRestore)
+{
+    fs::copy_file(fs::path(KXSMS_TEST_DATA) / "first-stream-version.kxa", dir_ / "old.kxa");
+    const Result restore = kxsms({"restore", "-f", "old.kxa", "--to", "/r"});
+    ASSERT_EQ(restore.status, 0) << context(restore);
+    const fs::path tree = data_ / "r/tree";
+    EXPECT_EQ(readText(tree / "a.txt"), "alpha\n");
+    EXPECT_EQ(readText(tree / "sub/b.txt"), "beta\n");
+    EXPECT_EQ(fs::read_symlink(tree / "link"), "a.txt");
+    struct stat st {};
+    ASSERT_EQ(stat((tree / "sub/b.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtime, 1600000000);
+    ASSERT_EQ(stat((tree / "sub").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1500000000);
+}
+
+// ---- files that change while they are read -------------------------------------------
+
+// kxsms writes the archive to a pipe of one page that the test does not read:
+// it stops in its first large write, with the file open and partly read.
+// The file is changed then, and the pipe drained.
+class ChangingFile : public FileKinds, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ChangingFile, IsSavedAsItWasOpenedAndReported)
+{
+    const bool grow = GetParam();
+    std::string original(1 << 20, '\0');
+    for (std::size_t i = 0; i < original.size(); ++i)
+        original[i] = static_cast<char>('A' + i % 23);
+    writeText(data_ / "tree/log", original);
+
+    int pipeFds[2];
+    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
+    const int capacity = fcntl(pipeFds[1], F_GETPIPE_SZ);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        const int err = open((dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(err, STDERR_FILENO);
+        execl(KXSMS_BINARY, "kxsms", "backup", "/tree", "-f", "-", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    int queued = 0;
+    for (int i = 0; i < 5000 && queued < capacity; ++i) {
+        ioctl(pipeFds[0], FIONREAD, &queued);
+        usleep(1000);
+    }
+    ASSERT_EQ(queued, capacity) << "kxsms did not fill the pipe";
+    if (grow)
+        std::ofstream(data_ / "tree/log", std::ios::app) << "appended while the backup read it";
+    else
+        ASSERT_EQ(truncate((data_ / "tree/log").c_str(), 1000), 0);
+    std::string archive;
+    char buffer[65536];
+    for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        archive.append(buffer, static_cast<std::size_t>(got));
+    close(pipeFds[0]);
+    int raw = 0;
+    ASSERT_EQ(waitpid(child, &raw, 0), child);
+    const std::string err = readText(dir_ / "stderr");
+    EXPECT_EQ(WEXITSTATUS(raw), 1) << err;
+    EXPECT_NE(err.find("/tree/log: changed while it was being read"), std::string::npos) << err;
+    writeText(dir_ / "a.kxa", archive);
+
+    const Result verify = kxsms({"verify", "-f", "a.kxa"});
+    EXPECT_EQ(verify.status, 0) << context(verify);
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/restored"});
+    ASSERT_EQ(restore.status, 0) << context(restore);
+    const std::string back = readText(data_ / "restored/tree/log");
+    ASSERT_EQ(back.size(), original.size()) << "the size it had when its backup began";
+    if (grow) {
+        EXPECT_EQ(back, original);
+    } else {
+        EXPECT_EQ(back.substr(0, 1000), original.substr(0, 1000));
+        EXPECT_EQ(back.back(), '\0') << "what was cut off reads as zeros";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, ChangingFile, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return std::string(info.param ? "appended" : "truncated");
+                         });
+
+// The TSA's word that a file changed arrives as the read after a whole
+// stream. A fault on that read (a file whose stream fills its last block
+// exactly) takes the same path: warned, exit 1, and the member restores.
+TEST_F(FileKinds, InUseAfterAWholeStreamIsAWarningNotALoss)
+{
+    const passwd *user = getpwuid(geteuid());
+    const group *grp = getgrgid(getegid());
+    ASSERT_NE(user, nullptr);
+    ASSERT_NE(grp, nullptr);
+    const std::string name = "/tree/f";
+    // Header (88 + name + owner names + checksum), one extent record, the data, the trailer.
+    const std::size_t header = 88 + name.size() + std::strlen(user->pw_name) + std::strlen(grp->gr_name) + 8;
+    const std::size_t size = 65536 - header - 20 - 20;
+    writeText(data_ / name.substr(1), std::string(size, 'q'));
+    // Reads: the probe of /tree opens and closes without reading; /tree is
+    // read once (short), /tree/f once (full), then once more.
+    setenv("SMSEMU_FAULTS", "NWSMTSReadDataSet@3=0xFFFDFFF5", 1);
+    const Result backup = kxsms({"backup", "/tree", "-f", "a.kxa"});
+    unsetenv("SMSEMU_FAULTS");
+    EXPECT_EQ(backup.status, 1) << context(backup);
+    EXPECT_NE(backup.err.find("/tree/f: changed while it was being read"), std::string::npos) << backup.err;
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/restored"});
+    ASSERT_EQ(restore.status, 0) << context(restore);
+    EXPECT_EQ(readText(data_ / "restored/tree/f"), std::string(size, 'q'));
+}
+
+// The TSA leaving a data set out (as it does sockets) is a notice, not a failure.
+TEST_F(FileKinds, ExcludedByTheTsaIsANotice)
+{
+    writeText(data_ / "tree/a", "a");
+    writeText(data_ / "tree/b", "b");
+    // Opens: the probe of /tree, /tree, /tree/a, /tree/b.
+    setenv("SMSEMU_FAULTS", "NWSMTSOpenDataSetForBackup@3=0xFFFDFFF7", 1);
+    const Result backup = kxsms({"backup", "/tree", "-f", "a.kxa"});
+    unsetenv("SMSEMU_FAULTS");
+    EXPECT_EQ(backup.status, 0) << context(backup);
+    EXPECT_NE(backup.err.find("/tree/a: ignored"), std::string::npos) << backup.err;
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/restored"});
+    ASSERT_EQ(restore.status, 0) << context(restore);
+    EXPECT_TRUE(fs::exists(data_ / "restored/tree/b"));
+    EXPECT_FALSE(fs::exists(data_ / "restored/tree/a"));
+}
+
+} // namespace
