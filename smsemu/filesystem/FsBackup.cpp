@@ -40,6 +40,10 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
             opened->restoreAccessTime_ = keepAccessTime;
             fd = openat(at.parentDirectory(), at.leaf(), flags);
         }
+        // A directory that may not be read is still saved: its metadata
+        // comes through a path descriptor (its contents are the scan's).
+        if (fd < 0 && errno == EACCES && scanned.isDirectory())
+            fd = openat(at.parentDirectory(), at.leaf(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             return openErrorCode(errno);
         opened->fd_.reset(fd);
