@@ -146,6 +146,23 @@ TEST_F(FailureReports, UnreadableDirectoryIsSavedAsADirectoryAndTheSiblingsAfter
     EXPECT_EQ(st.st_mode & 07777, 0700u);
 }
 
+TEST_F(FailureReports, ListingNamesAnUnreadableDirectoryOnceAndSaysWhy)
+{
+    if (!canActAsNobody())
+        GTEST_SKIP() << "needs root and the user nobody";
+    fs::permissions(data_ / "tree/m", fs::perms::owner_all);
+    for (const char *command : {"ls -r /tree", "ls /tree/m"}) {
+        const Result r = sh(std::string("$AS_NOBODY $KXSMS ") + command);
+        EXPECT_EQ(r.status, 1) << command << "\n" << context(r);
+        EXPECT_LE(count(r.out, "/tree/m\n"), 1u) << command << "\n" << r.out;
+        EXPECT_NE(r.err.find("cannot list the contents of /tree/m: Insufficient access rights (No search "
+                             "privileges: Permission denied)"),
+                  std::string::npos)
+            << command << "\n" << r.err;
+    }
+    EXPECT_EQ(count(sh("$AS_NOBODY $KXSMS ls -r /tree").out, "/tree/z-after.txt"), 1u);
+}
+
 TEST_F(FailureReports, UnreadableFileFailsAloneWithItsCause)
 {
     if (!canActAsNobody())
