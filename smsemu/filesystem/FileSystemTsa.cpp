@@ -66,6 +66,9 @@ CCODE FileSystemTsa::openForBackup(Connection &connection, Scan &at, UINT32 open
         return NWSMTS_INVALID_SEQUENCE_NUMBER;
     if ((openMode & ~kBackupModes) != 0)
         return NWSMTS_INVALID_OPEN_MODE_TYPE;
+    // A position that reports what the scan could not give has nothing to open.
+    if (CCODE rc = position->failure())
+        return rc;
     return FsBackupDataSet::open(*position, openMode, owners_, hardLinksOf(connection), dataSet);
 }
 
@@ -91,7 +94,7 @@ CCODE FileSystemTsa::deleteDataSet(Connection &, Scan &at)
     auto *position = dynamic_cast<FsScan *>(&at);
     if (position == nullptr)
         return NWSMTS_INVALID_SEQUENCE_NUMBER;
-    if (position->atResourceRoot())
+    if (position->atResourceRoot() || position->failure() != 0)
         return NWSMTS_DELETE_ERR;
     int flags = position->meta().isDirectory() ? AT_REMOVEDIR : 0;
     if (unlinkat(position->parentDirectory(), position->leaf(), flags) != 0)

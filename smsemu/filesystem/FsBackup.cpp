@@ -35,6 +35,9 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
     const FsMeta &scanned = at.meta();
     opened->name_ = at.name();
     opened->links_ = std::move(links);
+    // A directory opened as a path only: its attributes are read through
+    // /proc, since the attribute calls refuse a path descriptor.
+    bool pathOnly = false;
     if (scanned.isSymlink()) {
         char target[stream::kMaxTarget + 1];
         ssize_t length = readlinkat(at.parentDirectory(), at.leaf(), target, sizeof target);
@@ -57,6 +60,12 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
             // O_NOATIME is for the file's owner; others put the time back.
             opened->restoreAccessTime_ = keepAccessTime;
             fd = openat(at.parentDirectory(), at.leaf(), flags);
+        }
+        // A directory that may not be read is still saved: its metadata
+        // comes through a path descriptor (its contents are the scan's).
+        if (fd < 0 && errno == EACCES && scanned.isDirectory()) {
+            fd = openat(at.parentDirectory(), at.leaf(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            pathOnly = fd >= 0;
         }
         if (fd < 0)
             return openErrorCode(errno);
@@ -117,7 +126,8 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
 
     // A hard link's attributes are its inode's: saved with the first name.
     if (header.kind != stream::Kind::HardLink) {
-        AttributeTarget where{opened->fd_.get(), at.parentDirectory(), at.leaf()};
+        AttributeTarget where = pathOnly ? AttributeTarget{-1, opened->fd_.get(), ""}
+                                         : AttributeTarget{opened->fd_.get(), at.parentDirectory(), at.leaf()};
         if (CCODE rc = readAttributes(where, opened->attributes_, opened->attributeCount_))
             return rc;
     }

@@ -203,7 +203,7 @@ CCODE openParentDirectory(int root, const FsName &name, bool create, UniqueFd &p
         int next = openDirectoryAt(current.get(), component);
         if (next < 0 && errno == ENOENT && create) {
             if (mkdirat(current.get(), component, 0755) != 0 && errno != EEXIST)
-                return errno == ENOSPC ? NWSMTS_OUT_OF_DISK_SPACE : NWSMTS_CANT_CREATE_FILE;
+                return createErrorCode(errno);
             next = openDirectoryAt(current.get(), component);
         }
         if (next < 0)
@@ -212,22 +212,6 @@ CCODE openParentDirectory(int root, const FsName &name, bool create, UniqueFd &p
     }
     parent = std::move(current);
     return 0;
-}
-
-CCODE openErrorCode(int error)
-{
-    switch (error) {
-    case ENOENT:
-        return NWSMTS_NO_DATA_SETS_FOUND;
-    case ELOOP:
-    case ENOTDIR:
-        return NWSMTS_INVALID_PATH;
-    case EBUSY:
-    case ETXTBSY:
-        return NWSMTS_DATA_SET_IN_USE;
-    default:
-        return NWSMTS_OPEN_ERROR;
-    }
 }
 
 } // namespace smsemu

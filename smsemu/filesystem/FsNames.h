@@ -8,6 +8,7 @@
 // that no name reaches outside its resource.
 #pragma once
 
+#include "filesystem/ErrnoCodes.h"
 #include "requester/Config.h"
 #include "SMSAPI.h"
 #include "core/UniqueFd.h"
@@ -53,8 +54,5 @@ CCODE openResourceDirectory(const ResourceConfig &resource, UniqueFd &fd);
 // a symbolic link or not a directory: NWSMTS_INVALID_PATH; a missing one:
 // NWSMTS_NO_DATA_SETS_FOUND.
 CCODE openParentDirectory(int root, const FsName &name, bool create, UniqueFd &parent);
-
-// The SMS code of an errno from opening a data set.
-CCODE openErrorCode(int error);
 
 } // namespace smsemu

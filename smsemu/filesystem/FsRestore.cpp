@@ -32,8 +32,6 @@ mode_t processUmask()
     return mask;
 }
 
-CCODE writeErrorCode(int error) { return error == ENOSPC || error == EDQUOT ? NWSMTS_OUT_OF_DISK_SPACE : NWSMTS_WRITE_ERROR; }
-
 std::string temporaryName()
 {
     static std::atomic<unsigned long> counter{0};
@@ -294,11 +292,11 @@ CCODE FsRestoreDataSet::prepare()
             temporary_.reset(fd);
             temporaryName_ = std::move(name);
         } else if (errno != EEXIST) {
-            return errno == ENOSPC || errno == EDQUOT ? NWSMTS_OUT_OF_DISK_SPACE : NWSMTS_CANT_CREATE_FILE;
+            return createErrorCode(errno);
         }
     }
     if (!temporary_)
-        return NWSMTS_CANT_CREATE_FILE;
+        return NWSMTS_WRITE_ERROR; // no free temporary name
     // The size first: whatever no extent covers stays a hole.
     if (ftruncate(temporary_.get(), static_cast<off_t>(parsed_.size)) != 0)
         return writeErrorCode(errno);
@@ -476,7 +474,7 @@ CCODE FsRestoreDataSet::applyOwner(int fd, const char *name, int flags)
     gid_t gid = owners_.groupId(parsed_.group).value_or(parsed_.gid);
     if (fchownat(fd, name, uid, gid, flags) == 0 || errno == EPERM)
         return 0;
-    return NWSMTS_SET_FILE_INFO_ERR;
+    return setInfoErrorCode(errno);
 }
 
 CCODE FsRestoreDataSet::commitFile()
@@ -491,12 +489,12 @@ CCODE FsRestoreDataSet::commitFile()
     else if (existed_ && existing_.isRegular())
         mode = existing_.mode & 07777;
     if (fchmod(fd, mode) != 0)
-        return NWSMTS_SET_FILE_INFO_ERR;
+        return setInfoErrorCode(errno);
     if (openMode_ & NWSM_RESTORE_TIMES) {
         timespec times[2] = {timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),
                              timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds)};
         if (futimens(fd, times) != 0)
-            return NWSMTS_SET_FILE_INFO_ERR;
+            return setInfoErrorCode(errno);
     }
     if (renameat(parent_.get(), temporaryName_.c_str(), parent_.get(), target_.leaf()) != 0)
         return writeErrorCode(errno);
@@ -515,7 +513,7 @@ CCODE FsRestoreDataSet::commitSymlink()
     std::string link(parsed_.target);
     std::string name = temporaryName();
     if (symlinkat(link.c_str(), parent_.get(), name.c_str()) != 0)
-        return errno == ENOSPC || errno == EDQUOT ? NWSMTS_OUT_OF_DISK_SPACE : NWSMTS_CANT_CREATE_FILE;
+        return createErrorCode(errno);
     temporaryName_ = name; // removed by discard() if anything below fails
     if (CCODE rc = applyOwner(parent_.get(), name.c_str(), AT_SYMLINK_NOFOLLOW))
         return rc;
@@ -524,7 +522,7 @@ CCODE FsRestoreDataSet::commitSymlink()
         timespec times[2] = {timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),
                              timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds)};
         if (utimensat(parent_.get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-            return NWSMTS_SET_FILE_INFO_ERR;
+            return setInfoErrorCode(errno);
     }
     if (renameat(parent_.get(), name.c_str(), parent_.get(), target_.leaf()) != 0)
         return writeErrorCode(errno);
@@ -538,10 +536,10 @@ CCODE FsRestoreDataSet::commitDirectory()
     bool created = false;
     if (!existed_ || !existing_.isDirectory()) {
         if (existed_ && unlinkat(parent_.get(), leaf, 0) != 0)
-            return NWSMTS_CANT_CREATE_FILE;
+            return createErrorCode(errno);
         if (mkdirat(parent_.get(), leaf, 0700) != 0) {
             if (errno != EEXIST)
-                return errno == ENOSPC || errno == EDQUOT ? NWSMTS_OUT_OF_DISK_SPACE : NWSMTS_CANT_CREATE_FILE;
+                return createErrorCode(errno);
         } else {
             created = true;
         }
@@ -561,7 +559,7 @@ CCODE FsRestoreDataSet::commitDirectory()
     else
         setMode = false;
     if (setMode && fchmod(directory.get(), mode) != 0)
-        return NWSMTS_SET_FILE_INFO_ERR;
+        return setInfoErrorCode(errno);
     if ((openMode_ & NWSM_RESTORE_TIMES) && directoryTimes_)
         directoryTimes_->record(target_.name, timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),
                                 timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds));

@@ -1,6 +1,7 @@
 #include "filesystem/FsScan.h"
 
 #include "filesystem/ArchiveFlag.h"
+#include "filesystem/ErrnoCodes.h"
 #include "filesystem/FsNames.h"
 #include "core/NameList.h"
 #include "core/PackedTime.h"
@@ -74,14 +75,27 @@ CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequ
 
 CCODE FsScan::next()
 {
+    failure_ = 0;
+    leftOut_ = 0;
     for (;;) {
         if (descendNext_) {
             descendNext_ = false;
+            // Not listed: the directory, given already, is reported again.
             if (CCODE rc = descend())
-                return rc;
+                return report(rc, 0);
         }
         while (depth_ > 0 && levels_[depth_ - 1]->index >= levels_[depth_ - 1]->order.size()) {
-            levels_[depth_ - 1]->fd.reset();
+            Level &done = *levels_[depth_ - 1];
+            if (done.tooLong > 0) {
+                std::uint64_t count = done.tooLong;
+                done.tooLong = 0;
+                name_.resize(done.nameLength);
+                meta_ = done.meta;
+                currentParent_ = done.fd.get();
+                currentLeaf_ = ".";
+                return report(NWSMTS_OVERFLOW, count);
+            }
+            done.fd.reset();
             --depth_;
         }
         if (depth_ == 0)
@@ -91,24 +105,38 @@ CCODE FsScan::next()
         const char *leaf = level.pool.data() + level.order[level.index++];
         name_.resize(level.nameLength);
         appendChild(name_, leaf);
-        if (name_.size() > NWSM_MAX_NAME)
-            continue; // cannot be named: passed over
-        if (int error = readMeta(level.fd.get(), leaf, meta_)) {
-            if (error == ENOENT)
-                continue; // gone since the directory was read
-            return NWSMTS_SCAN_FILE_ENTRY_ERR;
+        if (name_.size() > NWSM_MAX_NAME) {
+            // Cannot be named; counted unless the time range leaves it out anyway.
+            int error = readMeta(level.fd.get(), leaf, meta_);
+            if (error == ENOENT || (error == 0 && !meta_.isDirectory() && !inModifiedRange()))
+                continue;
+            ++level.tooLong;
+            continue;
         }
         if (filter_.excludes(name_))
             continue; // with its subtree: it is not descended into
-        if (!meta_.isDirectory() && !inModifiedRange())
-            continue;
         currentParent_ = level.fd.get();
         currentLeaf_ = leaf;
+        if (int error = readMeta(level.fd.get(), leaf, meta_)) {
+            if (error == ENOENT)
+                continue; // gone since the directory was read
+            meta_ = FsMeta{};
+            return report(listErrorCode(error), 0);
+        }
+        if (!meta_.isDirectory() && !inModifiedRange())
+            continue;
         if (CCODE rc = describe())
             return rc;
         descendNext_ = meta_.isDirectory() && !oneLevel_;
         return 0;
     }
+}
+
+CCODE FsScan::report(CCODE failure, std::uint64_t leftOut)
+{
+    failure_ = failure;
+    leftOut_ = leftOut;
+    return describe();
 }
 
 CCODE FsScan::descend()
@@ -122,14 +150,23 @@ CCODE FsScan::descend()
         // children to give.
         if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
             return 0;
-        return errno == EACCES ? NWSMTS_NO_SEARCH_PRIVILEGES : NWSMTS_SCAN_ERROR;
+        return listErrorCode(errno);
     }
     if (depth_ == levels_.size())
         levels_.push_back(std::make_unique<Level>());
     Level &level = *levels_[depth_++];
     level.fd.reset(fd);
     level.nameLength = name_.size();
-    return list(level);
+    level.meta = meta_;
+    level.tooLong = 0;
+    if (CCODE rc = list(level)) {
+        // What was read of a listing that failed is not given.
+        level.fd.reset();
+        level.order.clear();
+        --depth_;
+        return rc;
+    }
+    return 0;
 }
 
 CCODE FsScan::list(Level &level)
@@ -144,7 +181,7 @@ CCODE FsScan::list(Level &level)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return NWSMTS_SCAN_ERROR;
+            return listErrorCode(errno);
         if (got == 0)
             break;
         for (ssize_t at = 0; at < got;) {
@@ -178,8 +215,15 @@ bool FsScan::inModifiedRange() const
 CCODE FsScan::describe()
 {
     record_.clear();
-    describeMeta(meta_, archiveFlagSet(currentParent_, currentLeaf_, meta_), creatorNameSpace_,
-                 *record_.information());
+    NWSM_SCAN_INFORMATION &information = *record_.information();
+    if (failure_ != 0) {
+        // A report: archive flag set (it is not saved), the size the count left out.
+        describeMeta(meta_, true, creatorNameSpace_, information);
+        information.primaryDataStreamSize = leftOut_ > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<UINT32>(leftOut_);
+        information.totalStreamsDataSize = 0;
+    } else {
+        describeMeta(meta_, archiveFlagSet(currentParent_, currentLeaf_, meta_), creatorNameSpace_, information);
+    }
     for (UINT32 type : nameTypes_)
         if (CCODE rc = record_.addName(NameFields{type, 0, 0, "/", "/", name_}))
             return rc;

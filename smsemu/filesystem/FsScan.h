@@ -5,6 +5,17 @@
 // is read once (getdents64) and sorted, and each entry costs one statx. Only
 // one sorted listing per directory level is held, so memory does not grow
 // with the size of the tree. Symbolic links are data sets and never followed.
+//
+// What cannot be given fails alone, at a position of its own, and the walk
+// goes on: opening such a position for backup answers its failure() code.
+// - An entry that cannot be described (statx) is a position with that
+//   entry's name, no metadata and the code of the error.
+// - A directory that cannot be listed has been given with its metadata; the
+//   scan then stands on it a second time, with the code of the error.
+// - Entries whose names would be longer than 1023 characters cannot be named
+//   through the interface: after the rest of their directory, the scan stands
+//   on that directory once more with NWSMTS_OVERFLOW, and the size it reports
+//   there is the number of entries left out.
 #pragma once
 
 #include "requester/Config.h"
@@ -34,6 +45,8 @@ public:
     const std::string &name() const { return name_; }
     const FsMeta &meta() const { return meta_; }
     bool atResourceRoot() const { return depth_ == 0 && startIsResourceRoot_; }
+    // 0 for a data set; else the position reports what could not be given.
+    CCODE failure() const { return failure_; }
 
 private:
     struct Level {
@@ -42,10 +55,13 @@ private:
         std::vector<char> pool;      // the entry names, each terminated
         std::vector<std::uint32_t> order; // offsets into pool, sorted by name
         std::size_t index = 0;
+        FsMeta meta;                 // of the directory listed
+        std::uint64_t tooLong = 0;   // entries passed over for the length of their names
     };
 
     FsScan() = default;
     CCODE describe();
+    CCODE report(CCODE failure, std::uint64_t leftOut);
     CCODE descend();
     CCODE list(Level &level);
     bool inModifiedRange() const;
@@ -70,6 +86,8 @@ private:
     int currentParent_ = -1;
     const char *currentLeaf_ = ".";
     bool descendNext_ = false;
+    CCODE failure_ = 0;
+    std::uint64_t leftOut_ = 0;
 };
 
 } // namespace smsemu

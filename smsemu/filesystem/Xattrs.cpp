@@ -82,6 +82,8 @@ CCODE readAttributes(const AttributeTarget &target, std::string &section, std::u
         if (got < 0) {
             if (errno == ENODATA)
                 continue; // removed since it was listed
+            if (errno == EACCES)
+                continue; // user attributes of a directory this process may not read: that directory is reported
             return NWSMTS_READ_ERROR;
         }
         if (static_cast<std::size_t>(got) > stream::kMaxAttributeValue)

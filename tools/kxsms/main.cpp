@@ -12,6 +12,7 @@
 #include "BuildStamp.h"
 #include "commands/Commands.h"
 #include "Module.h"
+#include "ModuleLog.h"
 #include "NameRules.h"
 #include "Options.h"
 
@@ -22,19 +23,6 @@
 namespace {
 
 using namespace kxsms;
-
-// The module logs through the support library, which writes to KXLIB_LOG or
-// else to stderr. kxsms reports every failure itself, so without --log or -v
-// the module's lines are dropped, unless the environment names a log already.
-void setUpModuleLog(const Options &options)
-{
-    if (!options.logFile.empty())
-        setenv("KXLIB_LOG", options.logFile.c_str(), 1);
-    else if (getenv("KXLIB_LOG") == nullptr && options.verbosity == 0)
-        setenv("KXLIB_LOG", "/dev/null", 1);
-    if (options.verbosity >= 2)
-        setenv("KXLIB_DEBUG_LEVEL", "2", 1);
-}
 
 // Without TZ, the C library looks at /etc/localtime again on every time
 // conversion, and the module and the TSA convert several times per data
@@ -119,14 +107,18 @@ int main(int argc, char **argv)
     if (status >= 0)
         return status;
     takeLocalPaths(options);
-    setUpModuleLog(options);
+    // The module's lines are kept in memory for the causes of failures, and
+    // shown only where asked for (--log, -v, KXLIB_LOG).
+    startModuleLog(options.logFile, options.verbosity);
     fixTimeZone();
     if (version)
         return showVersions();
+    int result = c_ExitStopped;
     try {
-        return run(options);
+        result = run(options);
     } catch (const std::exception &e) {
         fmt::print(stderr, "kxsms: {}\n", e.what());
-        return c_ExitStopped;
     }
+    finishModuleLog();
+    return result;
 }

@@ -5,6 +5,9 @@
 
 #include <ctime>
 
+#include <grp.h>
+#include <pwd.h>
+
 namespace smsemutest {
 namespace {
 
@@ -269,6 +272,115 @@ TEST_F(FsScans, EntriesThatVanishAreSkipped)
         rest.push_back(found(info, names).name);
     EXPECT_EQ(rest, (std::vector<std::string>{"/d/b.txt", "/d/empty", "/d/link"}));
     EXPECT_EQ(smsemuOpenScans(), 0);
+}
+
+struct Position {
+    std::string name;
+    CCODE open;
+    UINT32 size;
+};
+
+class FsPositions : public FsScans {
+protected:
+    // Opens the position a scan stands on for backup and closes it again.
+    static CCODE openAt(UINT32 connection, UINT32 sequence)
+    {
+        UINT32 handle = 0;
+        CCODE rc = NWSMTSOpenDataSetForBackup(connection, sequence, NWSM_OPEN_FOR_BACKUP, &handle);
+        if (rc == 0) {
+            EXPECT_EQ(NWSMTSCloseDataSet(connection, &handle), 0u);
+        }
+        return rc;
+    }
+
+    // Every position of a whole-subtree scan, with what opening it answers.
+    static std::vector<Position> positions(UINT32 connection, const std::string &start)
+    {
+        NWSM_DATA_SET_NAME_LIST *list = oneName(start);
+        NWSM_SCAN_CONTROL c = control(0);
+        UINT32 sequence = 0;
+        NWSM_SCAN_INFORMATION *info = nullptr;
+        NWSM_DATA_SET_NAME_LIST *names = nullptr;
+        std::vector<Position> all;
+        CCODE rc = NWSMTSScanDataSetBegin(connection, list, &c, nullptr, &sequence, &info, &names);
+        std::free(list);
+        while (rc == 0) {
+            Found f = found(info, names);
+            all.push_back({f.name, openAt(connection, sequence), f.info.primaryDataStreamSize});
+            rc = NWSMTSScanNextDataSet(connection, &sequence, &info, &names);
+        }
+        EXPECT_EQ(rc, NWSMTS_NO_MORE_DATA_SETS);
+        return all;
+    }
+};
+
+TEST_F(FsPositions, NamesTooLongAreReportedOnTheirDirectoryAfterTheRest)
+{
+    // /d/long/<250>/<250>/<250>/<250>: 1011 characters; entries of 12 and more do not fit.
+    std::string deepest = "/d/long";
+    for (int i = 0; i < 4; ++i)
+        deepest += "/" + std::string(250, static_cast<char>('p' + i));
+    ASSERT_EQ(deepest.size(), 1011u);
+    file(deepest + "/short");
+    file(deepest + "/" + std::string(20, 'x'));
+    file(deepest + "/" + std::string(30, 'y') + "/inside");
+    file("/d/long/z-after");
+
+    const std::vector<Position> all = positions(connection, "/d/long");
+    std::vector<std::string> names;
+    for (const Position &p : all)
+        names.push_back(p.name);
+    std::vector<std::string> expected = {"/d/long"};
+    std::string at = "/d/long";
+    for (int i = 0; i < 4; ++i)
+        expected.push_back(at += "/" + std::string(250, static_cast<char>('p' + i)));
+    expected.push_back(deepest + "/short");
+    expected.push_back(deepest); // the report, after the rest of its directory
+    expected.push_back("/d/long/z-after");
+    ASSERT_EQ(names, expected);
+    for (const Position &p : all) {
+        const bool report = &p == &all[6];
+        EXPECT_EQ(p.open, report ? NWSMTS_OVERFLOW : 0u) << p.name;
+        if (report) {
+            EXPECT_EQ(p.size, 2u) << "two entries left out";
+        }
+    }
+}
+
+// A directory this process may not list (run as an unprivileged user): it is
+// given with its metadata, then reported with the cause; the scan goes on.
+TEST_F(FsPositions, UnreadableDirectoryIsGivenThenReportedAndTheScanGoesOn)
+{
+    const passwd *nobody = getpwnam("nobody");
+    if (nobody == nullptr || geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as nobody";
+    file("/d/sub/unreadable/secret", "s");
+    file("/d/sub/unstatable/x", "x");
+    fs::permissions(real("/d/sub/unreadable"), fs::perms(0700));
+    fs::permissions(real("/d/sub/unstatable"), fs::perms(0744)); // listed, but not searched
+    for (fs::path up = real("/d/sub"); up != dir_.parent_path(); up = up.parent_path())
+        fs::permissions(up, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    const UINT32 id = nobody->pw_uid, group = nobody->pw_gid;
+    const UINT32 tsa = connection;
+    EXPECT_EXIT(
+        {
+            if (setgroups(0, nullptr) != 0 || setresgid(group, group, group) != 0 || setresuid(id, id, id) != 0)
+                std::_Exit(3);
+            std::vector<Position> all = positions(tsa, "/d/sub");
+            std::string seen;
+            for (const Position &p : all)
+                seen += p.name + "=" + std::to_string(p.open) + " ";
+            const std::string want = "/d/sub=0 /d/sub/deeper=0 /d/sub/deeper/y=0 /d/sub/unreadable=0 "
+                                     "/d/sub/unreadable=" + std::to_string(NWSMTS_NO_SEARCH_PRIVILEGES) +
+                                     " /d/sub/unstatable=0 /d/sub/unstatable/x=" +
+                                     std::to_string(NWSMTS_NO_SEARCH_PRIVILEGES) + " /d/sub/z=0 ";
+            if (seen != want) {
+                std::fprintf(stderr, "got  %s\nwant %s\n", seen.c_str(), want.c_str());
+                std::_Exit(1);
+            }
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 class NumberedNameSpaces : public FsTsa {

@@ -5,11 +5,14 @@
 #include <vector>
 
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "archive/ArchiveFiles.h"
 #include "archive/ArchiveWriter.h"
 #include "commands/Commands.h"
+#include "FailureText.h"
+#include "ModuleLog.h"
 #include "NameRules.h"
 #include "Progress.h"
 #include "Session.h"
@@ -48,10 +51,53 @@ uint32_t probeNameSpace(CKXSMS &kx, std::string &path)
     return nameSpace;
 }
 
+// The archive file, so that a backup of a tree that holds it leaves it out.
+// It is known by device and inode; the names the scan gives are looked at
+// (lstat) only when their last component is the archive's, unless the file
+// has other names (links) too.
+class ArchiveIdentity {
+public:
+    ArchiveIdentity(int fd, const std::string &path, KXSMS_TSA_TYPE type)
+    {
+        struct stat st;
+        if (type != KXSMS_TSA_FILE_SYSTEM || path == "-" || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+            return;
+        known_ = true;
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
+        anyName_ = st.st_nlink > 1;
+        const size_t slash = path.rfind('/');
+        leaf_ = slash == std::string::npos ? path : path.substr(slash + 1);
+    }
+
+    bool is(const char *name) const
+    {
+        if (!known_)
+            return false;
+        if (!anyName_) {
+            const size_t length = strlen(name);
+            if (length < leaf_.size() + 1 || name[length - leaf_.size() - 1] != '/' ||
+                memcmp(name + length - leaf_.size(), leaf_.data(), leaf_.size()) != 0)
+                return false;
+        }
+        struct stat st;
+        return lstat(name, &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+    }
+
+private:
+    bool known_ = false;
+    bool anyName_ = false;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    std::string leaf_;
+};
+
 class BackupJob {
 public:
-    BackupJob(const Options &options, Session &session, ArchiveWriter &writer, Progress &progress)
+    BackupJob(const Options &options, Session &session, ArchiveWriter &writer, Progress &progress,
+              const ArchiveIdentity &archive)
         : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress),
+          archive_(archive),
           block_(KXSMS_MAX_BLOCK * OutputStream::c_HeldChunks)
     {
     }
@@ -66,6 +112,7 @@ public:
             bool parent = false, archive = false, end = false;
             long created = 0, modified = 0, accessed = 0;
             unsigned long long size = 0;
+            takeModuleLog(); // what came before is not this data set's
             const unsigned int code = kx_.Scan(path.data(), &sequence_, name_, sizeof name_, nullptr, 0, &parent,
                                                &archive, &created, &modified, &accessed, &size, &end);
             if (code != 0) {
@@ -84,6 +131,11 @@ public:
                 return true;
             if (options_.incremental && !parent && !archive)
                 continue;
+            if (!parent && archive_.is(name_)) {
+                progress_.message(printable(name_) + ": file is the archive; not dumped");
+                progress_.skipped();
+                continue;
+            }
             if (!backUpOne(nameSpace, parent, archive, created, modified, accessed, size))
                 return false;
         }
@@ -108,6 +160,8 @@ private:
             return true;
         }
         unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
+        if (code != 0 && parent && reportsOn(std::string_view(name_, length), member_.name))
+            return !contentsFailed(code, size);
         if (code == c_ExcludedByTsa) {
             // Not data: a socket is made again by the program that listens on it.
             progress_.message(printable(name_) + ": ignored: the TSA has no backup of it (a socket)");
@@ -160,11 +214,34 @@ private:
         return true;
     }
 
+    // The contents of a saved directory, or part of them, left out.
+    bool contentsFailed(unsigned int code, unsigned long long leftOut)
+    {
+        const std::optional<SmsCause> cause = lastSmsCause(takeModuleLog());
+        if (cause && cause->code == c_SmsOverflow && leftOut > 0) {
+            progress_.message("cannot back up " + std::to_string(leftOut) + (leftOut == 1 ? " entry" : " entries") +
+                              " in " + printable(name_) +
+                              ": the names are longer than 1023 bytes (they are left out with all they hold)");
+            for (unsigned long long i = 0; i < leftOut; ++i)
+                progress_.failed();
+            return stopsTheJob(code);
+        }
+        progress_.message("cannot read the contents of " + printable(name_) +
+                          " (the directory itself is saved): " + describeFailure(session_.text(code), cause));
+        progress_.failed();
+        return stopsTheJob(code);
+    }
+
     // Reports a failure; true when the module says the job must stop.
     bool failed(const std::string &what, unsigned int code)
     {
-        progress_.message(what + ": " + session_.text(code));
+        progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(takeModuleLog())));
         progress_.failed();
+        return stopsTheJob(code);
+    }
+
+    bool stopsTheJob(unsigned int code)
+    {
         if (!session_.fatal(code))
             return false;
         progress_.message("backup stopped");
@@ -176,6 +253,7 @@ private:
     CKXSMS &kx_;
     ArchiveWriter &writer_;
     Progress &progress_;
+    const ArchiveIdentity &archive_;
     std::vector<unsigned char> block_; // the buffers every block passes through, used in turn
     uint64_t blocks_ = 0;
     char name_[KXSMS_NAME_BUFFER + 8];
@@ -241,7 +319,8 @@ int runBackup(const Options &options)
             compressed = std::make_unique<ZstdOutput>(file);
         OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : file;
         ArchiveWriter writer(out, static_cast<uint16_t>(options.tsa), newArchiveId(), started);
-        BackupJob job(options, *session, writer, progress);
+        const ArchiveIdentity archive(fd, options.archive, options.tsa);
+        BackupJob job(options, *session, writer, progress, archive);
         for (const std::string &path : independentPaths(options.paths, options.tsa)) {
             try {
                 if (!job.backUp(path)) {

@@ -6,6 +6,8 @@
 #include <fmt/format.h>
 
 #include "commands/Commands.h"
+#include "FailureText.h"
+#include "ModuleLog.h"
 #include "Results.h"
 #include "Session.h"
 #include "Text.h"
@@ -17,7 +19,29 @@ namespace {
 // Reports a failure on stderr; the exit status it calls for.
 int failure(Session &session, const std::string &what, unsigned int code)
 {
-    fmt::print(stderr, "kxsms: {}: {}\n", what, session.text(code));
+    fmt::print(stderr, "kxsms: {}: {}\n", what, describeFailure(session.text(code), lastSmsCause(takeModuleLog())));
+    return session.fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
+}
+
+// A parent the scan stands on again reports what the TSA could not give of
+// its contents; opening it tells why. The exit status it calls for, or
+// nothing when it is a data set after all.
+std::optional<int> contentsReport(Session &session, char *name, unsigned int &sequence, unsigned long long leftOut)
+{
+    CKXSMS &kx = session.kx();
+    takeModuleLog();
+    const unsigned int code = kx.BeginBackupNoScan(name, &sequence, false);
+    if (code == 0) {
+        kx.AbortBackup(&sequence);
+        return std::nullopt;
+    }
+    const std::optional<SmsCause> cause = lastSmsCause(takeModuleLog());
+    if (cause && cause->code == c_SmsOverflow && leftOut > 0)
+        fmt::print(stderr, "kxsms: cannot list {} {} in {}: the names are longer than 1023 bytes\n", leftOut,
+                   leftOut == 1 ? "entry" : "entries", printable(name));
+    else
+        fmt::print(stderr, "kxsms: cannot list the contents of {}: {}\n", printable(name),
+                   describeFailure(session.text(code), cause));
     return session.fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
 }
 
@@ -65,15 +89,16 @@ int runLs(const Options &options)
     char name[KXSMS_NAME_BUFFER + 8];
     unsigned int sequence = 0;
     uint64_t shown = 0;
+    std::string last; // the name shown last
     int status = c_ExitOk;
     for (;;) {
         bool parent = false, archive = false, end = false;
         long created = 0, modified = 0, accessed = 0;
         unsigned long long size = 0;
         const unsigned int code =
-            kx.Scan(path.data(), &sequence, name, sizeof name, nullptr, 0, details ? &parent : nullptr,
-                    options.json ? &archive : nullptr, options.json ? &created : nullptr,
-                    details ? &modified : nullptr, options.json ? &accessed : nullptr, details ? &size : nullptr, &end);
+            kx.Scan(path.data(), &sequence, name, sizeof name, nullptr, 0, &parent, options.json ? &archive : nullptr,
+                    options.json ? &created : nullptr, details ? &modified : nullptr,
+                    options.json ? &accessed : nullptr, &size, &end);
         if (code != 0) {
             status = std::max(status, failure(*session, "cannot list " + printable(path.empty() ? "the root" : path), code));
             if (status == c_ExitStopped || sequence == 0)
@@ -82,6 +107,17 @@ int runLs(const Options &options)
         }
         if (end)
             break;
+        // The start of a one-level listing is not shown, yet may be reported on.
+        const std::string_view earlier = shown > 0 || options.recursive ? std::string_view(last) : std::string_view(path);
+        if (parent && reportsOn(name, earlier)) {
+            if (const std::optional<int> reported = contentsReport(*session, name, sequence, size)) {
+                status = std::max(status, *reported);
+                if (status == c_ExitStopped)
+                    break;
+                continue;
+            }
+        }
+        last = name;
         ++shown;
         if (json)
             json->add(dataSetJson(name, parent, archive, created, modified, accessed, size));

@@ -6,6 +6,8 @@
 #include "archive/ArchiveFiles.h"
 #include "archive/ArchiveReader.h"
 #include "commands/Commands.h"
+#include "FailureText.h"
+#include "ModuleLog.h"
 #include "NameRules.h"
 #include "Progress.h"
 #include "Session.h"
@@ -55,6 +57,7 @@ public:
         // rights (owner, extended attributes, ACLs) come back unless
         // --no-xattrs; then the owner alone.
         const KXSMS_TRUSTEE_OPTION rights = options_.xattrs ? KXSMS_TRUSTEE_ACCESS : KXSMS_TRUSTEE_OWNER;
+        takeModuleLog(); // what came before is not this data set's
         unsigned int code = kx_.BeginRestore(target.data(), member.nameSpace, options_.overwrite == Overwrite::Always,
                                              rights, false, false, true);
         if (code == c_NotNewer)
@@ -76,13 +79,15 @@ public:
         // to the TSA only up to the damage, so the TSA refuses it at the end
         // and leaves what was there before.
         const bool damaged = writeCode == 0 && reader_.memberState() != ArchiveReader::MemberState::Intact;
+        // The cause of a failed write is in what the module logged then, not at the close.
+        const std::string writeLog = writeCode != 0 ? takeModuleLog() : std::string();
         const unsigned int endCode = kx_.EndRestore();
         // With --overwrite newer the TSA may tell only once it has read the
         // stream's times that the data set on disk is not older.
         if (writeCode == c_NotNewer || (writeCode == 0 && !damaged && endCode == c_NotNewer))
             return kept(target);
         if (writeCode != 0)
-            return !failed("cannot restore " + printable(target), writeCode);
+            return !failed("cannot restore " + printable(target), writeCode, &writeLog);
         if (damaged) {
             progress_.failed();
             return true;
@@ -108,9 +113,11 @@ private:
                                    nullptr) == 0;
     }
 
-    bool failed(const std::string &what, unsigned int code)
+    // log: what the module logged at the failure, when it was taken already.
+    bool failed(const std::string &what, unsigned int code, const std::string *log = nullptr)
     {
-        progress_.message(what + ": " + session_.text(code));
+        const std::string logged = takeModuleLog();
+        progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(log ? *log : logged)));
         progress_.failed();
         if (!session_.fatal(code))
             return false;

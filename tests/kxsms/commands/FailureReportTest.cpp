@@ -1,0 +1,299 @@
+// kxsms end to end on trees with what cannot be saved or restored: every data
+// set is saved or named on stderr with its cause, the job goes on past each
+// one, and the exit status says so. Some cases run kxsms as the user nobody.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+std::string readText(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const fs::path &path, const std::string &text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string quote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string context(const Result &r) { return "status " + std::to_string(r.status) + "\nstderr:\n" + r.err; }
+
+size_t count(const std::string &text, const std::string &part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+class FailureReports : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "kxsms-fail-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        data_ = dir_ / "data";
+        writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\n"
+                                         "path = \"" + data_.string() + "\"\n");
+        setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
+        setenv("KXSMS_PASSWORD", "", 1);
+        unsetenv("KXLIB_LOG");
+        unsetenv("SMSEMU_FAULTS");
+        unsetenv("KXSMS_LIBRARY");
+        writeText(data_ / "tree/a.txt", "alpha\n");
+        writeText(data_ / "tree/m/inside.txt", "inside\n");
+        writeText(data_ / "tree/sub/b.txt", "beta\n");
+        writeText(data_ / "tree/sub/deeper/c.txt", "gamma\n");
+        writeText(data_ / "tree/z-after.txt", "last\n");
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    // Runs a shell command line in which $KXSMS is the program and $AS_NOBODY
+    // runs what follows as the user nobody.
+    Result sh(const std::string &commandLine)
+    {
+        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+        const std::string full = "cd " + quote(dir_.string()) + " && KXSMS=" + quote(KXSMS_BINARY) +
+                                 " && AS_NOBODY='setpriv --reuid=nobody --regid=nogroup --clear-groups' && (" +
+                                 commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+        const int raw = system(("bash -c " + quote(full)).c_str());
+        return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
+    }
+
+    std::set<std::string> archived(const std::string &archive)
+    {
+        const Result listed = sh("$KXSMS list -f " + quote(archive) + " --json");
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        std::set<std::string> names;
+        for (const json &member : json::parse(listed.out))
+            names.insert(member["name"].get<std::string>());
+        return names;
+    }
+
+    // Whether kxsms can be run as nobody here; opens the test's folders to it.
+    bool canActAsNobody()
+    {
+        if (geteuid() != 0 || getpwnam("nobody") == nullptr || sh("$AS_NOBODY true").status != 0)
+            return false;
+        for (fs::path up = data_; up != dir_.parent_path(); up = up.parent_path())
+            fs::permissions(up, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+        fs::create_directories(dir_ / "out");
+        fs::permissions(dir_ / "out", fs::perms::all);
+        return true;
+    }
+
+    fs::path dir_;
+    fs::path data_;
+};
+
+TEST_F(FailureReports, UnreadableDirectoryIsSavedAsADirectoryAndTheSiblingsAfterIt)
+{
+    if (!canActAsNobody())
+        GTEST_SKIP() << "needs root and the user nobody";
+    fs::permissions(data_ / "tree/m", fs::perms::owner_all);
+    const Result r = sh("$AS_NOBODY $KXSMS backup /tree -f out/a.kxa");
+    EXPECT_EQ(r.status, 1) << context(r);
+    EXPECT_EQ(count(r.err, "/tree/m"), 1u) << r.err;
+    EXPECT_NE(r.err.find("cannot read the contents of /tree/m"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("stopped"), std::string::npos) << r.err;
+    EXPECT_EQ(archived("out/a.kxa"), (std::set<std::string>{"/tree", "/tree/a.txt", "/tree/m", "/tree/sub",
+                                                             "/tree/sub/b.txt", "/tree/sub/deeper",
+                                                             "/tree/sub/deeper/c.txt", "/tree/z-after.txt"}));
+
+    // The directory comes back with its mode.
+    const Result restored = sh("$KXSMS restore -f out/a.kxa --to /restored");
+    EXPECT_EQ(restored.status, 0) << context(restored);
+    struct stat st;
+    ASSERT_EQ(lstat((data_ / "restored/tree/m").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+}
+
+TEST_F(FailureReports, ListingNamesAnUnreadableDirectoryOnceAndSaysWhy)
+{
+    if (!canActAsNobody())
+        GTEST_SKIP() << "needs root and the user nobody";
+    fs::permissions(data_ / "tree/m", fs::perms::owner_all);
+    for (const char *command : {"ls -r /tree", "ls /tree/m"}) {
+        const Result r = sh(std::string("$AS_NOBODY $KXSMS ") + command);
+        EXPECT_EQ(r.status, 1) << command << "\n" << context(r);
+        EXPECT_LE(count(r.out, "/tree/m\n"), 1u) << command << "\n" << r.out;
+        EXPECT_NE(r.err.find("cannot list the contents of /tree/m: Insufficient access rights (No search "
+                             "privileges: Permission denied)"),
+                  std::string::npos)
+            << command << "\n" << r.err;
+    }
+    EXPECT_EQ(count(sh("$AS_NOBODY $KXSMS ls -r /tree").out, "/tree/z-after.txt"), 1u);
+}
+
+TEST_F(FailureReports, UnreadableFileFailsAloneWithItsCause)
+{
+    if (!canActAsNobody())
+        GTEST_SKIP() << "needs root and the user nobody";
+    fs::permissions(data_ / "tree/a.txt", fs::perms::owner_read);
+    const Result r = sh("$AS_NOBODY $KXSMS backup /tree -f out/a.kxa");
+    EXPECT_EQ(r.status, 1) << context(r);
+    EXPECT_NE(r.err.find("cannot back up /tree/a.txt: Insufficient access rights (No search privileges: "
+                         "Permission denied)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(archived("out/a.kxa").count("/tree/z-after.txt"), 1u);
+}
+
+TEST_F(FailureReports, UnwritableTargetDirectoryFailsItsEntriesAndTheRestoreGoesOn)
+{
+    if (!canActAsNobody())
+        GTEST_SKIP() << "needs root and the user nobody";
+    ASSERT_EQ(sh("$KXSMS backup /tree -f a.kxa && chmod 644 a.kxa").status, 0);
+    fs::create_directories(data_ / "target/tree/sub");
+    fs::permissions(data_ / "target", fs::perms::all);
+    fs::permissions(data_ / "target/tree", fs::perms::all);
+    fs::permissions(data_ / "target/tree/sub", fs::perms(0555));
+    const Result r = sh("$AS_NOBODY $KXSMS restore -f a.kxa --to /target");
+    EXPECT_EQ(r.status, 1) << context(r);
+    EXPECT_NE(r.err.find("cannot restore /target/tree/sub/b.txt: Insufficient access rights (Cannot create a "
+                         "directory entry)"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("/target/tree/sub/deeper"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Out of disk space"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("stopped"), std::string::npos) << r.err;
+    EXPECT_EQ(readText(data_ / "target/tree/a.txt"), "alpha\n");
+    EXPECT_EQ(readText(data_ / "target/tree/z-after.txt"), "last\n");
+}
+
+TEST_F(FailureReports, NamesLongerThanTheInterfaceAreCountedOnTheirDirectory)
+{
+    std::string deepest = "/tree/long";
+    for (int i = 0; i < 4; ++i)
+        deepest += "/" + std::string(250, static_cast<char>('p' + i));
+    writeText(data_.string() + deepest + "/fits", "ok\n");
+    writeText(data_.string() + deepest + "/" + std::string(40, 'x'), "too long\n");
+    writeText(data_.string() + deepest + "/" + std::string(50, 'y') + "/below", "too long too\n");
+    const Result r = sh("$KXSMS backup /tree -f a.kxa");
+    EXPECT_EQ(r.status, 1) << context(r);
+    EXPECT_NE(r.err.find("cannot back up 2 entries in " + deepest + ": the names are longer than 1023 bytes"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("2 failed"), std::string::npos) << "the summary counts them; " << r.err;
+    const std::set<std::string> names = archived("a.kxa");
+    EXPECT_EQ(names.count(deepest + "/fits"), 1u);
+    EXPECT_EQ(names.count(deepest), 1u) << "the directory once";
+    EXPECT_EQ(names.count("/tree/z-after.txt"), 1u);
+}
+
+TEST_F(FailureReports, TheArchiveInsideTheTreeIsLeftOutWithOneNotice)
+{
+    // The machine's own paths: the stand-in's default serves "/".
+    unsetenv("SMSEMU_CONFIG");
+    const std::string tree = (data_ / "tree").string();
+    const Result r = sh("$KXSMS backup " + quote(tree) + " -f " + quote(tree + "/sub/self.kxa"));
+    EXPECT_EQ(r.status, 0) << context(r);
+    EXPECT_EQ(count(r.err, "file is the archive; not dumped"), 1u) << r.err;
+    const std::set<std::string> names = archived(tree + "/sub/self.kxa");
+    EXPECT_EQ(names.count(tree + "/sub/self.kxa"), 0u);
+    EXPECT_EQ(names.count(tree + "/sub/b.txt"), 1u);
+
+    // Another name of the same file is left out too.
+    ASSERT_EQ(link((tree + "/sub/self.kxa").c_str(), (tree + "/other-name").c_str()), 0);
+    const Result again = sh("$KXSMS backup " + quote(tree) + " -f " + quote(tree + "/sub/self.kxa"));
+    EXPECT_EQ(again.status, 0) << context(again);
+    EXPECT_EQ(count(again.err, "file is the archive; not dumped"), 2u) << again.err;
+}
+
+// Failures injected into SMS calls: each line names the data set, the
+// module's message and the TSA's text of the code.
+struct Injected {
+    const char *name;
+    const char *faults;
+    const char *command;
+    const char *line;
+    int status;
+};
+
+class InjectedFailures : public FailureReports, public ::testing::WithParamInterface<Injected> {};
+
+TEST_P(InjectedFailures, LineCarriesTheTsaText)
+{
+    const Injected &c = GetParam();
+    ASSERT_EQ(sh("$KXSMS backup /tree -f a.kxa").status, 0);
+    const Result r = sh(std::string("SMSEMU_FAULTS=") + quote(c.faults) + " $KXSMS " + c.command);
+    EXPECT_EQ(r.status, c.status) << context(r);
+    EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, InjectedFailures,
+    ::testing::Values(
+        Injected{"open_in_use", "NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5", "backup /tree -f b.kxa",
+                 "cannot back up /tree/m: Data in use (Data set is currently in use)", 1},
+        Injected{"report_open", "NWSMTSOpenDataSetForBackup@5=0xFFFDFFCF", "backup /tree -f b.kxa",
+                 "cannot back up /tree/m/inside.txt: Insufficient access rights (No search privileges: "
+                 "Permission denied)",
+                 1},
+        Injected{"read", "NWSMTSReadDataSet@2=0xFFFDFFC6", "backup /tree -f b.kxa",
+                 "cannot read /tree/a.txt: Failed to backup data (Error reading the file)", 1},
+        Injected{"scan_next", "NWSMTSScanNextDataSet@3=0xFFFDFFC3", "backup /tree -f b.kxa",
+                 "cannot scan /tree: Failed to scan data (Unable to scan file entry)", 1},
+        Injected{"restore_exists", "NWSMTSOpenDataSetForRestore@2=0xFFFDFFF8", "restore -f a.kxa --to /r",
+                 "cannot restore /r/tree/a.txt: Unknown SMS error (Data set name already exists)", 1},
+        Injected{"restore_write", "NWSMTSWriteDataSet@3=0xFFFDFFB6", "restore -f a.kxa --to /r",
+                 "cannot restore /r/tree/m: Failed to restore data (Unable to write to file)", 1},
+        Injected{"restore_full", "NWSMTSCloseDataSet@2=0xFFFDFFCA", "restore -f a.kxa --to /r",
+                 "cannot restore /r/tree/a.txt: Out of disk space\nkxsms: restore stopped", 2}),
+    [](const ::testing::TestParamInfo<Injected> &info) { return std::string(info.param.name); });
+
+TEST_F(FailureReports, TheModuleLogStillGoesWhereItWasAsked)
+{
+    const Result quiet = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS backup /tree -f a.kxa");
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.err.find("Open data set failed"), std::string::npos) << "the log is not shown by default";
+
+    const Result logged = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS --log module.log "
+                             "backup /tree -f b.kxa");
+    EXPECT_EQ(logged.status, 1);
+    EXPECT_NE(readText(dir_ / "module.log").find("Open data set failed for /tree/m, (fffdfff5)"), std::string::npos);
+    EXPECT_NE(logged.err.find("(Data set is currently in use)"), std::string::npos) << logged.err;
+
+    const Result verbose = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS -v backup /tree -f c.kxa");
+    EXPECT_NE(verbose.err.find("Open data set failed for /tree/m, (fffdfff5)"), std::string::npos) << verbose.err;
+}
+
+} // namespace
