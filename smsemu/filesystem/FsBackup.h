@@ -52,7 +52,8 @@ private:
     std::uint64_t dataBytes_ = 0;
     bool seekHoles_ = true;
     XXH3_state_s *hash_ = nullptr;
-    bool restoreAccessTime_ = false;
+    ArchiveContext archive_;  // the flags, connection and resource of the data set
+    bool clearAtEnd_ = false; // a clear asked before the end was read
     std::uint8_t staging_[stream::kMaxHeader];
     std::size_t stagingLength_ = 0;
     std::size_t stagingSent_ = 0;

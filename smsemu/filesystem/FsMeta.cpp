@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace smsemu {
 namespace {
@@ -28,6 +29,7 @@ int readMeta(int directory, const char *name, FsMeta &meta)
     meta.gid = x.stx_gid;
     meta.size = x.stx_size;
     meta.inode = x.stx_ino;
+    meta.device = makedev(x.stx_dev_major, x.stx_dev_minor);
     meta.atime = fromStatx(x.stx_atime);
     meta.mtime = fromStatx(x.stx_mtime);
     meta.ctime = fromStatx(x.stx_ctime);

@@ -16,6 +16,7 @@ struct FsMeta {
     gid_t gid = 0;
     std::uint64_t size = 0;
     std::uint64_t inode = 0;
+    std::uint64_t device = 0; // of the file system that holds it
     timespec atime{}, mtime{}, ctime{};
     timespec btime{}; // birth time, when hasBirthTime
     bool hasBirthTime = false;

@@ -7,6 +7,7 @@
 // with the size of the tree. Symbolic links are data sets and never followed.
 #pragma once
 
+#include "filesystem/ArchiveFlag.h"
 #include "requester/Config.h"
 #include "filesystem/FsMeta.h"
 #include "requester/SelectionFilter.h"
@@ -21,9 +22,10 @@ namespace smsemu {
 
 class FsScan : public Scan {
 public:
-    // Begins a scan at the name of the request's first name-list entry.
+    // Begins a scan at the name of the request's first name-list entry;
+    // archive flags are read through `archive` (its resource is filled in).
     static CCODE begin(const std::vector<ResourceConfig> &resources, const ScanRequest &request,
-                       std::unique_ptr<Scan> &scan);
+                       ArchiveContext archive, std::unique_ptr<Scan> &scan);
 
     CCODE next() override;
 
@@ -34,6 +36,7 @@ public:
     const std::string &name() const { return name_; }
     const FsMeta &meta() const { return meta_; }
     bool atResourceRoot() const { return depth_ == 0 && startIsResourceRoot_; }
+    const ArchiveContext &archive() const { return archive_; }
 
 private:
     struct Level {
@@ -70,6 +73,8 @@ private:
     int currentParent_ = -1;
     const char *currentLeaf_ = ".";
     bool descendNext_ = false;
+    ArchiveContext archive_;
+    std::unique_ptr<ArchiveFlags::Sweep> sweep_; // a whole-resource scan: records of what it meets
 };
 
 } // namespace smsemu
