@@ -19,11 +19,14 @@ namespace {
 
 constexpr const char *kSchema = "CREATE TABLE IF NOT EXISTS resource("
                                 "  id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE);"
+                                // id: a hash of resource, device and inode, so a
+                                // lookup is one search of the table's own tree;
+                                // the columns it is made of are checked.
                                 "CREATE TABLE IF NOT EXISTS cleared("
+                                "  id INTEGER PRIMARY KEY,"
                                 "  resource INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,"
                                 "  ctime_sec INTEGER NOT NULL, ctime_nsec INTEGER NOT NULL,"
-                                "  recorded INTEGER NOT NULL,"
-                                "  PRIMARY KEY(resource, device, inode)) WITHOUT ROWID;"
+                                "  recorded INTEGER NOT NULL);"
                                 "PRAGMA user_version = 1;";
 
 // SQLite integers are signed: 64-bit device and inode numbers keep their bits.
@@ -65,6 +68,14 @@ fs::path homeDirectory()
     return "/";
 }
 
+// The row of a file. Two files whose keys hash alike share a row: the later
+// clear replaces the earlier one's record, whose flag then reads set.
+std::int64_t rowOf(std::int64_t resource, std::uint64_t device, std::uint64_t inode)
+{
+    const std::uint64_t key[3] = {static_cast<std::uint64_t>(resource), device, inode};
+    return asInteger(XXH3_64bits(key, sizeof key));
+}
+
 } // namespace
 
 fs::path defaultArchiveStatePath(const std::string &tsaName)
@@ -87,8 +98,23 @@ ArchiveStateStore::ArchiveStateStore(fs::path file, std::vector<std::string> res
 
 ArchiveStateStore::~ArchiveStateStore() { close(); }
 
+void ArchiveStateStore::endRead()
+{
+    if (readLookups_ == 0)
+        return;
+    readLookups_ = 0;
+    sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+}
+
+void ArchiveStateStore::refresh()
+{
+    std::lock_guard lock(mutex_);
+    endRead();
+}
+
 void ArchiveStateStore::close()
 {
+    endRead();
     sqlite3_finalize(find_);
     sqlite3_finalize(upsert_);
     sqlite3_finalize(erase_);
@@ -160,9 +186,11 @@ bool ArchiveStateStore::open(bool create, std::string &error)
         }
     }
     sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+    // Lookups read the file through a mapping, without a copy per page.
+    sqlite3_exec(db_, "PRAGMA mmap_size = 268435456", nullptr, nullptr, nullptr);
     rc = sqlite3_prepare_v3(db_,
-                            "SELECT ctime_sec, ctime_nsec FROM cleared WHERE resource = ?1 AND device = ?2 AND "
-                            "inode = ?3",
+                            "SELECT ctime_sec, ctime_nsec FROM cleared WHERE id = ?1 AND resource = ?2 AND "
+                            "device = ?3 AND inode = ?4",
                             -1, SQLITE_PREPARE_PERSISTENT, &find_, nullptr);
     if (rc != SQLITE_OK) {
         error = failure("not an archive state store");
@@ -172,12 +200,10 @@ bool ArchiveStateStore::open(bool create, std::string &error)
     writable_ = (flags & SQLITE_OPEN_READWRITE) != 0 && sqlite3_db_readonly(db_, "main") == 0;
     if (writable_) {
         sqlite3_prepare_v3(db_,
-                           "INSERT INTO cleared(resource, device, inode, ctime_sec, ctime_nsec, recorded) "
-                           "VALUES(?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT(resource, device, inode) DO UPDATE SET "
-                           "ctime_sec = excluded.ctime_sec, ctime_nsec = excluded.ctime_nsec, "
-                           "recorded = excluded.recorded",
+                           "INSERT OR REPLACE INTO cleared(id, resource, device, inode, ctime_sec, ctime_nsec, "
+                           "recorded) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
                            -1, SQLITE_PREPARE_PERSISTENT, &upsert_, nullptr);
-        sqlite3_prepare_v3(db_, "DELETE FROM cleared WHERE resource = ?1 AND device = ?2 AND inode = ?3", -1,
+        sqlite3_prepare_v3(db_, "DELETE FROM cleared WHERE id = ?1 AND resource = ?2 AND device = ?3 AND inode = ?4", -1,
                            SQLITE_PREPARE_PERSISTENT, &erase_, nullptr);
     }
     return true;
@@ -244,12 +270,19 @@ std::optional<timespec> ArchiveStateStore::recorded(std::size_t resource, std::u
     std::lock_guard lock(mutex_);
     if (!openExisting())
         return std::nullopt;
+    // One transaction per lookup would cost more than the lookup; a long
+    // one would keep the log from being written back.
+    if (readLookups_ >= 4096)
+        endRead();
+    if (readLookups_++ == 0)
+        sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
     std::int64_t id = 0;
     if (!resourceId(resource, false, id))
         return std::nullopt;
-    sqlite3_bind_int64(find_, 1, id);
-    sqlite3_bind_int64(find_, 2, asInteger(device));
-    sqlite3_bind_int64(find_, 3, asInteger(inode));
+    sqlite3_bind_int64(find_, 1, rowOf(id, device, inode));
+    sqlite3_bind_int64(find_, 2, id);
+    sqlite3_bind_int64(find_, 3, asInteger(device));
+    sqlite3_bind_int64(find_, 4, asInteger(inode));
     std::optional<timespec> found;
     if (sqlite3_step(find_) == SQLITE_ROW)
         found = timespec{static_cast<time_t>(sqlite3_column_int64(find_, 0)),
@@ -282,6 +315,7 @@ bool ArchiveStateStore::commit(const std::vector<ArchiveRecord> &batch, std::str
         error = fmt::format("archive state \"{}\": the store cannot be written", file_.string());
         return false;
     }
+    endRead();
     if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
         error = failure("cannot begin a transaction");
         return false;
@@ -295,13 +329,14 @@ bool ArchiveStateStore::commit(const std::vector<ArchiveRecord> &batch, std::str
             break;
         }
         sqlite3_stmt *statement = record.remove ? erase_ : upsert_;
-        sqlite3_bind_int64(statement, 1, id);
-        sqlite3_bind_int64(statement, 2, asInteger(record.device));
-        sqlite3_bind_int64(statement, 3, asInteger(record.inode));
+        sqlite3_bind_int64(statement, 1, rowOf(id, record.device, record.inode));
+        sqlite3_bind_int64(statement, 2, id);
+        sqlite3_bind_int64(statement, 3, asInteger(record.device));
+        sqlite3_bind_int64(statement, 4, asInteger(record.inode));
         if (!record.remove) {
-            sqlite3_bind_int64(statement, 4, record.ctime.tv_sec);
-            sqlite3_bind_int64(statement, 5, record.ctime.tv_nsec);
-            sqlite3_bind_int64(statement, 6, now);
+            sqlite3_bind_int64(statement, 5, record.ctime.tv_sec);
+            sqlite3_bind_int64(statement, 6, record.ctime.tv_nsec);
+            sqlite3_bind_int64(statement, 7, now);
         }
         const int rc = sqlite3_step(statement);
         sqlite3_reset(statement);
@@ -326,6 +361,7 @@ long long ArchiveStateStore::prune(std::size_t resource, std::int64_t before, co
     if (db_ == nullptr || !writable_)
         return 0;
     std::int64_t id = 0;
+    endRead();
     if (!resourceId(resource, false, id))
         return 0;
     if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -351,9 +387,12 @@ long long ArchiveStateStore::prune(std::size_t resource, std::int64_t before, co
     sqlite3_finalize(select);
     bool ok = rc == SQLITE_DONE;
     for (std::size_t i = 0; ok && i < doomed.size(); ++i) {
-        sqlite3_bind_int64(erase_, 1, id);
-        sqlite3_bind_int64(erase_, 2, doomed[i].first);
-        sqlite3_bind_int64(erase_, 3, doomed[i].second);
+        const auto device = static_cast<std::uint64_t>(doomed[i].first);
+        const auto inode = static_cast<std::uint64_t>(doomed[i].second);
+        sqlite3_bind_int64(erase_, 1, rowOf(id, device, inode));
+        sqlite3_bind_int64(erase_, 2, id);
+        sqlite3_bind_int64(erase_, 3, doomed[i].first);
+        sqlite3_bind_int64(erase_, 4, doomed[i].second);
         ok = sqlite3_step(erase_) == SQLITE_DONE;
         sqlite3_reset(erase_);
     }

@@ -53,6 +53,11 @@ public:
     // The change time recorded for a file, if any.
     std::optional<timespec> recorded(std::size_t resource, std::uint64_t device, std::uint64_t inode);
 
+    // Lookups run in one read transaction, renewed every few thousand
+    // lookups and here: what was committed since (by any process) is seen
+    // from now on.
+    void refresh();
+
     // Makes the store writable (creating its folder and file); false with
     // the reason, which names the file.
     bool prepareWriting(std::string &error);
@@ -73,6 +78,7 @@ private:
     bool openExisting();
     bool open(bool create, std::string &error);
     void close();
+    void endRead();
     bool resourceId(std::size_t resource, bool create, std::int64_t &id);
     std::string failure(const char *what) const;
 
@@ -84,6 +90,7 @@ private:
     bool writable_ = false;
     bool reportedOpen_ = false;
     std::time_t lastProbe_ = 0; // when a missing file was last looked for
+    unsigned readLookups_ = 0; // lookups in the open read transaction (0: none open)
     sqlite3_stmt *find_ = nullptr;
     sqlite3_stmt *upsert_ = nullptr;
     sqlite3_stmt *erase_ = nullptr;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <tuple>
 
 #include <fmt/format.h>
 
@@ -71,6 +72,15 @@ bool StoredArchiveFlags::isSet(std::size_t resource, int, const char *, const Fs
 
 CCODE StoredArchiveFlags::clear(UINT32 connection, std::size_t resource, int, const FsMeta &backedUp)
 {
+    // A clear the store already holds is not written again, unless the
+    // batch may undo it first (a set of the same data set).
+    {
+        std::lock_guard lock(mutex_);
+        auto batch = pending_.find(connection);
+        const bool mayUndo = batch != pending_.end() && batch->second.removals;
+        if (!mayUndo && !isSet(resource, -1, nullptr, backedUp))
+            return 0;
+    }
     return add(connection, ArchiveRecord{resource, backedUp.device, backedUp.inode, backedUp.ctime, false});
 }
 
@@ -89,10 +99,13 @@ CCODE StoredArchiveFlags::add(UINT32 connection, ArchiveRecord record)
     std::vector<ArchiveRecord> full;
     {
         std::lock_guard lock(mutex_);
-        std::vector<ArchiveRecord> &batch = pending_[connection];
-        batch.push_back(record);
-        if (batch.size() >= kArchiveBatch)
-            full.swap(batch);
+        Batch &batch = pending_[connection];
+        batch.records.push_back(record);
+        batch.removals = batch.removals || record.remove;
+        if (batch.records.size() >= kArchiveBatch) {
+            full.swap(batch.records);
+            batch.removals = false;
+        }
     }
     write(std::move(full));
     return 0;
@@ -100,13 +113,14 @@ CCODE StoredArchiveFlags::add(UINT32 connection, ArchiveRecord record)
 
 void StoredArchiveFlags::commit(UINT32 connection)
 {
+    store_.refresh();
     std::vector<ArchiveRecord> batch;
     {
         std::lock_guard lock(mutex_);
         auto found = pending_.find(connection);
         if (found == pending_.end())
             return;
-        batch.swap(found->second);
+        batch.swap(found->second.records);
         pending_.erase(found);
     }
     write(std::move(batch));
@@ -116,6 +130,11 @@ void StoredArchiveFlags::write(std::vector<ArchiveRecord> batch)
 {
     if (batch.empty())
         return;
+    // In key order the upserts walk the index once instead of jumping
+    // about in it; equal keys keep their order (a set after a clear wins).
+    std::stable_sort(batch.begin(), batch.end(), [](const ArchiveRecord &a, const ArchiveRecord &b) {
+        return std::tie(a.resource, a.device, a.inode) < std::tie(b.resource, b.device, b.inode);
+    });
     std::string error;
     if (!store_.commit(batch, error))
         report(fmt::format("{}; {} archive flags stay set", error, batch.size()));

@@ -49,7 +49,11 @@ private:
 
     ArchiveStateStore store_;
     std::mutex mutex_;
-    std::map<UINT32, std::vector<ArchiveRecord>> pending_; // by connection handle
+    struct Batch {
+        std::vector<ArchiveRecord> records;
+        bool removals = false; // some record sets a flag again
+    };
+    std::map<UINT32, Batch> pending_; // by connection handle
     std::string reported_;                                 // the last problem written to stderr
 };
 
