@@ -110,6 +110,10 @@ void ArchiveStateStore::refresh()
 {
     std::lock_guard lock(mutex_);
     endRead();
+    // Another process may have given a resource its first records.
+    for (std::int64_t &id : ids_)
+        if (id < 0)
+            id = 0;
 }
 
 void ArchiveStateStore::close()
@@ -235,10 +239,12 @@ bool ArchiveStateStore::resourceId(std::size_t resource, bool create, std::int64
 {
     if (resource >= ids_.size())
         return false;
-    if (ids_[resource] != 0) {
+    if (ids_[resource] > 0) {
         id = ids_[resource];
         return true;
     }
+    if (ids_[resource] < 0 && !create)
+        return false; // known to have no records (until the next refresh)
     const std::string &name = resources_[resource];
     if (create) {
         sqlite3_stmt *insert = nullptr;
@@ -255,6 +261,8 @@ bool ArchiveStateStore::resourceId(std::size_t resource, bool create, std::int64
     const bool found = sqlite3_step(select) == SQLITE_ROW;
     if (found)
         ids_[resource] = id = sqlite3_column_int64(select, 0);
+    else
+        ids_[resource] = -1;
     sqlite3_finalize(select);
     return found;
 }

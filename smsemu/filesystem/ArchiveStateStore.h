@@ -85,7 +85,7 @@ private:
     std::mutex mutex_;
     std::filesystem::path file_;
     std::vector<std::string> resources_;
-    std::vector<std::int64_t> ids_; // database ids of the resources, 0 = not known yet
+    std::vector<std::int64_t> ids_; // database ids of the resources; 0 not known yet, -1 none
     sqlite3 *db_ = nullptr;
     bool writable_ = false;
     bool reportedOpen_ = false;
