@@ -330,14 +330,23 @@ bool ArchiveStateStore::commit(const std::vector<ArchiveRecord> &batch, std::str
     }
     const std::int64_t now = nowNanoseconds();
     bool ok = true;
-    for (const ArchiveRecord &record : batch) {
+    // In row order the writes walk the table's tree once instead of jumping
+    // about in it; records of one row keep their order (a set after a clear
+    // wins).
+    std::vector<std::pair<std::int64_t, std::size_t>> order;
+    order.reserve(batch.size());
+    for (std::size_t i = 0; ok && i < batch.size(); ++i) {
         std::int64_t id = 0;
-        if (!resourceId(record.resource, true, id)) {
-            ok = false;
-            break;
-        }
+        ok = resourceId(batch[i].resource, true, id);
+        order.emplace_back(rowOf(id, batch[i].device, batch[i].inode), i);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (std::size_t at = 0; ok && at < order.size(); ++at) {
+        const ArchiveRecord &record = batch[order[at].second];
+        const std::int64_t id = ids_[record.resource];
         sqlite3_stmt *statement = record.remove ? erase_ : upsert_;
-        sqlite3_bind_int64(statement, 1, rowOf(id, record.device, record.inode));
+        sqlite3_bind_int64(statement, 1, order[at].first);
         sqlite3_bind_int64(statement, 2, id);
         sqlite3_bind_int64(statement, 3, asInteger(record.device));
         sqlite3_bind_int64(statement, 4, asInteger(record.inode));

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <tuple>
 
 #include <fmt/format.h>
 
@@ -130,11 +129,6 @@ void StoredArchiveFlags::write(std::vector<ArchiveRecord> batch)
 {
     if (batch.empty())
         return;
-    // In key order the upserts walk the index once instead of jumping
-    // about in it; equal keys keep their order (a set after a clear wins).
-    std::stable_sort(batch.begin(), batch.end(), [](const ArchiveRecord &a, const ArchiveRecord &b) {
-        return std::tie(a.resource, a.device, a.inode) < std::tie(b.resource, b.device, b.inode);
-    });
     std::string error;
     if (!store_.commit(batch, error))
         report(fmt::format("{}; {} archive flags stay set", error, batch.size()));

@@ -28,7 +28,7 @@
 
 namespace smsemu {
 
-inline constexpr std::size_t kArchiveBatch = 8192;
+inline constexpr std::size_t kArchiveBatch = 32768;
 
 class StoredArchiveFlags : public ArchiveFlags {
 public:
