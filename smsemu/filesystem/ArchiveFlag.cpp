@@ -1,5 +1,7 @@
 #include "filesystem/ArchiveFlag.h"
 
+#include "filesystem/StoredArchiveFlags.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -68,9 +70,7 @@ ssize_t readAttribute(int directory, const char *leaf, unsigned char *value, std
     return lgetxattr(path, kArchiveAttribute, value, size);
 }
 
-} // namespace
-
-bool archiveFlagSet(int directory, const char *leaf, const FsMeta &meta)
+bool attributeFlagSet(int directory, const char *leaf, const FsMeta &meta)
 {
     if (meta.isSymlink())
         return true;
@@ -86,7 +86,7 @@ bool archiveFlagSet(int directory, const char *leaf, const FsMeta &meta)
     return std::memcmp(stored, now, kRecordSize) != 0;
 }
 
-CCODE clearArchiveFlag(int fd, const FsMeta &backedUp)
+CCODE clearAttribute(int fd, const FsMeta &backedUp)
 {
     if (fd < 0 || backedUp.isSymlink())
         return 0;
@@ -97,13 +97,33 @@ CCODE clearArchiveFlag(int fd, const FsMeta &backedUp)
     return NWSMTS_SET_FILE_INFO_ERR;
 }
 
-CCODE setArchiveFlag(int fd)
+CCODE removeAttribute(int fd)
 {
     if (fd < 0)
         return 0;
     if (fremovexattr(fd, kArchiveAttribute) == 0 || errno == ENODATA || unsupported(errno))
         return 0;
     return NWSMTS_SET_FILE_INFO_ERR;
+}
+
+
+class XattrArchiveFlags : public ArchiveFlags {
+public:
+    bool isSet(std::size_t, int directory, const char *leaf, const FsMeta &meta) override
+    {
+        return attributeFlagSet(directory, leaf, meta);
+    }
+    CCODE clear(UINT32, std::size_t, int fd, const FsMeta &backedUp) override { return clearAttribute(fd, backedUp); }
+    CCODE set(UINT32, std::size_t, int fd, const FsMeta &) override { return removeAttribute(fd); }
+};
+
+} // namespace
+
+std::unique_ptr<ArchiveFlags> makeArchiveFlags(const TsaConfig &config)
+{
+    if (config.archiveFlag == ArchiveFlagKind::Xattr)
+        return std::make_unique<XattrArchiveFlags>();
+    return std::make_unique<StoredArchiveFlags>(config);
 }
 
 } // namespace smsemu

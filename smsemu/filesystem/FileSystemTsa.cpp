@@ -17,6 +17,8 @@ constexpr UINT32 kBackupModes = NWSM_OPEN_FOR_BACKUP | NWSM_OPEN_KEEP_ACCESS_TIM
 
 } // namespace
 
+FileSystemTsa::FileSystemTsa(const TsaConfig &config) : Tsa(config), archiveFlags_(makeArchiveFlags(config)) {}
+
 std::vector<std::string> FileSystemTsa::resourceNames() const
 {
     std::vector<std::string> names;
@@ -45,9 +47,11 @@ CCODE FileSystemTsa::joinName(std::string_view parent, std::string_view child, s
     return joinPosixName(parent, child, joined);
 }
 
-CCODE FileSystemTsa::beginScan(Connection &, const ScanRequest &request, std::unique_ptr<Scan> &scan)
+CCODE FileSystemTsa::beginScan(Connection &connection, const ScanRequest &request, std::unique_ptr<Scan> &scan)
 {
-    return FsScan::begin(config().resources, request, scan);
+    // A scan sees the clears made on its connection before it.
+    archiveFlags_->commit(connection.handle);
+    return FsScan::begin(config().resources, request, ArchiveContext{archiveFlags_.get(), connection.handle, 0}, scan);
 }
 
 std::shared_ptr<HardLinks> FileSystemTsa::hardLinksOf(const Connection &connection)
@@ -104,6 +108,7 @@ CCODE FileSystemTsa::deleteDataSet(Connection &, Scan &at)
 
 void FileSystemTsa::loggingOut(Connection &connection)
 {
+    archiveFlags_->commit(connection.handle);
     std::shared_ptr<DirectoryTimes> times;
     {
         std::lock_guard lock(timesMutex_);

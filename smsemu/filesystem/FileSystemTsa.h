@@ -5,6 +5,7 @@
 // empty directories.
 #pragma once
 
+#include "filesystem/ArchiveFlag.h"
 #include "filesystem/DirectoryTimes.h"
 #include "filesystem/HardLinks.h"
 #include "filesystem/OwnerNames.h"
@@ -18,7 +19,7 @@ namespace smsemu {
 
 class FileSystemTsa : public Tsa {
 public:
-    explicit FileSystemTsa(const TsaConfig &config) : Tsa(config) {}
+    explicit FileSystemTsa(const TsaConfig &config);
 
     std::vector<std::string> resourceNames() const override;
     CCODE nameSpaces(std::string_view resource, std::span<const UINT32> &types) const override;
@@ -32,7 +33,8 @@ public:
     CCODE openForRestore(Connection &connection, DataSet *parent, const NWSM_DATA_SET_NAME_LIST *newName,
                          UINT32 openMode, std::unique_ptr<DataSet> &dataSet) override;
     CCODE deleteDataSet(Connection &connection, Scan &at) override;
-    // Applies the times of the directories the connection restored.
+    // Applies the times of the directories the connection restored and
+    // commits its archive-flag clears.
     void loggingOut(Connection &connection) override;
 
 private:
@@ -40,6 +42,7 @@ private:
     std::shared_ptr<HardLinks> hardLinksOf(const Connection &connection);
 
     OwnerNames owners_;
+    std::unique_ptr<ArchiveFlags> archiveFlags_;
     std::mutex timesMutex_;
     std::map<UINT32, std::shared_ptr<DirectoryTimes>> directoryTimes_; // by connection handle
     std::map<UINT32, std::shared_ptr<HardLinks>> hardLinks_;           // by connection handle, under timesMutex_

@@ -1,6 +1,5 @@
 #include "filesystem/FsBackup.h"
 
-#include "filesystem/ArchiveFlag.h"
 #include "filesystem/FsNames.h"
 #include "filesystem/Xattrs.h"
 
@@ -38,6 +37,7 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
     // A directory opened as a path only: its attributes are read through
     // /proc, since the attribute calls refuse a path descriptor.
     bool pathOnly = false;
+    opened->archive_ = at.archive();
     if (scanned.isSymlink()) {
         char target[stream::kMaxTarget + 1];
         ssize_t length = readlinkat(at.parentDirectory(), at.leaf(), target, sizeof target);
@@ -56,11 +56,11 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
         int fd = -1;
         if (keepAccessTime)
             fd = openat(at.parentDirectory(), at.leaf(), flags | O_NOATIME);
-        if (fd < 0) {
-            // O_NOATIME is for the file's owner; others put the time back.
-            opened->restoreAccessTime_ = keepAccessTime;
+        // O_NOATIME is for the file's owner (and root). Others read the file
+        // as it is: putting the access time back would write to the file
+        // and change its change time, and a backup never writes the source.
+        if (fd < 0)
             fd = openat(at.parentDirectory(), at.leaf(), flags);
-        }
         // A directory that may not be read is still saved: its metadata
         // comes through a path descriptor (its contents are the scan's).
         if (fd < 0 && errno == EACCES && scanned.isDirectory()) {
@@ -338,15 +338,21 @@ void FsBackupDataSet::padBeforeTrailer(UINT8 *buffer, UINT32 size, UINT32 &fille
 
 CCODE FsBackupDataSet::setArchiveStatus(UINT32 setFlag, UINT32)
 {
-    return setFlag != 0 ? clearArchiveFlag(fd_.get(), meta_) : setArchiveFlag(fd_.get());
+    if (setFlag == 0)
+        return archive_.flags->set(archive_.connection, archive_.resource, fd_.get(), meta_);
+    // Only a data set read to its end is marked as saved: asked earlier, the
+    // clear waits for the end (and is dropped if the end never comes).
+    if (phase_ != Phase::Done || stagingSent_ < stagingLength_) {
+        clearAtEnd_ = true;
+        return 0;
+    }
+    return archive_.flags->clear(archive_.connection, archive_.resource, fd_.get(), meta_);
 }
 
 CCODE FsBackupDataSet::close()
 {
-    if (restoreAccessTime_ && phase_ != Phase::Header) {
-        timespec times[2] = {meta_.atime, {0, UTIME_OMIT}};
-        futimens(fd_.get(), times);
-    }
+    if (clearAtEnd_ && phase_ == Phase::Done && stagingSent_ == stagingLength_)
+        archive_.flags->clear(archive_.connection, archive_.resource, fd_.get(), meta_);
     fd_.reset();
     return 0;
 }

@@ -76,7 +76,8 @@ private:
     std::shared_ptr<HardLinks> links_;
     bool firstOfInode_ = false; // registered as the inode's saved name once complete
     XXH3_state_s *hash_ = nullptr;
-    bool restoreAccessTime_ = false;
+    ArchiveContext archive_;  // the flags, connection and resource of the data set
+    bool clearAtEnd_ = false; // a clear asked before the end was read
     std::uint8_t staging_[stream::kMaxHeader];
     std::size_t stagingLength_ = 0;
     std::size_t stagingSent_ = 0;

@@ -27,7 +27,7 @@ UINT32 creatorNameSpace(const std::vector<UINT32> &types)
 } // namespace
 
 CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequest &request,
-                    std::unique_ptr<Scan> &scan)
+                    ArchiveContext archive, std::unique_ptr<Scan> &scan)
 {
     const NWSM_NAME_ENTRY *entry = firstEntry(request.resourceName);
     if (entry == nullptr)
@@ -65,8 +65,18 @@ CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequ
     fresh->name_ = start.name;
     fresh->currentParent_ = fresh->startParent_.get();
     fresh->currentLeaf_ = fresh->startLeaf_.c_str();
+    archive.resource = start.resource;
+    fresh->archive_ = archive;
     if (CCODE rc = fresh->describe())
         return rc;
+    // A scan that meets everything in the resource lets the flags forget
+    // the files that are gone.
+    if (fresh->startIsResourceRoot_ && !fresh->oneLevel_ && fresh->firstModified_ == 0 &&
+        fresh->lastModified_ == 0 && request.selectionList == nullptr) {
+        fresh->sweep_ = archive.flags->sweep(archive.resource);
+        if (fresh->sweep_)
+            fresh->sweep_->met(fresh->meta_);
+    }
     // The children of the start come next, at one level or all the way down.
     fresh->descendNext_ = fresh->meta_.isDirectory();
     scan = std::move(fresh);
@@ -98,8 +108,13 @@ CCODE FsScan::next()
             done.fd.reset();
             --depth_;
         }
-        if (depth_ == 0)
+        if (depth_ == 0) {
+            if (sweep_) {
+                sweep_->end(true);
+                sweep_.reset();
+            }
             return NWSMTS_NO_MORE_DATA_SETS;
+        }
 
         Level &level = *levels_[depth_ - 1];
         const char *leaf = level.pool.data() + level.order[level.index++];
@@ -127,6 +142,8 @@ CCODE FsScan::next()
             continue;
         if (CCODE rc = describe())
             return rc;
+        if (sweep_)
+            sweep_->met(meta_);
         descendNext_ = meta_.isDirectory() && !oneLevel_;
         return 0;
     }
@@ -222,7 +239,7 @@ CCODE FsScan::describe()
         information.primaryDataStreamSize = leftOut_ > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<UINT32>(leftOut_);
         information.totalStreamsDataSize = 0;
     } else {
-        describeMeta(meta_, archiveFlagSet(currentParent_, currentLeaf_, meta_), creatorNameSpace_, information);
+        describeMeta(meta_, archive_.flags->isSet(archive_.resource, currentParent_, currentLeaf_, meta_), creatorNameSpace_, information);
     }
     for (UINT32 type : nameTypes_)
         if (CCODE rc = record_.addName(NameFields{type, 0, 0, "/", "/", name_}))

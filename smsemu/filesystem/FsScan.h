@@ -18,6 +18,7 @@
 //   there is the number of entries left out.
 #pragma once
 
+#include "filesystem/ArchiveFlag.h"
 #include "requester/Config.h"
 #include "filesystem/FsMeta.h"
 #include "requester/SelectionFilter.h"
@@ -32,9 +33,10 @@ namespace smsemu {
 
 class FsScan : public Scan {
 public:
-    // Begins a scan at the name of the request's first name-list entry.
+    // Begins a scan at the name of the request's first name-list entry;
+    // archive flags are read through `archive` (its resource is filled in).
     static CCODE begin(const std::vector<ResourceConfig> &resources, const ScanRequest &request,
-                       std::unique_ptr<Scan> &scan);
+                       ArchiveContext archive, std::unique_ptr<Scan> &scan);
 
     CCODE next() override;
 
@@ -47,6 +49,7 @@ public:
     bool atResourceRoot() const { return depth_ == 0 && startIsResourceRoot_; }
     // 0 for a data set; else the position reports what could not be given.
     CCODE failure() const { return failure_; }
+    const ArchiveContext &archive() const { return archive_; }
 
 private:
     struct Level {
@@ -88,6 +91,8 @@ private:
     bool descendNext_ = false;
     CCODE failure_ = 0;
     std::uint64_t leftOut_ = 0;
+    ArchiveContext archive_;
+    std::unique_ptr<ArchiveFlags::Sweep> sweep_; // a whole-resource scan: records of what it meets
 };
 
 } // namespace smsemu

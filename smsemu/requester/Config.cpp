@@ -200,7 +200,7 @@ private:
             }
 
         static const std::set<std::string> common{"type", "name", "target_service", "utf8_names", "users"};
-        static const std::set<std::string> fileSystem{"resource"};
+        static const std::set<std::string> fileSystem{"resource", "archive_flag", "archive_state"};
         static const std::set<std::string> directory{"root_form", "store"};
         const std::set<std::string> &own = tsa.kind == TsaKind::Directory ? directory : fileSystem;
         for (auto &&[key, node] : table)
@@ -219,6 +219,8 @@ private:
         if (!readUsers(table, tsa, what))
             return;
 
+        if (tsa.kind != TsaKind::Directory && !readArchiveKeys(table, tsa, what))
+            return;
         bool usable = tsa.kind == TsaKind::Directory ? readDirectory(table, tsa, what) : readResources(table, tsa, what);
         if (usable)
             config_.tsas.push_back(std::move(tsa));
@@ -245,6 +247,34 @@ private:
                 return false;
             }
             tsa.users.emplace(std::string(user.str()), text->get());
+        }
+        return true;
+    }
+
+    // archive_flag = "store" | "xattr"; archive_state = the store's file
+    // (relative: to the configuration's folder). The file need not exist.
+    bool readArchiveKeys(const toml::table &table, TsaConfig &tsa, const std::string &what)
+    {
+        std::string flag = "store";
+        std::string state;
+        if (!optionalString(table, "archive_flag", flag, what) || !optionalString(table, "archive_state", state, what))
+            return false;
+        if (flag == "xattr") {
+            tsa.archiveFlag = ArchiveFlagKind::Xattr;
+        } else if (flag != "store") {
+            problem(table.get("archive_flag")->source().begin.line,
+                    fmt::format("{}: archive_flag must be \"store\" or \"xattr\"; {}", what, notListed()));
+            return false;
+        }
+        if (const toml::node *node = table.get("archive_state")) {
+            std::error_code ec;
+            if (state.empty() || fs::is_directory(resolve(state), ec)) {
+                problem(node->source().begin.line,
+                        fmt::format("{}: archive_state must name a file (the archive state store); {}", what,
+                                    notListed()));
+                return false;
+            }
+            tsa.archiveState = resolve(state);
         }
         return true;
     }

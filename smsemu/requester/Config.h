@@ -20,6 +20,10 @@ inline constexpr const char *kGroupWiseMailServer = "GroupWise Mail Server";
 // "Linux File System", "Directory", "GroupWise System".
 const char *tsaTypeName(TsaKind kind);
 
+// Where the file-system TSA keeps archive flags (archive_flag): in its state
+// store beside the data, or in an extended attribute of each file.
+enum class ArchiveFlagKind { Store, Xattr };
+
 struct ResourceConfig {
     std::string name;
     std::filesystem::path path;     // directory holding the resource's data sets
@@ -38,6 +42,8 @@ struct TsaConfig {
     std::vector<ResourceConfig> resources; // file system and GroupWise
     bool treeNameRoot = false;             // directory: root_form = "tree"
     std::filesystem::path store;           // directory: the object store (JSON)
+    ArchiveFlagKind archiveFlag = ArchiveFlagKind::Store; // file system and GroupWise
+    std::filesystem::path archiveState;    // the state store's file; empty: the default place
 };
 
 struct Config {

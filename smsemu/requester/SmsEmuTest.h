@@ -36,6 +36,11 @@ const char *smsemuLastConfigError(void);
    included); 0 for an unknown name. */
 unsigned smsemuCallCount(const char *function);
 
+/* The file a file-system TSA of this name keeps its archive state in when
+   its configuration names none (for the user the process runs as). Valid
+   until the next call of this function. */
+const char *smsemuDefaultArchiveStatePath(const char *tsaName);
+
 #ifdef __cplusplus
 }
 #endif

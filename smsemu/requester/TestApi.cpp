@@ -2,6 +2,7 @@
 #include "requester/SmsEmuTest.h"
 
 #include "core/Export.h"
+#include "filesystem/ArchiveStateStore.h"
 #include "requester/Registry.h"
 #include "requester/RequesterLog.h"
 #include "utilities/UtilitiesLog.h"
@@ -96,4 +97,15 @@ SMSEMU_EXPORT unsigned smsemuCallCount(const char *function)
     } catch (...) {
         return 0;
     }
+}
+
+SMSEMU_EXPORT const char *smsemuDefaultArchiveStatePath(const char *tsaName)
+{
+    static thread_local std::string path;
+    try {
+        path = smsemu::defaultArchiveStatePath(tsaName != nullptr ? tsaName : "").string();
+    } catch (...) {
+        path.clear();
+    }
+    return path.c_str();
 }

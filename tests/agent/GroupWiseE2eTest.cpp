@@ -37,7 +37,8 @@ protected:
     }
     std::string fsConfig() const override
     {
-        return FileSystemTsa::fsConfig() + "[[tsa]]\ntype = \"GroupWise System\"\n[[tsa.resource]]\nname = \"DOM1:\"\n" +
+        return FileSystemTsa::fsConfig() + "[[tsa]]\ntype = \"GroupWise System\"\narchive_state = \"" +
+               (dir / "gw-archive.sqlite") + "\"\n[[tsa.resource]]\nname = \"DOM1:\"\n" +
                "path = \"" + (dir / "gw/dom1") + "\"\n[[tsa.resource]]\nname = \"DOM2:\"\npath = \"" +
                (dir / "gw/dom2") + "\"\n";
     }

@@ -184,7 +184,8 @@ protected:
     }
     virtual std::string fsConfig() const
     {
-        return "[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\npath = \"" + data() + "\"\n";
+        return "[[tsa]]\ntype = \"Linux File System\"\narchive_state = \"" + (dir / "archive-state.sqlite") +
+               "\"\n[[tsa.resource]]\nname = \"/\"\npath = \"" + data() + "\"\n";
     }
     std::string data() const { return dir / "data"; }
     std::string real(const std::string &name) const { return data() + name; }

@@ -80,6 +80,7 @@ name = "srv1"
 [[tsa]]
 type = "Linux File System"
 users = { admin = "secret" }
+archive_state = "fs-archive.sqlite"
 utf8_names = )") + (utf8 ? "true" : "false") + R"(
   [[tsa.resource]]
   name = "/"
@@ -100,6 +101,7 @@ users = { admin = "secret" }
 type = "GroupWise System"
 target_service = "gw1"
 users = { admin = "secret" }
+archive_state = "gw-archive.sqlite"
   [[tsa.resource]]
   name = "DOM1:"
   path = "dom1"

@@ -94,6 +94,9 @@ protected:
     void useConfig(const std::string &extra)
     {
         writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n" + extra +
+                                            (extra.find("archive_state") == std::string::npos
+                                                 ? "\narchive_state = \"" + (dir_ / "state/archive.sqlite").string() + "\""
+                                                 : std::string()) +
                                             "\n  [[tsa.resource]]\n  name = \"/\"\n  path = \"" + data_.string() +
                                             "\"\n");
         setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);

@@ -5,13 +5,19 @@
 namespace smsemutest {
 namespace {
 
+// The extended-attribute way (archive_flag = "xattr").
 class FsArchive : public FsTsa {
 protected:
+    std::string archiveKeys() const override { return "archive_flag = \"xattr\"\n"; }
     bool archived(const std::string &name) { return (scan(name, 1).front().info.attributes & NWSM_ATTR_ARCHIVE) != 0; }
     CCODE setStatus(const std::string &name, UINT32 setFlag)
     {
         UINT32 handle = 0;
         CCODE rc = openBackup(name, handle);
+        // A clear counts once the data set was read to its end.
+        std::vector<UINT8> buffer(65536);
+        for (UINT32 got = 65536; rc == 0 && got == 65536;)
+            rc = NWSMTSReadDataSet(connection, handle, 65536, &got, buffer.data());
         if (rc == 0)
             rc = NWSMTSSetArchiveStatus(connection, handle, setFlag, 0);
         if (handle != 0) {

@@ -47,11 +47,14 @@ protected:
     }
     virtual std::string config() const
     {
-        return "[host]\nname = \"srv1\"\n[[tsa]]\ntype = \"Linux File System\"\nusers = { admin = \"secret\" }\n"
+        return "[host]\nname = \"srv1\"\n[[tsa]]\ntype = \"Linux File System\"\nusers = { admin = \"secret\" }\n" +
+               archiveKeys() +
                "[[tsa.resource]]\nname = \"/\"\npath = \"data\"\nname_spaces = " +
                nameSpaces() + "\n";
     }
     virtual std::string nameSpaces() const { return "[\"DOS\", \"NFS\"]"; }
+    // The archive-flag keys of the TSA: a state store in the test's folder.
+    virtual std::string archiveKeys() const { return "archive_state = \"state/archive.sqlite\"\n"; }
 
     std::string real(const std::string &name) const { return (dir_ / "data").string() + name; }
     void file(const std::string &name, const std::string &content = "")

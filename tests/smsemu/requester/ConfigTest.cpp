@@ -173,6 +173,52 @@ type = "Novell Storage"
     EXPECT_NE(std::string(smsemuLastConfigError()).find("Novell Storage"), std::string::npos);
 }
 
+struct ArchiveKeys {
+    const char *keys;
+    bool listed;
+    const char *problem; // part of the problem reported, "" for none
+};
+
+class ArchiveKeyConfiguration : public SmsEmu, public ::testing::WithParamInterface<ArchiveKeys> {};
+
+TEST_P(ArchiveKeyConfiguration, AreCheckedForFileSystemAndGroupWiseTsas)
+{
+    makeDir("data");
+    makeDir("a-folder");
+    for (const char *type : {"Linux File System", "GroupWise System"}) {
+        ::testing::internal::CaptureStderr();
+        useConfig(std::string("[host]\nname = \"srv1\"\n[[tsa]]\ntype = \"") + type + "\"\n" + GetParam().keys +
+                  "\n[[tsa.resource]]\nname = \"" + (type[0] == 'L' ? "/" : "DOM1:") + "\"\npath = \"data\"\n");
+        const std::vector<std::string> listed = tsasOf("srv1", GetParam().listed ? 0 : NWSMDR_TSA_NOT_LOADED);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(listed.size(), GetParam().listed ? 1u : 0u) << type << ": " << GetParam().keys << err;
+        if (*GetParam().problem != '\0')
+            EXPECT_NE(err.find(GetParam().problem), std::string::npos) << err;
+        else
+            EXPECT_EQ(err, "") << GetParam().keys;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ArchiveKeyConfiguration,
+    ::testing::Values(ArchiveKeys{"", true, ""}, ArchiveKeys{"archive_flag = \"store\"", true, ""},
+                      ArchiveKeys{"archive_flag = \"xattr\"", true, ""},
+                      ArchiveKeys{"archive_state = \"state/fs.sqlite\"", true, ""},
+                      ArchiveKeys{"archive_flag = \"inode\"", false, "archive_flag must be \"store\" or \"xattr\""},
+                      ArchiveKeys{"archive_flag = true", false, "\"archive_flag\" must be a string"},
+                      ArchiveKeys{"archive_state = \"a-folder\"", false, "archive_state must name a file"},
+                      ArchiveKeys{"archive_state = \"\"", false, "archive_state must name a file"}));
+
+TEST_F(Configuration, ADirectoryTsaHasNoArchiveKeys)
+{
+    write("tree.json", R"({"objects": []})");
+    ::testing::internal::CaptureStderr();
+    useConfig("[host]\nname = \"srv1\"\n[[tsa]]\ntype = \"Directory\"\nstore = \"tree.json\"\n"
+              "archive_state = \"x.sqlite\"\n");
+    EXPECT_EQ(tsasOf("srv1").size(), 1u);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("unknown key \"archive_state\""), std::string::npos);
+}
+
 TEST_F(Configuration, AHostWithoutTsasAnswersNotLoaded)
 {
     useConfig("[host]\nname = \"empty\"\n");

@@ -10,6 +10,7 @@
 
 #include "archive/ArchiveFiles.h"
 #include "archive/ArchiveWriter.h"
+#include "commands/ArchiveClearCheck.h"
 #include "commands/Commands.h"
 #include "FailureText.h"
 #include "ModuleLog.h"
@@ -141,6 +142,8 @@ public:
         }
     }
 
+    const LastSaved &lastSaved() const { return lastSaved_; }
+
     // Ends whatever is open after a stop or a failed write.
     void abandon()
     {
@@ -211,6 +214,7 @@ private:
         if (!complete)
             return !failed("cannot read " + printable(member_.name), code);
         progress_.done();
+        lastSaved_.saved(member_.name, size);
         return true;
     }
 
@@ -259,6 +263,7 @@ private:
     char name_[KXSMS_NAME_BUFFER + 8];
     unsigned int sequence_ = 0;
     format::MemberDescriptor member_;
+    LastSaved lastSaved_;
 };
 
 // Puts the selection list of --exclude in force; false when the job cannot start.
@@ -314,6 +319,7 @@ int runBackup(const Options &options)
     FdOutput file(fd);
     std::unique_ptr<ZstdOutput> compressed;
     bool stopped = false;
+    LastSaved lastSaved;
     try {
         if (options.zstd)
             compressed = std::make_unique<ZstdOutput>(file);
@@ -334,6 +340,7 @@ int runBackup(const Options &options)
         }
         if (stopped)
             job.abandon();
+        lastSaved = job.lastSaved();
         writer.finish(stopped);
     } catch (const IoError &e) {
         progress.message(std::string(e.what()) + "; backup stopped");
@@ -347,7 +354,9 @@ int runBackup(const Options &options)
     progress.summary("archive " + formatBytes(file.bytesWritten()));
     if (stopped)
         return c_ExitStopped;
-    return progress.failures() > 0 ? c_ExitSomeFailed : c_ExitOk;
+    // Asked once the archive is written, so the TSA has every clear it will get.
+    const bool cleared = !options.clearArchive || archiveFlagsCleared(kx, lastSaved.name(), progress);
+    return progress.failures() > 0 || !cleared ? c_ExitSomeFailed : c_ExitOk;
 }
 
 } // namespace kxsms

@@ -1,0 +1,323 @@
+// kxsms backup --incremental --clear-archive end to end, with the archive
+// flags in the file-system TSA's state store: what each incremental saves
+// after each kind of change, that no backup changes a source file, a
+// read-only mount, an unprivileged user, a crash in the middle of a job,
+// and clearing that fails.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+std::string readText(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const fs::path &path, const std::string &text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string quote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Change time of every entry below root, to the nanosecond.
+std::map<std::string, std::pair<long, long>> changeTimes(const fs::path &root)
+{
+    std::map<std::string, std::pair<long, long>> times;
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
+        struct stat st;
+        lstat(entry.path().c_str(), &st);
+        times[entry.path().string()] = {st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+    }
+    return times;
+}
+
+class Incremental : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "kxsms-incremental-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        fs::permissions(dir_, fs::perms(0755));
+        data_ = dir_ / "data";
+        fs::create_directories(data_);
+        setenv("KXSMS_PASSWORD", "", 1);
+        setenv("KXLIB_LOG", (dir_ / "kxlib.log").c_str(), 1);
+        unsetenv("SMSEMU_FAULTS");
+        unsetenv("KXSMS_LIBRARY");
+        useConfig(data_, "archive_state = \"" + (dir_ / "state/archive.sqlite").string() + "\"\n");
+        writeText(data_ / "tree/a.txt", "alpha\n");
+        writeText(data_ / "tree/b.txt", "beta\n");
+        writeText(data_ / "tree/sub/c.txt", "gamma\n");
+        writeText(data_ / "tree/sub/d.txt", std::string(100000, 'd'));
+        writeText(data_ / "tree/gone.txt", "soon gone\n");
+        writeText(data_ / "tree/old-name.txt", "renamed\n");
+        fs::create_symlink("a.txt", data_ / "tree/link");
+    }
+    void TearDown() override
+    {
+        if (!mounted_.empty())
+            umount2(mounted_.c_str(), MNT_DETACH);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    void useConfig(const fs::path &resource, const std::string &keys)
+    {
+        writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n" + keys +
+                                            "\n  [[tsa.resource]]\n  name = \"/\"\n  path = \"" + resource.string() +
+                                            "\"\n");
+        setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
+    }
+
+    Result sh(const std::string &commandLine)
+    {
+        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+        const std::string full = "cd " + quote(dir_.string()) + " && KXSMS=" + quote(KXSMS_BINARY) + " && (" +
+                                 commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+        const int raw = system(("bash -c " + quote(full)).c_str());
+        return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
+    }
+    Result kxsms(const std::vector<std::string> &arguments, const std::string &prefix = "")
+    {
+        std::string line = prefix + "\"$KXSMS\"";
+        for (const std::string &argument : arguments)
+            line += " " + quote(argument);
+        return sh(line);
+    }
+    // Non-parents of an archive with their state ("intact", ...).
+    std::map<std::string, std::string> saved(const std::string &archive)
+    {
+        const Result listed = kxsms({"list", "-f", archive, "--json"});
+        std::map<std::string, std::string> names;
+        if (listed.out.empty())
+            return names;
+        for (const json &member : json::parse(listed.out))
+            if (!member["parent"].get<bool>())
+                names[member["name"].get<std::string>()] = member["state"].get<std::string>();
+        return names;
+    }
+    std::set<std::string> savedNames(const std::string &archive)
+    {
+        std::set<std::string> names;
+        for (const auto &[name, state] : saved(archive))
+            names.insert(name);
+        return names;
+    }
+    // Backs up /tree with --incremental --clear-archive; the source's change
+    // times must not move.
+    std::set<std::string> incremental(const std::string &archive, const std::string &prefix = "",
+                                      const std::string &path = "/tree")
+    {
+        const auto before = changeTimes(data_);
+        const Result r = kxsms({"backup", path, "--incremental", "--clear-archive", "-f", archive}, prefix);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(changeTimes(data_), before) << "a backup changed a source file";
+        return savedNames(archive);
+    }
+    // Data sets whose archive flag reads set.
+    std::set<std::string> flagged(const std::string &path, const std::string &prefix = "")
+    {
+        const Result r = kxsms({"ls", "-r", path, "--json"}, prefix);
+        std::set<std::string> names;
+        EXPECT_EQ(r.status, 0) << r.err;
+        for (const json &entry : json::parse(r.out))
+            if (entry["archive"].get<bool>() && !entry["parent"].get<bool>())
+                names.insert(entry["name"].get<std::string>());
+        return names;
+    }
+
+    // The changes of the sequence: create, modify, chmod, rename, delete.
+    void change()
+    {
+        writeText(data_ / "tree/new.txt", "new\n");
+        writeText(data_ / "tree/b.txt", "beta, longer\n");
+        fs::permissions(data_ / "tree/sub/c.txt", fs::perms(0600));
+        fs::rename(data_ / "tree/old-name.txt", data_ / "tree/sub/new-name.txt");
+        fs::remove(data_ / "tree/gone.txt");
+    }
+    const std::set<std::string> changed_{"/tree/new.txt", "/tree/b.txt", "/tree/sub/c.txt",
+                                         "/tree/sub/new-name.txt"};
+
+    fs::path dir_;
+    fs::path data_;
+    std::string mounted_;
+};
+
+TEST_F(Incremental, SavesExactlyWhatChanged)
+{
+    EXPECT_EQ(incremental("full.kxa"), (std::set<std::string>{"/tree/a.txt", "/tree/b.txt", "/tree/sub/c.txt",
+                                                              "/tree/sub/d.txt", "/tree/gone.txt",
+                                                              "/tree/old-name.txt", "/tree/link"}));
+    EXPECT_EQ(flagged("/tree"), std::set<std::string>{});
+    EXPECT_EQ(incremental("none.kxa"), std::set<std::string>{});
+    change();
+    EXPECT_EQ(incremental("inc1.kxa"), changed_);
+    // More changes: a touch of the data, an owner set again, a link made anew.
+    writeText(data_ / "tree/sub/d.txt", std::string(100000, 'e'));
+    ASSERT_EQ(lchown((data_ / "tree/a.txt").c_str(), geteuid(), getegid()), 0);
+    fs::remove(data_ / "tree/link");
+    fs::create_symlink("b.txt", data_ / "tree/link");
+    EXPECT_EQ(incremental("inc2.kxa"), (std::set<std::string>{"/tree/sub/d.txt", "/tree/a.txt", "/tree/link"}));
+    EXPECT_EQ(incremental("inc3.kxa"), std::set<std::string>{});
+}
+
+TEST_F(Incremental, ExtendedAttributeWayStillWorks)
+{
+    if (setxattr(data_.c_str(), "user.kxsms-test", "1", 1, 0) != 0)
+        GTEST_SKIP() << "no user extended attributes here";
+    removexattr(data_.c_str(), "user.kxsms-test");
+    useConfig(data_, "archive_flag = \"xattr\"\n");
+    auto files = [](std::set<std::string> names) {
+        names.erase("/tree/link"); // a link cannot carry the attribute: always saved
+        return names;
+    };
+    EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "1.kxa"}).status, 0);
+    char value[64];
+    EXPECT_EQ(getxattr((data_ / "tree/a.txt").c_str(), "user.kxsms.archive", value, sizeof value), 32);
+    EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "2.kxa"}).status, 0);
+    EXPECT_EQ(files(savedNames("2.kxa")), std::set<std::string>{});
+    writeText(data_ / "tree/b.txt", "beta, longer\n");
+    EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "3.kxa"}).status, 0);
+    EXPECT_EQ(files(savedNames("3.kxa")), std::set<std::string>{"/tree/b.txt"});
+    EXPECT_FALSE(fs::exists(dir_ / "state/archive.sqlite"));
+}
+
+TEST_F(Incremental, FromAReadOnlyMountSavesOnlyWhatChanged)
+{
+    const fs::path view = dir_ / "view";
+    fs::create_directories(view);
+    if (geteuid() != 0 || mount(data_.c_str(), view.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "bind mounts need root";
+    mounted_ = view.string();
+    if (mount(nullptr, view.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+        GTEST_SKIP() << "cannot make the bind mount read-only";
+    useConfig(view, "archive_state = \"" + (dir_ / "state/archive.sqlite").string() + "\"\n");
+    EXPECT_EQ(incremental("full.kxa").size(), 7u);
+    EXPECT_EQ(incremental("none.kxa"), std::set<std::string>{});
+    change();
+    EXPECT_EQ(incremental("inc1.kxa"), changed_);
+    EXPECT_EQ(incremental("inc2.kxa"), std::set<std::string>{});
+}
+
+TEST_F(Incremental, AnUnprivilegedUserKeepsTheFlagsInItsOwnStore)
+{
+    if (geteuid() != 0 || system("command -v setpriv >/dev/null") != 0)
+        GTEST_SKIP() << "needs root and setpriv";
+    const fs::path home = dir_ / "home";
+    fs::create_directories(home);
+    ASSERT_EQ(chown(home.c_str(), 65534, 65534), 0);
+    for (const auto &entry : fs::recursive_directory_iterator(data_))
+        if (entry.is_directory() && !entry.is_symlink())
+            fs::permissions(entry.path(), fs::perms(0755));
+    fs::permissions(data_, fs::perms(0755));
+    useConfig(data_, "");
+    fs::permissions(dir_ / "smsemu.toml", fs::perms(0644));
+    const std::string asNobody = "XDG_STATE_HOME=" + quote(home.string()) + " KXLIB_LOG=/dev/null " +
+                                 "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    const auto before = changeTimes(data_);
+    Result r = kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "/dev/null"}, asNobody);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(home / "smsemu")) << "the store is in the user's state folder";
+    r = kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "-"}, asNobody);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(flagged("/tree", asNobody), std::set<std::string>{});
+    EXPECT_EQ(changeTimes(data_), before) << "the source is untouched";
+}
+
+TEST_F(Incremental, AKilledBackupLeavesTheFlagsOfUnsavedDataSetsSet)
+{
+    for (int i = 0; i < 200; ++i)
+        writeText(data_ / "second" / ("f" + std::to_string(1000 + i)), std::string(50000, 'a' + i % 26));
+    // The archive goes into a pipe that stops being read after 3 MB: kxsms
+    // blocks in the middle of /second and is killed there.
+    const Result r = sh("mkfifo pipe && { \"$KXSMS\" backup /tree /second --clear-archive -f - > pipe & "
+                        "pid=$!; { head -c 3000000 > part.kxa; kill -9 $pid; cat > /dev/null; } < pipe; "
+                        "wait $pid; echo $? > status; }");
+    ASSERT_EQ(readText(dir_ / "status"), "137\n") << r.err;
+    const std::map<std::string, std::string> inArchive = saved("part.kxa");
+    const std::set<std::string> stillSet = flagged("/second");
+    std::size_t clear = 0;
+    for (int i = 0; i < 200; ++i) {
+        const std::string name = "/second/f" + std::to_string(1000 + i);
+        if (stillSet.count(name) != 0)
+            continue;
+        ++clear;
+        auto found = inArchive.find(name);
+        EXPECT_TRUE(found != inArchive.end() && found->second == "intact") << name << " reads saved but is not";
+    }
+    EXPECT_LT(clear, 200u);
+    EXPECT_GT(inArchive.size(), 7u) << "the kill came in the middle of /second";
+    EXPECT_EQ(flagged("/tree"), std::set<std::string>{}) << "the first path was done before the second began";
+}
+
+struct FailedClear {
+    const char *name;
+    const char *keys;   // the TSA's archive keys (%s: the test folder)
+    const char *faults; // SMSEMU_FAULTS
+    const char *report; // what stderr must hold besides the warning
+};
+
+class ClearingFails : public Incremental, public ::testing::WithParamInterface<FailedClear> {};
+
+TEST_P(ClearingFails, IsReportedAndExitsOne)
+{
+    const FailedClear &c = GetParam();
+    std::string keys = c.keys;
+    if (auto at = keys.find("%s"); at != std::string::npos)
+        keys.replace(at, 2, dir_.string());
+    writeText(dir_ / "blocker", "a file where the store's folder would be");
+    useConfig(data_, keys);
+    const std::string prefix = std::string(c.faults).empty() ? "" : "SMSEMU_FAULTS=" + quote(c.faults) + " ";
+    Result r = kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "1.kxa"}, prefix);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("warning: the archive flags could not be cleared"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the next incremental backup will save those data sets again"), std::string::npos);
+    EXPECT_NE(r.err.find(c.report), std::string::npos) << r.err;
+    EXPECT_EQ(savedNames("1.kxa").size(), 7u) << "the data itself was saved";
+    r = kxsms({"backup", "/tree", "--incremental", "-f", "2.kxa"}, prefix);
+    EXPECT_EQ(r.status, 0) << "without --clear-archive nothing is checked: " << r.err;
+    EXPECT_EQ(savedNames("2.kxa").size(), 7u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, ClearingFails,
+    ::testing::Values(FailedClear{"StoreCannotBeMade", "archive_state = \"%s/blocker/archive.sqlite\"\n", "",
+                                  "blocker/archive.sqlite"},
+                      FailedClear{"TsaRefuses", "archive_state = \"%s/state/archive.sqlite\"\n",
+                                  "NWSMTSSetArchiveStatus@*=0xFFFDFFB6", "still reads as changed"}),
+    [](const ::testing::TestParamInfo<FailedClear> &info) { return std::string(info.param.name); });
+
+} // namespace
