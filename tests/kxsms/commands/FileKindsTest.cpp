@@ -143,7 +143,10 @@ protected:
         dir_ = pattern;
         data_ = dir_ / "data";
         fs::create_directories(data_ / "tree");
-        writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n\n  [[tsa.resource]]\n  name = \"/\"\n"
+        // The archive flags go to a store of the test's own, never the machine's.
+        writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\narchive_state = \"" +
+                                        (dir_ / "state/archive.sqlite").string() +
+                                        "\"\n\n  [[tsa.resource]]\n  name = \"/\"\n"
                                         "  path = \"" + data_.string() + "\"\n");
         setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
         setenv("KXSMS_PASSWORD", "", 1);
