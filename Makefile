@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 # Our own builds stay at zero warnings; a packager's plain cmake run does not stop on a new one.
 WERROR     ?= ON
 
-.PHONY: all deps configure build test run san-test bench fuzz clean
+.PHONY: all deps configure build test run san-test bench fuzz package clean
 
 all: build
 
@@ -30,6 +30,10 @@ san-test: deps
 	@cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKXSMS_SANITIZE=address,undefined -DKXSMS_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	@cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian package (CPack, cmake/Packaging.cmake), written to $(BUILD)/.
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 bench: build
 	@bench/run $(BUILD)

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "KXSMS.h"
 
@@ -13,10 +14,15 @@ namespace kxsms {
 
 class Module {
 public:
-    // The module named by KXSMS_LIBRARY, else <directory of this program>/../lib/libKXSMS.so.
+    // The module named by KXSMS_LIBRARY, else the first of candidatePaths() that exists.
     // Null with the reason in error when it cannot be loaded.
     static std::unique_ptr<Module> load(std::string &error);
-    // Where load() looks when KXSMS_LIBRARY is not set.
+    // Where load() looks when KXSMS_LIBRARY is not set, in order: the install
+    // tree's private library folder (<directory of this program>/KXSMS_MODULE_DIR,
+    // set by the build from the install folders), then the build tree's
+    // <directory of this program>/../lib.
+    static std::vector<std::string> candidatePaths();
+    // The first candidate that exists; empty when none does.
     static std::string defaultPath();
 
     Module(const Module &) = delete;
