@@ -75,7 +75,7 @@ TEST(Options, EachCommandIsRecognised)
         {{"list", "-f", "a"}, Command::List},
         {{"verify", "-f", "a"}, Command::Verify},
         {{"rm", "/tmp/x"}, Command::Rm},
-        {{"restore", "-f", "-", "--overwrite", "never"}, Command::Restore},
+        {{"restore", "-f", "-", "--in-place", "--overwrite", "never"}, Command::Restore},
     };
     for (const auto &[arguments, command] : table) {
         const Parsed p = parse(arguments);

@@ -32,7 +32,8 @@ public:
     }
     void done() { ++items_; if (tty_) tick(); }
     void failed() { ++failures_; }
-    void skipped() { ++skipped_; }
+    // An existing data set left as it was by the overwrite rule.
+    void kept() { ++kept_; }
 
     // A line on stderr, prefixed "kxsms: ".
     void message(const std::string &line);
@@ -60,7 +61,7 @@ private:
     uint64_t items_ = 0;
     uint64_t bytes_ = 0;
     uint64_t failures_ = 0;
-    uint64_t skipped_ = 0;
+    uint64_t kept_ = 0;
 };
 
 } // namespace kxsms

@@ -277,21 +277,21 @@ TEST_F(KxsmsProgram, OverwriteModes)
     };
 
     change();
-    Result r = kxsms({"restore", "-f", "a.kxa", "--overwrite", "never"});
+    Result r = kxsms({"restore", "-f", "a.kxa", "--in-place", "--overwrite", "never"});
     EXPECT_EQ(r.status, 0) << context(r);
     EXPECT_EQ(readText(data_ / "tree/a.txt"), "changed later\n");
     EXPECT_EQ(readText(data_ / "tree/sub/b.txt"), "changed before\n");
     EXPECT_EQ(readText(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
 
     change();
-    r = kxsms({"restore", "-f", "a.kxa", "--overwrite", "newer"});
+    r = kxsms({"restore", "-f", "a.kxa", "--in-place"}); // newer, the default in place
     EXPECT_EQ(r.status, 0) << context(r);
     EXPECT_EQ(readText(data_ / "tree/a.txt"), "changed later\n");
     EXPECT_EQ(readText(data_ / "tree/sub/b.txt"), "beta\n");
     EXPECT_EQ(readText(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
 
     change();
-    r = kxsms({"restore", "-f", "a.kxa"}); // always, the default
+    r = kxsms({"restore", "-f", "a.kxa", "--in-place", "--overwrite", "always"});
     EXPECT_EQ(r.status, 0) << context(r);
     EXPECT_EQ(readText(data_ / "tree/a.txt"), "alpha\n");
     EXPECT_EQ(readText(data_ / "tree/sub/b.txt"), "beta\n");
@@ -414,10 +414,10 @@ TEST_F(KxsmsProgram, CannotStartWithoutTheTsaOrWithAWrongPassword)
     r = sh("KXSMS_PASSWORD=right $KXSMS -u tester ls /tree/sub");
     EXPECT_EQ(r.status, 0) << context(r);
 
-    r = kxsms({"restore", "-f", "missing.kxa"});
+    r = kxsms({"restore", "-f", "missing.kxa", "--to", "/r"});
     EXPECT_EQ(r.status, 2);
     writeText(dir_ / "not-an-archive", "hello\n");
-    r = kxsms({"restore", "-f", "not-an-archive"});
+    r = kxsms({"restore", "-f", "not-an-archive", "--to", "/r"});
     EXPECT_EQ(r.status, 2) << context(r);
     EXPECT_NE(r.err.find("not a kxsms archive"), std::string::npos);
 }
@@ -463,7 +463,7 @@ TEST_F(KxsmsProgram, HostileMemberNamesAreRefused)
     writer.finish();
     writeText(dir_ / "hostile.kxa", std::string(out.out.begin(), out.out.end()));
 
-    for (const std::vector<std::string> &extra : {std::vector<std::string>{"--to", "/restored"}, {}}) {
+    for (const std::vector<std::string> &extra : {std::vector<std::string>{"--to", "/restored"}, {"--in-place"}}) {
         std::vector<std::string> arguments = {"restore", "-f", "hostile.kxa"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         const Result r = kxsms(arguments);

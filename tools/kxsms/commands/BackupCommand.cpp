@@ -1,5 +1,7 @@
 // backup: scan each given path with traversal, open every data set the scan
-// returns and stream it block by block into the archive.
+// returns and stream it block by block into the archive. Exclude patterns
+// are applied to what the scan returns; a signal ends the job with an end
+// record that says so.
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -12,7 +14,10 @@
 #include "commands/Commands.h"
 #include "NameRules.h"
 #include "Progress.h"
+#include "Results.h"
+#include "Selection.h"
 #include "Session.h"
+#include "Signals.h"
 #include "Text.h"
 
 namespace kxsms {
@@ -45,9 +50,10 @@ uint32_t probeNameSpace(CKXSMS &kx, std::string &path)
 
 class BackupJob {
 public:
-    BackupJob(const Options &options, Session &session, ArchiveWriter &writer, Progress &progress)
+    // Without a writer (--dry-run) the names are listed on stdout instead.
+    BackupJob(const Options &options, Session &session, ArchiveWriter *writer, Progress &progress)
         : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress),
-          block_(KXSMS_MAX_BLOCK * OutputStream::c_HeldChunks)
+          selection_({}, options.excludes, session.type()), block_(KXSMS_MAX_BLOCK * OutputStream::c_HeldChunks)
     {
     }
 
@@ -58,6 +64,8 @@ public:
         const uint32_t nameSpace = probeNameSpace(kx_, path);
         unsigned int failuresInRow = 0;
         for (;;) {
+            if (interrupted())
+                return false;
             bool parent = false, archive = false, end = false;
             long created = 0, modified = 0, accessed = 0;
             unsigned long long size = 0;
@@ -78,6 +86,8 @@ public:
             if (end)
                 return true;
             if (options_.incremental && !parent && !archive)
+                continue;
+            if (selection_.hasPatterns() && selection_.excluded(name_))
                 continue;
             if (!backUpOne(nameSpace, parent, archive, created, modified, accessed, size))
                 return false;
@@ -102,6 +112,8 @@ private:
             progress_.failed();
             return true;
         }
+        if (writer_ == nullptr)
+            return preview(parent, size);
         unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
         if (code != 0)
             return !failed("cannot back up " + printable(name_), code);
@@ -115,11 +127,15 @@ private:
         member_.modified = modified;
         member_.accessed = accessed;
         member_.size = size;
-        writer_.beginMember(member_);
+        writer_->beginMember(member_);
         progress_.begin(member_.name);
 
         bool complete = true;
         for (;;) {
+            if (interrupted()) {
+                complete = false;
+                break;
+            }
             unsigned int read = 0;
             bool endOfData = false;
             // The archive may still hold the last blocks: each goes to the next buffer.
@@ -129,16 +145,30 @@ private:
                 complete = false;
                 break;
             }
-            writer_.writeBlock(block, read);
+            writer_->writeBlock(block, read);
             progress_.add(read);
             if (endOfData)
                 break;
         }
-        writer_.endMember(complete);
+        writer_->endMember(complete);
+        if (interrupted()) {
+            progress_.message("stopped inside " + printable(member_.name) + ": it is marked incomplete");
+            return false;
+        }
         if (!complete)
             return !failed("cannot read " + printable(member_.name), code);
         progress_.done();
         return true;
+    }
+
+    // --dry-run: the name that would be saved.
+    bool preview(bool parent, unsigned long long size)
+    {
+        writeLine(printable(name_));
+        if (!parent)
+            progress_.add(size);
+        progress_.done();
+        return !readerGone();
     }
 
     // Reports a failure; true when the module says the job must stop.
@@ -155,8 +185,9 @@ private:
     const Options &options_;
     Session &session_;
     CKXSMS &kx_;
-    ArchiveWriter &writer_;
+    ArchiveWriter *writer_;
     Progress &progress_;
+    Selection selection_;
     std::vector<unsigned char> block_; // the buffers every block passes through, used in turn
     uint64_t blocks_ = 0;
     char name_[KXSMS_NAME_BUFFER + 8];
@@ -169,9 +200,10 @@ bool applyExcludes(const Options &options, Session &session, Progress &progress)
 {
     CKXSMS &kx = session.kx();
     kx.ClearScanFilters();
-    if (options.excludes.empty())
+    const Selection selection({}, options.excludes, session.type());
+    if (selection.exactExcludes().empty())
         return true;
-    for (const std::string &exclude : options.excludes) {
+    for (const std::string &exclude : selection.exactExcludes()) {
         std::string path = exclude;
         const unsigned int code = kx.AddScanFilter(path.data());
         if (code == 0xFFFFFFFFu) {
@@ -186,6 +218,35 @@ bool applyExcludes(const Options &options, Session &session, Progress &progress)
         return false;
     }
     return true;
+}
+
+// --dry-run: the scan as a backup would make it, the names on stdout;
+// nothing is written and no archive flag cleared.
+int dryRun(const Options &options, Session &session, Progress &progress)
+{
+    bufferResults();
+    BackupJob job(options, session, nullptr, progress);
+    bool stopped = false;
+    for (const std::string &path : independentPaths(options.paths, options.tsa)) {
+        if (!job.backUp(path)) {
+            stopped = true;
+            break;
+        }
+    }
+    if (stopped)
+        job.abandon();
+    if (!flushResults()) {
+        progress.message("cannot write the listing");
+        return c_ExitStopped;
+    }
+    if (interrupted()) {
+        progress.summary(interruptText());
+        return interruptedStatus();
+    }
+    progress.summary("dry run: nothing was saved");
+    if (stopped && !readerGone())
+        return c_ExitStopped;
+    return progress.failures() > 0 ? c_ExitSomeFailed : c_ExitOk;
 }
 
 } // namespace
@@ -203,9 +264,11 @@ int runBackup(const Options &options)
     kx.SetScanTraverse(true);
     if (options.since)
         kx.SetScanModifiedDateTimeRange(*options.since, 0);
-    kx.SetClearArchiveBitFlag(options.clearArchive);
+    kx.SetClearArchiveBitFlag(options.clearArchive && !options.dryRun);
     if (!applyExcludes(options, *session, progress))
         return c_ExitStopped;
+    if (options.dryRun)
+        return dryRun(options, *session, progress);
 
     std::string error;
     const int fd = openArchiveForWriting(options.archive, error);
@@ -222,7 +285,7 @@ int runBackup(const Options &options)
             compressed = std::make_unique<ZstdOutput>(file);
         OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : file;
         ArchiveWriter writer(out, static_cast<uint16_t>(options.tsa), newArchiveId(), started);
-        BackupJob job(options, *session, writer, progress);
+        BackupJob job(options, *session, &writer, progress);
         for (const std::string &path : independentPaths(options.paths, options.tsa)) {
             try {
                 if (!job.backUp(path)) {
@@ -236,7 +299,7 @@ int runBackup(const Options &options)
         }
         if (stopped)
             job.abandon();
-        writer.finish(stopped);
+        writer.finish(stopped && !interrupted(), interrupted());
     } catch (const IoError &e) {
         progress.message(std::string(e.what()) + "; backup stopped");
         closeArchive(fd, error);
@@ -245,6 +308,11 @@ int runBackup(const Options &options)
     if (!closeArchive(fd, error)) {
         progress.message(error);
         return c_ExitStopped;
+    }
+    if (interrupted()) {
+        progress.summary("archive " + formatBytes(file.bytesWritten()) + "; " + interruptText() +
+                         ": the archive holds the data sets saved before");
+        return interruptedStatus();
     }
     progress.summary("archive " + formatBytes(file.bytesWritten()));
     if (stopped)
