@@ -291,9 +291,18 @@ CCODE FsRestoreDataSet::applyOwner(int fd, const char *name, int flags)
         return 0;
     uid_t uid = owners_.userId(parsed_.user).value_or(parsed_.uid);
     gid_t gid = owners_.groupId(parsed_.group).value_or(parsed_.gid);
-    if (fchownat(fd, name, uid, gid, flags) == 0 || errno == EPERM)
+    if (fchownat(fd, name, uid, gid, flags) == 0) {
+        ownerRestored_ = true;
+        return 0;
+    }
+    if (errno == EPERM)
         return 0;
     return NWSMTS_SET_FILE_INFO_ERR;
+}
+
+mode_t FsRestoreDataSet::safeMode(mode_t mode) const
+{
+    return ownerRestored_ ? mode : mode & ~static_cast<mode_t>(S_ISUID | S_ISGID);
 }
 
 CCODE FsRestoreDataSet::commitFile()
@@ -306,7 +315,7 @@ CCODE FsRestoreDataSet::commitFile()
         mode = parsed_.mode;
     else if (existed_ && existing_.isRegular())
         mode = existing_.mode & 07777;
-    if (fchmod(fd, mode) != 0)
+    if (fchmod(fd, safeMode(mode)) != 0)
         return NWSMTS_SET_FILE_INFO_ERR;
     if (openMode_ & NWSM_RESTORE_TIMES) {
         timespec times[2] = {timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),
