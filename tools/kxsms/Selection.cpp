@@ -2,6 +2,7 @@
 #include "Selection.h"
 
 #include <fnmatch.h>
+#include <strings.h>
 
 #include "NameRules.h"
 
@@ -20,11 +21,29 @@ char separatorOf(KXSMS_TSA_TYPE tsa)
     }
 }
 
+// Directory names end in "[Root]", which is no bracket expression: the
+// text with it written as fnmatch takes it literally.
+std::string literalRoot(std::string text)
+{
+    for (size_t at = 0; (at = text.find('[', at)) != std::string::npos; at += 2) {
+        if (strncasecmp(text.c_str() + at, "[Root]", 6) != 0)
+            continue;
+        text.insert(at, "\\");
+    }
+    return text;
+}
+
 } // namespace
 
 bool isPattern(std::string_view text)
 {
-    return text.find_first_of("*?[") != std::string_view::npos;
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text[at] == '\\' && at + 1 < text.size() && text[at + 1] == '[')
+            ++at; // an escaped bracket: no pattern by itself
+        else if (text[at] == '*' || text[at] == '?' || text[at] == '[')
+            return true;
+    }
+    return false;
 }
 
 Selection::Selection(const std::vector<std::string> &paths, const std::vector<std::string> &excludes,
@@ -38,12 +57,13 @@ Selection::Selection(const std::vector<std::string> &paths, const std::vector<st
             name.insert(0, "/");
         paths_.push_back(normalizePath(name, tsa));
     }
-    for (const std::string &exclude : excludes) {
-        if (exclude.empty())
+    for (const std::string &given : excludes) {
+        if (given.empty())
             continue;
+        const std::string exclude = tsa == KXSMS_TSA_DIRECTORY ? literalRoot(given) : given;
         const bool hasSeparator = separator != 0 && exclude.find(separator) != std::string::npos;
         if (!isPattern(exclude) && (hasSeparator || separator == 0))
-            exact_.push_back(normalizePath(exclude, tsa));
+            exact_.push_back(normalizePath(given, tsa));
         else if (hasSeparator || separator == 0)
             patterns_.push_back(exclude);
         else

@@ -4,7 +4,7 @@
 // without a separator matches any one component of a name ("*.o", "cache"),
 // one with a separator the whole name ("/srv/cache/*"). A name is left out
 // when it or any of its parents is, so a parent that matches takes its
-// subtree with it.
+// subtree with it. A directory name's "[Root]" is taken literally.
 #ifndef KXSMS_TOOLS_SELECTION_H
 #define KXSMS_TOOLS_SELECTION_H
 
