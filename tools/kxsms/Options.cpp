@@ -98,6 +98,9 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
                      std::ostream &err, int64_t now)
 {
     showVersion = false;
+    // Names are taken as given: a value such as the directory's "[Root]" is
+    // no bracketed list, and one --exclude takes one value
+    // (allow_extra_args(false) on each option of several values).
     CLI::App app{"kxsms: back up, restore, list and verify data through the KXSMS module", "kxsms"};
     app.footer(c_Examples);
     app.fallthrough();
@@ -130,10 +133,12 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
 
     std::string since;
     auto *backup = app.add_subcommand("backup", "back up the subtrees at PATH... into an archive");
-    backup->add_option("PATH", options.paths, "data sets to back up, each with everything below it")->required();
+    backup->add_option("PATH", options.paths, "data sets to back up, each with everything below it")->required()
+        ->allow_extra_args(false);
     backup->add_option("-f,--file", options.archive, "the archive to write; - for standard output")->required();
     backup->add_option("--exclude", options.excludes,
-                       "leave out this data set, or what matches this shell pattern (with its subtree); repeatable");
+                       "leave out this data set, or what matches this shell pattern (with its subtree); repeatable")
+        ->allow_extra_args(false);
     backup->add_option("--since", since, "only data sets modified since TIME (parents always)");
     backup->add_flag("--incremental", options.incremental, "only data sets whose archive flag is set (parents always)");
     backup->add_flag("--clear-archive", options.clearArchive, "clear the archive flag of each data set saved");
@@ -143,21 +148,25 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
 
     std::string overwrite;
     auto *restore = app.add_subcommand("restore", "restore the data sets of an archive (--to DIR or --in-place)");
-    restore->add_option("PATH", options.paths, "restore only these members and what lies below them");
+    restore->add_option("PATH", options.paths, "restore only these members and what lies below them")
+        ->allow_extra_args(false);
     restore->add_option("-f,--file", options.archive, "the archive to read; - for standard input")->required();
     auto *to = restore->add_option("--to", options.to, "restore below this directory");
     restore->add_flag("--in-place", options.inPlace, "restore over the original names")->excludes(to);
     restore->add_option("--overwrite", overwrite,
                         "existing data sets: always (default with --to), newer (default with --in-place), never")
         ->check(CLI::IsMember({"always", "newer", "never"}));
-    restore->add_option("--exclude", options.excludes, "leave out this member or what matches this shell pattern");
+    restore->add_option("--exclude", options.excludes, "leave out this member or what matches this shell pattern")
+        ->allow_extra_args(false);
     restore->add_flag("-n,--dry-run", options.dryRun, "show what would be written and what kept; change nothing");
     restore->footer(c_RestoreExamples);
 
     auto *list = app.add_subcommand("list", "list the members of an archive");
     list->add_option("-f,--file", options.archive, "the archive to read; - for standard input")->required();
-    list->add_option("PATH", options.paths, "list only these members and what lies below them");
-    list->add_option("--exclude", options.excludes, "leave out this member or what matches this shell pattern");
+    list->add_option("PATH", options.paths, "list only these members and what lies below them")
+        ->allow_extra_args(false);
+    list->add_option("--exclude", options.excludes, "leave out this member or what matches this shell pattern")
+        ->allow_extra_args(false);
     list->add_flag("--json", options.json, "a JSON array of objects");
     list->footer(c_ListExamples);
 
@@ -166,7 +175,8 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
     verify->footer(c_VerifyExamples);
 
     auto *rm = app.add_subcommand("rm", "delete data sets");
-    rm->add_option("PATH", options.paths, "the data sets")->required();
+    rm->add_option("PATH", options.paths, "the data sets")->required()
+        ->allow_extra_args(false);
     rm->add_flag("-r,--recursive", options.recursive, "a parent with everything below it, children first");
     rm->footer(c_RmExamples);
 

@@ -138,3 +138,24 @@ TEST_F(KxsmsProgram, CountsAgreeWithTheirNouns)
 }
 
 } // namespace
+
+namespace {
+
+using namespace kxsms_test;
+
+// The top of a directory tree backs up under the name ls takes for it.
+TEST_F(KxsmsProgram, DirectoryRootBacksUpAsItLists)
+{
+    fs::copy_file(fs::path(KXSMS_EXAMPLES_DIR) / "tree.json", dir_ / "tree.json");
+    writeText(dir_ / "dir.toml", "[[tsa]]\ntype = \"Directory\"\ntarget_service = \"ACME_TREE\"\nstore = \"" +
+                                     (dir_ / "tree.json").string() + "\"\n");
+    setenv("SMSEMU_CONFIG", (dir_ / "dir.toml").c_str(), 1);
+    const Result listed = kxsms({"--tsa", "dir", "ls", "-r", "[Root]"});
+    ASSERT_EQ(listed.status, 0) << context(listed);
+    const Result saved = kxsms({"--tsa", "dir", "backup", "[Root]", "-f", "a.kxa"});
+    EXPECT_EQ(saved.status, 0) << context(saved);
+    EXPECT_EQ(kxsms({"list", "-f", "a.kxa"}).out.size() > 0, true);
+    EXPECT_EQ(lines(kxsms({"list", "-f", "a.kxa"}).out).size(), lines(listed.out).size());
+}
+
+} // namespace

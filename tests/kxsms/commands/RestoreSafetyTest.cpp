@@ -41,6 +41,10 @@ TEST_F(KxsmsProgram, RestoreRefusesWithoutAPlace)
     EXPECT_EQ(readText(data_ / "tree/a.txt"), "edited\n");
     const Result both = kxsms({"restore", "-f", "a.kxa", "--to", "/r", "--in-place"});
     EXPECT_EQ(both.status, 2) << context(both);
+    const Result file = kxsms({"restore", "-f", "a.kxa", "--to", "/tree/a.txt"});
+    EXPECT_EQ(file.status, 2) << context(file);
+    EXPECT_NE(file.err.find("--to /tree/a.txt: not a directory"), std::string::npos) << file.err;
+    EXPECT_EQ(readText(data_ / "tree/a.txt"), "edited\n");
 }
 
 TEST_F(KxsmsProgram, InPlaceKeepsANewerEditAndSaysSo)

@@ -3,6 +3,7 @@
 // are applied to what the scan returns; a signal ends the job with an end
 // record that says so.
 #include <cstring>
+#include <strings.h>
 #include <ctime>
 #include <vector>
 
@@ -60,8 +61,15 @@ public:
     // Backs up everything below path; false when the job must stop.
     bool backUp(const std::string &given)
     {
-        std::string path = given;
-        const uint32_t nameSpace = probeNameSpace(kx_, path);
+        // The module may rewrite the name it is given in place (a directory
+        // "[Root]" comes back as "Root"): the probe gets a copy of its own.
+        // The top of a directory tree, given as "[Root]" (as ls and info take
+        // it), is scanned with traversal only in its full form ".[Root]".
+        const std::string start =
+            session_.type() == KXSMS_TSA_DIRECTORY && strcasecmp(given.c_str(), "[Root]") == 0 ? ".[Root]" : given;
+        std::string probe = start;
+        const uint32_t nameSpace = probeNameSpace(kx_, probe);
+        std::string path = start;
         unsigned int failuresInRow = 0;
         for (;;) {
             if (interrupted())

@@ -184,6 +184,22 @@ private:
     Progress &progress_;
 };
 
+// --to must name a parent where it exists (a missing one is made).
+bool targetIsParent(Session &session, const std::string &to, Progress &progress)
+{
+    std::string name = to;
+    bool parent = true, archive = false;
+    long modified = 0, accessed = 0;
+    unsigned long long size = 0;
+    if (session.kx().ScanDataSetInfo(name.data(), nullptr, 0, nullptr, 0, &parent, &archive, &modified, &accessed,
+                                     &size) == 0 &&
+        !parent) {
+        progress.message("--to " + printable(to) + ": not a directory");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int runRestore(const Options &options)
@@ -236,6 +252,10 @@ int runRestore(const Options &options)
 
         std::unique_ptr<Session> session = Session::open(options, archived);
         if (!session) {
+            closeArchive(fd, error);
+            return c_ExitStopped;
+        }
+        if (!options.to.empty() && !targetIsParent(*session, options.to, progress)) {
             closeArchive(fd, error);
             return c_ExitStopped;
         }
