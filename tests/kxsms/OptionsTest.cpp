@@ -160,3 +160,27 @@ TEST(SinceTime, Refused)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Options, NamesAreTakenAsGivenAndRestoreNeedsAPlace)
+{
+    Parsed p = parse({"--tsa", "dir", "backup", "[Root]", "\x01[x]", "-f", "a", "--exclude", "[ab].o", "b"});
+    ASSERT_EQ(p.status, -1) << p.err;
+    EXPECT_EQ(p.options.paths, (std::vector<std::string>{"[Root]", "\x01[x]", "b"}));
+    EXPECT_EQ(p.options.excludes, std::vector<std::string>{"[ab].o"});
+
+    p = parse({"restore", "-f", "a"});
+    EXPECT_EQ(p.status, 2);
+    EXPECT_NE(p.err.find("--in-place"), std::string::npos);
+    p = parse({"restore", "-f", "a", "--in-place"});
+    ASSERT_EQ(p.status, -1) << p.err;
+    EXPECT_EQ(p.options.overwrite, Overwrite::Newer);
+    p = parse({"restore", "-f", "a", "--to", "/r", "--overwrite", "never", "/etc", "-n"});
+    ASSERT_EQ(p.status, -1) << p.err;
+    EXPECT_EQ(p.options.overwrite, Overwrite::Never);
+    EXPECT_TRUE(p.options.dryRun);
+    EXPECT_EQ(p.options.paths, std::vector<std::string>{"/etc"});
+}
+
+} // namespace

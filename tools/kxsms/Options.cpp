@@ -83,6 +83,14 @@ Examples:
   kxsms rm -r /tmp/build           the subtree, children before their parents
 )";
 
+constexpr char c_Marker = '\x01';
+
+void unprotect(std::string &value)
+{
+    if (!value.empty() && value[0] == c_Marker)
+        value.erase(0, 1);
+}
+
 } // namespace
 
 const char *tsaOptionName(KXSMS_TSA_TYPE type)
@@ -98,9 +106,8 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
                      std::ostream &err, int64_t now)
 {
     showVersion = false;
-    // Names are taken as given: a value such as the directory's "[Root]" is
-    // no bracketed list, and one --exclude takes one value
-    // (allow_extra_args(false) on each option of several values).
+    // One --exclude takes one value (allow_extra_args(false)); a value such
+    // as the directory's "[Root]" is no bracketed list (see protect()).
     CLI::App app{"kxsms: back up, restore, list and verify data through the KXSMS module", "kxsms"};
     app.footer(c_Examples);
     app.fallthrough();
@@ -133,8 +140,7 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
 
     std::string since;
     auto *backup = app.add_subcommand("backup", "back up the subtrees at PATH... into an archive");
-    backup->add_option("PATH", options.paths, "data sets to back up, each with everything below it")->required()
-        ->allow_extra_args(false);
+    backup->add_option("PATH", options.paths, "data sets to back up, each with everything below it")->required();
     backup->add_option("-f,--file", options.archive, "the archive to write; - for standard output")->required();
     backup->add_option("--exclude", options.excludes,
                        "leave out this data set, or what matches this shell pattern (with its subtree); repeatable")
@@ -148,8 +154,7 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
 
     std::string overwrite;
     auto *restore = app.add_subcommand("restore", "restore the data sets of an archive (--to DIR or --in-place)");
-    restore->add_option("PATH", options.paths, "restore only these members and what lies below them")
-        ->allow_extra_args(false);
+    restore->add_option("PATH", options.paths, "restore only these members and what lies below them");
     restore->add_option("-f,--file", options.archive, "the archive to read; - for standard input")->required();
     auto *to = restore->add_option("--to", options.to, "restore below this directory");
     restore->add_flag("--in-place", options.inPlace, "restore over the original names")->excludes(to);
@@ -163,8 +168,7 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
 
     auto *list = app.add_subcommand("list", "list the members of an archive");
     list->add_option("-f,--file", options.archive, "the archive to read; - for standard input")->required();
-    list->add_option("PATH", options.paths, "list only these members and what lies below them")
-        ->allow_extra_args(false);
+    list->add_option("PATH", options.paths, "list only these members and what lies below them");
     list->add_option("--exclude", options.excludes, "leave out this member or what matches this shell pattern")
         ->allow_extra_args(false);
     list->add_flag("--json", options.json, "a JSON array of objects");
@@ -175,13 +179,26 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
     verify->footer(c_VerifyExamples);
 
     auto *rm = app.add_subcommand("rm", "delete data sets");
-    rm->add_option("PATH", options.paths, "the data sets")->required()
-        ->allow_extra_args(false);
+    rm->add_option("PATH", options.paths, "the data sets")->required();
     rm->add_flag("-r,--recursive", options.recursive, "a parent with everything below it, children first");
     rm->footer(c_RmExamples);
 
+    // CLI11 reads "[a,b]" given to an option of several values as a list.
+    // Names are taken as given: a value that starts with '[' (or with the
+    // marker itself) gets a marker byte before it that is taken off after.
+    std::vector<std::string> protectedArguments(argv + 1, argv + argc);
+    for (std::string &argument : protectedArguments)
+        if (!argument.empty() && (argument[0] == '[' || argument[0] == c_Marker))
+            argument.insert(argument.begin(), c_Marker);
+    std::vector<std::string> reversed(protectedArguments.rbegin(), protectedArguments.rend());
     try {
-        app.parse(argc, argv);
+        app.parse(reversed);
+        for (std::string *value : {&options.path, &options.to, &options.archive, &options.user, &options.passwordFile,
+                                   &options.logFile})
+            unprotect(*value);
+        for (auto *values : {&options.paths, &options.excludes})
+            for (std::string &value : *values)
+                unprotect(value);
     } catch (const CLI::ParseError &e) {
         const int status = app.exit(e, out, err);
         return status == 0 ? c_ExitOk : c_ExitStopped;
