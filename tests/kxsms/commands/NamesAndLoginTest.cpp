@@ -146,8 +146,9 @@ namespace {
 
 using namespace kxsms_test;
 
-// The top of a directory tree backs up under the name ls takes for it.
-TEST_F(KxsmsProgram, DirectoryRootBacksUpAsItLists)
+// The top of a directory tree backs up under the name ls takes for it, and
+// the overwrite rules hold where the module fixes the open options.
+TEST_F(KxsmsProgram, DirectoryTreeBacksUpFromItsRootAndKeepsItsOverwriteRules)
 {
     fs::copy_file(fs::path(KXSMS_EXAMPLES_DIR) / "tree.json", dir_ / "tree.json");
     writeText(dir_ / "dir.toml", "[[tsa]]\ntype = \"Directory\"\ntarget_service = \"ACME_TREE\"\nstore = \"" +
@@ -159,6 +160,26 @@ TEST_F(KxsmsProgram, DirectoryRootBacksUpAsItLists)
     EXPECT_EQ(saved.status, 0) << context(saved);
     EXPECT_EQ(kxsms({"list", "-f", "a.kxa"}).out.size() > 0, true);
     EXPECT_EQ(lines(kxsms({"list", "-f", "a.kxa"}).out).size(), lines(listed.out).size());
+
+    // Overwrite rules there: newer cannot hold and is refused; never keeps
+    // an object that exists and brings back one that is gone.
+    const std::string bob = ".CN=Bob.OU=Sales.O=Acme.[Root]";
+    ASSERT_EQ(kxsms({"--tsa", "dir", "backup", bob, "-f", "bob.kxa"}).status, 0);
+    const std::string before = readText(dir_ / "tree.json");
+    const Result newer = kxsms({"restore", "-f", "bob.kxa", "--in-place"});
+    EXPECT_EQ(newer.status, 2) << context(newer);
+    EXPECT_NE(newer.err.find("always replaces"), std::string::npos) << newer.err;
+    setenv("SMSEMU_TRACE", (dir_ / "trace").c_str(), 1);
+    const Result never = kxsms({"restore", "-f", "bob.kxa", "--in-place", "--overwrite", "never"});
+    unsetenv("SMSEMU_TRACE");
+    EXPECT_EQ(never.status, 0) << context(never);
+    EXPECT_NE(never.err.find("kept " + bob), std::string::npos) << never.err;
+    EXPECT_EQ(readText(dir_ / "trace").find("NWSMTSOpenDataSetForRestore"), std::string::npos) << "nothing opened";
+    EXPECT_EQ(readText(dir_ / "tree.json"), before);
+    ASSERT_EQ(kxsms({"--tsa", "dir", "rm", bob}).status, 0);
+    const Result back = kxsms({"restore", "-f", "bob.kxa", "--in-place", "--overwrite", "never"});
+    EXPECT_EQ(back.status, 0) << context(back);
+    EXPECT_EQ(kxsms({"--tsa", "dir", "info", bob}).status, 0);
 }
 
 } // namespace

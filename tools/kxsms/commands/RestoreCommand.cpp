@@ -242,6 +242,15 @@ int runRestore(const Options &options)
             closeArchive(fd, error);
             return c_ExitStopped;
         }
+        // The module opens directory objects for restore with fixed options:
+        // an existing object is always replaced. never is done by kxsms
+        // itself (it looks first); newer cannot be kept, so it is refused.
+        if (archived == KXSMS_TSA_DIRECTORY && options.overwrite == Overwrite::Newer) {
+            progress.message("--overwrite newer cannot hold on the directory TSA: the module always replaces "
+                             "existing directory objects; choose --overwrite always or --overwrite never");
+            closeArchive(fd, error);
+            return c_ExitStopped;
+        }
         if (!options.to.empty()) {
             if (const auto why = refuseTarget(options.to, archived)) {
                 progress.message(*why);
