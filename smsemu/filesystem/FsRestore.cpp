@@ -376,13 +376,13 @@ CCODE FsRestoreDataSet::applyToNode(const char *name)
         return rc;
     applyAttributesTo(AttributeTarget{-1, parent_.get(), name});
     mode_t mode = (openMode_ & NWSM_RESTORE_MODE) ? parsed_.mode : (0666 & ~processUmask());
-    if (fchmodat(parent_.get(), name, mode, 0) != 0)
-        return NWSMTS_SET_FILE_INFO_ERR;
+    if (fchmodat(parent_.get(), name, safeMode(mode), 0) != 0)
+        return setInfoErrorCode(errno);
     if (openMode_ & NWSM_RESTORE_TIMES) {
         timespec times[2] = {timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),
                              timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds)};
         if (utimensat(parent_.get(), name, times, AT_SYMLINK_NOFOLLOW) != 0)
-            return NWSMTS_SET_FILE_INFO_ERR;
+            return setInfoErrorCode(errno);
     }
     return 0;
 }
@@ -472,9 +472,18 @@ CCODE FsRestoreDataSet::applyOwner(int fd, const char *name, int flags)
         return 0;
     uid_t uid = owners_.userId(parsed_.user).value_or(parsed_.uid);
     gid_t gid = owners_.groupId(parsed_.group).value_or(parsed_.gid);
-    if (fchownat(fd, name, uid, gid, flags) == 0 || errno == EPERM)
+    if (fchownat(fd, name, uid, gid, flags) == 0) {
+        ownerRestored_ = true;
+        return 0;
+    }
+    if (errno == EPERM)
         return 0;
     return setInfoErrorCode(errno);
+}
+
+mode_t FsRestoreDataSet::safeMode(mode_t mode) const
+{
+    return ownerRestored_ ? mode : mode & ~static_cast<mode_t>(S_ISUID | S_ISGID);
 }
 
 CCODE FsRestoreDataSet::commitFile()
@@ -488,7 +497,7 @@ CCODE FsRestoreDataSet::commitFile()
         mode = parsed_.mode;
     else if (existed_ && existing_.isRegular())
         mode = existing_.mode & 07777;
-    if (fchmod(fd, mode) != 0)
+    if (fchmod(fd, safeMode(mode)) != 0)
         return setInfoErrorCode(errno);
     if (openMode_ & NWSM_RESTORE_TIMES) {
         timespec times[2] = {timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),

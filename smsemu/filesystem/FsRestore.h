@@ -72,6 +72,10 @@ private:
     // Says on stderr what the SMS code cannot (a link target, an errno).
     void tell(const std::string &what) const;
     CCODE applyOwner(int fd, const char *name, int flags);
+    // The mode to give a restored file: without setuid and setgid when the
+    // file could not be given the stream's owner and group, so that a
+    // restore by an unprivileged user makes no set-id program of its own.
+    mode_t safeMode(mode_t mode) const;
     CCODE fail(CCODE rc);
     void discard();
 
@@ -86,6 +90,7 @@ private:
     UniqueFd root_;
     UniqueFd parent_;
     bool existed_ = false;
+    bool ownerRestored_ = false; // the data set has the stream's owner and group
     FsMeta existing_;
     UniqueFd temporary_;
     std::string temporaryName_;

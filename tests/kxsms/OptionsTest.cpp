@@ -77,7 +77,7 @@ TEST(Options, EachCommandIsRecognised)
         {{"list", "-f", "a"}, Command::List},
         {{"verify", "-f", "a"}, Command::Verify},
         {{"rm", "/tmp/x"}, Command::Rm},
-        {{"restore", "-f", "-", "--overwrite", "never"}, Command::Restore},
+        {{"restore", "-f", "-", "--in-place", "--overwrite", "never"}, Command::Restore},
     };
     for (const auto &[arguments, command] : table) {
         const Parsed p = parse(arguments);
@@ -159,6 +159,30 @@ TEST(SinceTime, Refused)
         EXPECT_FALSE(parseTime(text, c_Now, error)) << text;
         EXPECT_FALSE(error.empty()) << text;
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST(Options, NamesAreTakenAsGivenAndRestoreNeedsAPlace)
+{
+    Parsed p = parse({"--tsa", "dir", "backup", "[Root]", "\x01[x]", "-f", "a", "--exclude", "[ab].o", "b"});
+    ASSERT_EQ(p.status, -1) << p.err;
+    EXPECT_EQ(p.options.paths, (std::vector<std::string>{"[Root]", "\x01[x]", "b"}));
+    EXPECT_EQ(p.options.excludes, std::vector<std::string>{"[ab].o"});
+
+    p = parse({"restore", "-f", "a"});
+    EXPECT_EQ(p.status, 2);
+    EXPECT_NE(p.err.find("--in-place"), std::string::npos);
+    p = parse({"restore", "-f", "a", "--in-place"});
+    ASSERT_EQ(p.status, -1) << p.err;
+    EXPECT_EQ(p.options.overwrite, Overwrite::Newer);
+    p = parse({"restore", "-f", "a", "--to", "/r", "--overwrite", "never", "/etc", "-n"});
+    ASSERT_EQ(p.status, -1) << p.err;
+    EXPECT_EQ(p.options.overwrite, Overwrite::Never);
+    EXPECT_TRUE(p.options.dryRun);
+    EXPECT_EQ(p.options.paths, std::vector<std::string>{"/etc"});
 }
 
 } // namespace

@@ -37,21 +37,25 @@ struct Options {
     std::string logFile;
     int verbosity = 0;
 
-    // ls, info, rm
+    // ls, info
     std::string path;
     bool recursive = false;
     bool longFormat = false;
     bool json = false;
 
-    // backup, restore, list, verify
+    // backup, restore, list, verify, rm
     std::string archive;
-    std::vector<std::string> paths;
-    std::vector<std::string> excludes;
+    std::vector<std::string> paths;    // backup: what to save; restore, list: the members to take; rm: what to delete
+    std::vector<std::string> excludes; // exact names and shell patterns
+    bool dryRun = false;
+    bool passwordPrompt = false;
     std::optional<int64_t> since;
     bool incremental = false;
     bool clearArchive = false;
     bool zstd = false;
     std::string to;
+    bool inPlace = false;
+    // --to: Always; --in-place: Newer (an existing data set that is not older is kept).
     Overwrite overwrite = Overwrite::Always;
     bool xattrs = true; // restore extended attributes and ACLs (the access rights)
 };

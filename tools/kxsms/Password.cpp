@@ -33,7 +33,9 @@ void readLine(int fd, std::string &line)
     explicit_bzero(&c, sizeof c);
 }
 
-std::optional<Secret> prompt(const std::string &user)
+} // namespace
+
+Secret promptPassword(const std::string &user)
 {
     const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (tty < 0)
@@ -58,7 +60,10 @@ std::optional<Secret> prompt(const std::string &user)
     return secret;
 }
 
-} // namespace
+bool canPrompt()
+{
+    return isatty(STDIN_FILENO) != 0;
+}
 
 Secret::~Secret()
 {
@@ -82,7 +87,8 @@ void Secret::wipe()
     text_.clear();
 }
 
-std::optional<Secret> obtainPassword(const std::string &passwordFile, const std::string &user, std::string &error)
+std::optional<Secret> obtainPassword(const std::string &passwordFile, const std::string &user, bool forcePrompt,
+                                     std::string &error)
 {
     if (!passwordFile.empty()) {
         const int fd = passwordFile == "-" ? dup(STDIN_FILENO) : open(passwordFile.c_str(), O_RDONLY | O_CLOEXEC);
@@ -97,8 +103,8 @@ std::optional<Secret> obtainPassword(const std::string &passwordFile, const std:
     }
     if (const char *text = getenv("KXSMS_PASSWORD"))
         return Secret(text);
-    if (isatty(STDIN_FILENO))
-        return prompt(user);
+    if (forcePrompt)
+        return promptPassword(user);
     return Secret();
 }
 

@@ -27,11 +27,22 @@ private:
     std::string text_;
 };
 
-// In this order: the first line of passwordFile when given; KXSMS_PASSWORD
-// when set (also when empty); a prompt when standard input is a terminal;
-// otherwise the empty password. Nothing (with the reason in error) when the
-// file cannot be read.
-std::optional<Secret> obtainPassword(const std::string &passwordFile, const std::string &user, std::string &error);
+// The password of the first login, in this order: the first line of
+// passwordFile when given; KXSMS_PASSWORD when set (also when empty); with
+// forcePrompt a prompt on the terminal; otherwise the empty password (a TSA
+// that does not check passwords takes it, and one that does refuses it and
+// the caller may ask). Nothing (with the reason in error) when the file
+// cannot be read.
+std::optional<Secret> obtainPassword(const std::string &passwordFile, const std::string &user, bool forcePrompt,
+                                     std::string &error);
+
+// Asks "Password for USER: " on the terminal, without echo. The empty
+// password when there is no terminal.
+Secret promptPassword(const std::string &user);
+
+// True when a refused login may be tried again with a password typed in:
+// standard input is a terminal.
+bool canPrompt();
 
 } // namespace kxsms
 

@@ -57,7 +57,7 @@ void Progress::tick()
 
 void Progress::draw()
 {
-    std::string line = fmt::format("{}: {} data sets, {}, {}", job_, items_, formatBytes(bytes_),
+    std::string line = fmt::format("{}: {}, {}, {}", job_, counted(items_, "data set"), formatBytes(bytes_),
                                    formatRate(bytes_, seconds()));
     if (!current_.empty()) {
         const std::string name = printable(current_);
@@ -89,8 +89,10 @@ void Progress::summary(const std::string &extra)
 {
     clear();
     const double elapsed = seconds();
-    std::string line = fmt::format("{}: {} data sets, {} ({} bytes) in {:.2f} s, {}", job_, items_,
-                                   formatBytes(bytes_), bytes_, elapsed, formatRate(bytes_, elapsed));
+    std::string line = fmt::format("{}: {}, {} ({}) in {:.2f} s, {}", job_, counted(items_, "data set"),
+                                   formatBytes(bytes_), counted(bytes_, "byte"), elapsed, formatRate(bytes_, elapsed));
+    if (kept_ > 0)
+        line += fmt::format(", {} kept", kept_);
     if (skipped_ > 0)
         line += fmt::format(", {} skipped", skipped_);
     line += fmt::format(", {} failed", failures_);

@@ -32,6 +32,9 @@ public:
     }
     void done() { ++items_; if (tty_) tick(); }
     void failed() { ++failures_; }
+    // An existing data set left as it was by the overwrite rule.
+    void kept() { ++kept_; }
+    // A data set left out with a notice, not a failure (a socket, the archive itself).
     void skipped() { ++skipped_; }
 
     // A line on stderr, prefixed "kxsms: ".
@@ -60,6 +63,7 @@ private:
     uint64_t items_ = 0;
     uint64_t bytes_ = 0;
     uint64_t failures_ = 0;
+    uint64_t kept_ = 0;
     uint64_t skipped_ = 0;
 };
 

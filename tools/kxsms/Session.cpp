@@ -10,6 +10,12 @@
 
 namespace kxsms {
 
+namespace {
+
+constexpr unsigned int c_LoginFailed = 130006; // the module's "Failed to login": the TSA refused the login
+
+} // namespace
+
 const char *tsaDescription(KXSMS_TSA_TYPE type)
 {
     switch (type) {
@@ -43,6 +49,12 @@ std::string Session::describe(unsigned int code)
     return text != nullptr ? text : fmt::format("error {}", code);
 }
 
+unsigned int Session::logIn(KXSMS_TSA_TYPE type, std::string &user, const Secret &secret)
+{
+    KXPassword password(secret.c_str());
+    return object_->Connect(type, user.data(), &password);
+}
+
 std::unique_ptr<Session> Session::open(const Options &options, KXSMS_TSA_TYPE type)
 {
     std::string error;
@@ -58,15 +70,19 @@ std::unique_ptr<Session> Session::open(const Options &options, KXSMS_TSA_TYPE ty
         fmt::print(stderr, "kxsms: this process's user has no name; give one with -u\n");
         return nullptr;
     }
-    std::optional<Secret> secret = obtainPassword(options.passwordFile, user, error);
+    std::optional<Secret> secret = obtainPassword(options.passwordFile, user, options.passwordPrompt, error);
     if (!secret) {
         fmt::print(stderr, "kxsms: {}\n", error);
         return nullptr;
     }
-    KXPassword password(secret->c_str());
+    unsigned int code = session->logIn(type, user, *secret);
     secret.reset();
-
-    const unsigned int code = session->kx().Connect(type, user.data(), &password);
+    // A refused login is asked once more, with a password typed in, when
+    // there is someone at a terminal to type it and it was not asked already.
+    if (code == c_LoginFailed && !options.passwordPrompt && canPrompt()) {
+        Secret typed = promptPassword(user);
+        code = session->logIn(type, user, typed);
+    }
     if (code != 0) {
         fmt::print(stderr, "kxsms: cannot log in to the {} TSA as {}: {}\n", tsaDescription(type), user,
                    session->text(code));

@@ -12,6 +12,8 @@
 
 namespace kxsms {
 
+class Secret;
+
 class Session {
 public:
     // Loads the module, creates the object, obtains the password and logs in
@@ -32,6 +34,7 @@ public:
 private:
     Session(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type);
     std::string describe(unsigned int code);
+    unsigned int logIn(KXSMS_TSA_TYPE type, std::string &user, const Secret &secret);
 
     std::unique_ptr<Module> module_;
     ModuleObject object_;

@@ -7,18 +7,81 @@
 
 namespace kxsms {
 
+namespace {
+
+bool g_fileSystemNames = true;
+
+
+
+} // namespace
+
+void setNameStyle(bool fileSystem)
+{
+    g_fileSystemNames = fileSystem;
+}
+
+// The length of the well-formed UTF-8 sequence at the start of text (no
+// overlong forms, no surrogates, nothing above U+10FFFF), or 0.
+size_t utf8Length(std::string_view text)
+{
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char first = byte(0);
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (first >= 0xC2 && first <= 0xDF)
+        length = 2;
+    else if (first >= 0xE0 && first <= 0xEF) {
+        length = 3;
+        low = first == 0xE0 ? 0xA0 : 0x80;
+        high = first == 0xED ? 0x9F : 0xBF;
+    } else if (first >= 0xF0 && first <= 0xF4) {
+        length = 4;
+        low = first == 0xF0 ? 0x90 : 0x80;
+        high = first == 0xF4 ? 0x8F : 0xBF;
+    } else
+        return 0;
+    if (text.size() < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    return length;
+}
+
 std::string printable(std::string_view name)
 {
     std::string out;
     out.reserve(name.size());
-    for (char c : name) {
+    for (size_t i = 0; i < name.size();) {
+        const char c = name[i];
         const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80) {
+            // Bytes that are not UTF-8 are escaped too, so that two such names
+            // do not look alike.
+            const size_t length = utf8Length(name.substr(i));
+            if (length == 0) {
+                out += fmt::format("\\x{:02x}", byte);
+                ++i;
+            } else {
+                out.append(name.substr(i, length));
+                i += length;
+            }
+            continue;
+        }
         if (byte < 0x20 || byte == 0x7F)
             out += fmt::format("\\x{:02x}", byte);
+        else if (c == '\\' && g_fileSystemNames)
+            out += "\\\\";
         else
             out += c;
+        ++i;
     }
     return out;
+}
+
+std::string counted(uint64_t count, std::string_view singular)
+{
+    return fmt::format("{} {}{}", count, singular, count == 1 ? "" : "s");
 }
 
 std::string formatTime(int64_t seconds)

@@ -10,8 +10,20 @@
 namespace kxsms {
 
 // The name with its control characters written as \xNN, so that a name
-// cannot move the cursor or break a line of output.
+// cannot move the cursor or break a line of output; so are bytes that are
+// not UTF-8. With the file system's names a backslash is written \\, so
+// that every escape reads back one way
+// ("a\nb" is "a\x0ab", the four characters "\x0a" are "\\x0a"). GroupWise
+// and directory names keep their backslashes: there they belong to the
+// name's form.
 std::string printable(std::string_view name);
+
+// Whose names printable() writes; the file system's until set.
+void setNameStyle(bool fileSystem);
+
+// "1 data set", "2 data sets": the count with the word in its number
+// (plural formed with an "s").
+std::string counted(uint64_t count, std::string_view singular);
 
 // Local time "YYYY-MM-DD HH:MM:SS".
 std::string formatTime(int64_t seconds);

@@ -15,6 +15,9 @@
 #include "ModuleLog.h"
 #include "NameRules.h"
 #include "Options.h"
+#include "Selection.h"
+#include "Signals.h"
+#include "Text.h"
 
 #ifndef KXSMS_HOST_VERSION
 #define KXSMS_HOST_VERSION "0.0.0"
@@ -80,12 +83,17 @@ void takeLocalPaths(Options &options)
         if (!path.empty())
             path = absoluteFileSystemPath(path, cwd);
     };
-    if (options.tsa == KXSMS_TSA_FILE_SYSTEM) {
+    // Restore and list select members by their names in the archive, taken
+    // as given; an exclude without a '/' is a pattern of one component (tar's
+    // rule), and a pattern is matched as written.
+    const bool localNames = options.command != Command::Restore && options.command != Command::List;
+    if (options.tsa == KXSMS_TSA_FILE_SYSTEM && localNames) {
         local(options.path);
         for (std::string &path : options.paths)
             local(path);
         for (std::string &path : options.excludes)
-            local(path);
+            if (path.find('/') != std::string::npos && !isPattern(path))
+                local(path);
     }
     // Restore goes to the archive's TSA: a target that is neither absolute nor
     // in another TSA's form (with a ':', a "DOM1:\dir") is a local folder.
@@ -98,8 +106,9 @@ void takeLocalPaths(Options &options)
 
 int main(int argc, char **argv)
 {
-    // A reader that goes away is a write error to report, not a silent death.
-    signal(SIGPIPE, SIG_IGN);
+    // A reader that goes away is a write error to handle, not a silent
+    // death; SIGINT, SIGTERM and SIGHUP end the job cleanly.
+    installInterruptHandlers();
 
     Options options;
     bool version = false;
@@ -107,6 +116,7 @@ int main(int argc, char **argv)
     if (status >= 0)
         return status;
     takeLocalPaths(options);
+    setNameStyle(options.tsa == KXSMS_TSA_FILE_SYSTEM);
     // The module's lines are kept in memory for the causes of failures, and
     // shown only where asked for (--log, -v, KXLIB_LOG).
     startModuleLog(options.logFile, options.verbosity);

@@ -230,7 +230,7 @@ TEST_F(FileKinds, HardLinksRestoreInPlaceToTheFirstNameStillThere)
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
     fs::remove(data_ / "tree/links/two");
     fs::remove(data_ / "tree/other/three");
-    const Result restore = kxsms({"restore", "-f", "a.kxa", "--overwrite", "never"});
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--in-place", "--overwrite", "never"});
     ASSERT_EQ(restore.status, 0) << context(restore);
     struct stat one {}, three {};
     ASSERT_EQ(stat((data_ / "tree/links/one").c_str(), &one), 0);

@@ -4,6 +4,9 @@
 #include "filesystem/FsFixture.h"
 #include "StreamBytes.h"
 
+#include <grp.h>
+#include <sys/wait.h>
+
 namespace smsemutest {
 namespace {
 
@@ -236,6 +239,45 @@ TEST_F(FsRestores, OpenRestoresAreCleanedUpWhenTheConnectionGoes)
     connection = 0;
     EXPECT_EQ(smsemuOpenDataSets(), 0);
     expectUntouched("released mid-restore");
+}
+
+} // namespace
+} // namespace smsemutest
+
+namespace smsemutest {
+namespace {
+
+// A restore that cannot give a file its owner leaves no set-id program
+// behind: run by root it keeps the bits with the owner, run by a user (a
+// child process that became "nobody") it drops them.
+TEST_F(FsRestores, SetIdBitsOnlyWithTheirOwner)
+{
+    ASSERT_EQ(chmod(real("/src").c_str(), 06755), 0);
+    const std::string taken = backup("/src");
+    const UINT32 mode = NWSM_OVERWRITE_DATA_SET | NWSM_RESTORE_MODE | NWSM_RESTORE_OWNER;
+    struct stat info;
+    if (geteuid() == 0) {
+        ASSERT_EQ(restore("/as-root", taken, mode).code(), 0u);
+        ASSERT_EQ(stat(real("/as-root").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 06755u);
+        // The child, as nobody, must reach and write the resource's folder.
+        ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
+        ASSERT_EQ(chmod(real("").c_str(), 0777), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const bool dropped = setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+            _exit(dropped && restore("/as-user", taken, mode).code() == 0 ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    } else {
+        ASSERT_EQ(restore("/as-user", taken, mode).code(), 0u);
+    }
+    ASSERT_EQ(stat(real("/as-user").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
+    EXPECT_EQ(content("/as-user"), content("/src"));
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 // Reading an archive from end to end for list and verify.
 #include "archive/ArchiveListing.h"
 
+#include <optional>
+
 #include "archive/ArchiveFiles.h"
+#include "Signals.h"
 #include "Text.h"
 
 namespace kxsms {
@@ -15,8 +18,17 @@ const char *stateName(ArchiveReader::MemberState state)
     }
 }
 
+bool reportUnused(const Selection &selection, const std::string &label, Progress &progress)
+{
+    const std::vector<std::string> unused = selection.unused();
+    for (const std::string &path : unused)
+        progress.message(label + ": " + printable(path) + ": not found in the archive");
+    return !unused.empty();
+}
+
 int readArchive(const Options &options, Progress &progress, bool verifyData,
-                const std::function<void(const format::MemberDescriptor &, ArchiveReader &)> &onMember)
+                const std::function<bool(const format::MemberDescriptor &, ArchiveReader &)> &onMember,
+                bool select)
 {
     std::string error;
     const int fd = openArchiveForReading(options.archive, error);
@@ -28,7 +40,7 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
     uint64_t streamDamage = 0;
     int status = c_ExitOk;
     try {
-        FdInput file(fd);
+        FdInput file(fd, &interrupted);
         ArchiveInput input(file, [&](const std::string &what) {
             ++streamDamage;
             progress.message(label + ": " + what);
@@ -46,26 +58,43 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
             closeArchive(fd, error);
             return c_ExitStopped;
         }
+        const auto type = static_cast<KXSMS_TSA_TYPE>(reader.tsaType());
+        setNameStyle(type == KXSMS_TSA_FILE_SYSTEM);
+        std::optional<Selection> selection;
+        if (select && (!options.paths.empty() || !options.excludes.empty()))
+            selection.emplace(options.paths, options.excludes, type);
         format::MemberDescriptor member;
-        while (reader.nextMember(member)) {
+        bool going = true;
+        while (going && !interrupted() && reader.nextMember(member)) {
+            if (selection && !selection->takes(member.name))
+                continue;
             progress.begin(member.name);
             const unsigned char *data = nullptr;
             size_t size = 0;
-            while (reader.readBlock(data, size))
+            while (!interrupted() && reader.readBlock(data, size))
                 progress.add(size);
+            if (interrupted())
+                break;
             if (reader.memberState() == ArchiveReader::MemberState::Intact)
                 progress.done();
             else
                 progress.failed();
-            onMember(member, reader);
+            going = onMember(member, reader);
         }
-        if (reader.problems() > 0 || streamDamage > 0)
+        const bool missing = going && selection && reportUnused(*selection, label, progress);
+        if (reader.problems() > 0 || streamDamage > 0 || missing)
             status = c_ExitSomeFailed;
+    } catch (const Interrupted &) {
+        // Reported below.
     } catch (const IoError &e) {
         progress.message(e.what());
         status = c_ExitStopped;
     }
     closeArchive(fd, error);
+    if (interrupted()) {
+        progress.message(interruptText());
+        return interruptedStatus();
+    }
     return status;
 }
 

@@ -8,15 +8,22 @@
 #include "archive/ArchiveReader.h"
 #include "Options.h"
 #include "Progress.h"
+#include "Selection.h"
 
 namespace kxsms {
 
 // Reads the whole archive of options.archive, calling onMember after each
-// member has been read to its end (its state then known). Returns the exit
-// status: 2 when the archive cannot be opened or is none, 1 when any problem
-// was found, 0 otherwise.
+// member (with select, each that options.paths and options.excludes take) has been read to its end
+// (its state then known); onMember returns false to stop reading. Returns
+// the exit status: 2 when the archive cannot be opened or is none, 1 when
+// any problem was found (or a selected name was not found), 0 otherwise,
+// 128 + the signal's number when a signal stopped it.
 int readArchive(const Options &options, Progress &progress, bool verifyData,
-                const std::function<void(const format::MemberDescriptor &, ArchiveReader &)> &onMember);
+                const std::function<bool(const format::MemberDescriptor &, ArchiveReader &)> &onMember,
+                bool select = false);
+
+// Reports each name of the selection that took no member; true when there was one.
+bool reportUnused(const Selection &selection, const std::string &label, Progress &progress);
 
 // "ok", "damaged" or "incomplete".
 const char *stateName(ArchiveReader::MemberState state);

@@ -7,6 +7,8 @@
 
 #include <xxhash.h>
 
+#include "Text.h"
+
 namespace kxsms {
 
 using namespace format;
@@ -290,14 +292,16 @@ bool ArchiveReader::readEnd()
     phase_ = Phase::Done;
     const bool clean = problems_ == 0;
     if (end.members > nextSequence_) {
-        report("", here, std::to_string(end.members - nextSequence_) + " member(s) lost before the end record");
+        const uint64_t lost = end.members - nextSequence_;
+        report("", here, std::to_string(lost) + (lost == 1 ? " member" : " members") + " lost before the end record");
     } else if (clean && (end.members != membersSeen_ || end.bytes != bytesSeen_)) {
         report("", here,
-               "the end record counts " + std::to_string(end.members) + " members and " + std::to_string(end.bytes) +
-                   " bytes, the archive holds " + std::to_string(membersSeen_) + " members and " +
-                   std::to_string(bytesSeen_) + " bytes");
+               "the end record counts " + counted(end.members, "member") + " and " + counted(end.bytes, "byte") +
+                   ", the archive holds " + counted(membersSeen_, "member") + " and " + counted(bytesSeen_, "byte"));
     }
-    if ((end.flags & c_EndStopped) != 0)
+    if ((end.flags & c_EndInterrupted) != 0)
+        report("", here, "the backup that wrote this archive was interrupted: it holds the data sets saved before");
+    else if ((end.flags & c_EndStopped) != 0)
         report("", here, "the backup that wrote this archive stopped early: it holds only part of its data sets");
     return false;
 }

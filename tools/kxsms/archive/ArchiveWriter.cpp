@@ -84,12 +84,12 @@ void ArchiveWriter::endMember(bool complete)
     totalBytes_ += memberBytes_;
 }
 
-void ArchiveWriter::finish(bool stopped)
+void ArchiveWriter::finish(bool stopped, bool interrupted)
 {
     if (inMember_)
         endMember(false);
     EndRecord end;
-    end.flags = stopped ? c_EndStopped : 0;
+    end.flags = (stopped || interrupted ? c_EndStopped : 0) | (interrupted ? c_EndInterrupted : 0);
     end.archiveId = archiveId_;
     end.members = members_;
     end.incomplete = incomplete_;

@@ -28,8 +28,9 @@ public:
     // Ends the member. complete is false when its stream could not be read to the end.
     void endMember(bool complete);
     // Writes the end record and flushes the stream. stopped records that the
-    // backup ended before it had gone through every data set.
-    void finish(bool stopped = false);
+    // backup ended before it had gone through every data set; interrupted,
+    // that a signal ended it (the members before are complete).
+    void finish(bool stopped = false, bool interrupted = false);
 
     uint64_t members() const { return members_; }
     uint64_t bytes() const { return totalBytes_; }

@@ -134,7 +134,8 @@ struct MemberTrailer {
 };
 
 // End record flags.
-constexpr uint32_t c_EndStopped = 0x1; // the backup stopped before it had gone through every data set
+constexpr uint32_t c_EndStopped = 0x1;     // the backup stopped before it had gone through every data set
+constexpr uint32_t c_EndInterrupted = 0x2; // with 0x1: a signal stopped it
 
 struct EndRecord {
     uint32_t flags = 0;

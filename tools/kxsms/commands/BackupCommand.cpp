@@ -1,6 +1,9 @@
 // backup: scan each given path with traversal, open every data set the scan
-// returns and stream it block by block into the archive.
+// returns and stream it block by block into the archive. Exclude patterns
+// are applied to what the scan returns; a signal ends the job with an end
+// record that says so.
 #include <cstring>
+#include <strings.h>
 #include <ctime>
 #include <vector>
 
@@ -16,7 +19,10 @@
 #include "ModuleLog.h"
 #include "NameRules.h"
 #include "Progress.h"
+#include "Results.h"
+#include "Selection.h"
 #include "Session.h"
+#include "Signals.h"
 #include "Text.h"
 
 namespace kxsms {
@@ -58,6 +64,7 @@ uint32_t probeNameSpace(CKXSMS &kx, std::string &path)
 // has other names (links) too.
 class ArchiveIdentity {
 public:
+    ArchiveIdentity() = default; // no archive file (a dry run)
     ArchiveIdentity(int fd, const std::string &path, KXSMS_TSA_TYPE type)
     {
         struct stat st;
@@ -95,10 +102,11 @@ private:
 
 class BackupJob {
 public:
-    BackupJob(const Options &options, Session &session, ArchiveWriter &writer, Progress &progress,
+    // Without a writer (--dry-run) the names are listed on stdout instead.
+    BackupJob(const Options &options, Session &session, ArchiveWriter *writer, Progress &progress,
               const ArchiveIdentity &archive)
         : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress),
-          archive_(archive),
+          archive_(archive), selection_({}, options.excludes, session.type()),
           block_(KXSMS_MAX_BLOCK * OutputStream::c_HeldChunks)
     {
     }
@@ -106,10 +114,19 @@ public:
     // Backs up everything below path; false when the job must stop.
     bool backUp(const std::string &given)
     {
-        std::string path = given;
-        const uint32_t nameSpace = probeNameSpace(kx_, path);
+        // The module may rewrite the name it is given in place (a directory
+        // "[Root]" comes back as "Root"): the probe gets a copy of its own.
+        // The top of a directory tree, given as "[Root]" (as ls and info take
+        // it), is scanned with traversal only in its full form ".[Root]".
+        const std::string start =
+            session_.type() == KXSMS_TSA_DIRECTORY && strcasecmp(given.c_str(), "[Root]") == 0 ? ".[Root]" : given;
+        std::string probe = start;
+        const uint32_t nameSpace = probeNameSpace(kx_, probe);
+        std::string path = start;
         unsigned int failuresInRow = 0;
         for (;;) {
+            if (interrupted())
+                return false;
             bool parent = false, archive = false, end = false;
             long created = 0, modified = 0, accessed = 0;
             unsigned long long size = 0;
@@ -137,6 +154,8 @@ public:
                 progress_.skipped();
                 continue;
             }
+            if (selection_.hasPatterns() && selection_.excluded(name_))
+                continue;
             if (!backUpOne(nameSpace, parent, archive, created, modified, accessed, size))
                 return false;
         }
@@ -162,6 +181,8 @@ private:
             progress_.failed();
             return true;
         }
+        if (writer_ == nullptr)
+            return preview(parent, size);
         unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
         if (code != 0 && parent && reportsOn(std::string_view(name_, length), member_.name))
             return !contentsFailed(code, size);
@@ -183,11 +204,15 @@ private:
         member_.modified = modified;
         member_.accessed = accessed;
         member_.size = size;
-        writer_.beginMember(member_);
+        writer_->beginMember(member_);
         progress_.begin(member_.name);
 
         bool complete = true;
         for (;;) {
+            if (interrupted()) {
+                complete = false;
+                break;
+            }
             unsigned int read = 0;
             bool endOfData = false;
             // The archive may still hold the last blocks: each goes to the next buffer.
@@ -196,7 +221,7 @@ private:
             if (code == c_InUse && read == 0) {
                 // The stream is whole (the copy as the file was when opened);
                 // the file is not that copy any more.
-                writer_.endMember(true);
+                writer_->endMember(true);
                 progress_.message("warning: " + printable(member_.name) + ": changed while it was being read");
                 progress_.failed();
                 return true;
@@ -205,12 +230,16 @@ private:
                 complete = false;
                 break;
             }
-            writer_.writeBlock(block, read);
+            writer_->writeBlock(block, read);
             progress_.add(read);
             if (endOfData)
                 break;
         }
-        writer_.endMember(complete);
+        writer_->endMember(complete);
+        if (interrupted()) {
+            progress_.message("stopped inside " + printable(member_.name) + ": it is marked incomplete");
+            return false;
+        }
         if (!complete)
             return !failed("cannot read " + printable(member_.name), code);
         progress_.done();
@@ -236,6 +265,16 @@ private:
         return stopsTheJob(code);
     }
 
+    // --dry-run: the name that would be saved.
+    bool preview(bool parent, unsigned long long size)
+    {
+        writeLine(printable(name_));
+        if (!parent)
+            progress_.add(size);
+        progress_.done();
+        return !readerGone();
+    }
+
     // Reports a failure; true when the module says the job must stop.
     bool failed(const std::string &what, unsigned int code)
     {
@@ -255,9 +294,10 @@ private:
     const Options &options_;
     Session &session_;
     CKXSMS &kx_;
-    ArchiveWriter &writer_;
+    ArchiveWriter *writer_;
     Progress &progress_;
     const ArchiveIdentity &archive_;
+    Selection selection_;
     std::vector<unsigned char> block_; // the buffers every block passes through, used in turn
     uint64_t blocks_ = 0;
     char name_[KXSMS_NAME_BUFFER + 8];
@@ -271,9 +311,10 @@ bool applyExcludes(const Options &options, Session &session, Progress &progress)
 {
     CKXSMS &kx = session.kx();
     kx.ClearScanFilters();
-    if (options.excludes.empty())
+    const Selection selection({}, options.excludes, session.type());
+    if (selection.exactExcludes().empty())
         return true;
-    for (const std::string &exclude : options.excludes) {
+    for (const std::string &exclude : selection.exactExcludes()) {
         std::string path = exclude;
         const unsigned int code = kx.AddScanFilter(path.data());
         if (code == 0xFFFFFFFFu) {
@@ -288,6 +329,36 @@ bool applyExcludes(const Options &options, Session &session, Progress &progress)
         return false;
     }
     return true;
+}
+
+// --dry-run: the scan as a backup would make it, the names on stdout;
+// nothing is written and no archive flag cleared.
+int dryRun(const Options &options, Session &session, Progress &progress)
+{
+    bufferResults();
+    const ArchiveIdentity noArchive;
+    BackupJob job(options, session, nullptr, progress, noArchive);
+    bool stopped = false;
+    for (const std::string &path : independentPaths(options.paths, options.tsa)) {
+        if (!job.backUp(path)) {
+            stopped = true;
+            break;
+        }
+    }
+    if (stopped)
+        job.abandon();
+    if (!flushResults()) {
+        progress.message("cannot write the listing");
+        return c_ExitStopped;
+    }
+    if (interrupted()) {
+        progress.summary(interruptText());
+        return interruptedStatus();
+    }
+    progress.summary("dry run: nothing was saved");
+    if (stopped && !readerGone())
+        return c_ExitStopped;
+    return progress.failures() > 0 ? c_ExitSomeFailed : c_ExitOk;
 }
 
 } // namespace
@@ -305,9 +376,11 @@ int runBackup(const Options &options)
     kx.SetScanTraverse(true);
     if (options.since)
         kx.SetScanModifiedDateTimeRange(*options.since, 0);
-    kx.SetClearArchiveBitFlag(options.clearArchive);
+    kx.SetClearArchiveBitFlag(options.clearArchive && !options.dryRun);
     if (!applyExcludes(options, *session, progress))
         return c_ExitStopped;
+    if (options.dryRun)
+        return dryRun(options, *session, progress);
 
     std::string error;
     const int fd = openArchiveForWriting(options.archive, error);
@@ -326,7 +399,7 @@ int runBackup(const Options &options)
         OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : file;
         ArchiveWriter writer(out, static_cast<uint16_t>(options.tsa), newArchiveId(), started);
         const ArchiveIdentity archive(fd, options.archive, options.tsa);
-        BackupJob job(options, *session, writer, progress, archive);
+        BackupJob job(options, *session, &writer, progress, archive);
         for (const std::string &path : independentPaths(options.paths, options.tsa)) {
             try {
                 if (!job.backUp(path)) {
@@ -341,7 +414,7 @@ int runBackup(const Options &options)
         if (stopped)
             job.abandon();
         lastSaved = job.lastSaved();
-        writer.finish(stopped);
+        writer.finish(stopped && !interrupted(), interrupted());
     } catch (const IoError &e) {
         progress.message(std::string(e.what()) + "; backup stopped");
         closeArchive(fd, error);
@@ -350,6 +423,11 @@ int runBackup(const Options &options)
     if (!closeArchive(fd, error)) {
         progress.message(error);
         return c_ExitStopped;
+    }
+    if (interrupted()) {
+        progress.summary("archive " + formatBytes(file.bytesWritten()) + "; " + interruptText() +
+                         ": the archive holds the data sets saved before");
+        return interruptedStatus();
     }
     progress.summary("archive " + formatBytes(file.bytesWritten()));
     if (stopped)

@@ -48,8 +48,14 @@ std::optional<int> contentsReport(Session &session, char *name, unsigned int &se
 nlohmann::json dataSetJson(std::string_view name, bool parent, bool archive, long created, long modified,
                            long accessed, unsigned long long size)
 {
-    return {{"name", name},         {"parent", parent},   {"archive", archive}, {"created", created},
-            {"modified", modified}, {"accessed", accessed}, {"size", size}};
+    nlohmann::json element = nameJson(name);
+    element.update({{"parent", parent},
+                    {"archive", archive},
+                    {"created", created},
+                    {"modified", modified},
+                    {"accessed", accessed},
+                    {"size", size}});
+    return element;
 }
 
 } // namespace
@@ -105,8 +111,11 @@ int runLs(const Options &options)
                 break;
             continue;
         }
-        if (end)
+        if (end || readerGone()) {
+            if (!end)
+                kx.AbortScan(&sequence);
             break;
+        }
         // The start of a one-level listing is not shown, yet may be reported on.
         const std::string_view earlier = shown > 0 || options.recursive ? std::string_view(last) : std::string_view(path);
         if (parent && reportsOn(name, earlier)) {
@@ -171,13 +180,17 @@ int runInfo(const Options &options)
 
     bufferResults();
     if (options.json) {
-        writeJson({{"name", name},
-                   {"child", child},
-                   {"parent", parent},
-                   {"archive", archive},
-                   {"modified", modified},
-                   {"accessed", accessed},
-                   {"size", size}});
+        nlohmann::json element = nameJson(name);
+        nlohmann::json childName = nameJson(child);
+        element["child"] = childName["name"];
+        if (childName.contains("name_base64"))
+            element["child_base64"] = childName["name_base64"];
+        element.update({{"parent", parent},
+                        {"archive", archive},
+                        {"modified", modified},
+                        {"accessed", accessed},
+                        {"size", size}});
+        writeJson(element);
     } else {
         writeLine("name:     " + printable(name));
         writeLine("child:    " + printable(child));
@@ -190,18 +203,81 @@ int runInfo(const Options &options)
     return flushResults() ? c_ExitOk : c_ExitStopped;
 }
 
+namespace {
+
+// The data sets of the subtree at path, parents before their children (the
+// scan's order); false when the scan failed (reported).
+bool subtree(Session &session, const std::string &given, std::vector<std::string> &names, int &status)
+{
+    CKXSMS &kx = session.kx();
+    kx.SetScanStartTime(time(nullptr));
+    kx.SetScanTraverse(true);
+    std::string path = given;
+    char name[KXSMS_NAME_BUFFER + 8];
+    unsigned int sequence = 0;
+    for (;;) {
+        bool end = false;
+        const unsigned int code = kx.Scan(path.data(), &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr,
+                                          nullptr, nullptr, nullptr, nullptr, &end);
+        if (code != 0) {
+            status = std::max(status, failure(session, "cannot list " + printable(path), code));
+            if (sequence != 0)
+                kx.AbortScan(&sequence);
+            return false;
+        }
+        if (end)
+            return true;
+        names.emplace_back(name);
+    }
+}
+
+bool isParent(CKXSMS &kx, std::string &path)
+{
+    bool parent = false, archive = false;
+    long modified = 0, accessed = 0;
+    unsigned long long size = 0;
+    return kx.ScanDataSetInfo(path.data(), nullptr, 0, nullptr, 0, &parent, &archive, &modified, &accessed, &size) ==
+               0 &&
+           parent;
+}
+
+} // namespace
+
 int runRm(const Options &options)
 {
     std::unique_ptr<Session> session = Session::open(options, options.tsa);
     if (!session)
         return c_ExitStopped;
-    std::string path = options.path;
-    const unsigned int code = session->kx().DeleteDataSet(path.data());
-    if (code != 0)
-        return failure(*session, "cannot delete " + printable(path), code);
-    if (options.verbosity > 0)
-        fmt::print(stderr, "kxsms: deleted {}\n", printable(path));
-    return c_ExitOk;
+    CKXSMS &kx = session->kx();
+    int status = c_ExitOk;
+    for (const std::string &given : options.paths) {
+        std::vector<std::string> names;
+        if (options.recursive) {
+            if (!subtree(*session, given, names, status)) {
+                if (status == c_ExitStopped)
+                    return status;
+                continue;
+            }
+        } else {
+            names.push_back(given);
+        }
+        // Children before their parents: the scan's order backwards.
+        for (auto name = names.rbegin(); name != names.rend(); ++name) {
+            const unsigned int code = kx.DeleteDataSet(name->data());
+            if (code != 0) {
+                std::string what = "cannot delete " + printable(*name);
+                if (!options.recursive && isParent(kx, *name))
+                    what += " (a parent is deleted only when empty; -r deletes what it holds first)";
+                status = std::max(status, failure(*session, what, code));
+                if (status == c_ExitStopped)
+                    return status;
+                continue;
+            }
+            if (options.recursive || options.verbosity > 0)
+                fmt::print(stderr, "kxsms: deleted {}\n", printable(*name));
+        }
+    }
+    return status;
 }
 
 } // namespace kxsms

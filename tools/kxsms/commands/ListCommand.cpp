@@ -1,9 +1,12 @@
-// list: the members of an archive, as lines or as JSON.
+// list: the members of an archive, as lines or as JSON; PATH... and
+// --exclude select which.
 #include <optional>
 
 #include "archive/ArchiveListing.h"
 #include "commands/Commands.h"
 #include "Results.h"
+#include "Selection.h"
+#include "Text.h"
 
 namespace kxsms {
 
@@ -14,32 +17,37 @@ int runList(const Options &options)
     std::optional<JsonArray> json;
     if (options.json)
         json.emplace();
-    const int status = readArchive(options, progress, false, [&](const format::MemberDescriptor &member,
-                                                                 ArchiveReader &reader) {
+    auto onMember = [&](const format::MemberDescriptor &member, ArchiveReader &reader) {
         const char *state = stateName(reader.memberState());
         if (json) {
-            json->add({{"name", member.name},
-                       {"parent", member.parent},
-                       {"archive", member.archive},
-                       {"nameSpace", member.nameSpace},
-                       {"created", member.created},
-                       {"modified", member.modified},
-                       {"accessed", member.accessed},
-                       {"size", member.size},
-                       {"sequence", member.sequence},
-                       {"state", state}});
+            nlohmann::json element = nameJson(member.name);
+            element.update({{"parent", member.parent},
+                            {"archive", member.archive},
+                            {"nameSpace", member.nameSpace},
+                            {"created", member.created},
+                            {"modified", member.modified},
+                            {"accessed", member.accessed},
+                            {"size", member.size},
+                            {"sequence", member.sequence},
+                            {"state", state}});
+            json->add(element);
         } else {
             std::string line = longLine(member.parent, member.size, member.modified, member.name);
             if (reader.memberState() != ArchiveReader::MemberState::Intact)
                 line += std::string("  [") + state + "]";
             writeLine(line);
         }
-    });
+        return !readerGone();
+    };
+    const int status = readArchive(options, progress, false, onMember, true);
     json.reset();
     if (!flushResults()) {
         progress.message("cannot write the listing");
         return c_ExitStopped;
     }
+    // A reader that went away ("| head") had what it wanted.
+    if (readerGone() && status == c_ExitOk)
+        return c_ExitOk;
     return status;
 }
 

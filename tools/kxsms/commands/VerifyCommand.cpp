@@ -8,8 +8,8 @@ namespace kxsms {
 int runVerify(const Options &options)
 {
     Progress progress("verify", options.verbosity);
-    const int status = readArchive(options, progress, true, [](const format::MemberDescriptor &, ArchiveReader &) {});
-    if (status != c_ExitStopped)
+    const int status = readArchive(options, progress, true, [](const format::MemberDescriptor &, ArchiveReader &) { return true; });
+    if (status == c_ExitOk || status == c_ExitSomeFailed)
         progress.summary(status == c_ExitOk ? "the archive is intact" : "the archive is damaged");
     return status;
 }

@@ -120,6 +120,8 @@ size_t FdInput::read(void *data, size_t size)
             return static_cast<size_t>(n);
         if (errno != EINTR)
             fail("cannot read the archive");
+        if (stop_ != nullptr && stop_())
+            throw Interrupted("reading the archive was interrupted");
     }
 }
 

@@ -19,6 +19,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A read that a signal broke off because the job is to stop.
+class Interrupted : public IoError {
+public:
+    using IoError::IoError;
+};
+
 // Where a stream reports damage it can step over (a broken compressed frame).
 using DamageHandler = std::function<void(const std::string &what)>;
 
@@ -104,14 +110,17 @@ private:
     uint64_t frameInput_ = 0;
 };
 
-// Reads a file descriptor.
+// Reads a file descriptor. A read broken off by a signal is tried again,
+// unless stop (when given) then says the job is to stop: that throws
+// Interrupted.
 class FdInput : public InputStream {
 public:
-    explicit FdInput(int fd) : fd_(fd) {}
+    explicit FdInput(int fd, bool (*stop)() = nullptr) : fd_(fd), stop_(stop) {}
     size_t read(void *data, size_t size) override;
 
 private:
     int fd_;
+    bool (*stop_)();
 };
 
 // Decompresses zstd frames from another stream. Damage inside a frame is

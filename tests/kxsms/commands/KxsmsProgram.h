@@ -1,0 +1,175 @@
+// The kxsms program run end to end, through the module, against the
+// file-system TSA of the SMS stand-in over a temporary tree: the fixture and
+// helpers the end-to-end tests share.
+#ifndef KXSMS_TESTS_KXSMSPROGRAM_H
+#define KXSMS_TESTS_KXSMSPROGRAM_H
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kxsms_test {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+
+inline std::string readText(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void writeText(const fs::path &path, const std::string &text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+inline std::string quote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// What a tree holds, file by file: kind, mode, modification second, content or target.
+inline std::map<std::string, std::string> describeTree(const fs::path &root)
+{
+    std::map<std::string, std::string> entries;
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
+        struct stat st;
+        lstat(entry.path().c_str(), &st);
+        std::string what = std::to_string(st.st_mode & 07777) + " ";
+        if (S_ISLNK(st.st_mode))
+            what += "link " + fs::read_symlink(entry.path()).string();
+        else if (S_ISDIR(st.st_mode))
+            what += "dir " + std::to_string(st.st_mtime);
+        else
+            what += "file " + std::to_string(st.st_mtime) + " " + readText(entry.path());
+        entries[fs::relative(entry.path(), root).string()] = what;
+    }
+    return entries;
+}
+
+class KxsmsProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "kxsms-e2e-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        data_ = dir_ / "data";
+        fs::create_directories(data_);
+        useConfig("");
+        setenv("KXSMS_PASSWORD", "", 1);
+        setenv("KXLIB_LOG", (dir_ / "kxlib.log").c_str(), 1);
+        unsetenv("SMSEMU_FAULTS");
+        unsetenv("KXSMS_LIBRARY");
+        makeTree();
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    // The stand-in's configuration: one file-system TSA whose resource "/" is data_.
+    void useConfig(const std::string &extra)
+    {
+        // The archive flags go to a store of the test's own, never the machine's.
+        writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n" + extra +
+                                            (extra.find("archive_state") == std::string::npos
+                                                 ? "\narchive_state = \"" + (dir_ / "state/archive.sqlite").string() + "\""
+                                                 : std::string()) +
+                                            "\n  [[tsa.resource]]\n  name = \"/\"\n  path = \"" + data_.string() +
+                                            "\"\n");
+        setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
+    }
+
+    void makeTree()
+    {
+        std::string big(200000, '\0');
+        for (size_t i = 0; i < big.size(); ++i)
+            big[i] = static_cast<char>('a' + (i * 7 + i / 1000) % 26);
+        writeText(data_ / "tree/a.txt", "alpha\n");
+        writeText(data_ / "tree/big.bin", big);
+        writeText(data_ / "tree/block.bin", std::string(65536, 'b'));
+        writeText(data_ / "tree/sub/b.txt", "beta\n");
+        writeText(data_ / "tree/sub/deeper/c.txt", "gamma\n");
+        fs::create_directories(data_ / "tree/empty");
+        fs::permissions(data_ / "tree/sub/b.txt", fs::perms(0640));
+        fs::create_symlink("a.txt", data_ / "tree/link");
+        setTime(data_ / "tree/a.txt", 1600000000);
+        setTime(data_ / "tree/sub/deeper/c.txt", 1500000000);
+    }
+
+    static void setTime(const fs::path &path, time_t when)
+    {
+        const struct timespec times[2] = {{when, 0}, {when, 0}};
+        utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+
+    // Runs a shell command line in which $KXSMS is the program.
+    Result sh(const std::string &commandLine)
+    {
+        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+        const std::string full = "cd " + quote(dir_.string()) + " && KXSMS=" + quote(KXSMS_BINARY) + " && (" +
+                                 commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+        const int raw = system(("bash -c " + quote(full)).c_str());
+        Result result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
+        return result;
+    }
+
+    // Runs kxsms with these arguments (each quoted).
+    Result kxsms(const std::vector<std::string> &arguments)
+    {
+        std::string line = "\"$KXSMS\"";
+        for (const std::string &argument : arguments)
+            line += " " + quote(argument);
+        return sh(line);
+    }
+
+    std::vector<std::string> archivedNames(const std::string &archive)
+    {
+        const Result listed = kxsms({"list", "-f", archive, "--json"});
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        std::vector<std::string> names;
+        for (const json &member : json::parse(listed.out))
+            names.push_back(member["name"].get<std::string>());
+        return names;
+    }
+
+    fs::path dir_;
+    fs::path data_;
+};
+
+inline std::string context(const Result &result)
+{
+    return "status " + std::to_string(result.status) + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err;
+}
+
+} // namespace kxsms_test
+
+#endif

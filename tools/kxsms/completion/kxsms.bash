@@ -1,0 +1,39 @@
+# bash completion for kxsms: commands, their options, and files after -f.
+_kxsms()
+{
+    local cur prev words cword
+    _init_completion 2>/dev/null || {
+        cur=${COMP_WORDS[COMP_CWORD]}
+        prev=${COMP_WORDS[COMP_CWORD-1]}
+    }
+    local commands="resources ls info backup restore list verify rm"
+    local global="--tsa -u --user --password-file --password-prompt --log -v --verbose --version --help"
+    local command="" word
+    for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
+        case " $commands " in *" $word "*) command=$word; break ;; esac
+    done
+    case $prev in
+        --tsa) COMPREPLY=($(compgen -W "fs dir gw" -- "$cur")); return ;;
+        --overwrite) COMPREPLY=($(compgen -W "always newer never" -- "$cur")); return ;;
+        -f|--file|--password-file|--log) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        --to) COMPREPLY=($(compgen -d -- "$cur")); return ;;
+    esac
+    local options
+    case $command in
+        "") COMPREPLY=($(compgen -W "$commands $global" -- "$cur")); return ;;
+        ls) options="-r --recursive -l --long --json" ;;
+        info) options="--json" ;;
+        backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run" ;;
+        restore) options="-f --file --to --in-place --overwrite --exclude -n --dry-run" ;;
+        list) options="-f --file --exclude --json" ;;
+        verify) options="-f --file" ;;
+        rm) options="-r --recursive" ;;
+        *) options="" ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options --help" -- "$cur"))
+    else
+        COMPREPLY=($(compgen -f -- "$cur"))
+    fi
+}
+complete -F _kxsms kxsms
