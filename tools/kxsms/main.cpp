@@ -102,6 +102,31 @@ void takeLocalPaths(Options &options)
         local(options.to);
 }
 
+// A backup path given through symlinked directories ("/lib/terminfo" where
+// /lib -> usr/lib) is refused by the TSA, which follows no symlinked parent;
+// as tar follows it, kxsms names the path by its parent's real place and
+// says so. The path itself stays as given (a symlink is backed up as one).
+// Only a parent that exists here is looked at: with a resource that is not
+// this machine's root, names that do not exist here are left alone.
+void resolveSymlinkedParents(Options &options)
+{
+    if (options.tsa != KXSMS_TSA_FILE_SYSTEM || options.command != Command::Backup)
+        return;
+    for (std::string &path : options.paths) {
+        const size_t slash = path.rfind('/');
+        if (slash == std::string::npos || slash == 0)
+            continue;
+        const std::string parent = path.substr(0, slash);
+        char real[PATH_MAX];
+        if (realpath(parent.c_str(), real) == nullptr || parent == real)
+            continue;
+        const std::string resolved = std::string(real) + path.substr(slash);
+        fmt::print(stderr, "kxsms: {} is reached through a symbolic link: backing up {}\n", printable(path),
+                   printable(resolved));
+        path = resolved;
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -116,6 +141,7 @@ int main(int argc, char **argv)
     if (status >= 0)
         return status;
     takeLocalPaths(options);
+    resolveSymlinkedParents(options);
     setNameStyle(options.tsa == KXSMS_TSA_FILE_SYSTEM);
     // The module's lines are kept in memory for the causes of failures, and
     // shown only where asked for (--log, -v, KXLIB_LOG).

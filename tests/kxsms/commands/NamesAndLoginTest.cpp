@@ -183,3 +183,24 @@ TEST_F(KxsmsProgram, DirectoryTreeBacksUpFromItsRootAndKeepsItsOverwriteRules)
 }
 
 } // namespace
+
+namespace {
+
+using namespace kxsms_test;
+
+// With the default configuration (this machine's root), a path through a
+// symlinked directory is backed up under its real name, with a notice.
+TEST_F(KxsmsProgram, PathsThroughSymlinkedDirectoriesAreResolved)
+{
+    unsetenv("SMSEMU_CONFIG");
+    const fs::path real = fs::canonical(dir_) / "real";
+    writeText(real / "terminfo/x", "x\n");
+    fs::create_directory_symlink("real", dir_ / "lib");
+    const Result r = kxsms({"backup", (dir_ / "lib/terminfo").string(), "-f", "a.kxa"});
+    EXPECT_EQ(r.status, 0) << context(r);
+    EXPECT_NE(r.err.find("backing up " + (real / "terminfo").string()), std::string::npos) << r.err;
+    const Result listed = kxsms({"list", "-f", "a.kxa"});
+    EXPECT_NE(listed.out.find((real / "terminfo/x").string()), std::string::npos) << listed.out;
+}
+
+} // namespace
