@@ -3,6 +3,8 @@
 // one, and the exit status says so. Some cases run kxsms as the user nobody.
 #include <gtest/gtest.h>
 
+#include "commands/KxsmsProgram.h"
+
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -19,35 +21,10 @@ using nlohmann::json;
 
 namespace {
 
-std::string readText(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path &path, const std::string &text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-std::string quote(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string context(const Result &r) { return "status " + std::to_string(r.status) + "\nstderr:\n" + r.err; }
+using kxsms_test::quote;
+using kxsms_test::readText;
+using kxsms_test::Result;
+using kxsms_test::writeText;
 
 size_t count(const std::string &text, const std::string &part)
 {
@@ -61,9 +38,7 @@ class FailureReports : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "kxsms-fail-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = kxsms_test::makeScratch("kxsms-fail");
         data_ = dir_ / "data";
         writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\n"
                                          "path = \"" + data_.string() + "\"\n");
@@ -84,17 +59,7 @@ protected:
         fs::remove_all(dir_, ignored);
     }
 
-    // Runs a shell command line in which $KXSMS is the program and $AS_NOBODY
-    // runs what follows as the user nobody.
-    Result sh(const std::string &commandLine)
-    {
-        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        const std::string full = "cd " + quote(dir_.string()) + " && KXSMS=" + quote(KXSMS_BINARY) +
-                                 " && AS_NOBODY='setpriv --reuid=nobody --regid=nogroup --clear-groups' && (" +
-                                 commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
-        const int raw = system(("bash -c " + quote(full)).c_str());
-        return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
-    }
+    Result sh(const std::string &commandLine) { return kxsms_test::runShell(dir_, commandLine); }
 
     std::set<std::string> archived(const std::string &archive)
     {

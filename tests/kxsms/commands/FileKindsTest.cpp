@@ -4,6 +4,8 @@
 // against the file-system TSA of the SMS stand-in over a temporary tree.
 #include <gtest/gtest.h>
 
+#include "commands/KxsmsProgram.h"
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -27,38 +29,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readText(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path &path, const std::string &text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-std::string quote(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string context(const Result &result)
-{
-    return "status " + std::to_string(result.status) + "\nstdout:\n" + result.out + "\nstderr:\n" + result.err;
-}
+using kxsms_test::quote;
+using kxsms_test::readText;
+using kxsms_test::Result;
+using kxsms_test::writeText;
 
 // A POSIX ACL as the kernel keeps it in system.posix_acl_*: version 2, then
 // (tag, permissions, id) entries in tag order.
@@ -138,9 +112,7 @@ class FileKinds : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "kxsms-kinds-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = kxsms_test::makeScratch("kxsms-kinds");
         data_ = dir_ / "data";
         fs::create_directories(data_ / "tree");
         // The archive flags go to a store of the test's own, never the machine's.
@@ -161,27 +133,10 @@ protected:
         fs::remove_all(dir_, ignored);
     }
 
-    static void setTime(const fs::path &path, time_t when)
-    {
-        const struct timespec times[2] = {{when, 0}, {when, 0}};
-        utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    }
+    static void setTime(const fs::path &path, time_t when) { kxsms_test::setFileTime(path, when); }
 
-    Result sh(const std::string &commandLine)
-    {
-        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        const std::string full = "cd " + quote(dir_.string()) + " && KXSMS=" + quote(KXSMS_BINARY) + " && (" +
-                                 commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
-        const int raw = system(("bash -c " + quote(full)).c_str());
-        return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
-    }
-    Result kxsms(const std::vector<std::string> &arguments)
-    {
-        std::string line = "\"$KXSMS\"";
-        for (const std::string &argument : arguments)
-            line += " " + quote(argument);
-        return sh(line);
-    }
+    Result sh(const std::string &commandLine) { return kxsms_test::runShell(dir_, commandLine); }
+    Result kxsms(const std::vector<std::string> &arguments) { return sh(kxsms_test::kxsmsLine(arguments)); }
 
     // Three names of one 1 MiB inode, in two directories.
     void makeHardLinks()

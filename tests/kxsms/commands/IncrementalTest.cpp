@@ -5,6 +5,8 @@
 // and clearing that fails.
 #include <gtest/gtest.h>
 
+#include "commands/KxsmsProgram.h"
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -23,33 +25,10 @@ using nlohmann::json;
 
 namespace {
 
-std::string readText(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path &path, const std::string &text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-std::string quote(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
+using kxsms_test::quote;
+using kxsms_test::readText;
+using kxsms_test::Result;
+using kxsms_test::writeText;
 
 // Change time of every entry below root, to the nanosecond.
 std::map<std::string, std::pair<long, long>> changeTimes(const fs::path &root)
@@ -67,9 +46,7 @@ class Incremental : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "kxsms-incremental-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = kxsms_test::makeScratch("kxsms-incremental");
         fs::permissions(dir_, fs::perms(0755));
         data_ = dir_ / "data";
         fs::create_directories(data_);
@@ -102,20 +79,10 @@ protected:
         setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
     }
 
-    Result sh(const std::string &commandLine)
-    {
-        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        const std::string full = "cd " + quote(dir_.string()) + " && KXSMS=" + quote(KXSMS_BINARY) + " && (" +
-                                 commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
-        const int raw = system(("bash -c " + quote(full)).c_str());
-        return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
-    }
+    Result sh(const std::string &commandLine) { return kxsms_test::runShell(dir_, commandLine); }
     Result kxsms(const std::vector<std::string> &arguments, const std::string &prefix = "")
     {
-        std::string line = prefix + "\"$KXSMS\"";
-        for (const std::string &argument : arguments)
-            line += " " + quote(argument);
-        return sh(line);
+        return sh(kxsms_test::kxsmsLine(arguments, prefix));
     }
     // Non-parents of an archive with their state ("intact", ...).
     std::map<std::string, std::string> saved(const std::string &archive)

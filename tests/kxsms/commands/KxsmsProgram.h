@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,42 @@ struct Result {
     std::string err;
 };
 
+// Runs a shell command line in `dir`, in which $KXSMS is the program and
+// $AS_NOBODY runs what follows as the user nobody.
+inline Result runShell(const fs::path &dir, const std::string &commandLine)
+{
+    const fs::path out = dir / "stdout", err = dir / "stderr";
+    const std::string full = "cd " + quote(dir.string()) + " && KXSMS=" + quote(KXSMS_BINARY) +
+                             " && AS_NOBODY='setpriv --reuid=nobody --regid=nogroup --clear-groups' && (" +
+                             commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
+    const int raw = system(("bash -c " + quote(full)).c_str());
+    return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
+}
+
+// The command line that runs kxsms with these arguments (each quoted), after `prefix`.
+inline std::string kxsmsLine(const std::vector<std::string> &arguments, const std::string &prefix = "")
+{
+    std::string line = prefix + "\"$KXSMS\"";
+    for (const std::string &argument : arguments)
+        line += " " + quote(argument);
+    return line;
+}
+
+// A new scratch folder below the temporary folder, its name starting with `prefix`.
+inline fs::path makeScratch(const std::string &prefix)
+{
+    std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a scratch folder");
+    return pattern;
+}
+
+inline void setFileTime(const fs::path &path, time_t when)
+{
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
 // What a tree holds, file by file: kind, mode, modification second, content or target.
 inline std::map<std::string, std::string> describeTree(const fs::path &root)
 {
@@ -77,9 +114,7 @@ class KxsmsProgram : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "kxsms-e2e-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = makeScratch("kxsms-e2e");
         data_ = dir_ / "data";
         fs::create_directories(data_);
         useConfig("");
@@ -125,31 +160,13 @@ protected:
         setTime(data_ / "tree/sub/deeper/c.txt", 1500000000);
     }
 
-    static void setTime(const fs::path &path, time_t when)
-    {
-        const struct timespec times[2] = {{when, 0}, {when, 0}};
-        utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    }
+    static void setTime(const fs::path &path, time_t when) { setFileTime(path, when); }
 
     // Runs a shell command line in which $KXSMS is the program.
-    Result sh(const std::string &commandLine)
-    {
-        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        const std::string full = "cd " + quote(dir_.string()) + " && KXSMS=" + quote(KXSMS_BINARY) + " && (" +
-                                 commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
-        const int raw = system(("bash -c " + quote(full)).c_str());
-        Result result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
-        return result;
-    }
+    Result sh(const std::string &commandLine) { return runShell(dir_, commandLine); }
 
     // Runs kxsms with these arguments (each quoted).
-    Result kxsms(const std::vector<std::string> &arguments)
-    {
-        std::string line = "\"$KXSMS\"";
-        for (const std::string &argument : arguments)
-            line += " " + quote(argument);
-        return sh(line);
-    }
+    Result kxsms(const std::vector<std::string> &arguments) { return sh(kxsmsLine(arguments)); }
 
     std::vector<std::string> archivedNames(const std::string &archive)
     {
