@@ -41,7 +41,12 @@ std::size_t composeLogLine(char *line, std::size_t capacity, const char *level,
     // vsnprintf terminates within the room it is given; the terminator's slot
     // takes the newline afterwards.
     std::size_t room = capacity - prefix;
-    int formatted = std::vsnprintf(line + prefix, room, format ? format : "", args);
+    // A null format is an empty message.
+    int formatted = 0;
+    if (format != nullptr)
+        formatted = std::vsnprintf(line + prefix, room, format, args);
+    else
+        line[prefix] = '\0';
     std::size_t message = formatted < 0 ? 0 : static_cast<std::size_t>(formatted);
     if (message > room - 1) {
         message = room - 1;
