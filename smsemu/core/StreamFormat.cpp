@@ -161,52 +161,56 @@ Tag tagOf(const std::uint8_t *data)
     return Tag::Other;
 }
 
+namespace {
+
+// Every record after the header: a tag and two 64-bit fields.
+void encodeRecord(const std::uint8_t *tag, std::uint64_t first, std::uint64_t second, std::uint8_t *out)
+{
+    std::memcpy(out, tag, 4);
+    put<std::uint64_t>(out + 4, first);
+    put<std::uint64_t>(out + 12, second);
+}
+
+void decodeRecord(const std::uint8_t *data, std::uint64_t &first, std::uint64_t &second)
+{
+    first = get<std::uint64_t>(data + 4);
+    second = get<std::uint64_t>(data + 12);
+}
+
+} // namespace
+
 void encodeExtent(std::uint64_t offset, std::uint64_t length, std::uint8_t *out)
 {
-    std::memcpy(out, kExtentTag, 4);
-    put<std::uint64_t>(out + 4, offset);
-    put<std::uint64_t>(out + 12, length);
+    encodeRecord(kExtentTag, offset, length, out);
 }
 
 void decodeExtent(const std::uint8_t *data, std::uint64_t &offset, std::uint64_t &length)
 {
-    offset = get<std::uint64_t>(data + 4);
-    length = get<std::uint64_t>(data + 12);
+    decodeRecord(data, offset, length);
 }
 
 void encodeTrailer(std::uint64_t dataBytes, std::uint64_t hash, std::uint8_t *out)
 {
-    std::memcpy(out, kTrailerTag, 4);
-    put<std::uint64_t>(out + 4, dataBytes);
-    put<std::uint64_t>(out + 12, hash);
+    encodeRecord(kTrailerTag, dataBytes, hash, out);
 }
 
 void decodeTrailer(const std::uint8_t *data, std::uint64_t &dataBytes, std::uint64_t &hash)
 {
-    dataBytes = get<std::uint64_t>(data + 4);
-    hash = get<std::uint64_t>(data + 12);
+    decodeRecord(data, dataBytes, hash);
 }
 
-void encodePad(std::uint64_t length, std::uint8_t *out)
-{
-    std::memcpy(out, kPadTag, 4);
-    put<std::uint64_t>(out + 4, length);
-    put<std::uint64_t>(out + 12, 0);
-}
+void encodePad(std::uint64_t length, std::uint8_t *out) { encodeRecord(kPadTag, length, 0, out); }
 
 void decodePad(const std::uint8_t *data, std::uint64_t &length) { length = get<std::uint64_t>(data + 4); }
 
 void encodeAttributes(std::uint64_t count, std::uint64_t bytes, std::uint8_t *out)
 {
-    std::memcpy(out, kAttributesTag, 4);
-    put<std::uint64_t>(out + 4, count);
-    put<std::uint64_t>(out + 12, bytes);
+    encodeRecord(kAttributesTag, count, bytes, out);
 }
 
 void decodeAttributes(const std::uint8_t *data, std::uint64_t &count, std::uint64_t &bytes)
 {
-    count = get<std::uint64_t>(data + 4);
-    bytes = get<std::uint64_t>(data + 12);
+    decodeRecord(data, count, bytes);
 }
 
 bool plausibleAttributes(std::uint64_t count, std::uint64_t bytes)
