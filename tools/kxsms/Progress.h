@@ -31,7 +31,7 @@ public:
             tick();
     }
     void done() { ++items_; if (tty_) tick(); }
-    void failed() { ++failures_; }
+    void failed(uint64_t count = 1) { failures_ += count; }
     // An existing data set left as it was by the overwrite rule.
     void kept() { ++kept_; }
     // A data set left out with a notice, not a failure (a socket, the archive itself).

@@ -255,8 +255,7 @@ private:
             progress_.message("cannot back up " + std::to_string(leftOut) + (leftOut == 1 ? " entry" : " entries") +
                               " in " + printable(name_) +
                               ": the names are longer than 1023 bytes (they are left out with all they hold)");
-            for (unsigned long long i = 0; i < leftOut; ++i)
-                progress_.failed();
+            progress_.failed(leftOut);
             return stopsTheJob(code);
         }
         progress_.message("cannot read the contents of " + printable(name_) +
