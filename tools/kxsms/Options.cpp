@@ -155,7 +155,12 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
     std::string overwrite;
     auto *restore = app.add_subcommand("restore", "restore the data sets of an archive (--to DIR or --in-place)");
     restore->add_option("PATH", options.paths, "restore only these members and what lies below them");
-    restore->add_option("-f,--file", options.archive, "the archive to read; - for standard input")->required();
+    restore
+        ->add_option("-f,--file", options.archives,
+                     "the archive to read; - for standard input; again for a chain: the full backup, then each "
+                     "incremental backup after it, oldest first")
+        ->required()
+        ->allow_extra_args(false);
     auto *to = restore->add_option("--to", options.to, "restore below this directory");
     restore->add_flag("--in-place", options.inPlace, "restore over the original names")->excludes(to);
     restore->add_option("--overwrite", overwrite,
@@ -198,7 +203,7 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
         for (std::string *value : {&options.path, &options.to, &options.archive, &options.user, &options.passwordFile,
                                    &options.logFile})
             unprotect(*value);
-        for (auto *values : {&options.paths, &options.excludes})
+        for (auto *values : {&options.paths, &options.excludes, &options.archives})
             for (std::string &value : *values)
                 unprotect(value);
     } catch (const CLI::ParseError &e) {
@@ -221,6 +226,9 @@ int parseCommandLine(int argc, const char *const *argv, Options &options, bool &
     for (const auto &[sub, command] : commands)
         if (sub->parsed())
             options.command = command;
+
+    if (!options.archives.empty())
+        options.archive = options.archives.front();
 
     if (showVersion)
         return -1;

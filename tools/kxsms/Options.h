@@ -44,7 +44,8 @@ struct Options {
     bool json = false;
 
     // backup, restore, list, verify, rm
-    std::string archive;
+    std::string archive;               // the archive (restore: the first of archives)
+    std::vector<std::string> archives; // restore: a chain, oldest first
     std::vector<std::string> paths;    // backup: what to save; restore, list: the members to take; rm: what to delete
     std::vector<std::string> excludes; // exact names and shell patterns
     bool dryRun = false;

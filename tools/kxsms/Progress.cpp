@@ -91,8 +91,12 @@ void Progress::summary(const std::string &extra)
     const double elapsed = seconds();
     std::string line = fmt::format("{}: {}, {} ({}) in {:.2f} s, {}", job_, counted(items_, "data set"),
                                    formatBytes(bytes_), counted(bytes_, "byte"), elapsed, formatRate(bytes_, elapsed));
+    if (unchanged_ > 0)
+        line += fmt::format(", {} unchanged", unchanged_);
     if (kept_ > 0)
         line += fmt::format(", {} kept", kept_);
+    if (removed_ > 0)
+        line += fmt::format(", {} removed", removed_);
     if (skipped_ > 0)
         line += fmt::format(", {} skipped", skipped_);
     line += fmt::format(", {} failed", failures_);

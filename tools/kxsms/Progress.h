@@ -36,6 +36,10 @@ public:
     void kept() { ++kept_; }
     // A data set left out with a notice, not a failure (a socket, the archive itself).
     void skipped() { ++skipped_; }
+    // A data set an incremental backup lists as not changed since an earlier one.
+    void unchanged() { ++unchanged_; }
+    // A data set a restore of a chain removed (gone before the newest backup).
+    void removed() { ++removed_; }
 
     // A line on stderr, prefixed "kxsms: ".
     void message(const std::string &line);
@@ -65,6 +69,8 @@ private:
     uint64_t failures_ = 0;
     uint64_t kept_ = 0;
     uint64_t skipped_ = 0;
+    uint64_t unchanged_ = 0;
+    uint64_t removed_ = 0;
 };
 
 } // namespace kxsms

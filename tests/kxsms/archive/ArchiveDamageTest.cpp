@@ -179,7 +179,20 @@ TEST(ArchiveDamage, LengthsOutOfBoundsAreRefusedEvenWithValidChecksums)
 // resynchronises on its own next member, never on the inner archive's.
 TEST(ArchiveDamage, ResynchronisationIgnoresMembersOfAnArchiveInsideTheData)
 {
-    const Bytes inner = archiveOf({{"/inner/x", pattern(50, 7)}, {"/inner/y", pattern(50, 8)}});
+    // The inner archive is another backup: an id of its own.
+    MemoryOutput innerOut;
+    {
+        kxsms::ArchiveWriter writer(innerOut, 1, 0x0BADC0FFEE0DDF00ull, 1700000000);
+        unsigned index = 0;
+        for (const Sample &sample : std::vector<Sample>{{"/inner/x", pattern(50, 7)}, {"/inner/y", pattern(50, 8)}}) {
+            format::MemberDescriptor member = descriptorOf(sample, index++);
+            writer.beginMember(member);
+            writer.writeBlock(sample.data.data(), sample.data.size());
+            writer.endMember(true);
+        }
+        writer.finish();
+    }
+    const Bytes &inner = innerOut.out;
     std::vector<Extent> extents;
     MemoryOutput out;
     writeArchive(out, {{"/outer/a", inner}, {"/outer/b", pattern(20, 9)}}, &extents, &out, 64);

@@ -134,7 +134,8 @@ TEST(ArchiveRoundTrip, ThroughAPipeWithFileDescriptors)
 TEST(ArchiveRoundTrip, EmptyArchiveHasOnlyHeaderAndEnd)
 {
     const Bytes archive = archiveOf({});
-    EXPECT_EQ(archive.size(), kxsms::format::c_ArchiveHeaderSize + kxsms::format::c_EndRecordSize);
+    EXPECT_EQ(archive.size(), kxsms::format::c_ArchiveHeaderSize + kxsms::format::c_BackupFixedSize +
+                                  kxsms::format::c_MemberHashSize + kxsms::format::c_EndRecordSize);
     const ReadResult read = readBytes(archive);
     EXPECT_TRUE(read.opened);
     EXPECT_TRUE(read.members.empty());

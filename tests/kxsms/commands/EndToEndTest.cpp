@@ -183,13 +183,14 @@ TEST_F(KxsmsProgram, IncrementalBackupsFollowTheArchiveFlag)
         GTEST_SKIP() << "no user extended attributes here: the archive flag cannot be cleared";
     removexattr(data_.c_str(), "user.kxsms-test");
 
-    // Files only: parents are always saved, and a symbolic link's archive
-    // flag is always set (it has no extended attributes of its own).
+    // Files whose data was saved (the rest is listed as unchanged): parents
+    // are always saved, and a symbolic link's archive flag is always set (it
+    // has no extended attributes of its own).
     auto files = [&](const std::string &archive) {
         std::set<std::string> result;
         const Result listed = kxsms({"list", "-f", archive, "--json"});
         for (const json &member : json::parse(listed.out))
-            if (!member["parent"].get<bool>() && member["name"] != "/tree/link")
+            if (!member["parent"].get<bool>() && member["name"] != "/tree/link" && member["listing"] == "saved")
                 result.insert(member["name"].get<std::string>());
         return result;
     };

@@ -84,7 +84,7 @@ protected:
     {
         return sh(kxsms_test::kxsmsLine(arguments, prefix));
     }
-    // Non-parents of an archive with their state ("intact", ...).
+    // Non-parents an archive holds the data of, with their state ("intact", ...).
     std::map<std::string, std::string> saved(const std::string &archive)
     {
         const Result listed = kxsms({"list", "-f", archive, "--json"});
@@ -92,7 +92,7 @@ protected:
         if (listed.out.empty())
             return names;
         for (const json &member : json::parse(listed.out))
-            if (!member["parent"].get<bool>())
+            if (!member["parent"].get<bool>() && member["listing"] == "saved")
                 names[member["name"].get<std::string>()] = member["state"].get<std::string>();
         return names;
     }

@@ -18,6 +18,15 @@ const char *stateName(ArchiveReader::MemberState state)
     }
 }
 
+const char *listingName(format::Listing listing)
+{
+    switch (listing) {
+    case format::Listing::Unchanged: return "unchanged";
+    case format::Listing::NotSaved: return "not saved";
+    default: return "saved";
+    }
+}
+
 bool reportUnused(const Selection &selection, const std::string &label, Progress &progress)
 {
     const std::vector<std::string> unused = selection.unused();
@@ -75,7 +84,11 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
                 progress.add(size);
             if (interrupted())
                 break;
-            if (reader.memberState() == ArchiveReader::MemberState::Intact)
+            if (member.listing == format::Listing::Unchanged)
+                progress.unchanged();
+            else if (member.listing == format::Listing::NotSaved)
+                progress.skipped();
+            else if (reader.memberState() == ArchiveReader::MemberState::Intact)
                 progress.done();
             else
                 progress.failed();

@@ -27,6 +27,8 @@ bool reportUnused(const Selection &selection, const std::string &label, Progress
 
 // "ok", "damaged" or "incomplete".
 const char *stateName(ArchiveReader::MemberState state);
+// "saved", "unchanged" or "not saved".
+const char *listingName(format::Listing listing);
 
 } // namespace kxsms
 

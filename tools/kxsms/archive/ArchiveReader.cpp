@@ -159,10 +159,11 @@ bool ArchiveReader::open()
         return false;
     }
     if (available >= c_ArchiveHeaderSize && decodeArchiveHeader(cursor(), header_)) {
-        if (header_.version > c_Version) {
+        if (header_.version > c_Version || header_.version < c_FirstVersion) {
             report("", 0,
-                   "archive format version " + std::to_string(header_.version) + " is newer than this kxsms reads (" +
-                       std::to_string(c_Version) + ")");
+                   "archive format version " + std::to_string(header_.version) +
+                       (header_.version > c_Version ? " is newer than" : " is not one") + " this kxsms reads (" +
+                       std::to_string(c_FirstVersion) + " to " + std::to_string(c_Version) + ")");
             phase_ = Phase::Done;
             return false;
         }
@@ -172,6 +173,8 @@ bool ArchiveReader::open()
         tsaKnown_ = true;
         archiveId_ = header_.archiveId;
         phase_ = Phase::Between;
+        if (header_.version >= 2)
+            readBackupRecord();
         return true;
     }
 
@@ -192,6 +195,23 @@ bool ArchiveReader::open()
            damageCause_ + "; " + std::to_string(skipped) + " bytes skipped" +
                (found ? ", reading goes on at " + at(consumed_) : " up to the end of the archive"));
     return found;
+}
+
+void ArchiveReader::readBackupRecord()
+{
+    const uint64_t here = consumed_;
+    size_t size = 0;
+    if (fill(c_BackupFixedSize) >= c_BackupFixedSize && (size = backupRecordSize(cursor())) != 0 &&
+        fill(size) >= size && decodeBackupRecord(cursor(), record_)) {
+        consume(size);
+        recordIntact_ = true;
+        return;
+    }
+    // The members that follow are found as after any damage.
+    record_ = BackupRecord{};
+    damageStart_ = here;
+    damageCause_ = "damaged backup record at " + at(here) + " (the paths and excludes of the backup are not known)";
+    phase_ = Phase::Resync;
 }
 
 bool ArchiveReader::nextMember(MemberDescriptor &member)
@@ -260,8 +280,10 @@ bool ArchiveReader::nextMember(MemberDescriptor &member)
             chunks_ = 0;
             memberBytes_ = 0;
             state_ = MemberState::Intact;
-            XXH3_64bits_reset(stream_);
-            phase_ = Phase::InMember;
+            // A member listed without data is its header alone.
+            phase_ = member.listing == Listing::Saved ? Phase::InMember : Phase::Between;
+            if (phase_ == Phase::InMember)
+                XXH3_64bits_reset(stream_);
             return true;
         }
         // The resynchronisation looks at this position again and passes over it.

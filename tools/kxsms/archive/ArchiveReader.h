@@ -47,8 +47,13 @@ public:
     // The TSA type the archive was written from: the header's, or the first
     // member's when the header is damaged.
     uint16_t tsaType() const { return header_.tsaType; }
+    // What the backup was asked for (format version 2); false when the
+    // archive has no such record (version 1) or it is damaged (reported).
+    bool backupRecordIntact() const { return recordIntact_; }
+    const format::BackupRecord &backupRecord() const { return record_; }
 
-    // Steps to the next member, skipping what is left of the current one.
+    // Steps to the next member, skipping what is left of the current one. A
+    // member listed without data (member.listing not Saved) has no blocks.
     // False at the end of the archive (or of what could be read of it).
     bool nextMember(format::MemberDescriptor &member);
     // The next block of the current member's stream (valid until the next
@@ -78,6 +83,7 @@ private:
     // Scans for the next record a reader can trust; false at the end of input.
     bool resync();
     bool readEnd();
+    void readBackupRecord();
     void finishTrailer();
 
     InputStream &in_;
@@ -97,6 +103,8 @@ private:
     bool idKnown_ = false;
     uint64_t archiveId_ = 0;
     bool tsaKnown_ = false;
+    bool recordIntact_ = false;
+    format::BackupRecord record_;
 
     // Where damage began and why, while resynchronising.
     uint64_t damageStart_ = 0;

@@ -3,6 +3,7 @@
 
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include <xxhash.h>
 
@@ -10,18 +11,25 @@ namespace kxsms {
 
 using namespace format;
 
-ArchiveWriter::ArchiveWriter(OutputStream &out, uint16_t tsaType, uint64_t archiveId, int64_t created)
+ArchiveWriter::ArchiveWriter(OutputStream &out, uint16_t tsaType, uint64_t archiveId, int64_t created,
+                             uint32_t flags, const BackupRecord &record)
     : out_(out), archiveId_(archiveId), stream_(XXH3_createState())
 {
     if (stream_ == nullptr)
         throw std::bad_alloc();
     ArchiveHeader header;
     header.tsaType = tsaType;
+    header.flags = flags;
     header.archiveId = archiveId;
     header.created = created;
-    unsigned char bytes[c_ArchiveHeaderSize];
-    encodeArchiveHeader(header, bytes);
-    out_.write(bytes, sizeof bytes);
+    unsigned char head[c_ArchiveHeaderSize];
+    encodeArchiveHeader(header, head);
+    std::vector<unsigned char> bytes(head, head + sizeof head);
+    if (!encodeBackupRecord(record, bytes)) {
+        XXH3_freeState(stream_);
+        throw std::invalid_argument("the paths and excludes of the backup take more than 256 KiB");
+    }
+    out_.write(bytes.data(), bytes.size());
 }
 
 ArchiveWriter::~ArchiveWriter()
@@ -42,6 +50,21 @@ void ArchiveWriter::beginMember(MemberDescriptor &member)
     chunks_ = 0;
     memberBytes_ = 0;
     inMember_ = true;
+}
+
+void ArchiveWriter::listMember(MemberDescriptor &member)
+{
+    if (inMember_)
+        throw std::logic_error("a member is already open");
+    if (member.name.empty() || member.name.size() > c_MaxNameLength)
+        throw std::invalid_argument("a member name must have 1 to 1023 bytes");
+    if (member.listing == Listing::Saved)
+        throw std::invalid_argument("a listed member has no data");
+    member.sequence = sequence_++;
+    const size_t size = encodeMemberHeader(member, archiveId_, header_);
+    out_.write(header_, size);
+    ++members_;
+    ++listed_;
 }
 
 void ArchiveWriter::writeBlock(const unsigned char *data, size_t size)

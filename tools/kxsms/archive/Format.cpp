@@ -37,12 +37,85 @@ bool decodeArchiveHeader(const unsigned char *in, ArchiveHeader &header)
     return true;
 }
 
+bool encodeBackupRecord(const BackupRecord &record, std::vector<unsigned char> &out)
+{
+    size_t size = c_BackupFixedSize + c_MemberHashSize;
+    for (const auto *list : {&record.paths, &record.excludes}) {
+        if (list->size() > 0xFFFF)
+            return false;
+        for (const std::string &text : *list) {
+            if (text.size() > 0xFFFF)
+                return false;
+            size += 2 + text.size();
+        }
+    }
+    if (size > c_MaxBackupRecord)
+        return false;
+    const size_t start = out.size();
+    out.resize(start + size);
+    unsigned char *p = out.data() + start;
+    put32(p, c_BackupMagic);
+    put32(p + 4, static_cast<uint32_t>(size));
+    put16(p + 8, static_cast<uint16_t>(record.paths.size()));
+    put16(p + 10, static_cast<uint16_t>(record.excludes.size()));
+    put32(p + 12, 0);
+    put64(p + 16, static_cast<uint64_t>(record.startedNanoseconds));
+    size_t at = c_BackupFixedSize;
+    for (const auto *list : {&record.paths, &record.excludes})
+        for (const std::string &text : *list) {
+            put16(p + at, static_cast<uint16_t>(text.size()));
+            memcpy(p + at + 2, text.data(), text.size());
+            at += 2 + text.size();
+        }
+    put64(p + at, hashOf(p, at));
+    return true;
+}
+
+size_t backupRecordSize(const unsigned char *fixedPart)
+{
+    if (get32(fixedPart) != c_BackupMagic)
+        return 0;
+    const size_t size = get32(fixedPart + 4);
+    return size >= c_BackupFixedSize + c_MemberHashSize && size <= c_MaxBackupRecord ? size : 0;
+}
+
+bool decodeBackupRecord(const unsigned char *in, BackupRecord &record)
+{
+    const size_t size = backupRecordSize(in);
+    if (size == 0)
+        return false;
+    const size_t hashed = size - c_MemberHashSize;
+    if (get64(in + hashed) != hashOf(in, hashed))
+        return false;
+    const size_t counts[2] = {get16(in + 8), get16(in + 10)};
+    std::vector<std::string> *lists[2] = {&record.paths, &record.excludes};
+    record.startedNanoseconds = static_cast<int64_t>(get64(in + 16));
+    size_t at = c_BackupFixedSize;
+    for (int l = 0; l < 2; ++l) {
+        lists[l]->clear();
+        for (size_t i = 0; i < counts[l]; ++i) {
+            if (at + 2 > hashed)
+                return false;
+            const size_t length = get16(in + at);
+            if (at + 2 + length > hashed)
+                return false;
+            lists[l]->emplace_back(reinterpret_cast<const char *>(in + at + 2), length);
+            at += 2 + length;
+        }
+    }
+    return at == hashed;
+}
+
 size_t encodeMemberHeader(const MemberDescriptor &member, uint64_t archiveId, unsigned char *out)
 {
     const size_t nameLength = member.name.size();
     put32(out, c_MemberMagic);
     put16(out + 4, static_cast<uint16_t>(nameLength));
-    put16(out + 6, static_cast<uint16_t>((member.parent ? c_FlagParent : 0) | (member.archive ? c_FlagArchive : 0)));
+    const uint16_t listed = member.listing == Listing::Unchanged  ? c_FlagUnchanged
+                            : member.listing == Listing::NotSaved ? c_FlagNotSaved
+                                                                  : 0;
+    put16(out + 6, static_cast<uint16_t>((member.parent ? c_FlagParent : 0) | (member.archive ? c_FlagArchive : 0) |
+                                         listed));
     put16(out + 8, member.tsaType);
     put16(out + 10, 0);
     put32(out + 12, member.nameSpace);
@@ -79,6 +152,9 @@ bool decodeMemberHeader(const unsigned char *in, MemberDescriptor &member, uint6
     member.name.assign(reinterpret_cast<const char *>(in + c_MemberFixedSize), nameLength);
     member.parent = (flags & c_FlagParent) != 0;
     member.archive = (flags & c_FlagArchive) != 0;
+    member.listing = (flags & c_FlagUnchanged) != 0  ? Listing::Unchanged
+                     : (flags & c_FlagNotSaved) != 0 ? Listing::NotSaved
+                                                     : Listing::Saved;
     member.tsaType = get16(in + 8);
     member.nameSpace = get32(in + 12);
     archiveId = get64(in + 16);

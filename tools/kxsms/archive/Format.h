@@ -5,10 +5,13 @@
 // An archive is a sequence of records, every integer little-endian:
 //
 //   archive header                      (40 bytes)
+//   backup record, from version 2       (24 bytes + paths and excludes)
 //   per data set:
 //     member header                     (72 bytes + name)
 //     data chunk, any number            (16 bytes + 1..65536 data bytes)
 //     member trailer                    (48 bytes)
+//   or, for a data set listed without data (version 2):
+//     member header alone, flagged unchanged or not saved
 //   end record                          (48 bytes)
 //
 // Every record starts with its own 4-byte magic and ends with (or, for a
@@ -25,10 +28,12 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kxsms::format {
 
-constexpr uint16_t c_Version = 1;
+constexpr uint16_t c_Version = 2;      // the version written
+constexpr uint16_t c_FirstVersion = 1; // the oldest one read
 
 constexpr size_t c_MaxNameLength = 1023;  // agent-form names, as the module's buffers hold them
 constexpr size_t c_MaxChunkData = 65536;  // one Backup/Restore block
@@ -39,6 +44,8 @@ constexpr size_t c_MemberHashSize = 8;
 constexpr size_t c_ChunkHeaderSize = 16;
 constexpr size_t c_MemberTrailerSize = 48;
 constexpr size_t c_EndRecordSize = 48;
+constexpr size_t c_BackupFixedSize = 24; // then the strings, then 8 bytes of checksum
+constexpr size_t c_MaxBackupRecord = 256u << 10;
 
 // The archive header starts with these 8 bytes.
 constexpr char c_ArchiveMagic[8] = {'K', 'X', 'S', 'M', 'S', 'A', 'R', 'C'};
@@ -53,6 +60,7 @@ constexpr uint32_t c_MemberMagic = magic4('K', 'X', 'M', 'H');
 constexpr uint32_t c_ChunkMagic = magic4('K', 'X', 'C', 'D');
 constexpr uint32_t c_TrailerMagic = magic4('K', 'X', 'M', 'T');
 constexpr uint32_t c_EndMagic = magic4('K', 'X', 'E', 'N');
+constexpr uint32_t c_BackupMagic = magic4('K', 'X', 'B', 'R');
 
 // The zstd frame magic (28 B5 2F FD) read as a little-endian word.
 constexpr uint32_t c_ZstdMagic = 0xFD2FB528u;
@@ -60,6 +68,12 @@ constexpr uint32_t c_ZstdMagic = 0xFD2FB528u;
 // Member header flags.
 constexpr uint16_t c_FlagParent = 0x1;
 constexpr uint16_t c_FlagArchive = 0x2;
+constexpr uint16_t c_FlagUnchanged = 0x4; // listed without data: not changed since an earlier backup
+constexpr uint16_t c_FlagNotSaved = 0x8;  // listed without data: the backup could not save it
+
+// Archive header flags (version 2).
+constexpr uint32_t c_HeaderIncremental = 0x1; // saves what changed and lists the rest as unchanged
+constexpr uint32_t c_HeaderPartial = 0x2;     // lists only what it saved (--since): not the whole tree
 
 // Member trailer status.
 constexpr uint32_t c_StatusComplete = 0;
@@ -111,6 +125,22 @@ struct ArchiveHeader {
     int64_t created = 0;
 };
 
+// What the backup was asked for: the paths it went through and the
+// excludes it applied, and when it started to the nanosecond, so that a
+// chain of archives can be checked for belonging together and for order.
+struct BackupRecord {
+    std::vector<std::string> paths;
+    std::vector<std::string> excludes;
+    int64_t startedNanoseconds = 0; // since the epoch
+};
+
+// How a member stands for its data set.
+enum class Listing : uint8_t {
+    Saved,     // its stream follows
+    Unchanged, // no data: an earlier archive of the chain holds it
+    NotSaved,  // no data: the backup failed on it (and said so)
+};
+
 // What the archive records of one data set.
 struct MemberDescriptor {
     std::string name; // agent form, 1..1023 bytes
@@ -118,6 +148,7 @@ struct MemberDescriptor {
     uint32_t nameSpace = 0;
     bool parent = false;
     bool archive = false;
+    Listing listing = Listing::Saved;
     int64_t created = 0;
     int64_t modified = 0;
     int64_t accessed = 0;
@@ -155,9 +186,18 @@ void encodeChunkHeader(uint32_t length, uint64_t dataHash, unsigned char (&out)[
 void encodeMemberTrailer(const MemberTrailer &trailer, unsigned char (&out)[c_MemberTrailerSize]);
 void encodeEndRecord(const EndRecord &end, unsigned char (&out)[c_EndRecordSize]);
 
+// Appends the encoded backup record to out; false (nothing appended) when
+// it would exceed c_MaxBackupRecord or a string 65535 bytes.
+bool encodeBackupRecord(const BackupRecord &record, std::vector<unsigned char> &out);
+
 // Decoders check magic, bounds and checksum and return false on any mismatch.
 // They read exactly the bytes the record occupies and nothing beyond.
 bool decodeArchiveHeader(const unsigned char *in, ArchiveHeader &header);
+// The size a backup record announces (c_BackupFixedSize bytes at fixedPart), or 0
+// when it cannot be one.
+size_t backupRecordSize(const unsigned char *fixedPart);
+// in holds backupRecordSize(in) bytes.
+bool decodeBackupRecord(const unsigned char *in, BackupRecord &record);
 // The length of the name a member header announces, or 0 when the fixed part
 // cannot be a member header (wrong magic, name length 0 or over the limit).
 size_t memberNameLength(const unsigned char *fixedPart);

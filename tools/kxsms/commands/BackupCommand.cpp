@@ -147,8 +147,6 @@ public:
             failuresInRow = 0;
             if (end)
                 return true;
-            if (options_.incremental && !parent && !archive)
-                continue;
             if (!parent && archive_.is(name_)) {
                 progress_.message(printable(name_) + ": file is the archive; not dumped");
                 progress_.skipped();
@@ -156,7 +154,12 @@ public:
             }
             if (selection_.hasPatterns() && selection_.excluded(name_))
                 continue;
-            if (!backUpOne(nameSpace, parent, archive, created, modified, accessed, size))
+            // Passed over as unchanged: an earlier archive holds its data;
+            // this one lists it, so that it tells the whole tree.
+            const bool unchanged = options_.incremental && !parent && !archive;
+            if (unchanged && writer_ == nullptr)
+                continue;
+            if (!backUpOne(nameSpace, parent, archive, created, modified, accessed, size, unchanged))
                 return false;
         }
     }
@@ -172,7 +175,7 @@ public:
 
 private:
     bool backUpOne(uint32_t nameSpace, bool parent, bool archive, long created, long modified, long accessed,
-                   unsigned long long size)
+                   unsigned long long size, bool unchanged)
     {
         const size_t length = strnlen(name_, sizeof name_);
         if (length == 0 || length > format::c_MaxNameLength) {
@@ -183,6 +186,27 @@ private:
         }
         if (writer_ == nullptr)
             return preview(parent, size);
+        // member_ stays the last data set saved (a parent that reports on
+        // its contents is matched against it); what is only listed goes
+        // through listed_.
+        auto describe = [&](format::MemberDescriptor &member, format::Listing listing) {
+            member.name.assign(name_, length);
+            member.tsaType = static_cast<uint16_t>(session_.type());
+            member.nameSpace = nameSpace;
+            member.parent = parent;
+            member.archive = archive;
+            member.listing = listing;
+            member.created = created;
+            member.modified = modified;
+            member.accessed = accessed;
+            member.size = size;
+        };
+        if (unchanged) {
+            describe(listed_, format::Listing::Unchanged);
+            writer_->listMember(listed_);
+            progress_.unchanged();
+            return true;
+        }
         unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
         if (code != 0 && parent && reportsOn(std::string_view(name_, length), member_.name))
             return !contentsFailed(code, size);
@@ -192,18 +216,15 @@ private:
             progress_.skipped();
             return true;
         }
-        if (code != 0)
+        if (code != 0) {
+            // Listed all the same: a restore of a chain then knows it was
+            // there, takes an earlier copy and does not remove it.
+            describe(listed_, format::Listing::NotSaved);
+            writer_->listMember(listed_);
             return !failed("cannot back up " + printable(name_), code);
+        }
 
-        member_.name.assign(name_, length);
-        member_.tsaType = static_cast<uint16_t>(session_.type());
-        member_.nameSpace = nameSpace;
-        member_.parent = parent;
-        member_.archive = archive;
-        member_.created = created;
-        member_.modified = modified;
-        member_.accessed = accessed;
-        member_.size = size;
+        describe(member_, format::Listing::Saved);
         writer_->beginMember(member_);
         progress_.begin(member_.name);
 
@@ -302,6 +323,7 @@ private:
     char name_[KXSMS_NAME_BUFFER + 8];
     unsigned int sequence_ = 0;
     format::MemberDescriptor member_;
+    format::MemberDescriptor listed_;
     LastSaved lastSaved_;
 };
 
@@ -370,7 +392,10 @@ int runBackup(const Options &options)
         return c_ExitStopped;
 
     CKXSMS &kx = session->kx();
-    const int64_t started = time(nullptr);
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t started = now.tv_sec;
+    const int64_t startedNanoseconds = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
     kx.SetScanStartTime(options.since ? *options.since : started);
     kx.SetScanTraverse(true);
     if (options.since)
@@ -380,6 +405,17 @@ int runBackup(const Options &options)
         return c_ExitStopped;
     if (options.dryRun)
         return dryRun(options, *session, progress);
+
+    // The archive records what the backup was asked for, so that a chain of
+    // archives can be checked for belonging together.
+    format::BackupRecord record;
+    record.paths = independentPaths(options.paths, options.tsa);
+    record.excludes = options.excludes;
+    record.startedNanoseconds = startedNanoseconds;
+    if (std::vector<unsigned char> encoded; !format::encodeBackupRecord(record, encoded)) {
+        progress.message("the paths and excludes given take more than an archive holds (256 KiB)");
+        return c_ExitStopped;
+    }
 
     std::string error;
     const int fd = openArchiveForWriting(options.archive, error);
@@ -396,10 +432,12 @@ int runBackup(const Options &options)
         if (options.zstd)
             compressed = std::make_unique<ZstdOutput>(file);
         OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : file;
-        ArchiveWriter writer(out, static_cast<uint16_t>(options.tsa), newArchiveId(), started);
+        const uint32_t flags = (options.incremental ? format::c_HeaderIncremental : 0) |
+                               (options.since ? format::c_HeaderPartial : 0);
+        ArchiveWriter writer(out, static_cast<uint16_t>(options.tsa), newArchiveId(), started, flags, record);
         const ArchiveIdentity archive(fd, options.archive, options.tsa);
         BackupJob job(options, *session, &writer, progress, archive);
-        for (const std::string &path : independentPaths(options.paths, options.tsa)) {
+        for (const std::string &path : record.paths) {
             try {
                 if (!job.backUp(path)) {
                     stopped = true;

@@ -29,10 +29,13 @@ int runList(const Options &options)
                             {"accessed", member.accessed},
                             {"size", member.size},
                             {"sequence", member.sequence},
+                            {"listing", listingName(member.listing)},
                             {"state", state}});
             json->add(element);
         } else {
             std::string line = longLine(member.parent, member.size, member.modified, member.name);
+            if (member.listing != format::Listing::Saved)
+                line += std::string("  [") + listingName(member.listing) + "]";
             if (reader.memberState() != ArchiveReader::MemberState::Intact)
                 line += std::string("  [") + state + "]";
             writeLine(line);

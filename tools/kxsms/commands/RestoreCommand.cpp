@@ -1,16 +1,23 @@
-// restore: read the archive member by member and write each member's stream
-// back through BeginRestore / Restore / EndRestore. Damaged members are
-// reported and skipped; the rest is restored. A signal abandons the member
-// being written (the TSA discards it when it is closed unfinished) and ends
-// the job after the summary so far.
+// restore: one archive, or a chain of them (a full backup and the
+// incremental backups after it, oldest first), written back through the
+// module. A chain is read newest first, each archive once: every data set
+// comes from the newest archive that holds its data and is written once;
+// then what the earlier archives list and the newest does not (deleted or
+// renamed before the newest backup) is removed. Damaged members are
+// reported and skipped; the rest is restored.
+#include <algorithm>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+
 #include <fmt/format.h>
 
+#include "archive/ArchiveChain.h"
 #include "archive/ArchiveFiles.h"
 #include "archive/ArchiveListing.h"
 #include "archive/ArchiveReader.h"
 #include "commands/Commands.h"
-#include "FailureText.h"
-#include "ModuleLog.h"
+#include "commands/RestoreJob.h"
 #include "NameRules.h"
 #include "Progress.h"
 #include "Results.h"
@@ -23,176 +30,97 @@ namespace kxsms {
 
 namespace {
 
-constexpr unsigned int c_NotNewer = 130015; // "The archive data is not newer than the data on disk"
+// One archive of the chain, open for reading.
+struct OpenArchive {
+    std::string label;
+    int fd = -1;
+    uint64_t streamDamage = 0;
+    std::unique_ptr<FdInput> file;
+    std::unique_ptr<ArchiveInput> input;
+    std::unique_ptr<ArchiveReader> reader;
 
-class RestoreJob {
-public:
-    RestoreJob(const Options &options, Session &session, ArchiveReader &reader, Progress &progress)
-        : options_(options), session_(session), kx_(session.kx()), reader_(reader), progress_(progress)
+    // Damage outside any member (lost members, a truncated archive) or in one.
+    bool damaged() const { return reader->problems() > 0 || streamDamage > 0; }
+    // It lists every data set its backup went through.
+    bool whole() const
     {
+        return !damaged() && reader->endSeen() && (reader->endRecord().flags & format::c_EndStopped) == 0;
     }
-
-    // Restores one member; false when the job must stop.
-    bool restore(const format::MemberDescriptor &member)
-    {
-        std::string target = member.name;
-        if (!options_.to.empty()) {
-            std::string error;
-            const auto name = reroot(member.name, options_.to, session_.type(), error);
-            if (!name) {
-                progress_.message("not restoring " + printable(member.name) + ": " + error);
-                progress_.failed();
-                return true;
-            }
-            target = *name;
-        } else if (const auto why = refuseName(member.name, session_.type())) {
-            progress_.message("not restoring " + printable(member.name) + ": refused: " + *why);
-            progress_.failed();
-            return true;
-        }
-
-        if (options_.dryRun)
-            return preview(member, target);
-        if (options_.overwrite == Overwrite::Never && exists(target))
-            return kept(member, target, "it exists");
-
-        // The name is always passed: the name checked above is the name the
-        // TSA writes, whatever the stream's own header says. The access
-        // rights (owner, extended attributes, ACLs) come back unless
-        // --no-xattrs; then the owner alone.
-        const KXSMS_TRUSTEE_OPTION rights = options_.xattrs ? KXSMS_TRUSTEE_ACCESS : KXSMS_TRUSTEE_OWNER;
-        takeModuleLog(); // what came before is not this data set's
-        unsigned int code = kx_.BeginRestore(target.data(), member.nameSpace, options_.overwrite == Overwrite::Always,
-                                             rights, false, false, true);
-        if (code == c_NotNewer)
-            return kept(member, target, c_NotOlder);
-        if (code != 0)
-            return !failed("cannot restore " + printable(target), code);
-
-        progress_.begin(target);
-        const unsigned char *data = nullptr;
-        size_t size = 0;
-        unsigned int writeCode = 0;
-        bool cut = false;
-        try {
-            for (;;) {
-                if (interrupted()) {
-                    cut = true;
-                    break;
-                }
-                if (!reader_.readBlock(data, size))
-                    break;
-                writeCode = kx_.Restore(const_cast<unsigned char *>(data), size);
-                if (writeCode != 0)
-                    break;
-                progress_.add(size);
-            }
-        } catch (...) {
-            abandon(target);
-            throw;
-        }
-        if (cut) {
-            abandon(target);
-            return false;
-        }
-        // A damaged member has been reported by the reader; its stream went
-        // to the TSA only up to the damage, so the TSA refuses it at the end
-        // and leaves what was there before.
-        const bool damaged = writeCode == 0 && reader_.memberState() != ArchiveReader::MemberState::Intact;
-        // The cause of a failed write is in what the module logged then, not at the close.
-        const std::string writeLog = writeCode != 0 ? takeModuleLog() : std::string();
-        const unsigned int endCode = kx_.EndRestore();
-        // With --overwrite newer the TSA may tell only once it has read the
-        // stream's times that the data set on disk is not older.
-        if (writeCode == c_NotNewer || (writeCode == 0 && !damaged && endCode == c_NotNewer))
-            return kept(member, target, c_NotOlder);
-        if (writeCode != 0)
-            return !failed("cannot restore " + printable(target), writeCode, &writeLog);
-        if (damaged) {
-            progress_.failed();
-            return true;
-        }
-        if (endCode != 0)
-            return !failed("cannot restore " + printable(target), endCode);
-        progress_.done();
-        return true;
-    }
-
-private:
-    static constexpr const char *c_NotOlder = "it is not older than the archive's copy";
-
-    // An existing data set the overwrite rule keeps. Files are named; a
-    // parent that exists already is only counted (its members still come).
-    bool kept(const format::MemberDescriptor &member, const std::string &target, const char *why)
-    {
-        if (!member.parent || options_.verbosity > 0)
-            progress_.message("kept " + printable(target) + ": " + why);
-        progress_.kept();
-        return true;
-    }
-
-    // The data set being written, closed unfinished: the TSA discards what it
-    // received, and what was there before stays.
-    void abandon(const std::string &target)
-    {
-        kx_.EndRestore();
-        progress_.message("abandoned " + printable(target) + ": " + interruptText() + "; it was left as it was");
-    }
-
-    // --dry-run: what the member would do, on stdout; nothing is changed.
-    bool preview(const format::MemberDescriptor &member, std::string &target)
-    {
-        long modified = 0;
-        const bool present = lookUp(target, modified);
-        const char *why = nullptr;
-        if (present && options_.overwrite == Overwrite::Never)
-            why = "it exists";
-        else if (present && options_.overwrite == Overwrite::Newer && modified >= member.modified)
-            why = c_NotOlder;
-        if (why != nullptr) {
-            writeLine("keep " + printable(target) + ": " + why);
-            progress_.kept();
-        } else {
-            writeLine((present ? "replace " : "restore ") + printable(target));
-            progress_.add(member.size);
-            progress_.done();
-        }
-        return true;
-    }
-
-    bool lookUp(std::string &target, long &modified)
-    {
-        bool parent = false, archive = false;
-        long accessed = 0;
-        unsigned long long size = 0;
-        return kx_.ScanDataSetInfo(target.data(), nullptr, 0, nullptr, 0, &parent, &archive, &modified, &accessed,
-                                   &size) == 0;
-    }
-
-    bool exists(std::string &target)
-    {
-        return kx_.ScanDataSetInfo(target.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                                   nullptr) == 0;
-    }
-
-    // log: what the module logged at the failure, when it was taken already.
-    bool failed(const std::string &what, unsigned int code, const std::string *log = nullptr)
-    {
-        const std::string logged = takeModuleLog();
-        progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(log ? *log : logged)));
-        progress_.failed();
-        if (!session_.fatal(code))
-            return false;
-        progress_.message("restore stopped");
-        return true;
-    }
-
-    const Options &options_;
-    Session &session_;
-    CKXSMS &kx_;
-    ArchiveReader &reader_;
-    Progress &progress_;
 };
+
+// Opens every archive and reads its header; false (reported) when one cannot be read.
+bool openAll(const std::vector<std::string> &paths, std::vector<OpenArchive> &archives, Progress &progress)
+{
+    if (std::count(paths.begin(), paths.end(), "-") > 1) {
+        progress.message("standard input (-) can be given once");
+        return false;
+    }
+    archives.reserve(paths.size());
+    for (const std::string &path : paths) {
+        std::string error;
+        OpenArchive &archive = archives.emplace_back();
+        archive.label = archiveLabel(path);
+        archive.fd = openArchiveForReading(path, error);
+        if (archive.fd < 0) {
+            progress.message(error);
+            return false;
+        }
+        const std::string &label = archive.label;
+        archive.file = std::make_unique<FdInput>(archive.fd, &interrupted);
+        archive.input = std::make_unique<ArchiveInput>(*archive.file, [&progress, &archive](const std::string &what) {
+            ++archive.streamDamage;
+            progress.message(archive.label + ": " + what);
+        });
+        archive.reader = std::make_unique<ArchiveReader>(*archive.input, [&progress, &label](const ArchiveReader::Problem &problem) {
+            if (problem.member.empty())
+                progress.message(label + ": " + problem.what);
+            else
+                progress.message(label + ": member " + printable(problem.member) + ": " + problem.what);
+        });
+        if (!archive.reader->open())
+            return false;
+    }
+    return true;
+}
+
+void closeAll(std::vector<OpenArchive> &archives)
+{
+    for (OpenArchive &archive : archives) {
+        archive.reader.reset();
+        archive.input.reset();
+        archive.file.reset();
+        std::string error;
+        if (archive.fd >= 0)
+            closeArchive(archive.fd, error);
+        archive.fd = -1;
+    }
+}
+
+// Why the archives cannot be restored here; nothing when they can.
+std::optional<std::string> refusal(const Options &options, const std::vector<OpenArchive> &archives)
+{
+    std::vector<ChainLink> links;
+    for (const OpenArchive &archive : archives)
+        links.push_back(ChainLink{archive.label, archive.reader->header(), archive.reader->headerIntact(),
+                                  archive.reader->backupRecordIntact(), archive.reader->backupRecord()});
+    if (auto why = chainRefusal(links))
+        return why;
+    const OpenArchive &newest = archives.back();
+    const auto archived = static_cast<KXSMS_TSA_TYPE>(newest.reader->tsaType());
+    if (archived > KXSMS_TSA_GROUPWISE || (options.tsaGiven && options.tsa != archived))
+        return fmt::format("{} holds data of the {} TSA; it cannot be restored to the {} TSA", newest.label,
+                           archived > KXSMS_TSA_GROUPWISE ? "unknown" : tsaDescription(archived),
+                           tsaDescription(options.tsa));
+    // The module opens directory objects for restore with fixed options:
+    // an existing object is always replaced. never is done by kxsms
+    // itself (it looks first); newer cannot be kept, so it is refused.
+    if (archived == KXSMS_TSA_DIRECTORY && options.overwrite == Overwrite::Newer)
+        return std::string("--overwrite newer cannot hold on the directory TSA: the module always replaces "
+                           "existing directory objects; choose --overwrite always or --overwrite never");
+    if (!options.to.empty())
+        return refuseTarget(options.to, archived);
+    return std::nullopt;
+}
 
 // --to must name a parent where it exists (a missing one is made).
 bool targetIsParent(Session &session, const std::string &to, Progress &progress)
@@ -210,93 +138,195 @@ bool targetIsParent(Session &session, const std::string &to, Progress &progress)
     return true;
 }
 
+size_t depth(const std::string &name)
+{
+    return static_cast<size_t>(std::count(name.begin(), name.end(), '/') + std::count(name.begin(), name.end(), '.'));
+}
+
+class ChainRestore {
+public:
+    ChainRestore(const Options &options, Session &session, std::vector<OpenArchive> &archives, Progress &progress)
+        : options_(options), archives_(archives), progress_(progress), job_(options, session, progress),
+          selection_(options.paths, options.excludes, session.type()), type_(session.type())
+    {
+    }
+
+    // False when the job stopped.
+    bool run()
+    {
+        const bool chain = archives_.size() > 1;
+        OpenArchive &newest = archives_.back();
+        if (!restoreNewest(newest, chain))
+            return false;
+        for (size_t i = archives_.size() - 1; i-- > 0;)
+            if (interrupted() || !restoreEarlier(archives_[i], newest.label))
+                return false;
+        reportWanted(newest.label);
+        return removeGone(newest);
+    }
+
+    bool missing() { return reportUnused(selection_, archives_.back().label, progress_); }
+    bool refusedRemovals() const { return refusedRemovals_; }
+
+private:
+    enum class Want : uint8_t { Done, Unchanged, NotSaved };
+
+    bool restoreNewest(OpenArchive &newest, bool chain)
+    {
+        format::MemberDescriptor member;
+        const std::string source = chain && options_.dryRun ? newest.label : std::string();
+        while (!interrupted() && newest.reader->nextMember(member)) {
+            if (!selection_.takes(member.name))
+                continue;
+            if (member.listing == format::Listing::Saved) {
+                if (chain)
+                    listing_[member.name] = Want::Done;
+                if (!job_.restore(member, *newest.reader, source))
+                    return false;
+            } else if (chain) {
+                listing_[member.name] = member.listing == format::Listing::Unchanged ? Want::Unchanged : Want::NotSaved;
+            } else {
+                notInArchive(member, newest.label);
+            }
+        }
+        return true;
+    }
+
+    // An earlier archive: the data sets the newest lists without data, and
+    // the names it no longer lists.
+    bool restoreEarlier(OpenArchive &archive, const std::string &newestLabel)
+    {
+        format::MemberDescriptor member;
+        const std::string source = options_.dryRun ? archive.label : std::string();
+        while (!interrupted() && archive.reader->nextMember(member)) {
+            if (!selection_.takes(member.name))
+                continue;
+            const auto found = listing_.find(member.name);
+            if (found == listing_.end()) {
+                gone_.insert(member.name);
+                continue;
+            }
+            if (found->second == Want::Done || member.listing != format::Listing::Saved)
+                continue;
+            if (found->second == Want::NotSaved)
+                progress_.message("restoring the copy of " + printable(member.name) + " in " + archive.label + ": " +
+                                  newestLabel + " could not save it");
+            found->second = Want::Done;
+            if (!job_.restore(member, *archive.reader, source))
+                return false;
+        }
+        return true;
+    }
+
+    // A single archive's member without data.
+    void notInArchive(const format::MemberDescriptor &member, const std::string &label)
+    {
+        if (member.listing == format::Listing::Unchanged)
+            progress_.message("not restoring " + printable(member.name) + ": " + label +
+                              " lists it as unchanged; its data is in an archive before it (give the chain with "
+                              "-f, oldest first)");
+        else
+            progress_.message("not restoring " + printable(member.name) + ": the backup of " + label +
+                              " could not save it");
+        progress_.failed();
+    }
+
+    // What the newest archive lists and no archive of the chain holds.
+    void reportWanted(const std::string &newestLabel)
+    {
+        std::vector<std::string> names;
+        for (const auto &[name, want] : listing_)
+            if (want != Want::Done)
+                names.push_back(name);
+        std::sort(names.begin(), names.end());
+        for (const std::string &name : names) {
+            progress_.message("cannot restore " + printable(name) + ": " + newestLabel +
+                              (listing_[name] == Want::Unchanged ? " lists it as unchanged"
+                                                                 : " lists it, but its backup could not save it") +
+                              ", and no archive before it holds its data");
+            progress_.failed();
+        }
+    }
+
+    // Removes, deepest first, what earlier archives list and the newest
+    // does not. Only a newest archive read whole shows what was gone; what
+    // its backup excluded is not gone.
+    bool removeGone(const OpenArchive &newest)
+    {
+        if (gone_.empty())
+            return true;
+        if (!newest.whole()) {
+            progress_.message(fmt::format("not removing the {} that earlier archives list and {} does not: it is "
+                                          "damaged or incomplete, so it may not list all there was",
+                                          counted(gone_.size(), "data set"), newest.label));
+            refusedRemovals_ = true;
+            return true;
+        }
+        const Selection excluded({}, newest.reader->backupRecord().excludes, type_);
+        std::vector<std::string> names;
+        names.reserve(gone_.size());
+        for (const std::string &name : gone_)
+            if (!excluded.excluded(name))
+                names.push_back(name);
+        std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+            const size_t da = depth(a), db = depth(b);
+            return da != db ? da > db : a < b;
+        });
+        std::vector<RestoreJob::Removal> plan;
+        for (const std::string &name : names)
+            if (auto removal = job_.planRemoval(name, newest.reader->header().created))
+                plan.push_back(std::move(*removal));
+        for (const RestoreJob::Removal &removal : plan)
+            if (interrupted() || !job_.remove(removal, newest.label))
+                return false;
+        return true;
+    }
+
+    const Options &options_;
+    std::vector<OpenArchive> &archives_;
+    Progress &progress_;
+    RestoreJob job_;
+    Selection selection_;
+    KXSMS_TSA_TYPE type_;
+    std::unordered_map<std::string, Want> listing_; // what the newest archive lists (a chain only)
+    std::unordered_set<std::string> gone_;          // what only earlier archives list
+    bool refusedRemovals_ = false;
+};
+
 } // namespace
 
 int runRestore(const Options &options)
 {
     Progress progress("restore", options.verbosity);
-    std::string error;
-    const int fd = openArchiveForReading(options.archive, error);
-    if (fd < 0) {
-        progress.message(error);
-        return c_ExitStopped;
-    }
-    const std::string label = archiveLabel(options.archive);
-    auto report = [&](const ArchiveReader::Problem &problem) {
-        if (problem.member.empty())
-            progress.message(label + ": " + problem.what);
-        else
-            progress.message(label + ": member " + printable(problem.member) + ": " + problem.what);
-    };
-
+    std::vector<OpenArchive> archives;
     int status = c_ExitOk;
-    uint64_t streamDamage = 0;
     try {
-        FdInput file(fd, &interrupted);
-        ArchiveInput input(file, [&](const std::string &what) {
-            ++streamDamage;
-            progress.message(label + ": " + what);
-        });
-        ArchiveReader reader(input, report);
-        if (!reader.open()) {
-            closeArchive(fd, error);
+        if (!openAll(options.archives, archives, progress)) {
+            closeAll(archives);
             return c_ExitStopped;
         }
-
-        const auto archived = static_cast<KXSMS_TSA_TYPE>(reader.tsaType());
+        const auto archived = static_cast<KXSMS_TSA_TYPE>(archives.back().reader->tsaType());
         setNameStyle(archived == KXSMS_TSA_FILE_SYSTEM);
-        if (archived > KXSMS_TSA_GROUPWISE || (options.tsaGiven && options.tsa != archived)) {
-            progress.message(fmt::format("{} holds data of the {} TSA; it cannot be restored to the {} TSA", label,
-                                         archived > KXSMS_TSA_GROUPWISE ? "unknown" : tsaDescription(archived),
-                                         tsaDescription(options.tsa)));
-            closeArchive(fd, error);
+        if (const auto why = refusal(options, archives)) {
+            progress.message(*why);
+            closeAll(archives);
             return c_ExitStopped;
         }
-        // The module opens directory objects for restore with fixed options:
-        // an existing object is always replaced. never is done by kxsms
-        // itself (it looks first); newer cannot be kept, so it is refused.
-        if (archived == KXSMS_TSA_DIRECTORY && options.overwrite == Overwrite::Newer) {
-            progress.message("--overwrite newer cannot hold on the directory TSA: the module always replaces "
-                             "existing directory objects; choose --overwrite always or --overwrite never");
-            closeArchive(fd, error);
-            return c_ExitStopped;
-        }
-        if (!options.to.empty()) {
-            if (const auto why = refuseTarget(options.to, archived)) {
-                progress.message(*why);
-                closeArchive(fd, error);
-                return c_ExitStopped;
-            }
-        }
-
         std::unique_ptr<Session> session = Session::open(options, archived);
-        if (!session) {
-            closeArchive(fd, error);
+        if (!session || (!options.to.empty() && !targetIsParent(*session, options.to, progress))) {
+            closeAll(archives);
             return c_ExitStopped;
         }
-        if (!options.to.empty() && !targetIsParent(*session, options.to, progress)) {
-            closeArchive(fd, error);
-            return c_ExitStopped;
-        }
-        RestoreJob job(options, *session, reader, progress);
-        Selection selection(options.paths, options.excludes, archived);
         if (options.dryRun)
             bufferResults();
-        format::MemberDescriptor member;
-        bool stopped = false;
-        while (!interrupted() && reader.nextMember(member)) {
-            if (!selection.takes(member.name))
-                continue;
-            if (!job.restore(member)) {
-                stopped = true;
-                break;
-            }
-        }
-        const bool missing = reportUnused(selection, label, progress);
-        // Damage outside any member (lost members, a truncated archive) counts as a failure too.
+        ChainRestore restore(options, *session, archives, progress);
+        const bool stopped = !restore.run() && !interrupted();
+        const bool missing = !stopped && !interrupted() && restore.missing();
+        const bool damaged =
+            std::any_of(archives.begin(), archives.end(), [](const OpenArchive &a) { return a.damaged(); });
         if (stopped)
             status = c_ExitStopped;
-        else if (progress.failures() > 0 || reader.problems() > 0 || streamDamage > 0 || missing)
+        else if (progress.failures() > 0 || damaged || missing || restore.refusedRemovals())
             status = c_ExitSomeFailed;
     } catch (const Interrupted &) {
         // Reported below.
@@ -304,7 +334,7 @@ int runRestore(const Options &options)
         progress.message(std::string(e.what()) + "; restore stopped");
         status = c_ExitStopped;
     }
-    closeArchive(fd, error);
+    closeAll(archives);
     if (options.dryRun && !flushResults() && !interrupted())
         status = c_ExitStopped;
     if (interrupted()) {

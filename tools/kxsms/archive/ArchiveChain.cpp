@@ -1,0 +1,75 @@
+// The checks that archives given together belong to one chain.
+#include "archive/ArchiveChain.h"
+
+#include <algorithm>
+
+#include "KXSMS.h"
+#include "Text.h"
+
+namespace kxsms {
+
+namespace {
+
+const char *tsaName(uint16_t type)
+{
+    switch (type) {
+    case KXSMS_TSA_DIRECTORY: return "directory";
+    case KXSMS_TSA_FILE_SYSTEM: return "file-system";
+    case KXSMS_TSA_GROUPWISE: return "GroupWise";
+    default: return "unknown";
+    }
+}
+
+std::vector<std::string> sorted(std::vector<std::string> texts)
+{
+    std::sort(texts.begin(), texts.end());
+    return texts;
+}
+
+std::string joined(const std::vector<std::string> &texts)
+{
+    std::string line;
+    for (const std::string &text : texts)
+        line += (line.empty() ? "" : ", ") + printable(text);
+    return line.empty() ? "nothing" : line;
+}
+
+} // namespace
+
+std::optional<std::string> chainRefusal(const std::vector<ChainLink> &links)
+{
+    if (links.size() < 2)
+        return std::nullopt;
+    const std::string tail = ": the archives are not one chain (a full backup, then the incremental backups after "
+                             "it, oldest first)";
+    for (const ChainLink &link : links) {
+        if (!link.headerIntact)
+            return link.label + ": its header is damaged, so it cannot be placed in a chain";
+        if (link.header.version < 2)
+            return link.label + ": archive format version " + std::to_string(link.header.version) +
+                   " does not list what a backup passed over, so it cannot be part of a chain";
+        if (!link.recordIntact)
+            return link.label + ": its backup record is damaged, so it cannot be placed in a chain";
+        if ((link.header.flags & format::c_HeaderPartial) != 0)
+            return link.label + ": a backup with --since lists only what it saved, so it cannot be part of a chain";
+    }
+    const ChainLink &first = links.front();
+    const std::vector<std::string> firstPaths = sorted(first.record.paths);
+    for (size_t i = 1; i < links.size(); ++i) {
+        const ChainLink &link = links[i];
+        const ChainLink &before = links[i - 1];
+        if (link.header.tsaType != first.header.tsaType)
+            return link.label + " holds data of the " + tsaName(link.header.tsaType) + " TSA, " + first.label +
+                   " of the " + tsaName(first.header.tsaType) + " TSA" + tail;
+        if (sorted(link.record.paths) != firstPaths)
+            return link.label + " backs up " + joined(link.record.paths) + ", " + first.label + " backs up " +
+                   joined(first.record.paths) + tail;
+        if (link.header.archiveId == before.header.archiveId)
+            return link.label + " and " + before.label + " are the same archive" + tail;
+        if (link.record.startedNanoseconds <= before.record.startedNanoseconds)
+            return link.label + " was started before " + before.label + tail;
+    }
+    return std::nullopt;
+}
+
+} // namespace kxsms

@@ -1,0 +1,234 @@
+// The restore of one member, and the removal of one data set a chain no
+// longer lists. A signal abandons the member being written (the TSA
+// discards it when it is closed unfinished).
+#include "commands/RestoreJob.h"
+
+#include "FailureText.h"
+#include "ModuleLog.h"
+#include "NameRules.h"
+#include "Results.h"
+#include "Signals.h"
+#include "Text.h"
+
+namespace kxsms {
+
+namespace {
+
+constexpr unsigned int c_NotNewer = 130015; // "The archive data is not newer than the data on disk"
+constexpr const char *c_NotOlder = "it is not older than the archive's copy";
+
+} // namespace
+
+std::optional<std::string> RestoreJob::targetOf(const std::string &name)
+{
+    if (!options_.to.empty()) {
+        std::string error;
+        auto target = reroot(name, options_.to, session_.type(), error);
+        if (!target) {
+            progress_.message("not restoring " + printable(name) + ": " + error);
+            progress_.failed();
+        }
+        return target;
+    }
+    if (const auto why = refuseName(name, session_.type())) {
+        progress_.message("not restoring " + printable(name) + ": refused: " + *why);
+        progress_.failed();
+        return std::nullopt;
+    }
+    return name;
+}
+
+bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &reader, const std::string &source)
+{
+    std::optional<std::string> name = targetOf(member.name);
+    if (!name)
+        return true;
+    std::string &target = *name;
+
+    if (options_.dryRun)
+        return preview(member, target, source);
+    if (options_.overwrite == Overwrite::Never && exists(target))
+        return kept(member.parent, target, "it exists");
+
+    // The name is always passed: the name checked above is the name the
+    // TSA writes, whatever the stream's own header says. The access
+    // rights (owner, extended attributes, ACLs) come back unless
+    // --no-xattrs; then the owner alone.
+    const KXSMS_TRUSTEE_OPTION rights = options_.xattrs ? KXSMS_TRUSTEE_ACCESS : KXSMS_TRUSTEE_OWNER;
+    takeModuleLog(); // what came before is not this data set's
+    unsigned int code = kx_.BeginRestore(target.data(), member.nameSpace, options_.overwrite == Overwrite::Always,
+                                         rights, false, false, true);
+    if (code == c_NotNewer)
+        return kept(member.parent, target, c_NotOlder);
+    if (code != 0)
+        return !failed("cannot restore " + printable(target), code);
+
+    progress_.begin(target);
+    const unsigned char *data = nullptr;
+    size_t size = 0;
+    unsigned int writeCode = 0;
+    bool cut = false;
+    try {
+        for (;;) {
+            if (interrupted()) {
+                cut = true;
+                break;
+            }
+            if (!reader.readBlock(data, size))
+                break;
+            writeCode = kx_.Restore(const_cast<unsigned char *>(data), size);
+            if (writeCode != 0)
+                break;
+            progress_.add(size);
+        }
+    } catch (...) {
+        abandon(target);
+        throw;
+    }
+    if (cut) {
+        abandon(target);
+        return false;
+    }
+    // A damaged member has been reported by the reader; its stream went
+    // to the TSA only up to the damage, so the TSA refuses it at the end
+    // and leaves what was there before.
+    const bool damaged = writeCode == 0 && reader.memberState() != ArchiveReader::MemberState::Intact;
+    // The cause of a failed write is in what the module logged then, not at the close.
+    const std::string writeLog = writeCode != 0 ? takeModuleLog() : std::string();
+    const unsigned int endCode = kx_.EndRestore();
+    // With --overwrite newer the TSA may tell only once it has read the
+    // stream's times that the data set on disk is not older.
+    if (writeCode == c_NotNewer || (writeCode == 0 && !damaged && endCode == c_NotNewer))
+        return kept(member.parent, target, c_NotOlder);
+    if (writeCode != 0)
+        return !failed("cannot restore " + printable(target), writeCode, &writeLog);
+    if (damaged) {
+        progress_.failed();
+        return true;
+    }
+    if (endCode != 0)
+        return !failed("cannot restore " + printable(target), endCode);
+    progress_.done();
+    return true;
+}
+
+std::optional<RestoreJob::Removal> RestoreJob::planRemoval(const std::string &name, int64_t newestStarted)
+{
+    std::optional<std::string> target = targetOf(name);
+    if (!target)
+        return std::nullopt;
+    Removal removal;
+    long modified = 0;
+    if (!lookUp(*target, modified, removal.parent))
+        return std::nullopt;
+    removal.target = std::move(*target);
+    if (options_.overwrite == Overwrite::Never)
+        removal.keep = "--overwrite never keeps what exists";
+    else if (options_.overwrite == Overwrite::Newer && modified >= newestStarted)
+        removal.keep = "it was changed after that backup started";
+    return removal;
+}
+
+bool RestoreJob::remove(const Removal &removal, const std::string &because)
+{
+    const std::string printed = printable(removal.target);
+    if (removal.keep != nullptr) {
+        const std::string why = "not in " + because + ", but " + removal.keep;
+        if (options_.dryRun) {
+            writeLine("keep " + printed + ": " + why);
+            progress_.kept();
+            return true;
+        }
+        return kept(false, removal.target, why.c_str());
+    }
+    if (options_.dryRun) {
+        writeLine("remove " + printed + ": not in " + because);
+        progress_.removed();
+        return true;
+    }
+    std::string target = removal.target;
+    takeModuleLog();
+    const unsigned int code = kx_.DeleteDataSet(target.data());
+    if (code != 0) {
+        // A parent that still holds data sets no archive of the chain
+        // knows of (made after the backups) stays, with them.
+        if (removal.parent && exists(target) && !session_.fatal(code))
+            return kept(false, removal.target,
+                        ("not in " + because + ", but it holds data sets the archives do not list").c_str());
+        return !failed("cannot remove " + printed, code);
+    }
+    progress_.message("removed " + printed + ": not in " + because + " (deleted or renamed before that backup)");
+    progress_.removed();
+    return true;
+}
+
+// An existing data set the overwrite rule keeps. Files are named; a parent
+// that exists already is only counted (its members still come).
+bool RestoreJob::kept(bool parent, const std::string &target, const char *why)
+{
+    if (!parent || options_.verbosity > 0)
+        progress_.message("kept " + printable(target) + ": " + why);
+    progress_.kept();
+    return true;
+}
+
+// The data set being written, closed unfinished: the TSA discards what it
+// received, and what was there before stays.
+void RestoreJob::abandon(const std::string &target)
+{
+    kx_.EndRestore();
+    progress_.message("abandoned " + printable(target) + ": " + interruptText() + "; it was left as it was");
+}
+
+// --dry-run: what the member would do, on stdout; nothing is changed.
+bool RestoreJob::preview(const format::MemberDescriptor &member, std::string &target, const std::string &source)
+{
+    long modified = 0;
+    bool parent = false;
+    const bool present = lookUp(target, modified, parent);
+    const char *why = nullptr;
+    if (present && options_.overwrite == Overwrite::Never)
+        why = "it exists";
+    else if (present && options_.overwrite == Overwrite::Newer && modified >= member.modified)
+        why = c_NotOlder;
+    const std::string from = source.empty() ? "" : " (from " + source + ")";
+    if (why != nullptr) {
+        writeLine("keep " + printable(target) + ": " + why);
+        progress_.kept();
+    } else {
+        writeLine((present ? "replace " : "restore ") + printable(target) + from);
+        progress_.add(member.size);
+        progress_.done();
+    }
+    return true;
+}
+
+bool RestoreJob::lookUp(std::string &target, long &modified, bool &parent)
+{
+    bool archive = false;
+    long accessed = 0;
+    unsigned long long size = 0;
+    return kx_.ScanDataSetInfo(target.data(), nullptr, 0, nullptr, 0, &parent, &archive, &modified, &accessed,
+                               &size) == 0;
+}
+
+bool RestoreJob::exists(std::string &target)
+{
+    return kx_.ScanDataSetInfo(target.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr) ==
+           0;
+}
+
+// Reports a failure; true when the module says the job must stop. log:
+// what the module logged at the failure, when it was taken already.
+bool RestoreJob::failed(const std::string &what, unsigned int code, const std::string *log)
+{
+    const std::string logged = takeModuleLog();
+    progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(log ? *log : logged)));
+    progress_.failed();
+    if (!session_.fatal(code))
+        return false;
+    progress_.message("restore stopped");
+    return true;
+}
+
+} // namespace kxsms

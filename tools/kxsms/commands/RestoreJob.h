@@ -1,0 +1,62 @@
+// Restoring one member at a time through BeginRestore / Restore /
+// EndRestore, and removing a data set that a chain of archives no longer
+// lists. The overwrite rule of the options decides about what exists.
+#ifndef KXSMS_TOOLS_RESTOREJOB_H
+#define KXSMS_TOOLS_RESTOREJOB_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "archive/ArchiveReader.h"
+#include "Options.h"
+#include "Progress.h"
+#include "Session.h"
+
+namespace kxsms {
+
+class RestoreJob {
+public:
+    RestoreJob(const Options &options, Session &session, Progress &progress)
+        : options_(options), session_(session), kx_(session.kx()), progress_(progress)
+    {
+    }
+
+    // Restores the member the reader stands at; false when the job must
+    // stop. source, when not empty, names the archive in --dry-run lines
+    // (a chain takes each member from one of several).
+    bool restore(const format::MemberDescriptor &member, ArchiveReader &reader, const std::string &source = "");
+
+    // What becomes of a data set the chain no longer lists, decided before
+    // anything is removed (a removal changes its parent's times).
+    struct Removal {
+        std::string target;
+        bool parent = false;
+        const char *keep = nullptr; // why it stays; nullptr: it goes
+    };
+    // Nothing when the data set is not there (or its name cannot be restored: reported).
+    // newestStarted: when the newest backup started; with --overwrite newer
+    // what changed after it stays.
+    std::optional<Removal> planRemoval(const std::string &name, int64_t newestStarted);
+    // Removes it (or, with --dry-run, tells); because names the archive
+    // whose listing it is missing from. False when the job must stop.
+    bool remove(const Removal &removal, const std::string &because);
+
+private:
+    std::optional<std::string> targetOf(const std::string &name);
+    bool kept(bool parent, const std::string &target, const char *why);
+    void abandon(const std::string &target);
+    bool preview(const format::MemberDescriptor &member, std::string &target, const std::string &source);
+    bool lookUp(std::string &target, long &modified, bool &parent);
+    bool exists(std::string &target);
+    bool failed(const std::string &what, unsigned int code, const std::string *log = nullptr);
+
+    const Options &options_;
+    Session &session_;
+    CKXSMS &kx_;
+    Progress &progress_;
+};
+
+} // namespace kxsms
+
+#endif
