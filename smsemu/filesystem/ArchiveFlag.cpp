@@ -109,12 +109,16 @@ CCODE removeAttribute(int fd)
 
 class XattrArchiveFlags : public ArchiveFlags {
 public:
-    bool isSet(std::size_t, int directory, const char *leaf, const FsMeta &meta) override
+    // The attribute travels with the file: a rename keeps the flag.
+    bool isSet(std::size_t, int directory, const char *leaf, const FsMeta &meta, std::string_view) override
     {
         return attributeFlagSet(directory, leaf, meta);
     }
-    CCODE clear(UINT32, std::size_t, int fd, const FsMeta &backedUp) override { return clearAttribute(fd, backedUp); }
-    CCODE set(UINT32, std::size_t, int fd, const FsMeta &) override { return removeAttribute(fd); }
+    CCODE clear(UINT32, std::size_t, int fd, const FsMeta &backedUp, std::string_view) override
+    {
+        return clearAttribute(fd, backedUp);
+    }
+    CCODE set(UINT32, std::size_t, int fd, const FsMeta &, std::string_view) override { return removeAttribute(fd); }
 };
 
 } // namespace

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string_view>
 
 namespace smsemu {
 
@@ -32,14 +33,17 @@ public:
     virtual ~ArchiveFlags() = default;
 
     // Whether the flag of `leaf` under `directory` (of resource number
-    // `resource`), which `meta` describes, is set.
-    virtual bool isSet(std::size_t resource, int directory, const char *leaf, const FsMeta &meta) = 0;
+    // `resource`), which `meta` describes and the scan names `name`, is set.
+    virtual bool isSet(std::size_t resource, int directory, const char *leaf, const FsMeta &meta,
+                       std::string_view name) = 0;
     // Clears the flag of a data set open for backup (`fd`; -1 for a symbolic
     // link) that was read to its end, recording `backedUp`, the state it was
     // opened in. The clear may take effect later (commit), never earlier.
-    virtual CCODE clear(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp) = 0;
+    virtual CCODE clear(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp,
+                        std::string_view name) = 0;
     // Sets the flag of a data set open for backup again.
-    virtual CCODE set(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp) = 0;
+    virtual CCODE set(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp,
+                      std::string_view name) = 0;
     // The clears of a connection so far take effect: a scan begins on it,
     // or it logs out.
     virtual void commit(UINT32 /*connection*/) {}
@@ -50,7 +54,7 @@ public:
     class Sweep {
     public:
         virtual ~Sweep() = default;
-        virtual void met(const FsMeta &meta) = 0;
+        virtual void met(const FsMeta &meta, std::string_view name) = 0;
         virtual void end(bool complete) = 0;
     };
     // Null when the flags keep nothing to sweep.

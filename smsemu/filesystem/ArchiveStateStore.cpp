@@ -1,6 +1,7 @@
 #include "filesystem/ArchiveStateStore.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,8 +27,13 @@ constexpr const char *kSchema = "CREATE TABLE IF NOT EXISTS resource("
                                 "  id INTEGER PRIMARY KEY,"
                                 "  resource INTEGER NOT NULL, device INTEGER NOT NULL, inode INTEGER NOT NULL,"
                                 "  ctime_sec INTEGER NOT NULL, ctime_nsec INTEGER NOT NULL,"
-                                "  recorded INTEGER NOT NULL);"
-                                "PRAGMA user_version = 1;";
+                                "  recorded INTEGER NOT NULL, name INTEGER NOT NULL DEFAULT 0);"
+                                "PRAGMA user_version = 2;";
+// A store of the first version keyed its records by file alone: they gain
+// the name column, and being of no name they never match again (their
+// flags read set once) and are swept like those of files that are gone.
+constexpr const char *kUpgrade = "ALTER TABLE cleared ADD COLUMN name INTEGER NOT NULL DEFAULT 0;"
+                                 "PRAGMA user_version = 2;";
 
 // SQLite integers are signed: 64-bit device and inode numbers keep their bits.
 std::int64_t asInteger(std::uint64_t value)
@@ -70,10 +76,21 @@ fs::path homeDirectory()
 
 // The row of a file. Two files whose keys hash alike share a row: the later
 // clear replaces the earlier one's record, whose flag then reads set.
-std::int64_t rowOf(std::int64_t resource, std::uint64_t device, std::uint64_t inode)
+std::int64_t rowOf(std::int64_t resource, std::uint64_t device, std::uint64_t inode, std::uint64_t name)
 {
-    const std::uint64_t key[3] = {static_cast<std::uint64_t>(resource), device, inode};
+    const std::uint64_t key[4] = {static_cast<std::uint64_t>(resource), device, inode, name};
     return asInteger(XXH3_64bits(key, sizeof key));
+}
+
+int userVersion(sqlite3 *db)
+{
+    sqlite3_stmt *statement = nullptr;
+    int version = 0;
+    if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+        version = sqlite3_column_int(statement, 0);
+    sqlite3_finalize(statement);
+    return version;
 }
 
 } // namespace
@@ -135,10 +152,16 @@ std::string ArchiveStateStore::failure(const char *what) const
                        db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open");
 }
 
-uint64_t ArchiveStateStore::keyHash(std::uint64_t device, std::uint64_t inode)
+uint64_t ArchiveStateStore::keyHash(std::uint64_t device, std::uint64_t inode, std::uint64_t name)
 {
-    const std::uint64_t key[2] = {device, inode};
+    const std::uint64_t key[3] = {device, inode, name};
     return XXH3_64bits(key, sizeof key);
+}
+
+uint64_t ArchiveStateStore::nameHash(std::string_view name)
+{
+    // 0 is the name of records from before names were kept.
+    return XXH3_64bits(name.data(), name.size()) | 1;
 }
 
 bool ArchiveStateStore::open(bool create, std::string &error)
@@ -179,6 +202,8 @@ bool ArchiveStateStore::open(bool create, std::string &error)
         return false;
     }
     sqlite3_busy_timeout(db_, 10000);
+    if ((flags & SQLITE_OPEN_READWRITE) != 0 && userVersion(db_) == 1)
+        sqlite3_exec(db_, kUpgrade, nullptr, nullptr, nullptr);
     if (create) {
         rc = sqlite3_exec(db_, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
         if (rc == SQLITE_OK)
@@ -194,7 +219,7 @@ bool ArchiveStateStore::open(bool create, std::string &error)
     sqlite3_exec(db_, "PRAGMA mmap_size = 268435456", nullptr, nullptr, nullptr);
     rc = sqlite3_prepare_v3(db_,
                             "SELECT ctime_sec, ctime_nsec FROM cleared WHERE id = ?1 AND resource = ?2 AND "
-                            "device = ?3 AND inode = ?4",
+                            "device = ?3 AND inode = ?4 AND name = ?5",
                             -1, SQLITE_PREPARE_PERSISTENT, &find_, nullptr);
     if (rc != SQLITE_OK) {
         error = failure("not an archive state store");
@@ -204,11 +229,13 @@ bool ArchiveStateStore::open(bool create, std::string &error)
     writable_ = (flags & SQLITE_OPEN_READWRITE) != 0 && sqlite3_db_readonly(db_, "main") == 0;
     if (writable_) {
         sqlite3_prepare_v3(db_,
-                           "INSERT OR REPLACE INTO cleared(id, resource, device, inode, ctime_sec, ctime_nsec, "
-                           "recorded) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+                           "INSERT OR REPLACE INTO cleared(id, resource, device, inode, name, ctime_sec, "
+                           "ctime_nsec, recorded) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
                            -1, SQLITE_PREPARE_PERSISTENT, &upsert_, nullptr);
-        sqlite3_prepare_v3(db_, "DELETE FROM cleared WHERE id = ?1 AND resource = ?2 AND device = ?3 AND inode = ?4", -1,
-                           SQLITE_PREPARE_PERSISTENT, &erase_, nullptr);
+        sqlite3_prepare_v3(db_,
+                           "DELETE FROM cleared WHERE id = ?1 AND resource = ?2 AND device = ?3 AND inode = ?4 AND "
+                           "name = ?5",
+                           -1, SQLITE_PREPARE_PERSISTENT, &erase_, nullptr);
     }
     return true;
 }
@@ -273,7 +300,8 @@ bool ArchiveStateStore::exists()
     return openExisting();
 }
 
-std::optional<timespec> ArchiveStateStore::recorded(std::size_t resource, std::uint64_t device, std::uint64_t inode)
+std::optional<timespec> ArchiveStateStore::recorded(std::size_t resource, std::uint64_t device, std::uint64_t inode,
+                                                    std::uint64_t name)
 {
     std::lock_guard lock(mutex_);
     if (!openExisting())
@@ -287,10 +315,11 @@ std::optional<timespec> ArchiveStateStore::recorded(std::size_t resource, std::u
     std::int64_t id = 0;
     if (!resourceId(resource, false, id))
         return std::nullopt;
-    sqlite3_bind_int64(find_, 1, rowOf(id, device, inode));
+    sqlite3_bind_int64(find_, 1, rowOf(id, device, inode, name));
     sqlite3_bind_int64(find_, 2, id);
     sqlite3_bind_int64(find_, 3, asInteger(device));
     sqlite3_bind_int64(find_, 4, asInteger(inode));
+    sqlite3_bind_int64(find_, 5, asInteger(name));
     std::optional<timespec> found;
     if (sqlite3_step(find_) == SQLITE_ROW)
         found = timespec{static_cast<time_t>(sqlite3_column_int64(find_, 0)),
@@ -338,7 +367,7 @@ bool ArchiveStateStore::commit(const std::vector<ArchiveRecord> &batch, std::str
     for (std::size_t i = 0; ok && i < batch.size(); ++i) {
         std::int64_t id = 0;
         ok = resourceId(batch[i].resource, true, id);
-        order.emplace_back(rowOf(id, batch[i].device, batch[i].inode), i);
+        order.emplace_back(rowOf(id, batch[i].device, batch[i].inode, batch[i].name), i);
     }
     std::stable_sort(order.begin(), order.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
@@ -350,10 +379,11 @@ bool ArchiveStateStore::commit(const std::vector<ArchiveRecord> &batch, std::str
         sqlite3_bind_int64(statement, 2, id);
         sqlite3_bind_int64(statement, 3, asInteger(record.device));
         sqlite3_bind_int64(statement, 4, asInteger(record.inode));
+        sqlite3_bind_int64(statement, 5, asInteger(record.name));
         if (!record.remove) {
-            sqlite3_bind_int64(statement, 5, record.ctime.tv_sec);
-            sqlite3_bind_int64(statement, 6, record.ctime.tv_nsec);
-            sqlite3_bind_int64(statement, 7, now);
+            sqlite3_bind_int64(statement, 6, record.ctime.tv_sec);
+            sqlite3_bind_int64(statement, 7, record.ctime.tv_nsec);
+            sqlite3_bind_int64(statement, 8, now);
         }
         const int rc = sqlite3_step(statement);
         sqlite3_reset(statement);
@@ -386,30 +416,30 @@ long long ArchiveStateStore::prune(std::size_t resource, std::int64_t before, co
         return -1;
     }
     sqlite3_stmt *select = nullptr;
-    sqlite3_prepare_v2(db_, "SELECT device, inode FROM cleared WHERE resource = ?1 AND recorded < ?2", -1, &select,
-                       nullptr);
+    sqlite3_prepare_v2(db_, "SELECT device, inode, name FROM cleared WHERE resource = ?1 AND recorded < ?2", -1,
+                       &select, nullptr);
     sqlite3_bind_int64(select, 1, id);
     sqlite3_bind_int64(select, 2, before);
     // The doomed keys are collected first: the table is not changed under
     // a statement that reads it.
-    std::vector<std::pair<std::int64_t, std::int64_t>> doomed;
+    std::vector<std::array<std::uint64_t, 3>> doomed; // device, inode, name
     int rc;
     while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
-        const std::int64_t device = sqlite3_column_int64(select, 0);
-        const std::int64_t inode = sqlite3_column_int64(select, 1);
-        if (!std::binary_search(live.begin(), live.end(),
-                                keyHash(static_cast<std::uint64_t>(device), static_cast<std::uint64_t>(inode))))
-            doomed.emplace_back(device, inode);
+        const std::array<std::uint64_t, 3> key = {static_cast<std::uint64_t>(sqlite3_column_int64(select, 0)),
+                                                  static_cast<std::uint64_t>(sqlite3_column_int64(select, 1)),
+                                                  static_cast<std::uint64_t>(sqlite3_column_int64(select, 2))};
+        if (!std::binary_search(live.begin(), live.end(), keyHash(key[0], key[1], key[2])))
+            doomed.push_back(key);
     }
     sqlite3_finalize(select);
     bool ok = rc == SQLITE_DONE;
     for (std::size_t i = 0; ok && i < doomed.size(); ++i) {
-        const auto device = static_cast<std::uint64_t>(doomed[i].first);
-        const auto inode = static_cast<std::uint64_t>(doomed[i].second);
-        sqlite3_bind_int64(erase_, 1, rowOf(id, device, inode));
+        const auto [device, inode, name] = doomed[i];
+        sqlite3_bind_int64(erase_, 1, rowOf(id, device, inode, name));
         sqlite3_bind_int64(erase_, 2, id);
-        sqlite3_bind_int64(erase_, 3, doomed[i].first);
-        sqlite3_bind_int64(erase_, 4, doomed[i].second);
+        sqlite3_bind_int64(erase_, 3, asInteger(device));
+        sqlite3_bind_int64(erase_, 4, asInteger(inode));
+        sqlite3_bind_int64(erase_, 5, asInteger(name));
         ok = sqlite3_step(erase_) == SQLITE_DONE;
         sqlite3_reset(erase_);
     }

@@ -1,6 +1,7 @@
 // The state store of a file-system TSA: an SQLite database beside the data
-// (never in it) that records, per resource and file (device, inode), the
-// change time the file had when its archive status was last cleared.
+// (never in it) that records, per resource, file (device, inode) and name
+// (a hash of the data set's name), the change time the file had when its
+// archive status was last cleared.
 //
 // The file is made only when the first clear is recorded; until then (and
 // when it cannot be opened) every lookup finds nothing, so every flag reads
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct sqlite3;
@@ -32,6 +34,7 @@ struct ArchiveRecord {
     std::size_t resource = 0; // index of the TSA's resource
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    std::uint64_t name = 0; // nameHash of the data set's name
     timespec ctime{};
     bool remove = false; // the flag is set again: the record goes
 };
@@ -50,8 +53,9 @@ public:
     // once a second while it does not).
     bool exists();
 
-    // The change time recorded for a file, if any.
-    std::optional<timespec> recorded(std::size_t resource, std::uint64_t device, std::uint64_t inode);
+    // The change time recorded for a file under a name, if any.
+    std::optional<timespec> recorded(std::size_t resource, std::uint64_t device, std::uint64_t inode,
+                                     std::uint64_t name);
 
     // Lookups run in one read transaction, renewed every few thousand
     // lookups and here: what was committed since (by any process) is seen
@@ -72,7 +76,8 @@ public:
     long long prune(std::size_t resource, std::int64_t before, const std::vector<std::uint64_t> &live,
                     std::string &error);
 
-    static std::uint64_t keyHash(std::uint64_t device, std::uint64_t inode);
+    static std::uint64_t keyHash(std::uint64_t device, std::uint64_t inode, std::uint64_t name);
+    static std::uint64_t nameHash(std::string_view name);
 
 private:
     bool openExisting();

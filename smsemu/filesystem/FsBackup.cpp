@@ -339,20 +339,20 @@ void FsBackupDataSet::padBeforeTrailer(UINT8 *buffer, UINT32 size, UINT32 &fille
 CCODE FsBackupDataSet::setArchiveStatus(UINT32 setFlag, UINT32)
 {
     if (setFlag == 0)
-        return archive_.flags->set(archive_.connection, archive_.resource, fd_.get(), meta_);
+        return archive_.flags->set(archive_.connection, archive_.resource, fd_.get(), meta_, name_);
     // Only a data set read to its end is marked as saved: asked earlier, the
     // clear waits for the end (and is dropped if the end never comes).
     if (phase_ != Phase::Done || stagingSent_ < stagingLength_) {
         clearAtEnd_ = true;
         return 0;
     }
-    return archive_.flags->clear(archive_.connection, archive_.resource, fd_.get(), meta_);
+    return archive_.flags->clear(archive_.connection, archive_.resource, fd_.get(), meta_, name_);
 }
 
 CCODE FsBackupDataSet::close()
 {
     if (clearAtEnd_ && phase_ == Phase::Done && stagingSent_ == stagingLength_)
-        archive_.flags->clear(archive_.connection, archive_.resource, fd_.get(), meta_);
+        archive_.flags->clear(archive_.connection, archive_.resource, fd_.get(), meta_, name_);
     fd_.reset();
     return 0;
 }

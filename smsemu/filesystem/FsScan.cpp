@@ -75,7 +75,7 @@ CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequ
         fresh->lastModified_ == 0 && request.selectionList == nullptr) {
         fresh->sweep_ = archive.flags->sweep(archive.resource);
         if (fresh->sweep_)
-            fresh->sweep_->met(fresh->meta_);
+            fresh->sweep_->met(fresh->meta_, fresh->name_);
     }
     // The children of the start come next, at one level or all the way down.
     fresh->descendNext_ = fresh->meta_.isDirectory();
@@ -143,7 +143,7 @@ CCODE FsScan::next()
         if (CCODE rc = describe())
             return rc;
         if (sweep_)
-            sweep_->met(meta_);
+            sweep_->met(meta_, name_);
         descendNext_ = meta_.isDirectory() && !oneLevel_;
         return 0;
     }
@@ -239,7 +239,7 @@ CCODE FsScan::describe()
         information.primaryDataStreamSize = leftOut_ > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<UINT32>(leftOut_);
         information.totalStreamsDataSize = 0;
     } else {
-        describeMeta(meta_, archive_.flags->isSet(archive_.resource, currentParent_, currentLeaf_, meta_), creatorNameSpace_, information);
+        describeMeta(meta_, archive_.flags->isSet(archive_.resource, currentParent_, currentLeaf_, meta_, name_), creatorNameSpace_, information);
     }
     for (UINT32 type : nameTypes_)
         if (CCODE rc = record_.addName(NameFields{type, 0, 0, "/", "/", name_}))

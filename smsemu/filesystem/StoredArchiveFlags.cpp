@@ -40,7 +40,10 @@ public:
         : store_(store), resource_(resource), began_(nowNanoseconds()), report_(std::move(report))
     {
     }
-    void met(const FsMeta &meta) override { live_.push_back(ArchiveStateStore::keyHash(meta.device, meta.inode)); }
+    void met(const FsMeta &meta, std::string_view name) override
+    {
+        live_.push_back(ArchiveStateStore::keyHash(meta.device, meta.inode, ArchiveStateStore::nameHash(name)));
+    }
     void end(bool complete) override
     {
         if (!complete)
@@ -63,29 +66,38 @@ private:
 
 StoredArchiveFlags::StoredArchiveFlags(const TsaConfig &config) : store_(storeFile(config), resourceKeys(config)) {}
 
-bool StoredArchiveFlags::isSet(std::size_t resource, int, const char *, const FsMeta &meta)
+bool StoredArchiveFlags::isSet(std::size_t resource, int, const char *, const FsMeta &meta, std::string_view name)
 {
-    const std::optional<timespec> recorded = store_.recorded(resource, meta.device, meta.inode);
+    return isSet(resource, meta, ArchiveStateStore::nameHash(name));
+}
+
+bool StoredArchiveFlags::isSet(std::size_t resource, const FsMeta &meta, std::uint64_t name)
+{
+    const std::optional<timespec> recorded = store_.recorded(resource, meta.device, meta.inode, name);
     return !recorded || !sameTime(*recorded, meta.ctime);
 }
 
-CCODE StoredArchiveFlags::clear(UINT32 connection, std::size_t resource, int, const FsMeta &backedUp)
+CCODE StoredArchiveFlags::clear(UINT32 connection, std::size_t resource, int, const FsMeta &backedUp,
+                                std::string_view name)
 {
+    const std::uint64_t hash = ArchiveStateStore::nameHash(name);
     // A clear the store already holds is not written again, unless the
     // batch may undo it first (a set of the same data set).
     {
         std::lock_guard lock(mutex_);
         auto batch = pending_.find(connection);
         const bool mayUndo = batch != pending_.end() && batch->second.removals;
-        if (!mayUndo && !isSet(resource, -1, nullptr, backedUp))
+        if (!mayUndo && !isSet(resource, backedUp, hash))
             return 0;
     }
-    return add(connection, ArchiveRecord{resource, backedUp.device, backedUp.inode, backedUp.ctime, false});
+    return add(connection, ArchiveRecord{resource, backedUp.device, backedUp.inode, hash, backedUp.ctime, false});
 }
 
-CCODE StoredArchiveFlags::set(UINT32 connection, std::size_t resource, int, const FsMeta &backedUp)
+CCODE StoredArchiveFlags::set(UINT32 connection, std::size_t resource, int, const FsMeta &backedUp,
+                              std::string_view name)
 {
-    return add(connection, ArchiveRecord{resource, backedUp.device, backedUp.inode, backedUp.ctime, true});
+    return add(connection, ArchiveRecord{resource, backedUp.device, backedUp.inode, ArchiveStateStore::nameHash(name),
+                                         backedUp.ctime, true});
 }
 
 CCODE StoredArchiveFlags::add(UINT32 connection, ArchiveRecord record)

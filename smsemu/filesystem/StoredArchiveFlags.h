@@ -1,9 +1,11 @@
 // The archive flags of a file-system TSA kept in its state store
 // (ArchiveStateStore.h). A data set's flag is set when the store has no
-// record of it (its resource, device and inode) or when its change time,
-// to the nanosecond, differs from the one recorded: new data, a rename, a
-// chmod or chown, an attribute or ACL change and a file made anew on a
-// reused inode all set it. Clearing records the change time the data set
+// record of it (its resource, device, inode and name) or when its change
+// time, to the nanosecond, differs from the one recorded: new data, a
+// rename (of the data set or of a directory above it: the name is part of
+// the record), a chmod or chown, an attribute or ACL change and a file made
+// anew on a reused inode all set it. Each name of a hard-linked file has a
+// record of its own. Clearing records the change time the data set
 // had when it was opened for backup, so a change made while it was read
 // keeps the flag set. Symbolic links and directories have flags too.
 //
@@ -34,9 +36,12 @@ class StoredArchiveFlags : public ArchiveFlags {
 public:
     explicit StoredArchiveFlags(const TsaConfig &config);
 
-    bool isSet(std::size_t resource, int directory, const char *leaf, const FsMeta &meta) override;
-    CCODE clear(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp) override;
-    CCODE set(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp) override;
+    bool isSet(std::size_t resource, int directory, const char *leaf, const FsMeta &meta,
+               std::string_view name) override;
+    CCODE clear(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp,
+                std::string_view name) override;
+    CCODE set(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp,
+              std::string_view name) override;
     void commit(UINT32 connection) override;
     std::unique_ptr<Sweep> sweep(std::size_t resource) override;
 
@@ -45,6 +50,7 @@ public:
 private:
     CCODE add(UINT32 connection, ArchiveRecord record);
     void write(std::vector<ArchiveRecord> batch);
+    bool isSet(std::size_t resource, const FsMeta &meta, std::uint64_t name);
     void report(const std::string &problem);
 
     ArchiveStateStore store_;
