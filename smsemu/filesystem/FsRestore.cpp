@@ -567,6 +567,14 @@ CCODE FsRestoreDataSet::commitDirectory()
         mode = 0777 & ~processUmask();
     else
         setMode = false;
+    // A user who cannot pass over the owner's permissions could write no
+    // child into a directory without owner write and search permission:
+    // such a mode is applied at the end, with the times.
+    constexpr mode_t ownerWrites = S_IWUSR | S_IXUSR;
+    if (setMode && directoryTimes_ && geteuid() != 0 && (mode & ownerWrites) != ownerWrites) {
+        directoryTimes_->recordMode(target_.name, mode);
+        mode |= S_IRWXU;
+    }
     if (setMode && fchmod(directory.get(), mode) != 0)
         return setInfoErrorCode(errno);
     if ((openMode_ & NWSM_RESTORE_TIMES) && directoryTimes_)
