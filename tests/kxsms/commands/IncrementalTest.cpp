@@ -250,6 +250,286 @@ TEST_F(Incremental, AKilledBackupLeavesTheFlagsOfUnsavedDataSetsSet)
     EXPECT_EQ(flagged("/tree"), std::set<std::string>{}) << "the first path was done before the second began";
 }
 
+// ---- chains of archives ---------------------------------------------------------
+
+// How the chain's backups reach the tree.
+enum class Reach { Plain, ReadOnlyMount, Unprivileged };
+
+// Hard-link counts of the files below root: a chain must bring links back as links.
+std::map<std::string, nlink_t> linkCounts(const fs::path &root)
+{
+    std::map<std::string, nlink_t> counts;
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
+        struct stat st;
+        lstat(entry.path().c_str(), &st);
+        if (S_ISREG(st.st_mode))
+            counts[fs::relative(entry.path(), root).string()] = st.st_nlink;
+    }
+    return counts;
+}
+
+class Chain : public Incremental, public ::testing::WithParamInterface<Reach> {
+protected:
+    void SetUp() override
+    {
+        Incremental::SetUp();
+        writeText(data_ / "tree/olddir/inner.txt", "inner\n");
+        writeText(data_ / "tree/olddir/deeper/x.txt", "x\n");
+        writeText(data_ / "tree/hard1", "linked\n");
+        fs::create_hard_link(data_ / "tree/hard1", data_ / "tree/hard2");
+        out_ = dir_ / "out";
+        fs::create_directories(out_);
+        source_ = data_;
+        if (GetParam() == Reach::ReadOnlyMount) {
+            const fs::path view = dir_ / "view";
+            fs::create_directories(view);
+            if (geteuid() != 0 || mount(data_.c_str(), view.c_str(), nullptr, MS_BIND, nullptr) != 0)
+                GTEST_SKIP() << "bind mounts need root";
+            mounted_ = view.string();
+            if (mount(nullptr, view.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+                GTEST_SKIP() << "cannot make the bind mount read-only";
+            source_ = view;
+        } else if (GetParam() == Reach::Unprivileged) {
+            if (geteuid() != 0 || system("command -v setpriv >/dev/null") != 0)
+                GTEST_SKIP() << "needs root and setpriv";
+            const fs::path home = dir_ / "home";
+            fs::create_directories(home);
+            fs::permissions(dir_, fs::perms(0755));
+            prefix_ = "XDG_STATE_HOME=" + quote(home.string()) + " KXLIB_LOG=/dev/null " +
+                      "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+            for (const fs::path &path : {home, out_, data_})
+                own(path);
+            lchown(dir_.c_str(), 65534, 65534); // the archives are written there
+        }
+        // A directory its owner cannot write: a restore fills it all the same.
+        writeText(data_ / "tree/sealed/s.txt", "sealed\n");
+        own(data_ / "tree/sealed");
+        fs::permissions(data_ / "tree/sealed", fs::perms(0555));
+        backUpWith(source_);
+    }
+
+    // The TSA's one resource is root; in the unprivileged run the store is the user's own.
+    void backUpWith(const fs::path &root)
+    {
+        useConfig(root, GetParam() == Reach::Unprivileged
+                            ? ""
+                            : "archive_state = \"" + (dir_ / "state/archive.sqlite").string() + "\"\n");
+        fs::permissions(dir_ / "smsemu.toml", fs::perms(0644));
+    }
+
+    // Everything below path belongs to the unprivileged user (when there is
+    // one). A chown moves the change time even when the owner stays.
+    void own(const fs::path &path)
+    {
+        if (GetParam() != Reach::Unprivileged)
+            return;
+        lchown(path.c_str(), 65534, 65534);
+        if (fs::is_directory(path) && !fs::is_symlink(path))
+            for (const auto &entry : fs::recursive_directory_iterator(path))
+                lchown(entry.path().c_str(), 65534, 65534);
+    }
+
+    // A backup of /tree; the source's change times must not move.
+    void backUp(const std::string &archive, bool incremental)
+    {
+        const auto before = changeTimes(data_);
+        std::vector<std::string> arguments{"backup", "/tree", "--clear-archive", "-f", archive};
+        if (incremental)
+            arguments.push_back("--incremental");
+        const Result r = kxsms(arguments, prefix_);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(changeTimes(data_), before) << "a backup changed a source file";
+    }
+
+    Result restore(const std::vector<std::string> &archives, const std::vector<std::string> &more = {})
+    {
+        backUpWith(out_);
+        std::vector<std::string> arguments{"restore"};
+        for (const std::string &archive : archives) {
+            arguments.push_back("-f");
+            arguments.push_back(archive);
+        }
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        const Result r = kxsms(arguments, prefix_);
+        backUpWith(source_);
+        return r;
+    }
+
+    fs::path out_;
+    fs::path source_;
+    std::string prefix_;
+};
+
+TEST_P(Chain, RestoresTheTreeAsItWasAtTheNewestBackup)
+{
+    backUp("full.kxa", false);
+    // Create, modify, chmod, rename a file and a directory, delete.
+    change();
+    fs::rename(data_ / "tree/olddir", data_ / "tree/renamed-dir");
+    own(data_ / "tree/new.txt");
+    backUp("inc1.kxa", true);
+    EXPECT_EQ(savedNames("inc1.kxa"),
+              (std::set<std::string>{"/tree/new.txt", "/tree/b.txt", "/tree/sub/c.txt", "/tree/sub/new-name.txt",
+                                     "/tree/renamed-dir/inner.txt", "/tree/renamed-dir/deeper/x.txt"}))
+        << "the files below a renamed directory are saved under their new names";
+
+    // More changes: a file written again, a file and a link deleted, a new
+    // directory, a directory's mode, a link pointed elsewhere.
+    writeText(data_ / "tree/a.txt", "alpha, again\n");
+    fs::remove(data_ / "tree/sub/d.txt");
+    fs::remove(data_ / "tree/hard2");
+    writeText(data_ / "tree/fresh/f.txt", "fresh\n");
+    fs::remove(data_ / "tree/link");
+    fs::create_symlink("new.txt", data_ / "tree/link");
+    for (const char *made : {"tree/fresh", "tree/link"})
+        own(data_ / made);
+    fs::permissions(data_ / "tree/sub", fs::perms(0750));
+    backUp("inc2.kxa", true);
+    EXPECT_EQ(savedNames("inc2.kxa"),
+              (std::set<std::string>{"/tree/a.txt", "/tree/fresh/f.txt", "/tree/link", "/tree/hard1"}));
+
+    // A dry run names the archive each data set would come from.
+    const Result preview = restore({"full.kxa", "inc1.kxa", "inc2.kxa"}, {"--to", "/r", "-n"});
+    EXPECT_EQ(preview.status, 0) << preview.err;
+    for (const char *line : {"restore /r/tree/a.txt (from inc2.kxa)", "restore /r/tree/sub/c.txt (from inc1.kxa)",
+                             "restore /r/tree/gone.txt"})
+        EXPECT_EQ(preview.out.find(line) != std::string::npos, std::string(line).find("gone") == std::string::npos)
+            << line << "\n" << preview.out;
+    EXPECT_FALSE(fs::exists(out_ / "r"));
+
+    const Result r = restore({"full.kxa", "inc1.kxa", "inc2.kxa"}, {"--to", "/r"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(kxsms_test::describeTree(out_ / "r/tree"), kxsms_test::describeTree(data_ / "tree"));
+    EXPECT_EQ(linkCounts(out_ / "r/tree"), linkCounts(data_ / "tree"));
+    EXPECT_EQ(r.err.find("removed"), std::string::npos) << "an empty target has nothing to remove: " << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Reaches, Chain,
+                         ::testing::Values(Reach::Plain, Reach::ReadOnlyMount, Reach::Unprivileged),
+                         [](const ::testing::TestParamInfo<Reach> &info) {
+                             switch (info.param) {
+                             case Reach::ReadOnlyMount: return std::string("ReadOnlyMount");
+                             case Reach::Unprivileged: return std::string("Unprivileged");
+                             default: return std::string("Plain");
+                             }
+                         });
+
+class ChainInPlace : public Incremental {
+protected:
+    // full, changes, inc1, more changes, inc2; returns what the tree held then.
+    std::map<std::string, std::string> makeChain()
+    {
+        EXPECT_EQ(kxsms({"backup", "/tree", "--clear-archive", "-f", "full.kxa"}).status, 0);
+        change();
+        EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc1.kxa"}).status, 0);
+        writeText(data_ / "tree/a.txt", "alpha, again\n");
+        fs::remove_all(data_ / "tree/sub");
+        const Result r = kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc2.kxa"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return kxsms_test::describeTree(data_ / "tree");
+    }
+    // What was deleted since the full backup comes back with an old time,
+    // and the tree is edited after the last backup.
+    void undoDeletions()
+    {
+        for (const char *name : {"tree/gone.txt", "tree/old-name.txt", "tree/sub/c.txt", "tree/sub/d.txt"}) {
+            writeText(data_ / name, "as before\n");
+            kxsms_test::setFileTime(data_ / name, 1600000000);
+        }
+        kxsms_test::setFileTime(data_ / "tree/sub", 1600000000);
+        writeText(data_ / "tree/made-later.txt", "live\n");
+    }
+};
+
+TEST_F(ChainInPlace, RemovesWhatTheNewestArchiveNoLongerListsAndKeepsWhatIsNewer)
+{
+    const auto atNewest = makeChain();
+    undoDeletions();
+    // A file deleted before the last backup and made again since is live data.
+    writeText(data_ / "tree/sub/new-name.txt", "made again after the backup\n");
+
+    const Result preview = kxsms({"restore", "-n", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place"});
+    EXPECT_EQ(preview.status, 0) << preview.err;
+    for (const char *line : {"remove /tree/gone.txt: not in inc2.kxa", "remove /tree/sub/c.txt: not in inc2.kxa",
+                             "remove /tree/sub/d.txt: not in inc2.kxa",
+                             "keep /tree/sub/new-name.txt: not in inc2.kxa, but it was changed after that backup"})
+        EXPECT_NE(preview.out.find(line), std::string::npos) << line << "\n" << preview.out;
+    EXPECT_TRUE(fs::exists(data_ / "tree/gone.txt")) << "a dry run changes nothing";
+
+    const Result r = kxsms({"restore", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char *name : {"tree/gone.txt", "tree/old-name.txt", "tree/sub/c.txt", "tree/sub/d.txt"}) {
+        EXPECT_FALSE(fs::exists(data_ / name)) << name;
+        EXPECT_NE(r.err.find(std::string("removed /") + name + ": not in inc2.kxa"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(readText(data_ / "tree/made-later.txt"), "live\n") << "what no archive knows is left alone";
+    EXPECT_EQ(readText(data_ / "tree/sub/new-name.txt"), "made again after the backup\n");
+    EXPECT_TRUE(fs::is_directory(data_ / "tree/sub")) << "a parent that still holds live data stays";
+    EXPECT_NE(r.err.find("kept /tree/sub: not in inc2.kxa, but "), std::string::npos) << r.err;
+}
+
+TEST_F(ChainInPlace, OverwriteAlwaysRemovesEverythingGoneAndNeverRemovesNothing)
+{
+    const auto atNewest = makeChain();
+    undoDeletions();
+    Result r = kxsms({"restore", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place", "--overwrite",
+                      "never"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(data_ / "tree/gone.txt"));
+    EXPECT_NE(r.err.find("kept /tree/gone.txt: not in inc2.kxa, but --overwrite never keeps what exists"),
+              std::string::npos)
+        << r.err;
+    fs::remove(data_ / "tree/made-later.txt");
+    r = kxsms({"restore", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place", "--overwrite", "always"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(kxsms_test::describeTree(data_ / "tree"), atNewest);
+}
+
+TEST_F(ChainInPlace, ADamagedNewestArchiveRemovesNothing)
+{
+    makeChain();
+    undoDeletions();
+    const std::string whole = readText(dir_ / "inc2.kxa");
+    writeText(dir_ / "inc2.kxa", whole.substr(0, whole.size() - 20));
+    const Result r =
+        kxsms({"restore", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place", "--overwrite", "always"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("inc2.kxa does not: it is damaged or incomplete"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(data_ / "tree/gone.txt"));
+}
+
+TEST_F(ChainInPlace, ArchivesThatAreNotOneChainAreRefused)
+{
+    makeChain();
+    EXPECT_EQ(kxsms({"backup", "/tree/a.txt", "-f", "other.kxa"}).status, 0);
+    struct Case {
+        std::vector<std::string> archives;
+        const char *message;
+    };
+    for (const Case &c : {Case{{"inc1.kxa", "full.kxa"}, "full.kxa was started before inc1.kxa"},
+                          Case{{"full.kxa", "other.kxa"}, "other.kxa backs up /tree/a.txt, full.kxa backs up /tree"},
+                          Case{{"inc1.kxa", "inc1.kxa"}, "are the same archive"}}) {
+        std::vector<std::string> arguments{"restore", "--to", "/r"};
+        for (const std::string &archive : c.archives)
+            arguments.insert(arguments.end(), {"-f", archive});
+        const Result r = kxsms(arguments);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(data_ / "r")) << "nothing is restored";
+    }
+}
+
+TEST_F(ChainInPlace, AnIncrementalArchiveAloneNamesWhatItDoesNotHold)
+{
+    makeChain();
+    const Result r = kxsms({"restore", "-f", "inc2.kxa", "--to", "/r"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("not restoring /tree/b.txt: inc2.kxa lists it as unchanged"), std::string::npos) << r.err;
+    EXPECT_EQ(readText(data_ / "r/tree/a.txt"), "alpha, again\n");
+    const Result listed = kxsms({"list", "-f", "inc2.kxa"});
+    EXPECT_NE(listed.out.find("/tree/b.txt  [unchanged]"), std::string::npos) << listed.out;
+}
+
 struct FailedClear {
     const char *name;
     const char *keys;   // the TSA's archive keys (%s: the test folder)
