@@ -2,9 +2,11 @@
 // through a pipe, with every descriptor field and every byte of data intact.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include <unistd.h>
+#include <xxhash.h>
 
 #include "archive/ArchiveSupport.h"
 
@@ -233,4 +235,136 @@ TEST(FdOutputOrder, HeldChunksAndSmallWritesKeepTheirOrder)
     ASSERT_EQ(pread(fd, written.data(), written.size(), 0), static_cast<ssize_t>(written.size()));
     close(fd);
     EXPECT_TRUE(written == expected) << "sizes " << written.size() << " and " << expected.size();
+}
+
+// ---- format version 2: the backup record and members listed without data ----
+
+namespace {
+
+kxsms::format::BackupRecord sampleRecord()
+{
+    kxsms::format::BackupRecord record;
+    record.paths = {"/srv", "/etc"};
+    record.excludes = {"*.o", "/srv/cache", ""};
+    record.startedNanoseconds = 1700000000123456789;
+    return record;
+}
+
+// A saved member, one unchanged, one the backup could not save, a saved one.
+Bytes listingArchive()
+{
+    MemoryOutput out;
+    kxsms::ArchiveWriter writer(out, 1, 77, 1700000000, kxsms::format::c_HeaderIncremental, sampleRecord());
+    const Bytes data = pattern(1000, 3);
+    unsigned index = 0;
+    for (const auto &[name, listing] : std::vector<std::pair<std::string, kxsms::format::Listing>>{
+             {"/srv/a", kxsms::format::Listing::Saved},
+             {"/srv/b", kxsms::format::Listing::Unchanged},
+             {"/srv/c", kxsms::format::Listing::NotSaved},
+             {"/srv/d", kxsms::format::Listing::Saved}}) {
+        kxsms::format::MemberDescriptor member = descriptorOf({name, data}, index++);
+        member.listing = listing;
+        if (listing != kxsms::format::Listing::Saved) {
+            writer.listMember(member);
+            continue;
+        }
+        writer.beginMember(member);
+        writer.writeBlock(data.data(), data.size());
+        writer.endMember(true);
+    }
+    writer.finish();
+    EXPECT_EQ(writer.listed(), 2u);
+    return out.out;
+}
+
+} // namespace
+
+TEST(ArchiveRoundTrip, TheBackupRecordAndListedMembersComeBack)
+{
+    const Bytes archive = listingArchive();
+    MemoryInput input(archive);
+    std::vector<std::string> problems;
+    ArchiveReader reader(input, [&](const ArchiveReader::Problem &p) { problems.push_back(p.what); });
+    ASSERT_TRUE(reader.open());
+    EXPECT_EQ(reader.header().version, 2);
+    EXPECT_EQ(reader.header().flags, kxsms::format::c_HeaderIncremental);
+    ASSERT_TRUE(reader.backupRecordIntact());
+    EXPECT_EQ(reader.backupRecord().paths, sampleRecord().paths);
+    EXPECT_EQ(reader.backupRecord().excludes, sampleRecord().excludes);
+    EXPECT_EQ(reader.backupRecord().startedNanoseconds, sampleRecord().startedNanoseconds);
+
+    kxsms::format::MemberDescriptor member;
+    std::vector<std::pair<std::string, size_t>> read; // name, bytes
+    std::vector<kxsms::format::Listing> listings;
+    while (reader.nextMember(member)) {
+        size_t bytes = 0;
+        const unsigned char *data = nullptr;
+        size_t size = 0;
+        while (reader.readBlock(data, size))
+            bytes += size;
+        EXPECT_EQ(reader.memberState(), ArchiveReader::MemberState::Intact) << member.name;
+        read.emplace_back(member.name, bytes);
+        listings.push_back(member.listing);
+    }
+    EXPECT_EQ(read, (std::vector<std::pair<std::string, size_t>>{{"/srv/a", 1000}, {"/srv/b", 0}, {"/srv/c", 0},
+                                                                  {"/srv/d", 1000}}));
+    EXPECT_EQ(listings, (std::vector<kxsms::format::Listing>{
+                            kxsms::format::Listing::Saved, kxsms::format::Listing::Unchanged,
+                            kxsms::format::Listing::NotSaved, kxsms::format::Listing::Saved}));
+    EXPECT_TRUE(reader.endSeen());
+    EXPECT_EQ(reader.endRecord().members, 4u);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+}
+
+TEST(ArchiveRoundTrip, ABackupRecordTooLargeIsRefused)
+{
+    kxsms::format::BackupRecord record;
+    std::vector<unsigned char> out;
+    record.excludes.assign(5, std::string(60000, 'x'));
+    EXPECT_FALSE(kxsms::format::encodeBackupRecord(record, out)) << "over 256 KiB in all";
+    record.excludes = {std::string(70000, 'x')};
+    EXPECT_FALSE(kxsms::format::encodeBackupRecord(record, out)) << "one string over 65535 bytes";
+    EXPECT_TRUE(out.empty());
+    MemoryOutput sink;
+    EXPECT_THROW(kxsms::ArchiveWriter(sink, 1, 1, 1, 0, record), std::invalid_argument);
+    record.excludes.assign(4, std::string(60000, 'x'));
+    EXPECT_TRUE(kxsms::format::encodeBackupRecord(record, out));
+}
+
+// A damaged backup record costs what it held, not the members after it.
+TEST(BackupRecordDamage, IsReportedAndTheMembersStillRead)
+{
+    const Bytes whole = listingArchive();
+    const size_t at = kxsms::format::c_ArchiveHeaderSize;
+    const size_t size = kxsms::format::backupRecordSize(whole.data() + at);
+    ASSERT_GT(size, 0u);
+    struct Case {
+        const char *what;
+        std::function<void(Bytes &)> damage;
+    };
+    const auto rehash = [&](Bytes &b) {
+        kxsms::format::put64(b.data() + at + size - 8, XXH3_64bits(b.data() + at, size - 8));
+    };
+    for (const Case &c : std::vector<Case>{
+             {"a flipped byte", [&](Bytes &b) { b[at + 30] ^= 0x20; }},
+             {"more paths than it holds", [&](Bytes &b) { kxsms::format::put16(b.data() + at + 8, 900); rehash(b); }},
+             {"a string running past its end",
+              [&](Bytes &b) { kxsms::format::put16(b.data() + at + 24, 60000); rehash(b); }},
+             {"a size beyond the limit", [&](Bytes &b) { kxsms::format::put32(b.data() + at + 4, 1u << 30); }},
+         }) {
+        Bytes archive = whole;
+        c.damage(archive);
+        MemoryInput input(archive);
+        std::vector<std::string> problems;
+        ArchiveReader reader(input, [&](const ArchiveReader::Problem &p) { problems.push_back(p.what); });
+        ASSERT_TRUE(reader.open()) << c.what;
+        kxsms::format::MemberDescriptor member;
+        std::vector<std::string> names;
+        while (reader.nextMember(member))
+            names.push_back(member.name);
+        EXPECT_FALSE(reader.backupRecordIntact()) << c.what;
+        EXPECT_EQ(names, (std::vector<std::string>{"/srv/a", "/srv/b", "/srv/c", "/srv/d"})) << c.what;
+        ASSERT_FALSE(problems.empty()) << c.what;
+        EXPECT_NE(problems.front().find("damaged backup record"), std::string::npos) << problems.front();
+    }
 }

@@ -135,6 +135,51 @@ TEST_F(FsArchiveState, RenamedFileAndDirectoriesAndLinks)
     EXPECT_TRUE(flag("/dir/b"));
 }
 
+// The name is part of a record: what a renamed directory holds reads as
+// changed (an incremental backup then saves it under its new name), while
+// each name of a hard-linked file keeps a record of its own.
+TEST_F(FsArchiveState, ARenamedDirectorySetsTheFlagsOfWhatItHolds)
+{
+    file("/dir/sub/a", "a");
+    file("/h1", "linked");
+    fs::create_hard_link(real("/h1"), real("/h2"));
+    for (const char *name : {"/dir", "/dir/sub", "/dir/sub/a", "/h1", "/h2"})
+        ASSERT_EQ(backUp(name), 0u) << name;
+    relogin();
+    for (const char *name : {"/dir/sub/a", "/h1", "/h2"})
+        EXPECT_FALSE(flag(name)) << name;
+    fs::rename(real("/dir"), real("/moved"));
+    EXPECT_TRUE(flag("/moved/sub/a"));
+    EXPECT_TRUE(flag("/moved/sub"));
+    EXPECT_FALSE(flag("/h2"));
+}
+
+// A store written before names were kept gains the column; its records
+// match nothing, so those flags read set until they are cleared again.
+TEST_F(FsArchiveState, AStoreOfTheFirstVersionIsUpgraded)
+{
+    file("/f", "x");
+    fs::create_directories(store().parent_path());
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(store().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE resource(id INTEGER PRIMARY KEY, key TEXT NOT NULL UNIQUE);"
+                           "CREATE TABLE cleared(id INTEGER PRIMARY KEY, resource INTEGER NOT NULL, device INTEGER "
+                           "NOT NULL, inode INTEGER NOT NULL, ctime_sec INTEGER NOT NULL, ctime_nsec INTEGER NOT "
+                           "NULL, recorded INTEGER NOT NULL);"
+                           "INSERT INTO cleared VALUES(1, 1, 1, 1, 1, 1, 1);"
+                           "PRAGMA user_version = 1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    relogin();
+    EXPECT_TRUE(flag("/f"));
+    ASSERT_EQ(backUp("/f"), 0u);
+    relogin();
+    EXPECT_FALSE(flag("/f"));
+    EXPECT_EQ(records(), 2);
+}
+
 TEST_F(FsArchiveState, BackupsNeverWriteTheSourceFiles)
 {
     file("/f", std::string(200000, 'x'));
