@@ -416,16 +416,17 @@ INSTANTIATE_TEST_SUITE_P(Reaches, Chain,
 
 class ChainInPlace : public Incremental {
 protected:
-    // full, changes, inc1, more changes, inc2; returns what the tree held then.
-    std::map<std::string, std::string> makeChain()
+    // full, changes, inc1, more changes, inc2 (made with prefix before
+    // kxsms); returns what the tree held then.
+    std::map<std::string, std::string> makeChain(const std::string &inc2Prefix = "", int inc2Status = 0)
     {
         EXPECT_EQ(kxsms({"backup", "/tree", "--clear-archive", "-f", "full.kxa"}).status, 0);
         change();
         EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc1.kxa"}).status, 0);
         writeText(data_ / "tree/a.txt", "alpha, again\n");
         fs::remove_all(data_ / "tree/sub");
-        const Result r = kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc2.kxa"});
-        EXPECT_EQ(r.status, 0) << r.err;
+        const Result r = kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc2.kxa"}, inc2Prefix);
+        EXPECT_EQ(r.status, inc2Status) << r.err;
         return kxsms_test::describeTree(data_ / "tree");
     }
     // What was deleted since the full backup comes back with an old time,
@@ -517,6 +518,22 @@ TEST_F(ChainInPlace, ArchivesThatAreNotOneChainAreRefused)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_FALSE(fs::exists(data_ / "r")) << "nothing is restored";
     }
+}
+
+// The newest backup could not open a.txt (the only file it had to save: the
+// third open after the path's probe and /tree): the chain takes the copy
+// before it, and says so.
+TEST_F(ChainInPlace, WhatTheNewestBackupCouldNotSaveComesFromAnEarlierArchive)
+{
+    makeChain("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@3=0xFFFDFFF5 ", 1);
+    const Result listed = kxsms({"list", "-f", "inc2.kxa"});
+    EXPECT_NE(listed.out.find("/tree/a.txt  [not saved]"), std::string::npos) << listed.out;
+    const Result r = kxsms({"restore", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--to", "/r"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("restoring the copy of /tree/a.txt in full.kxa: inc2.kxa could not save it"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(readText(data_ / "r/tree/a.txt"), "alpha\n");
 }
 
 TEST_F(ChainInPlace, AnIncrementalArchiveAloneNamesWhatItDoesNotHold)

@@ -124,7 +124,10 @@ std::optional<RestoreJob::Removal> RestoreJob::planRemoval(const std::string &na
     removal.target = std::move(*target);
     if (options_.overwrite == Overwrite::Never)
         removal.keep = "--overwrite never keeps what exists";
-    else if (options_.overwrite == Overwrite::Newer && modified >= newestStarted)
+    // Times come in whole seconds, and a file system stamps its files from
+    // a clock a little behind: what was changed within the second before
+    // the backup started may have been changed after it, and stays.
+    else if (options_.overwrite == Overwrite::Newer && modified + 1 >= newestStarted)
         removal.keep = "it was changed after that backup started";
     return removal;
 }
