@@ -61,10 +61,13 @@ Examples:
   kxsms restore -f a.kxa --to /tmp/r           below /tmp/r (/etc/x -> /tmp/r/etc/x)
   kxsms restore -f a.kxa --in-place /etc/ssh   /etc/ssh back in its place, newer files kept
   kxsms restore -n -f a.kxa --in-place         what would be written and what kept
+  kxsms restore -f full.kxa -f inc1.kxa -f inc2.kxa --to /tmp/r
+                                               a chain, oldest first: the tree as inc2 lists it
 
 A restore needs --to DIR or --in-place. --to replaces what exists below DIR
 (--overwrite always); --in-place keeps data sets that are not older than the
 archive's copies (--overwrite newer). PATH selects members at or below it.
+A chain also removes what the newest archive no longer lists, by the same rule.
 )";
 const char *const c_ListExamples = R"(
 Examples:
