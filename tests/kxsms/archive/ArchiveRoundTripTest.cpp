@@ -368,3 +368,16 @@ TEST(BackupRecordDamage, IsReportedAndTheMembersStillRead)
         EXPECT_NE(problems.front().find("damaged backup record"), std::string::npos) << problems.front();
     }
 }
+
+TEST(BackupRecordDamage, AnUnchangedMemberOutsideAnIncrementalArchiveIsReported)
+{
+    MemoryOutput out;
+    kxsms::ArchiveWriter writer(out, 1, 78, 1700000000, 0, sampleRecord());
+    kxsms::format::MemberDescriptor member = descriptorOf({"/srv/b", {}}, 0);
+    member.listing = kxsms::format::Listing::Unchanged;
+    writer.listMember(member);
+    writer.finish();
+    const ReadResult read = readBytes(out.out);
+    ASSERT_EQ(read.members.size(), 1u);
+    EXPECT_TRUE(read.mentions("listed as unchanged in an archive that is not incremental"));
+}

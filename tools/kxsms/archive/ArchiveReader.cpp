@@ -280,6 +280,10 @@ bool ArchiveReader::nextMember(MemberDescriptor &member)
             chunks_ = 0;
             memberBytes_ = 0;
             state_ = MemberState::Intact;
+            // Only an incremental backup passes data sets over as unchanged.
+            if (member.listing == Listing::Unchanged && headerIntact_ &&
+                (header_.flags & c_HeaderIncremental) == 0)
+                report(member.name, here, "listed as unchanged in an archive that is not incremental");
             // A member listed without data is its header alone.
             phase_ = member.listing == Listing::Saved ? Phase::InMember : Phase::Between;
             if (phase_ == Phase::InMember)

@@ -138,9 +138,13 @@ bool targetIsParent(Session &session, const std::string &to, Progress &progress)
     return true;
 }
 
+// A child's name is its parent's, a separator and more ('/' on the file
+// system, '\\' in GroupWise, '.' in directory names), so it counts at least
+// one separator more than its parent, whichever TSA made it.
 size_t depth(const std::string &name)
 {
-    return static_cast<size_t>(std::count(name.begin(), name.end(), '/') + std::count(name.begin(), name.end(), '.'));
+    return static_cast<size_t>(
+        std::count_if(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || c == '.'; }));
 }
 
 class ChainRestore {
