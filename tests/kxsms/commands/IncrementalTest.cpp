@@ -79,6 +79,18 @@ protected:
         setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
     }
 
+    // Mounts the data read-only at view (undone at the end); why not, when it cannot be.
+    std::string mountReadOnly(const fs::path &view)
+    {
+        fs::create_directories(view);
+        if (geteuid() != 0 || mount(data_.c_str(), view.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return "bind mounts need root";
+        mounted_ = view.string();
+        if (mount(nullptr, view.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            return "cannot make the bind mount read-only";
+        return "";
+    }
+
     Result sh(const std::string &commandLine) { return kxsms_test::runShell(dir_, commandLine); }
     Result kxsms(const std::vector<std::string> &arguments, const std::string &prefix = "")
     {
@@ -185,12 +197,8 @@ TEST_F(Incremental, ExtendedAttributeWayStillWorks)
 TEST_F(Incremental, FromAReadOnlyMountSavesOnlyWhatChanged)
 {
     const fs::path view = dir_ / "view";
-    fs::create_directories(view);
-    if (geteuid() != 0 || mount(data_.c_str(), view.c_str(), nullptr, MS_BIND, nullptr) != 0)
-        GTEST_SKIP() << "bind mounts need root";
-    mounted_ = view.string();
-    if (mount(nullptr, view.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
-        GTEST_SKIP() << "cannot make the bind mount read-only";
+    if (const std::string why = mountReadOnly(view); !why.empty())
+        GTEST_SKIP() << why;
     useConfig(view, "archive_state = \"" + (dir_ / "state/archive.sqlite").string() + "\"\n");
     EXPECT_EQ(incremental("full.kxa").size(), 7u);
     EXPECT_EQ(incremental("none.kxa"), std::set<std::string>{});
@@ -282,12 +290,8 @@ protected:
         source_ = data_;
         if (GetParam() == Reach::ReadOnlyMount) {
             const fs::path view = dir_ / "view";
-            fs::create_directories(view);
-            if (geteuid() != 0 || mount(data_.c_str(), view.c_str(), nullptr, MS_BIND, nullptr) != 0)
-                GTEST_SKIP() << "bind mounts need root";
-            mounted_ = view.string();
-            if (mount(nullptr, view.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
-                GTEST_SKIP() << "cannot make the bind mount read-only";
+            if (const std::string why = mountReadOnly(view); !why.empty())
+                GTEST_SKIP() << why;
             source_ = view;
         } else if (GetParam() == Reach::Unprivileged) {
             if (geteuid() != 0 || system("command -v setpriv >/dev/null") != 0)
