@@ -549,6 +549,15 @@ TEST_F(ChainInPlace, AnIncrementalArchiveAloneNamesWhatItDoesNotHold)
     EXPECT_EQ(readText(data_ / "r/tree/a.txt"), "alpha, again\n");
     const Result listed = kxsms({"list", "-f", "inc2.kxa"});
     EXPECT_NE(listed.out.find("/tree/b.txt  [unchanged]"), std::string::npos) << listed.out;
+
+    // Restored one after the other, each archive alone: what an incremental
+    // lists as unchanged is there already, and is no failure.
+    fs::remove_all(data_ / "r");
+    for (const char *archive : {"full.kxa", "inc1.kxa", "inc2.kxa"}) {
+        const Result one = kxsms({"restore", "-f", archive, "--to", "/r"});
+        EXPECT_EQ(one.status, 0) << archive << ": " << one.err;
+    }
+    EXPECT_EQ(readText(data_ / "r/tree/b.txt"), "beta, longer\n");
 }
 
 struct FailedClear {

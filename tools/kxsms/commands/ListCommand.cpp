@@ -30,6 +30,7 @@ int runList(const Options &options)
                             {"size", member.size},
                             {"sequence", member.sequence},
                             {"listing", listingName(member.listing)},
+                            {"unchanged", member.listing == format::Listing::Unchanged},
                             {"state", state}});
             json->add(element);
         } else {

@@ -222,16 +222,26 @@ private:
         return true;
     }
 
-    // A single archive's member without data.
+    // A single archive's member without data. Restored over what an
+    // earlier archive brought back, an unchanged data set is there already;
+    // one that is missing is a failure.
     void notInArchive(const format::MemberDescriptor &member, const std::string &label)
     {
-        if (member.listing == format::Listing::Unchanged)
+        const bool there = !options_.dryRun && job_.present(member.name);
+        if (member.listing == format::Listing::Unchanged) {
+            if (there) {
+                progress_.unchanged();
+                return;
+            }
             progress_.message("not restoring " + printable(member.name) + ": " + label +
                               " lists it as unchanged; its data is in an archive before it (give the chain with "
                               "-f, oldest first)");
-        else
+        } else {
             progress_.message("not restoring " + printable(member.name) + ": the backup of " + label +
-                              " could not save it");
+                              " could not save it" + (there ? "; what is there is left as it is" : ""));
+            if (there)
+                return;
+        }
         progress_.failed();
     }
 

@@ -112,6 +112,12 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     return true;
 }
 
+bool RestoreJob::present(const std::string &name)
+{
+    std::optional<std::string> target = targetOf(name);
+    return target && exists(*target);
+}
+
 std::optional<RestoreJob::Removal> RestoreJob::planRemoval(const std::string &name, int64_t newestStarted)
 {
     std::optional<std::string> target = targetOf(name);

@@ -27,6 +27,10 @@ public:
     // (a chain takes each member from one of several).
     bool restore(const format::MemberDescriptor &member, ArchiveReader &reader, const std::string &source = "");
 
+    // Whether the target of a member's name exists (a name that cannot be
+    // restored is reported and reads as absent).
+    bool present(const std::string &name);
+
     // What becomes of a data set the chain no longer lists, decided before
     // anything is removed (a removal changes its parent's times).
     struct Removal {
