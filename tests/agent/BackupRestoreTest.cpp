@@ -8,6 +8,7 @@
 #include <map>
 
 #include "Harness.h"
+#include "KXSMSErr.h"
 #include "Peek.h"
 
 namespace {
@@ -111,7 +112,8 @@ TEST_F(Streams, EndOfDataOnAnExactMultipleOfTheBuffer)
     EXPECT_EQ(got, 0u);
     EXPECT_TRUE(end);
     EXPECT_EQ(sequence, 0u);
-    EXPECT_EQ(object->Backup(&sequence, block.data(), length, &got, &end), 130002u); // nothing open any more
+    // nothing open any more
+    EXPECT_EQ(object->Backup(&sequence, block.data(), length, &got, &end), KXSMS_ERR_BAD_ARGUMENTS);
     expectNothingOpen();
 }
 
@@ -149,11 +151,11 @@ TEST_F(Streams, BlockSizeBounds)
     std::vector<unsigned char> block(65537);
     unsigned got = 0;
     bool end = false;
-    EXPECT_EQ(object->Backup(&sequence, block.data(), 65537, &got, &end), 130002u);
+    EXPECT_EQ(object->Backup(&sequence, block.data(), 65537, &got, &end), KXSMS_ERR_BAD_ARGUMENTS);
     // A read of nothing could not mark the end of the data set: refused.
-    EXPECT_EQ(object->Backup(&sequence, block.data(), 0, &got, &end), 130002u);
-    EXPECT_EQ(object->Backup(&sequence, block.data(), 65536, nullptr, &end), 130002u);
-    EXPECT_EQ(object->Backup(&sequence, block.data(), 65536, &got, nullptr), 130002u);
+    EXPECT_EQ(object->Backup(&sequence, block.data(), 0, &got, &end), KXSMS_ERR_BAD_ARGUMENTS);
+    EXPECT_EQ(object->Backup(&sequence, block.data(), 65536, nullptr, &end), KXSMS_ERR_BAD_ARGUMENTS);
+    EXPECT_EQ(object->Backup(&sequence, block.data(), 65536, &got, nullptr), KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_EQ(object->Backup(&sequence, block.data(), 65536, &got, &end), 0u);
     EXPECT_TRUE(end);
     EXPECT_EQ(countCalls("NWSMTSReadDataSet"), 1u);
@@ -183,7 +185,7 @@ TEST_F(Streams, ArchiveStatusIsClearedOncePerCompletedDataSet)
     // A failed read keeps the archive status.
     useFaults("NWSMTSReadDataSet@2=0xFFFDFFC6");
     file("/a", std::string(200000, 'c'));
-    EXPECT_EQ(backup("/a", stream, 4096), 130010u);
+    EXPECT_EQ(backup("/a", stream, 4096), KXSMS_ERR_BACKUP_FAILED);
     EXPECT_EQ(countCalls("NWSMTSSetArchiveStatus"), 2u);
 }
 
@@ -192,7 +194,7 @@ TEST_F(Streams, ReadFailureClosesAndReportsTheDataSet)
     file("/f", std::string(100000, 'f'));
     useFaults("NWSMTSReadDataSet@2=0xFFFDFFC6");
     std::string stream;
-    EXPECT_EQ(backup("/f", stream, 4096), 130010u);
+    EXPECT_EQ(backup("/f", stream, 4096), KXSMS_ERR_BACKUP_FAILED);
     EXPECT_TRUE(logged("Read data set failed for /f, (fffdffc6) Error reading the file.", "ERROR"));
     EXPECT_TRUE(logged("Failed to backup data set /f, Failed to backup data.", "ERROR"));
     EXPECT_EQ(Peek::dataSetHandle(object), 0u);
@@ -204,7 +206,7 @@ TEST_F(Streams, OpenFailureEndsTheScanOfBeginBackupOnly)
     file("/f", "x");
     useFaults("NWSMTSOpenDataSetForBackup@*=0xFFFDFFF5");
     std::string stream;
-    EXPECT_EQ(backup("/f", stream), 130016u);
+    EXPECT_EQ(backup("/f", stream), KXSMS_ERR_DATA_IN_USE);
     EXPECT_TRUE(logged("Open data set failed for /f, (fffdfff5) Data set is currently in use.", "ERROR"));
     expectNothingOpen();
 
@@ -215,7 +217,7 @@ TEST_F(Streams, OpenFailureEndsTheScanOfBeginBackupOnly)
     ASSERT_EQ(object->Scan(root, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
                            nullptr, nullptr, &end),
               0u);
-    EXPECT_EQ(object->BeginBackupNoScan(name, &sequence, false), 130016u);
+    EXPECT_EQ(object->BeginBackupNoScan(name, &sequence, false), KXSMS_ERR_DATA_IN_USE);
     EXPECT_NE(sequence, 0u); // the host's scan goes on
     EXPECT_EQ(smsemuOpenScans(), 1);
     object->AbortScan(&sequence);
@@ -300,7 +302,7 @@ TEST_P(RestoreModes, ComposeTheOpenMode)
     char name[] = "/x";
     EXPECT_EQ(object->BeginRestore(name, 2, c.overwrite, static_cast<KXSMS_TRUSTEE_OPTION>(c.trustees), false,
                                    c.dataOnly, true),
-              130009u);
+              KXSMS_ERR_OPEN_FAILED);
     std::string line;
     for (const std::string &l : traceLines())
         if (l.rfind("NWSMTSOpenDataSetForRestore(", 0) == 0)
@@ -333,21 +335,22 @@ TEST_F(Streams, RootResourceKeepsTheHostsOptions)
 TEST_F(Streams, RestoreBlockBoundsAndIdleCalls)
 {
     std::vector<unsigned char> block(65537, 0);
-    EXPECT_EQ(object->Restore(block.data(), 10), 130002u); // nothing open
+    EXPECT_EQ(object->Restore(block.data(), 10), KXSMS_ERR_BAD_ARGUMENTS); // nothing open
     EXPECT_EQ(object->EndRestore(), 0u);
     EXPECT_TRUE(traceCalls().empty());
     char name[] = "/r";
     ASSERT_EQ(object->BeginRestore(name, 2, true, KXSMS_TRUSTEE_DEFAULT, false, false, true), 0u);
-    EXPECT_EQ(object->Restore(block.data(), 65537), 130002u);
-    EXPECT_EQ(object->Restore(nullptr, 1), 130002u);
+    EXPECT_EQ(object->Restore(block.data(), 65537), KXSMS_ERR_BAD_ARGUMENTS);
+    EXPECT_EQ(object->Restore(nullptr, 1), KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_EQ(countCalls("NWSMTSWriteDataSet"), 0u);
     EXPECT_EQ(object->Restore(block.data(), 0), 0u);
     EXPECT_EQ(countCalls("NWSMTSWriteDataSet"), 1u);
-    EXPECT_EQ(object->EndRestore(), 130035u); // no stream was written: nothing restored
+    EXPECT_EQ(object->EndRestore(), KXSMS_ERR_DATA_CORRUPT); // no stream was written: nothing restored
     EXPECT_FALSE(fs::exists(real("/r")));
-    EXPECT_EQ(object->BeginRestore(nullptr, 2, true, KXSMS_TRUSTEE_DEFAULT, false, false, true), 130002u);
+    EXPECT_EQ(object->BeginRestore(nullptr, 2, true, KXSMS_TRUSTEE_DEFAULT, false, false, true),
+              KXSMS_ERR_BAD_ARGUMENTS);
     char empty[] = "";
-    EXPECT_EQ(object->BeginRestore(empty, 2, true, KXSMS_TRUSTEE_DEFAULT, false, false, true), 130002u);
+    EXPECT_EQ(object->BeginRestore(empty, 2, true, KXSMS_TRUSTEE_DEFAULT, false, false, true), KXSMS_ERR_BAD_ARGUMENTS);
     expectNothingOpen();
 }
 
@@ -360,7 +363,7 @@ TEST_F(Streams, FailedCloseLeavesTheObjectIdle)
     char name[] = "/g";
     ASSERT_EQ(object->BeginRestore(name, 2, true, KXSMS_TRUSTEE_DEFAULT, false, false, true), 0u);
     ASSERT_EQ(object->Restore(reinterpret_cast<unsigned char *>(stream.data()), stream.size()), 0u);
-    EXPECT_EQ(object->EndRestore(), 130011u);
+    EXPECT_EQ(object->EndRestore(), KXSMS_ERR_RESTORE_FAILED);
     EXPECT_TRUE(logged("Close data set failed for /g, (fffdffb6) Unable to write to file.", "ERROR"));
     EXPECT_TRUE(logged("Failed to restore data set /g, Failed to restore data.", "ERROR"));
     clearTrace();
@@ -376,15 +379,15 @@ TEST_F(Streams, BrokenStreamsLeaveTheTargetUntouched)
     file("/target", "keep me");
 
     // Truncated: the trailer never comes.
-    EXPECT_EQ(restore("/target", stream.substr(0, stream.size() / 2)), 130035u);
+    EXPECT_EQ(restore("/target", stream.substr(0, stream.size() / 2)), KXSMS_ERR_DATA_CORRUPT);
     EXPECT_EQ(harness::readFile(real("/target")), "keep me");
     // A flipped data byte fails the checksum.
     std::string flipped = stream;
     flipped[flipped.size() / 2] ^= 0x40;
-    EXPECT_EQ(restore("/target", flipped), 130035u);
+    EXPECT_EQ(restore("/target", flipped), KXSMS_ERR_DATA_CORRUPT);
     EXPECT_EQ(harness::readFile(real("/target")), "keep me");
     // Garbage instead of a header.
-    EXPECT_EQ(restore("/target", std::string(100, '\x7f')), 130035u);
+    EXPECT_EQ(restore("/target", std::string(100, '\x7f')), KXSMS_ERR_DATA_CORRUPT);
     EXPECT_EQ(harness::readFile(real("/target")), "keep me");
     // Nothing temporary is left behind.
     size_t entries = 0;
@@ -405,7 +408,7 @@ TEST_F(Streams, NamesThatLeaveTheResourceAreRefused)
     fs::create_symlink(dir / "outside", real("/d/e/deeper"));
     for (const char *name : {"/../outside/x", "/a/../../outside/y", "/escape/z", "/escape/new/z", "/d/e/deeper/z",
                              "/d/e/deeper/new/z"}) {
-        EXPECT_EQ(restore(name, stream), 130046u) << name;
+        EXPECT_EQ(restore(name, stream), KXSMS_ERR_INVALID_SMS_PATH) << name;
     }
     EXPECT_TRUE(fs::is_empty(dir / "outside"));
     expectNothingOpen();
@@ -419,7 +422,7 @@ TEST_F(Streams, KeepNewerRefusesToReplaceANewerDataSet)
     std::string stream;
     ASSERT_EQ(backup("/f", stream), 0u);
     file("/f", "newer on disk");
-    EXPECT_EQ(restore("/f", stream, true, false), 130015u);
+    EXPECT_EQ(restore("/f", stream, true, false), KXSMS_ERR_NOT_NEWER);
     EXPECT_EQ(harness::readFile(real("/f")), "newer on disk");
     EXPECT_EQ(restore("/f", stream, true, true), 0u);
     EXPECT_EQ(harness::readFile(real("/f")), "old");

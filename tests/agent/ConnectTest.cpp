@@ -68,8 +68,8 @@ TEST_F(Connect, NullArgumentsAreRefusedBeforeAnythingElse)
 {
     KXPassword password("secret");
     char user[] = "admin";
-    EXPECT_EQ(object->Connect(KXSMS_TSA_FILE_SYSTEM, nullptr, &password), 130002u);
-    EXPECT_EQ(object->Connect(KXSMS_TSA_FILE_SYSTEM, user, nullptr), 130002u);
+    EXPECT_EQ(object->Connect(KXSMS_TSA_FILE_SYSTEM, nullptr, &password), KXSMS_ERR_BAD_ARGUMENTS);
+    EXPECT_EQ(object->Connect(KXSMS_TSA_FILE_SYSTEM, user, nullptr), KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_TRUE(traceCalls().empty());
     EXPECT_TRUE(logMessages().empty());
 }
@@ -110,12 +110,12 @@ TEST_F(Connect, PeerAuthenticationWithoutAUsersTable)
     useConfig("[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\npath = \"" + (dir / "data") +
               "\"\n");
     EXPECT_EQ(login(KXSMS_TSA_FILE_SYSTEM, harness::userName().c_str(), "anything"), 0u);
-    EXPECT_EQ(login(KXSMS_TSA_FILE_SYSTEM, "someone-else", "anything"), 130006u);
+    EXPECT_EQ(login(KXSMS_TSA_FILE_SYSTEM, "someone-else", "anything"), KXSMS_ERR_LOGIN_FAILED);
 }
 
 TEST_F(Connect, WrongPasswordIsDenied)
 {
-    EXPECT_EQ(login(KXSMS_TSA_FILE_SYSTEM, "admin", "wrong"), 130006u);
+    EXPECT_EQ(login(KXSMS_TSA_FILE_SYSTEM, "admin", "wrong"), KXSMS_ERR_LOGIN_FAILED);
     EXPECT_TRUE(logged("Cannot login as user admin.", "ERROR"));
     EXPECT_TRUE(logged("Please check password.", "ERROR"));
     expectNothingHeld();
@@ -150,15 +150,16 @@ TEST_P(ConnectFailures, ReportTheirCodeAndLineAndHoldNothing)
 INSTANTIATE_TEST_SUITE_P(
     Rows, ConnectFailures,
     ::testing::Values(
-        FailureRow{"type outside 0-2", 3, "", 130002, ""},
-        FailureRow{"no TSA list", 1, "NWSMListTSAs@1=0xFFFEFFF7", 130004, "Linux File System TSA not loaded."},
-        FailureRow{"connect refused", 1, "NWSMConnectToTSA@1=0xFFFDFFB3", 130005,
+        FailureRow{"type outside 0-2", 3, "", KXSMS_ERR_BAD_ARGUMENTS, ""},
+        FailureRow{"no TSA list", 1, "NWSMListTSAs@1=0xFFFEFFF7", KXSMS_ERR_TSA_NOT_LOADED,
+                   "Linux File System TSA not loaded."},
+        FailureRow{"connect refused", 1, "NWSMConnectToTSA@1=0xFFFDFFB3", KXSMS_ERR_CONNECT_FAILED,
                    "Failed to connect to TSA {host}.Linux File System, (fffdffb3) All TSA connections in use."},
-        FailureRow{"no target services", 1, "NWSMTSListTargetServices@1=0xFFFDFFD3", 130005,
+        FailureRow{"no target services", 1, "NWSMTSListTargetServices@1=0xFFFDFFD3", KXSMS_ERR_CONNECT_FAILED,
                    "Failed to list target services, (fffdffd3) No connection."},
-        FailureRow{"login fails otherwise", 1, "NWSMTSConnectToTargetService@1=0xFFFDFFBC", 130006,
+        FailureRow{"login fails otherwise", 1, "NWSMTSConnectToTargetService@1=0xFFFDFFBC", KXSMS_ERR_LOGIN_FAILED,
                    "Failed to login to TSA, Transport failure."},
-        FailureRow{"no resources", 1, "NWSMTSListTSResources@1=0xFFFDFFC5", 130005,
+        FailureRow{"no resources", 1, "NWSMTSListTSResources@1=0xFFFDFFC5", KXSMS_ERR_CONNECT_FAILED,
                    "Failed to list target service resources, Resource name not found."}));
 
 TEST_F(Connect, NoTsaOfTheRequestedType)
@@ -166,7 +167,7 @@ TEST_F(Connect, NoTsaOfTheRequestedType)
     useConfig("[[tsa]]\ntype = \"Linux File System\"\nusers = { admin = \"secret\" }\n[[tsa.resource]]\nname = "
               "\"/\"\npath = \"" +
               (dir / "data") + "\"\n");
-    EXPECT_EQ(login(KXSMS_TSA_GROUPWISE), 130004u);
+    EXPECT_EQ(login(KXSMS_TSA_GROUPWISE), KXSMS_ERR_TSA_NOT_LOADED);
     EXPECT_TRUE(logged(host() + ".GroupWise System TSA not loaded.", "ERROR"));
     EXPECT_EQ(object->GetTSAType(), KXSMS_TSA_GROUPWISE); // set once the TSAs were listed
     expectNothingHeld();
@@ -175,7 +176,7 @@ TEST_F(Connect, NoTsaOfTheRequestedType)
 TEST_F(Connect, TypeThreeDropsThePreviousConnectionFirst)
 {
     ASSERT_EQ(login(), 0u);
-    EXPECT_EQ(login(3), 130002u);
+    EXPECT_EQ(login(3), KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_TRUE(logged("Logged out of TSA.", "DEBUG1"));
     expectNothingHeld();
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "DirectoryHarness.h"
+#include "KXSMSErr.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ TEST_P(DirectoryScans, NamedScansListChildrenOrTheWholeSubtree)
 
     unsigned code = 0;
     EXPECT_TRUE(scanAll("CN=Nobody.O=Acme", &code).empty());
-    EXPECT_EQ(code, 130007u);
+    EXPECT_EQ(code, KXSMS_ERR_DATA_NOT_FOUND);
     EXPECT_TRUE(logged("NWSMTSScanDataSetBegin(.CN=Nobody.O=Acme.[Root]) returned (fffdfff2), No data sets found.",
                        "ERROR"));
     expectNothingOpen();
@@ -139,7 +140,7 @@ TEST_P(DirectoryScans, OneDataSetQueriesAndTheWorkedExamples)
     EXPECT_EQ(object->IsDataSetParent(empty, &isParent), 0u);
     EXPECT_TRUE(isParent);
     char missing[] = "CN=Nobody.O=Acme";
-    EXPECT_EQ(object->IsDataSetParent(missing, &isParent), 130007u);
+    EXPECT_EQ(object->IsDataSetParent(missing, &isParent), KXSMS_ERR_DATA_NOT_FOUND);
     expectNothingOpen();
 }
 
@@ -161,7 +162,8 @@ TEST_P(DirectoryScans, SplitAndJoinThroughTheTsa)
     for (const char *single : {"[Root]", "Schema"}) {
         std::string path = single;
         char parent[1024] = "", child[256] = "";
-        EXPECT_EQ(object->SeparateChildFromParent(path.data(), parent, sizeof parent, child, sizeof child), 130002u)
+        EXPECT_EQ(object->SeparateChildFromParent(path.data(), parent, sizeof parent, child, sizeof child),
+                  KXSMS_ERR_BAD_ARGUMENTS)
             << single;
     }
     struct Join {
@@ -189,7 +191,7 @@ TEST_P(DirectoryScans, FiltersLeaveOutParentsChildrenAndResources)
               (Names{".ACME_TREE.[Root]", ".[Root]", ".O=Acme.[Root]", ".OU=Empty.O=Acme.[Root]"}));
     unsigned code = 0;
     EXPECT_TRUE(scanAll("CN=Bob.OU=Sales.O=Acme", &code).empty());
-    EXPECT_EQ(code, 130047u) << "an excluded start";
+    EXPECT_EQ(code, KXSMS_ERR_EXCLUDED_BY_TSA) << "an excluded start";
     object->ClearScanFilters();
     EXPECT_EQ(namesOf(scanAll("OU=Sales.O=Acme")), (Names{".OU=Sales.O=Acme.[Root]", ".CN=Bob.OU=Sales.O=Acme.[Root]"}));
     expectNothingOpen();

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "DirectoryHarness.h"
+#include "KXSMSErr.h"
 
 namespace {
 
@@ -80,7 +81,8 @@ TEST_P(DirectoryStreams, RestoreTakesTheFixedOptions)
     for (const char *name : {"CN=New.O=Acme", ".CN=Admin.O=Acme.[Root]", "Schema", "[Root]"}) {
         std::string path = name;
         clearTrace();
-        EXPECT_EQ(object->BeginRestore(path.data(), 4, false, KXSMS_TRUSTEE_OWNER, false, false, true), 130009u)
+        EXPECT_EQ(object->BeginRestore(path.data(), 4, false, KXSMS_TRUSTEE_OWNER, false, false, true),
+                  KXSMS_ERR_OPEN_FAILED)
             << name;
         EXPECT_EQ(openArguments(traceLines()), std::make_pair(std::string("0x1"), std::string("NULL"))) << name;
         EXPECT_EQ(Peek::dataSetHandle(object), 0u);
@@ -96,9 +98,9 @@ TEST_P(DirectoryStreams, BrokenStreamsFailTheRestoreAndChangeNothing)
         std::string what, stream;
         unsigned code;
     };
-    for (const Case &c : {Case{"no header", "garbage!" + stream, 130035u},
-                          Case{"cut short", stream.substr(0, stream.size() - 5), 130035u},
-                          Case{"damaged", stream.substr(0, 40) + "#" + stream.substr(41), 130035u}}) {
+    for (const Case &c : {Case{"no header", "garbage!" + stream, KXSMS_ERR_DATA_CORRUPT},
+                          Case{"cut short", stream.substr(0, stream.size() - 5), KXSMS_ERR_DATA_CORRUPT},
+                          Case{"damaged", stream.substr(0, 40) + "#" + stream.substr(41), KXSMS_ERR_DATA_CORRUPT}}) {
         EXPECT_EQ(restore("CN=Admin.O=Acme", c.stream), c.code) << c.what;
         EXPECT_EQ(store(), before) << c.what;
         EXPECT_EQ(Peek::dataSetHandle(object), 0u);
@@ -108,7 +110,7 @@ TEST_P(DirectoryStreams, BrokenStreamsFailTheRestoreAndChangeNothing)
     char bob[] = "CN=Bob.OU=Sales.O=Acme", sales[] = "OU=Sales.O=Acme";
     ASSERT_EQ(object->DeleteDataSet(bob), 0u);
     ASSERT_EQ(object->DeleteDataSet(sales), 0u);
-    EXPECT_EQ(restore("CN=Bob.OU=Sales.O=Acme", stream), 130046u) << "Invalid path";
+    EXPECT_EQ(restore("CN=Bob.OU=Sales.O=Acme", stream), KXSMS_ERR_INVALID_SMS_PATH) << "Invalid path";
     expectNothingOpen();
 }
 
@@ -118,8 +120,9 @@ TEST_P(DirectoryStreams, DeleteTakesLeavesAndRefusesTheRest)
         const char *path;
         unsigned code;
     };
-    for (Case c : {Case{"OU=Sales.O=Acme", 130012u}, Case{"[Root]", 130012u}, Case{"Schema", 130012u},
-                   Case{"CN=Nobody.O=Acme", 130007u}, Case{"CN=Bob.OU=Sales.O=Acme", 0u}, Case{"OU=Sales.O=Acme", 0u}}) {
+    for (Case c : {Case{"OU=Sales.O=Acme", KXSMS_ERR_DELETE_FAILED}, Case{"[Root]", KXSMS_ERR_DELETE_FAILED},
+                   Case{"Schema", KXSMS_ERR_DELETE_FAILED}, Case{"CN=Nobody.O=Acme", KXSMS_ERR_DATA_NOT_FOUND},
+                   Case{"CN=Bob.OU=Sales.O=Acme", 0u}, Case{"OU=Sales.O=Acme", 0u}}) {
         std::string path = c.path;
         EXPECT_EQ(object->DeleteDataSet(path.data()), c.code) << c.path;
     }

@@ -55,7 +55,7 @@ TEST_F(EnumerationValues, UnknownTsaTypesAreRefusedByConnect)
     KXPassword password("secret");
     char user[] = "admin";
     for (int type : kUnknownValues) {
-        EXPECT_EQ(object->Connect(static_cast<KXSMS_TSA_TYPE>(type), user, &password), 130002u) << type;
+        EXPECT_EQ(object->Connect(static_cast<KXSMS_TSA_TYPE>(type), user, &password), KXSMS_ERR_BAD_ARGUMENTS) << type;
         EXPECT_EQ(object->GetTSAType(), KXSMS_TSA_FILE_SYSTEM) << type; // not stored
         EXPECT_EQ(object->GetTSAConnection(), 0xFFFFFFFFu);
         EXPECT_EQ(object->GetTSATypeName(static_cast<unsigned>(type), false), nullptr) << type;
@@ -71,11 +71,11 @@ TEST_F(EnumerationValues, AnUnknownTsaTypeInTheObjectNamesNothing)
         EXPECT_EQ(static_cast<int>(object->GetTSAType()), type);
         char name[] = "VOL1:dir", out[64] = "untouched", resource[64] = "x", volume[16] = "";
         bool isResource = true, isRoot = true;
-        EXPECT_EQ(object->DataSetType(name, &isResource, &isRoot), 130002u) << type;
+        EXPECT_EQ(object->DataSetType(name, &isResource, &isRoot), KXSMS_ERR_BAD_ARGUMENTS) << type;
         EXPECT_FALSE(isResource);
         EXPECT_FALSE(isRoot);
-        EXPECT_EQ(object->NetWareToSMS(name, out, sizeof out), 130003u) << type;
-        EXPECT_EQ(object->SMSToNetWare(name, out, sizeof out), 130003u) << type;
+        EXPECT_EQ(object->NetWareToSMS(name, out, sizeof out), KXSMS_ERR_OS_NOT_SUPPORTED) << type;
+        EXPECT_EQ(object->SMSToNetWare(name, out, sizeof out), KXSMS_ERR_OS_NOT_SUPPORTED) << type;
         EXPECT_STREQ(out, "untouched");
         EXPECT_STREQ(object->GetResourceName(name, resource), "");
         EXPECT_STREQ(object->GetVolumeName(name, volume), "SYS:");
@@ -89,8 +89,11 @@ TEST_F(EnumerationValues, AnActionOutsideTheFourStillConverts)
     for (int action : kUnknownValues) {
         if (action == 3)
             continue; // KXSMS_ACTION_DELETE
-        EXPECT_EQ(object->CheckSMSError(0xFFFDFFCA, path, static_cast<KXSMS_ACTION>(action)), 130041u) << action;
-        EXPECT_EQ(object->CheckSMSError(0xFFFDFFF2, path, static_cast<KXSMS_ACTION>(action)), 130007u) << action;
+        EXPECT_EQ(object->CheckSMSError(0xFFFDFFCA, path, static_cast<KXSMS_ACTION>(action)),
+                  KXSMS_ERR_OUT_OF_DISK_SPACE)
+            << action;
+        EXPECT_EQ(object->CheckSMSError(0xFFFDFFF2, path, static_cast<KXSMS_ACTION>(action)), KXSMS_ERR_DATA_NOT_FOUND)
+            << action;
     }
     EXPECT_EQ(log(), ""); // the lines belong to the four actions
 }
@@ -100,7 +103,7 @@ TEST_F(EnumerationValues, AnyTrusteeOptionWithoutAConnection)
     char name[] = "/x";
     for (int option : kUnknownValues)
         EXPECT_EQ(object->BeginRestore(name, 2, true, static_cast<KXSMS_TRUSTEE_OPTION>(option), false, false, true),
-                  130019u)
+                  KXSMS_ERR_NO_CONNECTION)
             << option;
 }
 

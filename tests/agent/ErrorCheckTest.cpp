@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Harness.h"
+#include "KXSMSErr.h"
 
 namespace {
 
@@ -54,21 +55,26 @@ TEST_P(CheckLines, ConvertAndLogForTheAction)
 INSTANTIATE_TEST_SUITE_P(
     Actions, CheckLines,
     ::testing::Values(
-        CheckRow{0xFFFDFFF2, 0, 130007, "/data/a.txt does not exist."},
-        CheckRow{0xFFFDFFF2, 1, 130007, "/data/a.txt was deleted before it could be backed up."},
-        CheckRow{0xFFFDFFF2, 2, 130007, ""}, CheckRow{0xFFFDFFF2, 3, 130007, ""},
-        CheckRow{0xFFFEFFF7, 0, 130004, "Failed to scan data set /data/a.txt, TSA not loaded."},
-        CheckRow{0xFFFDFFC6, 1, 130010, "Failed to backup data set /data/a.txt, Failed to backup data."},
-        CheckRow{0xFFFDFFCA, 2, 130041, "Failed to restore data set /data/a.txt, Out of disk space."},
-        CheckRow{0xFFFDFFF1, 3, 130012, "Failed to delete data set /data/a.txt, Failed to delete data."},
-        CheckRow{0x12345678, 0, 130044, "Failed to scan data set /data/a.txt, Unknown SMS error."},
-        CheckRow{130007, 1, 130044, "Failed to backup data set /data/a.txt, Unknown SMS error."},
-        CheckRow{0xFFFDFFCA, 7, 130041, ""}));
+        CheckRow{0xFFFDFFF2, 0, KXSMS_ERR_DATA_NOT_FOUND, "/data/a.txt does not exist."},
+        CheckRow{0xFFFDFFF2, 1, KXSMS_ERR_DATA_NOT_FOUND, "/data/a.txt was deleted before it could be backed up."},
+        CheckRow{0xFFFDFFF2, 2, KXSMS_ERR_DATA_NOT_FOUND, ""}, CheckRow{0xFFFDFFF2, 3, KXSMS_ERR_DATA_NOT_FOUND, ""},
+        CheckRow{0xFFFEFFF7, 0, KXSMS_ERR_TSA_NOT_LOADED, "Failed to scan data set /data/a.txt, TSA not loaded."},
+        CheckRow{0xFFFDFFC6, 1, KXSMS_ERR_BACKUP_FAILED,
+                 "Failed to backup data set /data/a.txt, Failed to backup data."},
+        CheckRow{0xFFFDFFCA, 2, KXSMS_ERR_OUT_OF_DISK_SPACE,
+                 "Failed to restore data set /data/a.txt, Out of disk space."},
+        CheckRow{0xFFFDFFF1, 3, KXSMS_ERR_DELETE_FAILED,
+                 "Failed to delete data set /data/a.txt, Failed to delete data."},
+        CheckRow{0x12345678, 0, KXSMS_ERR_UNKNOWN_SMS_ERROR, "Failed to scan data set /data/a.txt, Unknown SMS error."},
+        // a module code is no SMS code
+        CheckRow{KXSMS_ERR_DATA_NOT_FOUND, 1, KXSMS_ERR_UNKNOWN_SMS_ERROR,
+                 "Failed to backup data set /data/a.txt, Unknown SMS error."},
+        CheckRow{0xFFFDFFCA, 7, KXSMS_ERR_OUT_OF_DISK_SPACE, ""}));
 
 TEST_F(ErrorCheck, NullPathIsLoggedAsEmpty)
 {
     clearLog();
-    EXPECT_EQ(object->CheckSMSError(0xFFFDFFF2, nullptr, KXSMS_ACTION_SCAN), 130007u);
+    EXPECT_EQ(object->CheckSMSError(0xFFFDFFF2, nullptr, KXSMS_ACTION_SCAN), KXSMS_ERR_DATA_NOT_FOUND);
     EXPECT_TRUE(logged(" does not exist.", "ERROR"));
 }
 
@@ -76,26 +82,26 @@ TEST_F(ErrorCheck, FatalErrorsAndTheOverride)
 {
     const std::string config = dir / "kxlib.conf";
     setenv("KXLIB_CONFIG", config.c_str(), 1);
-    EXPECT_TRUE(object->IsFatalError(130005));
-    EXPECT_FALSE(object->IsFatalError(130007));
+    EXPECT_TRUE(object->IsFatalError(KXSMS_ERR_CONNECT_FAILED));
+    EXPECT_FALSE(object->IsFatalError(KXSMS_ERR_DATA_NOT_FOUND));
     EXPECT_FALSE(object->IsFatalError(130050));
 
     harness::writeFile(config, "[Kelvane]\nnIgnoreSMSError = 0\n");
-    EXPECT_TRUE(object->IsFatalError(130005));
+    EXPECT_TRUE(object->IsFatalError(KXSMS_ERR_CONNECT_FAILED));
 
     clearLog();
     harness::writeFile(config, "[Kelvane]\nnIgnoreSMSError = 1\n");
-    EXPECT_FALSE(object->IsFatalError(130005));
-    EXPECT_FALSE(object->IsFatalError(130005));
+    EXPECT_FALSE(object->IsFatalError(KXSMS_ERR_CONNECT_FAILED));
+    EXPECT_FALSE(object->IsFatalError(KXSMS_ERR_CONNECT_FAILED));
     size_t lines = 0;
     for (const std::string &m : logMessages("ERROR"))
-        lines += m == "Ignoring Fatal Error 130005";
+        lines += m == "Ignoring Fatal Error " + std::to_string(KXSMS_ERR_CONNECT_FAILED);
     EXPECT_EQ(lines, 2u);
-    EXPECT_FALSE(object->IsFatalError(130007)); // not fatal: no line
+    EXPECT_FALSE(object->IsFatalError(KXSMS_ERR_DATA_NOT_FOUND)); // not fatal: no line
     EXPECT_EQ(logMessages().size(), 2u);
 
     harness::writeFile(config, "[Kelvane]\nnIgnoreSMSError = 0\n");
-    EXPECT_TRUE(object->IsFatalError(130005)); // the change applies at the next call
+    EXPECT_TRUE(object->IsFatalError(KXSMS_ERR_CONNECT_FAILED)); // the change applies at the next call
 }
 
 TEST_F(ErrorCheck, OverrideInTheFocusSection)
@@ -103,9 +109,9 @@ TEST_F(ErrorCheck, OverrideInTheFocusSection)
     const std::string config = dir / "kxlib.conf";
     setenv("KXLIB_CONFIG", config.c_str(), 1);
     harness::writeFile(config, "[inst2/Kelvane]\nnIgnoreSMSError = 1\n[Kelvane]\nnIgnoreSMSError = 0\n");
-    EXPECT_TRUE(object->IsFatalError(130040));
+    EXPECT_TRUE(object->IsFatalError(KXSMS_ERR_OUT_OF_MEMORY));
     setenv("KXLIB_FOCUS", "inst2", 1);
-    EXPECT_FALSE(object->IsFatalError(130040));
+    EXPECT_FALSE(object->IsFatalError(KXSMS_ERR_OUT_OF_MEMORY));
 }
 
 TEST_F(ErrorCheck, SaveErrorLogDoesNothing)

@@ -21,31 +21,31 @@ const std::set<std::string> c_NotSwept = {"NWSMFreeNameList", "NWSMFreeString", 
                                           "NWSMStripEndSeparator"};
 
 // The first code the workflow sees when a call fails with 0xFFFDFFB1
-// ("Internal error", module code 130038): the converted code where the
-// operation passes the SMS failure on, the operation's own code where it has
-// one, and 0 where the failure is ignored.
+// ("Internal error", which converts to KXSMS_ERR_INTERNAL_SMS): the converted
+// code where the operation passes the SMS failure on, the operation's own code
+// where it has one, and 0 where the failure is ignored.
 const std::map<std::string, std::set<unsigned>> c_FirstCode = {
-    {"NWSMListTSAs", {130004}},
-    {"NWSMConnectToTSA", {130005}},
-    {"NWSMTSListTargetServices", {130005}},
-    {"NWSMTSConnectToTargetService", {130006}},
-    {"NWSMTSListTSResources", {130005}},
+    {"NWSMListTSAs", {KXSMS_ERR_TSA_NOT_LOADED}},
+    {"NWSMConnectToTSA", {KXSMS_ERR_CONNECT_FAILED}},
+    {"NWSMTSListTargetServices", {KXSMS_ERR_CONNECT_FAILED}},
+    {"NWSMTSConnectToTargetService", {KXSMS_ERR_LOGIN_FAILED}},
+    {"NWSMTSListTSResources", {KXSMS_ERR_CONNECT_FAILED}},
     {"NWSMTSSetRestoreOptions", {0}},
     {"NWSMTSGetSupportedNameTypes", {0}},
     {"NWSMTSConfigureTargetService", {0}},
-    {"NWSMTSScanSupportedNameSpaces", {130038, 0}}, // 0 once a name space was reported
-    {"NWSMTSGetNameSpaceTypeInfo", {130038}},
-    {"NWSMPutOneName", {130008, 130002}}, // a scan begin, a restore's new name
-    {"NWSMTSScanDataSetBegin", {130038}},
-    {"NWSMTSScanNextDataSet", {130008}},
+    {"NWSMTSScanSupportedNameSpaces", {KXSMS_ERR_INTERNAL_SMS, 0}}, // 0 once a name space was reported
+    {"NWSMTSGetNameSpaceTypeInfo", {KXSMS_ERR_INTERNAL_SMS}},
+    {"NWSMPutOneName", {KXSMS_ERR_SCAN_FAILED, KXSMS_ERR_BAD_ARGUMENTS}}, // a scan begin, a restore's new name
+    {"NWSMTSScanDataSetBegin", {KXSMS_ERR_INTERNAL_SMS}},
+    {"NWSMTSScanNextDataSet", {KXSMS_ERR_SCAN_FAILED}},
     {"NWSMGetDataSetName", {0}}, // any name of the list serves
-    {"NWSMTSOpenDataSetForBackup", {130038}},
-    {"NWSMTSReadDataSet", {130038}},
-    {"NWSMTSCloseDataSet", {0, 130038}}, // ignored after a backup, reported after a restore
+    {"NWSMTSOpenDataSetForBackup", {KXSMS_ERR_INTERNAL_SMS}},
+    {"NWSMTSReadDataSet", {KXSMS_ERR_INTERNAL_SMS}},
+    {"NWSMTSCloseDataSet", {0, KXSMS_ERR_INTERNAL_SMS}}, // ignored after a backup, reported after a restore
     {"NWSMTSScanDataSetEnd", {0}},
-    {"NWSMTSOpenDataSetForRestore", {130038}},
-    {"NWSMTSWriteDataSet", {130038}},
-    {"NWSMTSDeleteDataSet", {130038}},
+    {"NWSMTSOpenDataSetForRestore", {KXSMS_ERR_INTERNAL_SMS}},
+    {"NWSMTSWriteDataSet", {KXSMS_ERR_INTERNAL_SMS}},
+    {"NWSMTSDeleteDataSet", {KXSMS_ERR_INTERNAL_SMS}},
 };
 
 class FaultSweep : public harness::StandIns {

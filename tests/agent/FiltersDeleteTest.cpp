@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "Harness.h"
+#include "KXSMSErr.h"
 #include "Peek.h"
 
 namespace {
@@ -104,7 +105,7 @@ TEST_F(Filters, FailuresOfTheirOwn)
 {
     EXPECT_EQ(add("/missing"), 0xFFFFFFFFu);
     EXPECT_TRUE(logged("Failed to determine if filter /missing is a parent", "ERROR"));
-    EXPECT_EQ(object->AddScanFilter(nullptr), 130002u);
+    EXPECT_EQ(object->AddScanFilter(nullptr), KXSMS_ERR_BAD_ARGUMENTS);
     ASSERT_EQ(add("/skip"), 0u);
     useFaults("NWSMCloseName@1=0xFFFDFFDA");
     EXPECT_EQ(object->EnableScanFilters(), 0xFFFFFFFFu);
@@ -130,7 +131,7 @@ TEST_F(Deletion, FilesAndEmptyFolders)
     EXPECT_FALSE(fs::exists(real("/f.txt")));
     EXPECT_EQ(object->DeleteDataSet(empty), 0u);
     EXPECT_FALSE(fs::exists(real("/empty")));
-    EXPECT_EQ(object->DeleteDataSet(full), 130012u);
+    EXPECT_EQ(object->DeleteDataSet(full), KXSMS_ERR_DELETE_FAILED);
     EXPECT_TRUE(logged("Delete data set failed for /full, (fffdfff1) Error deleting data set.", "ERROR"));
     EXPECT_TRUE(logged("Failed to delete data set /full, Failed to delete data.", "ERROR"));
     EXPECT_TRUE(fs::exists(real("/full/x")));
@@ -141,14 +142,14 @@ TEST_F(Deletion, FilesAndEmptyFolders)
 TEST_F(Deletion, MissingDataSetFailsInTheScanBegin)
 {
     char missing[] = "/missing";
-    EXPECT_EQ(object->DeleteDataSet(missing), 130007u);
+    EXPECT_EQ(object->DeleteDataSet(missing), KXSMS_ERR_DATA_NOT_FOUND);
     EXPECT_EQ(countCalls("NWSMTSDeleteDataSet"), 0u);
     EXPECT_TRUE(logged("NWSMTSScanDataSetBegin(/missing) returned (fffdfff2), No data sets found.", "ERROR"));
     clearTrace();
-    EXPECT_EQ(object->DeleteDataSet(nullptr), 130002u);
+    EXPECT_EQ(object->DeleteDataSet(nullptr), KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_TRUE(traceCalls().empty());
     object->Disconnect();
-    EXPECT_EQ(object->DeleteDataSet(missing), 130002u);
+    EXPECT_EQ(object->DeleteDataSet(missing), KXSMS_ERR_BAD_ARGUMENTS);
     expectNothingOpen();
 }
 

@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "Harness.h"
+#include "KXSMSErr.h"
 #include "Peek.h"
 
 namespace {
@@ -113,9 +114,9 @@ TEST_F(GroupWise, NamedScansAndWhatTheyTell)
 
     unsigned code = 0;
     EXPECT_TRUE(scanAll("DOM1:\\nothing", &code).empty());
-    EXPECT_EQ(code, 130007u);
+    EXPECT_EQ(code, KXSMS_ERR_DATA_NOT_FOUND);
     EXPECT_TRUE(scanAll("DOM1:\\..\\dom2", &code).empty());
-    EXPECT_EQ(code, 130046u) << "Invalid path";
+    EXPECT_EQ(code, KXSMS_ERR_INVALID_SMS_PATH) << "Invalid path";
     expectNothingOpen();
 }
 
@@ -163,7 +164,8 @@ TEST_F(GroupWise, SplitAndJoinThroughTheTsa)
     }
     std::string root = "DOM1:\\";
     char parent[16] = "", child[16] = "";
-    EXPECT_EQ(object->SeparateChildFromParent(root.data(), parent, sizeof parent, child, sizeof child), 130002u);
+    EXPECT_EQ(object->SeparateChildFromParent(root.data(), parent, sizeof parent, child, sizeof child),
+              KXSMS_ERR_BAD_ARGUMENTS);
 
     struct Join {
         const char *parent, *child, *joined;
@@ -188,9 +190,9 @@ TEST_F(GroupWise, SplitAndJoinResultsThatDoNotFitTheirAgentFormAreLogged)
         unsigned code;
         const char *result, *line;
     };
-    for (const Case &c : {Case{false, "DOM1:\\a\\f.txt", "", 7, 130002u, "", "DOM1:a"},
+    for (const Case &c : {Case{false, "DOM1:\\a\\f.txt", "", 7, KXSMS_ERR_BAD_ARGUMENTS, "", "DOM1:a"},
                           Case{false, "DOM1:\\a\\f.txt", "", 8, 0u, "DOM1:\\a", ""},
-                          Case{true, "DOM1:\\a", "f.txt", 13, 130002u, "", "DOM1:a/f.txt"},
+                          Case{true, "DOM1:\\a", "f.txt", 13, KXSMS_ERR_BAD_ARGUMENTS, "", "DOM1:a/f.txt"},
                           Case{true, "DOM1:\\a", "f.txt", 14, 0u, "DOM1:\\a\\f.txt", ""}}) {
         clearLog();
         std::string first = c.first, second = c.second;
@@ -284,7 +286,8 @@ TEST_F(GroupWise, TheMailServerTakesTheFixedRestoreOptions)
                    Case{"DOM1:", {"0x3101", "list"}}}) {
         std::string path = c.name;
         clearTrace();
-        EXPECT_EQ(object->BeginRestore(path.data(), 0, true, KXSMS_TRUSTEE_OWNER, false, false, true), 130009u)
+        EXPECT_EQ(object->BeginRestore(path.data(), 0, true, KXSMS_TRUSTEE_OWNER, false, false, true),
+                  KXSMS_ERR_OPEN_FAILED)
             << c.name;
         EXPECT_EQ(openArguments(traceLines()), c.expected) << c.name;
     }
@@ -296,8 +299,9 @@ TEST_F(GroupWise, DeletionGoesToTheFileSystem)
         const char *path;
         unsigned code;
     };
-    for (Case c : {Case{"GroupWise Mail Server", 130012u}, Case{"DOM1:\\", 130012u}, Case{"DOM1:\\a", 130012u},
-                   Case{"DOM1:\\nothing", 130007u}, Case{"DOM1:\\top.txt", 0u}, Case{"DOM1:\\empty", 0u}}) {
+    for (Case c : {Case{"GroupWise Mail Server", KXSMS_ERR_DELETE_FAILED}, Case{"DOM1:\\", KXSMS_ERR_DELETE_FAILED},
+                   Case{"DOM1:\\a", KXSMS_ERR_DELETE_FAILED}, Case{"DOM1:\\nothing", KXSMS_ERR_DATA_NOT_FOUND},
+                   Case{"DOM1:\\top.txt", 0u}, Case{"DOM1:\\empty", 0u}}) {
         std::string path = c.path;
         EXPECT_EQ(object->DeleteDataSet(path.data()), c.code) << c.path;
     }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Harness.h"
+#include "KXSMSErr.h"
 #include "Peek.h"
 
 namespace {
@@ -104,7 +105,7 @@ TEST_F(NameSpaces, FailureBeforeAnyTypeKeepsThePreviousData)
     connect("[\"DOS\", \"OS2/LONG\"]");
     ASSERT_EQ(calculate("DOM1:"), 0u);
     useFaults("NWSMTSScanSupportedNameSpaces@1=0xFFFDFFC1");
-    EXPECT_EQ(calculate("DOM2:"), 130037u);
+    EXPECT_EQ(calculate("DOM2:"), KXSMS_ERR_INTERNAL_SERVER);
     EXPECT_TRUE(logged("Scan name spaces for DOM2: failed, Scan name space error.", "ERROR"));
     EXPECT_EQ(Peek::priorityNameSpace(object), 4);
     EXPECT_STREQ(Peek::separator1(object), ":");
@@ -125,7 +126,7 @@ TEST_F(NameSpaces, TypeInformationFailure)
     object = CreateKXSMS();
     connect("[\"NFS\"]");
     useFaults("NWSMTSGetNameSpaceTypeInfo@1=0xFFFDFFE0");
-    EXPECT_EQ(calculate("DOM1:"), 130045u);
+    EXPECT_EQ(calculate("DOM1:"), KXSMS_ERR_PROGRAM_ERROR);
     EXPECT_TRUE(logged("Get name space type 2 for DOM1: failed, Invalid name space type.", "DEBUG2"));
     EXPECT_EQ(Peek::priorityNameSpace(object), 2);
     EXPECT_STREQ(Peek::separator1(object), "");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "KXSMS.h"
+#include "KXSMSErr.h"
 #include "Peek.h"
 
 namespace {
@@ -248,9 +249,9 @@ TEST_P(SizeBoundaries, ResultMustFitWithItsTerminator)
 {
     const SizeBoundary &b = GetParam();
     as(b.type, "/", "TREE");
-    EXPECT_EQ(convert(b.toSms, b.in, b.fails).first, 130002u) << b.in;
+    EXPECT_EQ(convert(b.toSms, b.in, b.fails).first, KXSMS_ERR_BAD_ARGUMENTS) << b.in;
     EXPECT_EQ(convert(b.toSms, b.in, b.passes).first, 0u) << b.in;
-    EXPECT_EQ(convert(b.toSms, b.in, 0).first, 130002u) << b.in;
+    EXPECT_EQ(convert(b.toSms, b.in, 0).first, KXSMS_ERR_BAD_ARGUMENTS) << b.in;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -268,15 +269,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Names, OtherTsaTypesAreNotSupported)
 {
     as(static_cast<KXSMS_TSA_TYPE>(3));
-    EXPECT_EQ(convert(true, "x", 1024).first, 130003u);
-    EXPECT_EQ(convert(false, "x", 1024).first, 130003u);
+    EXPECT_EQ(convert(true, "x", 1024).first, KXSMS_ERR_OS_NOT_SUPPORTED);
+    EXPECT_EQ(convert(false, "x", 1024).first, KXSMS_ERR_OS_NOT_SUPPORTED);
 }
 
 TEST_F(Names, GroupWiseAgentFormLongerThanTheWorkBufferIsRefused)
 {
     as(KXSMS_TSA_GROUPWISE);
     const std::string sms = "DOM1:" + std::string(1020, 'd');
-    EXPECT_EQ(convert(false, sms, 4096).first, 130002u);
+    EXPECT_EQ(convert(false, sms, 4096).first, KXSMS_ERR_BAD_ARGUMENTS);
 }
 
 TEST_F(Names, CharacterHelpers)

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "Harness.h"
+#include "KXSMSErr.h"
 #include "Peek.h"
 
 namespace {
@@ -72,22 +73,22 @@ TEST_F(Scans, ArgumentsAndConnection)
     char path[] = "/d";
     EXPECT_EQ(object->Scan(path, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
                            nullptr, &end),
-              130002u);
+              KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_EQ(object->Scan(path, &sequence, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
                            nullptr, nullptr),
-              130002u);
+              KXSMS_ERR_BAD_ARGUMENTS);
     object->Disconnect();
     EXPECT_EQ(object->Scan(path, &sequence, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
                            nullptr, &end),
-              130019u);
-    EXPECT_EQ(object->BeginScan(path, &sequence, KXSMS_ACTION_SCAN), 130002u);
+              KXSMS_ERR_NO_CONNECTION);
+    EXPECT_EQ(object->BeginScan(path, &sequence, KXSMS_ACTION_SCAN), KXSMS_ERR_BAD_ARGUMENTS);
 }
 
 TEST_F(Scans, MissingStartIsReportedAsNotFound)
 {
     unsigned code = 0;
     EXPECT_TRUE(scanAll("/nope", &code).empty());
-    EXPECT_EQ(code, 130007u);
+    EXPECT_EQ(code, KXSMS_ERR_DATA_NOT_FOUND);
     EXPECT_TRUE(logged("/nope does not exist.", "ERROR"));
     expectNothingOpen();
 }
@@ -97,7 +98,7 @@ TEST_F(Scans, FailingStepEndsTheScan)
     useFaults("NWSMTSScanNextDataSet@2=0xFFFDFFC3");
     unsigned code = 0;
     EXPECT_EQ(scanAll("/d", &code).size(), 1u);
-    EXPECT_EQ(code, 130008u);
+    EXPECT_EQ(code, KXSMS_ERR_SCAN_FAILED);
     EXPECT_TRUE(logged("Failed scan next data set, Unable to scan file entry.", "ERROR"));
     EXPECT_EQ(Peek::scanInformation(object), nullptr);
 }
@@ -110,7 +111,7 @@ TEST_F(Scans, FailingDescriptionEndsTheScan)
     char path[] = "/d";
     EXPECT_EQ(object->Scan(path, &sequence, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
                            nullptr, &end),
-              130008u);
+              KXSMS_ERR_SCAN_FAILED);
     EXPECT_EQ(sequence, 0u);
     EXPECT_TRUE(logged("Get data set name failed, No more names.", "ERROR"));
     expectNothingOpen();
@@ -124,7 +125,7 @@ TEST_F(Scans, ChildNameThatDoesNotFitEndsTheScan)
     char child[5];
     EXPECT_EQ(object->Scan(path, &sequence, nullptr, 0, child, sizeof child, nullptr, nullptr, nullptr, nullptr,
                            nullptr, nullptr, &end),
-              130008u);
+              KXSMS_ERR_SCAN_FAILED);
     EXPECT_TRUE(logged("Buffer too small (3) for a.txt.", "ERROR"));
     expectNothingOpen();
 }
@@ -137,11 +138,11 @@ TEST_F(Scans, NameThatDoesNotFitIsAFailureNotAStaleName)
     char name[8] = "stale";
     EXPECT_EQ(object->Scan(path, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
                            nullptr, nullptr, &end),
-              130002u);
+              KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_STREQ(name, "stale");
     EXPECT_TRUE(logged("Buffer too small for the name of /d/a.txt.", "ERROR"));
-    // 130002 is fatal: a host that stops here must strand no SMS scan.
-    EXPECT_TRUE(object->IsFatalError(130002));
+    // KXSMS_ERR_BAD_ARGUMENTS is fatal: a host that stops here must strand no SMS scan.
+    EXPECT_TRUE(object->IsFatalError(KXSMS_ERR_BAD_ARGUMENTS));
     EXPECT_EQ(sequence, 0u);
     EXPECT_TRUE(end); // not written, as after a failed description
     EXPECT_EQ(Peek::scanInformation(object), nullptr);
@@ -163,7 +164,7 @@ TEST_F(Scans, OneDataSetNameThatDoesNotFitIsLogged)
     char name[8] = "stale";
     EXPECT_EQ(object->ScanDataSetInfo(path, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
                                       nullptr),
-              130002u);
+              KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_STREQ(name, "stale");
     EXPECT_TRUE(logged("Buffer too small for the name of /d/a.txt.", "ERROR"));
     expectNothingOpen();
@@ -177,15 +178,15 @@ TEST_F(Scans, IsDataSetParentWithoutAnOutput)
         const char *path;
         unsigned code;
     };
-    for (const Probe &p : {Probe{"/d/sub", 0u}, Probe{"/d/a.txt", 0u}, Probe{"/d/none", 130007u}}) {
+    for (const Probe &p : {Probe{"/d/sub", 0u}, Probe{"/d/a.txt", 0u}, Probe{"/d/none", KXSMS_ERR_DATA_NOT_FOUND}}) {
         std::string path = p.path;
         EXPECT_EQ(object->IsDataSetParent(path.data(), nullptr), p.code) << p.path;
     }
     expectNothingOpen();
     clearTrace();
     char empty[] = "";
-    EXPECT_EQ(object->IsDataSetParent(empty, nullptr), 130002u);
-    EXPECT_EQ(object->IsDataSetParent(nullptr, nullptr), 130002u);
+    EXPECT_EQ(object->IsDataSetParent(empty, nullptr), KXSMS_ERR_BAD_ARGUMENTS);
+    EXPECT_EQ(object->IsDataSetParent(nullptr, nullptr), KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_TRUE(traceCalls().empty());
 }
 
@@ -217,7 +218,7 @@ TEST_F(Scans, NameLongerThanTheWorkBufferIsRefusedWithItsFirstCharacters)
     bool isParent = false;
     EXPECT_EQ(object->GetDataSetInfo(work, sizeof work, nullptr, 0, &isParent, nullptr, nullptr, nullptr, nullptr,
                                      nullptr, nullptr, nullptr),
-              130002u);
+              KXSMS_ERR_BAD_ARGUMENTS);
     Peek::dataSetNames(object) = nullptr;
     Peek::scanInformation(object) = nullptr;
     EXPECT_STREQ(work, "untouched");
@@ -284,9 +285,9 @@ TEST_F(Scans, OneDataSetQueriesLeaveNoScanPosition)
     EXPECT_TRUE(isParent);
     EXPECT_TRUE(traceCalls().empty());
     char missing[] = "/d/none";
-    EXPECT_EQ(object->IsDataSetParent(missing, &isParent), 130007u);
+    EXPECT_EQ(object->IsDataSetParent(missing, &isParent), KXSMS_ERR_DATA_NOT_FOUND);
     EXPECT_EQ(object->ScanDataSetInfo(nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr),
-              130002u);
+              KXSMS_ERR_BAD_ARGUMENTS);
 }
 
 TEST_F(Scans, ModifiedTimeRangeAppliesToFilesOnly)

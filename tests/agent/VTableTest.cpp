@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "KXSMS.h"
+#include "KXSMSErr.h"
 #include "Peek.h"
 
 // The interface as a host that never saw KXSMS.h would declare it. It has
@@ -123,36 +124,37 @@ TEST(VirtualTable, AnIndependentHostInterfaceReachesEachOperation)
     bool flag = false;
     unsigned char block[16] = {};
 
-    EXPECT_EQ(host->Connect(1, nullptr, nullptr), 130002u);
+    EXPECT_EQ(host->Connect(1, nullptr, nullptr), KXSMS_ERR_BAD_ARGUMENTS);
     host->Disconnect();
     EXPECT_EQ(host->SaveErrorLog(nullptr), 0);
     host->SetScanStartTime(987654);
     EXPECT_EQ(object->GetScanStartTime(), 987654);
     EXPECT_EQ(host->Scan(name, &sequence, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
                          nullptr, &flag),
-              130019u);
+              KXSMS_ERR_NO_CONNECTION);
     host->AbortScan(&sequence);
     EXPECT_EQ(sequence, 5u);
     host->SetClearArchiveBitFlag(true);
     EXPECT_TRUE(Peek::clearArchiveBit(object));
-    EXPECT_EQ(host->BeginBackup(name, &sequence, nullptr, nullptr, nullptr, nullptr, nullptr, false), 130019u);
-    EXPECT_EQ(host->BeginBackupNoScan(name, &sequence, false), 130019u);
-    EXPECT_EQ(host->Backup(nullptr, block, 16, nullptr, nullptr), 130002u);
+    EXPECT_EQ(host->BeginBackup(name, &sequence, nullptr, nullptr, nullptr, nullptr, nullptr, false),
+              KXSMS_ERR_NO_CONNECTION);
+    EXPECT_EQ(host->BeginBackupNoScan(name, &sequence, false), KXSMS_ERR_NO_CONNECTION);
+    EXPECT_EQ(host->Backup(nullptr, block, 16, nullptr, nullptr), KXSMS_ERR_BAD_ARGUMENTS);
     host->AbortBackup(&sequence);
-    EXPECT_EQ(host->BeginRestore(name, 0, true, 1, false, false, false), 130019u);
-    EXPECT_EQ(host->Restore(nullptr, 0), 130002u);
+    EXPECT_EQ(host->BeginRestore(name, 0, true, 1, false, false, false), KXSMS_ERR_NO_CONNECTION);
+    EXPECT_EQ(host->Restore(nullptr, 0), KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_EQ(host->EndRestore(), 0u);
-    EXPECT_EQ(host->DeleteDataSet(name), 130002u);
+    EXPECT_EQ(host->DeleteDataSet(name), KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_EQ(host->GetTSAType(), 1);
     EXPECT_EQ(host->GetTSAConnection(), 0xFFFFFFFFu);
     EXPECT_FALSE(host->EnableCachingMode(true));
-    EXPECT_EQ(host->SeparateChildFromParent(nullptr, nullptr, 0, nullptr, 0), 130002u);
-    EXPECT_EQ(host->ConcatenateParentAndChild(nullptr, nullptr, nullptr, 0), 130002u);
+    EXPECT_EQ(host->SeparateChildFromParent(nullptr, nullptr, 0, nullptr, 0), KXSMS_ERR_BAD_ARGUMENTS);
+    EXPECT_EQ(host->ConcatenateParentAndChild(nullptr, nullptr, nullptr, 0), KXSMS_ERR_BAD_ARGUMENTS);
     flag = false;
     EXPECT_EQ(host->IsDataSetParent(empty, &flag), 0u);
     EXPECT_TRUE(flag);
     EXPECT_EQ(host->ScanDataSetInfo(name, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr),
-              130019u);
+              KXSMS_ERR_NO_CONNECTION);
     EXPECT_TRUE(host->IsSpaceAvailable());
     EXPECT_TRUE(host->IsNameSpaceInstalled(77, nullptr));
     EXPECT_STREQ(host->GetOwningNameSpaceName(258), "NFS");
@@ -166,11 +168,12 @@ TEST(VirtualTable, AnIndependentHostInterfaceReachesEachOperation)
     host->SetScanModifiedDateTimeRange(0, 0);
     EXPECT_EQ(object->GetScanControl()->firstModifiedDateAndTime, 0u);
     EXPECT_EQ(object->GetScanControl()->lastModifiedDateAndTime, 0u);
-    EXPECT_EQ(host->AddScanFilter(nullptr), 130002u);
+    EXPECT_EQ(host->AddScanFilter(nullptr), KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_EQ(host->EnableScanFilters(), 0u);
     host->ClearScanFilters();
-    EXPECT_STREQ(host->GetErrorText(130045), "Possible program error - Contact Tarnwell Systems, Inc.");
-    EXPECT_FALSE(host->IsFatalError(130007));
+    EXPECT_STREQ(host->GetErrorText(KXSMS_ERR_PROGRAM_ERROR),
+                 "Possible program error - Contact Tarnwell Systems, Inc.");
+    EXPECT_FALSE(host->IsFatalError(KXSMS_ERR_DATA_NOT_FOUND));
     std::vector<std::string> names{"kept"};
     EXPECT_EQ(host->GetTSAResources(names), 0xFFFFFFFFu);
     EXPECT_EQ(names.size(), 1u);

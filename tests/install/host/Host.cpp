@@ -60,12 +60,13 @@ int main(int argc, char **argv)
     // Without a TSA.
     check(kx->GetTSAConnection() == KXSMS_NOT_CONNECTED, "a new object is not connected");
     const KXSMS_ERROR *row = tableRow(KXSMS_ERR_BAD_ARGUMENTS);
-    check(row != nullptr, "the exported error table holds 130002");
+    check(row != nullptr, "the exported error table holds KXSMS_ERR_BAD_ARGUMENTS");
     const char *text = kx->GetErrorText(KXSMS_ERR_BAD_ARGUMENTS);
     check(row != nullptr && text != nullptr && std::strcmp(text, row->message) == 0,
-          std::string("GetErrorText(130002) is the table's message: ") + (text != nullptr ? text : "(null)"));
+          std::string("GetErrorText(KXSMS_ERR_BAD_ARGUMENTS) is the table's message: ") +
+              (text != nullptr ? text : "(null)"));
     check(row != nullptr && kx->IsFatalError(KXSMS_ERR_BAD_ARGUMENTS) == row->fatal,
-          "IsFatalError(130002) is the table's flag");
+          "IsFatalError(KXSMS_ERR_BAD_ARGUMENTS) is the table's flag");
 
     char encoded[NETWARE_PATH_BUFFER] = "";
     const bool encodedInC = hostEncodesInC("CN=Ann.O=Acme.[Root]", encoded, sizeof encoded) == 1;
