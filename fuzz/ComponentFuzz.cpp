@@ -7,7 +7,7 @@
 
 #include "FuzzInput.h"
 #include "NetWarePath.h"
-#include "NetWarePathInternal.h"
+#include "NetWarePathOperations.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // backslash ("CN=a\.b" <-> "CN=a\2e\b").
 #include <cstring>
 
-#include "NetWarePathDetail.h"
+#include "NetWarePathPrivate.h"
 
 namespace nwpath {
 

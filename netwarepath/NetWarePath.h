@@ -19,7 +19,7 @@
  * This header is self-contained and may be included from C or C++. The
  * functions declared here are exported with C linkage under their plain
  * names. The internal operations (list primitives, parsers, builders and text
- * helpers) are exported with C++ linkage and declared in NetWarePathInternal.h.
+ * helpers) are exported with C++ linkage and declared in NetWarePathOperations.h.
  *
  * Conventions
  * - Functions that report success return 1, failure 0. Functions that return
@@ -93,7 +93,7 @@
  * - Getters given a size of 0 write nothing; the encoded-path getters need
  *   room for the terminator like every other getter.
  * - The internal builders write into 1024-byte buffers and report a form
- *   that does not fit (NetWarePathInternal.h); their callers then fail.
+ *   that does not fit (NetWarePathOperations.h); their callers then fail.
  */
 #ifndef KXSMS_NETWAREPATH_NETWAREPATH_H
 #define KXSMS_NETWAREPATH_NETWAREPATH_H

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "NetWarePathDetail.h"
+#include "NetWarePathPrivate.h"
 
 // The records are part of the host interface: keep their layout fixed.
 static_assert(offsetof(NETWARE_PATH_COMPONENT, name) == 0);

@@ -1,14 +1,17 @@
 /*
- * NetWarePathInternal.h - the internal path-object operations.
+ * NetWarePathOperations.h - the path-object operations exported under their
+ * C++ names.
  *
- * These are exported too, with C++ linkage, so that their symbols carry
- * their parameter types (for example
+ * The list primitives, parsers, builders and text helpers that NetWarePath.h
+ * is built on. They are exported with C++ linkage, so that their symbols
+ * carry their parameter types (for example
  * NetWarePathAddComponentToBottom(NETWARE_PATH_OBJECT*, char*)); they are not
- * part of the plain interface of NetWarePath.h. Text parameters are char*
+ * part of the plain interface of NetWarePath.h. The helpers that are not
+ * exported at all are in NetWarePathPrivate.h. Text parameters are char*
  * for that reason only: no function here writes to a text it only reads.
  */
-#ifndef KXSMS_NETWAREPATH_NETWAREPATHINTERNAL_H
-#define KXSMS_NETWAREPATH_NETWAREPATHINTERNAL_H
+#ifndef KXSMS_NETWAREPATH_NETWAREPATHOPERATIONS_H
+#define KXSMS_NETWAREPATH_NETWAREPATHOPERATIONS_H
 
 #include "NetWarePath.h"
 
@@ -97,4 +100,4 @@ NETWAREPATH_EXPORT char *NetWarePathBuildBottomUpPath(NETWARE_PATH_OBJECT *objec
 NETWAREPATH_EXPORT char *NetWarePathBuildNativePath(NETWARE_PATH_OBJECT *object, char *buffer);
 NETWAREPATH_EXPORT char *NetWarePathBuildEncodedPath(NETWARE_PATH_OBJECT *object, char *buffer);
 
-#endif /* KXSMS_NETWAREPATH_NETWAREPATHINTERNAL_H */
+#endif /* KXSMS_NETWAREPATH_NETWAREPATHOPERATIONS_H */

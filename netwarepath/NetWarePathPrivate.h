@@ -1,13 +1,13 @@
 /*
- * NetWarePathDetail.h - helpers shared by the path-object sources; not exported.
+ * NetWarePathPrivate.h - helpers shared by the path-object sources; not exported.
  */
-#ifndef KXSMS_NETWAREPATH_NETWAREPATHDETAIL_H
-#define KXSMS_NETWAREPATH_NETWAREPATHDETAIL_H
+#ifndef KXSMS_NETWAREPATH_NETWAREPATHPRIVATE_H
+#define KXSMS_NETWAREPATH_NETWAREPATHPRIVATE_H
 
 #include <cstddef>
 #include <cstring>
 
-#include "NetWarePathInternal.h"
+#include "NetWarePathOperations.h"
 
 namespace nwpath {
 
@@ -110,4 +110,4 @@ bool decodeNDS(const char *source, char (&work)[kBuffer]);
 
 } // namespace nwpath
 
-#endif /* KXSMS_NETWAREPATH_NETWAREPATHDETAIL_H */
+#endif /* KXSMS_NETWAREPATH_NETWAREPATHPRIVATE_H */

@@ -1,7 +1,7 @@
 // Building the native and encoded text forms of a path from its components.
 #include <cstring>
 
-#include "NetWarePathDetail.h"
+#include "NetWarePathPrivate.h"
 
 namespace nwpath {
 

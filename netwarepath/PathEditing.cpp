@@ -1,7 +1,7 @@
 // Editing a path: append or remove a component, then rebuild and re-parse the path.
 #include <cstring>
 
-#include "NetWarePathDetail.h"
+#include "NetWarePathPrivate.h"
 
 namespace {
 

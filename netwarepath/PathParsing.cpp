@@ -3,7 +3,7 @@
 #include <initializer_list>
 #include <strings.h>
 
-#include "NetWarePathDetail.h"
+#include "NetWarePathPrivate.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "NetWarePathDetail.h"
+#include "NetWarePathPrivate.h"
 
 char *CharToHexString(int code, char *destination, int size)
 {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "NetWarePathInternal.h"
+#include "NetWarePathOperations.h"
 
 using Names = std::vector<std::string>;
 
