@@ -30,7 +30,7 @@ protected:
             else
                 what += " " + std::to_string(info.st_mtim.tv_sec);
             if (S_ISREG(info.st_mode))
-                what += " " + harness::readFile(it->path());
+                what += " " + testsupport::readFile(it->path());
             else if (S_ISLNK(info.st_mode))
                 what += " -> " + fs::read_symlink(it->path()).string();
             tree[fs::relative(it->path(), root).string()] = what;
@@ -54,10 +54,8 @@ TEST_F(Streams, VariedTreeRoundTrip)
     ASSERT_EQ(ftruncate(fd, 64 << 20), 0);
     ASSERT_EQ(pwrite(fd, "x", 1, 32 << 20), 1);
     close(fd);
-    for (auto it = fs::recursive_directory_iterator(real("/src")); it != fs::recursive_directory_iterator(); ++it) {
-        struct timespec times[2] = {{1600000000, 123456789}, {1600000000, 123456789}};
-        utimensat(AT_FDCWD, it->path().c_str(), times, AT_SYMLINK_NOFOLLOW);
-    }
+    for (auto it = fs::recursive_directory_iterator(real("/src")); it != fs::recursive_directory_iterator(); ++it)
+        testsupport::setFileTimes(it->path(), 1600000000, 123456789);
 
     object->SetScanTraverse(true);
     const auto entries = scanAll("/src");
@@ -88,7 +86,7 @@ TEST_F(Streams, StreamNameIsUsedWithoutANewName)
     ASSERT_EQ(backup("/f.txt", stream), 0u);
     file("/f.txt", "changed!");
     ASSERT_EQ(restore("/f.txt", stream, false), 0u);
-    EXPECT_EQ(harness::readFile(real("/f.txt")), "original");
+    EXPECT_EQ(testsupport::readFile(real("/f.txt")), "original");
 }
 
 TEST_F(Streams, EndOfDataOnAnExactMultipleOfTheBuffer)
@@ -380,15 +378,15 @@ TEST_F(Streams, BrokenStreamsLeaveTheTargetUntouched)
 
     // Truncated: the trailer never comes.
     EXPECT_EQ(restore("/target", stream.substr(0, stream.size() / 2)), KXSMS_ERR_DATA_CORRUPT);
-    EXPECT_EQ(harness::readFile(real("/target")), "keep me");
+    EXPECT_EQ(testsupport::readFile(real("/target")), "keep me");
     // A flipped data byte fails the checksum.
     std::string flipped = stream;
     flipped[flipped.size() / 2] ^= 0x40;
     EXPECT_EQ(restore("/target", flipped), KXSMS_ERR_DATA_CORRUPT);
-    EXPECT_EQ(harness::readFile(real("/target")), "keep me");
+    EXPECT_EQ(testsupport::readFile(real("/target")), "keep me");
     // Garbage instead of a header.
     EXPECT_EQ(restore("/target", std::string(100, '\x7f')), KXSMS_ERR_DATA_CORRUPT);
-    EXPECT_EQ(harness::readFile(real("/target")), "keep me");
+    EXPECT_EQ(testsupport::readFile(real("/target")), "keep me");
     // Nothing temporary is left behind.
     size_t entries = 0;
     for ([[maybe_unused]] auto &entry : fs::directory_iterator(data()))
@@ -417,15 +415,14 @@ TEST_F(Streams, NamesThatLeaveTheResourceAreRefused)
 TEST_F(Streams, KeepNewerRefusesToReplaceANewerDataSet)
 {
     file("/f", "old");
-    struct timespec old[2] = {{1500000000, 0}, {1500000000, 0}};
-    utimensat(AT_FDCWD, real("/f").c_str(), old, 0);
+    testsupport::setFileTimes(real("/f"), 1500000000);
     std::string stream;
     ASSERT_EQ(backup("/f", stream), 0u);
     file("/f", "newer on disk");
     EXPECT_EQ(restore("/f", stream, true, false), KXSMS_ERR_NOT_NEWER);
-    EXPECT_EQ(harness::readFile(real("/f")), "newer on disk");
+    EXPECT_EQ(testsupport::readFile(real("/f")), "newer on disk");
     EXPECT_EQ(restore("/f", stream, true, true), 0u);
-    EXPECT_EQ(harness::readFile(real("/f")), "old");
+    EXPECT_EQ(testsupport::readFile(real("/f")), "old");
 }
 
 } // namespace

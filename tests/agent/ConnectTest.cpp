@@ -23,7 +23,7 @@ protected:
         StandIns::SetUp();
         harness::fs::create_directories(dir / "data");
         harness::fs::create_directories(dir / "gw");
-        harness::writeFile(dir / "tree.json", "{\"objects\": []}");
+        testsupport::writeFile(dir / "tree.json", "{\"objects\": []}");
         useConfig(config());
         object = CreateKXSMS();
     }
@@ -109,7 +109,7 @@ TEST_F(Connect, PeerAuthenticationWithoutAUsersTable)
 {
     useConfig("[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\npath = \"" + (dir / "data") +
               "\"\n");
-    EXPECT_EQ(login(KXSMS_TSA_FILE_SYSTEM, harness::userName().c_str(), "anything"), 0u);
+    EXPECT_EQ(login(KXSMS_TSA_FILE_SYSTEM, testsupport::currentUserName().c_str(), "anything"), 0u);
     EXPECT_EQ(login(KXSMS_TSA_FILE_SYSTEM, "someone-else", "anything"), KXSMS_ERR_LOGIN_FAILED);
 }
 
@@ -264,7 +264,7 @@ TEST_F(Connect, NoUtf8SwitchFileSkipsTheNameTypeQuery)
 {
     const harness::fs::path previous = harness::fs::current_path();
     harness::fs::current_path(dir.path());
-    harness::writeFile(dir / "SYS:\\NOUTF8.DBG", "");
+    testsupport::writeFile(dir / "SYS:\\NOUTF8.DBG", "");
     const unsigned code = login();
     harness::fs::current_path(previous);
     ASSERT_EQ(code, 0u);
@@ -317,7 +317,7 @@ TEST_F(HostName, OfSixtyFourCharactersFindsTheTsa)
         smsemuReset(); // the default host is this (namespaced) machine's name
         CKXSMS *object = CreateKXSMS();
         KXPassword password("");
-        std::string user = harness::userName();
+        std::string user = testsupport::currentUserName();
         const unsigned code = object->Connect(KXSMS_TSA_FILE_SYSTEM, user.data(), &password);
         DestroyKXSMS(object);
         _exit(code == 0 ? kConnected : kConnectFailed);

@@ -22,10 +22,10 @@ class DirectoryTsa : public FileSystemTsa, public ::testing::WithParamInterface<
 protected:
     void SetUp() override
     {
-        writeFile(dir / "tree.json", kAcmeTree);
+        testsupport::writeFile(dir / "tree.json", kAcmeTree);
         FileSystemTsa::SetUp();
         KXPassword password("");
-        std::string user = userName();
+        std::string user = testsupport::currentUserName();
         ASSERT_EQ(object->Connect(KXSMS_TSA_DIRECTORY, user.data(), &password), 0u);
         object->SetScanStartTime(kStart);
         clearLog();
@@ -37,7 +37,7 @@ protected:
                "root_form = \"" + GetParam() + "\"\nstore = \"" + (dir / "tree.json") + "\"\n";
     }
     bool treeForm() const { return std::string(GetParam()) == "tree"; }
-    std::string store() const { return readFile(dir / "tree.json"); }
+    std::string store() const { return testsupport::readFile(dir / "tree.json"); }
 
     static constexpr long kStart = 1700000000;
 };

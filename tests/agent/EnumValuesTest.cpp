@@ -5,18 +5,15 @@
 // that checks every load of an enumeration value.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "Files.h"
 #include "KXSMS.h"
 #include "KXSMSErr.h"
 #include "Peek.h"
+#include "TempDir.h"
 
 namespace {
 
@@ -26,27 +23,16 @@ class EnumerationValues : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/kxsms-enum-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
-        setenv("KXLIB_LOG", (folder + "/log").c_str(), 1);
+        setenv("KXLIB_LOG", (folder / "log").c_str(), 1);
         object = CreateKXSMS();
     }
     void TearDown() override
     {
         DestroyKXSMS(object);
         unsetenv("KXLIB_LOG");
-        std::remove((folder + "/log").c_str());
-        rmdir(folder.c_str());
     }
-    std::string log() const
-    {
-        std::ifstream in(folder + "/log");
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    std::string folder;
+    std::string log() const { return testsupport::readFile(folder / "log"); }
+    testsupport::TempDir folder{"kxsms-enum"};
     CKXSMS *object = nullptr;
 };
 

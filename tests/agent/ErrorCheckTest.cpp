@@ -86,11 +86,11 @@ TEST_F(ErrorCheck, FatalErrorsAndTheOverride)
     EXPECT_FALSE(object->IsFatalError(KXSMS_ERR_DATA_NOT_FOUND));
     EXPECT_FALSE(object->IsFatalError(130050));
 
-    harness::writeFile(config, "[Kelvane]\nnIgnoreSMSError = 0\n");
+    testsupport::writeFile(config, "[Kelvane]\nnIgnoreSMSError = 0\n");
     EXPECT_TRUE(object->IsFatalError(KXSMS_ERR_CONNECT_FAILED));
 
     clearLog();
-    harness::writeFile(config, "[Kelvane]\nnIgnoreSMSError = 1\n");
+    testsupport::writeFile(config, "[Kelvane]\nnIgnoreSMSError = 1\n");
     EXPECT_FALSE(object->IsFatalError(KXSMS_ERR_CONNECT_FAILED));
     EXPECT_FALSE(object->IsFatalError(KXSMS_ERR_CONNECT_FAILED));
     size_t lines = 0;
@@ -100,7 +100,7 @@ TEST_F(ErrorCheck, FatalErrorsAndTheOverride)
     EXPECT_FALSE(object->IsFatalError(KXSMS_ERR_DATA_NOT_FOUND)); // not fatal: no line
     EXPECT_EQ(logMessages().size(), 2u);
 
-    harness::writeFile(config, "[Kelvane]\nnIgnoreSMSError = 0\n");
+    testsupport::writeFile(config, "[Kelvane]\nnIgnoreSMSError = 0\n");
     EXPECT_TRUE(object->IsFatalError(KXSMS_ERR_CONNECT_FAILED)); // the change applies at the next call
 }
 
@@ -108,7 +108,7 @@ TEST_F(ErrorCheck, OverrideInTheFocusSection)
 {
     const std::string config = dir / "kxlib.conf";
     setenv("KXLIB_CONFIG", config.c_str(), 1);
-    harness::writeFile(config, "[inst2/Kelvane]\nnIgnoreSMSError = 1\n[Kelvane]\nnIgnoreSMSError = 0\n");
+    testsupport::writeFile(config, "[inst2/Kelvane]\nnIgnoreSMSError = 1\n[Kelvane]\nnIgnoreSMSError = 0\n");
     EXPECT_TRUE(object->IsFatalError(KXSMS_ERR_OUT_OF_MEMORY));
     setenv("KXLIB_FOCUS", "inst2", 1);
     EXPECT_FALSE(object->IsFatalError(KXSMS_ERR_OUT_OF_MEMORY));

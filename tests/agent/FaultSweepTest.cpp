@@ -53,8 +53,8 @@ protected:
     void SetUp() override
     {
         StandIns::SetUp();
-        harness::writeFile(dir / "data/src/a.txt", std::string(70000, 'a'));
-        harness::writeFile(dir / "data/src/sub/b.txt", "b");
+        testsupport::writeFile(dir / "data/src/a.txt", std::string(70000, 'a'));
+        testsupport::writeFile(dir / "data/src/sub/b.txt", "b");
         fs::create_directories(dir / "data/src/empty");
         useConfig("[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\npath = \"" +
                   (dir / "data") + "\"\n");
@@ -64,9 +64,9 @@ protected:
     void resetTargets()
     {
         fs::remove_all(dir / "data/dst");
-        harness::writeFile(dir / "data/dst/a.txt", "old a");
-        harness::writeFile(dir / "data/dst/sub/b.txt", "old b");
-        harness::writeFile(dir / "data/dst/remove.me", "x");
+        testsupport::writeFile(dir / "data/dst/a.txt", "old a");
+        testsupport::writeFile(dir / "data/dst/sub/b.txt", "old b");
+        testsupport::writeFile(dir / "data/dst/remove.me", "x");
     }
 
     void expectValid(unsigned code, const std::string &what)
@@ -88,7 +88,7 @@ protected:
         int failures = 0;
         CKXSMS *object = CreateKXSMS();
         KXPassword password("");
-        std::string user = harness::userName();
+        std::string user = testsupport::currentUserName();
         unsigned code = object->Connect(KXSMS_TSA_FILE_SYSTEM, user.data(), &password);
         expectValid(code, label + " Connect");
         if (code == 0) {
@@ -137,7 +137,7 @@ protected:
                 std::string target = "/dst" + name.substr(4);
                 const std::string real = dir / ("data" + target);
                 const bool existed = fs::is_regular_file(real);
-                const std::string before = existed ? harness::readFile(real) : "";
+                const std::string before = existed ? testsupport::readFile(real) : "";
                 code = object->BeginRestore(target.data(), 2, true, KXSMS_TRUSTEE_OWNER, false, false, true);
                 expectValid(code, label + " BeginRestore " + target);
                 if (code == 0) {
@@ -154,7 +154,7 @@ protected:
                 if (code != 0) {
                     ++failures;
                     if (existed) {
-                        EXPECT_EQ(harness::readFile(real), before) << label << ": failed restore changed " << target;
+                        EXPECT_EQ(testsupport::readFile(real), before) << label << ": failed restore changed " << target;
                     }
                 }
             }
@@ -182,7 +182,7 @@ TEST_F(FaultSweep, EveryCallFailedOnceEndsCleanly)
     resetTargets();
     clearTrace();
     ASSERT_EQ(workflow("clean run"), 0);
-    EXPECT_EQ(harness::readFile(dir / "data/dst/a.txt"), std::string(70000, 'a'));
+    EXPECT_EQ(testsupport::readFile(dir / "data/dst/a.txt"), std::string(70000, 'a'));
     const std::vector<std::string> calls = traceCalls();
     ASSERT_GT(calls.size(), 50u);
 

@@ -2,7 +2,6 @@
 // one-data-set queries and the worked examples of path conversion, split and
 // join, filters, backup and restore round trips, the fixed restore options of
 // "GroupWise Mail Server", and deletion.
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -30,7 +29,7 @@ protected:
         fs::create_directories(dir / "gw/dom1/empty");
         gw("dom2/h.txt", "other domain");
         KXPassword password("");
-        std::string user = harness::userName();
+        std::string user = testsupport::currentUserName();
         ASSERT_EQ(object->Connect(KXSMS_TSA_GROUPWISE, user.data(), &password), 0u);
         object->SetScanStartTime(kStart);
         clearLog();
@@ -45,7 +44,7 @@ protected:
     }
     void gw(const std::string &name, const std::string &content) const
     {
-        harness::writeFile(dir / ("gw/" + name), content);
+        testsupport::writeFile(dir / ("gw/" + name), content);
     }
 
     // Every entry below a folder: kind, permission bits, modification time, content.
@@ -60,7 +59,7 @@ protected:
             out[fs::relative(entry.path(), dir / folder).string()] =
                 std::make_tuple(directory ? 'd' : 'f', static_cast<unsigned>(st.st_mode & 07777),
                                 static_cast<long>(st.st_mtime),
-                                directory ? std::string() : harness::readFile(entry.path().string()));
+                                directory ? std::string() : testsupport::readFile(entry.path().string()));
         }
         return out;
     }
@@ -97,8 +96,7 @@ TEST_F(GroupWise, RootScanGivesTheMailServerThenOnlyResources)
 TEST_F(GroupWise, NamedScansAndWhatTheyTell)
 {
     // An even second: packed times keep seconds in steps of two.
-    struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "gw/dom1/a/f.txt").c_str(), times, 0), 0);
+    testsupport::setFileTimes(dir / "gw/dom1/a/f.txt", 1600000000);
     EXPECT_EQ(namesOf(scanAll("DOM1:\\a")), (Names{"DOM1:\\a\\b", "DOM1:\\a\\f.txt"}));
     EXPECT_EQ(namesOf(scanAll("dom1:\\")), (Names{"DOM1:\\a", "DOM1:\\empty", "DOM1:\\top.txt"}));
     object->SetScanTraverse(true);
@@ -234,8 +232,7 @@ TEST_F(GroupWise, BackupAndRestoreGiveTheDomainBack)
     for (const auto &entry : fs::recursive_directory_iterator(dir / "gw/dom1"))
         entries.push_back(entry.path());
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        struct timespec times[2] = {{when, 0}, {when, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, it->c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        testsupport::setFileTimes(*it, when);
         when += 3600;
     }
     const Snapshot before = snapshot("gw/dom1");

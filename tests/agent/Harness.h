@@ -1,106 +1,47 @@
-// Test harness for driving the module against the SMS stand-in: a temporary
-// folder, the environment of the stand-ins (log, trace, configuration,
-// faults), and readers for the log and the trace.
+// Test harness for driving the module against the SMS stand-in: the
+// environment of the stand-ins (log, trace, configuration, faults) in a
+// temporary folder per test, and readers for the log and the trace.
 #ifndef KXSMS_TESTS_AGENT_HARNESS_H
 #define KXSMS_TESTS_AGENT_HARNESS_H
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <pwd.h>
-#include <unistd.h>
-
+#include "Environment.h"
+#include "Files.h"
 #include "KXSMS.h"
+#include "StandInConfig.h"
+#include "TempDir.h"
 #include "requester/SmsEmuTest.h"
 
 namespace harness {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "kxsms-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const fs::path &path() const { return path_; }
-    std::string operator/(const std::string &name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
-inline void writeFile(const std::string &path, const std::string &content)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-inline std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-inline std::vector<std::string> readLines(const std::string &path)
-{
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-inline std::string userName()
-{
-    return std::string(getpwuid(geteuid()) ? getpwuid(geteuid())->pw_name : "root");
-}
-
 // The environment of one test: the stand-ins write into a fresh folder.
 class StandIns : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        testsupport::clearStandInEnvironment();
         setenv("KXLIB_LOG", (dir / "kxlib.log").c_str(), 1);
         setenv("SMSEMU_TRACE", (dir / "trace.log").c_str(), 1);
-        unsetenv("SMSEMU_FAULTS");
-        unsetenv("SMSEMU_CONFIG");
-        unsetenv("KXLIB_CONFIG");
-        unsetenv("KXLIB_DEBUG_LEVEL");
-        unsetenv("KXLIB_FOCUS");
         smsemuReset();
     }
     void TearDown() override
     {
-        for (const char *name : {"KXLIB_LOG", "SMSEMU_TRACE", "SMSEMU_FAULTS", "SMSEMU_CONFIG", "KXLIB_CONFIG",
-                                 "KXLIB_DEBUG_LEVEL"})
-            unsetenv(name);
+        testsupport::clearStandInEnvironment();
         smsemuReset();
     }
 
     // Writes a stand-in configuration and makes it current.
     void useConfig(const std::string &toml)
     {
-        writeFile(dir / "smsemu.toml", toml);
-        setenv("SMSEMU_CONFIG", (dir / "smsemu.toml").c_str(), 1);
+        testsupport::useStandInConfig(dir / "smsemu.toml", toml);
         smsemuReset();
     }
     // Makes SMS calls fail from now on; connections stay as they are.
@@ -113,7 +54,7 @@ protected:
     std::vector<std::string> logMessages(const std::string &level = "") const
     {
         std::vector<std::string> messages;
-        for (const std::string &line : readLines(dir / "kxlib.log")) {
+        for (const std::string &line : testsupport::readLines(dir / "kxlib.log")) {
             std::istringstream fields(line);
             std::string time, pid, lineLevel;
             fields >> time >> pid >> lineLevel;
@@ -134,17 +75,17 @@ protected:
                 return true;
         return false;
     }
-    void clearLog() const { writeFile(dir / "kxlib.log", ""); }
+    void clearLog() const { testsupport::writeFile(dir / "kxlib.log", ""); }
     // SMS calls in order: the function names only, or whole lines.
     std::vector<std::string> traceCalls() const
     {
         std::vector<std::string> calls;
-        for (const std::string &line : readLines(dir / "trace.log"))
+        for (const std::string &line : testsupport::readLines(dir / "trace.log"))
             calls.push_back(line.substr(0, line.find('(')));
         return calls;
     }
-    std::vector<std::string> traceLines() const { return readLines(dir / "trace.log"); }
-    void clearTrace() const { writeFile(dir / "trace.log", ""); }
+    std::vector<std::string> traceLines() const { return testsupport::readLines(dir / "trace.log"); }
+    void clearTrace() const { testsupport::writeFile(dir / "trace.log", ""); }
     size_t countCalls(const std::string &function) const
     {
         size_t n = 0;
@@ -153,7 +94,7 @@ protected:
         return n;
     }
 
-    TempDir dir;
+    testsupport::TempDir dir;
 };
 
 } // namespace harness
@@ -172,7 +113,7 @@ protected:
         useConfig(fsConfig());
         object = CreateKXSMS();
         KXPassword password("");
-        std::string user = userName();
+        std::string user = testsupport::currentUserName();
         ASSERT_EQ(object->Connect(KXSMS_TSA_FILE_SYSTEM, user.data(), &password), 0u);
         clearLog();
         clearTrace();
@@ -184,12 +125,14 @@ protected:
     }
     virtual std::string fsConfig() const
     {
-        return "[[tsa]]\ntype = \"Linux File System\"\narchive_state = \"" + (dir / "archive-state.sqlite") +
-               "\"\n[[tsa.resource]]\nname = \"/\"\npath = \"" + data() + "\"\n";
+        return testsupport::fileSystemTsaConfig(data(), dir / "archive-state.sqlite");
     }
     std::string data() const { return dir / "data"; }
     std::string real(const std::string &name) const { return data() + name; }
-    void file(const std::string &name, const std::string &content = "") const { writeFile(real(name), content); }
+    void file(const std::string &name, const std::string &content = "") const
+    {
+        testsupport::writeFile(real(name), content);
+    }
     void folder(const std::string &name) const { fs::create_directories(real(name)); }
 
     struct Entry {

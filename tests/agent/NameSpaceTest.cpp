@@ -29,7 +29,7 @@ protected:
                   "\n[[tsa.resource]]\nname = \"DOM1:\"\npath = \"" + (dir / "d1") + "\"\nname_spaces = " + spaces +
                   "\n[[tsa.resource]]\nname = \"DOM2:\"\npath = \"" + (dir / "d2") + "\"\n");
         KXPassword password("");
-        std::string user = harness::userName();
+        std::string user = testsupport::currentUserName();
         ASSERT_EQ(object->Connect(KXSMS_TSA_GROUPWISE, user.data(), &password), 0u);
         clearLog();
         clearTrace();
@@ -177,7 +177,7 @@ TEST_F(NameSpaces, AfterAResourceTooLongToRememberEveryNameIsDescribedAgain)
               longResource + "\"\npath = \"" + (dir / "d1") + "\"\nname_spaces = [\"DOS\", \"OS2/LONG\"]\n" +
               "[[tsa.resource]]\nname = \"DOM2:\"\npath = \"" + (dir / "d2") + "\"\nname_spaces = [\"NFS\"]\n");
     KXPassword password("");
-    std::string user = harness::userName();
+    std::string user = testsupport::currentUserName();
     ASSERT_EQ(object->Connect(KXSMS_TSA_GROUPWISE, user.data(), &password), 0u);
 
     std::string inLong = longResource + "dir/a";

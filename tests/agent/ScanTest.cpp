@@ -293,10 +293,8 @@ TEST_F(Scans, OneDataSetQueriesLeaveNoScanPosition)
 TEST_F(Scans, ModifiedTimeRangeAppliesToFilesOnly)
 {
     const long old = 1500000000, recent = 1700000000;
-    for (auto [name, when] : {std::pair{"/d/a.txt", old}, std::pair{"/d/sub/b.txt", recent}}) {
-        struct timespec times[2] = {{when, 0}, {when, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, real(name).c_str(), times, 0), 0);
-    }
+    for (auto [name, when] : {std::pair{"/d/a.txt", old}, std::pair{"/d/sub/b.txt", recent}})
+        testsupport::setFileTimes(real(name), when);
     object->SetScanTraverse(true);
     object->SetScanModifiedDateTimeRange(1600000000, 0);
     EXPECT_EQ(namesOf(scanAll("/d")), (std::vector<std::string>{"/d", "/d/empty", "/d/sub", "/d/sub/b.txt"}));
@@ -345,7 +343,7 @@ namespace {
 // time must not then be raised to the scan start time.
 TEST(ScanTimes, MissingBirthTimeKeepsTheModificationTime)
 {
-    harness::TempDir dir;
+    testsupport::TempDir dir;
     setenv("KXLIB_LOG", (dir / "log").c_str(), 1);
     unsetenv("SMSEMU_CONFIG"); // the default: "/" over this machine's root
     smsemuReset();
@@ -364,7 +362,7 @@ TEST(ScanTimes, MissingBirthTimeKeepsTheModificationTime)
 
     CKXSMS *object = CreateKXSMS();
     KXPassword password("");
-    std::string user = harness::userName();
+    std::string user = testsupport::currentUserName();
     ASSERT_EQ(object->Connect(KXSMS_TSA_FILE_SYSTEM, user.data(), &password), 0u);
     object->SetScanStartTime(time(nullptr));
     long modified = 0;

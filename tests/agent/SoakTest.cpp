@@ -39,7 +39,7 @@ protected:
     void cycle()
     {
         KXPassword password("");
-        std::string user = harness::userName();
+        std::string user = testsupport::currentUserName();
         ASSERT_EQ(object->Connect(KXSMS_TSA_FILE_SYSTEM, user.data(), &password), 0u);
         object->SetScanTraverse(true);
         std::vector<std::pair<std::string, std::string>> streams;

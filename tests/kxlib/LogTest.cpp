@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "KxLib.h"
+#include "Files.h"
 #include "TempDir.h"
 
 namespace {
@@ -53,10 +54,10 @@ protected:
         unsetenv("KXLIB_LOG");
         unsetenv("KXLIB_DEBUG_LEVEL");
     }
-    std::vector<Line> lines() const { return parseLines(TempDir::read(m_log)); }
+    std::vector<Line> lines() const { return parseLines(testsupport::readFile(m_log)); }
 
-    TempDir m_dir;
-    std::string m_log = m_dir.file("kx.log");
+    testsupport::TempDir m_dir{"kxlib"};
+    std::string m_log = m_dir / "kx.log";
 };
 
 TEST_F(LogTest, LineCarriesLocalTimeWithOffsetPidLevelAndMessage) {
@@ -139,7 +140,7 @@ TEST_F(LogTest, LongMessageIsCutToOneBoundedLine) {
     std::string huge(20000, 'x');
     log.error("%s", huge.c_str());
     log.debug("after");
-    std::string text = TempDir::read(m_log);
+    std::string text = testsupport::readFile(m_log);
     std::size_t first = text.find('\n');
     ASSERT_NE(first, std::string::npos);
     EXPECT_LE(first + 1, 4096u);
@@ -168,11 +169,11 @@ TEST_F(LogTest, NewlinesNeverSplitALine) {
 TEST_F(LogTest, LogFileIsLookedUpAtEachWrite) {
     EvEvent log;
     log.error("first");
-    std::string other = m_dir.file("other.log");
+    std::string other = m_dir / "other.log";
     setenv("KXLIB_LOG", other.c_str(), 1);
     log.error("second");
     ASSERT_EQ(lines().size(), 1u);
-    auto moved = parseLines(TempDir::read(other));
+    auto moved = parseLines(testsupport::readFile(other));
     ASSERT_EQ(moved.size(), 1u);
     EXPECT_EQ(moved[0].message, "second");
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "KxLib.h"
+#include "Files.h"
 #include "TempDir.h"
 
 namespace {
@@ -37,13 +38,13 @@ const char *const kConfig =
 class ConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        TempDir::write(m_path, kConfig);
+        testsupport::writeFile(m_path, kConfig);
         setenv("KXLIB_CONFIG", m_path.c_str(), 1);
     }
     void TearDown() override { unsetenv("KXLIB_CONFIG"); }
 
-    TempDir m_dir;
-    std::string m_path = m_dir.file("kxlib.conf");
+    testsupport::TempDir m_dir{"kxlib"};
+    std::string m_path = m_dir / "kxlib.conf";
 };
 
 struct NumberCase {
@@ -97,7 +98,7 @@ void PrintTo(const SyntaxCase &c, std::ostream *os) { *os << '"' << c.text << '"
 class ConfigSyntaxTest : public ConfigTest, public ::testing::WithParamInterface<SyntaxCase> {};
 
 TEST_P(ConfigSyntaxTest, NumberSyntax) {
-    TempDir::write(m_path, std::string("[s]\nk = ") + GetParam().text + "\n");
+    testsupport::writeFile(m_path, std::string("[s]\nk = ") + GetParam().text + "\n");
     KXPlatformInfo info;
     unsigned long value = 77;
     EXPECT_EQ(info.getNumber("s", "k", &value) != 0, GetParam().found);
@@ -146,7 +147,7 @@ TEST_F(ConfigTest, EditTakesEffectAtNextLookup) {
     unsigned long value = 0;
     ASSERT_NE(info.getNumber("Kelvane", "nIgnoreSMSError", &value), 0);
     EXPECT_EQ(value, 5u);
-    TempDir::write(m_path, "[Kelvane]\nnIgnoreSMSError = 0x20\n");
+    testsupport::writeFile(m_path, "[Kelvane]\nnIgnoreSMSError = 0x20\n");
     ASSERT_NE(info.getNumber("Kelvane", "nIgnoreSMSError", &value), 0);
     EXPECT_EQ(value, 32u);
     std::filesystem::remove(m_path);
@@ -156,7 +157,7 @@ TEST_F(ConfigTest, EditTakesEffectAtNextLookup) {
 }
 
 TEST_F(ConfigTest, MissingOrUnreadableFileHasNoKeys) {
-    for (const std::string &path : {m_dir.file("absent.conf"), m_dir.path()}) {
+    for (const std::string &path : {m_dir / "absent.conf", m_dir.path().string()}) {
         setenv("KXLIB_CONFIG", path.c_str(), 1);
         KXPlatformInfo info;
         unsigned long value = 0;
@@ -167,7 +168,7 @@ TEST_F(ConfigTest, MissingOrUnreadableFileHasNoKeys) {
 }
 
 TEST_F(ConfigTest, ByteOrderMarkAndCarriageReturnsAreIgnored) {
-    TempDir::write(m_path, "\xEF\xBB\xBF[Kelvane]\r\nnIgnoreSMSError = 4\r\n");
+    testsupport::writeFile(m_path, "\xEF\xBB\xBF[Kelvane]\r\nnIgnoreSMSError = 4\r\n");
     KXPlatformInfo info;
     unsigned long value = 0;
     ASSERT_NE(info.getNumber("Kelvane", "nIgnoreSMSError", &value), 0);
