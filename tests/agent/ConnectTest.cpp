@@ -34,13 +34,12 @@ protected:
     }
     std::string config(const std::string &fsExtra = "") const
     {
-        return "[host]\nname = \"" + host() + "\"\n"
-               "[[tsa]]\ntype = \"Linux File System\"\nusers = { admin = \"secret\" }\n" + fsExtra +
-               "[[tsa.resource]]\nname = \"/\"\npath = \"" + (dir / "data") + "\"\n"
+        return "[host]\nname = " + testsupport::tomlString(host()) + "\n" +
+               testsupport::fileSystemTsaConfig(dir / "data", "", "users = { admin = \"secret\" }\n" + fsExtra) +
                "[[tsa]]\ntype = \"Directory\"\ntarget_service = \"ACME_TREE\"\nusers = { admin = \"secret\" }\n"
-               "store = \"" + (dir / "tree.json") + "\"\n"
+               "store = " + testsupport::tomlString(dir / "tree.json") + "\n"
                "[[tsa]]\ntype = \"GroupWise System\"\nusers = { admin = \"secret\" }\n"
-               "[[tsa.resource]]\nname = \"DOM1:\"\npath = \"" + (dir / "gw") + "\"\n";
+               "[[tsa.resource]]\nname = \"DOM1:\"\npath = " + testsupport::tomlString(dir / "gw") + "\n";
     }
     static std::string host()
     {
@@ -107,8 +106,7 @@ TEST_F(Connect, SucceedsAndLogsItsProgress)
 
 TEST_F(Connect, PeerAuthenticationWithoutAUsersTable)
 {
-    useConfig("[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\npath = \"" + (dir / "data") +
-              "\"\n");
+    useConfig(testsupport::fileSystemTsaConfig(dir / "data", ""));
     EXPECT_EQ(login(KXSMS_TSA_FILE_SYSTEM, testsupport::currentUserName().c_str(), "anything"), 0u);
     EXPECT_EQ(login(KXSMS_TSA_FILE_SYSTEM, "someone-else", "anything"), KXSMS_ERR_LOGIN_FAILED);
 }
@@ -164,9 +162,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Connect, NoTsaOfTheRequestedType)
 {
-    useConfig("[[tsa]]\ntype = \"Linux File System\"\nusers = { admin = \"secret\" }\n[[tsa.resource]]\nname = "
-              "\"/\"\npath = \"" +
-              (dir / "data") + "\"\n");
+    useConfig(testsupport::fileSystemTsaConfig(dir / "data", "", "users = { admin = \"secret\" }"));
     EXPECT_EQ(login(KXSMS_TSA_GROUPWISE), KXSMS_ERR_TSA_NOT_LOADED);
     EXPECT_TRUE(logged(host() + ".GroupWise System TSA not loaded.", "ERROR"));
     EXPECT_EQ(object->GetTSAType(), KXSMS_TSA_GROUPWISE); // set once the TSAs were listed

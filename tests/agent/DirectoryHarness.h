@@ -34,7 +34,7 @@ protected:
     std::string fsConfig() const override
     {
         return FileSystemTsa::fsConfig() + "[[tsa]]\ntype = \"Directory\"\ntarget_service = \"ACME_TREE\"\n" +
-               "root_form = \"" + GetParam() + "\"\nstore = \"" + (dir / "tree.json") + "\"\n";
+               "root_form = \"" + GetParam() + "\"\nstore = " + testsupport::tomlString(dir / "tree.json") + "\n";
     }
     bool treeForm() const { return std::string(GetParam()) == "tree"; }
     std::string store() const { return testsupport::readFile(dir / "tree.json"); }

@@ -56,8 +56,7 @@ protected:
         testsupport::writeFile(dir / "data/src/a.txt", std::string(70000, 'a'));
         testsupport::writeFile(dir / "data/src/sub/b.txt", "b");
         fs::create_directories(dir / "data/src/empty");
-        useConfig("[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\npath = \"" +
-                  (dir / "data") + "\"\n");
+        useConfig(testsupport::fileSystemTsaConfig(dir / "data", ""));
     }
 
     // Targets of the restores, with what they hold before the run.
@@ -154,7 +153,8 @@ protected:
                 if (code != 0) {
                     ++failures;
                     if (existed) {
-                        EXPECT_EQ(testsupport::readFile(real), before) << label << ": failed restore changed " << target;
+                        EXPECT_EQ(testsupport::readFile(real), before)
+                            << label << ": failed restore changed " << target;
                     }
                 }
             }

@@ -37,10 +37,10 @@ protected:
     }
     std::string fsConfig() const override
     {
-        return FileSystemTsa::fsConfig() + "[[tsa]]\ntype = \"GroupWise System\"\narchive_state = \"" +
-               (dir / "gw-archive.sqlite") + "\"\n[[tsa.resource]]\nname = \"DOM1:\"\n" +
-               "path = \"" + (dir / "gw/dom1") + "\"\n[[tsa.resource]]\nname = \"DOM2:\"\npath = \"" +
-               (dir / "gw/dom2") + "\"\n";
+        return FileSystemTsa::fsConfig() + "[[tsa]]\ntype = \"GroupWise System\"\narchive_state = " +
+               testsupport::tomlString(dir / "gw-archive.sqlite") + "\n[[tsa.resource]]\nname = \"DOM1:\"\n" +
+               "path = " + testsupport::tomlString(dir / "gw/dom1") + "\n[[tsa.resource]]\nname = \"DOM2:\"\npath = " +
+               testsupport::tomlString(dir / "gw/dom2") + "\n";
     }
     void gw(const std::string &name, const std::string &content) const
     {

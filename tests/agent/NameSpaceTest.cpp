@@ -26,8 +26,9 @@ protected:
     void connect(const std::string &spaces, bool utf8 = false)
     {
         useConfig(std::string("[[tsa]]\ntype = \"GroupWise System\"\nutf8_names = ") + (utf8 ? "true" : "false") +
-                  "\n[[tsa.resource]]\nname = \"DOM1:\"\npath = \"" + (dir / "d1") + "\"\nname_spaces = " + spaces +
-                  "\n[[tsa.resource]]\nname = \"DOM2:\"\npath = \"" + (dir / "d2") + "\"\n");
+                  "\n[[tsa.resource]]\nname = \"DOM1:\"\npath = " + testsupport::tomlString(dir / "d1") +
+                  "\nname_spaces = " + spaces + "\n[[tsa.resource]]\nname = \"DOM2:\"\npath = " +
+                  testsupport::tomlString(dir / "d2") + "\n");
         KXPassword password("");
         std::string user = testsupport::currentUserName();
         ASSERT_EQ(object->Connect(KXSMS_TSA_GROUPWISE, user.data(), &password), 0u);
@@ -174,8 +175,9 @@ TEST_F(NameSpaces, AfterAResourceTooLongToRememberEveryNameIsDescribedAgain)
 {
     const std::string longResource = std::string(70, 'L') + ":";
     useConfig("[[tsa]]\ntype = \"GroupWise System\"\nutf8_names = false\n[[tsa.resource]]\nname = \"" +
-              longResource + "\"\npath = \"" + (dir / "d1") + "\"\nname_spaces = [\"DOS\", \"OS2/LONG\"]\n" +
-              "[[tsa.resource]]\nname = \"DOM2:\"\npath = \"" + (dir / "d2") + "\"\nname_spaces = [\"NFS\"]\n");
+              longResource + "\"\npath = " + testsupport::tomlString(dir / "d1") +
+              "\nname_spaces = [\"DOS\", \"OS2/LONG\"]\n" + "[[tsa.resource]]\nname = \"DOM2:\"\npath = " +
+              testsupport::tomlString(dir / "d2") + "\nname_spaces = [\"NFS\"]\n");
     KXPassword password("");
     std::string user = testsupport::currentUserName();
     ASSERT_EQ(object->Connect(KXSMS_TSA_GROUPWISE, user.data(), &password), 0u);
