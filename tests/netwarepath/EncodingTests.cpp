@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
+#include "PathObjectHelpers.h"
 
 namespace {
 

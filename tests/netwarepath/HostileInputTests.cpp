@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
+#include "PathObjectHelpers.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestSupport.h"
+#include "PathObjectHelpers.h"
 
 extern "C" int netwarepath_from_c(void);
 

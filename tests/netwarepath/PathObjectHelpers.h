@@ -1,6 +1,7 @@
-// Helpers shared by the path-object tests.
-#ifndef KXSMS_TESTS_NETWAREPATH_TESTSUPPORT_H
-#define KXSMS_TESTS_NETWAREPATH_TESTSUPPORT_H
+// Helpers shared by the path-object tests: a path object deleted with the
+// test, writable copies of texts, repeated texts.
+#ifndef KXSMS_TESTS_NETWAREPATH_PATHOBJECTHELPERS_H
+#define KXSMS_TESTS_NETWAREPATH_PATHOBJECTHELPERS_H
 
 #include <string>
 #include <vector>
