@@ -42,13 +42,10 @@ install(TARGETS smdr smsut LIBRARY DESTINATION ${KXSMS_INSTALL_PRIVATE_LIBDIR} N
 # --- for host developers ----------------------------------------------------
 # KXSMS.h with the platform declarations it includes, the error codes and
 # tables a host may read, and the C interface of the path objects.
-install(FILES
-  ${PROJECT_SOURCE_DIR}/agent/KXSMS.h
-  ${PROJECT_SOURCE_DIR}/platform/KxLib.h
-  ${PROJECT_SOURCE_DIR}/platform/SMSAPI.h
-  ${PROJECT_SOURCE_DIR}/errors/KXSMSErr.h
-  ${PROJECT_SOURCE_DIR}/netwarepath/NetWarePath.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kxsms)
+# The list is KXSMS_PUBLIC_HEADERS (cmake/Module.cmake), which the build
+# compiles the module and its tests against.
+list(TRANSFORM KXSMS_PUBLIC_HEADERS PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE public_headers)
+install(FILES ${public_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kxsms)
 
 # kxsms.pc names its prefix relative to its own folder (${pcfiledir}), so it
 # is right in any prefix, under a DESTDIR and in an unpacked package, with no
