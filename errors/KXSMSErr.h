@@ -19,6 +19,7 @@
  * its message and its fatal flag are written once. A host may expand the list
  * with its own X, e.g. to switch over the codes.
  */
+// clang-format off
 #define KXSMS_ERROR_CODES(X) \
     X(NOT_IMPLEMENTED,      130000, true,  "Function not implemented") \
     X(INVALID_OBJECT,       130001, true,  "Invalid KXSMS object") \
@@ -70,6 +71,7 @@
     X(PROGRAM_ERROR,        130045, true,  "Possible program error - Contact Tarnwell Systems, Inc.") \
     X(SMDR_COMMUNICATION,   130026, true,  "SMDR communication error") \
     X(INVALID_PARAMETER,    130049, false, "Invalid Parameter")
+// clang-format on
 
 /* Module error codes (0 is success): KXSMS_ERR_ and the name of each row. */
 enum : unsigned int {
