@@ -1,8 +1,5 @@
 #include "requester/Tsa.h"
 
-#include "directory/DirectoryTsa.h"
-#include "filesystem/FileSystemTsa.h"
-#include "groupwise/GroupWiseTsa.h"
 #include "core/NameSpaces.h"
 
 namespace smsemu {
@@ -61,18 +58,5 @@ CCODE Tsa::openForRestore(Connection &, DataSet *, const NWSM_DATA_SET_NAME_LIST
 CCODE Tsa::deleteDataSet(Connection &, Scan &) { return NWSMTS_UNSUPPORTED_FUNCTION; }
 
 void Tsa::loggingOut(Connection &) {}
-
-std::unique_ptr<Tsa> createTsa(const TsaConfig &config)
-{
-    switch (config.kind) {
-    case TsaKind::FileSystem:
-        return std::make_unique<FileSystemTsa>(config);
-    case TsaKind::Directory:
-        return std::make_unique<DirectoryTsa>(config);
-    case TsaKind::GroupWise:
-        return std::make_unique<GroupWiseTsa>(config);
-    }
-    return nullptr;
-}
 
 } // namespace smsemu

@@ -8,6 +8,7 @@
 #include "SMSAPI.h"
 #include "requester/ScanRecord.h"
 
+#include <filesystem>
 #include <memory>
 #include <span>
 #include <string>
@@ -117,7 +118,17 @@ private:
     TsaConfig config_;
 };
 
+// The requester's one way to the TSA types (TsaFactory.cpp, the only file
+// outside a TSA's folder that includes it).
+
 // Builds the TSA of a configuration entry.
 std::unique_ptr<Tsa> createTsa(const TsaConfig &config);
+// Whether the data store of a configuration entry can be served (the JSON
+// store of a directory TSA: readable, well formed, of that tree); the other
+// types keep no such store. False, with the problem, when it cannot.
+bool checkStoreOf(const TsaConfig &config, std::string &problem);
+// The archive state store of a TSA of that name when the configuration names
+// none.
+std::filesystem::path defaultArchiveStateFile(const std::string &tsaName);
 
 } // namespace smsemu
