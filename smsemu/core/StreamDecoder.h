@@ -14,8 +14,8 @@
 //   does not match, and bytes after the trailer are NWSMTS_EXPECTING_TRAILER.
 // A tag that cannot start a record fails as soon as its four bytes are in.
 //
-// Use: hand each block to next() until it answers NeedBytes, acting on the
-// events it answers in between. File data is handed over as a span of the
+// Use: hand each block to feed() (or to next() until it answers NeedBytes),
+// acting on the events it reports. File data is handed over as a span of the
 // caller's own block (never copied); the attribute section, which is small
 // and needed at the commit, is kept. The first failure sticks: next() answers
 // Failed from then on, and a TSA's own refusal is recorded with fail().
@@ -54,6 +54,15 @@ public:
 
     // Takes bytes from the front of `bytes` up to the next event.
     Event next(std::span<const std::uint8_t> &bytes);
+
+    // Decodes a block: hands each event to `on`, which answers 0 or a code
+    // that fails the stream, until the block is used up or `stop()` holds
+    // (what is left stays in `bytes`). Answers the failure that sticks, or 0.
+    template <class On, class Stop> CCODE feed(std::span<const std::uint8_t> &bytes, On &&on, Stop &&stop);
+    template <class On> CCODE feed(std::span<const std::uint8_t> bytes, On &&on)
+    {
+        return feed(bytes, on, [] { return false; });
+    }
 
     // Records a failure, unless there is one already; answers the one that
     // sticks.
@@ -116,5 +125,17 @@ private:
     std::uint64_t padLeft_ = 0;
     XXH3_state_s *hash_; // of everything between the header and the trailer
 };
+
+template <class On, class Stop> CCODE Decoder::feed(std::span<const std::uint8_t> &bytes, On &&on, Stop &&stop)
+{
+    while (!stop()) {
+        const Event event = next(bytes);
+        if (event == Event::NeedBytes || event == Event::Failed)
+            break;
+        if (CCODE rc = on(event))
+            return fail(rc);
+    }
+    return failure_;
+}
 
 } // namespace smsemu::stream

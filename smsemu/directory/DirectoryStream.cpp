@@ -117,32 +117,21 @@ CCODE DirectoryStreamReader::headerComplete()
 CCODE DirectoryStreamReader::write(std::span<const UINT8> bytes)
 {
     using Event = stream::Decoder::Event;
-    for (;;) {
-        switch (decoder_.next(bytes)) {
-        case Event::NeedBytes:
-            return 0;
-        case Event::Failed:
-            return decoder_.failure();
+    return decoder_.feed(bytes, [this](Event event) -> CCODE {
+        switch (event) {
         case Event::Header:
-            if (CCODE rc = headerComplete())
-                return decoder_.fail(rc);
-            break;
+            return headerComplete();
         case Event::Extent: // the data is one run from offset 0
-            if (decoder_.extentOffset() != data_.size())
-                return decoder_.fail(NWSMTS_EXPECTING_TRAILER);
-            break;
+            return decoder_.extentOffset() == data_.size() ? 0 : NWSMTS_EXPECTING_TRAILER;
         case Event::Data:
             data_.append(reinterpret_cast<const char *>(decoder_.data().data()), decoder_.data().size());
-            break;
+            return 0;
         case Event::Trailer: // all of it
-            if (data_.size() != decoder_.header().size)
-                return decoder_.fail(NWSMTS_EXPECTING_TRAILER);
-            break;
-        case Event::Attributes: // directory objects have neither
-        case Event::Pad:
-            return decoder_.fail(NWSMTS_EXPECTING_TRAILER);
+            return data_.size() == decoder_.header().size ? 0 : NWSMTS_EXPECTING_TRAILER;
+        default: // directory objects have no attribute section and no pads
+            return NWSMTS_EXPECTING_TRAILER;
         }
-    }
+    });
 }
 
 bool isUtf8(std::string_view text)

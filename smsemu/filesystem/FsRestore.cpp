@@ -105,26 +105,18 @@ void FsRestoreDataSet::discard()
 
 CCODE FsRestoreDataSet::write(const UINT8 *buffer, UINT32 size)
 {
-    std::span<const std::uint8_t> bytes(buffer, size);
-    for (;;) {
-        switch (decoder_.next(bytes)) {
-        case stream::Decoder::Event::NeedBytes:
-            return 0;
-        case stream::Decoder::Event::Failed:
-            discard();
-            return decoder_.failure();
-        case stream::Decoder::Event::Header:
-            if (CCODE rc = prepare())
-                return fail(rc);
-            break;
-        case stream::Decoder::Event::Data:
-            if (CCODE rc = writeData(decoder_.dataOffset(), decoder_.data()))
-                return fail(rc);
-            break;
-        default: // the other records are the decoder's, and the attributes are applied at the commit
-            break;
-        }
-    }
+    using Event = stream::Decoder::Event;
+    // The other records are the decoder's; the attributes are applied at the commit.
+    CCODE rc = decoder_.feed(std::span<const std::uint8_t>(buffer, size), [this](Event event) -> CCODE {
+        if (event == Event::Header)
+            return prepare();
+        if (event == Event::Data)
+            return writeData(decoder_.dataOffset(), decoder_.data());
+        return 0;
+    });
+    if (rc != 0)
+        discard();
+    return rc;
 }
 
 CCODE FsRestoreDataSet::writeData(std::uint64_t offset, std::span<const std::uint8_t> data)

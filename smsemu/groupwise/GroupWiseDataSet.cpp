@@ -59,7 +59,7 @@ CCODE GroupWiseBackup::readHeader()
     if (header.kind == stream::Kind::HardLink &&
         (!toGroupWiseName(domains_, header.target, target) || target.size() > stream::kMaxName))
         return NWSMTS_READ_ERROR;
-    header_ = renamed(header, name, target);
+    header_ = HeldStream(renamed(header, name, target));
     headerRead_ = true;
     return 0;
 }
@@ -70,10 +70,7 @@ CCODE GroupWiseBackup::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
         failure_ = readHeader();
     if (failure_ != 0)
         return failure_;
-    std::size_t filled = std::min<std::size_t>(size, header_.size() - headerSent_);
-    if (filled != 0)
-        std::memcpy(buffer, header_.data() + headerSent_, filled);
-    headerSent_ += filled;
+    std::size_t filled = header_.read(buffer, size);
     if (filled < size) {
         UINT32 got = 0;
         if (CCODE rc = inner_->read(buffer + filled, static_cast<UINT32>(size - filled), got))
@@ -98,19 +95,16 @@ GroupWiseServerBackup::GroupWiseServerBackup()
     header.name = kGroupWiseMailServer;
     // Empty texts that point somewhere: the encoder copies each text.
     header.target = header.user = header.group = std::string_view("", 0);
-    stream_.assign(stream::headerSize(header) + stream::kRecordSize, '\0');
-    auto *out = reinterpret_cast<std::uint8_t *>(stream_.data());
+    std::string bytes(stream::headerSize(header) + stream::kRecordSize, '\0');
+    auto *out = reinterpret_cast<std::uint8_t *>(bytes.data());
     stream::encodeHeader(header, out);
     stream::encodeTrailer(0, XXH3_64bits(nullptr, 0), out + stream::headerSize(header));
+    stream_ = HeldStream(std::move(bytes));
 }
 
 CCODE GroupWiseServerBackup::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
 {
-    std::size_t give = std::min<std::size_t>(size, stream_.size() - sent_);
-    if (give != 0)
-        std::memcpy(buffer, stream_.data() + sent_, give);
-    sent_ += give;
-    bytesRead = static_cast<UINT32>(give);
+    bytesRead = stream_.read(buffer, size);
     return 0;
 }
 
@@ -153,24 +147,16 @@ CCODE GroupWiseRestore::write(const UINT8 *buffer, UINT32 size)
 {
     using Event = stream::Decoder::Event;
     std::span<const std::uint8_t> bytes(buffer, size);
-    while (!forwarding_) {
-        switch (decoder_.next(bytes)) {
-        case Event::NeedBytes:
-            return 0;
-        case Event::Failed:
-            return decoder_.failure();
-        case Event::Header:
-            if (CCODE rc = headerComplete())
-                return decoder_.fail(rc);
-            break;
-        case Event::Trailer:
-            break;
-        default: // the server's stream is its header and the trailer
-            return decoder_.fail(NWSMTS_EXPECTING_TRAILER);
-        }
-    }
-    if (decoder_.failure() != 0 || bytes.empty())
-        return decoder_.failure();
+    const auto decoded = [this](Event event) -> CCODE {
+        if (event == Event::Header)
+            return headerComplete();
+        // The server's stream is its header and the trailer.
+        return event == Event::Trailer ? 0 : NWSMTS_EXPECTING_TRAILER;
+    };
+    if (CCODE rc = decoder_.feed(bytes, decoded, [this] { return forwarding_; }))
+        return rc;
+    if (!forwarding_ || bytes.empty())
+        return 0;
     if (CCODE rc = inner_->write(bytes.data(), static_cast<UINT32>(bytes.size())))
         return decoder_.fail(rc);
     return 0;

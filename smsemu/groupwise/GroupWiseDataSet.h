@@ -12,6 +12,7 @@
 
 #include "requester/Config.h"
 #include "SMSAPI.h"
+#include "core/HeldStream.h"
 #include "core/StreamDecoder.h"
 #include "requester/Tsa.h"
 
@@ -37,8 +38,7 @@ private:
 
     std::unique_ptr<DataSet> inner_;
     const std::vector<ResourceConfig> &domains_;
-    std::string header_; // the renamed header
-    std::size_t headerSent_ = 0;
+    HeldStream header_; // the renamed header
     bool headerRead_ = false;
     CCODE failure_ = 0;
 };
@@ -51,8 +51,7 @@ public:
     CCODE setArchiveStatus(UINT32, UINT32) override { return 0; } // it holds no data to mark
 
 private:
-    std::string stream_;
-    std::size_t sent_ = 0;
+    HeldStream stream_;
 };
 
 // A restore. With `inner` the target was named at the open (a domain's data

@@ -1,5 +1,6 @@
 #include "requester/Tsa.h"
 
+#include "core/NameMatch.h"
 #include "core/NameSpaces.h"
 
 namespace smsemu {
@@ -32,6 +33,24 @@ bool Tsa::describesNameSpace(UINT32 type) const
                                        type == configured + NWSM_NAME_SPACE_UTF8_BASE))
                 return true;
     return false;
+}
+
+std::vector<std::string> Tsa::configuredResourceNames() const
+{
+    std::vector<std::string> names;
+    for (const ResourceConfig &resource : config_.resources)
+        names.push_back(resource.name);
+    return names;
+}
+
+CCODE Tsa::configuredNameSpaces(std::string_view resource, std::span<const UINT32> &types) const
+{
+    for (const ResourceConfig &configured : config_.resources)
+        if (equalsIgnoringCase(configured.name, resource)) {
+            types = configured.nameSpaces;
+            return 0;
+        }
+    return NWSMTS_RESOURCE_NAME_NOT_FOUND;
 }
 
 CCODE DataSet::read(UINT8 *, UINT32, UINT32 &) { return NWSMTS_UNSUPPORTED_FUNCTION; }

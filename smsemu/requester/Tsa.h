@@ -102,6 +102,13 @@ public:
     // Whether the TSA has the caching-mode option (NWSM_OPTION_CACHING_MODE).
     virtual bool hasCachingMode() const { return false; }
 
+    // ---- For TSAs whose resources are those of the configuration.
+    // Their names, in the configured order.
+    std::vector<std::string> configuredResourceNames() const;
+    // The name spaces of a configured resource (matched ignoring case), or
+    // NWSMTS_RESOURCE_NAME_NOT_FOUND.
+    CCODE configuredNameSpaces(std::string_view resource, std::span<const UINT32> &types) const;
+
     // ---- Data operations; each answers NWSMTS_UNSUPPORTED_FUNCTION unless a
     // TSA serves it. On success the new scan stands on its first data set.
     virtual CCODE beginScan(Connection &connection, const ScanRequest &request, std::unique_ptr<Scan> &scan);
