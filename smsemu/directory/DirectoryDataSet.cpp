@@ -13,11 +13,7 @@ DirectoryBackup::DirectoryBackup(DirectoryTsa &tsa, const DirectoryEntry &entry)
 
 CCODE DirectoryBackup::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
 {
-    std::size_t take = std::min<std::size_t>(size, stream_.size() - offset_);
-    if (take != 0)
-        std::memcpy(buffer, stream_.data() + offset_, take);
-    offset_ += take;
-    bytesRead = static_cast<UINT32>(take);
+    bytesRead = stream_.read(buffer, size);
     return 0;
 }
 

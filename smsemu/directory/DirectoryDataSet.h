@@ -5,6 +5,7 @@
 // checked.
 #pragma once
 
+#include "core/HeldStream.h"
 #include "directory/DirectoryStream.h"
 #include "requester/Tsa.h"
 
@@ -27,8 +28,7 @@ private:
     DirectoryTsa &tsa_;
     std::string key_;
     std::uint64_t fingerprint_;
-    std::string stream_;
-    std::size_t offset_ = 0;
+    HeldStream stream_;
 };
 
 // The data set is named by the open's name list when it had one, else by the

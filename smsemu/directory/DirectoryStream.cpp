@@ -102,120 +102,36 @@ CCODE readStreamData(std::string_view text, StreamedEntry &out)
     return 0;
 }
 
-DirectoryStreamReader::DirectoryStreamReader() : want_(stream::kHeaderPrefix), hash_(XXH3_createState())
-{
-    if (hash_ == nullptr)
-        throw std::bad_alloc();
-    XXH3_64bits_reset(hash_);
-}
-
-DirectoryStreamReader::~DirectoryStreamReader() { XXH3_freeState(hash_); }
-
 CCODE DirectoryStreamReader::headerComplete()
 {
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(pending_.data());
-    if (pending_.size() == stream::kHeaderPrefix) {
-        // The prefix tells the header's length.
-        if (!stream::plausibleHeaderPrefix(bytes, stream::kHeaderPrefix))
-            return fail(NWSMTS_EXPECTING_HEADER);
-        want_ = stream::declaredHeaderSize(bytes);
-        return 0;
-    }
-    stream::Header header;
-    if (!stream::decodeHeader(bytes, pending_.size(), header) || header.kind != stream::Kind::File)
-        return fail(NWSMTS_EXPECTING_HEADER);
+    const stream::Header &header = decoder_.header();
+    if (header.kind != stream::Kind::File)
+        return NWSMTS_EXPECTING_HEADER;
     if (header.size > kMaxEntryData)
-        return fail(NWSMTS_INVALID_DATA_SET);
+        return NWSMTS_INVALID_DATA_SET;
     name_.assign(header.name);
-    size_ = header.size;
-    data_.reserve(static_cast<std::size_t>(size_));
-    pending_.clear();
-    want_ = stream::kRecordSize;
-    state_ = State::Record;
-    return 0;
-}
-
-CCODE DirectoryStreamReader::recordComplete()
-{
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(pending_.data());
-    switch (stream::tagOf(bytes)) {
-    case stream::Tag::Extent: {
-        std::uint64_t offset = 0, length = 0;
-        stream::decodeExtent(bytes, offset, length);
-        if (offset != data_.size() || length == 0 || length > size_ - data_.size())
-            return fail(NWSMTS_EXPECTING_TRAILER);
-        XXH3_64bits_update(hash_, bytes, stream::kRecordSize);
-        extentLeft_ = length;
-        state_ = State::Data;
-        break;
-    }
-    case stream::Tag::Trailer: {
-        std::uint64_t dataBytes = 0, hash = 0;
-        stream::decodeTrailer(bytes, dataBytes, hash);
-        if (dataBytes != data_.size() || dataBytes != size_ || hash != XXH3_64bits_digest(hash_))
-            return fail(NWSMTS_EXPECTING_TRAILER);
-        state_ = State::Done;
-        break;
-    }
-    case stream::Tag::Attributes: // directory objects have neither
-    case stream::Tag::Pad:
-    case stream::Tag::Other:
-        return fail(NWSMTS_EXPECTING_TRAILER);
-    }
-    pending_.clear();
+    data_.reserve(static_cast<std::size_t>(header.size));
     return 0;
 }
 
 CCODE DirectoryStreamReader::write(std::span<const UINT8> bytes)
 {
-    while (failure_ == 0 && !bytes.empty()) {
-        switch (state_) {
-        case State::Header:
-        case State::Record: {
-            std::size_t take = std::min(want_ - pending_.size(), bytes.size());
-            pending_.append(reinterpret_cast<const char *>(bytes.data()), take);
-            bytes = bytes.subspan(take);
-            if (state_ == State::Header &&
-                !stream::plausibleHeaderPrefix(reinterpret_cast<const std::uint8_t *>(pending_.data()),
-                                               std::min(pending_.size(), stream::kHeaderPrefix)))
-                return fail(NWSMTS_EXPECTING_HEADER);
-            if (pending_.size() == want_) {
-                if (state_ == State::Header)
-                    headerComplete();
-                else
-                    recordComplete();
-            }
-            break;
+    using Event = stream::Decoder::Event;
+    return decoder_.feed(bytes, [this](Event event) -> CCODE {
+        switch (event) {
+        case Event::Header:
+            return headerComplete();
+        case Event::Extent: // the data is one run from offset 0
+            return decoder_.extentOffset() == data_.size() ? 0 : NWSMTS_EXPECTING_TRAILER;
+        case Event::Data:
+            data_.append(reinterpret_cast<const char *>(decoder_.data().data()), decoder_.data().size());
+            return 0;
+        case Event::Trailer: // all of it
+            return data_.size() == decoder_.header().size ? 0 : NWSMTS_EXPECTING_TRAILER;
+        default: // directory objects have no attribute section and no pads
+            return NWSMTS_EXPECTING_TRAILER;
         }
-        case State::Data: {
-            std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(extentLeft_, bytes.size()));
-            data_.append(reinterpret_cast<const char *>(bytes.data()), take);
-            XXH3_64bits_update(hash_, bytes.data(), take);
-            extentLeft_ -= take;
-            bytes = bytes.subspan(take);
-            if (extentLeft_ == 0)
-                state_ = State::Record;
-            break;
-        }
-        case State::Done:
-            return fail(NWSMTS_EXPECTING_TRAILER); // bytes after the trailer
-        }
-    }
-    return failure_;
-}
-
-CCODE DirectoryStreamReader::finish() const
-{
-    if (failure_ != 0)
-        return failure_;
-    switch (state_) {
-    case State::Done:
-        return 0;
-    case State::Header:
-        return NWSMTS_EXPECTING_HEADER;
-    default:
-        return NWSMTS_EXPECTING_TRAILER;
-    }
+    });
 }
 
 bool isUtf8(std::string_view text)

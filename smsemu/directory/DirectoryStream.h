@@ -10,16 +10,13 @@
 // "class definition"; each attribute is an array of strings.
 #pragma once
 
-#include "directory/DirectoryEntry.h"
 #include "SMSAPI.h"
+#include "core/StreamDecoder.h"
+#include "directory/DirectoryEntry.h"
 
-#include <cstdint>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
-
-struct XXH3_state_s;
 
 namespace smsemu {
 
@@ -43,45 +40,27 @@ struct StreamedEntry {
 // over kMaxClassName characters (it passed the checksum: it was written so).
 CCODE readStreamData(std::string_view data, StreamedEntry &out);
 
-// Takes a restore stream in blocks of any size and keeps its name and data.
-// A header that is not one (magic, version, lengths, checksum, a kind other
-// than "file") is NWSMTS_EXPECTING_HEADER; data over kMaxEntryData is
-// NWSMTS_INVALID_DATA_SET; an extent that does not continue the data, a
-// trailer whose count or checksum does not match, an unknown record or bytes
-// after the trailer are NWSMTS_EXPECTING_TRAILER. The first failure sticks.
+// Takes a restore stream in blocks of any size (core/StreamDecoder.h) and
+// keeps its name and data. Beyond the rules of every stream: a header of
+// another kind than "file" is NWSMTS_EXPECTING_HEADER; data over
+// kMaxEntryData is NWSMTS_INVALID_DATA_SET; an extent that does not continue
+// the data, a trailer that does not count the header's size, an attribute
+// section or a pad are NWSMTS_EXPECTING_TRAILER. The first failure sticks.
 class DirectoryStreamReader {
 public:
-    DirectoryStreamReader();
-    ~DirectoryStreamReader();
-    DirectoryStreamReader(const DirectoryStreamReader &) = delete;
-    DirectoryStreamReader &operator=(const DirectoryStreamReader &) = delete;
-
     CCODE write(std::span<const UINT8> bytes);
     // After the last block: 0 once the trailer has been checked, else the
     // header or trailer code of where the stream stopped.
-    CCODE finish() const;
+    CCODE finish() const { return decoder_.finish(); }
     const std::string &name() const { return name_; }
     const std::string &data() const { return data_; }
 
 private:
-    enum class State { Header, Record, Data, Done };
-    CCODE fail(CCODE code)
-    {
-        failure_ = code;
-        return code;
-    }
     CCODE headerComplete();
-    CCODE recordComplete();
 
-    State state_ = State::Header;
-    CCODE failure_ = 0;
-    std::string pending_;         // the header or record being gathered
-    std::size_t want_;            // bytes it takes
-    std::uint64_t size_ = 0;      // data bytes the header announces
-    std::uint64_t extentLeft_ = 0;
+    stream::Decoder decoder_;
     std::string name_;
     std::string data_;
-    XXH3_state_s *hash_;
 };
 
 // Whether a text can be written into the store (JSON strings are UTF-8).

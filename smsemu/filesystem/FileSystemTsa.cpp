@@ -4,7 +4,6 @@
 #include "filesystem/FsBackup.h"
 #include "filesystem/FsRestore.h"
 #include "filesystem/FsScan.h"
-#include "core/NameMatch.h"
 #include "requester/NameRules.h"
 
 #include <cerrno>
@@ -19,22 +18,11 @@ constexpr UINT32 kBackupModes = NWSM_OPEN_FOR_BACKUP | NWSM_OPEN_KEEP_ACCESS_TIM
 
 FileSystemTsa::FileSystemTsa(const TsaConfig &config) : Tsa(config), archiveFlags_(makeArchiveFlags(config)) {}
 
-std::vector<std::string> FileSystemTsa::resourceNames() const
-{
-    std::vector<std::string> names;
-    for (const ResourceConfig &resource : config().resources)
-        names.push_back(resource.name);
-    return names;
-}
+std::vector<std::string> FileSystemTsa::resourceNames() const { return configuredResourceNames(); }
 
 CCODE FileSystemTsa::nameSpaces(std::string_view resource, std::span<const UINT32> &types) const
 {
-    for (const ResourceConfig &configured : config().resources)
-        if (equalsIgnoringCase(configured.name, resource)) {
-            types = configured.nameSpaces;
-            return 0;
-        }
-    return NWSMTS_RESOURCE_NAME_NOT_FOUND;
+    return configuredNameSpaces(resource, types);
 }
 
 CCODE FileSystemTsa::separateName(std::string_view name, std::string &parent, std::string &child) const

@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
-#include <xxhash.h>
 
 namespace smsemu {
 namespace {
@@ -64,18 +63,11 @@ CCODE FsRestoreDataSet::open(const std::vector<ResourceConfig> &resources, Owner
         if (CCODE rc = opened->chooseTarget(std::string_view(entry->name, entry->nameLength)))
             return rc;
     }
-    opened->hash_ = XXH3_createState();
-    if (opened->hash_ == nullptr || XXH3_64bits_reset(opened->hash_) != XXH_OK)
-        return NWSMTS_OUT_OF_MEMORY;
     dataSet = std::move(opened);
     return 0;
 }
 
-FsRestoreDataSet::~FsRestoreDataSet()
-{
-    discard();
-    XXH3_freeState(hash_);
-}
+FsRestoreDataSet::~FsRestoreDataSet() { discard(); }
 
 CCODE FsRestoreDataSet::chooseTarget(std::string_view name)
 {
@@ -98,8 +90,7 @@ CCODE FsRestoreDataSet::chooseTarget(std::string_view name)
 
 CCODE FsRestoreDataSet::fail(CCODE rc)
 {
-    failure_ = rc;
-    phase_ = Phase::Failed;
+    rc = decoder_.fail(rc);
     discard();
     return rc;
 }
@@ -114,157 +105,43 @@ void FsRestoreDataSet::discard()
 
 CCODE FsRestoreDataSet::write(const UINT8 *buffer, UINT32 size)
 {
-    if (phase_ == Phase::Failed)
-        return failure_;
-    std::size_t at = 0;
-    while (at < size) {
-        std::size_t left = size - at;
-        switch (phase_) {
-        case Phase::Header: {
-            std::size_t want = headerHave_ < stream::kHeaderPrefix ? stream::kHeaderPrefix
-                                                                   : stream::declaredHeaderSize(header_);
-            std::size_t n = std::min(want - headerHave_, left);
-            std::memcpy(header_ + headerHave_, buffer + at, n);
-            headerHave_ += n;
-            at += n;
-            if (!stream::plausibleHeaderPrefix(header_, std::min(headerHave_, stream::kHeaderPrefix)))
-                return fail(NWSMTS_EXPECTING_HEADER);
-            if (headerHave_ < stream::kHeaderPrefix || headerHave_ < stream::declaredHeaderSize(header_))
-                break;
-            if (!stream::decodeHeader(header_, headerHave_, parsed_))
-                return fail(NWSMTS_EXPECTING_HEADER);
-            if (CCODE rc = prepare())
-                return fail(rc);
-            phase_ = Phase::Record;
-            break;
-        }
-        case Phase::Record: {
-            std::size_t want = recordHave_ < stream::kTagSize ? stream::kTagSize : stream::kRecordSize;
-            std::size_t n = std::min(want - recordHave_, left);
-            std::memcpy(record_ + recordHave_, buffer + at, n);
-            recordHave_ += n;
-            at += n;
-            if (recordHave_ == stream::kTagSize) {
-                stream::Tag tag = stream::tagOf(record_);
-                const bool versionOne = parsed_.version == 1;
-                if (tag == stream::Tag::Other || (tag == stream::Tag::Extent && parsed_.kind != stream::Kind::File) ||
-                    (tag == stream::Tag::Attributes && (versionOne || sawRecord_)) ||
-                    (tag == stream::Tag::Pad && versionOne))
-                    return fail(NWSMTS_EXPECTING_TRAILER);
-            }
-            if (recordHave_ == stream::kRecordSize) {
-                recordHave_ = 0;
-                if (CCODE rc = takeRecord())
-                    return fail(rc);
-            }
-            break;
-        }
-        case Phase::ExtentData: {
-            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(extentLeft_, left));
-            std::size_t written = 0;
-            while (written < n) {
-                ssize_t put = pwrite(temporary_.get(), buffer + at + written, n - written,
-                                     static_cast<off_t>(extentOffset_ + written));
-                if (put < 0 && errno == EINTR)
-                    continue;
-                if (put <= 0)
-                    return fail(writeErrorCode(put < 0 ? errno : ENOSPC));
-                written += static_cast<std::size_t>(put);
-            }
-            XXH3_64bits_update(hash_, buffer + at, n);
-            at += n;
-            extentOffset_ += n;
-            extentLeft_ -= n;
-            dataBytes_ += n;
-            if (extentLeft_ == 0) {
-                nextOffset_ = extentOffset_;
-                phase_ = Phase::Record;
-            }
-            break;
-        }
-        case Phase::AttributeData: {
-            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(attributesLeft_, left));
-            attributes_.append(reinterpret_cast<const char *>(buffer + at), n);
-            XXH3_64bits_update(hash_, buffer + at, n);
-            at += n;
-            attributesLeft_ -= n;
-            if (attributesLeft_ == 0) {
-                if (!stream::forEachAttribute(attributes_, attributeCount_, [](const stream::Attribute &) {}))
-                    return fail(NWSMTS_EXPECTING_TRAILER);
-                phase_ = Phase::Record;
-            }
-            break;
-        }
-        case Phase::PadData: {
-            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(padLeft_, left));
-            XXH3_64bits_update(hash_, buffer + at, n);
-            at += n;
-            padLeft_ -= n;
-            if (padLeft_ == 0)
-                phase_ = Phase::Record;
-            break;
-        }
-        case Phase::Done:
-            return fail(NWSMTS_EXPECTING_TRAILER); // bytes after the trailer
-        case Phase::Failed:
-            return failure_;
-        }
-    }
-    return 0;
+    using Event = stream::Decoder::Event;
+    // The other records are the decoder's; the attributes are applied at the commit.
+    CCODE rc = decoder_.feed(std::span<const std::uint8_t>(buffer, size), [this](Event event) -> CCODE {
+        if (event == Event::Header)
+            return prepare();
+        if (event == Event::Data)
+            return writeData(decoder_.dataOffset(), decoder_.data());
+        return 0;
+    });
+    if (rc != 0)
+        discard();
+    return rc;
 }
 
-CCODE FsRestoreDataSet::takeRecord()
+CCODE FsRestoreDataSet::writeData(std::uint64_t offset, std::span<const std::uint8_t> data)
 {
-    const stream::Tag tag = stream::tagOf(record_);
-    sawRecord_ = true;
-    if (tag == stream::Tag::Attributes) {
-        std::uint64_t count = 0, bytes = 0;
-        stream::decodeAttributes(record_, count, bytes);
-        if (!stream::plausibleAttributes(count, bytes))
-            return NWSMTS_EXPECTING_TRAILER;
-        XXH3_64bits_update(hash_, record_, stream::kRecordSize);
-        attributeCount_ = count;
-        attributesLeft_ = bytes;
-        // Grown as the bytes come: a declared length is not yet data.
-        attributes_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(bytes, 65536)));
-        phase_ = Phase::AttributeData;
-        return 0;
+    std::size_t written = 0;
+    while (written < data.size()) {
+        ssize_t put = pwrite(temporary_.get(), data.data() + written, data.size() - written,
+                             static_cast<off_t>(offset + written));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return writeErrorCode(put < 0 ? errno : ENOSPC);
+        written += static_cast<std::size_t>(put);
     }
-    if (tag == stream::Tag::Pad) {
-        std::uint64_t length = 0;
-        stream::decodePad(record_, length);
-        XXH3_64bits_update(hash_, record_, stream::kRecordSize);
-        padLeft_ = length;
-        phase_ = length == 0 ? Phase::Record : Phase::PadData;
-        return 0;
-    }
-    if (tag == stream::Tag::Extent) {
-        std::uint64_t offset = 0, length = 0;
-        stream::decodeExtent(record_, offset, length);
-        if (length == 0 || offset < nextOffset_ || length > parsed_.size || offset > parsed_.size - length)
-            return NWSMTS_EXPECTING_TRAILER;
-        XXH3_64bits_update(hash_, record_, stream::kRecordSize);
-        extentOffset_ = offset;
-        extentLeft_ = length;
-        phase_ = Phase::ExtentData;
-        return 0;
-    }
-    std::uint64_t dataBytes = 0, hash = 0;
-    stream::decodeTrailer(record_, dataBytes, hash);
-    if (dataBytes != dataBytes_ || hash != XXH3_64bits_digest(hash_))
-        return NWSMTS_EXPECTING_TRAILER;
-    phase_ = Phase::Done;
     return 0;
 }
 
 CCODE FsRestoreDataSet::prepare()
 {
     if (!nameGiven_)
-        if (CCODE rc = chooseTarget(parsed_.name))
+        if (CCODE rc = chooseTarget(header().name))
             return rc;
-    if (parsed_.target.find('\0') != std::string_view::npos)
+    if (header().target.find('\0') != std::string_view::npos)
         return NWSMTS_INVALID_PATH;
-    if (target_.isResourceRoot() && parsed_.kind != stream::Kind::Directory)
+    if (target_.isResourceRoot() && header().kind != stream::Kind::Directory)
         return NWSMTS_INVALID_PATH;
     if (!parent_) {
         if (CCODE rc = openParentDirectory(root_.get(), target_, true, parent_))
@@ -273,16 +150,16 @@ CCODE FsRestoreDataSet::prepare()
     }
     if (existed_) {
         if (openMode_ & NWSM_KEEP_NEWER_DATA_SET) {
-            if (!earlierTime(existing_.mtime, timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds)))
+            if (!earlierTime(existing_.mtime, timeOf(header().mtimeSeconds, header().mtimeNanoseconds)))
                 return NWSMTS_DATA_SET_IS_OLDER;
         } else if ((openMode_ & NWSM_OVERWRITE_DATA_SET) == 0) {
             return NWSMTS_DATA_SET_ALREADY_EXISTS;
         }
         // A directory is not replaced by anything else.
-        if (existing_.isDirectory() && parsed_.kind != stream::Kind::Directory)
+        if (existing_.isDirectory() && header().kind != stream::Kind::Directory)
             return NWSMTS_DATA_SET_ALREADY_EXISTS;
     }
-    if (parsed_.kind != stream::Kind::File)
+    if (header().kind != stream::Kind::File)
         return 0;
 
     for (int attempt = 0; attempt < 100 && !temporary_; ++attempt) {
@@ -298,43 +175,29 @@ CCODE FsRestoreDataSet::prepare()
     if (!temporary_)
         return NWSMTS_WRITE_ERROR; // no free temporary name
     // The size first: whatever no extent covers stays a hole.
-    if (ftruncate(temporary_.get(), static_cast<off_t>(parsed_.size)) != 0)
+    if (ftruncate(temporary_.get(), static_cast<off_t>(header().size)) != 0)
         return writeErrorCode(errno);
     return 0;
 }
 
 CCODE FsRestoreDataSet::close()
 {
-    switch (phase_) {
-    case Phase::Failed:
-        return failure_;
-    case Phase::Header:
-        return fail(NWSMTS_EXPECTING_HEADER);
-    case Phase::Record:
-    case Phase::ExtentData:
-    case Phase::AttributeData:
-    case Phase::PadData:
-        return fail(NWSMTS_EXPECTING_TRAILER);
-    case Phase::Done:
-        break;
-    }
-    CCODE rc = commit();
-    if (rc != 0)
+    if (CCODE rc = decoder_.finish())
+        return fail(rc);
+    if (CCODE rc = commit())
         return fail(rc);
     if (!attributeFailures_.empty()) {
         // The data is in place; what it lacks is said, and the data set fails.
         tell("extended attributes not applied (" + std::string(std::strerror(attributeError_)) +
              "): " + attributeFailures_);
-        phase_ = Phase::Failed;
-        failure_ = NWSMTS_WRITE_ERROR;
-        return failure_;
+        return decoder_.fail(NWSMTS_WRITE_ERROR);
     }
     return 0;
 }
 
 CCODE FsRestoreDataSet::commit()
 {
-    switch (parsed_.kind) {
+    switch (header().kind) {
     case stream::Kind::File:
         return commitFile();
     case stream::Kind::Symlink:
@@ -360,10 +223,10 @@ void FsRestoreDataSet::tell(const std::string &what) const
 
 void FsRestoreDataSet::applyAttributesTo(const AttributeTarget &target)
 {
-    if ((openMode_ & NWSM_RESTORE_XATTRS) == 0 || attributeCount_ == 0)
+    if ((openMode_ & NWSM_RESTORE_XATTRS) == 0 || decoder_.attributeCount() == 0)
         return;
     AttributeFailures failures;
-    applyAttributes(target, attributes_, attributeCount_, failures);
+    applyAttributes(target, decoder_.attributes(), decoder_.attributeCount(), failures);
     if (failures.any()) {
         attributeFailures_ = std::move(failures.names);
         attributeError_ = failures.error;
@@ -375,12 +238,12 @@ CCODE FsRestoreDataSet::applyToNode(const char *name)
     if (CCODE rc = applyOwner(parent_.get(), name, AT_SYMLINK_NOFOLLOW))
         return rc;
     applyAttributesTo(AttributeTarget{-1, parent_.get(), name});
-    mode_t mode = (openMode_ & NWSM_RESTORE_MODE) ? parsed_.mode : (0666 & ~processUmask());
+    mode_t mode = (openMode_ & NWSM_RESTORE_MODE) ? header().mode : (0666 & ~processUmask());
     if (fchmodat(parent_.get(), name, safeMode(mode), 0) != 0)
         return setInfoErrorCode(errno);
     if (openMode_ & NWSM_RESTORE_TIMES) {
-        timespec times[2] = {timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),
-                             timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds)};
+        timespec times[2] = {timeOf(header().atimeSeconds, header().atimeNanoseconds),
+                             timeOf(header().mtimeSeconds, header().mtimeNanoseconds)};
         if (utimensat(parent_.get(), name, times, AT_SYMLINK_NOFOLLOW) != 0)
             return setInfoErrorCode(errno);
     }
@@ -392,13 +255,13 @@ CCODE FsRestoreDataSet::commitSpecial()
     std::string name = temporaryName();
     int made = 0;
     const char *what = "FIFO";
-    if (parsed_.kind == stream::Kind::Fifo) {
+    if (header().kind == stream::Kind::Fifo) {
         made = mkfifoat(parent_.get(), name.c_str(), 0600);
     } else {
-        const bool character = parsed_.kind == stream::Kind::CharDevice;
+        const bool character = header().kind == stream::Kind::CharDevice;
         what = character ? "character device" : "block device";
         made = mknodat(parent_.get(), name.c_str(), (character ? S_IFCHR : S_IFBLK) | 0600,
-                       makedev(parsed_.deviceMajor, parsed_.deviceMinor));
+                       makedev(header().deviceMajor, header().deviceMinor));
     }
     if (made != 0) {
         int error = errno;
@@ -421,17 +284,17 @@ CCODE FsRestoreDataSet::commitHardLink()
     // The first name as this connection restored it; else the first name
     // re-rooted like this link's own name, which must hold the very inode
     // the stream names (a restore in place, the first name kept).
-    const InodeId original{parsed_.inodeDevice, parsed_.inode};
+    const InodeId original{header().inodeDevice, header().inode};
     std::string firstName;
     InodeId wanted = original;
     if (std::optional<HardLinks::Restored> restored = links_ ? links_->restored(original) : std::nullopt) {
         firstName = std::move(restored->name);
         wanted = restored->as;
     } else {
-        firstName = relocatedLinkTarget(parsed_.name, target_.name, parsed_.target);
+        firstName = relocatedLinkTarget(header().name, target_.name, header().target);
     }
     auto missing = [&](const std::string &why) {
-        tell("not linked to " + (firstName.empty() ? std::string(parsed_.target) : firstName) + ": " + why);
+        tell("not linked to " + (firstName.empty() ? std::string(header().target) : firstName) + ": " + why);
         return NWSMTS_NO_DATA_SETS_FOUND;
     };
     FsName first;
@@ -470,8 +333,8 @@ CCODE FsRestoreDataSet::applyOwner(int fd, const char *name, int flags)
 {
     if ((openMode_ & (NWSM_RESTORE_OWNER | NWSM_RESTORE_OWNER_ALT)) == 0)
         return 0;
-    uid_t uid = owners_.userId(parsed_.user).value_or(parsed_.uid);
-    gid_t gid = owners_.groupId(parsed_.group).value_or(parsed_.gid);
+    uid_t uid = owners_.userId(header().user).value_or(header().uid);
+    gid_t gid = owners_.groupId(header().group).value_or(header().gid);
     if (fchownat(fd, name, uid, gid, flags) == 0) {
         ownerRestored_ = true;
         return 0;
@@ -494,14 +357,14 @@ CCODE FsRestoreDataSet::commitFile()
     applyAttributesTo(AttributeTarget{fd, -1, nullptr});
     mode_t mode = 0666 & ~processUmask();
     if (openMode_ & NWSM_RESTORE_MODE)
-        mode = parsed_.mode;
+        mode = header().mode;
     else if (existed_ && existing_.isRegular())
         mode = existing_.mode & 07777;
     if (fchmod(fd, safeMode(mode)) != 0)
         return setInfoErrorCode(errno);
     if (openMode_ & NWSM_RESTORE_TIMES) {
-        timespec times[2] = {timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),
-                             timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds)};
+        timespec times[2] = {timeOf(header().atimeSeconds, header().atimeNanoseconds),
+                             timeOf(header().mtimeSeconds, header().mtimeNanoseconds)};
         if (futimens(fd, times) != 0)
             return setInfoErrorCode(errno);
     }
@@ -510,8 +373,8 @@ CCODE FsRestoreDataSet::commitFile()
     temporaryName_.clear();
     // An inode with several names: its later names link to this one.
     FsMeta restored;
-    if (parsed_.inode != 0 && links_ && readMeta(fd, "", restored) == 0)
-        links_->restoredAs(InodeId{parsed_.inodeDevice, parsed_.inode},
+    if (header().inode != 0 && links_ && readMeta(fd, "", restored) == 0)
+        links_->restoredAs(InodeId{header().inodeDevice, header().inode},
                            HardLinks::Restored{target_.name, InodeId{restored.device, restored.inode}});
     temporary_.reset();
     return 0;
@@ -519,7 +382,7 @@ CCODE FsRestoreDataSet::commitFile()
 
 CCODE FsRestoreDataSet::commitSymlink()
 {
-    std::string link(parsed_.target);
+    std::string link(header().target);
     std::string name = temporaryName();
     if (symlinkat(link.c_str(), parent_.get(), name.c_str()) != 0)
         return createErrorCode(errno);
@@ -528,8 +391,8 @@ CCODE FsRestoreDataSet::commitSymlink()
         return rc;
     applyAttributesTo(AttributeTarget{-1, parent_.get(), name.c_str()});
     if (openMode_ & NWSM_RESTORE_TIMES) {
-        timespec times[2] = {timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),
-                             timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds)};
+        timespec times[2] = {timeOf(header().atimeSeconds, header().atimeNanoseconds),
+                             timeOf(header().mtimeSeconds, header().mtimeNanoseconds)};
         if (utimensat(parent_.get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
             return setInfoErrorCode(errno);
     }
@@ -562,7 +425,7 @@ CCODE FsRestoreDataSet::commitDirectory()
     mode_t mode = 0;
     bool setMode = true;
     if (openMode_ & NWSM_RESTORE_MODE)
-        mode = parsed_.mode;
+        mode = header().mode;
     else if (created)
         mode = 0777 & ~processUmask();
     else
@@ -578,8 +441,8 @@ CCODE FsRestoreDataSet::commitDirectory()
     if (setMode && fchmod(directory.get(), mode) != 0)
         return setInfoErrorCode(errno);
     if ((openMode_ & NWSM_RESTORE_TIMES) && directoryTimes_)
-        directoryTimes_->record(target_.name, timeOf(parsed_.atimeSeconds, parsed_.atimeNanoseconds),
-                                timeOf(parsed_.mtimeSeconds, parsed_.mtimeNanoseconds));
+        directoryTimes_->record(target_.name, timeOf(header().atimeSeconds, header().atimeNanoseconds),
+                                timeOf(header().mtimeSeconds, header().mtimeNanoseconds));
     return 0;
 }
 

@@ -1,11 +1,12 @@
-// A data set of the file-system TSA opened for restore. The stream
-// (StreamFormat.h) is untrusted: it is parsed as it comes, block by block,
-// every length bounded before use. File data is written straight from the
-// caller's buffer into a temporary file beside the target, holes left as
-// holes; only when the trailer has been checked (byte count and XXH3-64) is
-// the temporary renamed over the target. A broken stream answers
-// NWSMTS_EXPECTING_HEADER or NWSMTS_EXPECTING_TRAILER, removes the temporary
-// file and leaves the target as it was.
+// A data set of the file-system TSA opened for restore. The untrusted stream
+// is taken apart by the shared decoder (core/StreamDecoder.h); this data set
+// settles the target once the header has come and commits each kind of data
+// set at the close. File data is written straight from the caller's buffer
+// into a temporary file beside the target, holes left as holes; only when the
+// trailer has been checked (byte count and XXH3-64) is the temporary renamed
+// over the target. A broken stream answers NWSMTS_EXPECTING_HEADER or
+// NWSMTS_EXPECTING_TRAILER, removes the temporary file and leaves the target
+// as it was.
 //
 // FIFOs and devices are made under a temporary name (mkfifo, mknod) and
 // renamed the same way; a hard link is linked to its first name as this
@@ -22,14 +23,13 @@
 #include "filesystem/HardLinks.h"
 #include "filesystem/OwnerNames.h"
 #include "filesystem/Xattrs.h"
-#include "core/StreamFormat.h"
-#include "requester/Tsa.h"
+#include "core/StreamDecoder.h"
 #include "core/UniqueFd.h"
+#include "requester/Tsa.h"
 
 #include <memory>
+#include <span>
 #include <string>
-
-struct XXH3_state_s;
 
 namespace smsemu {
 
@@ -47,8 +47,6 @@ public:
     CCODE close() override;
 
 private:
-    enum class Phase { Header, Record, ExtentData, AttributeData, PadData, Done, Failed };
-
     FsRestoreDataSet(const std::vector<ResourceConfig> &resources, OwnerNames &owners)
         : resources_(resources), owners_(owners)
     {
@@ -57,7 +55,9 @@ private:
     CCODE chooseTarget(std::string_view name);
     // The header is complete: settle the target and get ready for the data.
     CCODE prepare();
-    CCODE takeRecord();
+    // A piece of file data into the temporary file.
+    CCODE writeData(std::uint64_t offset, std::span<const std::uint8_t> data);
+    const stream::Header &header() const { return decoder_.header(); }
     CCODE commit();
     CCODE commitFile();
     CCODE commitSymlink();
@@ -95,25 +95,9 @@ private:
     UniqueFd temporary_;
     std::string temporaryName_;
 
-    Phase phase_ = Phase::Header;
-    CCODE failure_ = 0;
-    std::uint8_t header_[stream::kMaxHeader];
-    std::size_t headerHave_ = 0;
-    stream::Header parsed_;
-    std::uint8_t record_[stream::kRecordSize];
-    std::size_t recordHave_ = 0;
-    std::uint64_t nextOffset_ = 0; // extents may not start before it
-    std::uint64_t extentOffset_ = 0;
-    std::uint64_t extentLeft_ = 0;
-    std::uint64_t dataBytes_ = 0;
-    bool sawRecord_ = false;      // a record followed the header (attributes come first or not at all)
-    std::string attributes_;      // the attribute section
-    std::uint64_t attributeCount_ = 0;
-    std::uint64_t attributesLeft_ = 0;
-    std::uint64_t padLeft_ = 0;
+    stream::Decoder decoder_;
     std::string attributeFailures_; // names the file system refused
     int attributeError_ = 0;
-    XXH3_state_s *hash_ = nullptr;
 };
 
 } // namespace smsemu

@@ -59,7 +59,7 @@ CCODE GroupWiseBackup::readHeader()
     if (header.kind == stream::Kind::HardLink &&
         (!toGroupWiseName(domains_, header.target, target) || target.size() > stream::kMaxName))
         return NWSMTS_READ_ERROR;
-    header_ = renamed(header, name, target);
+    header_ = HeldStream(renamed(header, name, target));
     headerRead_ = true;
     return 0;
 }
@@ -70,10 +70,7 @@ CCODE GroupWiseBackup::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
         failure_ = readHeader();
     if (failure_ != 0)
         return failure_;
-    std::size_t filled = std::min<std::size_t>(size, header_.size() - headerSent_);
-    if (filled != 0)
-        std::memcpy(buffer, header_.data() + headerSent_, filled);
-    headerSent_ += filled;
+    std::size_t filled = header_.read(buffer, size);
     if (filled < size) {
         UINT32 got = 0;
         if (CCODE rc = inner_->read(buffer + filled, static_cast<UINT32>(size - filled), got))
@@ -98,19 +95,16 @@ GroupWiseServerBackup::GroupWiseServerBackup()
     header.name = kGroupWiseMailServer;
     // Empty texts that point somewhere: the encoder copies each text.
     header.target = header.user = header.group = std::string_view("", 0);
-    stream_.assign(stream::headerSize(header) + stream::kRecordSize, '\0');
-    auto *out = reinterpret_cast<std::uint8_t *>(stream_.data());
+    std::string bytes(stream::headerSize(header) + stream::kRecordSize, '\0');
+    auto *out = reinterpret_cast<std::uint8_t *>(bytes.data());
     stream::encodeHeader(header, out);
     stream::encodeTrailer(0, XXH3_64bits(nullptr, 0), out + stream::headerSize(header));
+    stream_ = HeldStream(std::move(bytes));
 }
 
 CCODE GroupWiseServerBackup::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
 {
-    std::size_t give = std::min<std::size_t>(size, stream_.size() - sent_);
-    if (give != 0)
-        std::memcpy(buffer, stream_.data() + sent_, give);
-    sent_ += give;
-    bytesRead = static_cast<UINT32>(give);
+    bytesRead = stream_.read(buffer, size);
     return 0;
 }
 
@@ -118,25 +112,11 @@ CCODE GroupWiseServerBackup::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
 
 CCODE GroupWiseRestore::headerComplete()
 {
-    if (pending_.size() == stream::kHeaderPrefix) {
-        if (!stream::plausibleHeaderPrefix(bytesOf(pending_), pending_.size()))
-            return fail(NWSMTS_EXPECTING_HEADER);
-        want_ = stream::declaredHeaderSize(bytesOf(pending_));
-        return 0;
-    }
-    stream::Header header;
-    if (!stream::decodeHeader(bytesOf(pending_), pending_.size(), header))
-        return fail(NWSMTS_EXPECTING_HEADER);
+    const stream::Header &header = decoder_.header();
     if (inner_ == nullptr && !server_ && equalsIgnoringCase(header.name, kGroupWiseMailServer))
         server_ = true;
-    if (server_) {
-        if (header.kind != stream::Kind::Directory)
-            return fail(NWSMTS_INVALID_DATA_SET);
-        pending_.clear();
-        want_ = stream::kRecordSize;
-        state_ = State::ServerTrailer;
-        return 0;
-    }
+    if (server_) // its stream is decoded to the end here
+        return header.kind == stream::Kind::Directory ? 0 : NWSMTS_INVALID_DATA_SET;
     // The file system reads the header in its own form: its name (and a hard
     // link's first name).
     std::string name, target;
@@ -148,74 +128,46 @@ CCODE GroupWiseRestore::headerComplete()
         // The stream names the data set: open it on the file system under
         // the header's name in file-system form.
         if (!converted)
-            return fail(NWSMTS_INVALID_PATH);
+            return NWSMTS_INVALID_PATH;
         if (CCODE rc = fileSystem_.openForRestore(connection_, nullptr, nullptr, openMode_, inner_))
-            return fail(rc);
+            return rc;
         forwarded = renamed(header, name, target);
     } else if (converted) {
         forwarded = renamed(header, name, target); // the open named the target
     } else {
-        forwarded = std::move(pending_); // the open named the target: the header's name is not used
+        // The open named the target: the header's name is not used.
+        const std::span<const std::uint8_t> raw = decoder_.headerBytes();
+        forwarded.assign(reinterpret_cast<const char *>(raw.data()), raw.size());
     }
-    pending_.clear();
-    state_ = State::Body;
-    if (CCODE rc = inner_->write(bytesOf(forwarded), static_cast<UINT32>(forwarded.size())))
-        return fail(rc);
-    return 0;
+    forwarding_ = true;
+    return inner_->write(bytesOf(forwarded), static_cast<UINT32>(forwarded.size()));
 }
 
 CCODE GroupWiseRestore::write(const UINT8 *buffer, UINT32 size)
 {
-    std::span<const UINT8> bytes(buffer, size);
-    while (failure_ == 0 && !bytes.empty()) {
-        switch (state_) {
-        case State::Header:
-        case State::ServerTrailer: {
-            std::size_t take = std::min(want_ - pending_.size(), bytes.size());
-            pending_.append(reinterpret_cast<const char *>(bytes.data()), take);
-            bytes = bytes.subspan(take);
-            if (state_ == State::Header &&
-                !stream::plausibleHeaderPrefix(bytesOf(pending_), std::min(pending_.size(), stream::kHeaderPrefix)))
-                return fail(NWSMTS_EXPECTING_HEADER);
-            if (pending_.size() < want_)
-                break;
-            if (state_ == State::Header) {
-                headerComplete();
-                break;
-            }
-            std::uint64_t dataBytes = 0, hash = 0;
-            stream::decodeTrailer(bytesOf(pending_), dataBytes, hash);
-            if (stream::tagOf(bytesOf(pending_)) != stream::Tag::Trailer || dataBytes != 0 ||
-                hash != XXH3_64bits(nullptr, 0))
-                return fail(NWSMTS_EXPECTING_TRAILER);
-            state_ = State::Done;
-            break;
-        }
-        case State::Body:
-            if (CCODE rc = inner_->write(bytes.data(), static_cast<UINT32>(bytes.size())))
-                return fail(rc);
-            bytes = {};
-            break;
-        case State::Done:
-            return fail(NWSMTS_EXPECTING_TRAILER); // bytes after the trailer
-        }
-    }
-    return failure_;
+    using Event = stream::Decoder::Event;
+    std::span<const std::uint8_t> bytes(buffer, size);
+    const auto decoded = [this](Event event) -> CCODE {
+        if (event == Event::Header)
+            return headerComplete();
+        // The server's stream is its header and the trailer.
+        return event == Event::Trailer ? 0 : NWSMTS_EXPECTING_TRAILER;
+    };
+    if (CCODE rc = decoder_.feed(bytes, decoded, [this] { return forwarding_; }))
+        return rc;
+    if (!forwarding_ || bytes.empty())
+        return 0;
+    if (CCODE rc = inner_->write(bytes.data(), static_cast<UINT32>(bytes.size())))
+        return decoder_.fail(rc);
+    return 0;
 }
 
 CCODE GroupWiseRestore::close()
 {
     CCODE rc = inner_ != nullptr ? inner_->close() : 0;
-    if (failure_ != 0)
-        return failure_;
-    switch (state_) {
-    case State::Header:
-        return NWSMTS_EXPECTING_HEADER;
-    case State::ServerTrailer:
-        return NWSMTS_EXPECTING_TRAILER;
-    default:
-        return rc;
-    }
+    if (!forwarding_ || decoder_.failure() != 0)
+        return decoder_.finish();
+    return rc;
 }
 
 } // namespace smsemu

@@ -12,7 +12,8 @@
 
 #include "requester/Config.h"
 #include "SMSAPI.h"
-#include "core/StreamFormat.h"
+#include "core/HeldStream.h"
+#include "core/StreamDecoder.h"
 #include "requester/Tsa.h"
 
 #include <memory>
@@ -37,8 +38,7 @@ private:
 
     std::unique_ptr<DataSet> inner_;
     const std::vector<ResourceConfig> &domains_;
-    std::string header_; // the renamed header
-    std::size_t headerSent_ = 0;
+    HeldStream header_; // the renamed header
     bool headerRead_ = false;
     CCODE failure_ = 0;
 };
@@ -51,8 +51,7 @@ public:
     CCODE setArchiveStatus(UINT32, UINT32) override { return 0; } // it holds no data to mark
 
 private:
-    std::string stream_;
-    std::size_t sent_ = 0;
+    HeldStream stream_;
 };
 
 // A restore. With `inner` the target was named at the open (a domain's data
@@ -71,12 +70,7 @@ public:
     CCODE close() override;
 
 private:
-    enum class State { Header, Body, ServerTrailer, Done };
-    CCODE fail(CCODE code)
-    {
-        failure_ = code;
-        return code;
-    }
+    // The header has come: settle the target, and forward the header to it.
     CCODE headerComplete();
 
     Tsa &fileSystem_;
@@ -85,10 +79,10 @@ private:
     UINT32 openMode_;
     std::unique_ptr<DataSet> inner_;
     bool server_;
-    State state_ = State::Header;
-    std::string pending_;                       // the header or server trailer being gathered
-    std::size_t want_ = stream::kHeaderPrefix; // bytes it takes
-    CCODE failure_ = 0;
+    // Decodes the header, and the whole stream of "GroupWise Mail Server";
+    // holds the failure that sticks.
+    stream::Decoder decoder_;
+    bool forwarding_ = false; // the rest of the stream goes to inner_ as it comes
 };
 
 } // namespace smsemu

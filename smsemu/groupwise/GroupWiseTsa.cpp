@@ -25,9 +25,8 @@ GroupWiseTsa::GroupWiseTsa(const TsaConfig &config) : Tsa(config), domains_(crea
 
 std::vector<std::string> GroupWiseTsa::resourceNames() const
 {
-    std::vector<std::string> names{kGroupWiseMailServer};
-    for (const ResourceConfig &resource : config().resources)
-        names.push_back(resource.name);
+    std::vector<std::string> names = configuredResourceNames();
+    names.insert(names.begin(), kGroupWiseMailServer);
     return names;
 }
 
@@ -37,12 +36,7 @@ CCODE GroupWiseTsa::nameSpaces(std::string_view resource, std::span<const UINT32
         types = {};
         return 0;
     }
-    for (const ResourceConfig &configured : config().resources)
-        if (equalsIgnoringCase(configured.name, resource)) {
-            types = configured.nameSpaces;
-            return 0;
-        }
-    return NWSMTS_RESOURCE_NAME_NOT_FOUND;
+    return configuredNameSpaces(resource, types);
 }
 
 CCODE GroupWiseTsa::separateName(std::string_view name, std::string &parent, std::string &child) const

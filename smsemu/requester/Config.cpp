@@ -1,7 +1,7 @@
 #include "requester/Config.h"
 
-#include "directory/DirectoryStore.h"
 #include "core/NameSpaces.h"
+#include "requester/Tsa.h"
 
 #include <cctype>
 #include <cerrno>
@@ -410,7 +410,7 @@ private:
             return false;
         }
         std::string storeProblem;
-        if (!checkDirectoryStore(tsa.store, DirectoryNaming{tsa.targetService, tsa.treeNameRoot}, storeProblem)) {
+        if (!checkStoreOf(tsa, storeProblem)) {
             problem(storeLine, fmt::format("{}: store {}; {}", what, storeProblem, notListed()));
             return false;
         }

@@ -1,6 +1,6 @@
 // One connection to a TSA (NWSMConnectToTSA) and what it holds: its login to
 // the target service, its scans by sequence number and its open data sets by
-// handle. Every call on a connection holds its mutex (Registry::Session).
+// handle. Every call on a connection holds its mutex (Registry::LockedConnection).
 #pragma once
 
 #include "core/NameList.h"

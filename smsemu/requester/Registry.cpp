@@ -126,19 +126,19 @@ CCODE Registry::release(UINT32 handle)
     return 0;
 }
 
-CCODE Registry::open(UINT32 handle, bool needLogin, Session &session)
+CCODE Registry::open(UINT32 handle, bool needLogin, LockedConnection &locked)
 {
     {
         std::lock_guard lock(mutex_);
         auto found = connections_.find(handle);
         if (found == connections_.end())
             return NWSMTS_INVALID_CONNECTION_HANDLE;
-        session.connection_ = found->second;
+        locked.connection_ = found->second;
     }
-    session.lock_ = std::unique_lock(session.connection_->mutex);
-    if (session.connection_->released)
+    locked.lock_ = std::unique_lock(locked.connection_->mutex);
+    if (locked.connection_->released)
         return NWSMTS_INVALID_CONNECTION_HANDLE;
-    if (needLogin && !session.connection_->loggedIn)
+    if (needLogin && !locked.connection_->loggedIn)
         return NWSMTS_NO_CONNECTION;
     return 0;
 }

@@ -29,8 +29,8 @@ public:
     CCODE connect(const char *tsaName, UINT32 &handle);
     CCODE release(UINT32 handle);
 
-    // A connection held for one call: it stays locked while the session lives.
-    class Session {
+    // A connection held for one call: it stays locked while this object lives.
+    class LockedConnection {
     public:
         Connection &operator*() const { return *connection_; }
         Connection *operator->() const { return connection_.get(); }
@@ -43,7 +43,7 @@ public:
     // Finds and locks a connection: NWSMTS_INVALID_CONNECTION_HANDLE for an
     // unknown handle, NWSMTS_NO_CONNECTION when `needLogin` and it is not
     // logged in to its target service.
-    CCODE open(UINT32 handle, bool needLogin, Session &session);
+    CCODE open(UINT32 handle, bool needLogin, LockedConnection &locked);
 
     int openConnections();
     int loggedInConnections();

@@ -32,10 +32,10 @@ template <class Body, class Args> CCODE targetCall(Fn fn, Body &&body, Args &&ar
 // logged in to its target service.
 template <class Work> CCODE onConnection(UINT32 handle, bool needLogin, Work &&work)
 {
-    Registry::Session session;
-    if (CCODE rc = Registry::instance().open(handle, needLogin, session))
+    Registry::LockedConnection locked;
+    if (CCODE rc = Registry::instance().open(handle, needLogin, locked))
         return rc;
-    return work(*session);
+    return work(*locked);
 }
 
 bool tooLong(const char *name) { return std::strlen(name) > NWSM_MAX_NAME; }

@@ -2,9 +2,9 @@
 #include "requester/SmsEmuTest.h"
 
 #include "core/Export.h"
-#include "filesystem/ArchiveStateStore.h"
 #include "requester/Registry.h"
 #include "requester/RequesterLog.h"
+#include "requester/Tsa.h"
 #include "utilities/UtilitiesLog.h"
 
 #include <cstdlib>
@@ -103,7 +103,7 @@ SMSEMU_EXPORT const char *smsemuDefaultArchiveStatePath(const char *tsaName)
 {
     static thread_local std::string path;
     try {
-        path = smsemu::defaultArchiveStatePath(tsaName != nullptr ? tsaName : "").string();
+        path = smsemu::defaultArchiveStateFile(tsaName != nullptr ? tsaName : "").string();
     } catch (...) {
         path.clear();
     }

@@ -1,8 +1,6 @@
 #include "requester/Tsa.h"
 
-#include "directory/DirectoryTsa.h"
-#include "filesystem/FileSystemTsa.h"
-#include "groupwise/GroupWiseTsa.h"
+#include "core/NameMatch.h"
 #include "core/NameSpaces.h"
 
 namespace smsemu {
@@ -37,6 +35,24 @@ bool Tsa::describesNameSpace(UINT32 type) const
     return false;
 }
 
+std::vector<std::string> Tsa::configuredResourceNames() const
+{
+    std::vector<std::string> names;
+    for (const ResourceConfig &resource : config_.resources)
+        names.push_back(resource.name);
+    return names;
+}
+
+CCODE Tsa::configuredNameSpaces(std::string_view resource, std::span<const UINT32> &types) const
+{
+    for (const ResourceConfig &configured : config_.resources)
+        if (equalsIgnoringCase(configured.name, resource)) {
+            types = configured.nameSpaces;
+            return 0;
+        }
+    return NWSMTS_RESOURCE_NAME_NOT_FOUND;
+}
+
 CCODE DataSet::read(UINT8 *, UINT32, UINT32 &) { return NWSMTS_UNSUPPORTED_FUNCTION; }
 CCODE DataSet::write(const UINT8 *, UINT32) { return NWSMTS_UNSUPPORTED_FUNCTION; }
 CCODE DataSet::setArchiveStatus(UINT32, UINT32) { return NWSMTS_UNSUPPORTED_FUNCTION; }
@@ -61,18 +77,5 @@ CCODE Tsa::openForRestore(Connection &, DataSet *, const NWSM_DATA_SET_NAME_LIST
 CCODE Tsa::deleteDataSet(Connection &, Scan &) { return NWSMTS_UNSUPPORTED_FUNCTION; }
 
 void Tsa::loggingOut(Connection &) {}
-
-std::unique_ptr<Tsa> createTsa(const TsaConfig &config)
-{
-    switch (config.kind) {
-    case TsaKind::FileSystem:
-        return std::make_unique<FileSystemTsa>(config);
-    case TsaKind::Directory:
-        return std::make_unique<DirectoryTsa>(config);
-    case TsaKind::GroupWise:
-        return std::make_unique<GroupWiseTsa>(config);
-    }
-    return nullptr;
-}
 
 } // namespace smsemu

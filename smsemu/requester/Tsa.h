@@ -8,6 +8,7 @@
 #include "SMSAPI.h"
 #include "requester/ScanRecord.h"
 
+#include <filesystem>
 #include <memory>
 #include <span>
 #include <string>
@@ -101,6 +102,13 @@ public:
     // Whether the TSA has the caching-mode option (NWSM_OPTION_CACHING_MODE).
     virtual bool hasCachingMode() const { return false; }
 
+    // ---- For TSAs whose resources are those of the configuration.
+    // Their names, in the configured order.
+    std::vector<std::string> configuredResourceNames() const;
+    // The name spaces of a configured resource (matched ignoring case), or
+    // NWSMTS_RESOURCE_NAME_NOT_FOUND.
+    CCODE configuredNameSpaces(std::string_view resource, std::span<const UINT32> &types) const;
+
     // ---- Data operations; each answers NWSMTS_UNSUPPORTED_FUNCTION unless a
     // TSA serves it. On success the new scan stands on its first data set.
     virtual CCODE beginScan(Connection &connection, const ScanRequest &request, std::unique_ptr<Scan> &scan);
@@ -117,7 +125,17 @@ private:
     TsaConfig config_;
 };
 
+// The requester's one way to the TSA types (TsaFactory.cpp, the only file
+// outside a TSA's folder that includes it).
+
 // Builds the TSA of a configuration entry.
 std::unique_ptr<Tsa> createTsa(const TsaConfig &config);
+// Whether the data store of a configuration entry can be served (the JSON
+// store of a directory TSA: readable, well formed, of that tree); the other
+// types keep no such store. False, with the problem, when it cannot.
+bool checkStoreOf(const TsaConfig &config, std::string &problem);
+// The archive state store of a TSA of that name when the configuration names
+// none.
+std::filesystem::path defaultArchiveStateFile(const std::string &tsaName);
 
 } // namespace smsemu

@@ -61,6 +61,15 @@ inline std::string handHeader(const HandHeader &h)
     return out;
 }
 
+// A record after the header: its tag and two 64-bit fields.
+inline std::string handRecord(const char *tag, std::uint64_t first, std::uint64_t second)
+{
+    std::string out(tag, 4);
+    putLe(out, first, 8);
+    putLe(out, second, 8);
+    return out;
+}
+
 // Extents (offset, data) and a correct trailer after a header.
 inline std::string handStream(const HandHeader &h, const std::vector<std::pair<std::uint64_t, std::string>> &extents)
 {
@@ -77,6 +86,30 @@ inline std::string handStream(const HandHeader &h, const std::vector<std::pair<s
     putLe(out, total, 8);
     putLe(out, XXH3_64bits(body.data(), body.size()), 8);
     return out;
+}
+
+// A whole stream with records (already encoded) between the header and the
+// trailer, which counts `dataBytes` and hashes the records.
+inline std::string withRecords(const HandHeader &h, const std::string &records, std::uint64_t dataBytes = 0)
+{
+    std::string out = handHeader(h) + records + "KXFT";
+    putLe(out, dataBytes, 8);
+    putLe(out, XXH3_64bits(records.data(), records.size()), 8);
+    return out;
+}
+
+inline std::string attributeRecord(const std::vector<std::pair<std::string, std::string>> &attributes)
+{
+    std::string section;
+    for (const auto &[name, value] : attributes) {
+        section.push_back(static_cast<char>(name.size()));
+        putLe(section, value.size(), 4);
+        section += name + value;
+    }
+    std::string record = "KXFA";
+    putLe(record, attributes.size(), 8);
+    putLe(record, section.size(), 8);
+    return record + section;
 }
 
 } // namespace smsemutest

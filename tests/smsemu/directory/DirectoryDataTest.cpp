@@ -283,6 +283,13 @@ TEST_F(DirectoryData, BrokenStreamsLeaveTheStoreAlone)
         {"short of its size", handStream(HandHeader{1, 0, 0, data.size() + 1, name, ""}, {{0, data}}),
          NWSMTS_EXPECTING_TRAILER},
         {"bytes after the trailer", good + "!", NWSMTS_EXPECTING_TRAILER},
+        {"a hole between extents",
+         handStream(HandHeader{1, 0, 0, data.size() + 1, name, ""}, {{0, data.substr(0, 5)}, {6, data.substr(5)}}),
+         NWSMTS_EXPECTING_TRAILER},
+        {"an attribute section", withRecords(HandHeader{1, 0, 0, 0, name, "", 2}, attributeRecord({{"user.a", "1"}})),
+         NWSMTS_EXPECTING_TRAILER},
+        {"a pad", withRecords(HandHeader{1, 0, 0, 0, name, "", 2}, handRecord("KXFP", 0, 0)),
+         NWSMTS_EXPECTING_TRAILER},
     };
     for (std::size_t cut = 1; cut < good.size(); cut += cut < 40 ? 1 : 17)
         cases.push_back({"cut at " + std::to_string(cut), good.substr(0, cut),

@@ -55,12 +55,12 @@ struct ScanCase {
     Names expected; // root form
 };
 
-class DirectoryScans : public Directory, public ::testing::WithParamInterface<const char *> {
+class StandInDirectoryScans : public Directory, public ::testing::WithParamInterface<const char *> {
 protected:
     bool treeForm() const { return std::string(GetParam()) == "tree"; }
 };
 
-TEST_P(DirectoryScans, EachStartYieldsItselfThenWhatItHolds)
+TEST_P(StandInDirectoryScans, EachStartYieldsItselfThenWhatItHolds)
 {
     useDirectory(kAcmeStore, GetParam());
     const std::vector<ScanCase> cases{
@@ -87,7 +87,7 @@ TEST_P(DirectoryScans, EachStartYieldsItselfThenWhatItHolds)
     }
 }
 
-TEST_P(DirectoryScans, NamesMatchIgnoringCaseWithEscapesResolved)
+TEST_P(StandInDirectoryScans, NamesMatchIgnoringCaseWithEscapesResolved)
 {
     useDirectory(kAcmeStore, GetParam());
     std::string bob = inForm({".CN=Bob.OU=Sales.O=Acme.[Root]"}, treeForm())[0];
@@ -105,7 +105,7 @@ TEST_P(DirectoryScans, NamesMatchIgnoringCaseWithEscapesResolved)
     EXPECT_FALSE(scanNames(".CN=Organization.Schema").empty());
 }
 
-TEST_P(DirectoryScans, ANameThatIsNotThereIsNotFound)
+TEST_P(StandInDirectoryScans, ANameThatIsNotThereIsNotFound)
 {
     useDirectory(kAcmeStore, GetParam());
     for (const char *name : {".CN=Carol.O=Acme.[Root]", ".O=Acme", ".O=Acme.T=OTHER_TREE", ".CN=a.b.O=Acme.[Root]",
@@ -118,7 +118,7 @@ TEST_P(DirectoryScans, ANameThatIsNotThereIsNotFound)
     EXPECT_EQ(smsemuOpenScans(), 0);
 }
 
-TEST_P(DirectoryScans, InformationTellsContainersSizesAndNoTimes)
+TEST_P(StandInDirectoryScans, InformationTellsContainersSizesAndNoTimes)
 {
     useDirectory(kAcmeStore, GetParam());
     std::vector<DirectoryFound> all = scan("ACME_TREE");
@@ -148,7 +148,7 @@ TEST_P(DirectoryScans, InformationTellsContainersSizesAndNoTimes)
         EXPECT_EQ(f.nameSpace, 256u) << f.name;
 }
 
-TEST_P(DirectoryScans, AnObjectDeletedDuringAScanIsPassedOver)
+TEST_P(StandInDirectoryScans, AnObjectDeletedDuringAScanIsPassedOver)
 {
     useDirectory(kAcmeStore, GetParam());
     UINT32 sequence = 0;
@@ -167,7 +167,7 @@ TEST_P(DirectoryScans, AnObjectDeletedDuringAScanIsPassedOver)
                            ".OU=Empty.O=Acme.[Root]"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(RootForms, DirectoryScans, ::testing::Values("[Root]", "tree"));
+INSTANTIATE_TEST_SUITE_P(RootForms, StandInDirectoryScans, ::testing::Values("[Root]", "tree"));
 
 // ---- Selection lists ----------------------------------------------------------
 

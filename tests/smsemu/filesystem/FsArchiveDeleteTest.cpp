@@ -35,6 +35,7 @@ TEST_F(FsArchive, SetClearAndChange)
     EXPECT_FALSE(archived("/f"));
     EXPECT_FALSE(archived("/f")) << "reading does not set it";
     // A write sets it.
+    afterTimesOf("/f");
     file("/f", "two");
     EXPECT_TRUE(archived("/f"));
     ASSERT_EQ(setStatus("/f", 1), 0u);

@@ -114,6 +114,7 @@ TEST_F(FsArchiveState, EveryKindOfChangeSetsTheFlag)
         EXPECT_TRUE(flag("/f")) << c.what << ": a file never cleared";
         ASSERT_EQ(backUp("/f"), 0u) << c.what;
         EXPECT_FALSE(flag("/f")) << c.what << ": cleared";
+        afterTimesOf("/f");
         c.change();
         EXPECT_EQ(flag("/f"), c.set) << c.what;
     }
@@ -127,6 +128,7 @@ TEST_F(FsArchiveState, RenamedFileAndDirectoriesAndLinks)
         ASSERT_EQ(backUp(name), 0u) << name;
         EXPECT_FALSE(flag(name)) << name;
     }
+    afterTimesOf("/dir");
     fs::rename(real("/dir/a"), real("/dir/b"));
     EXPECT_TRUE(flag("/dir/b")) << "a rename sets the flag of what moved";
     EXPECT_TRUE(flag("/dir")) << "and of its directory";

@@ -72,6 +72,31 @@ protected:
         struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
         ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
     }
+    // Returns once the file system stamps changes later than the change and
+    // modification times of `name`. Its clock may move only every few
+    // milliseconds, so a change made right after a backup can carry the very
+    // times the backup saw and look like none; a test that makes a change
+    // for the TSA to notice waits here first. It waits for the clock to
+    // move, however long that takes on a busy machine, not for a time.
+    void afterTimesOf(const std::string &name) const
+    {
+        struct stat target {};
+        ASSERT_EQ(lstat(real(name).c_str(), &target), 0) << name;
+        const fs::path probe = dir_ / "clock-probe"; // beside the resource, not in it
+        std::ofstream(probe).put('x');
+        auto later = [](const timespec &a, const timespec &b) {
+            return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec > b.tv_nsec);
+        };
+        struct stat now {};
+        for (long tries = 0;; ++tries) {
+            ASSERT_LT(tries, 100000000L) << "the file system's clock does not move";
+            ASSERT_EQ(utimensat(AT_FDCWD, probe.c_str(), nullptr, 0), 0);
+            ASSERT_EQ(stat(probe.c_str(), &now), 0);
+            if (later(now.st_ctim, target.st_ctim) && later(now.st_mtim, target.st_mtim))
+                break;
+        }
+        fs::remove(probe);
+    }
     // Entries of a folder (names only).
     static std::vector<std::string> entries(const fs::path &folder)
     {

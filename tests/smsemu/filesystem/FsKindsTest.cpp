@@ -23,30 +23,6 @@ smsemu::stream::Header headerOf(const std::string &stream)
     return header;
 }
 
-// A whole stream with records (already encoded) between the header and the
-// trailer, which counts `dataBytes` and hashes the records.
-std::string withRecords(const HandHeader &h, const std::string &records, std::uint64_t dataBytes = 0)
-{
-    std::string out = handHeader(h) + records + "KXFT";
-    putLe(out, dataBytes, 8);
-    putLe(out, XXH3_64bits(records.data(), records.size()), 8);
-    return out;
-}
-
-std::string attributeRecord(const std::vector<std::pair<std::string, std::string>> &attributes)
-{
-    std::string section;
-    for (const auto &[name, value] : attributes) {
-        section.push_back(static_cast<char>(name.size()));
-        putLe(section, value.size(), 4);
-        section += name + value;
-    }
-    std::string record = "KXFA";
-    putLe(record, attributes.size(), 8);
-    putLe(record, section.size(), 8);
-    return record + section;
-}
-
 class FsKinds : public FsTsa {
 protected:
     struct stat lstatOf(const std::string &name) const

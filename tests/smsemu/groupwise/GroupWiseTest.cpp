@@ -12,7 +12,7 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-class GroupWise : public Directory {
+class StandInGroupWise : public Directory {
 protected:
     void SetUp() override
     {
@@ -54,7 +54,7 @@ users = { admin = "secret" }
     }
 };
 
-TEST_F(GroupWise, ServerScansGoThroughTheDomains)
+TEST_F(StandInGroupWise, ServerScansGoThroughTheDomains)
 {
     EXPECT_EQ(scanNames("GroupWise Mail Server", true), (Names{"GroupWise Mail Server", "DOM1:", "DOM2:"}));
     EXPECT_EQ(scanNames("groupwise mail server", false),
@@ -69,7 +69,7 @@ TEST_F(GroupWise, ServerScansGoThroughTheDomains)
     EXPECT_EQ(server[2].nameSpace, 2u);
 }
 
-TEST_F(GroupWise, DomainScansAndTheirNames)
+TEST_F(StandInGroupWise, DomainScansAndTheirNames)
 {
     struct Case {
         const char *start;
@@ -100,7 +100,7 @@ TEST_F(GroupWise, DomainScansAndTheirNames)
     EXPECT_EQ(NWSMTSScanDataSetEnd(connection, &sequence, &info, &names), 0u);
 }
 
-TEST_F(GroupWise, NamesOutsideTheDomainsAreRefused)
+TEST_F(StandInGroupWise, NamesOutsideTheDomainsAreRefused)
 {
     ASSERT_EQ(symlink((dir_ / "outside").c_str(), (dir_ / "dom1/link").c_str()), 0);
     struct Case {
@@ -124,7 +124,7 @@ TEST_F(GroupWise, NamesOutsideTheDomainsAreRefused)
     EXPECT_FALSE(std::filesystem::exists(dir_ / "escape.txt"));
 }
 
-TEST_F(GroupWise, SelectionListsInGroupWiseForm)
+TEST_F(StandInGroupWise, SelectionListsInGroupWiseForm)
 {
     NWSM_SELECTION_LIST *list = nullptr;
     NWSM_NAME_HANDLE handle = nullptr;
@@ -157,7 +157,7 @@ TEST_F(GroupWise, SelectionListsInGroupWiseForm)
     std::free(list);
 }
 
-TEST_F(GroupWise, StreamsNameTheirDataSetsInGroupWiseForm)
+TEST_F(StandInGroupWise, StreamsNameTheirDataSetsInGroupWiseForm)
 {
     std::string file, domain, server;
     ASSERT_EQ(backup("DOM1:a/f.txt", file, 5), 0u);
@@ -192,7 +192,7 @@ TEST_F(GroupWise, StreamsNameTheirDataSetsInGroupWiseForm)
 
 // A hard link's stream names its first name in GroupWise form; restored in
 // another place of another domain it links to the first name restored there.
-TEST_F(GroupWise, HardLinksNameTheirFirstNameInGroupWiseForm)
+TEST_F(StandInGroupWise, HardLinksNameTheirFirstNameInGroupWiseForm)
 {
     std::filesystem::create_hard_link(dir_ / "dom1/a/f.txt", dir_ / "dom1/top-link");
     std::string first, link;
@@ -220,7 +220,7 @@ TEST_F(GroupWise, HardLinksNameTheirFirstNameInGroupWiseForm)
     EXPECT_EQ(a.st_nlink, 2u);
 }
 
-TEST_F(GroupWise, BrokenStreamsChangeNothing)
+TEST_F(StandInGroupWise, BrokenStreamsChangeNothing)
 {
     std::string file;
     ASSERT_EQ(backup("DOM1:top.txt", file), 0u);
@@ -260,7 +260,7 @@ TEST_F(GroupWise, BrokenStreamsChangeNothing)
     EXPECT_EQ(left, (std::vector<std::string>{"a", "empty", "top.txt"})) << "no temporary file is left";
 }
 
-TEST_F(GroupWise, DeleteIsTheFileSystems)
+TEST_F(StandInGroupWise, DeleteIsTheFileSystems)
 {
     struct Case {
         const char *name;
@@ -272,7 +272,7 @@ TEST_F(GroupWise, DeleteIsTheFileSystems)
     EXPECT_EQ(scanNames("DOM1:", true), (Names{"DOM1:", "DOM1:a"}));
 }
 
-TEST_F(GroupWise, DomainNamesHoldNoSeparators)
+TEST_F(StandInGroupWise, DomainNamesHoldNoSeparators)
 {
     makeDir("d");
     useConfig("[host]\nname = \"srv1\"\n[[tsa]]\ntype = \"GroupWise System\"\n[[tsa.resource]]\nname = \"A/B:\"\n"

@@ -4,7 +4,7 @@
 namespace smsemutest {
 namespace {
 
-class Names : public SmsEmu {
+class StandInNames : public SmsEmu {
 protected:
     void SetUp() override
     {
@@ -40,7 +40,7 @@ protected:
     UINT32 fs_ = 0, dir_tsa_ = 0, gw_ = 0;
 };
 
-TEST_F(Names, NameSpacesPerResourceInTheirConfiguredOrder)
+TEST_F(StandInNames, NameSpacesPerResourceInTheirConfiguredOrder)
 {
     using V = std::vector<std::string>;
     struct Case {
@@ -71,7 +71,7 @@ TEST_F(Names, NameSpacesPerResourceInTheirConfiguredOrder)
     }
 }
 
-TEST_F(Names, SeparatorsPerTsaForKnownNameSpacesOnly)
+TEST_F(StandInNames, SeparatorsPerTsaForKnownNameSpacesOnly)
 {
     struct Case {
         char tsa;
@@ -109,7 +109,7 @@ struct Split {
 
 void PrintTo(const Split &s, std::ostream *os) { *os << s.tsa << " \"" << s.name << "\""; }
 
-class SplitNames : public Names, public ::testing::WithParamInterface<Split> {};
+class SplitNames : public StandInNames, public ::testing::WithParamInterface<Split> {};
 
 TEST_P(SplitNames, SeparateThenCatGivesTheNameBack)
 {
@@ -158,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Split{'D', "Schema", nullptr, nullptr}, Split{'D', ".CN=a\\.b", nullptr, nullptr},
                       Split{'D', "..O=x", nullptr, nullptr}));
 
-TEST_F(Names, CatAcceptsEitherFormOfTheChild)
+TEST_F(StandInNames, CatAcceptsEitherFormOfTheChild)
 {
     struct Cat {
         char tsa;
@@ -195,7 +195,7 @@ TEST_F(Names, CatAcceptsEitherFormOfTheChild)
     }
 }
 
-TEST_F(Names, LengthBoundaries)
+TEST_F(StandInNames, LengthBoundaries)
 {
     std::string longest = "/" + std::string(NWSM_MAX_NAME - 3, 'a') + "/b"; // 1023
     std::string tooLong = longest + "c";
