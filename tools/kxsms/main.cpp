@@ -9,15 +9,15 @@
 
 #include <fmt/format.h>
 
-#include "BuildStamp.h"
+#include "frame/BuildStamp.h"
 #include "commands/Commands.h"
-#include "Module.h"
-#include "ModuleLog.h"
-#include "NameRules.h"
-#include "Options.h"
-#include "Selection.h"
-#include "Signals.h"
-#include "Text.h"
+#include "frame/Module.h"
+#include "frame/ModuleLog.h"
+#include "frame/PathRules.h"
+#include "frame/CommandLine.h"
+#include "frame/Selection.h"
+#include "frame/Signals.h"
+#include "io/Text.h"
 
 #ifndef KXSMS_HOST_VERSION
 #define KXSMS_HOST_VERSION "0.0.0"

@@ -8,7 +8,7 @@
 #include <elf.h>
 #include <unistd.h>
 
-#include "BuildStamp.h"
+#include "frame/BuildStamp.h"
 
 // This test program carries a stamp of its own, as the module does.
 __asm__(".pushsection KxVersion,\"\",@progbits\n"

@@ -3,8 +3,8 @@
 
 #include <sstream>
 
-#include "Options.h"
-#include "SinceTime.h"
+#include "frame/CommandLine.h"
+#include "frame/SinceTime.h"
 
 using namespace kxsms;
 

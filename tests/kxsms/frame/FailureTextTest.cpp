@@ -1,7 +1,7 @@
 // The SMS cause found in the module's log lines, and the failure text made of it.
 #include <gtest/gtest.h>
 
-#include "FailureText.h"
+#include "frame/FailureText.h"
 
 namespace {
 

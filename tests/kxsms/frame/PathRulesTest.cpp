@@ -2,7 +2,7 @@
 // names an archive may not bring in.
 #include <gtest/gtest.h>
 
-#include "NameRules.h"
+#include "frame/PathRules.h"
 
 using namespace kxsms;
 

@@ -1,8 +1,8 @@
 // Selection by names and patterns, and names written for people.
 #include <gtest/gtest.h>
 
-#include "Selection.h"
-#include "Text.h"
+#include "frame/Selection.h"
+#include "io/Text.h"
 
 using namespace kxsms;
 

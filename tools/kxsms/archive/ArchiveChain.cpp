@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "KXSMS.h"
-#include "Text.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

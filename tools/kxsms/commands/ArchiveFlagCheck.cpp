@@ -1,8 +1,8 @@
-#include "commands/ArchiveClearCheck.h"
+#include "commands/ArchiveFlagCheck.h"
 
 #include <vector>
 
-#include "Text.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "KXSMS.h"
-#include "Progress.h"
+#include "frame/Progress.h"
 
 namespace kxsms {
 

@@ -1,11 +1,11 @@
 // Reading an archive from end to end for list and verify.
-#include "archive/ArchiveListing.h"
+#include "commands/ArchiveListing.h"
 
 #include <optional>
 
 #include "archive/ArchiveFiles.h"
-#include "Signals.h"
-#include "Text.h"
+#include "frame/Signals.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "archive/ArchiveReader.h"
-#include "Options.h"
-#include "Progress.h"
-#include "Selection.h"
+#include "frame/CommandLine.h"
+#include "frame/Progress.h"
+#include "frame/Selection.h"
 
 namespace kxsms {
 

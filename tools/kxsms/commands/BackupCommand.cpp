@@ -13,17 +13,17 @@
 
 #include "archive/ArchiveFiles.h"
 #include "archive/ArchiveWriter.h"
-#include "commands/ArchiveClearCheck.h"
+#include "commands/ArchiveFlagCheck.h"
 #include "commands/Commands.h"
-#include "FailureText.h"
-#include "ModuleLog.h"
-#include "NameRules.h"
-#include "Progress.h"
-#include "Results.h"
-#include "Selection.h"
-#include "Session.h"
-#include "Signals.h"
-#include "Text.h"
+#include "frame/FailureText.h"
+#include "frame/ModuleLog.h"
+#include "frame/PathRules.h"
+#include "frame/Progress.h"
+#include "frame/Results.h"
+#include "frame/Selection.h"
+#include "frame/ModuleSession.h"
+#include "frame/Signals.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

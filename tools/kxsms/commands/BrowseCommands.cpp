@@ -6,11 +6,11 @@
 #include <fmt/format.h>
 
 #include "commands/Commands.h"
-#include "FailureText.h"
-#include "ModuleLog.h"
-#include "Results.h"
-#include "Session.h"
-#include "Text.h"
+#include "frame/FailureText.h"
+#include "frame/ModuleLog.h"
+#include "frame/Results.h"
+#include "frame/ModuleSession.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

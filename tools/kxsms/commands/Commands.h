@@ -2,7 +2,7 @@
 #ifndef KXSMS_TOOLS_COMMANDS_H
 #define KXSMS_TOOLS_COMMANDS_H
 
-#include "Options.h"
+#include "frame/CommandLine.h"
 
 namespace kxsms {
 

@@ -2,11 +2,11 @@
 // --exclude select which.
 #include <optional>
 
-#include "archive/ArchiveListing.h"
+#include "commands/ArchiveListing.h"
 #include "commands/Commands.h"
-#include "Results.h"
-#include "Selection.h"
-#include "Text.h"
+#include "frame/Results.h"
+#include "frame/Selection.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

@@ -14,17 +14,17 @@
 
 #include "archive/ArchiveChain.h"
 #include "archive/ArchiveFiles.h"
-#include "archive/ArchiveListing.h"
+#include "commands/ArchiveListing.h"
 #include "archive/ArchiveReader.h"
 #include "commands/Commands.h"
 #include "commands/RestoreJob.h"
-#include "NameRules.h"
-#include "Progress.h"
-#include "Results.h"
-#include "Selection.h"
-#include "Session.h"
-#include "Signals.h"
-#include "Text.h"
+#include "frame/PathRules.h"
+#include "frame/Progress.h"
+#include "frame/Results.h"
+#include "frame/Selection.h"
+#include "frame/ModuleSession.h"
+#include "frame/Signals.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

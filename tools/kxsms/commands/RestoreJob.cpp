@@ -3,12 +3,12 @@
 // discards it when it is closed unfinished).
 #include "commands/RestoreJob.h"
 
-#include "FailureText.h"
-#include "ModuleLog.h"
-#include "NameRules.h"
-#include "Results.h"
-#include "Signals.h"
-#include "Text.h"
+#include "frame/FailureText.h"
+#include "frame/ModuleLog.h"
+#include "frame/PathRules.h"
+#include "frame/Results.h"
+#include "frame/Signals.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

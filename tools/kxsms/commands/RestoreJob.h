@@ -9,9 +9,9 @@
 #include <string>
 
 #include "archive/ArchiveReader.h"
-#include "Options.h"
-#include "Progress.h"
-#include "Session.h"
+#include "frame/CommandLine.h"
+#include "frame/Progress.h"
+#include "frame/ModuleSession.h"
 
 namespace kxsms {
 

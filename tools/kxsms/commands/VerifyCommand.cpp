@@ -1,6 +1,6 @@
 // verify: read the whole archive and check its structure and every checksum
 // without restoring anything.
-#include "archive/ArchiveListing.h"
+#include "commands/ArchiveListing.h"
 #include "commands/Commands.h"
 
 namespace kxsms {

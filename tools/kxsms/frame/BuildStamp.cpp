@@ -1,5 +1,5 @@
 // Reading one section of an ELF file with checked offsets.
-#include "BuildStamp.h"
+#include "frame/BuildStamp.h"
 
 #include <algorithm>
 #include <cerrno>

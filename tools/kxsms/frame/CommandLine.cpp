@@ -1,12 +1,12 @@
 // The command line: subcommands, options and their checks (CLI11).
-#include "Options.h"
+#include "frame/CommandLine.h"
 
 #include <map>
 #include <ostream>
 
 #include <CLI/CLI.hpp>
 
-#include "SinceTime.h"
+#include "frame/SinceTime.h"
 
 namespace kxsms {
 

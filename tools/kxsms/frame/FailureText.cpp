@@ -1,4 +1,4 @@
-#include "FailureText.h"
+#include "frame/FailureText.h"
 
 #include <cctype>
 #include <strings.h>

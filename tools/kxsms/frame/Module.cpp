@@ -1,5 +1,5 @@
 // Finding and loading the module.
-#include "Module.h"
+#include "frame/Module.h"
 
 #include <climits>
 #include <cstdlib>

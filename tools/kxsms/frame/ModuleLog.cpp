@@ -1,4 +1,4 @@
-#include "ModuleLog.h"
+#include "frame/ModuleLog.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,12 +1,12 @@
 // Loading, creating and logging in; logging out and releasing on the way out.
-#include "Session.h"
+#include "frame/ModuleSession.h"
 
 #include <pwd.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
-#include "Password.h"
+#include "frame/Password.h"
 
 namespace kxsms {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "KXSMS.h"
-#include "Module.h"
-#include "Options.h"
+#include "frame/Module.h"
+#include "frame/CommandLine.h"
 
 namespace kxsms {
 

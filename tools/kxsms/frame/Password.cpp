@@ -1,5 +1,5 @@
 // Reading the password without echo and without keeping copies around.
-#include "Password.h"
+#include "frame/Password.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Path comparison, pruning, name checks and re-rooting per TSA type.
-#include "NameRules.h"
+#include "frame/PathRules.h"
 
 #include <strings.h>
 

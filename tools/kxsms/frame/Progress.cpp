@@ -1,5 +1,5 @@
 // The progress line and the summary.
-#include "Progress.h"
+#include "frame/Progress.h"
 
 #include <cstdio>
 
@@ -7,7 +7,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "Text.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

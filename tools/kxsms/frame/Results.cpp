@@ -1,5 +1,5 @@
 // Writing results to standard output.
-#include "Results.h"
+#include "frame/Results.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <fmt/format.h>
 #include <sodium.h>
 
-#include "Text.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

@@ -1,10 +1,10 @@
 // Selecting members and data sets by name and by pattern.
-#include "Selection.h"
+#include "frame/Selection.h"
 
 #include <fnmatch.h>
 #include <strings.h>
 
-#include "NameRules.h"
+#include "frame/PathRules.h"
 
 namespace kxsms {
 

@@ -1,5 +1,5 @@
 // Noting the signals that ask a job to stop.
-#include "Signals.h"
+#include "frame/Signals.h"
 
 #include <csignal>
 #include <cstring>

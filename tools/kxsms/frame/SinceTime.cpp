@@ -1,5 +1,5 @@
 // Parsing of absolute and relative times.
-#include "SinceTime.h"
+#include "frame/SinceTime.h"
 
 #include <cctype>
 #include <ctime>

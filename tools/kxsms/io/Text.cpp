@@ -1,5 +1,5 @@
 // Text formatting helpers.
-#include "Text.h"
+#include "io/Text.h"
 
 #include <ctime>
 
