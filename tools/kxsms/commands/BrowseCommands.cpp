@@ -1,5 +1,5 @@
-// The commands that look at or change single data sets on the target:
-// resources, ls, info, rm.
+// The commands that look at the data sets of the target: resources, ls,
+// info.
 #include <optional>
 #include <vector>
 
@@ -14,14 +14,14 @@
 
 namespace kxsms {
 
-namespace {
-
 // Reports a failure on stderr; the exit status it calls for.
-int failure(Session &session, const std::string &what, unsigned int code)
+int failureStatus(Session &session, const std::string &what, unsigned int code)
 {
     fmt::print(stderr, "kxsms: {}: {}\n", what, describeFailure(session.text(code), lastSmsCause(takeModuleLog())));
     return session.fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
 }
+
+namespace {
 
 // A parent the scan stands on again reports what the TSA could not give of
 // its contents; opening it tells why. The exit status it calls for, or
@@ -106,7 +106,7 @@ int runLs(const Options &options)
                     options.json ? &created : nullptr, details ? &modified : nullptr,
                     options.json ? &accessed : nullptr, &size, &end);
         if (code != 0) {
-            status = std::max(status, failure(*session, "cannot list " + printable(path.empty() ? "the root" : path), code));
+            status = std::max(status, failureStatus(*session, "cannot list " + printable(path.empty() ? "the root" : path), code));
             if (status == c_ExitStopped || sequence == 0)
                 break;
             continue;
@@ -176,7 +176,7 @@ int runInfo(const Options &options)
     const unsigned int code = kx.ScanDataSetInfo(path.data(), name, sizeof name, child, sizeof child, &parent,
                                                  &archive, &modified, &accessed, &size);
     if (code != 0)
-        return failure(*session, "cannot look at " + printable(path), code);
+        return failureStatus(*session, "cannot look at " + printable(path), code);
 
     bufferResults();
     if (options.json) {
@@ -201,83 +201,6 @@ int runInfo(const Options &options)
         writeLine(std::string("archive:  ") + (archive ? "set (changed since its last backup)" : "clear"));
     }
     return flushResults() ? c_ExitOk : c_ExitStopped;
-}
-
-namespace {
-
-// The data sets of the subtree at path, parents before their children (the
-// scan's order); false when the scan failed (reported).
-bool subtree(Session &session, const std::string &given, std::vector<std::string> &names, int &status)
-{
-    CKXSMS &kx = session.kx();
-    kx.SetScanStartTime(time(nullptr));
-    kx.SetScanTraverse(true);
-    std::string path = given;
-    char name[KXSMS_NAME_BUFFER + 8];
-    unsigned int sequence = 0;
-    for (;;) {
-        bool end = false;
-        const unsigned int code = kx.Scan(path.data(), &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr,
-                                          nullptr, nullptr, nullptr, nullptr, &end);
-        if (code != 0) {
-            status = std::max(status, failure(session, "cannot list " + printable(path), code));
-            if (sequence != 0)
-                kx.AbortScan(&sequence);
-            return false;
-        }
-        if (end)
-            return true;
-        names.emplace_back(name);
-    }
-}
-
-bool isParent(CKXSMS &kx, std::string &path)
-{
-    bool parent = false, archive = false;
-    long modified = 0, accessed = 0;
-    unsigned long long size = 0;
-    return kx.ScanDataSetInfo(path.data(), nullptr, 0, nullptr, 0, &parent, &archive, &modified, &accessed, &size) ==
-               0 &&
-           parent;
-}
-
-} // namespace
-
-int runRm(const Options &options)
-{
-    std::unique_ptr<Session> session = Session::open(options, options.tsa);
-    if (!session)
-        return c_ExitStopped;
-    CKXSMS &kx = session->kx();
-    int status = c_ExitOk;
-    for (const std::string &given : options.paths) {
-        std::vector<std::string> names;
-        if (options.recursive) {
-            if (!subtree(*session, given, names, status)) {
-                if (status == c_ExitStopped)
-                    return status;
-                continue;
-            }
-        } else {
-            names.push_back(given);
-        }
-        // Children before their parents: the scan's order backwards.
-        for (auto name = names.rbegin(); name != names.rend(); ++name) {
-            const unsigned int code = kx.DeleteDataSet(name->data());
-            if (code != 0) {
-                std::string what = "cannot delete " + printable(*name);
-                if (!options.recursive && isParent(kx, *name))
-                    what += " (a parent is deleted only when empty; -r deletes what it holds first)";
-                status = std::max(status, failure(*session, what, code));
-                if (status == c_ExitStopped)
-                    return status;
-                continue;
-            }
-            if (options.recursive || options.verbosity > 0)
-                fmt::print(stderr, "kxsms: deleted {}\n", printable(*name));
-        }
-    }
-    return status;
 }
 
 } // namespace kxsms

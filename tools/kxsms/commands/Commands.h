@@ -2,6 +2,8 @@
 #ifndef KXSMS_TOOLS_COMMANDS_H
 #define KXSMS_TOOLS_COMMANDS_H
 
+#include <string>
+
 #include "frame/CommandLine.h"
 
 namespace kxsms {
@@ -14,6 +16,11 @@ int runBackup(const Options &options);
 int runRestore(const Options &options);
 int runList(const Options &options);
 int runVerify(const Options &options);
+
+class Session;
+// Reports a failure on stderr (what failed, the module's message, the TSA's
+// text); returns the exit status it calls for.
+int failureStatus(Session &session, const std::string &what, unsigned int code);
 
 } // namespace kxsms
 

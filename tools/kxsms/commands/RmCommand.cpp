@@ -1,0 +1,91 @@
+// rm: deletes data sets on the target; -r each subtree, children before
+// their parents.
+#include <ctime>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "commands/Commands.h"
+#include "frame/ModuleSession.h"
+#include "io/Text.h"
+
+namespace kxsms {
+
+namespace {
+
+// The data sets of the subtree at path, parents before their children (the
+// scan's order); false when the scan failed (reported).
+bool subtree(Session &session, const std::string &given, std::vector<std::string> &names, int &status)
+{
+    CKXSMS &kx = session.kx();
+    kx.SetScanStartTime(time(nullptr));
+    kx.SetScanTraverse(true);
+    std::string path = given;
+    char name[KXSMS_NAME_BUFFER + 8];
+    unsigned int sequence = 0;
+    for (;;) {
+        bool end = false;
+        const unsigned int code = kx.Scan(path.data(), &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr,
+                                          nullptr, nullptr, nullptr, nullptr, &end);
+        if (code != 0) {
+            status = std::max(status, failureStatus(session, "cannot list " + printable(path), code));
+            if (sequence != 0)
+                kx.AbortScan(&sequence);
+            return false;
+        }
+        if (end)
+            return true;
+        names.emplace_back(name);
+    }
+}
+
+bool isParent(CKXSMS &kx, std::string &path)
+{
+    bool parent = false, archive = false;
+    long modified = 0, accessed = 0;
+    unsigned long long size = 0;
+    return kx.ScanDataSetInfo(path.data(), nullptr, 0, nullptr, 0, &parent, &archive, &modified, &accessed, &size) ==
+               0 &&
+           parent;
+}
+
+} // namespace
+
+int runRm(const Options &options)
+{
+    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    if (!session)
+        return c_ExitStopped;
+    CKXSMS &kx = session->kx();
+    int status = c_ExitOk;
+    for (const std::string &given : options.paths) {
+        std::vector<std::string> names;
+        if (options.recursive) {
+            if (!subtree(*session, given, names, status)) {
+                if (status == c_ExitStopped)
+                    return status;
+                continue;
+            }
+        } else {
+            names.push_back(given);
+        }
+        // Children before their parents: the scan's order backwards.
+        for (auto name = names.rbegin(); name != names.rend(); ++name) {
+            const unsigned int code = kx.DeleteDataSet(name->data());
+            if (code != 0) {
+                std::string what = "cannot delete " + printable(*name);
+                if (!options.recursive && isParent(kx, *name))
+                    what += " (a parent is deleted only when empty; -r deletes what it holds first)";
+                status = std::max(status, failureStatus(*session, what, code));
+                if (status == c_ExitStopped)
+                    return status;
+                continue;
+            }
+            if (options.recursive || options.verbosity > 0)
+                fmt::print(stderr, "kxsms: deleted {}\n", printable(*name));
+        }
+    }
+    return status;
+}
+
+} // namespace kxsms
