@@ -109,8 +109,7 @@ std::optional<std::string> refusal(const Options &options, const std::vector<Ope
     const auto archived = static_cast<KXSMS_TSA_TYPE>(newest.reader->tsaType());
     if (archived > KXSMS_TSA_GROUPWISE || (options.tsaGiven && options.tsa != archived))
         return fmt::format("{} holds data of the {} TSA; it cannot be restored to the {} TSA", newest.label,
-                           archived > KXSMS_TSA_GROUPWISE ? "unknown" : tsaDescription(archived),
-                           tsaDescription(options.tsa));
+                           format::tsaName(newest.reader->tsaType()), tsaDescription(options.tsa));
     // The module opens directory objects for restore with fixed options:
     // an existing object is always replaced. never is done by kxsms
     // itself (it looks first); newer cannot be kept, so it is refused.

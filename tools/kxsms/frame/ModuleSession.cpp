@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "archive/Format.h"
 #include "frame/Password.h"
 
 namespace kxsms {
@@ -16,13 +17,13 @@ constexpr unsigned int c_LoginFailed = 130006; // the module's "Failed to login"
 
 } // namespace
 
+// Archives record the TSA type by the module's numbers.
+static_assert(format::c_TsaDirectory == KXSMS_TSA_DIRECTORY && format::c_TsaFileSystem == KXSMS_TSA_FILE_SYSTEM &&
+              format::c_TsaGroupWise == KXSMS_TSA_GROUPWISE);
+
 const char *tsaDescription(KXSMS_TSA_TYPE type)
 {
-    switch (type) {
-    case KXSMS_TSA_DIRECTORY: return "directory";
-    case KXSMS_TSA_GROUPWISE: return "GroupWise";
-    default: return "file-system";
-    }
+    return format::tsaName(static_cast<uint16_t>(type));
 }
 
 std::string currentUser()
