@@ -121,8 +121,8 @@ void resolveSymlinkedParents(Options &options)
         if (realpath(parent.c_str(), real) == nullptr || parent == real)
             continue;
         const std::string resolved = std::string(real) + path.substr(slash);
-        fmt::print(stderr, "kxsms: {} is reached through a symbolic link: backing up {}\n", printable(path),
-                   printable(resolved));
+        fmt::print(stderr, "kxsms: {} is reached through a symbolic link: backing up {}\n", printable(path, NameStyle::FileSystem),
+                   printable(resolved, NameStyle::FileSystem));
         path = resolved;
     }
 }
@@ -142,7 +142,6 @@ int main(int argc, char **argv)
         return status;
     takeLocalPaths(options);
     resolveSymlinkedParents(options);
-    setNameStyle(options.tsa == KXSMS_TSA_FILE_SYSTEM);
     // The module's lines are kept in memory for the causes of failures, and
     // shown only where asked for (--log, -v, KXLIB_LOG).
     startModuleLog(options.logFile, options.verbosity);

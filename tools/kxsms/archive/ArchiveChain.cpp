@@ -15,11 +15,11 @@ std::vector<std::string> sorted(std::vector<std::string> texts)
     return texts;
 }
 
-std::string joined(const std::vector<std::string> &texts)
+std::string joined(const std::vector<std::string> &texts, NameStyle style)
 {
     std::string line;
     for (const std::string &text : texts)
-        line += (line.empty() ? "" : ", ") + printable(text);
+        line += (line.empty() ? "" : ", ") + printable(text, style);
     return line.empty() ? "nothing" : line;
 }
 
@@ -51,8 +51,8 @@ std::optional<std::string> chainRefusal(const std::vector<ChainLink> &links)
             return link.label + " holds data of the " + format::tsaName(link.header.tsaType) + " TSA, " + first.label +
                    " of the " + format::tsaName(first.header.tsaType) + " TSA" + tail;
         if (sorted(link.record.paths) != firstPaths)
-            return link.label + " backs up " + joined(link.record.paths) + ", " + first.label + " backs up " +
-                   joined(first.record.paths) + tail;
+            return link.label + " backs up " + joined(link.record.paths, format::nameStyle(link.header.tsaType)) + ", " + first.label + " backs up " +
+                   joined(first.record.paths, format::nameStyle(first.header.tsaType)) + tail;
         if (link.header.archiveId == before.header.archiveId)
             return link.label + " and " + before.label + " are the same archive" + tail;
         if (link.record.startedNanoseconds <= before.record.startedNanoseconds)

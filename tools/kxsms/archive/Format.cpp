@@ -24,6 +24,11 @@ const char *tsaName(uint16_t tsaType)
     }
 }
 
+NameStyle nameStyle(uint16_t tsaType)
+{
+    return tsaType == c_TsaFileSystem ? NameStyle::FileSystem : NameStyle::Backslashed;
+}
+
 void encodeArchiveHeader(const ArchiveHeader &header, unsigned char (&out)[c_ArchiveHeaderSize])
 {
     memcpy(out, c_ArchiveMagic, sizeof c_ArchiveMagic);

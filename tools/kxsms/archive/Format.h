@@ -30,6 +30,8 @@
 #include <string_view>
 #include <vector>
 
+#include "io/Text.h"
+
 namespace kxsms::format {
 
 constexpr uint16_t c_Version = 2;      // the version written
@@ -72,6 +74,9 @@ constexpr uint16_t c_TsaGroupWise = 2;
 
 // "directory", "file-system", "GroupWise" or "unknown", for messages.
 const char *tsaName(uint16_t tsaType);
+
+// How names of that TSA are shown.
+NameStyle nameStyle(uint16_t tsaType);
 
 // Member header flags.
 constexpr uint16_t c_FlagParent = 0x1;

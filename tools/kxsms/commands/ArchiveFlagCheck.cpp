@@ -6,7 +6,7 @@
 
 namespace kxsms {
 
-bool archiveFlagsCleared(CKXSMS &kx, const std::string &name, Progress &progress)
+bool archiveFlagsCleared(CKXSMS &kx, const std::string &name, NameStyle style, Progress &progress)
 {
     if (name.empty())
         return true;
@@ -17,7 +17,7 @@ bool archiveFlagsCleared(CKXSMS &kx, const std::string &name, Progress &progress
         kx.ScanDataSetInfo(path.data(), nullptr, 0, nullptr, 0, nullptr, &archive, nullptr, nullptr, nullptr);
     if (code == 0 && !archive)
         return true;
-    progress.message("warning: the archive flags could not be cleared (" + printable(name) +
+    progress.message("warning: the archive flags could not be cleared (" + printable(name, style) +
                      (code == 0 ? " still reads as changed" : " can no longer be asked") +
                      "); the next incremental backup will save those data sets again");
     return false;

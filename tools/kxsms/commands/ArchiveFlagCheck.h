@@ -33,7 +33,7 @@ private:
 // One ScanDataSetInfo of `name` (nothing when it is empty): true when its
 // archive flag reads clear. Otherwise the warning is written and false
 // returned (the job then exits 1).
-bool archiveFlagsCleared(CKXSMS &kx, const std::string &name, Progress &progress);
+bool archiveFlagsCleared(CKXSMS &kx, const std::string &name, NameStyle style, Progress &progress);
 
 } // namespace kxsms
 

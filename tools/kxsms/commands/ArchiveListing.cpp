@@ -27,11 +27,11 @@ const char *listingName(format::Listing listing)
     }
 }
 
-bool reportUnused(const Selection &selection, const std::string &label, Progress &progress)
+bool reportUnused(const Selection &selection, const std::string &label, Progress &progress, NameStyle style)
 {
     const std::vector<std::string> unused = selection.unused();
     for (const std::string &path : unused)
-        progress.message(label + ": " + printable(path) + ": not found in the archive");
+        progress.message(label + ": " + printable(path, style) + ": not found in the archive");
     return !unused.empty();
 }
 
@@ -47,6 +47,7 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
     }
     const std::string label = archiveLabel(options.archive);
     uint64_t streamDamage = 0;
+    NameStyle style = NameStyle::FileSystem; // the archive's, once its header is read
     int status = c_ExitOk;
     try {
         FdInput file(fd, &interrupted);
@@ -60,7 +61,7 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
                 if (problem.member.empty())
                     progress.message(label + ": " + problem.what);
                 else
-                    progress.message(label + ": member " + printable(problem.member) + ": " + problem.what);
+                    progress.message(label + ": member " + printable(problem.member, style) + ": " + problem.what);
             },
             verifyData);
         if (!reader.open()) {
@@ -68,7 +69,8 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
             return c_ExitStopped;
         }
         const auto type = static_cast<KXSMS_TSA_TYPE>(reader.tsaType());
-        setNameStyle(type == KXSMS_TSA_FILE_SYSTEM);
+        style = format::nameStyle(reader.tsaType());
+        progress.showNamesAs(style);
         std::optional<Selection> selection;
         if (select && (!options.paths.empty() || !options.excludes.empty()))
             selection.emplace(options.paths, options.excludes, type);
@@ -94,7 +96,7 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
                 progress.failed();
             going = onMember(member, reader);
         }
-        const bool missing = going && selection && reportUnused(*selection, label, progress);
+        const bool missing = going && selection && reportUnused(*selection, label, progress, style);
         if (reader.problems() > 0 || streamDamage > 0 || missing)
             status = c_ExitSomeFailed;
     } catch (const Interrupted &) {

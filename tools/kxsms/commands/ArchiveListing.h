@@ -23,7 +23,7 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
                 bool select = false);
 
 // Reports each name of the selection that took no member; true when there was one.
-bool reportUnused(const Selection &selection, const std::string &label, Progress &progress);
+bool reportUnused(const Selection &selection, const std::string &label, Progress &progress, NameStyle style);
 
 // "ok", "damaged" or "incomplete".
 const char *stateName(ArchiveReader::MemberState state);

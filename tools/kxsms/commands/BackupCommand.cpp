@@ -44,9 +44,9 @@ bool applyExcludes(const Options &options, Session &session, Progress &progress)
         std::string path = exclude;
         const unsigned int code = kx.AddScanFilter(path.data());
         if (code == 0xFFFFFFFFu) {
-            progress.message("warning: --exclude " + printable(exclude) + ": no such data set; nothing excluded");
+            progress.message("warning: --exclude " + printable(exclude, session.names()) + ": no such data set; nothing excluded");
         } else if (code != 0) {
-            progress.message("cannot exclude " + printable(exclude) + ": " + session.text(code));
+            progress.message("cannot exclude " + printable(exclude, session.names()) + ": " + session.text(code));
             return false;
         }
     }
@@ -92,6 +92,7 @@ int dryRun(const Options &options, Session &session, Progress &progress)
 int runBackup(const Options &options)
 {
     Progress progress("backup", options.verbosity);
+    progress.showNamesAs(nameStyle(options.tsa));
     std::unique_ptr<Session> session = Session::open(options, options.tsa);
     if (!session)
         return c_ExitStopped;
@@ -175,7 +176,7 @@ int runBackup(const Options &options)
     if (stopped)
         return c_ExitStopped;
     // Asked once the archive is written, so the TSA has every clear it will get.
-    const bool cleared = !options.clearArchive || archiveFlagsCleared(kx, lastSaved.name(), progress);
+    const bool cleared = !options.clearArchive || archiveFlagsCleared(kx, lastSaved.name(), session->names(), progress);
     return progress.failures() > 0 || !cleared ? c_ExitSomeFailed : c_ExitOk;
 }
 

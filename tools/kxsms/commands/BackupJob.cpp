@@ -69,7 +69,7 @@ bool ArchiveIdentity::is(const char *name) const
 BackupJob::BackupJob(const Options &options, Session &session, ArchiveWriter *writer, Progress &progress,
                      const ArchiveIdentity &archive)
     : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress),
-      archive_(archive), selection_({}, options.excludes, session.type()),
+      archive_(archive), style_(session.names()), selection_({}, options.excludes, session.type()),
       block_(KXSMS_MAX_BLOCK * OutputStream::c_HeldChunks)
 {
 }
@@ -96,7 +96,7 @@ bool BackupJob::backUp(const std::string &given)
         const unsigned int code = kx_.Scan(path.data(), &sequence_, name_, sizeof name_, nullptr, 0, &parent,
                                            &archive, &created, &modified, &accessed, &size, &end);
         if (code != 0) {
-            if (failed("cannot scan " + printable(path), code))
+            if (failed("cannot scan " + printable(path, style_), code))
                 return false;
             // A scan that ended cannot go on; one that did not may (the
             // module keeps its place), but not forever.
@@ -110,7 +110,7 @@ bool BackupJob::backUp(const std::string &given)
         if (end)
             return true;
         if (!parent && archive_.is(name_)) {
-            progress_.message(printable(name_) + ": file is the archive; not dumped");
+            progress_.message(printable(name_, style_) + ": file is the archive; not dumped");
             progress_.skipped();
             continue;
         }
@@ -137,7 +137,7 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
 {
     const size_t length = strnlen(name_, sizeof name_);
     if (length == 0 || length > format::c_MaxNameLength) {
-        progress_.message("cannot back up " + printable(std::string_view(name_, length)) +
+        progress_.message("cannot back up " + printable(std::string_view(name_, length), style_) +
                           ": the name is longer than an archive holds (1023 bytes)");
         progress_.failed();
         return true;
@@ -170,7 +170,7 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
         return !contentsFailed(code, size);
     if (code == c_ExcludedByTsa) {
         // Not data: a socket is made again by the program that listens on it.
-        progress_.message(printable(name_) + ": ignored: the TSA has no backup of it (a socket)");
+        progress_.message(printable(name_, style_) + ": ignored: the TSA has no backup of it (a socket)");
         progress_.skipped();
         return true;
     }
@@ -179,7 +179,7 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
         // there, takes an earlier copy and does not remove it.
         describe(listed_, format::Listing::NotSaved);
         writer_->listMember(listed_);
-        return !failed("cannot back up " + printable(name_), code);
+        return !failed("cannot back up " + printable(name_, style_), code);
     }
 
     describe(member_, format::Listing::Saved);
@@ -201,7 +201,7 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
             // The stream is whole (the copy as the file was when opened);
             // the file is not that copy any more.
             writer_->endMember(true);
-            progress_.message("warning: " + printable(member_.name) + ": changed while it was being read");
+            progress_.message("warning: " + printable(member_.name, style_) + ": changed while it was being read");
             progress_.failed();
             return true;
         }
@@ -216,11 +216,11 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
     }
     writer_->endMember(complete);
     if (interrupted()) {
-        progress_.message("stopped inside " + printable(member_.name) + ": it is marked incomplete");
+        progress_.message("stopped inside " + printable(member_.name, style_) + ": it is marked incomplete");
         return false;
     }
     if (!complete)
-        return !failed("cannot read " + printable(member_.name), code);
+        return !failed("cannot read " + printable(member_.name, style_), code);
     progress_.done();
     lastSaved_.saved(member_.name, size);
     return true;
@@ -231,12 +231,12 @@ bool BackupJob::contentsFailed(unsigned int code, unsigned long long leftOut)
     const std::optional<SmsCause> cause = lastSmsCause(takeModuleLog());
     if (cause && cause->code == c_SmsOverflow && leftOut > 0) {
         progress_.message("cannot back up " + std::to_string(leftOut) + (leftOut == 1 ? " entry" : " entries") +
-                          " in " + printable(name_) +
+                          " in " + printable(name_, style_) +
                           ": the names are longer than 1023 bytes (they are left out with all they hold)");
         progress_.failed(leftOut);
         return stopsTheJob(code);
     }
-    progress_.message("cannot read the contents of " + printable(name_) +
+    progress_.message("cannot read the contents of " + printable(name_, style_) +
                       " (the directory itself is saved): " + describeFailure(session_.text(code), cause));
     progress_.failed();
     return stopsTheJob(code);
@@ -244,7 +244,7 @@ bool BackupJob::contentsFailed(unsigned int code, unsigned long long leftOut)
 
 bool BackupJob::preview(bool parent, unsigned long long size)
 {
-    writeLine(printable(name_));
+    writeLine(printable(name_, style_));
     if (!parent)
         progress_.add(size);
     progress_.done();

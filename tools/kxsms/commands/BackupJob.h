@@ -75,6 +75,7 @@ private:
     ArchiveWriter *writer_;
     Progress &progress_;
     const ArchiveIdentity &archive_;
+    NameStyle style_;
     Selection selection_;
     std::vector<unsigned char> block_; // the buffers every block passes through, used in turn
     uint64_t blocks_ = 0;

@@ -38,9 +38,9 @@ std::optional<int> contentsReport(Session &session, char *name, unsigned int &se
     const std::optional<SmsCause> cause = lastSmsCause(takeModuleLog());
     if (cause && cause->code == c_SmsOverflow && leftOut > 0)
         fmt::print(stderr, "kxsms: cannot list {} {} in {}: the names are longer than 1023 bytes\n", leftOut,
-                   leftOut == 1 ? "entry" : "entries", printable(name));
+                   leftOut == 1 ? "entry" : "entries", printable(name, session.names()));
     else
-        fmt::print(stderr, "kxsms: cannot list the contents of {}: {}\n", printable(name),
+        fmt::print(stderr, "kxsms: cannot list the contents of {}: {}\n", printable(name, session.names()),
                    describeFailure(session.text(code), cause));
     return session.fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
 }
@@ -72,7 +72,7 @@ int runResources(const Options &options)
     }
     bufferResults();
     for (const std::string &name : names)
-        writeLine(printable(name));
+        writeLine(printable(name, session->names()));
     return flushResults() ? c_ExitOk : c_ExitStopped;
 }
 
@@ -106,7 +106,7 @@ int runLs(const Options &options)
                     options.json ? &created : nullptr, details ? &modified : nullptr,
                     options.json ? &accessed : nullptr, &size, &end);
         if (code != 0) {
-            status = std::max(status, failureStatus(*session, "cannot list " + printable(path.empty() ? "the root" : path), code));
+            status = std::max(status, failureStatus(*session, "cannot list " + printable(path.empty() ? "the root" : path, session->names()), code));
             if (status == c_ExitStopped || sequence == 0)
                 break;
             continue;
@@ -131,9 +131,9 @@ int runLs(const Options &options)
         if (json)
             json->add(dataSetJson(name, parent, archive, created, modified, accessed, size));
         else if (options.longFormat)
-            writeLine(longLine(parent, size, modified, name));
+            writeLine(longLine(parent, size, modified, name, session->names()));
         else
-            writeLine(printable(name));
+            writeLine(printable(name, session->names()));
     }
 
     // A one-level listing of a data set that is no parent shows the data set itself.
@@ -147,9 +147,9 @@ int runLs(const Options &options)
             if (json)
                 json->add(dataSetJson(name, parent, archive, modified, modified, accessed, size));
             else if (options.longFormat)
-                writeLine(longLine(parent, size, modified, name));
+                writeLine(longLine(parent, size, modified, name, session->names()));
             else
-                writeLine(printable(name));
+                writeLine(printable(name, session->names()));
         }
     }
     json.reset();
@@ -176,7 +176,7 @@ int runInfo(const Options &options)
     const unsigned int code = kx.ScanDataSetInfo(path.data(), name, sizeof name, child, sizeof child, &parent,
                                                  &archive, &modified, &accessed, &size);
     if (code != 0)
-        return failureStatus(*session, "cannot look at " + printable(path), code);
+        return failureStatus(*session, "cannot look at " + printable(path, session->names()), code);
 
     bufferResults();
     if (options.json) {
@@ -192,8 +192,8 @@ int runInfo(const Options &options)
                         {"size", size}});
         writeJson(element);
     } else {
-        writeLine("name:     " + printable(name));
-        writeLine("child:    " + printable(child));
+        writeLine("name:     " + printable(name, session->names()));
+        writeLine("child:    " + printable(child, session->names()));
         writeLine(std::string("kind:     ") + (parent ? "parent" : "data set"));
         writeLine(fmt::format("size:     {}", size));
         writeLine("modified: " + formatTime(modified));

@@ -34,7 +34,7 @@ int runList(const Options &options)
                             {"state", state}});
             json->add(element);
         } else {
-            std::string line = longLine(member.parent, member.size, member.modified, member.name);
+            std::string line = longLine(member.parent, member.size, member.modified, member.name, format::nameStyle(reader.tsaType()));
             if (member.listing != format::Listing::Saved)
                 line += std::string("  [") + listingName(member.listing) + "]";
             if (reader.memberState() != ArchiveReader::MemberState::Intact)

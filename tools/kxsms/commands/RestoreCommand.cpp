@@ -65,17 +65,18 @@ bool openAll(const std::vector<std::string> &paths, std::vector<OpenArchive> &ar
             progress.message(error);
             return false;
         }
-        const std::string &label = archive.label;
         archive.file = std::make_unique<FdInput>(archive.fd, &interrupted);
         archive.input = std::make_unique<ArchiveInput>(*archive.file, [&progress, &archive](const std::string &what) {
             ++archive.streamDamage;
             progress.message(archive.label + ": " + what);
         });
-        archive.reader = std::make_unique<ArchiveReader>(*archive.input, [&progress, &label](const ArchiveReader::Problem &problem) {
+        archive.reader = std::make_unique<ArchiveReader>(*archive.input, [&progress, &archive](const ArchiveReader::Problem &problem) {
             if (problem.member.empty())
-                progress.message(label + ": " + problem.what);
+                progress.message(archive.label + ": " + problem.what);
             else
-                progress.message(label + ": member " + printable(problem.member) + ": " + problem.what);
+                progress.message(archive.label + ": member " +
+                                 printable(problem.member, format::nameStyle(archive.reader->tsaType())) + ": " +
+                                 problem.what);
         });
         if (!archive.reader->open())
             return false;
@@ -131,7 +132,7 @@ bool targetIsParent(Session &session, const std::string &to, Progress &progress)
     if (session.kx().ScanDataSetInfo(name.data(), nullptr, 0, nullptr, 0, &parent, &archive, &modified, &accessed,
                                      &size) == 0 &&
         !parent) {
-        progress.message("--to " + printable(to) + ": not a directory");
+        progress.message("--to " + printable(to, session.names()) + ": not a directory");
         return false;
     }
     return true;
@@ -150,7 +151,8 @@ class ChainRestore {
 public:
     ChainRestore(const Options &options, Session &session, std::vector<OpenArchive> &archives, Progress &progress)
         : options_(options), archives_(archives), progress_(progress), job_(options, session, progress),
-          selection_(options.paths, options.excludes, session.type()), type_(session.type())
+          selection_(options.paths, options.excludes, session.type()), type_(session.type()),
+          style_(session.names())
     {
     }
 
@@ -168,7 +170,7 @@ public:
         return removeGone(newest);
     }
 
-    bool missing() { return reportUnused(selection_, archives_.back().label, progress_); }
+    bool missing() { return reportUnused(selection_, archives_.back().label, progress_, style_); }
     bool refusedRemovals() const { return refusedRemovals_; }
 
 private:
@@ -212,7 +214,7 @@ private:
             if (found->second == Want::Done || member.listing != format::Listing::Saved)
                 continue;
             if (found->second == Want::NotSaved)
-                progress_.message("restoring the copy of " + printable(member.name) + " in " + archive.label + ": " +
+                progress_.message("restoring the copy of " + printable(member.name, style_) + " in " + archive.label + ": " +
                                   newestLabel + " could not save it");
             found->second = Want::Done;
             if (!job_.restore(member, *archive.reader, source))
@@ -232,11 +234,11 @@ private:
                 progress_.unchanged();
                 return;
             }
-            progress_.message("not restoring " + printable(member.name) + ": " + label +
+            progress_.message("not restoring " + printable(member.name, style_) + ": " + label +
                               " lists it as unchanged; its data is in an archive before it (give the chain with "
                               "-f, oldest first)");
         } else {
-            progress_.message("not restoring " + printable(member.name) + ": the backup of " + label +
+            progress_.message("not restoring " + printable(member.name, style_) + ": the backup of " + label +
                               " could not save it" + (there ? "; what is there is left as it is" : ""));
             if (there)
                 return;
@@ -253,7 +255,7 @@ private:
                 names.push_back(name);
         std::sort(names.begin(), names.end());
         for (const std::string &name : names) {
-            progress_.message("cannot restore " + printable(name) + ": " + newestLabel +
+            progress_.message("cannot restore " + printable(name, style_) + ": " + newestLabel +
                               (listing_[name] == Want::Unchanged ? " lists it as unchanged"
                                                                  : " lists it, but its backup could not save it") +
                               ", and no archive before it holds its data");
@@ -301,6 +303,7 @@ private:
     RestoreJob job_;
     Selection selection_;
     KXSMS_TSA_TYPE type_;
+    NameStyle style_;
     std::unordered_map<std::string, Want> listing_; // what the newest archive lists (a chain only)
     std::unordered_set<std::string> gone_;          // what only earlier archives list
     bool refusedRemovals_ = false;
@@ -319,7 +322,7 @@ int runRestore(const Options &options)
             return c_ExitStopped;
         }
         const auto archived = static_cast<KXSMS_TSA_TYPE>(archives.back().reader->tsaType());
-        setNameStyle(archived == KXSMS_TSA_FILE_SYSTEM);
+        progress.showNamesAs(nameStyle(archived));
         if (const auto why = refusal(options, archives)) {
             progress.message(*why);
             closeAll(archives);

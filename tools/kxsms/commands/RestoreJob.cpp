@@ -25,13 +25,13 @@ std::optional<std::string> RestoreJob::targetOf(const std::string &name)
         std::string error;
         auto target = reroot(name, options_.to, session_.type(), error);
         if (!target) {
-            progress_.message("not restoring " + printable(name) + ": " + error);
+            progress_.message("not restoring " + printable(name, session_.names()) + ": " + error);
             progress_.failed();
         }
         return target;
     }
     if (const auto why = refuseName(name, session_.type())) {
-        progress_.message("not restoring " + printable(name) + ": refused: " + *why);
+        progress_.message("not restoring " + printable(name, session_.names()) + ": refused: " + *why);
         progress_.failed();
         return std::nullopt;
     }
@@ -61,7 +61,7 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     if (code == c_NotNewer)
         return kept(member.parent, target, c_NotOlder);
     if (code != 0)
-        return !failed("cannot restore " + printable(target), code);
+        return !failed("cannot restore " + printable(target, session_.names()), code);
 
     progress_.begin(target);
     const unsigned char *data = nullptr;
@@ -101,13 +101,13 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     if (writeCode == c_NotNewer || (writeCode == 0 && !damaged && endCode == c_NotNewer))
         return kept(member.parent, target, c_NotOlder);
     if (writeCode != 0)
-        return !failed("cannot restore " + printable(target), writeCode, &writeLog);
+        return !failed("cannot restore " + printable(target, session_.names()), writeCode, &writeLog);
     if (damaged) {
         progress_.failed();
         return true;
     }
     if (endCode != 0)
-        return !failed("cannot restore " + printable(target), endCode);
+        return !failed("cannot restore " + printable(target, session_.names()), endCode);
     progress_.done();
     return true;
 }
@@ -140,7 +140,7 @@ std::optional<RestoreJob::Removal> RestoreJob::planRemoval(const std::string &na
 
 bool RestoreJob::remove(const Removal &removal, const std::string &because)
 {
-    const std::string printed = printable(removal.target);
+    const std::string printed = printable(removal.target, session_.names());
     if (removal.keep != nullptr) {
         const std::string why = "not in " + because + ", but " + removal.keep;
         if (options_.dryRun) {
@@ -176,7 +176,7 @@ bool RestoreJob::remove(const Removal &removal, const std::string &because)
 bool RestoreJob::kept(bool parent, const std::string &target, const char *why)
 {
     if (!parent || options_.verbosity > 0)
-        progress_.message("kept " + printable(target) + ": " + why);
+        progress_.message("kept " + printable(target, session_.names()) + ": " + why);
     progress_.kept();
     return true;
 }
@@ -186,7 +186,7 @@ bool RestoreJob::kept(bool parent, const std::string &target, const char *why)
 void RestoreJob::abandon(const std::string &target)
 {
     kx_.EndRestore();
-    progress_.message("abandoned " + printable(target) + ": " + interruptText() + "; it was left as it was");
+    progress_.message("abandoned " + printable(target, session_.names()) + ": " + interruptText() + "; it was left as it was");
 }
 
 // --dry-run: what the member would do, on stdout; nothing is changed.
@@ -202,10 +202,10 @@ bool RestoreJob::preview(const format::MemberDescriptor &member, std::string &ta
         why = c_NotOlder;
     const std::string from = source.empty() ? "" : " (from " + source + ")";
     if (why != nullptr) {
-        writeLine("keep " + printable(target) + ": " + why);
+        writeLine("keep " + printable(target, session_.names()) + ": " + why);
         progress_.kept();
     } else {
-        writeLine((present ? "replace " : "restore ") + printable(target) + from);
+        writeLine((present ? "replace " : "restore ") + printable(target, session_.names()) + from);
         progress_.add(member.size);
         progress_.done();
     }

@@ -28,7 +28,7 @@ bool subtree(Session &session, const std::string &given, std::vector<std::string
         const unsigned int code = kx.Scan(path.data(), &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr,
                                           nullptr, nullptr, nullptr, nullptr, &end);
         if (code != 0) {
-            status = std::max(status, failureStatus(session, "cannot list " + printable(path), code));
+            status = std::max(status, failureStatus(session, "cannot list " + printable(path, session.names()), code));
             if (sequence != 0)
                 kx.AbortScan(&sequence);
             return false;
@@ -73,7 +73,7 @@ int runRm(const Options &options)
         for (auto name = names.rbegin(); name != names.rend(); ++name) {
             const unsigned int code = kx.DeleteDataSet(name->data());
             if (code != 0) {
-                std::string what = "cannot delete " + printable(*name);
+                std::string what = "cannot delete " + printable(*name, session->names());
                 if (!options.recursive && isParent(kx, *name))
                     what += " (a parent is deleted only when empty; -r deletes what it holds first)";
                 status = std::max(status, failureStatus(*session, what, code));
@@ -82,7 +82,7 @@ int runRm(const Options &options)
                 continue;
             }
             if (options.recursive || options.verbosity > 0)
-                fmt::print(stderr, "kxsms: deleted {}\n", printable(*name));
+                fmt::print(stderr, "kxsms: deleted {}\n", printable(*name, session->names()));
         }
     }
     return status;

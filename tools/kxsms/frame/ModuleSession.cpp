@@ -26,6 +26,11 @@ const char *tsaDescription(KXSMS_TSA_TYPE type)
     return format::tsaName(static_cast<uint16_t>(type));
 }
 
+NameStyle nameStyle(KXSMS_TSA_TYPE type)
+{
+    return format::nameStyle(static_cast<uint16_t>(type));
+}
+
 std::string currentUser()
 {
     if (const struct passwd *entry = getpwuid(geteuid()); entry != nullptr && entry->pw_name != nullptr)
@@ -42,6 +47,11 @@ Session::~Session()
 {
     if (connected_)
         object_->Disconnect();
+}
+
+NameStyle Session::names() const
+{
+    return nameStyle(type_);
 }
 
 std::string Session::describe(unsigned int code)

@@ -8,6 +8,7 @@
 
 #include "KXSMS.h"
 #include "frame/Module.h"
+#include "io/Text.h"
 #include "frame/CommandLine.h"
 
 namespace kxsms {
@@ -26,6 +27,8 @@ public:
 
     CKXSMS &kx() { return *object_; }
     KXSMS_TSA_TYPE type() const { return type_; }
+    // How its TSA's names are shown.
+    NameStyle names() const;
     // The module's message for a code it returned.
     std::string text(unsigned int code) { return describe(code); }
     // Whether the module says the job must stop after this code.
@@ -44,6 +47,9 @@ private:
 
 // "file-system", "directory" or "GroupWise", for messages.
 const char *tsaDescription(KXSMS_TSA_TYPE type);
+
+// How names of that TSA are shown.
+NameStyle nameStyle(KXSMS_TSA_TYPE type);
 
 // The user the process runs as, or "" when it has no name.
 std::string currentUser();

@@ -39,7 +39,7 @@ double Progress::seconds() const
 void Progress::begin(std::string_view name)
 {
     if (verbosity_ > 0)
-        message(printable(name));
+        message(printable(name, style_));
     if (tty_) {
         current_.assign(name);
         tick();
@@ -60,7 +60,7 @@ void Progress::draw()
     std::string line = fmt::format("{}: {}, {}, {}", job_, counted(items_, "data set"), formatBytes(bytes_),
                                    formatRate(bytes_, seconds()));
     if (!current_.empty()) {
-        const std::string name = printable(current_);
+        const std::string name = printable(current_, style_);
         const size_t room = width_ - 1 > line.size() + 2 ? width_ - 1 - line.size() - 2 : 0;
         if (room > 3)
             line += "  " + (name.size() <= room ? name : "..." + name.substr(name.size() - (room - 3)));

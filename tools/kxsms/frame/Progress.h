@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "io/Text.h"
+
 namespace kxsms {
 
 class Progress {
@@ -23,6 +25,8 @@ public:
     Progress &operator=(const Progress &) = delete;
     ~Progress();
 
+    // How the names of begin() are shown; the file system's until told.
+    void showNamesAs(NameStyle style) { style_ = style; }
     void begin(std::string_view name);
     void add(uint64_t bytes)
     {
@@ -63,6 +67,7 @@ private:
     unsigned width_ = 80;
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point next_;
+    NameStyle style_ = NameStyle::FileSystem;
     std::string current_;
     uint64_t items_ = 0;
     uint64_t bytes_ = 0;

@@ -48,9 +48,9 @@ bool readerGone()
     return g_readerGone;
 }
 
-std::string longLine(bool parent, uint64_t size, int64_t modified, std::string_view name)
+std::string longLine(bool parent, uint64_t size, int64_t modified, std::string_view name, NameStyle style)
 {
-    return fmt::format("{} {:>12} {} {}", parent ? 'd' : '-', size, formatTime(modified), printable(name));
+    return fmt::format("{} {:>12} {} {}", parent ? 'd' : '-', size, formatTime(modified), printable(name, style));
 }
 
 nlohmann::json nameJson(std::string_view name)

@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "io/Text.h"
+
 namespace kxsms {
 
 // Gives standard output a large buffer; results are written in bulk.
@@ -20,7 +22,7 @@ void bufferResults();
 void writeLine(std::string_view text);
 
 // "d       4096 2024-03-01 12:30:15 /etc" (kind, size, modification time, name).
-std::string longLine(bool parent, uint64_t size, int64_t modified, std::string_view name);
+std::string longLine(bool parent, uint64_t size, int64_t modified, std::string_view name, NameStyle style);
 
 // {"name": ...} for a data set's name: UTF-8, with U+FFFD where the bytes
 // are not; and then also "name_base64", the exact bytes, so that a host can

@@ -9,17 +9,6 @@ namespace kxsms {
 
 namespace {
 
-bool g_fileSystemNames = true;
-
-
-
-} // namespace
-
-void setNameStyle(bool fileSystem)
-{
-    g_fileSystemNames = fileSystem;
-}
-
 // The length of the well-formed UTF-8 sequence at the start of text (no
 // overlong forms, no surrogates, nothing above U+10FFFF), or 0.
 size_t utf8Length(std::string_view text)
@@ -48,7 +37,9 @@ size_t utf8Length(std::string_view text)
     return length;
 }
 
-std::string printable(std::string_view name)
+} // namespace
+
+std::string printable(std::string_view name, NameStyle style)
 {
     std::string out;
     out.reserve(name.size());
@@ -70,7 +61,7 @@ std::string printable(std::string_view name)
         }
         if (byte < 0x20 || byte == 0x7F)
             out += fmt::format("\\x{:02x}", byte);
-        else if (c == '\\' && g_fileSystemNames)
+        else if (c == '\\' && style == NameStyle::FileSystem)
             out += "\\\\";
         else
             out += c;

@@ -9,17 +9,18 @@
 
 namespace kxsms {
 
+// Whose names a text shows: the file system's, where a backslash is one
+// character of a name, or GroupWise and directory names, where backslashes
+// belong to the name's form.
+enum class NameStyle : uint8_t { FileSystem, Backslashed };
+
 // The name with its control characters written as \xNN, so that a name
 // cannot move the cursor or break a line of output; so are bytes that are
 // not UTF-8. With the file system's names a backslash is written \\, so
 // that every escape reads back one way
 // ("a\nb" is "a\x0ab", the four characters "\x0a" are "\\x0a"). GroupWise
-// and directory names keep their backslashes: there they belong to the
-// name's form.
-std::string printable(std::string_view name);
-
-// Whose names printable() writes; the file system's until set.
-void setNameStyle(bool fileSystem);
+// and directory names keep their backslashes.
+std::string printable(std::string_view name, NameStyle style);
 
 // "1 data set", "2 data sets": the count with the word in its number
 // (plural formed with an "s").
