@@ -8,7 +8,7 @@ using namespace kxsms;
 
 namespace {
 
-TEST(NameRules, NormalizedPaths)
+TEST(PathRules, NormalizedPaths)
 {
     const std::vector<std::tuple<KXSMS_TSA_TYPE, std::string, std::string>> table = {
         {KXSMS_TSA_FILE_SYSTEM, "/usr//include/", "/usr/include"},
@@ -24,7 +24,7 @@ TEST(NameRules, NormalizedPaths)
         EXPECT_EQ(normalizePath(path, tsa), expected) << path;
 }
 
-TEST(NameRules, Within)
+TEST(PathRules, Within)
 {
     const std::vector<std::tuple<KXSMS_TSA_TYPE, std::string, std::string, bool>> table = {
         {KXSMS_TSA_FILE_SYSTEM, "/usr/include", "/usr", true},
@@ -47,7 +47,7 @@ TEST(NameRules, Within)
         EXPECT_EQ(isWithin(inner, outer, tsa), expected) << inner << " in " << outer;
 }
 
-TEST(NameRules, IndependentPathsDropCoveredOnesKeepingOrder)
+TEST(PathRules, IndependentPathsDropCoveredOnesKeepingOrder)
 {
     EXPECT_EQ(independentPaths({"/usr/include", "/usr", "/etc", "/usr/", "/etc/ssh", "/etc"}, KXSMS_TSA_FILE_SYSTEM),
               (std::vector<std::string>{"/usr", "/etc"}));
@@ -57,7 +57,7 @@ TEST(NameRules, IndependentPathsDropCoveredOnesKeepingOrder)
               (std::vector<std::string>{"O=Org"}));
 }
 
-TEST(NameRules, RefusedMemberNames)
+TEST(PathRules, RefusedMemberNames)
 {
     const std::vector<std::tuple<KXSMS_TSA_TYPE, std::string, bool>> table = {
         {KXSMS_TSA_FILE_SYSTEM, "/usr/include/a.h", false},
@@ -78,7 +78,7 @@ TEST(NameRules, RefusedMemberNames)
         EXPECT_EQ(refuseName(name, tsa).has_value(), refused) << name;
 }
 
-TEST(NameRules, Reroot)
+TEST(PathRules, Reroot)
 {
     const std::vector<std::tuple<KXSMS_TSA_TYPE, std::string, std::string, std::string>> table = {
         {KXSMS_TSA_FILE_SYSTEM, "/usr/include/a.h", "/tmp/r", "/tmp/r/usr/include/a.h"},
@@ -97,7 +97,7 @@ TEST(NameRules, Reroot)
     }
 }
 
-TEST(NameRules, RerootRefusals)
+TEST(PathRules, RerootRefusals)
 {
     const std::vector<std::tuple<KXSMS_TSA_TYPE, std::string, std::string>> table = {
         {KXSMS_TSA_FILE_SYSTEM, "/a/../../etc/passwd", "/tmp/r"},

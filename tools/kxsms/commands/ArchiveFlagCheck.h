@@ -1,8 +1,8 @@
 // The check that ends a backup with --clear-archive: the module does not
 // say when clearing an archive flag failed (it ignores the TSA's answer),
 // so kxsms asks, once, whether the last data set it saved now reads clear.
-#ifndef KXSMS_TOOLS_ARCHIVE_CLEAR_CHECK_H
-#define KXSMS_TOOLS_ARCHIVE_CLEAR_CHECK_H
+#ifndef KXSMS_TOOLS_ARCHIVEFLAGCHECK_H
+#define KXSMS_TOOLS_ARCHIVEFLAGCHECK_H
 
 #include <string>
 

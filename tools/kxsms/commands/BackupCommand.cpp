@@ -33,7 +33,7 @@ uint64_t newArchiveId()
 }
 
 // Puts the selection list of --exclude in force; false when the job cannot start.
-bool applyExcludes(const Options &options, Session &session, Progress &progress)
+bool applyExcludes(const Options &options, ModuleSession &session, Progress &progress)
 {
     CKXSMS &kx = session.kx();
     kx.ClearScanFilters();
@@ -59,7 +59,7 @@ bool applyExcludes(const Options &options, Session &session, Progress &progress)
 
 // --dry-run: the scan as a backup would make it, the names on stdout;
 // nothing is written and no archive flag cleared.
-int dryRun(const Options &options, Session &session, Progress &progress)
+int dryRun(const Options &options, ModuleSession &session, Progress &progress)
 {
     bufferResults();
     const ArchiveIdentity noArchive;
@@ -93,7 +93,7 @@ int runBackup(const Options &options)
 {
     Progress progress("backup", options.verbosity);
     progress.showNamesAs(nameStyle(options.tsa));
-    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(options, options.tsa);
     if (!session)
         return c_ExitStopped;
 

@@ -66,7 +66,7 @@ bool ArchiveIdentity::is(const char *name) const
     return lstat(name, &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
 }
 
-BackupJob::BackupJob(const Options &options, Session &session, ArchiveWriter *writer, Progress &progress,
+BackupJob::BackupJob(const Options &options, ModuleSession &session, ArchiveWriter *writer, Progress &progress,
                      const ArchiveIdentity &archive)
     : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress),
       archive_(archive), style_(session.names()), selection_({}, options.excludes, session.type()),
@@ -96,7 +96,7 @@ bool BackupJob::backUp(const std::string &given)
         const unsigned int code = kx_.Scan(path.data(), &sequence_, name_, sizeof name_, nullptr, 0, &parent,
                                            &archive, &created, &modified, &accessed, &size, &end);
         if (code != 0) {
-            if (failed("cannot scan " + printable(path, style_), code))
+            if (stopsAfterFailure("cannot scan " + printable(path, style_), code))
                 return false;
             // A scan that ended cannot go on; one that did not may (the
             // module keeps its place), but not forever.
@@ -167,7 +167,7 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
     }
     unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
     if (code != 0 && parent && reportsOn(std::string_view(name_, length), member_.name))
-        return !contentsFailed(code, size);
+        return !stopsAfterContentsFailure(code, size);
     if (code == c_ExcludedByTsa) {
         // Not data: a socket is made again by the program that listens on it.
         progress_.message(printable(name_, style_) + ": ignored: the TSA has no backup of it (a socket)");
@@ -179,7 +179,7 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
         // there, takes an earlier copy and does not remove it.
         describe(listed_, format::Listing::NotSaved);
         writer_->listMember(listed_);
-        return !failed("cannot back up " + printable(name_, style_), code);
+        return !stopsAfterFailure("cannot back up " + printable(name_, style_), code);
     }
 
     describe(member_, format::Listing::Saved);
@@ -220,13 +220,13 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
         return false;
     }
     if (!complete)
-        return !failed("cannot read " + printable(member_.name, style_), code);
+        return !stopsAfterFailure("cannot read " + printable(member_.name, style_), code);
     progress_.done();
     lastSaved_.saved(member_.name, size);
     return true;
 }
 
-bool BackupJob::contentsFailed(unsigned int code, unsigned long long leftOut)
+bool BackupJob::stopsAfterContentsFailure(unsigned int code, unsigned long long leftOut)
 {
     const std::optional<SmsCause> cause = lastSmsCause(takeModuleLog());
     if (cause && cause->code == c_SmsOverflow && leftOut > 0) {
@@ -251,7 +251,7 @@ bool BackupJob::preview(bool parent, unsigned long long size)
     return !readerGone();
 }
 
-bool BackupJob::failed(const std::string &what, unsigned int code)
+bool BackupJob::stopsAfterFailure(const std::string &what, unsigned int code)
 {
     progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(takeModuleLog())));
     progress_.failed();

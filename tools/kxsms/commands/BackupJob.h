@@ -43,7 +43,7 @@ private:
 class BackupJob {
 public:
     // Without a writer (--dry-run) the names are listed on stdout instead.
-    BackupJob(const Options &options, Session &session, ArchiveWriter *writer, Progress &progress,
+    BackupJob(const Options &options, ModuleSession &session, ArchiveWriter *writer, Progress &progress,
               const ArchiveIdentity &archive);
 
     // Backs up everything below path; false when the job must stop.
@@ -58,19 +58,22 @@ private:
     bool backUpOne(uint32_t nameSpace, bool parent, bool archive, long created, long modified, long accessed,
                    unsigned long long size, bool unchanged);
 
-    // The contents of a saved directory, or part of them, left out.
-    bool contentsFailed(unsigned int code, unsigned long long leftOut);
+    // Reports the contents of a saved directory, or part of them, left out;
+    // true when the module says the job must stop.
+    bool stopsAfterContentsFailure(unsigned int code, unsigned long long leftOut);
 
-    // --dry-run: the name that would be saved.
+    // --dry-run: lists the name that would be saved; false when the
+    // listing's reader has gone.
     bool preview(bool parent, unsigned long long size);
 
     // Reports a failure; true when the module says the job must stop.
-    bool failed(const std::string &what, unsigned int code);
+    bool stopsAfterFailure(const std::string &what, unsigned int code);
 
+    // True (and said) when the module calls the code fatal.
     bool stopsTheJob(unsigned int code);
 
     const Options &options_;
-    Session &session_;
+    ModuleSession &session_;
     CKXSMS &kx_;
     ArchiveWriter *writer_;
     Progress &progress_;

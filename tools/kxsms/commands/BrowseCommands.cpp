@@ -15,7 +15,7 @@
 namespace kxsms {
 
 // Reports a failure on stderr; the exit status it calls for.
-int failureStatus(Session &session, const std::string &what, unsigned int code)
+int failureStatus(ModuleSession &session, const std::string &what, unsigned int code)
 {
     fmt::print(stderr, "kxsms: {}: {}\n", what, describeFailure(session.text(code), lastSmsCause(takeModuleLog())));
     return session.fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
@@ -26,7 +26,7 @@ namespace {
 // A parent the scan stands on again reports what the TSA could not give of
 // its contents; opening it tells why. The exit status it calls for, or
 // nothing when it is a data set after all.
-std::optional<int> contentsReport(Session &session, char *name, unsigned int &sequence, unsigned long long leftOut)
+std::optional<int> contentsReport(ModuleSession &session, char *name, unsigned int &sequence, unsigned long long leftOut)
 {
     CKXSMS &kx = session.kx();
     takeModuleLog();
@@ -62,7 +62,7 @@ nlohmann::json dataSetJson(std::string_view name, bool parent, bool archive, lon
 
 int runResources(const Options &options)
 {
-    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(options, options.tsa);
     if (!session)
         return c_ExitStopped;
     std::vector<std::string> names;
@@ -78,7 +78,7 @@ int runResources(const Options &options)
 
 int runLs(const Options &options)
 {
-    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(options, options.tsa);
     if (!session)
         return c_ExitStopped;
     CKXSMS &kx = session->kx();
@@ -162,7 +162,7 @@ int runLs(const Options &options)
 
 int runInfo(const Options &options)
 {
-    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(options, options.tsa);
     if (!session)
         return c_ExitStopped;
     CKXSMS &kx = session->kx();

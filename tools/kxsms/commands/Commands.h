@@ -17,10 +17,10 @@ int runRestore(const Options &options);
 int runList(const Options &options);
 int runVerify(const Options &options);
 
-class Session;
+class ModuleSession;
 // Reports a failure on stderr (what failed, the module's message, the TSA's
 // text); returns the exit status it calls for.
-int failureStatus(Session &session, const std::string &what, unsigned int code);
+int failureStatus(ModuleSession &session, const std::string &what, unsigned int code);
 
 } // namespace kxsms
 

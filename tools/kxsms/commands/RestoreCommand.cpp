@@ -123,7 +123,7 @@ std::optional<std::string> refusal(const Options &options, const std::vector<Ope
 }
 
 // --to must name a parent where it exists (a missing one is made).
-bool targetIsParent(Session &session, const std::string &to, Progress &progress)
+bool targetIsParent(ModuleSession &session, const std::string &to, Progress &progress)
 {
     std::string name = to;
     bool parent = true, archive = false;
@@ -149,7 +149,7 @@ size_t depth(const std::string &name)
 
 class ChainRestore {
 public:
-    ChainRestore(const Options &options, Session &session, std::vector<OpenArchive> &archives, Progress &progress)
+    ChainRestore(const Options &options, ModuleSession &session, std::vector<OpenArchive> &archives, Progress &progress)
         : options_(options), archives_(archives), progress_(progress), job_(options, session, progress),
           selection_(options.paths, options.excludes, session.type()), type_(session.type()),
           style_(session.names())
@@ -328,7 +328,7 @@ int runRestore(const Options &options)
             closeAll(archives);
             return c_ExitStopped;
         }
-        std::unique_ptr<Session> session = Session::open(options, archived);
+        std::unique_ptr<ModuleSession> session = ModuleSession::open(options, archived);
         if (!session || (!options.to.empty() && !targetIsParent(*session, options.to, progress))) {
             closeAll(archives);
             return c_ExitStopped;

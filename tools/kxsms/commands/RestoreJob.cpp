@@ -61,7 +61,7 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     if (code == c_NotNewer)
         return kept(member.parent, target, c_NotOlder);
     if (code != 0)
-        return !failed("cannot restore " + printable(target, session_.names()), code);
+        return !stopsAfterFailure("cannot restore " + printable(target, session_.names()), code);
 
     progress_.begin(target);
     const unsigned char *data = nullptr;
@@ -101,13 +101,13 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     if (writeCode == c_NotNewer || (writeCode == 0 && !damaged && endCode == c_NotNewer))
         return kept(member.parent, target, c_NotOlder);
     if (writeCode != 0)
-        return !failed("cannot restore " + printable(target, session_.names()), writeCode, &writeLog);
+        return !stopsAfterFailure("cannot restore " + printable(target, session_.names()), writeCode, &writeLog);
     if (damaged) {
         progress_.failed();
         return true;
     }
     if (endCode != 0)
-        return !failed("cannot restore " + printable(target, session_.names()), endCode);
+        return !stopsAfterFailure("cannot restore " + printable(target, session_.names()), endCode);
     progress_.done();
     return true;
 }
@@ -164,7 +164,7 @@ bool RestoreJob::remove(const Removal &removal, const std::string &because)
         if (removal.parent && exists(target) && !session_.fatal(code))
             return kept(false, removal.target,
                         ("not in " + because + ", but it holds data sets the archives do not list").c_str());
-        return !failed("cannot remove " + printed, code);
+        return !stopsAfterFailure("cannot remove " + printed, code);
     }
     progress_.message("removed " + printed + ": not in " + because + " (deleted or renamed before that backup)");
     progress_.removed();
@@ -229,7 +229,7 @@ bool RestoreJob::exists(std::string &target)
 
 // Reports a failure; true when the module says the job must stop. log:
 // what the module logged at the failure, when it was taken already.
-bool RestoreJob::failed(const std::string &what, unsigned int code, const std::string *log)
+bool RestoreJob::stopsAfterFailure(const std::string &what, unsigned int code, const std::string *log)
 {
     const std::string logged = takeModuleLog();
     progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(log ? *log : logged)));

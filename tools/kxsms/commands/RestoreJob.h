@@ -17,7 +17,7 @@ namespace kxsms {
 
 class RestoreJob {
 public:
-    RestoreJob(const Options &options, Session &session, Progress &progress)
+    RestoreJob(const Options &options, ModuleSession &session, Progress &progress)
         : options_(options), session_(session), kx_(session.kx()), progress_(progress)
     {
     }
@@ -53,10 +53,10 @@ private:
     bool preview(const format::MemberDescriptor &member, std::string &target, const std::string &source);
     bool lookUp(std::string &target, long &modified, bool &parent);
     bool exists(std::string &target);
-    bool failed(const std::string &what, unsigned int code, const std::string *log = nullptr);
+    bool stopsAfterFailure(const std::string &what, unsigned int code, const std::string *log = nullptr);
 
     const Options &options_;
-    Session &session_;
+    ModuleSession &session_;
     CKXSMS &kx_;
     Progress &progress_;
 };

@@ -15,7 +15,7 @@ namespace {
 
 // The data sets of the subtree at path, parents before their children (the
 // scan's order); false when the scan failed (reported).
-bool subtree(Session &session, const std::string &given, std::vector<std::string> &names, int &status)
+bool subtree(ModuleSession &session, const std::string &given, std::vector<std::string> &names, int &status)
 {
     CKXSMS &kx = session.kx();
     kx.SetScanStartTime(time(nullptr));
@@ -53,7 +53,7 @@ bool isParent(CKXSMS &kx, std::string &path)
 
 int runRm(const Options &options)
 {
-    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(options, options.tsa);
     if (!session)
         return c_ExitStopped;
     CKXSMS &kx = session->kx();

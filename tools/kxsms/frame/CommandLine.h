@@ -1,6 +1,6 @@
 // What the command line asks for.
-#ifndef KXSMS_TOOLS_OPTIONS_H
-#define KXSMS_TOOLS_OPTIONS_H
+#ifndef KXSMS_TOOLS_COMMANDLINE_H
+#define KXSMS_TOOLS_COMMANDLINE_H
 
 #include <cstdint>
 #include <iosfwd>

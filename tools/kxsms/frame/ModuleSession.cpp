@@ -38,35 +38,35 @@ std::string currentUser()
     return "";
 }
 
-Session::Session(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type)
+ModuleSession::ModuleSession(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type)
     : module_(std::move(module)), object_(*module_), type_(type)
 {
 }
 
-Session::~Session()
+ModuleSession::~ModuleSession()
 {
     if (connected_)
         object_->Disconnect();
 }
 
-NameStyle Session::names() const
+NameStyle ModuleSession::names() const
 {
     return nameStyle(type_);
 }
 
-std::string Session::describe(unsigned int code)
+std::string ModuleSession::describe(unsigned int code)
 {
     const char *text = object_->GetErrorText(code);
     return text != nullptr ? text : fmt::format("error {}", code);
 }
 
-unsigned int Session::logIn(KXSMS_TSA_TYPE type, std::string &user, const Secret &secret)
+unsigned int ModuleSession::logIn(KXSMS_TSA_TYPE type, std::string &user, const Secret &secret)
 {
     KXPassword password(secret.c_str());
     return object_->Connect(type, user.data(), &password);
 }
 
-std::unique_ptr<Session> Session::open(const Options &options, KXSMS_TSA_TYPE type)
+std::unique_ptr<ModuleSession> ModuleSession::open(const Options &options, KXSMS_TSA_TYPE type)
 {
     std::string error;
     std::unique_ptr<Module> module = Module::load(error);
@@ -74,7 +74,7 @@ std::unique_ptr<Session> Session::open(const Options &options, KXSMS_TSA_TYPE ty
         fmt::print(stderr, "kxsms: {}\n", error);
         return nullptr;
     }
-    std::unique_ptr<Session> session(new Session(std::move(module), type));
+    std::unique_ptr<ModuleSession> session(new ModuleSession(std::move(module), type));
 
     std::string user = options.user.empty() ? currentUser() : options.user;
     if (user.empty()) {

@@ -1,7 +1,7 @@
 // A logged-in connection through the module: the loaded library, one
 // CKXSMS object and its login, released in reverse order.
-#ifndef KXSMS_TOOLS_SESSION_H
-#define KXSMS_TOOLS_SESSION_H
+#ifndef KXSMS_TOOLS_MODULESESSION_H
+#define KXSMS_TOOLS_MODULESESSION_H
 
 #include <memory>
 #include <string>
@@ -15,15 +15,15 @@ namespace kxsms {
 
 class Secret;
 
-class Session {
+class ModuleSession {
 public:
     // Loads the module, creates the object, obtains the password and logs in
     // to the TSA of that type. Null when any of it fails; the reason has
     // then been written to stderr.
-    static std::unique_ptr<Session> open(const Options &options, KXSMS_TSA_TYPE type);
-    ~Session();
-    Session(const Session &) = delete;
-    Session &operator=(const Session &) = delete;
+    static std::unique_ptr<ModuleSession> open(const Options &options, KXSMS_TSA_TYPE type);
+    ~ModuleSession();
+    ModuleSession(const ModuleSession &) = delete;
+    ModuleSession &operator=(const ModuleSession &) = delete;
 
     CKXSMS &kx() { return *object_; }
     KXSMS_TSA_TYPE type() const { return type_; }
@@ -35,7 +35,7 @@ public:
     bool fatal(unsigned int code) { return object_->IsFatalError(code); }
 
 private:
-    Session(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type);
+    ModuleSession(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type);
     std::string describe(unsigned int code);
     unsigned int logIn(KXSMS_TSA_TYPE type, std::string &user, const Secret &secret);
 

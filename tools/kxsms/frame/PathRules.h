@@ -1,7 +1,7 @@
 // Names on the host side: which given paths lie inside others, where a member
 // goes with --to, and which member names an archive may not bring in.
-#ifndef KXSMS_TOOLS_NAMERULES_H
-#define KXSMS_TOOLS_NAMERULES_H
+#ifndef KXSMS_TOOLS_PATHRULES_H
+#define KXSMS_TOOLS_PATHRULES_H
 
 #include <optional>
 #include <string>
