@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "archive/ArchiveFiles.h"
+#include "commands/ArchiveSource.h"
 #include "frame/Signals.h"
 #include "io/Text.h"
 
@@ -39,38 +39,14 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
                 const std::function<bool(const format::MemberDescriptor &, ArchiveReader &)> &onMember,
                 bool select)
 {
-    std::string error;
-    const int fd = openArchiveForReading(options.archive, error);
-    if (fd < 0) {
-        progress.message(error);
-        return c_ExitStopped;
-    }
-    const std::string label = archiveLabel(options.archive);
-    uint64_t streamDamage = 0;
-    NameStyle style = NameStyle::FileSystem; // the archive's, once its header is read
+    ArchiveSource archive(options.archive, progress, verifyData);
     int status = c_ExitOk;
     try {
-        FdInput file(fd, &interrupted);
-        ArchiveInput input(file, [&](const std::string &what) {
-            ++streamDamage;
-            progress.message(label + ": " + what);
-        });
-        ArchiveReader reader(
-            input,
-            [&](const ArchiveReader::Problem &problem) {
-                if (problem.member.empty())
-                    progress.message(label + ": " + problem.what);
-                else
-                    progress.message(label + ": member " + printable(problem.member, style) + ": " + problem.what);
-            },
-            verifyData);
-        if (!reader.open()) {
-            closeArchive(fd, error);
+        if (!archive.open())
             return c_ExitStopped;
-        }
+        ArchiveReader &reader = archive.reader();
         const auto type = static_cast<KXSMS_TSA_TYPE>(reader.tsaType());
-        style = format::nameStyle(reader.tsaType());
-        progress.showNamesAs(style);
+        progress.showNamesAs(archive.names());
         std::optional<Selection> selection;
         if (select && (!options.paths.empty() || !options.excludes.empty()))
             selection.emplace(options.paths, options.excludes, type);
@@ -96,8 +72,8 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
                 progress.failed();
             going = onMember(member, reader);
         }
-        const bool missing = going && selection && reportUnused(*selection, label, progress, style);
-        if (reader.problems() > 0 || streamDamage > 0 || missing)
+        const bool missing = going && selection && reportUnused(*selection, archive.label(), progress, archive.names());
+        if (archive.damaged() || missing)
             status = c_ExitSomeFailed;
     } catch (const Interrupted &) {
         // Reported below.
@@ -105,7 +81,6 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
         progress.message(e.what());
         status = c_ExitStopped;
     }
-    closeArchive(fd, error);
     if (interrupted()) {
         progress.message(interruptText());
         return interruptedStatus();

@@ -13,9 +13,9 @@
 #include <fmt/format.h>
 
 #include "archive/ArchiveChain.h"
-#include "archive/ArchiveFiles.h"
 #include "commands/ArchiveListing.h"
 #include "archive/ArchiveReader.h"
+#include "commands/ArchiveSource.h"
 #include "commands/Commands.h"
 #include "commands/RestoreJob.h"
 #include "frame/PathRules.h"
@@ -30,87 +30,36 @@ namespace kxsms {
 
 namespace {
 
-// One archive of the chain, open for reading.
-struct OpenArchive {
-    std::string label;
-    int fd = -1;
-    uint64_t streamDamage = 0;
-    std::unique_ptr<FdInput> file;
-    std::unique_ptr<ArchiveInput> input;
-    std::unique_ptr<ArchiveReader> reader;
-
-    // Damage outside any member (lost members, a truncated archive) or in one.
-    bool damaged() const { return reader->problems() > 0 || streamDamage > 0; }
-    // It lists every data set its backup went through.
-    bool whole() const
-    {
-        return !damaged() && reader->endSeen() && (reader->endRecord().flags & format::c_EndStopped) == 0;
-    }
-};
+// The archives of the chain, oldest first, each open for reading.
+using Archives = std::vector<std::unique_ptr<ArchiveSource>>;
 
 // Opens every archive and reads its header; false (reported) when one cannot be read.
-bool openAll(const std::vector<std::string> &paths, std::vector<OpenArchive> &archives, Progress &progress)
+bool openAll(const std::vector<std::string> &paths, Archives &archives, Progress &progress)
 {
     if (std::count(paths.begin(), paths.end(), "-") > 1) {
         progress.message("standard input (-) can be given once");
         return false;
     }
-    archives.reserve(paths.size());
-    for (const std::string &path : paths) {
-        std::string error;
-        OpenArchive &archive = archives.emplace_back();
-        archive.label = archiveLabel(path);
-        archive.fd = openArchiveForReading(path, error);
-        if (archive.fd < 0) {
-            progress.message(error);
+    for (const std::string &path : paths)
+        if (!archives.emplace_back(std::make_unique<ArchiveSource>(path, progress))->open())
             return false;
-        }
-        archive.file = std::make_unique<FdInput>(archive.fd, &interrupted);
-        archive.input = std::make_unique<ArchiveInput>(*archive.file, [&progress, &archive](const std::string &what) {
-            ++archive.streamDamage;
-            progress.message(archive.label + ": " + what);
-        });
-        archive.reader = std::make_unique<ArchiveReader>(*archive.input, [&progress, &archive](const ArchiveReader::Problem &problem) {
-            if (problem.member.empty())
-                progress.message(archive.label + ": " + problem.what);
-            else
-                progress.message(archive.label + ": member " +
-                                 printable(problem.member, format::nameStyle(archive.reader->tsaType())) + ": " +
-                                 problem.what);
-        });
-        if (!archive.reader->open())
-            return false;
-    }
     return true;
 }
 
-void closeAll(std::vector<OpenArchive> &archives)
-{
-    for (OpenArchive &archive : archives) {
-        archive.reader.reset();
-        archive.input.reset();
-        archive.file.reset();
-        std::string error;
-        if (archive.fd >= 0)
-            closeArchive(archive.fd, error);
-        archive.fd = -1;
-    }
-}
-
 // Why the archives cannot be restored here; nothing when they can.
-std::optional<std::string> refusal(const Options &options, const std::vector<OpenArchive> &archives)
+std::optional<std::string> refusal(const Options &options, const Archives &archives)
 {
     std::vector<ChainLink> links;
-    for (const OpenArchive &archive : archives)
-        links.push_back(ChainLink{archive.label, archive.reader->header(), archive.reader->headerIntact(),
-                                  archive.reader->backupRecordIntact(), archive.reader->backupRecord()});
+    for (const auto &archive : archives)
+        links.push_back(ChainLink{archive->label(), archive->reader().header(), archive->reader().headerIntact(),
+                                  archive->reader().backupRecordIntact(), archive->reader().backupRecord()});
     if (auto why = chainRefusal(links))
         return why;
-    const OpenArchive &newest = archives.back();
-    const auto archived = static_cast<KXSMS_TSA_TYPE>(newest.reader->tsaType());
+    const ArchiveSource &newest = *archives.back();
+    const auto archived = static_cast<KXSMS_TSA_TYPE>(newest.reader().tsaType());
     if (archived > KXSMS_TSA_GROUPWISE || (options.tsaGiven && options.tsa != archived))
-        return fmt::format("{} holds data of the {} TSA; it cannot be restored to the {} TSA", newest.label,
-                           format::tsaName(newest.reader->tsaType()), tsaDescription(options.tsa));
+        return fmt::format("{} holds data of the {} TSA; it cannot be restored to the {} TSA", newest.label(),
+                           format::tsaName(newest.reader().tsaType()), tsaDescription(options.tsa));
     // The module opens directory objects for restore with fixed options:
     // an existing object is always replaced. never is done by kxsms
     // itself (it looks first); newer cannot be kept, so it is refused.
@@ -149,7 +98,7 @@ size_t depth(const std::string &name)
 
 class ChainRestore {
 public:
-    ChainRestore(const Options &options, ModuleSession &session, std::vector<OpenArchive> &archives, Progress &progress)
+    ChainRestore(const Options &options, ModuleSession &session, Archives &archives, Progress &progress)
         : options_(options), archives_(archives), progress_(progress), job_(options, session, progress),
           selection_(options.paths, options.excludes, session.type()), type_(session.type()),
           style_(session.names())
@@ -160,38 +109,38 @@ public:
     bool run()
     {
         const bool chain = archives_.size() > 1;
-        OpenArchive &newest = archives_.back();
+        ArchiveSource &newest = *archives_.back();
         if (!restoreNewest(newest, chain))
             return false;
         for (size_t i = archives_.size() - 1; i-- > 0;)
-            if (interrupted() || !restoreEarlier(archives_[i], newest.label))
+            if (interrupted() || !restoreEarlier(*archives_[i], newest.label()))
                 return false;
-        reportWanted(newest.label);
+        reportWanted(newest.label());
         return removeGone(newest);
     }
 
-    bool missing() { return reportUnused(selection_, archives_.back().label, progress_, style_); }
+    bool missing() { return reportUnused(selection_, archives_.back()->label(), progress_, style_); }
     bool refusedRemovals() const { return refusedRemovals_; }
 
 private:
     enum class Want : uint8_t { Done, Unchanged, NotSaved };
 
-    bool restoreNewest(OpenArchive &newest, bool chain)
+    bool restoreNewest(ArchiveSource &newest, bool chain)
     {
         format::MemberDescriptor member;
-        const std::string source = chain && options_.dryRun ? newest.label : std::string();
-        while (!interrupted() && newest.reader->nextMember(member)) {
+        const std::string source = chain && options_.dryRun ? newest.label() : std::string();
+        while (!interrupted() && newest.reader().nextMember(member)) {
             if (!selection_.takes(member.name))
                 continue;
             if (member.listing == format::Listing::Saved) {
                 if (chain)
                     listing_[member.name] = Want::Done;
-                if (!job_.restore(member, *newest.reader, source))
+                if (!job_.restore(member, newest.reader(), source))
                     return false;
             } else if (chain) {
                 listing_[member.name] = member.listing == format::Listing::Unchanged ? Want::Unchanged : Want::NotSaved;
             } else {
-                notInArchive(member, newest.label);
+                notInArchive(member, newest.label());
             }
         }
         return true;
@@ -199,11 +148,11 @@ private:
 
     // An earlier archive: the data sets the newest lists without data, and
     // the names it no longer lists.
-    bool restoreEarlier(OpenArchive &archive, const std::string &newestLabel)
+    bool restoreEarlier(ArchiveSource &archive, const std::string &newestLabel)
     {
         format::MemberDescriptor member;
-        const std::string source = options_.dryRun ? archive.label : std::string();
-        while (!interrupted() && archive.reader->nextMember(member)) {
+        const std::string source = options_.dryRun ? archive.label() : std::string();
+        while (!interrupted() && archive.reader().nextMember(member)) {
             if (!selection_.takes(member.name))
                 continue;
             const auto found = listing_.find(member.name);
@@ -214,10 +163,10 @@ private:
             if (found->second == Want::Done || member.listing != format::Listing::Saved)
                 continue;
             if (found->second == Want::NotSaved)
-                progress_.message("restoring the copy of " + printable(member.name, style_) + " in " + archive.label + ": " +
+                progress_.message("restoring the copy of " + printable(member.name, style_) + " in " + archive.label() + ": " +
                                   newestLabel + " could not save it");
             found->second = Want::Done;
-            if (!job_.restore(member, *archive.reader, source))
+            if (!job_.restore(member, archive.reader(), source))
                 return false;
         }
         return true;
@@ -266,18 +215,18 @@ private:
     // Removes, deepest first, what earlier archives list and the newest
     // does not. Only a newest archive read whole shows what was gone; what
     // its backup excluded is not gone.
-    bool removeGone(const OpenArchive &newest)
+    bool removeGone(const ArchiveSource &newest)
     {
         if (gone_.empty())
             return true;
         if (!newest.whole()) {
             progress_.message(fmt::format("not removing the {} that earlier archives list and {} does not: it is "
                                           "damaged or incomplete, so it may not list all there was",
-                                          counted(gone_.size(), "data set"), newest.label));
+                                          counted(gone_.size(), "data set"), newest.label()));
             refusedRemovals_ = true;
             return true;
         }
-        const Selection excluded({}, newest.reader->backupRecord().excludes, type_);
+        const Selection excluded({}, newest.reader().backupRecord().excludes, type_);
         std::vector<std::string> names;
         names.reserve(gone_.size());
         for (const std::string &name : gone_)
@@ -289,16 +238,16 @@ private:
         });
         std::vector<RestoreJob::Removal> plan;
         for (const std::string &name : names)
-            if (auto removal = job_.planRemoval(name, newest.reader->header().created))
+            if (auto removal = job_.planRemoval(name, newest.reader().header().created))
                 plan.push_back(std::move(*removal));
         for (const RestoreJob::Removal &removal : plan)
-            if (interrupted() || !job_.remove(removal, newest.label))
+            if (interrupted() || !job_.remove(removal, newest.label()))
                 return false;
         return true;
     }
 
     const Options &options_;
-    std::vector<OpenArchive> &archives_;
+    Archives &archives_;
     Progress &progress_;
     RestoreJob job_;
     Selection selection_;
@@ -314,32 +263,27 @@ private:
 int runRestore(const Options &options)
 {
     Progress progress("restore", options.verbosity);
-    std::vector<OpenArchive> archives;
+    Archives archives;
     int status = c_ExitOk;
     try {
-        if (!openAll(options.archives, archives, progress)) {
-            closeAll(archives);
+        if (!openAll(options.archives, archives, progress))
             return c_ExitStopped;
-        }
-        const auto archived = static_cast<KXSMS_TSA_TYPE>(archives.back().reader->tsaType());
+        const auto archived = static_cast<KXSMS_TSA_TYPE>(archives.back()->reader().tsaType());
         progress.showNamesAs(nameStyle(archived));
         if (const auto why = refusal(options, archives)) {
             progress.message(*why);
-            closeAll(archives);
             return c_ExitStopped;
         }
         std::unique_ptr<ModuleSession> session = ModuleSession::open(options, archived);
-        if (!session || (!options.to.empty() && !targetIsParent(*session, options.to, progress))) {
-            closeAll(archives);
+        if (!session || (!options.to.empty() && !targetIsParent(*session, options.to, progress)))
             return c_ExitStopped;
-        }
         if (options.dryRun)
             bufferResults();
         ChainRestore restore(options, *session, archives, progress);
         const bool stopped = !restore.run() && !interrupted();
         const bool missing = !stopped && !interrupted() && restore.missing();
         const bool damaged =
-            std::any_of(archives.begin(), archives.end(), [](const OpenArchive &a) { return a.damaged(); });
+            std::any_of(archives.begin(), archives.end(), [](const auto &archive) { return archive->damaged(); });
         if (stopped)
             status = c_ExitStopped;
         else if (progress.failures() > 0 || damaged || missing || restore.refusedRemovals())
@@ -350,7 +294,7 @@ int runRestore(const Options &options)
         progress.message(std::string(e.what()) + "; restore stopped");
         status = c_ExitStopped;
     }
-    closeAll(archives);
+    archives.clear(); // closed before the results are flushed
     if (options.dryRun && !flushResults() && !interrupted())
         status = c_ExitStopped;
     if (interrupted()) {
