@@ -3,6 +3,9 @@
 
 #include <sstream>
 
+#include "commands/BackupCommand.h"
+#include "commands/Commands.h"
+#include "commands/RestoreCommand.h"
 #include "frame/CommandLine.h"
 #include "frame/SinceTime.h"
 
@@ -14,19 +17,31 @@ constexpr int64_t c_Now = 1700000000;
 
 struct Parsed {
     int status;
-    Options options;
+    std::vector<std::unique_ptr<Command>> commands; // what command points into
+    GlobalOptions globals;
+    const Command *command;
     bool version;
     std::string out;
     std::string err;
+
+    // The command given, with its options: a backup's, a restore's.
+    std::string name() const { return command != nullptr ? command->name() : ""; }
+    const BackupOptions &backup() const { return dynamic_cast<const BackupCommand &>(*command).options(); }
+    const RestoreOptions &restore() const { return dynamic_cast<const RestoreCommand &>(*command).options(); }
 };
 
 Parsed parse(std::vector<const char *> arguments)
 {
     arguments.insert(arguments.begin(), "kxsms");
     Parsed parsed{};
+    parsed.commands = allCommands();
+    ParsedCommandLine line;
     std::ostringstream out, err;
-    parsed.status = parseCommandLine(static_cast<int>(arguments.size()), arguments.data(), parsed.options,
-                                     parsed.version, out, err, c_Now);
+    parsed.status = parseCommandLine(static_cast<int>(arguments.size()), arguments.data(), parsed.commands, line, out,
+                                     err, c_Now);
+    parsed.globals = line.globals;
+    parsed.command = line.command;
+    parsed.version = line.showVersion;
     parsed.out = out.str();
     parsed.err = err.str();
     return parsed;
@@ -38,13 +53,14 @@ TEST(Options, BackupWithEverything)
                             "-f", "-", "--exclude", "DOM1:\\a\\x", "--exclude", "DOM1:\\a\\y", "--since",
                             "@1600000000", "--incremental", "--clear-archive", "--zstd"});
     ASSERT_EQ(p.status, -1) << p.err;
-    const Options &o = p.options;
-    EXPECT_EQ(o.command, Command::Backup);
-    EXPECT_EQ(o.tsa, KXSMS_TSA_GROUPWISE);
-    EXPECT_TRUE(o.tsaGiven);
-    EXPECT_EQ(o.user, "admin");
-    EXPECT_EQ(o.logFile, "/tmp/l");
-    EXPECT_EQ(o.verbosity, 2);
+    ASSERT_EQ(p.name(), "backup");
+    const GlobalOptions &g = p.globals;
+    EXPECT_EQ(g.tsa, KXSMS_TSA_GROUPWISE);
+    EXPECT_TRUE(g.tsaGiven);
+    EXPECT_EQ(g.user, "admin");
+    EXPECT_EQ(g.logFile, "/tmp/l");
+    EXPECT_EQ(g.verbosity, 2);
+    const BackupOptions &o = p.backup();
     EXPECT_EQ(o.paths, (std::vector<std::string>{"DOM1:\\a", "DOM1:\\b"}));
     EXPECT_EQ(o.archive, "-");
     EXPECT_EQ(o.excludes.size(), 2u);
@@ -57,32 +73,32 @@ TEST(Options, GlobalOptionsAfterTheSubcommandAndDefaults)
 {
     const Parsed p = parse({"restore", "-f", "a.kxa", "-v", "--to", "/tmp/r"});
     ASSERT_EQ(p.status, -1) << p.err;
-    EXPECT_EQ(p.options.command, Command::Restore);
-    EXPECT_EQ(p.options.verbosity, 1);
-    EXPECT_EQ(p.options.to, "/tmp/r");
-    EXPECT_EQ(p.options.overwrite, Overwrite::Always);
-    EXPECT_TRUE(p.options.xattrs) << "attributes and ACLs are restored unless asked not to";
-    EXPECT_EQ(p.options.tsa, KXSMS_TSA_FILE_SYSTEM);
-    EXPECT_FALSE(p.options.tsaGiven);
-    EXPECT_FALSE(parse({"restore", "-f", "a.kxa", "--no-xattrs"}).options.xattrs);
+    ASSERT_EQ(p.name(), "restore");
+    EXPECT_EQ(p.globals.verbosity, 1);
+    EXPECT_EQ(p.restore().to, "/tmp/r");
+    EXPECT_EQ(p.restore().overwrite, Overwrite::Always);
+    EXPECT_TRUE(p.restore().xattrs) << "attributes and ACLs are restored unless asked not to";
+    EXPECT_EQ(p.globals.tsa, KXSMS_TSA_FILE_SYSTEM);
+    EXPECT_FALSE(p.globals.tsaGiven);
+    EXPECT_FALSE(parse({"restore", "-f", "a.kxa", "--no-xattrs"}).restore().xattrs);
 }
 
 TEST(Options, EachCommandIsRecognised)
 {
-    const std::vector<std::pair<std::vector<const char *>, Command>> table = {
-        {{"resources"}, Command::Resources},
-        {{"ls"}, Command::Ls},
-        {{"ls", "/etc", "-r", "-l", "--json"}, Command::Ls},
-        {{"info", "/etc"}, Command::Info},
-        {{"list", "-f", "a"}, Command::List},
-        {{"verify", "-f", "a"}, Command::Verify},
-        {{"rm", "/tmp/x"}, Command::Rm},
-        {{"restore", "-f", "-", "--in-place", "--overwrite", "never"}, Command::Restore},
+    const std::vector<std::pair<std::vector<const char *>, std::string>> table = {
+        {{"resources"}, "resources"},
+        {{"ls"}, "ls"},
+        {{"ls", "/etc", "-r", "-l", "--json"}, "ls"},
+        {{"info", "/etc"}, "info"},
+        {{"list", "-f", "a"}, "list"},
+        {{"verify", "-f", "a"}, "verify"},
+        {{"rm", "/tmp/x"}, "rm"},
+        {{"restore", "-f", "-", "--in-place", "--overwrite", "never"}, "restore"},
     };
     for (const auto &[arguments, command] : table) {
         const Parsed p = parse(arguments);
         EXPECT_EQ(p.status, -1) << arguments[0] << ": " << p.err;
-        EXPECT_EQ(p.options.command, command) << arguments[0];
+        EXPECT_EQ(p.name(), command) << arguments[0];
     }
 }
 
@@ -169,20 +185,20 @@ TEST(Options, NamesAreTakenAsGivenAndRestoreNeedsAPlace)
 {
     Parsed p = parse({"--tsa", "dir", "backup", "[Root]", "\x01[x]", "-f", "a", "--exclude", "[ab].o", "b"});
     ASSERT_EQ(p.status, -1) << p.err;
-    EXPECT_EQ(p.options.paths, (std::vector<std::string>{"[Root]", "\x01[x]", "b"}));
-    EXPECT_EQ(p.options.excludes, std::vector<std::string>{"[ab].o"});
+    EXPECT_EQ(p.backup().paths, (std::vector<std::string>{"[Root]", "\x01[x]", "b"}));
+    EXPECT_EQ(p.backup().excludes, std::vector<std::string>{"[ab].o"});
 
     p = parse({"restore", "-f", "a"});
     EXPECT_EQ(p.status, 2);
     EXPECT_NE(p.err.find("--in-place"), std::string::npos);
     p = parse({"restore", "-f", "a", "--in-place"});
     ASSERT_EQ(p.status, -1) << p.err;
-    EXPECT_EQ(p.options.overwrite, Overwrite::Newer);
+    EXPECT_EQ(p.restore().overwrite, Overwrite::Newer);
     p = parse({"restore", "-f", "a", "--to", "/r", "--overwrite", "never", "/etc", "-n"});
     ASSERT_EQ(p.status, -1) << p.err;
-    EXPECT_EQ(p.options.overwrite, Overwrite::Never);
-    EXPECT_TRUE(p.options.dryRun);
-    EXPECT_EQ(p.options.paths, std::vector<std::string>{"/etc"});
+    EXPECT_EQ(p.restore().overwrite, Overwrite::Never);
+    EXPECT_TRUE(p.restore().dryRun);
+    EXPECT_EQ(p.restore().paths, std::vector<std::string>{"/etc"});
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "commands/ArchiveSource.h"
+#include "frame/CommandLine.h"
 #include "frame/Signals.h"
 #include "io/Text.h"
 
@@ -35,11 +36,11 @@ bool reportUnused(const Selection &selection, const std::string &label, Progress
     return !unused.empty();
 }
 
-int readArchive(const Options &options, Progress &progress, bool verifyData,
+int readArchive(const std::string &path, Progress &progress, bool verifyData,
                 const std::function<bool(const format::MemberDescriptor &, ArchiveReader &)> &onMember,
-                bool select)
+                const std::vector<std::string> &paths, const std::vector<std::string> &excludes)
 {
-    ArchiveSource archive(options.archive, progress, verifyData);
+    ArchiveSource archive(path, progress, verifyData);
     int status = c_ExitOk;
     try {
         if (!archive.open())
@@ -48,8 +49,8 @@ int readArchive(const Options &options, Progress &progress, bool verifyData,
         const auto type = static_cast<KXSMS_TSA_TYPE>(reader.tsaType());
         progress.showNamesAs(archive.names());
         std::optional<Selection> selection;
-        if (select && (!options.paths.empty() || !options.excludes.empty()))
-            selection.emplace(options.paths, options.excludes, type);
+        if (!paths.empty() || !excludes.empty())
+            selection.emplace(paths, excludes, type);
         format::MemberDescriptor member;
         bool going = true;
         while (going && !interrupted() && reader.nextMember(member)) {

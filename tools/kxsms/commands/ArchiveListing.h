@@ -6,21 +6,22 @@
 #include <string>
 
 #include "archive/ArchiveReader.h"
-#include "frame/CommandLine.h"
+#include <vector>
+
 #include "frame/Progress.h"
 #include "frame/Selection.h"
 
 namespace kxsms {
 
-// Reads the whole archive of options.archive, calling onMember after each
-// member (with select, each that options.paths and options.excludes take) has been read to its end
+// Reads the whole archive at path, calling onMember after each member (each
+// that paths and excludes take, when any is given) has been read to its end
 // (its state then known); onMember returns false to stop reading. Returns
 // the exit status: 2 when the archive cannot be opened or is none, 1 when
-// any problem was found (or a selected name was not found), 0 otherwise,
+// any problem was found (or a path given was not found), 0 otherwise,
 // 128 + the signal's number when a signal stopped it.
-int readArchive(const Options &options, Progress &progress, bool verifyData,
+int readArchive(const std::string &path, Progress &progress, bool verifyData,
                 const std::function<bool(const format::MemberDescriptor &, ArchiveReader &)> &onMember,
-                bool select = false);
+                const std::vector<std::string> &paths = {}, const std::vector<std::string> &excludes = {});
 
 // Reports each name of the selection that took no member; true when there was one.
 bool reportUnused(const Selection &selection, const std::string &label, Progress &progress, NameStyle style);

@@ -2,27 +2,64 @@
 // returns and stream it block by block into the archive. Exclude patterns
 // are applied to what the scan returns; a signal ends the job with an end
 // record that says so.
+#include <climits>
+#include <cstdlib>
 #include <ctime>
+#include <ostream>
 #include <vector>
 
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
+
 #include "archive/ArchiveFiles.h"
 #include "archive/ArchiveWriter.h"
+#include "commands/BackupCommand.h"
 #include "commands/BackupJob.h"
-#include "commands/Commands.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
 #include "frame/Results.h"
 #include "frame/Selection.h"
 #include "frame/ModuleSession.h"
 #include "frame/Signals.h"
+#include "frame/SinceTime.h"
 #include "io/Text.h"
 
 namespace kxsms {
 
 namespace {
+
+const char *const c_BackupExamples = R"(
+Examples:
+  kxsms backup /home /etc -f /backup/a.kxa
+  kxsms backup /src --exclude '*.o' --exclude /src/cache -f src.kxa
+  kxsms backup /srv --incremental --clear-archive --zstd -f - | ssh host 'cat > inc.kxa'
+  kxsms backup -n /home --exclude '.cache'     what would be saved, without saving
+)";
+
+// A backup path given through symlinked directories ("/lib/terminfo" where
+// /lib -> usr/lib) is refused by the TSA, which follows no symlinked parent;
+// as tar follows it, kxsms names the path by its parent's real place and
+// says so. The path itself stays as given (a symlink is backed up as one).
+// Only a parent that exists here is looked at: with a resource that is not
+// this machine's root, names that do not exist here are left alone.
+void resolveSymlinkedParents(std::vector<std::string> &paths)
+{
+    for (std::string &path : paths) {
+        const size_t slash = path.rfind('/');
+        if (slash == std::string::npos || slash == 0)
+            continue;
+        const std::string parent = path.substr(0, slash);
+        char real[PATH_MAX];
+        if (realpath(parent.c_str(), real) == nullptr || parent == real)
+            continue;
+        const std::string resolved = std::string(real) + path.substr(slash);
+        fmt::print(stderr, "kxsms: {} is reached through a symbolic link: backing up {}\n",
+                   printable(path, NameStyle::FileSystem), printable(resolved, NameStyle::FileSystem));
+        path = resolved;
+    }
+}
 
 uint64_t newArchiveId()
 {
@@ -33,7 +70,7 @@ uint64_t newArchiveId()
 }
 
 // Puts the selection list of --exclude in force; false when the job cannot start.
-bool applyExcludes(const Options &options, ModuleSession &session, Progress &progress)
+bool applyExcludes(const BackupOptions &options, ModuleSession &session, Progress &progress)
 {
     CKXSMS &kx = session.kx();
     kx.ClearScanFilters();
@@ -59,13 +96,13 @@ bool applyExcludes(const Options &options, ModuleSession &session, Progress &pro
 
 // --dry-run: the scan as a backup would make it, the names on stdout;
 // nothing is written and no archive flag cleared.
-int dryRun(const Options &options, ModuleSession &session, Progress &progress)
+int dryRun(const BackupOptions &options, ModuleSession &session, Progress &progress)
 {
     bufferResults();
     const ArchiveIdentity noArchive;
     BackupJob job(options, session, nullptr, progress, noArchive);
     bool stopped = false;
-    for (const std::string &path : independentPaths(options.paths, options.tsa)) {
+    for (const std::string &path : independentPaths(options.paths, session.type())) {
         if (!job.backUp(path)) {
             stopped = true;
             break;
@@ -89,11 +126,55 @@ int dryRun(const Options &options, ModuleSession &session, Progress &progress)
 
 } // namespace
 
-int runBackup(const Options &options)
+BackupCommand::BackupCommand() : Command("backup", "back up the subtrees at PATH... into an archive") {}
+
+void BackupCommand::define(OptionSet &options)
 {
-    Progress progress("backup", options.verbosity);
-    progress.showNamesAs(nameStyle(options.tsa));
-    std::unique_ptr<ModuleSession> session = ModuleSession::open(options, options.tsa);
+    options.values("PATH", options_.paths, "data sets to back up, each with everything below it").required();
+    options.value("-f,--file", options_.archive, "the archive to write; - for standard output").required();
+    options.values("--exclude", options_.excludes,
+                   "leave out this data set, or what matches this shell pattern (with its subtree); repeatable");
+    options.value("--since", since_, "only data sets modified since TIME (parents always)");
+    options.flag("--incremental", options_.incremental, "only data sets whose archive flag is set (parents always)");
+    options.flag("--clear-archive", options_.clearArchive, "clear the archive flag of each data set saved");
+    options.flag("--zstd", options_.zstd, "compress the archive with zstd");
+    options.flag("-n,--dry-run", options_.dryRun, "show what would be saved; write no archive, clear no flag");
+    options.examples(c_BackupExamples);
+}
+
+bool BackupCommand::check(std::ostream &err, int64_t now)
+{
+    if (since_.empty())
+        return true;
+    std::string error;
+    options_.since = parseTime(since_, now, error);
+    if (!options_.since) {
+        err << "kxsms: --since: " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
+void BackupCommand::takeLocalNames(const GlobalOptions &globals, std::string_view cwd)
+{
+    if (globals.tsa != KXSMS_TSA_FILE_SYSTEM)
+        return;
+    for (std::string &path : options_.paths)
+        takeLocalPath(path, cwd);
+    // An exclude without a '/' is a pattern of one component (tar's rule),
+    // and a pattern is matched as written.
+    for (std::string &path : options_.excludes)
+        if (path.find('/') != std::string::npos && !isPattern(path))
+            takeLocalPath(path, cwd);
+    resolveSymlinkedParents(options_.paths);
+}
+
+int BackupCommand::run(const GlobalOptions &globals)
+{
+    const BackupOptions &options = options_;
+    Progress progress("backup", globals.verbosity);
+    progress.showNamesAs(nameStyle(globals.tsa));
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa);
     if (!session)
         return c_ExitStopped;
 
@@ -115,7 +196,7 @@ int runBackup(const Options &options)
     // The archive records what the backup was asked for, so that a chain of
     // archives can be checked for belonging together.
     format::BackupRecord record;
-    record.paths = independentPaths(options.paths, options.tsa);
+    record.paths = independentPaths(options.paths, globals.tsa);
     record.excludes = options.excludes;
     record.startedNanoseconds = startedNanoseconds;
     if (std::vector<unsigned char> encoded; !format::encodeBackupRecord(record, encoded)) {
@@ -140,8 +221,8 @@ int runBackup(const Options &options)
         OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : file;
         const uint32_t flags = (options.incremental ? format::c_HeaderIncremental : 0) |
                                (options.since ? format::c_HeaderPartial : 0);
-        ArchiveWriter writer(out, static_cast<uint16_t>(options.tsa), newArchiveId(), started, flags, record);
-        const ArchiveIdentity archive(fd, options.archive, options.tsa);
+        ArchiveWriter writer(out, static_cast<uint16_t>(globals.tsa), newArchiveId(), started, flags, record);
+        const ArchiveIdentity archive(fd, options.archive, globals.tsa);
         BackupJob job(options, *session, &writer, progress, archive);
         for (const std::string &path : record.paths) {
             try {

@@ -66,7 +66,7 @@ bool ArchiveIdentity::is(const char *name) const
     return lstat(name, &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
 }
 
-BackupJob::BackupJob(const Options &options, ModuleSession &session, ArchiveWriter *writer, Progress &progress,
+BackupJob::BackupJob(const BackupOptions &options, ModuleSession &session, ArchiveWriter *writer, Progress &progress,
                      const ArchiveIdentity &archive)
     : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress),
       archive_(archive), style_(session.names()), selection_({}, options.excludes, session.type()),

@@ -13,7 +13,7 @@
 
 #include "archive/ArchiveWriter.h"
 #include "commands/ArchiveFlagCheck.h"
-#include "frame/CommandLine.h"
+#include "commands/BackupCommand.h"
 #include "frame/ModuleSession.h"
 #include "frame/Progress.h"
 #include "frame/Selection.h"
@@ -43,7 +43,7 @@ private:
 class BackupJob {
 public:
     // Without a writer (--dry-run) the names are listed on stdout instead.
-    BackupJob(const Options &options, ModuleSession &session, ArchiveWriter *writer, Progress &progress,
+    BackupJob(const BackupOptions &options, ModuleSession &session, ArchiveWriter *writer, Progress &progress,
               const ArchiveIdentity &archive);
 
     // Backs up everything below path; false when the job must stop.
@@ -72,7 +72,7 @@ private:
     // True (and said) when the module calls the code fatal.
     bool stopsTheJob(unsigned int code);
 
-    const Options &options_;
+    const BackupOptions &options_;
     ModuleSession &session_;
     CKXSMS &kx_;
     ArchiveWriter *writer_;

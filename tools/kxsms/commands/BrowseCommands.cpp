@@ -5,23 +5,29 @@
 
 #include <fmt/format.h>
 
-#include "commands/Commands.h"
+#include "commands/BrowseCommands.h"
 #include "frame/FailureText.h"
 #include "frame/ModuleLog.h"
-#include "frame/Results.h"
 #include "frame/ModuleSession.h"
+#include "frame/PathRules.h"
+#include "frame/Results.h"
 #include "io/Text.h"
 
 namespace kxsms {
 
-// Reports a failure on stderr; the exit status it calls for.
-int failureStatus(ModuleSession &session, const std::string &what, unsigned int code)
-{
-    fmt::print(stderr, "kxsms: {}: {}\n", what, describeFailure(session.text(code), lastSmsCause(takeModuleLog())));
-    return session.fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
-}
-
 namespace {
+
+const char *const c_LsExamples = R"(
+Examples:
+  kxsms ls /etc                  the data sets directly below /etc
+  kxsms ls -rl /srv/data         the whole subtree with kind, size and time
+  kxsms ls -r --json /srv | jq -r '.[].name'
+)";
+const char *const c_InfoExamples = R"(
+Examples:
+  kxsms info /etc/passwd
+  kxsms --tsa dir info '[Root]' --json
+)";
 
 // A parent the scan stands on again reports what the TSA could not give of
 // its contents; opening it tells why. The exit status it calls for, or
@@ -60,9 +66,16 @@ nlohmann::json dataSetJson(std::string_view name, bool parent, bool archive, lon
 
 } // namespace
 
-int runResources(const Options &options)
+ResourcesCommand::ResourcesCommand() : Command("resources", "list the resources of the target service") {}
+
+void ResourcesCommand::define(OptionSet &options)
 {
-    std::unique_ptr<ModuleSession> session = ModuleSession::open(options, options.tsa);
+    options.examples("\nExamples:\n  kxsms resources\n  kxsms --tsa gw resources\n");
+}
+
+int ResourcesCommand::run(const GlobalOptions &globals)
+{
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa);
     if (!session)
         return c_ExitStopped;
     std::vector<std::string> names;
@@ -76,12 +89,31 @@ int runResources(const Options &options)
     return flushResults() ? c_ExitOk : c_ExitStopped;
 }
 
-int runLs(const Options &options)
+LsCommand::LsCommand() : Command("ls", "list the data sets below PATH (default: the TSA's root)") {}
+
+void LsCommand::define(OptionSet &options)
 {
-    std::unique_ptr<ModuleSession> session = ModuleSession::open(options, options.tsa);
+    options.value("PATH", options_.path, "where to start");
+    options.flag("-r,--recursive", options_.recursive, "the whole subtree, PATH itself first");
+    options.flag("-l,--long", options_.longFormat, "kind, size and modification time before each name");
+    options.flag("--json", options_.json, "a JSON array of objects");
+    options.examples(c_LsExamples);
+}
+
+void LsCommand::takeLocalNames(const GlobalOptions &globals, std::string_view cwd)
+{
+    if (globals.tsa == KXSMS_TSA_FILE_SYSTEM)
+        takeLocalPath(options_.path, cwd);
+}
+
+int LsCommand::run(const GlobalOptions &globals)
+{
+    const LsOptions &options = options_;
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa);
     if (!session)
         return c_ExitStopped;
     CKXSMS &kx = session->kx();
+    const NameStyle style = session->names();
     kx.SetScanStartTime(time(nullptr));
     kx.SetScanTraverse(options.recursive);
     bufferResults();
@@ -106,7 +138,7 @@ int runLs(const Options &options)
                     options.json ? &created : nullptr, details ? &modified : nullptr,
                     options.json ? &accessed : nullptr, &size, &end);
         if (code != 0) {
-            status = std::max(status, failureStatus(*session, "cannot list " + printable(path.empty() ? "the root" : path, session->names()), code));
+            status = std::max(status, session->failureStatus("cannot list " + printable(path.empty() ? "the root" : path, style), code));
             if (status == c_ExitStopped || sequence == 0)
                 break;
             continue;
@@ -131,9 +163,9 @@ int runLs(const Options &options)
         if (json)
             json->add(dataSetJson(name, parent, archive, created, modified, accessed, size));
         else if (options.longFormat)
-            writeLine(longLine(parent, size, modified, name, session->names()));
+            writeLine(longLine(parent, size, modified, name, style));
         else
-            writeLine(printable(name, session->names()));
+            writeLine(printable(name, style));
     }
 
     // A one-level listing of a data set that is no parent shows the data set itself.
@@ -147,9 +179,9 @@ int runLs(const Options &options)
             if (json)
                 json->add(dataSetJson(name, parent, archive, modified, modified, accessed, size));
             else if (options.longFormat)
-                writeLine(longLine(parent, size, modified, name, session->names()));
+                writeLine(longLine(parent, size, modified, name, style));
             else
-                writeLine(printable(name, session->names()));
+                writeLine(printable(name, style));
         }
     }
     json.reset();
@@ -160,9 +192,25 @@ int runLs(const Options &options)
     return status;
 }
 
-int runInfo(const Options &options)
+InfoCommand::InfoCommand() : Command("info", "show what the TSA reports of one data set") {}
+
+void InfoCommand::define(OptionSet &options)
 {
-    std::unique_ptr<ModuleSession> session = ModuleSession::open(options, options.tsa);
+    options.value("PATH", options_.path, "the data set").required();
+    options.flag("--json", options_.json, "a JSON object");
+    options.examples(c_InfoExamples);
+}
+
+void InfoCommand::takeLocalNames(const GlobalOptions &globals, std::string_view cwd)
+{
+    if (globals.tsa == KXSMS_TSA_FILE_SYSTEM)
+        takeLocalPath(options_.path, cwd);
+}
+
+int InfoCommand::run(const GlobalOptions &globals)
+{
+    const InfoOptions &options = options_;
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa);
     if (!session)
         return c_ExitStopped;
     CKXSMS &kx = session->kx();
@@ -176,7 +224,7 @@ int runInfo(const Options &options)
     const unsigned int code = kx.ScanDataSetInfo(path.data(), name, sizeof name, child, sizeof child, &parent,
                                                  &archive, &modified, &accessed, &size);
     if (code != 0)
-        return failureStatus(*session, "cannot look at " + printable(path, session->names()), code);
+        return session->failureStatus("cannot look at " + printable(path, session->names()), code);
 
     bufferResults();
     if (options.json) {

@@ -10,13 +10,15 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include <ostream>
+
 #include <fmt/format.h>
 
 #include "archive/ArchiveChain.h"
 #include "commands/ArchiveListing.h"
 #include "archive/ArchiveReader.h"
 #include "commands/ArchiveSource.h"
-#include "commands/Commands.h"
+#include "commands/RestoreCommand.h"
 #include "commands/RestoreJob.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
@@ -29,6 +31,20 @@
 namespace kxsms {
 
 namespace {
+
+const char *const c_RestoreExamples = R"(
+Examples:
+  kxsms restore -f a.kxa --to /tmp/r           below /tmp/r (/etc/x -> /tmp/r/etc/x)
+  kxsms restore -f a.kxa --in-place /etc/ssh   /etc/ssh back in its place, newer files kept
+  kxsms restore -n -f a.kxa --in-place         what would be written and what kept
+  kxsms restore -f full.kxa -f inc1.kxa -f inc2.kxa --to /tmp/r
+                                               a chain, oldest first: the tree as inc2 lists it
+
+A restore needs --to DIR or --in-place. --to replaces what exists below DIR
+(--overwrite always); --in-place keeps data sets that are not older than the
+archive's copies (--overwrite newer). PATH selects members at or below it.
+A chain also removes what the newest archive no longer lists, by the same rule.
+)";
 
 // The archives of the chain, oldest first, each open for reading.
 using Archives = std::vector<std::unique_ptr<ArchiveSource>>;
@@ -47,7 +63,7 @@ bool openAll(const std::vector<std::string> &paths, Archives &archives, Progress
 }
 
 // Why the archives cannot be restored here; nothing when they can.
-std::optional<std::string> refusal(const Options &options, const Archives &archives)
+std::optional<std::string> refusal(const RestoreOptions &options, const GlobalOptions &globals, const Archives &archives)
 {
     std::vector<ChainLink> links;
     for (const auto &archive : archives)
@@ -57,9 +73,9 @@ std::optional<std::string> refusal(const Options &options, const Archives &archi
         return why;
     const ArchiveSource &newest = *archives.back();
     const auto archived = static_cast<KXSMS_TSA_TYPE>(newest.reader().tsaType());
-    if (archived > KXSMS_TSA_GROUPWISE || (options.tsaGiven && options.tsa != archived))
+    if (archived > KXSMS_TSA_GROUPWISE || (globals.tsaGiven && globals.tsa != archived))
         return fmt::format("{} holds data of the {} TSA; it cannot be restored to the {} TSA", newest.label(),
-                           format::tsaName(newest.reader().tsaType()), tsaDescription(options.tsa));
+                           format::tsaName(newest.reader().tsaType()), tsaDescription(globals.tsa));
     // The module opens directory objects for restore with fixed options:
     // an existing object is always replaced. never is done by kxsms
     // itself (it looks first); newer cannot be kept, so it is refused.
@@ -98,8 +114,9 @@ size_t depth(const std::string &name)
 
 class ChainRestore {
 public:
-    ChainRestore(const Options &options, ModuleSession &session, Archives &archives, Progress &progress)
-        : options_(options), archives_(archives), progress_(progress), job_(options, session, progress),
+    ChainRestore(const RestoreOptions &options, int verbosity, ModuleSession &session, Archives &archives,
+                 Progress &progress)
+        : options_(options), archives_(archives), progress_(progress), job_(options, verbosity, session, progress),
           selection_(options.paths, options.excludes, session.type()), type_(session.type()),
           style_(session.names())
     {
@@ -246,7 +263,7 @@ private:
         return true;
     }
 
-    const Options &options_;
+    const RestoreOptions &options_;
     Archives &archives_;
     Progress &progress_;
     RestoreJob job_;
@@ -260,9 +277,58 @@ private:
 
 } // namespace
 
-int runRestore(const Options &options)
+RestoreCommand::RestoreCommand() : Command("restore", "restore the data sets of an archive (--to DIR or --in-place)")
 {
-    Progress progress("restore", options.verbosity);
+}
+
+void RestoreCommand::define(OptionSet &options)
+{
+    options.values("PATH", options_.paths, "restore only these members and what lies below them");
+    options
+        .values("-f,--file", options_.archives,
+                "the archive to read; - for standard input; again for a chain: the full backup, then each "
+                "incremental backup after it, oldest first")
+        .required();
+    const DefinedOption to = options.value("--to", options_.to, "restore below this directory");
+    options.flag("--in-place", options_.inPlace, "restore over the original names").excludes(to);
+    options
+        .value("--overwrite", overwrite_,
+               "existing data sets: always (default with --to), newer (default with --in-place), never")
+        .oneOf({"always", "newer", "never"});
+    options.flag("--no-xattrs", noXattrs_, "do not restore extended attributes and ACLs");
+    options.values("--exclude", options_.excludes, "leave out this member or what matches this shell pattern");
+    options.flag("-n,--dry-run", options_.dryRun, "show what would be written and what kept; change nothing");
+    options.examples(c_RestoreExamples);
+}
+
+bool RestoreCommand::check(std::ostream &err, int64_t)
+{
+    options_.xattrs = !noXattrs_;
+    const std::string overwrite = overwrite_.empty() ? (options_.inPlace ? "newer" : "always") : overwrite_;
+    options_.overwrite =
+        overwrite == "never" ? Overwrite::Never : overwrite == "newer" ? Overwrite::Newer : Overwrite::Always;
+    if (options_.to.empty() && !options_.inPlace) {
+        err << "kxsms restore: say where to restore: --to DIR (below DIR) or --in-place (over the original "
+               "names, keeping data that is not older than the archive's)\n";
+        return false;
+    }
+    return true;
+}
+
+// Restore goes to the archive's TSA: a target that is neither absolute nor
+// in another TSA's form (with a ':', a "DOM1:\dir") is a local folder.
+void RestoreCommand::takeLocalNames(const GlobalOptions &globals, std::string_view cwd)
+{
+    std::string &to = options_.to;
+    if (!to.empty() && (globals.tsa == KXSMS_TSA_FILE_SYSTEM || !globals.tsaGiven) && to[0] != '/' &&
+        to.find(':') == std::string::npos)
+        takeLocalPath(to, cwd);
+}
+
+int RestoreCommand::run(const GlobalOptions &globals)
+{
+    const RestoreOptions &options = options_;
+    Progress progress("restore", globals.verbosity);
     Archives archives;
     int status = c_ExitOk;
     try {
@@ -270,16 +336,16 @@ int runRestore(const Options &options)
             return c_ExitStopped;
         const auto archived = static_cast<KXSMS_TSA_TYPE>(archives.back()->reader().tsaType());
         progress.showNamesAs(nameStyle(archived));
-        if (const auto why = refusal(options, archives)) {
+        if (const auto why = refusal(options, globals, archives)) {
             progress.message(*why);
             return c_ExitStopped;
         }
-        std::unique_ptr<ModuleSession> session = ModuleSession::open(options, archived);
+        std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, archived);
         if (!session || (!options.to.empty() && !targetIsParent(*session, options.to, progress)))
             return c_ExitStopped;
         if (options.dryRun)
             bufferResults();
-        ChainRestore restore(options, *session, archives, progress);
+        ChainRestore restore(options, globals.verbosity, *session, archives, progress);
         const bool stopped = !restore.run() && !interrupted();
         const bool missing = !stopped && !interrupted() && restore.missing();
         const bool damaged =

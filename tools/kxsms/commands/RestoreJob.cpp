@@ -175,7 +175,7 @@ bool RestoreJob::remove(const Removal &removal, const std::string &because)
 // that exists already is only counted (its members still come).
 bool RestoreJob::kept(bool parent, const std::string &target, const char *why)
 {
-    if (!parent || options_.verbosity > 0)
+    if (!parent || verbosity_ > 0)
         progress_.message("kept " + printable(target, session_.names()) + ": " + why);
     progress_.kept();
     return true;

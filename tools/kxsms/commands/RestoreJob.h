@@ -9,7 +9,7 @@
 #include <string>
 
 #include "archive/ArchiveReader.h"
-#include "frame/CommandLine.h"
+#include "commands/RestoreCommand.h"
 #include "frame/Progress.h"
 #include "frame/ModuleSession.h"
 
@@ -17,8 +17,9 @@ namespace kxsms {
 
 class RestoreJob {
 public:
-    RestoreJob(const Options &options, ModuleSession &session, Progress &progress)
-        : options_(options), session_(session), kx_(session.kx()), progress_(progress)
+    // verbosity: with 1 or more, an existing parent that is kept is named too.
+    RestoreJob(const RestoreOptions &options, int verbosity, ModuleSession &session, Progress &progress)
+        : options_(options), verbosity_(verbosity), session_(session), kx_(session.kx()), progress_(progress)
     {
     }
 
@@ -55,7 +56,8 @@ private:
     bool exists(std::string &target);
     bool stopsAfterFailure(const std::string &what, unsigned int code, const std::string *log = nullptr);
 
-    const Options &options_;
+    const RestoreOptions &options_;
+    int verbosity_;
     ModuleSession &session_;
     CKXSMS &kx_;
     Progress &progress_;

@@ -5,13 +5,20 @@
 
 #include <fmt/format.h>
 
-#include "commands/Commands.h"
+#include "commands/RmCommand.h"
 #include "frame/ModuleSession.h"
+#include "frame/PathRules.h"
 #include "io/Text.h"
 
 namespace kxsms {
 
 namespace {
+
+const char *const c_RmExamples = R"(
+Examples:
+  kxsms rm /tmp/old.txt /tmp/older.txt
+  kxsms rm -r /tmp/build           the subtree, children before their parents
+)";
 
 // The data sets of the subtree at path, parents before their children (the
 // scan's order); false when the scan failed (reported).
@@ -28,7 +35,7 @@ bool subtree(ModuleSession &session, const std::string &given, std::vector<std::
         const unsigned int code = kx.Scan(path.data(), &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr,
                                           nullptr, nullptr, nullptr, nullptr, &end);
         if (code != 0) {
-            status = std::max(status, failureStatus(session, "cannot list " + printable(path, session.names()), code));
+            status = std::max(status, session.failureStatus("cannot list " + printable(path, session.names()), code));
             if (sequence != 0)
                 kx.AbortScan(&sequence);
             return false;
@@ -51,9 +58,26 @@ bool isParent(CKXSMS &kx, std::string &path)
 
 } // namespace
 
-int runRm(const Options &options)
+RmCommand::RmCommand() : Command("rm", "delete data sets") {}
+
+void RmCommand::define(OptionSet &options)
 {
-    std::unique_ptr<ModuleSession> session = ModuleSession::open(options, options.tsa);
+    options.values("PATH", options_.paths, "the data sets").required();
+    options.flag("-r,--recursive", options_.recursive, "a parent with everything below it, children first");
+    options.examples(c_RmExamples);
+}
+
+void RmCommand::takeLocalNames(const GlobalOptions &globals, std::string_view cwd)
+{
+    if (globals.tsa == KXSMS_TSA_FILE_SYSTEM)
+        for (std::string &path : options_.paths)
+            takeLocalPath(path, cwd);
+}
+
+int RmCommand::run(const GlobalOptions &globals)
+{
+    const RmOptions &options = options_;
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa);
     if (!session)
         return c_ExitStopped;
     CKXSMS &kx = session->kx();
@@ -76,12 +100,12 @@ int runRm(const Options &options)
                 std::string what = "cannot delete " + printable(*name, session->names());
                 if (!options.recursive && isParent(kx, *name))
                     what += " (a parent is deleted only when empty; -r deletes what it holds first)";
-                status = std::max(status, failureStatus(*session, what, code));
+                status = std::max(status, session->failureStatus(what, code));
                 if (status == c_ExitStopped)
                     return status;
                 continue;
             }
-            if (options.recursive || options.verbosity > 0)
+            if (options.recursive || globals.verbosity > 0)
                 fmt::print(stderr, "kxsms: deleted {}\n", printable(*name, session->names()));
         }
     }

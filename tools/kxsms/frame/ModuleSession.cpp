@@ -7,6 +7,8 @@
 #include <fmt/format.h>
 
 #include "archive/Format.h"
+#include "frame/FailureText.h"
+#include "frame/ModuleLog.h"
 #include "frame/Password.h"
 
 namespace kxsms {
@@ -60,13 +62,19 @@ std::string ModuleSession::describe(unsigned int code)
     return text != nullptr ? text : fmt::format("error {}", code);
 }
 
+int ModuleSession::failureStatus(const std::string &what, unsigned int code)
+{
+    fmt::print(stderr, "kxsms: {}: {}\n", what, describeFailure(text(code), lastSmsCause(takeModuleLog())));
+    return fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
+}
+
 unsigned int ModuleSession::logIn(KXSMS_TSA_TYPE type, std::string &user, const Secret &secret)
 {
     KXPassword password(secret.c_str());
     return object_->Connect(type, user.data(), &password);
 }
 
-std::unique_ptr<ModuleSession> ModuleSession::open(const Options &options, KXSMS_TSA_TYPE type)
+std::unique_ptr<ModuleSession> ModuleSession::open(const GlobalOptions &options, KXSMS_TSA_TYPE type)
 {
     std::string error;
     std::unique_ptr<Module> module = Module::load(error);

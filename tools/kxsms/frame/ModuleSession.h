@@ -20,7 +20,7 @@ public:
     // Loads the module, creates the object, obtains the password and logs in
     // to the TSA of that type. Null when any of it fails; the reason has
     // then been written to stderr.
-    static std::unique_ptr<ModuleSession> open(const Options &options, KXSMS_TSA_TYPE type);
+    static std::unique_ptr<ModuleSession> open(const GlobalOptions &options, KXSMS_TSA_TYPE type);
     ~ModuleSession();
     ModuleSession(const ModuleSession &) = delete;
     ModuleSession &operator=(const ModuleSession &) = delete;
@@ -33,6 +33,9 @@ public:
     std::string text(unsigned int code) { return describe(code); }
     // Whether the module says the job must stop after this code.
     bool fatal(unsigned int code) { return object_->IsFatalError(code); }
+    // Reports a failure on stderr (what failed, the module's message, the
+    // TSA's text); returns the exit status it calls for.
+    int failureStatus(const std::string &what, unsigned int code);
 
 private:
     ModuleSession(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type);

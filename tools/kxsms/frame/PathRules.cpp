@@ -102,6 +102,12 @@ std::string absoluteFileSystemPath(std::string_view path, std::string_view cwd)
     return result.empty() ? "/" : result;
 }
 
+void takeLocalPath(std::string &path, std::string_view cwd)
+{
+    if (!path.empty() && !cwd.empty())
+        path = absoluteFileSystemPath(path, cwd);
+}
+
 bool isWithin(std::string_view inner, std::string_view outer, KXSMS_TSA_TYPE tsa)
 {
     if (tsa == KXSMS_TSA_DIRECTORY) {
