@@ -1,8 +1,7 @@
-// Selection by names and patterns, and names written for people.
+// Selection by names and patterns.
 #include <gtest/gtest.h>
 
 #include "frame/Selection.h"
-#include "io/Text.h"
 
 using namespace kxsms;
 
@@ -54,21 +53,6 @@ TEST(Selection, ReportsThePathsThatTookNothingAndKeepsExactNamesApart)
     EXPECT_EQ(selection.unused(), std::vector<std::string>{"/b"});
     EXPECT_EQ(selection.exactExcludes(), std::vector<std::string>{"/x/y"});
     EXPECT_TRUE(selection.hasPatterns());
-}
-
-TEST(Text, NamesReadBackOneWay)
-{
-    EXPECT_EQ(printable("a\nb", NameStyle::FileSystem), "a\\x0ab");
-    EXPECT_EQ(printable("a\\x0ab", NameStyle::FileSystem), "a\\\\x0ab");
-    EXPECT_EQ(printable("bad\xff", NameStyle::FileSystem), "bad\\xff");
-    EXPECT_EQ(printable("caf\xc3\xa9", NameStyle::FileSystem), "caf\xc3\xa9");     // UTF-8 stays as it is
-    EXPECT_EQ(printable("\xc0\xaf", NameStyle::FileSystem), "\\xc0\\xaf");         // an overlong '/'
-    EXPECT_EQ(printable("\xed\xa0\x80", NameStyle::FileSystem), "\\xed\\xa0\\x80"); // a surrogate
-    EXPECT_EQ(printable("\xe2\x82", NameStyle::FileSystem), "\\xe2\\x82");         // cut short
-    EXPECT_EQ(printable("DOM1:\\dir", NameStyle::Backslashed), "DOM1:\\dir");
-    EXPECT_EQ(counted(1, "data set"), "1 data set");
-    EXPECT_EQ(counted(0, "data set"), "0 data sets");
-    EXPECT_EQ(counted(2, "byte"), "2 bytes");
 }
 
 } // namespace
