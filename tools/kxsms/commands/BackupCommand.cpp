@@ -17,11 +17,11 @@
 #include "archive/ArchiveWriter.h"
 #include "commands/BackupCommand.h"
 #include "commands/BackupJob.h"
+#include "frame/ModuleSession.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
 #include "frame/Results.h"
 #include "frame/Selection.h"
-#include "frame/ModuleSession.h"
 #include "frame/Signals.h"
 #include "frame/SinceTime.h"
 #include "io/Text.h"
@@ -160,12 +160,12 @@ void BackupCommand::takeLocalNames(const GlobalOptions &globals, std::string_vie
     if (globals.tsa != KXSMS_TSA_FILE_SYSTEM)
         return;
     for (std::string &path : options_.paths)
-        takeLocalPath(path, cwd);
+        takeLocalPath(path, cwd, globals.tsa);
     // An exclude without a '/' is a pattern of one component (tar's rule),
     // and a pattern is matched as written.
     for (std::string &path : options_.excludes)
         if (path.find('/') != std::string::npos && !isPattern(path))
-            takeLocalPath(path, cwd);
+            takeLocalPath(path, cwd, globals.tsa);
     resolveSymlinkedParents(options_.paths);
 }
 

@@ -102,8 +102,7 @@ void LsCommand::define(OptionSet &options)
 
 void LsCommand::takeLocalNames(const GlobalOptions &globals, std::string_view cwd)
 {
-    if (globals.tsa == KXSMS_TSA_FILE_SYSTEM)
-        takeLocalPath(options_.path, cwd);
+    takeLocalPath(options_.path, cwd, globals.tsa);
 }
 
 int LsCommand::run(const GlobalOptions &globals)
@@ -203,8 +202,7 @@ void InfoCommand::define(OptionSet &options)
 
 void InfoCommand::takeLocalNames(const GlobalOptions &globals, std::string_view cwd)
 {
-    if (globals.tsa == KXSMS_TSA_FILE_SYSTEM)
-        takeLocalPath(options_.path, cwd);
+    takeLocalPath(options_.path, cwd, globals.tsa);
 }
 
 int InfoCommand::run(const GlobalOptions &globals)

@@ -15,16 +15,16 @@
 #include <fmt/format.h>
 
 #include "archive/ArchiveChain.h"
-#include "commands/ArchiveListing.h"
 #include "archive/ArchiveReader.h"
+#include "commands/ArchiveListing.h"
 #include "commands/ArchiveSource.h"
 #include "commands/RestoreCommand.h"
 #include "commands/RestoreJob.h"
+#include "frame/ModuleSession.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
 #include "frame/Results.h"
 #include "frame/Selection.h"
-#include "frame/ModuleSession.h"
 #include "frame/Signals.h"
 #include "io/Text.h"
 
@@ -322,7 +322,7 @@ void RestoreCommand::takeLocalNames(const GlobalOptions &globals, std::string_vi
     std::string &to = options_.to;
     if (!to.empty() && (globals.tsa == KXSMS_TSA_FILE_SYSTEM || !globals.tsaGiven) && to[0] != '/' &&
         to.find(':') == std::string::npos)
-        takeLocalPath(to, cwd);
+        takeLocalPath(to, cwd, KXSMS_TSA_FILE_SYSTEM);
 }
 
 int RestoreCommand::run(const GlobalOptions &globals)

@@ -10,8 +10,8 @@
 
 #include "archive/ArchiveReader.h"
 #include "commands/RestoreCommand.h"
-#include "frame/Progress.h"
 #include "frame/ModuleSession.h"
+#include "frame/Progress.h"
 
 namespace kxsms {
 

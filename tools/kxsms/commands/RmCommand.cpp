@@ -69,9 +69,8 @@ void RmCommand::define(OptionSet &options)
 
 void RmCommand::takeLocalNames(const GlobalOptions &globals, std::string_view cwd)
 {
-    if (globals.tsa == KXSMS_TSA_FILE_SYSTEM)
-        for (std::string &path : options_.paths)
-            takeLocalPath(path, cwd);
+    for (std::string &path : options_.paths)
+        takeLocalPath(path, cwd, globals.tsa);
 }
 
 int RmCommand::run(const GlobalOptions &globals)

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "KXSMS.h"
+#include "frame/CommandLine.h"
 #include "frame/Module.h"
 #include "io/Text.h"
-#include "frame/CommandLine.h"
 
 namespace kxsms {
 

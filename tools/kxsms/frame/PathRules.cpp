@@ -102,9 +102,9 @@ std::string absoluteFileSystemPath(std::string_view path, std::string_view cwd)
     return result.empty() ? "/" : result;
 }
 
-void takeLocalPath(std::string &path, std::string_view cwd)
+void takeLocalPath(std::string &path, std::string_view cwd, KXSMS_TSA_TYPE tsa)
 {
-    if (!path.empty() && !cwd.empty())
+    if (tsa == KXSMS_TSA_FILE_SYSTEM && !path.empty() && !cwd.empty())
         path = absoluteFileSystemPath(path, cwd);
 }
 

@@ -21,9 +21,10 @@ std::string normalizePath(std::string_view path, KXSMS_TSA_TYPE tsa);
 // by their text, as tar and find take the paths they are given.
 std::string absoluteFileSystemPath(std::string_view path, std::string_view cwd);
 
-// A path given on this machine's command line for the file-system TSA, made
-// absolute as above; left as it is when it is empty or cwd is "" (not known).
-void takeLocalPath(std::string &path, std::string_view cwd);
+// A path given on this machine's command line, made absolute as above when
+// it is for the file-system TSA; left as it is when it is for another TSA,
+// empty, or cwd is "" (not known).
+void takeLocalPath(std::string &path, std::string_view cwd, KXSMS_TSA_TYPE tsa);
 
 // True when inner is outer or lies in outer's subtree (both normalized).
 // Directory names compare without regard to case, as the directory does.
