@@ -27,9 +27,9 @@ finds() {
     ! "$compiler" -std=c++20 -E $1 probe.cpp -o /dev/null 2>&1 | grep -q "^probe.cpp:1:.*$2: No such file"
 }
 
-for spec in "$@"; do
-    layer=${spec%%|*}
-    flags=$(printf '%s' "${spec#*|}" | tr '|' '\n' | sed -e '/^$/d' -e 's/^/-I/' | tr '\n' ' ')
+for entry in "$@"; do
+    layer=${entry%%|*}
+    flags=$(printf '%s' "${entry#*|}" | tr '|' '\n' | sed -e '/^$/d' -e 's/^/-I/' | tr '\n' ' ')
     case $layer in
     io)       allowed="io/Streams.h io/Text.h"
               forbidden="archive/Format.h frame/Progress.h commands/Commands.h KXSMS.h" ;;

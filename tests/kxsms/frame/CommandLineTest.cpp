@@ -202,3 +202,42 @@ TEST(Options, NamesAreTakenAsGivenAndRestoreNeedsAPlace)
 }
 
 } // namespace
+
+namespace {
+
+// Every value, the program's and each command's, comes back as it was given,
+// also one that looks like a list ("[a,b]") or starts with the byte kxsms
+// marks such values with while it parses.
+TEST(Options, EveryValueIsTakenAsGiven)
+{
+    Parsed p = parse({"-u", "[u]", "--log", "[l,m]", "--password-file", "\x01p", "restore", "-f", "[a]", "-f", "[b,c]",
+                      "--to", "[r]", "[m,n]", "--exclude", "[x]"});
+    ASSERT_EQ(p.status, -1) << p.err;
+    EXPECT_EQ(p.globals.user, "[u]");
+    EXPECT_EQ(p.globals.logFile, "[l,m]");
+    EXPECT_EQ(p.globals.passwordFile, "\x01p");
+    EXPECT_EQ(p.restore().archives, (std::vector<std::string>{"[a]", "[b,c]"}));
+    EXPECT_EQ(p.restore().to, "[r]");
+    EXPECT_EQ(p.restore().paths, std::vector<std::string>{"[m,n]"});
+    EXPECT_EQ(p.restore().excludes, std::vector<std::string>{"[x]"});
+
+    p = parse({"backup", "/x", "-f", "a", "--since", "[x"});
+    EXPECT_EQ(p.status, c_ExitStopped);
+    EXPECT_NE(p.err.find("--since: \"[x\" is not a time"), std::string::npos) << p.err;
+}
+
+// What each command defines is what its --help shows, under its own command.
+TEST(Options, EachCommandsHelpShowsItsOwnOptions)
+{
+    for (const CommandInfo &command : describeCommandLine(allCommands())) {
+        if (command.name.empty())
+            continue;
+        const Parsed p = parse({command.name.c_str(), "--help"});
+        EXPECT_EQ(p.status, c_ExitOk) << command.name;
+        for (const OptionInfo &option : command.options)
+            EXPECT_NE(p.out.find(option.names.back()), std::string::npos) << command.name << " " << option.names.back();
+        EXPECT_NE(p.out.find("Examples:"), std::string::npos) << command.name;
+    }
+}
+
+} // namespace

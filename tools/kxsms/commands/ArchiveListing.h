@@ -4,12 +4,12 @@
 
 #include <functional>
 #include <string>
-
-#include "archive/ArchiveReader.h"
 #include <vector>
 
+#include "archive/ArchiveReader.h"
 #include "frame/Progress.h"
 #include "frame/Selection.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

@@ -7,10 +7,9 @@
 // reported and skipped; the rest is restored.
 #include <algorithm>
 #include <memory>
+#include <ostream>
 #include <unordered_map>
 #include <unordered_set>
-
-#include <ostream>
 
 #include <fmt/format.h>
 
