@@ -27,8 +27,8 @@
 # private folder; kxsms links the support library and loads the module from it.
 set_target_properties(KXSMS smdr PROPERTIES INSTALL_RPATH "$ORIGIN")
 set_target_properties(kxsms PROPERTIES INSTALL_RPATH "$ORIGIN/${KXSMS_PRIVATE_LIBDIR_FROM_BINDIR}")
-# kxsms looks for the module there first (tools/kxsms/Module.cpp), then in the build tree.
-set_source_files_properties(${PROJECT_SOURCE_DIR}/tools/kxsms/Module.cpp
+# kxsms looks for the module there first (tools/kxsms/frame/Module.cpp), then in the build tree.
+set_source_files_properties(${PROJECT_SOURCE_DIR}/tools/kxsms/frame/Module.cpp
   DIRECTORY ${PROJECT_SOURCE_DIR}/tools/kxsms
   PROPERTIES COMPILE_DEFINITIONS "KXSMS_MODULE_DIR=\"${KXSMS_PRIVATE_LIBDIR_FROM_BINDIR}\"")
 

@@ -71,16 +71,17 @@ protected:
         return names;
     }
 
-    // Whether kxsms can be run as nobody here; opens the test's folders to it.
-    bool canActAsNobody()
+    // Why kxsms cannot be run as nobody here, or "" when it can; opens the
+    // test's folders to it.
+    std::string whyNotAsNobody()
     {
         if (geteuid() != 0 || getpwnam("nobody") == nullptr || sh("$AS_NOBODY true").status != 0)
-            return false;
+            return "needs root and the user nobody";
         for (fs::path up = data_; up != dir_.parent_path(); up = up.parent_path())
             fs::permissions(up, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
         fs::create_directories(dir_ / "out");
         fs::permissions(dir_ / "out", fs::perms::all);
-        return true;
+        return kxsms_test::runKxsmsForOtherUsers(dir_);
     }
 
     fs::path dir_;
@@ -89,8 +90,8 @@ protected:
 
 TEST_F(FailureReports, UnreadableDirectoryIsSavedAsADirectoryAndTheSiblingsAfterIt)
 {
-    if (!canActAsNobody())
-        GTEST_SKIP() << "needs root and the user nobody";
+    if (const std::string why = whyNotAsNobody(); !why.empty())
+        GTEST_SKIP() << why;
     fs::permissions(data_ / "tree/m", fs::perms::owner_all);
     const Result r = sh("$AS_NOBODY $KXSMS backup /tree -f out/a.kxa");
     EXPECT_EQ(r.status, 1) << context(r);
@@ -113,8 +114,8 @@ TEST_F(FailureReports, UnreadableDirectoryIsSavedAsADirectoryAndTheSiblingsAfter
 
 TEST_F(FailureReports, ListingNamesAnUnreadableDirectoryOnceAndSaysWhy)
 {
-    if (!canActAsNobody())
-        GTEST_SKIP() << "needs root and the user nobody";
+    if (const std::string why = whyNotAsNobody(); !why.empty())
+        GTEST_SKIP() << why;
     fs::permissions(data_ / "tree/m", fs::perms::owner_all);
     for (const char *command : {"ls -r /tree", "ls /tree/m"}) {
         const Result r = sh(std::string("$AS_NOBODY $KXSMS ") + command);
@@ -130,8 +131,8 @@ TEST_F(FailureReports, ListingNamesAnUnreadableDirectoryOnceAndSaysWhy)
 
 TEST_F(FailureReports, UnreadableFileFailsAloneWithItsCause)
 {
-    if (!canActAsNobody())
-        GTEST_SKIP() << "needs root and the user nobody";
+    if (const std::string why = whyNotAsNobody(); !why.empty())
+        GTEST_SKIP() << why;
     fs::permissions(data_ / "tree/a.txt", fs::perms::owner_read);
     const Result r = sh("$AS_NOBODY $KXSMS backup /tree -f out/a.kxa");
     EXPECT_EQ(r.status, 1) << context(r);
@@ -144,8 +145,8 @@ TEST_F(FailureReports, UnreadableFileFailsAloneWithItsCause)
 
 TEST_F(FailureReports, UnwritableTargetDirectoryFailsItsEntriesAndTheRestoreGoesOn)
 {
-    if (!canActAsNobody())
-        GTEST_SKIP() << "needs root and the user nobody";
+    if (const std::string why = whyNotAsNobody(); !why.empty())
+        GTEST_SKIP() << why;
     ASSERT_EQ(sh("$KXSMS backup /tree -f a.kxa && chmod 644 a.kxa").status, 0);
     fs::create_directories(data_ / "target/tree/sub");
     fs::permissions(data_ / "target", fs::perms::all);

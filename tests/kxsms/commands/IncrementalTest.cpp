@@ -211,6 +211,8 @@ TEST_F(Incremental, AnUnprivilegedUserKeepsTheFlagsInItsOwnStore)
 {
     if (geteuid() != 0 || system("command -v setpriv >/dev/null") != 0)
         GTEST_SKIP() << "needs root and setpriv";
+    if (const std::string why = kxsms_test::runKxsmsForOtherUsers(dir_); !why.empty())
+        GTEST_SKIP() << why;
     const fs::path home = dir_ / "home";
     fs::create_directories(home);
     ASSERT_EQ(chown(home.c_str(), 65534, 65534), 0);
@@ -296,6 +298,8 @@ protected:
         } else if (GetParam() == Reach::Unprivileged) {
             if (geteuid() != 0 || system("command -v setpriv >/dev/null") != 0)
                 GTEST_SKIP() << "needs root and setpriv";
+            if (const std::string why = kxsms_test::runKxsmsForOtherUsers(dir_); !why.empty())
+                GTEST_SKIP() << why;
             const fs::path home = dir_ / "home";
             fs::create_directories(home);
             fs::permissions(dir_, fs::perms(0755));

@@ -55,12 +55,114 @@ struct Result {
     std::string err;
 };
 
+// The kxsms program the command lines run as $KXSMS: the build's, until a
+// test that runs it as another user asks for a copy that user can reach.
+inline std::string &kxsmsProgram()
+{
+    static std::string program = KXSMS_BINARY;
+    return program;
+}
+
+// The first folder on the way to path (path itself included) that users
+// other than its owner cannot enter, or "" when there is none.
+inline std::string closedFolder(const std::filesystem::path &path)
+{
+    std::filesystem::path walked;
+    for (const auto &part : std::filesystem::absolute(path)) {
+        walked /= part;
+        struct stat st;
+        if (stat(walked.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_IXOTH) == 0)
+            return walked.string();
+    }
+    return "";
+}
+
+// A copy of the built kxsms and the libraries beside it (bin/, lib/: it
+// finds them as it finds the build's) in a folder of the temporary folder
+// that every user can enter, made once per test program and removed at its
+// end. Files are linked where the file system allows, else copied.
+class OpenCopy {
+public:
+    static const OpenCopy &get()
+    {
+        static const OpenCopy copy;
+        return copy;
+    }
+    ~OpenCopy()
+    {
+        std::error_code ignored;
+        if (!folder_.empty())
+            std::filesystem::remove_all(folder_, ignored);
+    }
+    const std::string &program() const { return program_; }
+    const std::string &problem() const { return problem_; } // why there is none
+
+private:
+    OpenCopy()
+    {
+        namespace fs = std::filesystem;
+        std::string pattern = (fs::temp_directory_path() / "kxsms-open-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            problem_ = "cannot make a folder in " + fs::temp_directory_path().string();
+            return;
+        }
+        folder_ = pattern;
+        const fs::path built(KXSMS_BINARY);
+        const fs::path libraries = built.parent_path().parent_path() / "lib";
+        std::error_code error;
+        fs::create_directories(folder_ / "bin", error);
+        fs::create_directories(folder_ / "lib", error);
+        for (const fs::path &made : {folder_, folder_ / "bin", folder_ / "lib"})
+            fs::permissions(made, fs::perms(0755), error);
+        place(built, folder_ / "bin" / built.filename());
+        for (const auto &entry : fs::directory_iterator(libraries, error))
+            if (entry.path().filename().string().find(".so") != std::string::npos)
+                place(entry.path(), folder_ / "lib" / entry.path().filename());
+        program_ = (folder_ / "bin" / built.filename()).string();
+        if (!problem_.empty())
+            program_.clear();
+    }
+
+    void place(const std::filesystem::path &from, const std::filesystem::path &to)
+    {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        if (fs::is_symlink(from))
+            fs::copy_symlink(from, to, error);
+        else if (fs::create_hard_link(from, to, error); error)
+            fs::copy_file(from, to, error);
+        if (error && problem_.empty())
+            problem_ = "cannot copy " + from.string() + " to " + to.string() + ": " + error.message();
+    }
+
+    std::filesystem::path folder_;
+    std::string program_;
+    std::string problem_;
+};
+
+// Readies a test that runs kxsms as another user (nobody): $KXSMS becomes
+// the open copy, since the build tree may lie in a folder others cannot
+// enter (a private home, a folder made by mktemp -d). Returns why the test
+// cannot run here, naming the folder at fault, or "" when it can. scratch:
+// the test's own folder, which the other user must reach as well.
+inline std::string runKxsmsForOtherUsers(const std::filesystem::path &scratch)
+{
+    const OpenCopy &copy = OpenCopy::get();
+    if (copy.program().empty())
+        return "no copy of kxsms for other users: " + copy.problem();
+    for (const std::string &path : {copy.program(), scratch.string()})
+        if (const std::string closed = closedFolder(std::filesystem::path(path).parent_path()); !closed.empty())
+            return "other users cannot enter " + closed + " (on the way to " + path + ")";
+    kxsmsProgram() = copy.program();
+    return "";
+}
+
 // Runs a shell command line in `dir`, in which $KXSMS is the program and
 // $AS_NOBODY runs what follows as the user nobody.
 inline Result runShell(const fs::path &dir, const std::string &commandLine)
 {
     const fs::path out = dir / "stdout", err = dir / "stderr";
-    const std::string full = "cd " + quote(dir.string()) + " && KXSMS=" + quote(KXSMS_BINARY) +
+    const std::string full = "cd " + quote(dir.string()) + " && KXSMS=" + quote(kxsmsProgram()) +
                              " && AS_NOBODY='setpriv --reuid=nobody --regid=nogroup --clear-groups' && (" +
                              commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
     const int raw = system(("bash -c " + quote(full)).c_str());

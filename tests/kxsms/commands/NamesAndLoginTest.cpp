@@ -92,7 +92,15 @@ TEST_F(KxsmsProgram, PasswordIsAskedOnlyAfterARefusedLogin)
     EXPECT_NE(peer.out.find("/tree/sub/b.txt"), std::string::npos) << peer.out;
 
     useConfig("users = { tester = \"right\" }");
-    const Result asked = sh("(sleep 0.4; printf 'right\\n') | script -qec \"$KXSMS -u tester ls /tree/sub\" /dev/null");
+    // The answer is typed once the prompt is there (kxsms flushes what was
+    // typed before it turns the echo off), on a terminal made by script.
+    const auto typed = [&](const std::string &password) {
+        return sh("rm -f keys terminal; mkfifo keys; script -qec \"$KXSMS -u tester ls /tree/sub\" /dev/null <keys >terminal & job=$!; "
+                  "exec 3>keys; "
+                  "while kill -0 $job 2>/dev/null && ! grep -q 'Password for tester:' terminal; do sleep 0.02; done; "
+                  "printf '" + password + "\\n' >&3; wait $job; status=$?; exec 3>&-; cat terminal; exit $status");
+    };
+    const Result asked = typed("right");
     EXPECT_EQ(asked.status, 0) << context(asked);
     size_t prompts = 0;
     for (size_t at = asked.out.find("Password for tester:"); at != std::string::npos;
@@ -101,7 +109,7 @@ TEST_F(KxsmsProgram, PasswordIsAskedOnlyAfterARefusedLogin)
     EXPECT_EQ(prompts, 1u) << asked.out;
     EXPECT_NE(asked.out.find("/tree/sub/b.txt"), std::string::npos) << asked.out;
 
-    const Result wrong = sh("(sleep 0.4; printf 'wrong\\n') | script -qec \"$KXSMS -u tester ls /tree/sub\" /dev/null");
+    const Result wrong = typed("wrong");
     EXPECT_NE(wrong.status, 0) << context(wrong);
     EXPECT_NE(wrong.out.find("Failed to login"), std::string::npos) << wrong.out;
 

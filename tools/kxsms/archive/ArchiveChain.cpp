@@ -3,22 +3,11 @@
 
 #include <algorithm>
 
-#include "KXSMS.h"
-#include "Text.h"
+#include "io/Text.h"
 
 namespace kxsms {
 
 namespace {
-
-const char *tsaName(uint16_t type)
-{
-    switch (type) {
-    case KXSMS_TSA_DIRECTORY: return "directory";
-    case KXSMS_TSA_FILE_SYSTEM: return "file-system";
-    case KXSMS_TSA_GROUPWISE: return "GroupWise";
-    default: return "unknown";
-    }
-}
 
 std::vector<std::string> sorted(std::vector<std::string> texts)
 {
@@ -26,11 +15,11 @@ std::vector<std::string> sorted(std::vector<std::string> texts)
     return texts;
 }
 
-std::string joined(const std::vector<std::string> &texts)
+std::string joined(const std::vector<std::string> &texts, NameStyle style)
 {
     std::string line;
     for (const std::string &text : texts)
-        line += (line.empty() ? "" : ", ") + printable(text);
+        line += (line.empty() ? "" : ", ") + printable(text, style);
     return line.empty() ? "nothing" : line;
 }
 
@@ -59,11 +48,11 @@ std::optional<std::string> chainRefusal(const std::vector<ChainLink> &links)
         const ChainLink &link = links[i];
         const ChainLink &before = links[i - 1];
         if (link.header.tsaType != first.header.tsaType)
-            return link.label + " holds data of the " + tsaName(link.header.tsaType) + " TSA, " + first.label +
-                   " of the " + tsaName(first.header.tsaType) + " TSA" + tail;
+            return link.label + " holds data of the " + format::tsaName(link.header.tsaType) + " TSA, " + first.label +
+                   " of the " + format::tsaName(first.header.tsaType) + " TSA" + tail;
         if (sorted(link.record.paths) != firstPaths)
-            return link.label + " backs up " + joined(link.record.paths) + ", " + first.label + " backs up " +
-                   joined(first.record.paths) + tail;
+            return link.label + " backs up " + joined(link.record.paths, format::nameStyle(link.header.tsaType)) + ", " + first.label + " backs up " +
+                   joined(first.record.paths, format::nameStyle(first.header.tsaType)) + tail;
         if (link.header.archiveId == before.header.archiveId)
             return link.label + " and " + before.label + " are the same archive" + tail;
         if (link.record.startedNanoseconds <= before.record.startedNanoseconds)

@@ -7,7 +7,7 @@
 
 #include <xxhash.h>
 
-#include "Text.h"
+#include "io/Text.h"
 
 namespace kxsms {
 

@@ -14,6 +14,21 @@ uint64_t hashOf(const unsigned char *data, size_t length)
 
 } // namespace
 
+const char *tsaName(uint16_t tsaType)
+{
+    switch (tsaType) {
+    case c_TsaDirectory: return "directory";
+    case c_TsaFileSystem: return "file-system";
+    case c_TsaGroupWise: return "GroupWise";
+    default: return "unknown";
+    }
+}
+
+NameStyle nameStyle(uint16_t tsaType)
+{
+    return tsaType == c_TsaFileSystem ? NameStyle::FileSystem : NameStyle::Backslashed;
+}
+
 void encodeArchiveHeader(const ArchiveHeader &header, unsigned char (&out)[c_ArchiveHeaderSize])
 {
     memcpy(out, c_ArchiveMagic, sizeof c_ArchiveMagic);

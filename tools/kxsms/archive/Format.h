@@ -30,6 +30,8 @@
 #include <string_view>
 #include <vector>
 
+#include "io/Text.h"
+
 namespace kxsms::format {
 
 constexpr uint16_t c_Version = 2;      // the version written
@@ -64,6 +66,17 @@ constexpr uint32_t c_BackupMagic = magic4('K', 'X', 'B', 'R');
 
 // The zstd frame magic (28 B5 2F FD) read as a little-endian word.
 constexpr uint32_t c_ZstdMagic = 0xFD2FB528u;
+
+// The TSA type the header and each member record: the module's numbers.
+constexpr uint16_t c_TsaDirectory = 0;
+constexpr uint16_t c_TsaFileSystem = 1;
+constexpr uint16_t c_TsaGroupWise = 2;
+
+// "directory", "file-system", "GroupWise" or "unknown", for messages.
+const char *tsaName(uint16_t tsaType);
+
+// How names of that TSA are shown.
+NameStyle nameStyle(uint16_t tsaType);
 
 // Member header flags.
 constexpr uint16_t c_FlagParent = 0x1;
@@ -119,7 +132,7 @@ inline uint64_t get64(const unsigned char *p)
 
 struct ArchiveHeader {
     uint16_t version = c_Version;
-    uint16_t tsaType = 1;
+    uint16_t tsaType = c_TsaFileSystem;
     uint32_t flags = 0;
     uint64_t archiveId = 0;
     int64_t created = 0;
@@ -144,7 +157,7 @@ enum class Listing : uint8_t {
 // What the archive records of one data set.
 struct MemberDescriptor {
     std::string name; // agent form, 1..1023 bytes
-    uint16_t tsaType = 1;
+    uint16_t tsaType = c_TsaFileSystem;
     uint32_t nameSpace = 0;
     bool parent = false;
     bool archive = false;

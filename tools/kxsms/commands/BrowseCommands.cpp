@@ -1,32 +1,38 @@
-// The commands that look at or change single data sets on the target:
-// resources, ls, info, rm.
+// The commands that look at the data sets of the target: resources, ls,
+// info.
 #include <optional>
 #include <vector>
 
 #include <fmt/format.h>
 
-#include "commands/Commands.h"
-#include "FailureText.h"
-#include "ModuleLog.h"
-#include "Results.h"
-#include "Session.h"
-#include "Text.h"
+#include "commands/BrowseCommands.h"
+#include "frame/FailureText.h"
+#include "frame/ModuleLog.h"
+#include "frame/ModuleSession.h"
+#include "frame/PathRules.h"
+#include "frame/Results.h"
+#include "io/Text.h"
 
 namespace kxsms {
 
 namespace {
 
-// Reports a failure on stderr; the exit status it calls for.
-int failure(Session &session, const std::string &what, unsigned int code)
-{
-    fmt::print(stderr, "kxsms: {}: {}\n", what, describeFailure(session.text(code), lastSmsCause(takeModuleLog())));
-    return session.fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
-}
+const char *const c_LsExamples = R"(
+Examples:
+  kxsms ls /etc                  the data sets directly below /etc
+  kxsms ls -rl /srv/data         the whole subtree with kind, size and time
+  kxsms ls -r --json /srv | jq -r '.[].name'
+)";
+const char *const c_InfoExamples = R"(
+Examples:
+  kxsms info /etc/passwd
+  kxsms --tsa dir info '[Root]' --json
+)";
 
 // A parent the scan stands on again reports what the TSA could not give of
 // its contents; opening it tells why. The exit status it calls for, or
 // nothing when it is a data set after all.
-std::optional<int> contentsReport(Session &session, char *name, unsigned int &sequence, unsigned long long leftOut)
+std::optional<int> contentsReport(ModuleSession &session, char *name, unsigned int &sequence, unsigned long long leftOut)
 {
     CKXSMS &kx = session.kx();
     takeModuleLog();
@@ -38,9 +44,9 @@ std::optional<int> contentsReport(Session &session, char *name, unsigned int &se
     const std::optional<SmsCause> cause = lastSmsCause(takeModuleLog());
     if (cause && cause->code == c_SmsOverflow && leftOut > 0)
         fmt::print(stderr, "kxsms: cannot list {} {} in {}: the names are longer than 1023 bytes\n", leftOut,
-                   leftOut == 1 ? "entry" : "entries", printable(name));
+                   leftOut == 1 ? "entry" : "entries", printable(name, session.names()));
     else
-        fmt::print(stderr, "kxsms: cannot list the contents of {}: {}\n", printable(name),
+        fmt::print(stderr, "kxsms: cannot list the contents of {}: {}\n", printable(name, session.names()),
                    describeFailure(session.text(code), cause));
     return session.fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
 }
@@ -60,9 +66,16 @@ nlohmann::json dataSetJson(std::string_view name, bool parent, bool archive, lon
 
 } // namespace
 
-int runResources(const Options &options)
+ResourcesCommand::ResourcesCommand() : Command("resources", "list the resources of the target service") {}
+
+void ResourcesCommand::define(OptionSet &options)
 {
-    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    options.examples("\nExamples:\n  kxsms resources\n  kxsms --tsa gw resources\n");
+}
+
+int ResourcesCommand::run(const GlobalOptions &globals)
+{
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa);
     if (!session)
         return c_ExitStopped;
     std::vector<std::string> names;
@@ -72,16 +85,34 @@ int runResources(const Options &options)
     }
     bufferResults();
     for (const std::string &name : names)
-        writeLine(printable(name));
+        writeLine(printable(name, session->names()));
     return flushResults() ? c_ExitOk : c_ExitStopped;
 }
 
-int runLs(const Options &options)
+LsCommand::LsCommand() : Command("ls", "list the data sets below PATH (default: the TSA's root)") {}
+
+void LsCommand::define(OptionSet &options)
 {
-    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    options.value("PATH", options_.path, "where to start");
+    options.flag("-r,--recursive", options_.recursive, "the whole subtree, PATH itself first");
+    options.flag("-l,--long", options_.longFormat, "kind, size and modification time before each name");
+    options.flag("--json", options_.json, "a JSON array of objects");
+    options.examples(c_LsExamples);
+}
+
+void LsCommand::takeLocalNames(const GlobalOptions &globals, std::string_view cwd)
+{
+    takeLocalPath(options_.path, cwd, globals.tsa);
+}
+
+int LsCommand::run(const GlobalOptions &globals)
+{
+    const LsOptions &options = options_;
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa);
     if (!session)
         return c_ExitStopped;
     CKXSMS &kx = session->kx();
+    const NameStyle style = session->names();
     kx.SetScanStartTime(time(nullptr));
     kx.SetScanTraverse(options.recursive);
     bufferResults();
@@ -106,7 +137,7 @@ int runLs(const Options &options)
                     options.json ? &created : nullptr, details ? &modified : nullptr,
                     options.json ? &accessed : nullptr, &size, &end);
         if (code != 0) {
-            status = std::max(status, failure(*session, "cannot list " + printable(path.empty() ? "the root" : path), code));
+            status = std::max(status, session->failureStatus("cannot list " + printable(path.empty() ? "the root" : path, style), code));
             if (status == c_ExitStopped || sequence == 0)
                 break;
             continue;
@@ -131,9 +162,9 @@ int runLs(const Options &options)
         if (json)
             json->add(dataSetJson(name, parent, archive, created, modified, accessed, size));
         else if (options.longFormat)
-            writeLine(longLine(parent, size, modified, name));
+            writeLine(longLine(parent, size, modified, name, style));
         else
-            writeLine(printable(name));
+            writeLine(printable(name, style));
     }
 
     // A one-level listing of a data set that is no parent shows the data set itself.
@@ -147,9 +178,9 @@ int runLs(const Options &options)
             if (json)
                 json->add(dataSetJson(name, parent, archive, modified, modified, accessed, size));
             else if (options.longFormat)
-                writeLine(longLine(parent, size, modified, name));
+                writeLine(longLine(parent, size, modified, name, style));
             else
-                writeLine(printable(name));
+                writeLine(printable(name, style));
         }
     }
     json.reset();
@@ -160,9 +191,24 @@ int runLs(const Options &options)
     return status;
 }
 
-int runInfo(const Options &options)
+InfoCommand::InfoCommand() : Command("info", "show what the TSA reports of one data set") {}
+
+void InfoCommand::define(OptionSet &options)
 {
-    std::unique_ptr<Session> session = Session::open(options, options.tsa);
+    options.value("PATH", options_.path, "the data set").required();
+    options.flag("--json", options_.json, "a JSON object");
+    options.examples(c_InfoExamples);
+}
+
+void InfoCommand::takeLocalNames(const GlobalOptions &globals, std::string_view cwd)
+{
+    takeLocalPath(options_.path, cwd, globals.tsa);
+}
+
+int InfoCommand::run(const GlobalOptions &globals)
+{
+    const InfoOptions &options = options_;
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa);
     if (!session)
         return c_ExitStopped;
     CKXSMS &kx = session->kx();
@@ -176,7 +222,7 @@ int runInfo(const Options &options)
     const unsigned int code = kx.ScanDataSetInfo(path.data(), name, sizeof name, child, sizeof child, &parent,
                                                  &archive, &modified, &accessed, &size);
     if (code != 0)
-        return failure(*session, "cannot look at " + printable(path), code);
+        return session->failureStatus("cannot look at " + printable(path, session->names()), code);
 
     bufferResults();
     if (options.json) {
@@ -192,8 +238,8 @@ int runInfo(const Options &options)
                         {"size", size}});
         writeJson(element);
     } else {
-        writeLine("name:     " + printable(name));
-        writeLine("child:    " + printable(child));
+        writeLine("name:     " + printable(name, session->names()));
+        writeLine("child:    " + printable(child, session->names()));
         writeLine(std::string("kind:     ") + (parent ? "parent" : "data set"));
         writeLine(fmt::format("size:     {}", size));
         writeLine("modified: " + formatTime(modified));
@@ -201,83 +247,6 @@ int runInfo(const Options &options)
         writeLine(std::string("archive:  ") + (archive ? "set (changed since its last backup)" : "clear"));
     }
     return flushResults() ? c_ExitOk : c_ExitStopped;
-}
-
-namespace {
-
-// The data sets of the subtree at path, parents before their children (the
-// scan's order); false when the scan failed (reported).
-bool subtree(Session &session, const std::string &given, std::vector<std::string> &names, int &status)
-{
-    CKXSMS &kx = session.kx();
-    kx.SetScanStartTime(time(nullptr));
-    kx.SetScanTraverse(true);
-    std::string path = given;
-    char name[KXSMS_NAME_BUFFER + 8];
-    unsigned int sequence = 0;
-    for (;;) {
-        bool end = false;
-        const unsigned int code = kx.Scan(path.data(), &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr,
-                                          nullptr, nullptr, nullptr, nullptr, &end);
-        if (code != 0) {
-            status = std::max(status, failure(session, "cannot list " + printable(path), code));
-            if (sequence != 0)
-                kx.AbortScan(&sequence);
-            return false;
-        }
-        if (end)
-            return true;
-        names.emplace_back(name);
-    }
-}
-
-bool isParent(CKXSMS &kx, std::string &path)
-{
-    bool parent = false, archive = false;
-    long modified = 0, accessed = 0;
-    unsigned long long size = 0;
-    return kx.ScanDataSetInfo(path.data(), nullptr, 0, nullptr, 0, &parent, &archive, &modified, &accessed, &size) ==
-               0 &&
-           parent;
-}
-
-} // namespace
-
-int runRm(const Options &options)
-{
-    std::unique_ptr<Session> session = Session::open(options, options.tsa);
-    if (!session)
-        return c_ExitStopped;
-    CKXSMS &kx = session->kx();
-    int status = c_ExitOk;
-    for (const std::string &given : options.paths) {
-        std::vector<std::string> names;
-        if (options.recursive) {
-            if (!subtree(*session, given, names, status)) {
-                if (status == c_ExitStopped)
-                    return status;
-                continue;
-            }
-        } else {
-            names.push_back(given);
-        }
-        // Children before their parents: the scan's order backwards.
-        for (auto name = names.rbegin(); name != names.rend(); ++name) {
-            const unsigned int code = kx.DeleteDataSet(name->data());
-            if (code != 0) {
-                std::string what = "cannot delete " + printable(*name);
-                if (!options.recursive && isParent(kx, *name))
-                    what += " (a parent is deleted only when empty; -r deletes what it holds first)";
-                status = std::max(status, failure(*session, what, code));
-                if (status == c_ExitStopped)
-                    return status;
-                continue;
-            }
-            if (options.recursive || options.verbosity > 0)
-                fmt::print(stderr, "kxsms: deleted {}\n", printable(*name));
-        }
-    }
-    return status;
 }
 
 } // namespace kxsms

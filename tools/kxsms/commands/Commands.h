@@ -1,19 +1,17 @@
-// The subcommands. Each returns the exit status of the job.
+// The commands of kxsms. Each defines its options, help and examples next to
+// its code (frame/CommandLine.h has the interface).
 #ifndef KXSMS_TOOLS_COMMANDS_H
 #define KXSMS_TOOLS_COMMANDS_H
 
-#include "Options.h"
+#include <memory>
+#include <vector>
+
+#include "frame/CommandLine.h"
 
 namespace kxsms {
 
-int runResources(const Options &options);
-int runLs(const Options &options);
-int runInfo(const Options &options);
-int runRm(const Options &options);
-int runBackup(const Options &options);
-int runRestore(const Options &options);
-int runList(const Options &options);
-int runVerify(const Options &options);
+// Every command, in the order --help lists them.
+std::vector<std::unique_ptr<Command>> allCommands();
 
 } // namespace kxsms
 

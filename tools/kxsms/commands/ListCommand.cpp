@@ -2,16 +2,39 @@
 // --exclude select which.
 #include <optional>
 
-#include "archive/ArchiveListing.h"
-#include "commands/Commands.h"
-#include "Results.h"
-#include "Selection.h"
-#include "Text.h"
+#include "commands/ArchiveListing.h"
+#include "commands/ListCommand.h"
+#include "frame/Results.h"
+#include "frame/Selection.h"
+#include "io/Text.h"
 
 namespace kxsms {
 
-int runList(const Options &options)
+namespace {
+
+const char *const c_ListExamples = R"(
+Examples:
+  kxsms list -f a.kxa
+  kxsms list -f a.kxa /etc --exclude '*.conf'
+  kxsms list -f a.kxa --json | jq -r '.[].name'
+)";
+
+} // namespace
+
+ListCommand::ListCommand() : Command("list", "list the members of an archive") {}
+
+void ListCommand::define(OptionSet &options)
 {
+    options.value("-f,--file", options_.archive, "the archive to read; - for standard input").required();
+    options.values("PATH", options_.paths, "list only these members and what lies below them");
+    options.values("--exclude", options_.excludes, "leave out this member or what matches this shell pattern");
+    options.flag("--json", options_.json, "a JSON array of objects");
+    options.examples(c_ListExamples);
+}
+
+int ListCommand::run(const GlobalOptions &)
+{
+    const ListOptions &options = options_;
     bufferResults();
     Progress progress("list", 0, false);
     std::optional<JsonArray> json;
@@ -34,7 +57,7 @@ int runList(const Options &options)
                             {"state", state}});
             json->add(element);
         } else {
-            std::string line = longLine(member.parent, member.size, member.modified, member.name);
+            std::string line = longLine(member.parent, member.size, member.modified, member.name, format::nameStyle(reader.tsaType()));
             if (member.listing != format::Listing::Saved)
                 line += std::string("  [") + listingName(member.listing) + "]";
             if (reader.memberState() != ArchiveReader::MemberState::Intact)
@@ -43,7 +66,7 @@ int runList(const Options &options)
         }
         return !readerGone();
     };
-    const int status = readArchive(options, progress, false, onMember, true);
+    const int status = readArchive(options.archive, progress, false, onMember, options.paths, options.excludes);
     json.reset();
     if (!flushResults()) {
         progress.message("cannot write the listing");

@@ -7,110 +7,74 @@
 // reported and skipped; the rest is restored.
 #include <algorithm>
 #include <memory>
+#include <ostream>
 #include <unordered_map>
 #include <unordered_set>
 
 #include <fmt/format.h>
 
 #include "archive/ArchiveChain.h"
-#include "archive/ArchiveFiles.h"
-#include "archive/ArchiveListing.h"
 #include "archive/ArchiveReader.h"
-#include "commands/Commands.h"
+#include "commands/ArchiveListing.h"
+#include "commands/ArchiveSource.h"
+#include "commands/RestoreCommand.h"
 #include "commands/RestoreJob.h"
-#include "NameRules.h"
-#include "Progress.h"
-#include "Results.h"
-#include "Selection.h"
-#include "Session.h"
-#include "Signals.h"
-#include "Text.h"
+#include "frame/ModuleSession.h"
+#include "frame/PathRules.h"
+#include "frame/Progress.h"
+#include "frame/Results.h"
+#include "frame/Selection.h"
+#include "frame/Signals.h"
+#include "io/Text.h"
 
 namespace kxsms {
 
 namespace {
 
-// One archive of the chain, open for reading.
-struct OpenArchive {
-    std::string label;
-    int fd = -1;
-    uint64_t streamDamage = 0;
-    std::unique_ptr<FdInput> file;
-    std::unique_ptr<ArchiveInput> input;
-    std::unique_ptr<ArchiveReader> reader;
+const char *const c_RestoreExamples = R"(
+Examples:
+  kxsms restore -f a.kxa --to /tmp/r           below /tmp/r (/etc/x -> /tmp/r/etc/x)
+  kxsms restore -f a.kxa --in-place /etc/ssh   /etc/ssh back in its place, newer files kept
+  kxsms restore -n -f a.kxa --in-place         what would be written and what kept
+  kxsms restore -f full.kxa -f inc1.kxa -f inc2.kxa --to /tmp/r
+                                               a chain, oldest first: the tree as inc2 lists it
 
-    // Damage outside any member (lost members, a truncated archive) or in one.
-    bool damaged() const { return reader->problems() > 0 || streamDamage > 0; }
-    // It lists every data set its backup went through.
-    bool whole() const
-    {
-        return !damaged() && reader->endSeen() && (reader->endRecord().flags & format::c_EndStopped) == 0;
-    }
-};
+A restore needs --to DIR or --in-place. --to replaces what exists below DIR
+(--overwrite always); --in-place keeps data sets that are not older than the
+archive's copies (--overwrite newer). PATH selects members at or below it.
+A chain also removes what the newest archive no longer lists, by the same rule.
+)";
+
+// The archives of the chain, oldest first, each open for reading.
+using Archives = std::vector<std::unique_ptr<ArchiveSource>>;
 
 // Opens every archive and reads its header; false (reported) when one cannot be read.
-bool openAll(const std::vector<std::string> &paths, std::vector<OpenArchive> &archives, Progress &progress)
+bool openAll(const std::vector<std::string> &paths, Archives &archives, Progress &progress)
 {
     if (std::count(paths.begin(), paths.end(), "-") > 1) {
         progress.message("standard input (-) can be given once");
         return false;
     }
-    archives.reserve(paths.size());
-    for (const std::string &path : paths) {
-        std::string error;
-        OpenArchive &archive = archives.emplace_back();
-        archive.label = archiveLabel(path);
-        archive.fd = openArchiveForReading(path, error);
-        if (archive.fd < 0) {
-            progress.message(error);
+    for (const std::string &path : paths)
+        if (!archives.emplace_back(std::make_unique<ArchiveSource>(path, progress))->open())
             return false;
-        }
-        const std::string &label = archive.label;
-        archive.file = std::make_unique<FdInput>(archive.fd, &interrupted);
-        archive.input = std::make_unique<ArchiveInput>(*archive.file, [&progress, &archive](const std::string &what) {
-            ++archive.streamDamage;
-            progress.message(archive.label + ": " + what);
-        });
-        archive.reader = std::make_unique<ArchiveReader>(*archive.input, [&progress, &label](const ArchiveReader::Problem &problem) {
-            if (problem.member.empty())
-                progress.message(label + ": " + problem.what);
-            else
-                progress.message(label + ": member " + printable(problem.member) + ": " + problem.what);
-        });
-        if (!archive.reader->open())
-            return false;
-    }
     return true;
 }
 
-void closeAll(std::vector<OpenArchive> &archives)
-{
-    for (OpenArchive &archive : archives) {
-        archive.reader.reset();
-        archive.input.reset();
-        archive.file.reset();
-        std::string error;
-        if (archive.fd >= 0)
-            closeArchive(archive.fd, error);
-        archive.fd = -1;
-    }
-}
-
 // Why the archives cannot be restored here; nothing when they can.
-std::optional<std::string> refusal(const Options &options, const std::vector<OpenArchive> &archives)
+std::optional<std::string> refusal(const RestoreOptions &options, const GlobalOptions &globals, const Archives &archives)
 {
     std::vector<ChainLink> links;
-    for (const OpenArchive &archive : archives)
-        links.push_back(ChainLink{archive.label, archive.reader->header(), archive.reader->headerIntact(),
-                                  archive.reader->backupRecordIntact(), archive.reader->backupRecord()});
+    for (const auto &archive : archives)
+        links.push_back(ChainLink{archive->label(), archive->reader().header(), archive->reader().headerIntact(),
+                                  archive->reader().backupRecordIntact(), archive->reader().backupRecord()});
     if (auto why = chainRefusal(links))
         return why;
-    const OpenArchive &newest = archives.back();
-    const auto archived = static_cast<KXSMS_TSA_TYPE>(newest.reader->tsaType());
-    if (archived > KXSMS_TSA_GROUPWISE || (options.tsaGiven && options.tsa != archived))
-        return fmt::format("{} holds data of the {} TSA; it cannot be restored to the {} TSA", newest.label,
-                           archived > KXSMS_TSA_GROUPWISE ? "unknown" : tsaDescription(archived),
-                           tsaDescription(options.tsa));
+    const ArchiveSource &newest = *archives.back();
+    const auto archived = static_cast<KXSMS_TSA_TYPE>(newest.reader().tsaType());
+    if (archived > KXSMS_TSA_GROUPWISE || (globals.tsaGiven && globals.tsa != archived))
+        return fmt::format("{} holds data of the {} TSA; it cannot be restored to the {} TSA", newest.label(),
+                           format::tsaName(newest.reader().tsaType()), tsaDescription(globals.tsa));
     // The module opens directory objects for restore with fixed options:
     // an existing object is always replaced. never is done by kxsms
     // itself (it looks first); newer cannot be kept, so it is refused.
@@ -123,7 +87,7 @@ std::optional<std::string> refusal(const Options &options, const std::vector<Ope
 }
 
 // --to must name a parent where it exists (a missing one is made).
-bool targetIsParent(Session &session, const std::string &to, Progress &progress)
+bool targetIsParent(ModuleSession &session, const std::string &to, Progress &progress)
 {
     std::string name = to;
     bool parent = true, archive = false;
@@ -132,7 +96,7 @@ bool targetIsParent(Session &session, const std::string &to, Progress &progress)
     if (session.kx().ScanDataSetInfo(name.data(), nullptr, 0, nullptr, 0, &parent, &archive, &modified, &accessed,
                                      &size) == 0 &&
         !parent) {
-        progress.message("--to " + printable(to) + ": not a directory");
+        progress.message("--to " + printable(to, session.names()) + ": not a directory");
         return false;
     }
     return true;
@@ -149,9 +113,11 @@ size_t depth(const std::string &name)
 
 class ChainRestore {
 public:
-    ChainRestore(const Options &options, Session &session, std::vector<OpenArchive> &archives, Progress &progress)
-        : options_(options), archives_(archives), progress_(progress), job_(options, session, progress),
-          selection_(options.paths, options.excludes, session.type()), type_(session.type())
+    ChainRestore(const RestoreOptions &options, int verbosity, ModuleSession &session, Archives &archives,
+                 Progress &progress)
+        : options_(options), archives_(archives), progress_(progress), job_(options, verbosity, session, progress),
+          selection_(options.paths, options.excludes, session.type()), type_(session.type()),
+          style_(session.names())
     {
     }
 
@@ -159,38 +125,38 @@ public:
     bool run()
     {
         const bool chain = archives_.size() > 1;
-        OpenArchive &newest = archives_.back();
+        ArchiveSource &newest = *archives_.back();
         if (!restoreNewest(newest, chain))
             return false;
         for (size_t i = archives_.size() - 1; i-- > 0;)
-            if (interrupted() || !restoreEarlier(archives_[i], newest.label))
+            if (interrupted() || !restoreEarlier(*archives_[i], newest.label()))
                 return false;
-        reportWanted(newest.label);
+        reportWanted(newest.label());
         return removeGone(newest);
     }
 
-    bool missing() { return reportUnused(selection_, archives_.back().label, progress_); }
+    bool missing() { return reportUnused(selection_, archives_.back()->label(), progress_, style_); }
     bool refusedRemovals() const { return refusedRemovals_; }
 
 private:
     enum class Want : uint8_t { Done, Unchanged, NotSaved };
 
-    bool restoreNewest(OpenArchive &newest, bool chain)
+    bool restoreNewest(ArchiveSource &newest, bool chain)
     {
         format::MemberDescriptor member;
-        const std::string source = chain && options_.dryRun ? newest.label : std::string();
-        while (!interrupted() && newest.reader->nextMember(member)) {
+        const std::string source = chain && options_.dryRun ? newest.label() : std::string();
+        while (!interrupted() && newest.reader().nextMember(member)) {
             if (!selection_.takes(member.name))
                 continue;
             if (member.listing == format::Listing::Saved) {
                 if (chain)
                     listing_[member.name] = Want::Done;
-                if (!job_.restore(member, *newest.reader, source))
+                if (!job_.restore(member, newest.reader(), source))
                     return false;
             } else if (chain) {
                 listing_[member.name] = member.listing == format::Listing::Unchanged ? Want::Unchanged : Want::NotSaved;
             } else {
-                notInArchive(member, newest.label);
+                notInArchive(member, newest.label());
             }
         }
         return true;
@@ -198,11 +164,11 @@ private:
 
     // An earlier archive: the data sets the newest lists without data, and
     // the names it no longer lists.
-    bool restoreEarlier(OpenArchive &archive, const std::string &newestLabel)
+    bool restoreEarlier(ArchiveSource &archive, const std::string &newestLabel)
     {
         format::MemberDescriptor member;
-        const std::string source = options_.dryRun ? archive.label : std::string();
-        while (!interrupted() && archive.reader->nextMember(member)) {
+        const std::string source = options_.dryRun ? archive.label() : std::string();
+        while (!interrupted() && archive.reader().nextMember(member)) {
             if (!selection_.takes(member.name))
                 continue;
             const auto found = listing_.find(member.name);
@@ -213,10 +179,10 @@ private:
             if (found->second == Want::Done || member.listing != format::Listing::Saved)
                 continue;
             if (found->second == Want::NotSaved)
-                progress_.message("restoring the copy of " + printable(member.name) + " in " + archive.label + ": " +
+                progress_.message("restoring the copy of " + printable(member.name, style_) + " in " + archive.label() + ": " +
                                   newestLabel + " could not save it");
             found->second = Want::Done;
-            if (!job_.restore(member, *archive.reader, source))
+            if (!job_.restore(member, archive.reader(), source))
                 return false;
         }
         return true;
@@ -233,11 +199,11 @@ private:
                 progress_.unchanged();
                 return;
             }
-            progress_.message("not restoring " + printable(member.name) + ": " + label +
+            progress_.message("not restoring " + printable(member.name, style_) + ": " + label +
                               " lists it as unchanged; its data is in an archive before it (give the chain with "
                               "-f, oldest first)");
         } else {
-            progress_.message("not restoring " + printable(member.name) + ": the backup of " + label +
+            progress_.message("not restoring " + printable(member.name, style_) + ": the backup of " + label +
                               " could not save it" + (there ? "; what is there is left as it is" : ""));
             if (there)
                 return;
@@ -254,7 +220,7 @@ private:
                 names.push_back(name);
         std::sort(names.begin(), names.end());
         for (const std::string &name : names) {
-            progress_.message("cannot restore " + printable(name) + ": " + newestLabel +
+            progress_.message("cannot restore " + printable(name, style_) + ": " + newestLabel +
                               (listing_[name] == Want::Unchanged ? " lists it as unchanged"
                                                                  : " lists it, but its backup could not save it") +
                               ", and no archive before it holds its data");
@@ -265,18 +231,18 @@ private:
     // Removes, deepest first, what earlier archives list and the newest
     // does not. Only a newest archive read whole shows what was gone; what
     // its backup excluded is not gone.
-    bool removeGone(const OpenArchive &newest)
+    bool removeGone(const ArchiveSource &newest)
     {
         if (gone_.empty())
             return true;
         if (!newest.whole()) {
             progress_.message(fmt::format("not removing the {} that earlier archives list and {} does not: it is "
                                           "damaged or incomplete, so it may not list all there was",
-                                          counted(gone_.size(), "data set"), newest.label));
+                                          counted(gone_.size(), "data set"), newest.label()));
             refusedRemovals_ = true;
             return true;
         }
-        const Selection excluded({}, newest.reader->backupRecord().excludes, type_);
+        const Selection excluded({}, newest.reader().backupRecord().excludes, type_);
         std::vector<std::string> names;
         names.reserve(gone_.size());
         for (const std::string &name : gone_)
@@ -288,20 +254,21 @@ private:
         });
         std::vector<RestoreJob::Removal> plan;
         for (const std::string &name : names)
-            if (auto removal = job_.planRemoval(name, newest.reader->header().created))
+            if (auto removal = job_.planRemoval(name, newest.reader().header().created))
                 plan.push_back(std::move(*removal));
         for (const RestoreJob::Removal &removal : plan)
-            if (interrupted() || !job_.remove(removal, newest.label))
+            if (interrupted() || !job_.remove(removal, newest.label()))
                 return false;
         return true;
     }
 
-    const Options &options_;
-    std::vector<OpenArchive> &archives_;
+    const RestoreOptions &options_;
+    Archives &archives_;
     Progress &progress_;
     RestoreJob job_;
     Selection selection_;
     KXSMS_TSA_TYPE type_;
+    NameStyle style_;
     std::unordered_map<std::string, Want> listing_; // what the newest archive lists (a chain only)
     std::unordered_set<std::string> gone_;          // what only earlier archives list
     bool refusedRemovals_ = false;
@@ -309,35 +276,79 @@ private:
 
 } // namespace
 
-int runRestore(const Options &options)
+RestoreCommand::RestoreCommand() : Command("restore", "restore the data sets of an archive (--to DIR or --in-place)")
 {
-    Progress progress("restore", options.verbosity);
-    std::vector<OpenArchive> archives;
+}
+
+void RestoreCommand::define(OptionSet &options)
+{
+    options.values("PATH", options_.paths, "restore only these members and what lies below them");
+    options
+        .values("-f,--file", options_.archives,
+                "the archive to read; - for standard input; again for a chain: the full backup, then each "
+                "incremental backup after it, oldest first")
+        .required();
+    const DefinedOption to = options.value("--to", options_.to, "restore below this directory");
+    options.flag("--in-place", options_.inPlace, "restore over the original names").excludes(to);
+    options
+        .value("--overwrite", overwrite_,
+               "existing data sets: always (default with --to), newer (default with --in-place), never")
+        .oneOf({"always", "newer", "never"});
+    options.flag("--no-xattrs", noXattrs_, "do not restore extended attributes and ACLs");
+    options.values("--exclude", options_.excludes, "leave out this member or what matches this shell pattern");
+    options.flag("-n,--dry-run", options_.dryRun, "show what would be written and what kept; change nothing");
+    options.examples(c_RestoreExamples);
+}
+
+bool RestoreCommand::check(std::ostream &err, int64_t)
+{
+    options_.xattrs = !noXattrs_;
+    const std::string overwrite = overwrite_.empty() ? (options_.inPlace ? "newer" : "always") : overwrite_;
+    options_.overwrite =
+        overwrite == "never" ? Overwrite::Never : overwrite == "newer" ? Overwrite::Newer : Overwrite::Always;
+    if (options_.to.empty() && !options_.inPlace) {
+        err << "kxsms restore: say where to restore: --to DIR (below DIR) or --in-place (over the original "
+               "names, keeping data that is not older than the archive's)\n";
+        return false;
+    }
+    return true;
+}
+
+// Restore goes to the archive's TSA: a target that is neither absolute nor
+// in another TSA's form (with a ':', a "DOM1:\dir") is a local folder.
+void RestoreCommand::takeLocalNames(const GlobalOptions &globals, std::string_view cwd)
+{
+    std::string &to = options_.to;
+    if (!to.empty() && (globals.tsa == KXSMS_TSA_FILE_SYSTEM || !globals.tsaGiven) && to[0] != '/' &&
+        to.find(':') == std::string::npos)
+        takeLocalPath(to, cwd, KXSMS_TSA_FILE_SYSTEM);
+}
+
+int RestoreCommand::run(const GlobalOptions &globals)
+{
+    const RestoreOptions &options = options_;
+    Progress progress("restore", globals.verbosity);
+    Archives archives;
     int status = c_ExitOk;
     try {
-        if (!openAll(options.archives, archives, progress)) {
-            closeAll(archives);
+        if (!openAll(options.archives, archives, progress))
             return c_ExitStopped;
-        }
-        const auto archived = static_cast<KXSMS_TSA_TYPE>(archives.back().reader->tsaType());
-        setNameStyle(archived == KXSMS_TSA_FILE_SYSTEM);
-        if (const auto why = refusal(options, archives)) {
+        const auto archived = static_cast<KXSMS_TSA_TYPE>(archives.back()->reader().tsaType());
+        progress.showNamesAs(nameStyle(archived));
+        if (const auto why = refusal(options, globals, archives)) {
             progress.message(*why);
-            closeAll(archives);
             return c_ExitStopped;
         }
-        std::unique_ptr<Session> session = Session::open(options, archived);
-        if (!session || (!options.to.empty() && !targetIsParent(*session, options.to, progress))) {
-            closeAll(archives);
+        std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, archived);
+        if (!session || (!options.to.empty() && !targetIsParent(*session, options.to, progress)))
             return c_ExitStopped;
-        }
         if (options.dryRun)
             bufferResults();
-        ChainRestore restore(options, *session, archives, progress);
+        ChainRestore restore(options, globals.verbosity, *session, archives, progress);
         const bool stopped = !restore.run() && !interrupted();
         const bool missing = !stopped && !interrupted() && restore.missing();
         const bool damaged =
-            std::any_of(archives.begin(), archives.end(), [](const OpenArchive &a) { return a.damaged(); });
+            std::any_of(archives.begin(), archives.end(), [](const auto &archive) { return archive->damaged(); });
         if (stopped)
             status = c_ExitStopped;
         else if (progress.failures() > 0 || damaged || missing || restore.refusedRemovals())
@@ -348,7 +359,7 @@ int runRestore(const Options &options)
         progress.message(std::string(e.what()) + "; restore stopped");
         status = c_ExitStopped;
     }
-    closeAll(archives);
+    archives.clear(); // closed before the results are flushed
     if (options.dryRun && !flushResults() && !interrupted())
         status = c_ExitStopped;
     if (interrupted()) {

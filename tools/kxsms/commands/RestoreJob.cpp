@@ -3,12 +3,12 @@
 // discards it when it is closed unfinished).
 #include "commands/RestoreJob.h"
 
-#include "FailureText.h"
-#include "ModuleLog.h"
-#include "NameRules.h"
-#include "Results.h"
-#include "Signals.h"
-#include "Text.h"
+#include "frame/FailureText.h"
+#include "frame/ModuleLog.h"
+#include "frame/PathRules.h"
+#include "frame/Results.h"
+#include "frame/Signals.h"
+#include "io/Text.h"
 
 namespace kxsms {
 
@@ -25,13 +25,13 @@ std::optional<std::string> RestoreJob::targetOf(const std::string &name)
         std::string error;
         auto target = reroot(name, options_.to, session_.type(), error);
         if (!target) {
-            progress_.message("not restoring " + printable(name) + ": " + error);
+            progress_.message("not restoring " + printable(name, session_.names()) + ": " + error);
             progress_.failed();
         }
         return target;
     }
     if (const auto why = refuseName(name, session_.type())) {
-        progress_.message("not restoring " + printable(name) + ": refused: " + *why);
+        progress_.message("not restoring " + printable(name, session_.names()) + ": refused: " + *why);
         progress_.failed();
         return std::nullopt;
     }
@@ -61,7 +61,7 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     if (code == c_NotNewer)
         return kept(member.parent, target, c_NotOlder);
     if (code != 0)
-        return !failed("cannot restore " + printable(target), code);
+        return !stopsAfterFailure("cannot restore " + printable(target, session_.names()), code);
 
     progress_.begin(target);
     const unsigned char *data = nullptr;
@@ -101,13 +101,13 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     if (writeCode == c_NotNewer || (writeCode == 0 && !damaged && endCode == c_NotNewer))
         return kept(member.parent, target, c_NotOlder);
     if (writeCode != 0)
-        return !failed("cannot restore " + printable(target), writeCode, &writeLog);
+        return !stopsAfterFailure("cannot restore " + printable(target, session_.names()), writeCode, &writeLog);
     if (damaged) {
         progress_.failed();
         return true;
     }
     if (endCode != 0)
-        return !failed("cannot restore " + printable(target), endCode);
+        return !stopsAfterFailure("cannot restore " + printable(target, session_.names()), endCode);
     progress_.done();
     return true;
 }
@@ -140,7 +140,7 @@ std::optional<RestoreJob::Removal> RestoreJob::planRemoval(const std::string &na
 
 bool RestoreJob::remove(const Removal &removal, const std::string &because)
 {
-    const std::string printed = printable(removal.target);
+    const std::string printed = printable(removal.target, session_.names());
     if (removal.keep != nullptr) {
         const std::string why = "not in " + because + ", but " + removal.keep;
         if (options_.dryRun) {
@@ -164,7 +164,7 @@ bool RestoreJob::remove(const Removal &removal, const std::string &because)
         if (removal.parent && exists(target) && !session_.fatal(code))
             return kept(false, removal.target,
                         ("not in " + because + ", but it holds data sets the archives do not list").c_str());
-        return !failed("cannot remove " + printed, code);
+        return !stopsAfterFailure("cannot remove " + printed, code);
     }
     progress_.message("removed " + printed + ": not in " + because + " (deleted or renamed before that backup)");
     progress_.removed();
@@ -175,8 +175,8 @@ bool RestoreJob::remove(const Removal &removal, const std::string &because)
 // that exists already is only counted (its members still come).
 bool RestoreJob::kept(bool parent, const std::string &target, const char *why)
 {
-    if (!parent || options_.verbosity > 0)
-        progress_.message("kept " + printable(target) + ": " + why);
+    if (!parent || verbosity_ > 0)
+        progress_.message("kept " + printable(target, session_.names()) + ": " + why);
     progress_.kept();
     return true;
 }
@@ -186,7 +186,7 @@ bool RestoreJob::kept(bool parent, const std::string &target, const char *why)
 void RestoreJob::abandon(const std::string &target)
 {
     kx_.EndRestore();
-    progress_.message("abandoned " + printable(target) + ": " + interruptText() + "; it was left as it was");
+    progress_.message("abandoned " + printable(target, session_.names()) + ": " + interruptText() + "; it was left as it was");
 }
 
 // --dry-run: what the member would do, on stdout; nothing is changed.
@@ -202,10 +202,10 @@ bool RestoreJob::preview(const format::MemberDescriptor &member, std::string &ta
         why = c_NotOlder;
     const std::string from = source.empty() ? "" : " (from " + source + ")";
     if (why != nullptr) {
-        writeLine("keep " + printable(target) + ": " + why);
+        writeLine("keep " + printable(target, session_.names()) + ": " + why);
         progress_.kept();
     } else {
-        writeLine((present ? "replace " : "restore ") + printable(target) + from);
+        writeLine((present ? "replace " : "restore ") + printable(target, session_.names()) + from);
         progress_.add(member.size);
         progress_.done();
     }
@@ -229,7 +229,7 @@ bool RestoreJob::exists(std::string &target)
 
 // Reports a failure; true when the module says the job must stop. log:
 // what the module logged at the failure, when it was taken already.
-bool RestoreJob::failed(const std::string &what, unsigned int code, const std::string *log)
+bool RestoreJob::stopsAfterFailure(const std::string &what, unsigned int code, const std::string *log)
 {
     const std::string logged = takeModuleLog();
     progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(log ? *log : logged)));

@@ -9,16 +9,17 @@
 #include <string>
 
 #include "archive/ArchiveReader.h"
-#include "Options.h"
-#include "Progress.h"
-#include "Session.h"
+#include "commands/RestoreCommand.h"
+#include "frame/ModuleSession.h"
+#include "frame/Progress.h"
 
 namespace kxsms {
 
 class RestoreJob {
 public:
-    RestoreJob(const Options &options, Session &session, Progress &progress)
-        : options_(options), session_(session), kx_(session.kx()), progress_(progress)
+    // verbosity: with 1 or more, an existing parent that is kept is named too.
+    RestoreJob(const RestoreOptions &options, int verbosity, ModuleSession &session, Progress &progress)
+        : options_(options), verbosity_(verbosity), session_(session), kx_(session.kx()), progress_(progress)
     {
     }
 
@@ -53,10 +54,11 @@ private:
     bool preview(const format::MemberDescriptor &member, std::string &target, const std::string &source);
     bool lookUp(std::string &target, long &modified, bool &parent);
     bool exists(std::string &target);
-    bool failed(const std::string &what, unsigned int code, const std::string *log = nullptr);
+    bool stopsAfterFailure(const std::string &what, unsigned int code, const std::string *log = nullptr);
 
-    const Options &options_;
-    Session &session_;
+    const RestoreOptions &options_;
+    int verbosity_;
+    ModuleSession &session_;
     CKXSMS &kx_;
     Progress &progress_;
 };

@@ -1,4 +1,6 @@
 # bash completion for kxsms: commands, their options, and files after -f.
+# tests/kxsms/frame/CommandLineDocsTest.cpp checks it against the options
+# the commands define.
 _kxsms()
 {
     local cur prev words cword
@@ -24,7 +26,7 @@ _kxsms()
         ls) options="-r --recursive -l --long --json" ;;
         info) options="--json" ;;
         backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run" ;;
-        restore) options="-f --file --to --in-place --overwrite --exclude -n --dry-run" ;;
+        restore) options="-f --file --to --in-place --overwrite --no-xattrs --exclude -n --dry-run" ;;
         list) options="-f --file --exclude --json" ;;
         verify) options="-f --file" ;;
         rm) options="-r --recursive" ;;

@@ -1,0 +1,26 @@
+#include "commands/ArchiveFlagCheck.h"
+
+#include <vector>
+
+#include "io/Text.h"
+
+namespace kxsms {
+
+bool archiveFlagsCleared(CKXSMS &kx, const std::string &name, NameStyle style, Progress &progress)
+{
+    if (name.empty())
+        return true;
+    std::vector<char> path(name.begin(), name.end());
+    path.push_back('\0');
+    bool archive = true;
+    const unsigned int code =
+        kx.ScanDataSetInfo(path.data(), nullptr, 0, nullptr, 0, nullptr, &archive, nullptr, nullptr, nullptr);
+    if (code == 0 && !archive)
+        return true;
+    progress.message("warning: the archive flags could not be cleared (" + printable(name, style) +
+                     (code == 0 ? " still reads as changed" : " can no longer be asked") +
+                     "); the next incremental backup will save those data sets again");
+    return false;
+}
+
+} // namespace kxsms

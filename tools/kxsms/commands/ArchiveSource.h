@@ -1,0 +1,60 @@
+// An archive opened for reading (-f FILE, or - for standard input): its file,
+// its stream (decompressed when it is compressed) and its reader, every
+// problem found reported under the archive's name. list, verify and restore
+// read their archives through it.
+#ifndef KXSMS_TOOLS_ARCHIVESOURCE_H
+#define KXSMS_TOOLS_ARCHIVESOURCE_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "archive/ArchiveReader.h"
+#include "frame/Progress.h"
+#include "io/Streams.h"
+#include "io/Text.h"
+
+namespace kxsms {
+
+class ArchiveSource {
+public:
+    // verifyData false leaves the data checksums unchecked (a listing).
+    ArchiveSource(std::string path, Progress &progress, bool verifyData = true);
+    ~ArchiveSource();
+    ArchiveSource(const ArchiveSource &) = delete;
+    ArchiveSource &operator=(const ArchiveSource &) = delete;
+
+    // Opens the file and reads the archive header; false (reported) when the
+    // file cannot be opened or holds no archive. A read a signal broke off
+    // throws Interrupted, one that failed IoError.
+    bool open();
+
+    // How the archive is named in messages.
+    const std::string &label() const { return label_; }
+    ArchiveReader &reader() { return *reader_; }
+    const ArchiveReader &reader() const { return *reader_; }
+    // How the names of the archive's TSA are shown.
+    NameStyle names() const;
+
+    // Damage outside any member (lost members, a truncated archive) or in one.
+    bool damaged() const { return reader_->problems() > 0 || streamDamage_ > 0; }
+    // It lists every data set its backup went through.
+    bool whole() const;
+
+private:
+    void close();
+
+    std::string path_;
+    std::string label_;
+    Progress &progress_;
+    bool verifyData_;
+    int fd_ = -1;
+    uint64_t streamDamage_ = 0;
+    std::unique_ptr<FdInput> file_;
+    std::unique_ptr<ArchiveInput> input_;
+    std::unique_ptr<ArchiveReader> reader_;
+};
+
+} // namespace kxsms
+
+#endif

@@ -1,0 +1,269 @@
+// The backup of one subtree after another into one archive.
+#include "commands/BackupJob.h"
+
+#include <cstring>
+#include <strings.h>
+
+#include <sys/stat.h>
+
+#include "frame/FailureText.h"
+#include "frame/ModuleLog.h"
+#include "frame/Results.h"
+#include "frame/Signals.h"
+#include "io/Text.h"
+
+namespace kxsms {
+
+namespace {
+
+constexpr uint32_t c_UnknownNameSpace = 0xFFFFFFFFu;
+// The TSA leaves the data set out (the file-system TSA: sockets).
+constexpr unsigned int c_ExcludedByTsa = 130047;
+// "Data in use" from a read: the file-system TSA gave the whole stream of
+// the file as it was opened, and the file changed while it was read.
+constexpr unsigned int c_InUse = 130016;
+
+// The owning name space the TSA reports for the data set at path. A scan does
+// not report it, so it is asked once per path given (by opening the start of
+// the path for backup and closing it again) and recorded for every data set
+// found below it.
+uint32_t probeNameSpace(CKXSMS &kx, std::string &path)
+{
+    unsigned int sequence = 0;
+    unsigned int nameSpace = c_UnknownNameSpace;
+    if (kx.BeginBackup(path.data(), &sequence, nullptr, nullptr, nullptr, nullptr, &nameSpace, false) != 0)
+        return c_UnknownNameSpace;
+    kx.AbortBackup(&sequence);
+    return nameSpace;
+}
+
+} // namespace
+
+ArchiveIdentity::ArchiveIdentity(int fd, const std::string &path, KXSMS_TSA_TYPE type)
+{
+    struct stat st;
+    if (type != KXSMS_TSA_FILE_SYSTEM || path == "-" || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    known_ = true;
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    anyName_ = st.st_nlink > 1;
+    const size_t slash = path.rfind('/');
+    leaf_ = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool ArchiveIdentity::is(const char *name) const
+{
+    if (!known_)
+        return false;
+    if (!anyName_) {
+        const size_t length = strlen(name);
+        if (length < leaf_.size() + 1 || name[length - leaf_.size() - 1] != '/' ||
+            memcmp(name + length - leaf_.size(), leaf_.data(), leaf_.size()) != 0)
+            return false;
+    }
+    struct stat st;
+    return lstat(name, &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+}
+
+BackupJob::BackupJob(const BackupOptions &options, ModuleSession &session, ArchiveWriter *writer, Progress &progress,
+                     const ArchiveIdentity &archive)
+    : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress),
+      archive_(archive), style_(session.names()), selection_({}, options.excludes, session.type()),
+      block_(KXSMS_MAX_BLOCK * OutputStream::c_HeldChunks)
+{
+}
+
+bool BackupJob::backUp(const std::string &given)
+{
+    // The module may rewrite the name it is given in place (a directory
+    // "[Root]" comes back as "Root"): the probe gets a copy of its own.
+    // The top of a directory tree, given as "[Root]" (as ls and info take
+    // it), is scanned with traversal only in its full form ".[Root]".
+    const std::string start =
+        session_.type() == KXSMS_TSA_DIRECTORY && strcasecmp(given.c_str(), "[Root]") == 0 ? ".[Root]" : given;
+    std::string probe = start;
+    const uint32_t nameSpace = probeNameSpace(kx_, probe);
+    std::string path = start;
+    unsigned int failuresInRow = 0;
+    for (;;) {
+        if (interrupted())
+            return false;
+        bool parent = false, archive = false, end = false;
+        long created = 0, modified = 0, accessed = 0;
+        unsigned long long size = 0;
+        takeModuleLog(); // what came before is not this data set's
+        const unsigned int code = kx_.Scan(path.data(), &sequence_, name_, sizeof name_, nullptr, 0, &parent,
+                                           &archive, &created, &modified, &accessed, &size, &end);
+        if (code != 0) {
+            if (stopsAfterFailure("cannot scan " + printable(path, style_), code))
+                return false;
+            // A scan that ended cannot go on; one that did not may (the
+            // module keeps its place), but not forever.
+            if (sequence_ == 0 || ++failuresInRow > 100) {
+                kx_.AbortScan(&sequence_);
+                return true;
+            }
+            continue;
+        }
+        failuresInRow = 0;
+        if (end)
+            return true;
+        if (!parent && archive_.is(name_)) {
+            progress_.message(printable(name_, style_) + ": file is the archive; not dumped");
+            progress_.skipped();
+            continue;
+        }
+        if (selection_.hasPatterns() && selection_.excluded(name_))
+            continue;
+        // Passed over as unchanged: an earlier archive holds its data;
+        // this one lists it, so that it tells the whole tree.
+        const bool unchanged = options_.incremental && !parent && !archive;
+        if (unchanged && writer_ == nullptr)
+            continue;
+        if (!backUpOne(nameSpace, parent, archive, created, modified, accessed, size, unchanged))
+            return false;
+    }
+}
+
+void BackupJob::abandon()
+{
+    kx_.AbortBackup(&sequence_);
+    kx_.AbortScan(&sequence_);
+}
+
+bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long created, long modified,
+                          long accessed, unsigned long long size, bool unchanged)
+{
+    const size_t length = strnlen(name_, sizeof name_);
+    if (length == 0 || length > format::c_MaxNameLength) {
+        progress_.message("cannot back up " + printable(std::string_view(name_, length), style_) +
+                          ": the name is longer than an archive holds (1023 bytes)");
+        progress_.failed();
+        return true;
+    }
+    if (writer_ == nullptr)
+        return preview(parent, size);
+    // member_ stays the last data set saved (a parent that reports on
+    // its contents is matched against it); what is only listed goes
+    // through listed_.
+    auto describe = [&](format::MemberDescriptor &member, format::Listing listing) {
+        member.name.assign(name_, length);
+        member.tsaType = static_cast<uint16_t>(session_.type());
+        member.nameSpace = nameSpace;
+        member.parent = parent;
+        member.archive = archive;
+        member.listing = listing;
+        member.created = created;
+        member.modified = modified;
+        member.accessed = accessed;
+        member.size = size;
+    };
+    if (unchanged) {
+        describe(listed_, format::Listing::Unchanged);
+        writer_->listMember(listed_);
+        progress_.unchanged();
+        return true;
+    }
+    unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
+    if (code != 0 && parent && reportsOn(std::string_view(name_, length), member_.name))
+        return !stopsAfterContentsFailure(code, size);
+    if (code == c_ExcludedByTsa) {
+        // Not data: a socket is made again by the program that listens on it.
+        progress_.message(printable(name_, style_) + ": ignored: the TSA has no backup of it (a socket)");
+        progress_.skipped();
+        return true;
+    }
+    if (code != 0) {
+        // Listed all the same: a restore of a chain then knows it was
+        // there, takes an earlier copy and does not remove it.
+        describe(listed_, format::Listing::NotSaved);
+        writer_->listMember(listed_);
+        return !stopsAfterFailure("cannot back up " + printable(name_, style_), code);
+    }
+
+    describe(member_, format::Listing::Saved);
+    writer_->beginMember(member_);
+    progress_.begin(member_.name);
+
+    bool complete = true;
+    for (;;) {
+        if (interrupted()) {
+            complete = false;
+            break;
+        }
+        unsigned int read = 0;
+        bool endOfData = false;
+        // The archive may still hold the last blocks: each goes to the next buffer.
+        unsigned char *block = block_.data() + (blocks_++ % OutputStream::c_HeldChunks) * KXSMS_MAX_BLOCK;
+        code = kx_.Backup(&sequence_, block, KXSMS_MAX_BLOCK, &read, &endOfData);
+        if (code == c_InUse && read == 0) {
+            // The stream is whole (the copy as the file was when opened);
+            // the file is not that copy any more.
+            writer_->endMember(true);
+            progress_.message("warning: " + printable(member_.name, style_) + ": changed while it was being read");
+            progress_.failed();
+            return true;
+        }
+        if (code != 0) {
+            complete = false;
+            break;
+        }
+        writer_->writeBlock(block, read);
+        progress_.add(read);
+        if (endOfData)
+            break;
+    }
+    writer_->endMember(complete);
+    if (interrupted()) {
+        progress_.message("stopped inside " + printable(member_.name, style_) + ": it is marked incomplete");
+        return false;
+    }
+    if (!complete)
+        return !stopsAfterFailure("cannot read " + printable(member_.name, style_), code);
+    progress_.done();
+    lastSaved_.saved(member_.name, size);
+    return true;
+}
+
+bool BackupJob::stopsAfterContentsFailure(unsigned int code, unsigned long long leftOut)
+{
+    const std::optional<SmsCause> cause = lastSmsCause(takeModuleLog());
+    if (cause && cause->code == c_SmsOverflow && leftOut > 0) {
+        progress_.message("cannot back up " + std::to_string(leftOut) + (leftOut == 1 ? " entry" : " entries") +
+                          " in " + printable(name_, style_) +
+                          ": the names are longer than 1023 bytes (they are left out with all they hold)");
+        progress_.failed(leftOut);
+        return stopsTheJob(code);
+    }
+    progress_.message("cannot read the contents of " + printable(name_, style_) +
+                      " (the directory itself is saved): " + describeFailure(session_.text(code), cause));
+    progress_.failed();
+    return stopsTheJob(code);
+}
+
+bool BackupJob::preview(bool parent, unsigned long long size)
+{
+    writeLine(printable(name_, style_));
+    if (!parent)
+        progress_.add(size);
+    progress_.done();
+    return !readerGone();
+}
+
+bool BackupJob::stopsAfterFailure(const std::string &what, unsigned int code)
+{
+    progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(takeModuleLog())));
+    progress_.failed();
+    return stopsTheJob(code);
+}
+
+bool BackupJob::stopsTheJob(unsigned int code)
+{
+    if (!session_.fatal(code))
+        return false;
+    progress_.message("backup stopped");
+    return true;
+}
+
+} // namespace kxsms

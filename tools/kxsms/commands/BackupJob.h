@@ -1,0 +1,94 @@
+// The backup of the subtrees a job is given: each is scanned with
+// traversal, every data set the scan returns is opened and streamed block by
+// block into the archive. Exclude patterns are applied to what the scan
+// returns; a signal stops the job at its next step.
+#ifndef KXSMS_TOOLS_BACKUPJOB_H
+#define KXSMS_TOOLS_BACKUPJOB_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+#include "archive/ArchiveWriter.h"
+#include "commands/ArchiveFlagCheck.h"
+#include "commands/BackupCommand.h"
+#include "frame/ModuleSession.h"
+#include "frame/Progress.h"
+#include "frame/Selection.h"
+
+namespace kxsms {
+
+// The archive file, so that a backup of a tree that holds it leaves it out.
+// It is known by device and inode; the names the scan gives are looked at
+// (lstat) only when their last component is the archive's, unless the file
+// has other names (links) too.
+class ArchiveIdentity {
+public:
+    ArchiveIdentity() = default; // no archive file (a dry run)
+    ArchiveIdentity(int fd, const std::string &path, KXSMS_TSA_TYPE type);
+
+    // Whether the scan's name is the archive file.
+    bool is(const char *name) const;
+
+private:
+    bool known_ = false;
+    bool anyName_ = false;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+    std::string leaf_;
+};
+
+class BackupJob {
+public:
+    // Without a writer (--dry-run) the names are listed on stdout instead.
+    BackupJob(const BackupOptions &options, ModuleSession &session, ArchiveWriter *writer, Progress &progress,
+              const ArchiveIdentity &archive);
+
+    // Backs up everything below path; false when the job must stop.
+    bool backUp(const std::string &given);
+
+    const LastSaved &lastSaved() const { return lastSaved_; }
+
+    // Ends whatever is open after a stop or a failed write.
+    void abandon();
+
+private:
+    bool backUpOne(uint32_t nameSpace, bool parent, bool archive, long created, long modified, long accessed,
+                   unsigned long long size, bool unchanged);
+
+    // Reports the contents of a saved directory, or part of them, left out;
+    // true when the module says the job must stop.
+    bool stopsAfterContentsFailure(unsigned int code, unsigned long long leftOut);
+
+    // --dry-run: lists the name that would be saved; false when the
+    // listing's reader has gone.
+    bool preview(bool parent, unsigned long long size);
+
+    // Reports a failure; true when the module says the job must stop.
+    bool stopsAfterFailure(const std::string &what, unsigned int code);
+
+    // True (and said) when the module calls the code fatal.
+    bool stopsTheJob(unsigned int code);
+
+    const BackupOptions &options_;
+    ModuleSession &session_;
+    CKXSMS &kx_;
+    ArchiveWriter *writer_;
+    Progress &progress_;
+    const ArchiveIdentity &archive_;
+    NameStyle style_;
+    Selection selection_;
+    std::vector<unsigned char> block_; // the buffers every block passes through, used in turn
+    uint64_t blocks_ = 0;
+    char name_[KXSMS_NAME_BUFFER + 8];
+    unsigned int sequence_ = 0;
+    format::MemberDescriptor member_;
+    format::MemberDescriptor listed_;
+    LastSaved lastSaved_;
+};
+
+} // namespace kxsms
+
+#endif

@@ -1,0 +1,100 @@
+#include "frame/FailureText.h"
+
+#include <cctype>
+#include <strings.h>
+
+namespace kxsms {
+
+namespace {
+
+bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+std::string_view withoutFinalDot(std::string_view text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    if (!text.empty() && text.back() == '.')
+        text.remove_suffix(1);
+    return text;
+}
+
+// "(%x) %s." or "(%x), %s." in one line, found from its end, since a path
+// before it may hold anything.
+std::optional<SmsCause> causeInLine(std::string_view line)
+{
+    for (size_t open = line.rfind('('); open != std::string_view::npos;
+         open = open == 0 ? std::string_view::npos : line.rfind('(', open - 1)) {
+        size_t end = open + 1;
+        while (end < line.size() && isHex(line[end]))
+            ++end;
+        const size_t digits = end - open - 1;
+        if (digits == 0 || digits > 8 || end >= line.size() || line[end] != ')')
+            continue;
+        size_t text = end + 1;
+        if (text < line.size() && line[text] == ',')
+            ++text;
+        if (text >= line.size() || line[text] != ' ')
+            continue;
+        const uint32_t code = static_cast<uint32_t>(std::stoul(std::string(line.substr(open + 1, digits)), nullptr, 16));
+        return SmsCause{code, std::string(withoutFinalDot(line.substr(text + 1)))};
+    }
+    constexpr std::string_view c_ScanNext = "Failed scan next data set, ";
+    if (const size_t at = line.find(c_ScanNext); at != std::string_view::npos)
+        return SmsCause{std::nullopt, std::string(withoutFinalDot(line.substr(at + c_ScanNext.size())))};
+    return std::nullopt;
+}
+
+// What a code means in the words of the system's own errors, where it means
+// one thing: the file-system TSA answers it for EACCES and EPERM.
+std::string_view plainWords(uint32_t code)
+{
+    return code == c_SmsNoSearchPrivileges ? "Permission denied" : "";
+}
+
+} // namespace
+
+std::optional<SmsCause> lastSmsCause(std::string_view lines)
+{
+    std::optional<SmsCause> last;
+    while (!lines.empty()) {
+        const size_t end = lines.find('\n');
+        const std::string_view line = lines.substr(0, end);
+        if (auto cause = causeInLine(line))
+            last = std::move(cause);
+        if (end == std::string_view::npos)
+            break;
+        lines.remove_prefix(end + 1);
+    }
+    return last;
+}
+
+std::string describeFailure(std::string_view moduleMessage, const std::optional<SmsCause> &cause)
+{
+    std::string line(moduleMessage);
+    if (!cause || cause->text.empty())
+        return line;
+    std::string detail;
+    if (cause->text.size() != moduleMessage.size() ||
+        strncasecmp(cause->text.data(), moduleMessage.data(), moduleMessage.size()) != 0)
+        detail = cause->text;
+    if (cause->code) {
+        const std::string_view words = plainWords(*cause->code);
+        if (!words.empty())
+            detail += (detail.empty() ? "" : ": ") + std::string(words);
+    }
+    if (!detail.empty())
+        line += " (" + detail + ")";
+    return line;
+}
+
+bool reportsOn(std::string_view name, std::string_view earlier)
+{
+    if (name.empty() || earlier.size() < name.size() || earlier.compare(0, name.size(), name) != 0)
+        return false;
+    if (earlier.size() == name.size())
+        return true;
+    const char last = name.back(), next = earlier[name.size()];
+    return last == '/' || last == '\\' || last == ':' || next == '/' || next == '\\';
+}
+
+} // namespace kxsms

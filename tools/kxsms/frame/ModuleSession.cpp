@@ -1,0 +1,114 @@
+// Loading, creating and logging in; logging out and releasing on the way out.
+#include "frame/ModuleSession.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include "archive/Format.h"
+#include "frame/FailureText.h"
+#include "frame/ModuleLog.h"
+#include "frame/Password.h"
+
+namespace kxsms {
+
+namespace {
+
+constexpr unsigned int c_LoginFailed = 130006; // the module's "Failed to login": the TSA refused the login
+
+} // namespace
+
+// Archives record the TSA type by the module's numbers.
+static_assert(format::c_TsaDirectory == KXSMS_TSA_DIRECTORY && format::c_TsaFileSystem == KXSMS_TSA_FILE_SYSTEM &&
+              format::c_TsaGroupWise == KXSMS_TSA_GROUPWISE);
+
+const char *tsaDescription(KXSMS_TSA_TYPE type)
+{
+    return format::tsaName(static_cast<uint16_t>(type));
+}
+
+NameStyle nameStyle(KXSMS_TSA_TYPE type)
+{
+    return format::nameStyle(static_cast<uint16_t>(type));
+}
+
+std::string currentUser()
+{
+    if (const struct passwd *entry = getpwuid(geteuid()); entry != nullptr && entry->pw_name != nullptr)
+        return entry->pw_name;
+    return "";
+}
+
+ModuleSession::ModuleSession(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type)
+    : module_(std::move(module)), object_(*module_), type_(type)
+{
+}
+
+ModuleSession::~ModuleSession()
+{
+    if (connected_)
+        object_->Disconnect();
+}
+
+NameStyle ModuleSession::names() const
+{
+    return nameStyle(type_);
+}
+
+std::string ModuleSession::describe(unsigned int code)
+{
+    const char *text = object_->GetErrorText(code);
+    return text != nullptr ? text : fmt::format("error {}", code);
+}
+
+int ModuleSession::failureStatus(const std::string &what, unsigned int code)
+{
+    fmt::print(stderr, "kxsms: {}: {}\n", what, describeFailure(text(code), lastSmsCause(takeModuleLog())));
+    return fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
+}
+
+unsigned int ModuleSession::logIn(KXSMS_TSA_TYPE type, std::string &user, const Secret &secret)
+{
+    KXPassword password(secret.c_str());
+    return object_->Connect(type, user.data(), &password);
+}
+
+std::unique_ptr<ModuleSession> ModuleSession::open(const GlobalOptions &options, KXSMS_TSA_TYPE type)
+{
+    std::string error;
+    std::unique_ptr<Module> module = Module::load(error);
+    if (!module) {
+        fmt::print(stderr, "kxsms: {}\n", error);
+        return nullptr;
+    }
+    std::unique_ptr<ModuleSession> session(new ModuleSession(std::move(module), type));
+
+    std::string user = options.user.empty() ? currentUser() : options.user;
+    if (user.empty()) {
+        fmt::print(stderr, "kxsms: this process's user has no name; give one with -u\n");
+        return nullptr;
+    }
+    std::optional<Secret> secret = obtainPassword(options.passwordFile, user, options.passwordPrompt, error);
+    if (!secret) {
+        fmt::print(stderr, "kxsms: {}\n", error);
+        return nullptr;
+    }
+    unsigned int code = session->logIn(type, user, *secret);
+    secret.reset();
+    // A refused login is asked once more, with a password typed in, when
+    // there is someone at a terminal to type it and it was not asked already.
+    if (code == c_LoginFailed && !options.passwordPrompt && canPrompt()) {
+        Secret typed = promptPassword(user);
+        code = session->logIn(type, user, typed);
+    }
+    if (code != 0) {
+        fmt::print(stderr, "kxsms: cannot log in to the {} TSA as {}: {}\n", tsaDescription(type), user,
+                   session->text(code));
+        return nullptr;
+    }
+    session->connected_ = true;
+    return session;
+}
+
+} // namespace kxsms

@@ -1,0 +1,62 @@
+// A logged-in connection through the module: the loaded library, one
+// CKXSMS object and its login, released in reverse order.
+#ifndef KXSMS_TOOLS_MODULESESSION_H
+#define KXSMS_TOOLS_MODULESESSION_H
+
+#include <memory>
+#include <string>
+
+#include "KXSMS.h"
+#include "frame/CommandLine.h"
+#include "frame/Module.h"
+#include "io/Text.h"
+
+namespace kxsms {
+
+class Secret;
+
+class ModuleSession {
+public:
+    // Loads the module, creates the object, obtains the password and logs in
+    // to the TSA of that type. Null when any of it fails; the reason has
+    // then been written to stderr.
+    static std::unique_ptr<ModuleSession> open(const GlobalOptions &options, KXSMS_TSA_TYPE type);
+    ~ModuleSession();
+    ModuleSession(const ModuleSession &) = delete;
+    ModuleSession &operator=(const ModuleSession &) = delete;
+
+    CKXSMS &kx() { return *object_; }
+    KXSMS_TSA_TYPE type() const { return type_; }
+    // How its TSA's names are shown.
+    NameStyle names() const;
+    // The module's message for a code it returned.
+    std::string text(unsigned int code) { return describe(code); }
+    // Whether the module says the job must stop after this code.
+    bool fatal(unsigned int code) { return object_->IsFatalError(code); }
+    // Reports a failure on stderr (what failed, the module's message, the
+    // TSA's text); returns the exit status it calls for.
+    int failureStatus(const std::string &what, unsigned int code);
+
+private:
+    ModuleSession(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type);
+    std::string describe(unsigned int code);
+    unsigned int logIn(KXSMS_TSA_TYPE type, std::string &user, const Secret &secret);
+
+    std::unique_ptr<Module> module_;
+    ModuleObject object_;
+    KXSMS_TSA_TYPE type_;
+    bool connected_ = false;
+};
+
+// "file-system", "directory" or "GroupWise", for messages.
+const char *tsaDescription(KXSMS_TSA_TYPE type);
+
+// How names of that TSA are shown.
+NameStyle nameStyle(KXSMS_TSA_TYPE type);
+
+// The user the process runs as, or "" when it has no name.
+std::string currentUser();
+
+} // namespace kxsms
+
+#endif
