@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include "KXSMSErr.h"
 #include "frame/FailureText.h"
 #include "frame/ModuleLog.h"
 #include "frame/Results.h"
@@ -17,11 +18,6 @@ namespace kxsms {
 namespace {
 
 constexpr uint32_t c_UnknownNameSpace = 0xFFFFFFFFu;
-// The TSA leaves the data set out (the file-system TSA: sockets).
-constexpr unsigned int c_ExcludedByTsa = 130047;
-// "Data in use" from a read: the file-system TSA gave the whole stream of
-// the file as it was opened, and the file changed while it was read.
-constexpr unsigned int c_InUse = 130016;
 
 // The owning name space the TSA reports for the data set at path. A scan does
 // not report it, so it is asked once per path given (by opening the start of
@@ -168,7 +164,8 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
     unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
     if (code != 0 && parent && reportsOn(std::string_view(name_, length), member_.name))
         return !stopsAfterContentsFailure(code, size);
-    if (code == c_ExcludedByTsa) {
+    // The TSA leaves the data set out (the file-system TSA: sockets).
+    if (code == KXSMS_ERR_EXCLUDED_BY_TSA) {
         // Not data: a socket is made again by the program that listens on it.
         progress_.message(printable(name_, style_) + ": ignored: the TSA has no backup of it (a socket)");
         progress_.skipped();
@@ -197,7 +194,9 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
         // The archive may still hold the last blocks: each goes to the next buffer.
         unsigned char *block = block_.data() + (blocks_++ % OutputStream::c_HeldChunks) * KXSMS_MAX_BLOCK;
         code = kx_.Backup(&sequence_, block, KXSMS_MAX_BLOCK, &read, &endOfData);
-        if (code == c_InUse && read == 0) {
+        // "Data in use" from a read: the file-system TSA gave the whole stream of
+        // the file as it was opened, and the file changed while it was read.
+        if (code == KXSMS_ERR_DATA_IN_USE && read == 0) {
             // The stream is whole (the copy as the file was when opened);
             // the file is not that copy any more.
             writer_->endMember(true);

@@ -3,6 +3,7 @@
 // discards it when it is closed unfinished).
 #include "commands/RestoreJob.h"
 
+#include "KXSMSErr.h"
 #include "frame/FailureText.h"
 #include "frame/ModuleLog.h"
 #include "frame/PathRules.h"
@@ -14,7 +15,6 @@ namespace kxsms {
 
 namespace {
 
-constexpr unsigned int c_NotNewer = 130015; // "The archive data is not newer than the data on disk"
 constexpr const char *c_NotOlder = "it is not older than the archive's copy";
 
 } // namespace
@@ -58,7 +58,7 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     takeModuleLog(); // what came before is not this data set's
     unsigned int code = kx_.BeginRestore(target.data(), member.nameSpace, options_.overwrite == Overwrite::Always,
                                          rights, false, false, true);
-    if (code == c_NotNewer)
+    if (code == KXSMS_ERR_NOT_NEWER)
         return kept(member.parent, target, c_NotOlder);
     if (code != 0)
         return !stopsAfterFailure("cannot restore " + printable(target, session_.names()), code);
@@ -98,7 +98,7 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     const unsigned int endCode = kx_.EndRestore();
     // With --overwrite newer the TSA may tell only once it has read the
     // stream's times that the data set on disk is not older.
-    if (writeCode == c_NotNewer || (writeCode == 0 && !damaged && endCode == c_NotNewer))
+    if (writeCode == KXSMS_ERR_NOT_NEWER || (writeCode == 0 && !damaged && endCode == KXSMS_ERR_NOT_NEWER))
         return kept(member.parent, target, c_NotOlder);
     if (writeCode != 0)
         return !stopsAfterFailure("cannot restore " + printable(target, session_.names()), writeCode, &writeLog);

@@ -6,18 +6,13 @@
 
 #include <fmt/format.h>
 
+#include "KXSMSErr.h"
 #include "archive/Format.h"
 #include "frame/FailureText.h"
 #include "frame/ModuleLog.h"
 #include "frame/Password.h"
 
 namespace kxsms {
-
-namespace {
-
-constexpr unsigned int c_LoginFailed = 130006; // the module's "Failed to login": the TSA refused the login
-
-} // namespace
 
 // Archives record the TSA type by the module's numbers.
 static_assert(format::c_TsaDirectory == KXSMS_TSA_DIRECTORY && format::c_TsaFileSystem == KXSMS_TSA_FILE_SYSTEM &&
@@ -98,7 +93,7 @@ std::unique_ptr<ModuleSession> ModuleSession::open(const GlobalOptions &options,
     secret.reset();
     // A refused login is asked once more, with a password typed in, when
     // there is someone at a terminal to type it and it was not asked already.
-    if (code == c_LoginFailed && !options.passwordPrompt && canPrompt()) {
+    if (code == KXSMS_ERR_LOGIN_FAILED /* the TSA refused the login */ && !options.passwordPrompt && canPrompt()) {
         Secret typed = promptPassword(user);
         code = session->logIn(type, user, typed);
     }
