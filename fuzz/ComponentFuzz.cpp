@@ -21,7 +21,7 @@ const char kGuard = '\x5a';
 
 // A destination of `size` bytes followed by guard bytes.
 struct Guarded {
-    explicit Guarded(size_t size) : bytes(size + 32, kGuard), size(size) {}
+    explicit Guarded(size_t length) : bytes(length + 32, kGuard), size(length) {}
     char *data() { return bytes.data(); }
     void check() const
     {

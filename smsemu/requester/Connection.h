@@ -22,7 +22,10 @@ struct RestoreOptions {
 };
 
 struct Connection {
-    Connection(UINT32 handle, std::shared_ptr<Tsa> tsa) : handle(handle), tsa(std::move(tsa)) {}
+    Connection(UINT32 connectionHandle, std::shared_ptr<Tsa> connectedTsa)
+        : handle(connectionHandle), tsa(std::move(connectedTsa))
+    {
+    }
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
     ~Connection() { logout(); }

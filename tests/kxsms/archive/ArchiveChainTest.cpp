@@ -82,6 +82,6 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"OutOfOrder", [](auto &l) { std::swap(l[1], l[2]); }, "inc1 was started before inc2"},
         Broken{"SameStart", [](auto &l) { l[2].record.startedNanoseconds = l[1].record.startedNanoseconds; },
                "inc2 was started before inc1"}),
-    [](const ::testing::TestParamInfo<Broken> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<Broken> &tested) { return std::string(tested.param.name); });
 
 } // namespace

@@ -39,7 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
         Trip{"zstd", "$KXSMS backup /tree --zstd -f a.kxa && $KXSMS restore -f a.kxa --to /restored"},
         Trip{"pipe", "set -o pipefail; $KXSMS backup /tree -f - | $KXSMS restore -f - --to /restored"},
         Trip{"pipe_zstd", "set -o pipefail; $KXSMS backup --zstd /tree -f - | $KXSMS restore -f - --to /restored/"}),
-    [](const ::testing::TestParamInfo<Trip> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<Trip> &tested) { return std::string(tested.param.name); });
 
 TEST_F(KxsmsProgram, ZstdArchiveStartsWithAFrameAndVerifies)
 {

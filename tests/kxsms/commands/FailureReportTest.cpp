@@ -244,7 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "cannot restore /r/tree/m: Failed to restore data (Unable to write to file)", 1},
         Injected{"restore_full", "NWSMTSCloseDataSet@2=0xFFFDFFCA", "restore -f a.kxa --to /r",
                  "cannot restore /r/tree/a.txt: Out of disk space\nkxsms: restore stopped", 2}),
-    [](const ::testing::TestParamInfo<Injected> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<Injected> &tested) { return std::string(tested.param.name); });
 
 TEST_F(FailureReports, TheModuleLogStillGoesWhereItWasAsked)
 {

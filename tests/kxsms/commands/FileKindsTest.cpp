@@ -413,8 +413,8 @@ TEST_P(ChangingFile, IsSavedAsItWasOpenedAndReported)
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, ChangingFile, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool> &info) {
-                             return std::string(info.param ? "appended" : "truncated");
+                         [](const ::testing::TestParamInfo<bool> &tested) {
+                             return std::string(tested.param ? "appended" : "truncated");
                          });
 
 // The TSA's word that a file changed arrives as the read after a whole

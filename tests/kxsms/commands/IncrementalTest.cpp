@@ -237,7 +237,7 @@ TEST_F(Incremental, AnUnprivilegedUserKeepsTheFlagsInItsOwnStore)
 TEST_F(Incremental, AKilledBackupLeavesTheFlagsOfUnsavedDataSetsSet)
 {
     for (int i = 0; i < 200; ++i)
-        writeText(data_ / "second" / ("f" + std::to_string(1000 + i)), std::string(50000, 'a' + i % 26));
+        writeText(data_ / "second" / ("f" + std::to_string(1000 + i)), std::string(50000, static_cast<char>('a' + i % 26)));
     // The archive goes into a pipe that stops being read after 3 MB: kxsms
     // blocks in the middle of /second and is killed there.
     const Result r = sh("mkfifo pipe && { \"$KXSMS\" backup /tree /second --clear-archive -f - > pipe & "
@@ -414,8 +414,8 @@ TEST_P(Chain, RestoresTheTreeAsItWasAtTheNewestBackup)
 
 INSTANTIATE_TEST_SUITE_P(Reaches, Chain,
                          ::testing::Values(Reach::Plain, Reach::ReadOnlyMount, Reach::Unprivileged),
-                         [](const ::testing::TestParamInfo<Reach> &info) {
-                             switch (info.param) {
+                         [](const ::testing::TestParamInfo<Reach> &tested) {
+                             switch (tested.param) {
                              case Reach::ReadOnlyMount: return std::string("ReadOnlyMount");
                              case Reach::Unprivileged: return std::string("Unprivileged");
                              default: return std::string("Plain");
@@ -599,6 +599,6 @@ INSTANTIATE_TEST_SUITE_P(
                                   "blocker/archive.sqlite"},
                       FailedClear{"TsaRefuses", "archive_state = \"%s/state/archive.sqlite\"\n",
                                   "NWSMTSSetArchiveStatus@*=0xFFFDFFB6", "still reads as changed"}),
-    [](const ::testing::TestParamInfo<FailedClear> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FailedClear> &tested) { return std::string(tested.param.name); });
 
 } // namespace

@@ -230,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
         Selected{"exact_and_pattern",
                  {"/tree/sub", "--exclude", "/tree/sub/deeper", "--exclude", "?.bin"},
                  {"/tree/sub/b.txt"}}),
-    [](const ::testing::TestParamInfo<Selected> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<Selected> &tested) { return std::string(tested.param.name); });
 
 TEST_F(KxsmsProgram, SelectionThatTakesNothingIsReported)
 {

@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         Lines{"none", "t 1 ERROR Invalid path in KXSMSBeginRestore(), /a.\nt 1 DEBUG Putting /a  (2 16 / /)\n",
               std::nullopt, ""},
         Lines{"empty", "", std::nullopt, ""}),
-    [](const ::testing::TestParamInfo<Lines> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<Lines> &tested) { return std::string(tested.param.name); });
 
 TEST(FailureText, ModuleMessageThenTheTsaText)
 {

@@ -196,7 +196,7 @@ TEST_F(FsScans, StartsThatCannotBeScanned)
             block->bufferSize = block->usedSize = static_cast<UINT32>(size & ~std::size_t{7});
             block->nameCount = 1;
             auto *entry = reinterpret_cast<NWSM_NAME_ENTRY *>(block + 1);
-            entry->entrySize = block->usedSize - sizeof(NWSM_DATA_SET_NAME_LIST);
+            entry->entrySize = static_cast<UINT32>(block->usedSize - sizeof(NWSM_DATA_SET_NAME_LIST));
             entry->nameSpaceType = 2;
             entry->nameLength = static_cast<UINT16>(longName.size());
             std::memcpy(entry->name, longName.data(), longName.size());

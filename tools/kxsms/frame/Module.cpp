@@ -10,8 +10,8 @@
 
 namespace kxsms {
 
-Module::Module(void *handle, CKXSMS *(*create)(), void (*destroy)(CKXSMS *))
-    : handle_(handle), create_(create), destroy_(destroy)
+Module::Module(void *handle, CKXSMS *(*createObject)(), void (*destroyObject)(CKXSMS *))
+    : handle_(handle), create_(createObject), destroy_(destroyObject)
 {
 }
 
