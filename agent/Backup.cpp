@@ -30,8 +30,8 @@ unsigned int CKXSMS::BeginBackup(char *path, unsigned int *sequence, bool *isPar
     if (code != KXSMS_OK)
         return code;
 
-    code = GetDataSetInfo(nullptr, 0, nullptr, 0, isParent, nullptr, nullptr, created, modified, nullptr, size,
-                          nameSpace);
+    code =
+        GetDataSetInfo(nullptr, 0, nullptr, 0, isParent, nullptr, nullptr, created, modified, nullptr, size, nameSpace);
     if (code != KXSMS_OK) {
         AbortScan(sequence);
         return code;

@@ -43,8 +43,8 @@ enum KXSMS_TRUSTEE_OPTION : int {
 };
 
 #define KXSMS_NOT_CONNECTED 0xFFFFFFFFu
-#define KXSMS_NAME_BUFFER 1024 /* work buffers for names: 1023 characters and a terminator */
-#define KXSMS_MAX_BLOCK 65536u /* largest block of Backup and Restore */
+#define KXSMS_NAME_BUFFER   1024   /* work buffers for names: 1023 characters and a terminator */
+#define KXSMS_MAX_BLOCK     65536u /* largest block of Backup and Restore */
 
 class KXSMS_EXPORT CKXSMS {
 public:
@@ -58,20 +58,18 @@ public:
     virtual void SetScanStartTime(long time);
     virtual unsigned int Scan(char *path, unsigned int *sequence, char *outPath, unsigned long outPathSize,
                               char *childName, unsigned long childNameSize, bool *isParent, bool *archiveBit,
-                              long *created, long *modified, long *accessed, unsigned long long *size,
-                              bool *endOfScan);
+                              long *created, long *modified, long *accessed, unsigned long long *size, bool *endOfScan);
     virtual void AbortScan(unsigned int *sequence);
     virtual void SetClearArchiveBitFlag(bool clear);
-    virtual unsigned int BeginBackup(char *path, unsigned int *sequence, bool *isParent, long *created,
-                                     long *modified, unsigned long long *size, unsigned int *nameSpace,
-                                     bool openFlag);
+    virtual unsigned int BeginBackup(char *path, unsigned int *sequence, bool *isParent, long *created, long *modified,
+                                     unsigned long long *size, unsigned int *nameSpace, bool openFlag);
     virtual unsigned int BeginBackupNoScan(char *path, unsigned int *sequence, bool openFlag);
     virtual unsigned int Backup(unsigned int *sequence, unsigned char *buffer, unsigned int bufferSize,
                                 unsigned int *bytesRead, bool *endOfData);
     virtual void AbortBackup(unsigned int *sequence);
     virtual unsigned int BeginRestore(char *pcDataSetName, unsigned int nameSpace, bool overwrite,
-                                      KXSMS_TRUSTEE_OPTION trusteeOption, bool skipNameSpaceCheck,
-                                      bool dataOnly, bool useNewName);
+                                      KXSMS_TRUSTEE_OPTION trusteeOption, bool skipNameSpaceCheck, bool dataOnly,
+                                      bool useNewName);
     virtual unsigned int Restore(unsigned char *data, unsigned long size);
     virtual unsigned int EndRestore();
     virtual unsigned int DeleteDataSet(char *path);
@@ -83,8 +81,8 @@ public:
     virtual unsigned int ConcatenateParentAndChild(char *parent, char *child, char *path, unsigned long pathSize);
     virtual unsigned int IsDataSetParent(char *path, bool *isParent);
     virtual unsigned int ScanDataSetInfo(char *path, char *outPath, unsigned int outPathSize, char *childName,
-                                         unsigned int childNameSize, bool *isParent, bool *archiveBit,
-                                         long *modified, long *accessed, unsigned long long *size);
+                                         unsigned int childNameSize, bool *isParent, bool *archiveBit, long *modified,
+                                         long *accessed, unsigned long long *size);
     virtual bool IsSpaceAvailable();
     virtual bool IsNameSpaceInstalled(unsigned int nameSpace, char *path);
     virtual const char *GetOwningNameSpaceName(unsigned long nameSpace);

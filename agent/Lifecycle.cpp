@@ -7,8 +7,7 @@
 #include "Internal.h"
 #include "KXSMS.h"
 
-CKXSMS::CKXSMS()
-    : m_Log()
+CKXSMS::CKXSMS() : m_Log()
 {
     m_TSAType = KXSMS_TSA_FILE_SYSTEM;
     m_TSAConnection = KXSMS_NOT_CONNECTED;

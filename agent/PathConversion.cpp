@@ -206,8 +206,8 @@ unsigned int CKXSMS::ConcatenateParentAndChild(char *parent, char *child, char *
     }
 
     STRING_BUFFER *joined = nullptr;
-    const CCODE rc = NWSMTSCatDataSetName(m_TSAConnection, static_cast<UINT32>(m_PriorityNameSpace), smsParent,
-                                          child, false, &joined);
+    const CCODE rc = NWSMTSCatDataSetName(m_TSAConnection, static_cast<UINT32>(m_PriorityNameSpace), smsParent, child,
+                                          false, &joined);
     if (rc != 0) {
         if (joined != nullptr)
             NWSMFreeString(&joined);

@@ -129,8 +129,8 @@ bool CKXSMS::IsSameVolumeName(char *dataSetName)
 
 char *CKXSMS::GetVolumeName(char *dataSetName, char *volumeName)
 {
-    const char *colon = (m_TSAType == KXSMS_TSA_FILE_SYSTEM && dataSetName != nullptr) ? strchr(dataSetName, ':')
-                                                                                      : nullptr;
+    const char *colon =
+        (m_TSAType == KXSMS_TSA_FILE_SYSTEM && dataSetName != nullptr) ? strchr(dataSetName, ':') : nullptr;
     if (colon == nullptr) {
         strcpy(volumeName, "SYS:");
         return volumeName;

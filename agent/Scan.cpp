@@ -45,8 +45,8 @@ unsigned int CKXSMS::BeginScan(char *name, unsigned int *sequence, KXSMS_ACTION 
 
     NWSM_SELECTION_LIST *selection = m_ScanFiltersEnabled ? m_SelectionList : nullptr;
     *sequence = 0;
-    rc = NWSMTSScanDataSetBegin(m_TSAConnection, resourceName, &m_ScanControl, selection, sequence,
-                                &m_ScanInformation, &m_DataSetNames);
+    rc = NWSMTSScanDataSetBegin(m_TSAConnection, resourceName, &m_ScanControl, selection, sequence, &m_ScanInformation,
+                                &m_DataSetNames);
     GiveUpControl();
     free(resourceName);
     if (rc == 0)
@@ -59,9 +59,9 @@ unsigned int CKXSMS::BeginScan(char *name, unsigned int *sequence, KXSMS_ACTION 
     return CheckSMSError(rc, name, action);
 }
 
-unsigned int CKXSMS::Scan(char *path, unsigned int *sequence, char *outPath, unsigned long outPathSize,
-                          char *childName, unsigned long childNameSize, bool *isParent, bool *archiveBit,
-                          long *created, long *modified, long *accessed, unsigned long long *size, bool *endOfScan)
+unsigned int CKXSMS::Scan(char *path, unsigned int *sequence, char *outPath, unsigned long outPathSize, char *childName,
+                          unsigned long childNameSize, bool *isParent, bool *archiveBit, long *created, long *modified,
+                          long *accessed, unsigned long long *size, bool *endOfScan)
 {
     if (endOfScan == nullptr || sequence == nullptr)
         return KXSMS_ERR_BAD_ARGUMENTS;
@@ -90,7 +90,8 @@ unsigned int CKXSMS::Scan(char *path, unsigned int *sequence, char *outPath, uns
     const bool resourceListing = rootScan && (m_NetWarePaths || m_TSAType != KXSMS_TSA_FILE_SYSTEM);
     const bool oneLevel = m_ScanControl.scanType == NWSM_SCAN_TYPE_ONE_LEVEL;
     bool step = !firstCall || (oneLevel && !resourceListing);
-    const unsigned int childSize = childNameSize > 0xFFFFFFFFul ? 0xFFFFFFFFu : static_cast<unsigned int>(childNameSize);
+    const unsigned int childSize =
+        childNameSize > 0xFFFFFFFFul ? 0xFFFFFFFFu : static_cast<unsigned int>(childNameSize);
 
     for (;;) {
         if (step) {

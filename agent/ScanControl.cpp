@@ -13,15 +13,25 @@ const NWSM_SCAN_CONTROL defaultScanControl = {
     64,                       // bufferSize
     61,                       // scanControlSize
     NWSM_SCAN_TYPE_ONE_LEVEL, // scanType: do not traverse
-    0, 0, 0, 0,               // access and creation ranges
-    0, 0,                     // modification range: no bounds
-    0, 0,                     // archive range
-    0, 0, 0, 0, 0, 0,         // option flags (byte 44: generate CRC)
-    {0, 0, 0, 0, 0, 0},       // reserved
-    -1,                       // scanChildNameSpaceType
-    -1,                       // returnNameSpaceType
-    0,                        // callScanFilter
-    {0, 0, 0},                // otherInformation
+    0,
+    0,
+    0,
+    0, // access and creation ranges
+    0,
+    0, // modification range: no bounds
+    0,
+    0, // archive range
+    0,
+    0,
+    0,
+    0,
+    0,
+    0,                  // option flags (byte 44: generate CRC)
+    {0, 0, 0, 0, 0, 0}, // reserved
+    -1,                 // scanChildNameSpaceType
+    -1,                 // returnNameSpaceType
+    0,                  // callScanFilter
+    {0, 0, 0},          // otherInformation
 };
 
 } // namespace kxsms

@@ -55,8 +55,8 @@ unsigned int CKXSMS::AddScanFilter(char *path)
         rc = NWSMPutFirstName(&m_SelectionList, nameSpace, selectionType, false, m_Separator1, m_Separator2, name,
                               &m_SelectionListHandle);
     } else {
-        rc = NWSMPutNextName(&m_SelectionList, &m_SelectionListHandle, nameSpace, selectionType, false,
-                             m_Separator1, m_Separator2, name);
+        rc = NWSMPutNextName(&m_SelectionList, &m_SelectionListHandle, nameSpace, selectionType, false, m_Separator1,
+                             m_Separator2, name);
     }
     if (rc != 0) {
         m_Log.error("Put First/Next (%d) Name failed, %x\n", static_cast<int>(m_ScanFilterCount), rc);

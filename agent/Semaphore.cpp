@@ -11,17 +11,13 @@ int KXSMSStartConnectSemaphore()
     return 0;
 }
 
-void KXSMSStopConnectSemaphore()
-{
-}
+void KXSMSStopConnectSemaphore() {}
 
 int KXSMSWaitOnConnectSemaphore()
 {
     return 0;
 }
 
-void KXSMSSignalConnectSemaphore()
-{
-}
+void KXSMSSignalConnectSemaphore() {}
 
 } // extern "C"

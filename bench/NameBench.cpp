@@ -32,8 +32,7 @@ void convert(benchmark::State &state, KXSMS_TSA_TYPE type, const char *name, boo
     }
 }
 
-BENCHMARK_CAPTURE(convert, FileSystemToSms, KXSMS_TSA_FILE_SYSTEM, "/usr/include/linux/netfilter/xt_conntrack.h",
-                  true);
+BENCHMARK_CAPTURE(convert, FileSystemToSms, KXSMS_TSA_FILE_SYSTEM, "/usr/include/linux/netfilter/xt_conntrack.h", true);
 BENCHMARK_CAPTURE(convert, DirectoryToSms, KXSMS_TSA_DIRECTORY, "CN=Admin.OU=Sales.O=Acme", true);
 BENCHMARK_CAPTURE(convert, DirectoryToAgent, KXSMS_TSA_DIRECTORY, ".CN=Admin.OU=Sales.O=Acme.[Root]", false);
 BENCHMARK_CAPTURE(convert, GroupWiseToSms, KXSMS_TSA_GROUPWISE, "DOM1:\\po1\\users\\ann\\mail.db", true);

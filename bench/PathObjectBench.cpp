@@ -9,7 +9,8 @@ void setPath(benchmark::State &state, const char *text, int type, bool encoded)
 {
     NETWARE_PATH_OBJECT *path = NetWarePathNew();
     for (auto _ : state) {
-        const int ok = encoded ? NetWarePathSetEncodedPath(path, text, type) : NetWarePathSetNativePath(path, text, type);
+        const int ok =
+            encoded ? NetWarePathSetEncodedPath(path, text, type) : NetWarePathSetNativePath(path, text, type);
         benchmark::DoNotOptimize(ok);
     }
     NetWarePathDelete(path);

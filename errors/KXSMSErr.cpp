@@ -12,7 +12,7 @@ const KXSMS_ERROR KXSMSErrors[] = {
 #define KXSMS_ERROR_ROW(name, code, fatal, message) {code, message, fatal},
     KXSMS_ERROR_CODES(KXSMS_ERROR_ROW)
 #undef KXSMS_ERROR_ROW
-    {0, "", false},
+        {0, "", false},
 };
 
 const KXSMS_SMS_ERROR KXSMS_SMSTargetServiceErrors[] = {

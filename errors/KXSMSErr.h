@@ -79,7 +79,7 @@ enum : unsigned int {
 #define KXSMS_ERROR_ENUMERATOR(name, code, fatal, message) KXSMS_ERR_##name = code,
     KXSMS_ERROR_CODES(KXSMS_ERROR_ENUMERATOR)
 #undef KXSMS_ERROR_ENUMERATOR
-    KXSMS_ERR_GENERAL = 0xFFFFFFFFu, /* the few operations that answer -1 */
+        KXSMS_ERR_GENERAL = 0xFFFFFFFFu, /* the few operations that answer -1 */
 };
 
 /* A row of KXSMSErrors. */

@@ -13,10 +13,7 @@ public:
 
     bool empty() const { return at_ >= size_; }
 
-    uint8_t byte()
-    {
-        return at_ < size_ ? data_[at_++] : 0;
-    }
+    uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
 
     // A text of up to 4095 bytes: two bytes of length, then the bytes (fewer
     // when the input ends). NUL bytes end the text early, as in C.

@@ -40,7 +40,8 @@ struct Summary {
 };
 
 // Feeds `stream` in blocks whose sizes come from `next` (at least 1).
-template <class NextSize> Summary decode(std::span<const std::uint8_t> stream, NextSize &&nextSize)
+template <class NextSize>
+Summary decode(std::span<const std::uint8_t> stream, NextSize &&nextSize)
 {
     Decoder decoder;
     Summary out;

@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         size_t at = 2 < size ? 2 : size;
         while (at < size) {
             const size_t n = size - at < block ? size - at : block;
-            if (NWSMTSWriteDataSet(place->connection, handle, static_cast<UINT32>(n),
-                                   const_cast<UINT8 *>(data + at)) != 0)
+            if (NWSMTSWriteDataSet(place->connection, handle, static_cast<UINT32>(n), const_cast<UINT8 *>(data + at)) !=
+                0)
                 break;
             at += n;
         }

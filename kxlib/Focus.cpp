@@ -3,7 +3,8 @@
 
 #include "KxLib.h"
 
-const char *KXPI_Focus::getFocus() {
+const char *KXPI_Focus::getFocus()
+{
     const char *focus = std::getenv("KXLIB_FOCUS");
     return focus != nullptr ? focus : "";
 }

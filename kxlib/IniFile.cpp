@@ -9,7 +9,8 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t\r\n\v\f";
 
-std::string_view trim(std::string_view text) {
+std::string_view trim(std::string_view text)
+{
     std::size_t first = text.find_first_not_of(kBlanks);
     if (first == std::string_view::npos) {
         return {};
@@ -18,9 +19,13 @@ std::string_view trim(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool sameName(std::string_view a, std::string_view b) {
+bool sameName(std::string_view a, std::string_view b)
+{
     if (a.size() != b.size()) {
         return false;
     }
@@ -32,9 +37,10 @@ bool sameName(std::string_view a, std::string_view b) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
-void findIniValues(const char *path, std::string_view key, std::span<IniQuery> queries) {
+void findIniValues(const char *path, std::string_view key, std::span<IniQuery> queries)
+{
     std::ifstream in(path);
     if (!in) {
         return;
@@ -79,4 +85,4 @@ void findIniValues(const char *path, std::string_view key, std::span<IniQuery> q
     }
 }
 
-}  // namespace kxlib
+} // namespace kxlib

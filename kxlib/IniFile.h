@@ -13,14 +13,14 @@
 namespace kxlib {
 
 struct IniQuery {
-    std::string section;               // section to look in
-    std::optional<std::string> value;  // the key's trimmed value, if present
+    std::string section;              // section to look in
+    std::optional<std::string> value; // the key's trimmed value, if present
 };
 
 // Reads the file at `path` once and fills, for each query, the value of `key`
 // in its section. A missing or unreadable file leaves every value empty.
 void findIniValues(const char *path, std::string_view key, std::span<IniQuery> queries);
 
-}  // namespace kxlib
+} // namespace kxlib
 
 #endif

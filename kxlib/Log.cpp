@@ -14,7 +14,8 @@ namespace {
 constexpr int kDefaultDebugLevel = 1;
 
 // KXLIB_DEBUG_LEVEL when it holds a whole decimal int, else the default.
-int levelFromEnvironment() {
+int levelFromEnvironment()
+{
     const char *text = std::getenv("KXLIB_DEBUG_LEVEL");
     if (text == nullptr || *text == '\0') {
         return kDefaultDebugLevel;
@@ -28,24 +29,31 @@ int levelFromEnvironment() {
     return static_cast<int>(level);
 }
 
-void __attribute__((format(printf, 2, 0)))
-emit(const char *level, const char *format, va_list args) {
+void __attribute__((format(printf, 2, 0))) emit(const char *level, const char *format, va_list args)
+{
     char line[kxlib::kLogLineMax];
     std::size_t length = kxlib::composeLogLine(line, sizeof line, level, format, args);
     kxlib::writeLogLine(line, length);
 }
 
-}  // namespace
+} // namespace
 
 EvDebug::EvDebug() : m_debugLevel(levelFromEnvironment()) {}
 
 EvDebug::~EvDebug() = default;
 
-void EvDebug::setDebugLevel(int level) { m_debugLevel = level; }
+void EvDebug::setDebugLevel(int level)
+{
+    m_debugLevel = level;
+}
 
-int EvDebug::getDebugLevel() const { return m_debugLevel; }
+int EvDebug::getDebugLevel() const
+{
+    return m_debugLevel;
+}
 
-void EvDebug::debug(const char *format, ...) {
+void EvDebug::debug(const char *format, ...)
+{
     if (m_debugLevel < 1) {
         return;
     }
@@ -55,7 +63,8 @@ void EvDebug::debug(const char *format, ...) {
     va_end(args);
 }
 
-void EvDebug::debugLvl(int level, const char *format, ...) {
+void EvDebug::debugLvl(int level, const char *format, ...)
+{
     if (m_debugLevel < level) {
         return;
     }
@@ -67,7 +76,8 @@ void EvDebug::debugLvl(int level, const char *format, ...) {
     va_end(args);
 }
 
-void EvDebug::error(const char *format, ...) {
+void EvDebug::error(const char *format, ...)
+{
     va_list args;
     va_start(args, format);
     emit("ERROR", format, args);

@@ -10,19 +10,19 @@ namespace kxlib {
 namespace {
 
 // Local time with seconds and UTC offset: 2026-12-07T22:49:36+0000.
-void formatNow(char *out, std::size_t size) {
+void formatNow(char *out, std::size_t size)
+{
     std::time_t now = std::time(nullptr);
     std::tm local{};
-    if (localtime_r(&now, &local) == nullptr ||
-        std::strftime(out, size, "%Y-%m-%dT%H:%M:%S%z", &local) == 0) {
+    if (localtime_r(&now, &local) == nullptr || std::strftime(out, size, "%Y-%m-%dT%H:%M:%S%z", &local) == 0) {
         std::snprintf(out, size, "%s", "0000-00-00T00:00:00+0000");
     }
 }
 
-}  // namespace
+} // namespace
 
-std::size_t composeLogLine(char *line, std::size_t capacity, const char *level,
-                           const char *format, va_list args) {
+std::size_t composeLogLine(char *line, std::size_t capacity, const char *level, const char *format, va_list args)
+{
     if (capacity < 2) {
         return 0;
     }
@@ -31,8 +31,7 @@ std::size_t composeLogLine(char *line, std::size_t capacity, const char *level,
 
     // The prefix is short, but cap it anyway so that the message always has
     // the rest of the buffer minus the newline.
-    int written = std::snprintf(line, capacity, "%s %ld %s ", now,
-                                static_cast<long>(getpid()), level);
+    int written = std::snprintf(line, capacity, "%s %ld %s ", now, static_cast<long>(getpid()), level);
     std::size_t prefix = written < 0 ? 0 : static_cast<std::size_t>(written);
     if (prefix > capacity - 2) {
         prefix = capacity - 2;
@@ -65,4 +64,4 @@ std::size_t composeLogLine(char *line, std::size_t capacity, const char *level,
     return prefix + message + 1;
 }
 
-}  // namespace kxlib
+} // namespace kxlib

@@ -16,10 +16,9 @@ constexpr std::size_t kLogLineMax = 4096;
 // included. The message is cut to fit; trailing newlines of the message are
 // dropped and inner ones become blanks, so a call always yields one line.
 // The result is not terminated.
-std::size_t composeLogLine(char *line, std::size_t capacity, const char *level,
-                           const char *format, va_list args)
+std::size_t composeLogLine(char *line, std::size_t capacity, const char *level, const char *format, va_list args)
     __attribute__((format(printf, 4, 0)));
 
-}  // namespace kxlib
+} // namespace kxlib
 
 #endif

@@ -16,7 +16,8 @@ namespace {
 // short write to a pipe or terminal, which is finished before the next line.
 std::mutex g_writeLock;
 
-void writeAll(int fd, const char *data, std::size_t length) {
+void writeAll(int fd, const char *data, std::size_t length)
+{
     while (length > 0) {
         ssize_t n = ::write(fd, data, length);
         if (n < 0) {
@@ -30,9 +31,10 @@ void writeAll(int fd, const char *data, std::size_t length) {
     }
 }
 
-}  // namespace
+} // namespace
 
-void writeLogLine(const char *line, std::size_t length) {
+void writeLogLine(const char *line, std::size_t length)
+{
     std::lock_guard<std::mutex> lock(g_writeLock);
     int fd = -1;
     const char *path = std::getenv("KXLIB_LOG");
@@ -47,4 +49,4 @@ void writeLogLine(const char *line, std::size_t length) {
     }
 }
 
-}  // namespace kxlib
+} // namespace kxlib

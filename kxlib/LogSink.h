@@ -13,6 +13,6 @@ namespace kxlib {
 // or the file cannot be opened, the line goes to standard error.
 void writeLogLine(const char *line, std::size_t length);
 
-}  // namespace kxlib
+} // namespace kxlib
 
 #endif

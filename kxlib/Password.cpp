@@ -16,15 +16,17 @@ static_assert(crypto_secretbox_NONCEBYTES == 24, "KXPassword::m_nonce holds a se
 
 namespace {
 
-bool sodiumReady() {
+bool sodiumReady()
+{
     static const bool ready = sodium_init() >= 0;
     return ready;
 }
 
 // Clears every field so that neither the key nor the cipher nor the length
 // survives; sodium_memzero is not optimised away like a dying object's stores.
-void wipe(unsigned char *&cipher, unsigned long &length, unsigned char *key,
-          std::size_t keySize, unsigned char *nonce, std::size_t nonceSize, bool &valid) {
+void wipe(unsigned char *&cipher, unsigned long &length, unsigned char *key, std::size_t keySize, unsigned char *nonce,
+          std::size_t nonceSize, bool &valid)
+{
     if (cipher != nullptr) {
         sodium_memzero(cipher, length + crypto_secretbox_MACBYTES);
         std::free(cipher);
@@ -36,10 +38,10 @@ void wipe(unsigned char *&cipher, unsigned long &length, unsigned char *key,
     sodium_memzero(&valid, sizeof valid);
 }
 
-}  // namespace
+} // namespace
 
-KXPassword::KXPassword(const char *plainText)
-    : m_cipher(nullptr), m_length(0), m_key{}, m_nonce{}, m_valid(false) {
+KXPassword::KXPassword(const char *plainText) : m_cipher(nullptr), m_length(0), m_key{}, m_nonce{}, m_valid(false)
+{
     if (!sodiumReady()) {
         return;
     }
@@ -55,19 +57,20 @@ KXPassword::KXPassword(const char *plainText)
     m_length = length;
     crypto_secretbox_keygen(m_key);
     randombytes_buf(m_nonce, sizeof m_nonce);
-    if (crypto_secretbox_easy(m_cipher, reinterpret_cast<const unsigned char *>(text),
-                              length, m_nonce, m_key) != 0) {
+    if (crypto_secretbox_easy(m_cipher, reinterpret_cast<const unsigned char *>(text), length, m_nonce, m_key) != 0) {
         wipe(m_cipher, m_length, m_key, sizeof m_key, m_nonce, sizeof m_nonce, m_valid);
         return;
     }
     m_valid = true;
 }
 
-KXPassword::~KXPassword() {
+KXPassword::~KXPassword()
+{
     wipe(m_cipher, m_length, m_key, sizeof m_key, m_nonce, sizeof m_nonce, m_valid);
 }
 
-int KXPassword::decrypt(char *out, unsigned long *length) {
+int KXPassword::decrypt(char *out, unsigned long *length)
+{
     if (length == nullptr || !m_valid) {
         return 0;
     }
@@ -83,8 +86,7 @@ int KXPassword::decrypt(char *out, unsigned long *length) {
     // The authenticator is checked before anything is written, so a failure
     // leaves the buffer as it was.
     if (crypto_secretbox_open_easy(reinterpret_cast<unsigned char *>(out), m_cipher,
-                                   m_length + crypto_secretbox_MACBYTES, m_nonce,
-                                   m_key) != 0) {
+                                   m_length + crypto_secretbox_MACBYTES, m_nonce, m_key) != 0) {
         return 0;
     }
     out[m_length] = '\0';

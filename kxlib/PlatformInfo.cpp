@@ -10,14 +10,16 @@
 
 namespace {
 
-const char *configPath() {
+const char *configPath()
+{
     const char *path = std::getenv("KXLIB_CONFIG");
     return (path != nullptr && *path != '\0') ? path : "/etc/kxlib.conf";
 }
 
 // Decimal digits, or 0x/0X and hexadecimal digits, that fit in unsigned long.
 // Anything else (signs, blanks inside, trailing text, overflow) is no number.
-bool parseNumber(std::string_view text, unsigned long *value) {
+bool parseNumber(std::string_view text, unsigned long *value)
+{
     unsigned long base = 10;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         base = 16;
@@ -49,8 +51,8 @@ bool parseNumber(std::string_view text, unsigned long *value) {
 
 // Reads key from "<focus>/<section>" (when a focus is set) and "<section>",
 // in that order of precedence; returns the number of sections consulted.
-std::size_t lookUp(const char *focus, const char *section, const char *key,
-                   kxlib::IniQuery (&queries)[2]) {
+std::size_t lookUp(const char *focus, const char *section, const char *key, kxlib::IniQuery (&queries)[2])
+{
     std::size_t count = 0;
     if (*focus != '\0') {
         queries[count++].section = std::string(focus) + "/" + section;
@@ -60,7 +62,7 @@ std::size_t lookUp(const char *focus, const char *section, const char *key,
     return count;
 }
 
-}  // namespace
+} // namespace
 
 KXPlatformInfo::KXPlatformInfo() : m_focus{} {}
 
@@ -68,7 +70,8 @@ KXPlatformInfo::~KXPlatformInfo() = default;
 
 // A focus that does not fit is dropped rather than cut: a cut name would
 // select some other instance's section.
-void KXPlatformInfo::setFocus(const char *focus) {
+void KXPlatformInfo::setFocus(const char *focus)
+{
     m_focus[0] = '\0';
     if (focus == nullptr) {
         return;
@@ -79,7 +82,8 @@ void KXPlatformInfo::setFocus(const char *focus) {
     }
 }
 
-int KXPlatformInfo::getNumber(const char *section, const char *key, unsigned long *value) {
+int KXPlatformInfo::getNumber(const char *section, const char *key, unsigned long *value)
+{
     if (section == nullptr || key == nullptr || value == nullptr) {
         return 0;
     }
@@ -98,8 +102,8 @@ int KXPlatformInfo::getNumber(const char *section, const char *key, unsigned lon
     return 0;
 }
 
-int KXPlatformInfo::getString(const char *section, const char *key, char *value,
-                              unsigned long size) {
+int KXPlatformInfo::getString(const char *section, const char *key, char *value, unsigned long size)
+{
     if (section == nullptr || key == nullptr || value == nullptr || size == 0) {
         return 0;
     }

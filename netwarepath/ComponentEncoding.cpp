@@ -87,8 +87,7 @@ char *convert(Direction direction, const char *source, int32_t pathType, char *d
             return nwpath::emptyText();
         memcpy(work, source, length);
         work[length] = '\0';
-    } else if (direction == Direction::Encode ? !nwpath::encodeNDS(source, work)
-                                              : !nwpath::decodeNDS(source, work)) {
+    } else if (direction == Direction::Encode ? !nwpath::encodeNDS(source, work) : !nwpath::decodeNDS(source, work)) {
         return nwpath::emptyText();
     }
     const size_t length = strlen(work);
@@ -120,8 +119,8 @@ char *NetWarePathDecodeComponent(NETWARE_PATH_OBJECT *object, char *source, char
     return DecodeComponent(source, NetWarePathGetPathType(object), destination, size);
 }
 
-extern "C" char *NetWarePathGetEncodedComponent(const NETWARE_PATH_OBJECT *object, int32_t index,
-                                                char *buffer, uint32_t size)
+extern "C" char *NetWarePathGetEncodedComponent(const NETWARE_PATH_OBJECT *object, int32_t index, char *buffer,
+                                                uint32_t size)
 {
     if (object == nullptr || buffer == nullptr || size == 0)
         return nwpath::emptyText();
@@ -131,8 +130,7 @@ extern "C" char *NetWarePathGetEncodedComponent(const NETWARE_PATH_OBJECT *objec
         return nwpath::emptyText();
     // No component encodes to more than 1023 characters, so a larger buffer
     // gains nothing; the clamp keeps the size a positive signed value.
-    const int32_t limit = size > nwpath::kBuffer ? static_cast<int32_t>(nwpath::kBuffer)
-                                                 : static_cast<int32_t>(size);
+    const int32_t limit = size > nwpath::kBuffer ? static_cast<int32_t>(nwpath::kBuffer) : static_cast<int32_t>(size);
     if (EncodeComponent(component->name, object->pathType, buffer, limit) != buffer)
         return nwpath::emptyText();
     return buffer;

@@ -105,10 +105,10 @@
 
 #define NETWAREPATH_EXPORT __attribute__((visibility("default")))
 
-#define NETWARE_PATH_TYPE_FS 0  /* file-system path, separator '\' */
+#define NETWARE_PATH_TYPE_FS  0 /* file-system path, separator '\' */
 #define NETWARE_PATH_TYPE_NDS 1 /* NDS distinguished name, separator '.' */
 
-#define NETWARE_PATH_BUFFER 1024  /* size of every text field and work text */
+#define NETWARE_PATH_BUFFER   1024 /* size of every text field and work text */
 #define NETWARE_PATH_MAX_TEXT 1023 /* longest text that a field holds */
 
 /* One component of a path, in native form. */
@@ -130,7 +130,7 @@ typedef struct NETWARE_PATH_OBJECT {
     int32_t pathType;                      /* NETWARE_PATH_TYPE_FS or _NDS */
     NETWARE_PATH_COMPONENT *top;           /* root end; null when empty */
     NETWARE_PATH_COMPONENT *bottom;        /* leaf end; null when empty */
-    bool resourceObject; /* "Bindery", "Server Specific Info" or "Schema" */
+    bool resourceObject;                   /* "Bindery", "Server Specific Info" or "Schema" */
 } NETWARE_PATH_OBJECT;
 
 #ifdef __cplusplus
@@ -160,13 +160,13 @@ NETWAREPATH_EXPORT int32_t NetWarePathGetNumberOfComponents(const NETWARE_PATH_O
  * Returns the buffer, or "" (buffer left "") when there is no such component
  * or it does not fit. NetWarePathGetComponent is the same operation.
  */
-NETWAREPATH_EXPORT char *NetWarePathGetNativeComponent(const NETWARE_PATH_OBJECT *object, int32_t index,
-                                                       char *buffer, uint32_t size);
-NETWAREPATH_EXPORT char *NetWarePathGetComponent(const NETWARE_PATH_OBJECT *object, int32_t index,
-                                                 char *buffer, uint32_t size);
+NETWAREPATH_EXPORT char *NetWarePathGetNativeComponent(const NETWARE_PATH_OBJECT *object, int32_t index, char *buffer,
+                                                       uint32_t size);
+NETWAREPATH_EXPORT char *NetWarePathGetComponent(const NETWARE_PATH_OBJECT *object, int32_t index, char *buffer,
+                                                 uint32_t size);
 /* Component at index in encoded form; as NetWarePathGetNativeComponent. */
-NETWAREPATH_EXPORT char *NetWarePathGetEncodedComponent(const NETWARE_PATH_OBJECT *object, int32_t index,
-                                                        char *buffer, uint32_t size);
+NETWAREPATH_EXPORT char *NetWarePathGetEncodedComponent(const NETWARE_PATH_OBJECT *object, int32_t index, char *buffer,
+                                                        uint32_t size);
 /* pathType; 0 for a null object. */
 NETWAREPATH_EXPORT int32_t NetWarePathGetPathType(const NETWARE_PATH_OBJECT *object);
 /* '\' for type 0, '.' for any other type, NUL for a null object. */

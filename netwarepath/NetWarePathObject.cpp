@@ -204,8 +204,8 @@ extern "C" int32_t NetWarePathGetNumberOfComponents(const NETWARE_PATH_OBJECT *o
     return count;
 }
 
-extern "C" char *NetWarePathGetNativeComponent(const NETWARE_PATH_OBJECT *object, int32_t index,
-                                               char *buffer, uint32_t size)
+extern "C" char *NetWarePathGetNativeComponent(const NETWARE_PATH_OBJECT *object, int32_t index, char *buffer,
+                                               uint32_t size)
 {
     if (object == nullptr || buffer == nullptr || size == 0)
         return nwpath::emptyText();
@@ -216,8 +216,7 @@ extern "C" char *NetWarePathGetNativeComponent(const NETWARE_PATH_OBJECT *object
     return copyField(component->name, buffer, size);
 }
 
-extern "C" char *NetWarePathGetComponent(const NETWARE_PATH_OBJECT *object, int32_t index, char *buffer,
-                                         uint32_t size)
+extern "C" char *NetWarePathGetComponent(const NETWARE_PATH_OBJECT *object, int32_t index, char *buffer, uint32_t size)
 {
     return NetWarePathGetNativeComponent(object, index, buffer, size);
 }

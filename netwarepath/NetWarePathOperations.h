@@ -29,17 +29,16 @@ NETWAREPATH_EXPORT int NetWarePathAddComponentToBottom(NETWARE_PATH_OBJECT *obje
  * Unlink the component and free it. Nothing happens for a null argument or a
  * component that is not in the object's list.
  */
-NETWAREPATH_EXPORT void NetWarePathFreeNetWareComponent(NETWARE_PATH_OBJECT *object,
-                                                        NETWARE_PATH_COMPONENT *component);
+NETWAREPATH_EXPORT void NetWarePathFreeNetWareComponent(NETWARE_PATH_OBJECT *object, NETWARE_PATH_COMPONENT *component);
 /* Free every component; the text forms are left as they are. */
 NETWAREPATH_EXPORT void NetWarePathRemoveAllComponents(NETWARE_PATH_OBJECT *object);
 
 /* ---- Component encoding with the object's path type (0 for a null object) ---- */
 
-NETWAREPATH_EXPORT char *NetWarePathEncodeComponent(NETWARE_PATH_OBJECT *object, char *source,
-                                                    char *destination, int size);
-NETWAREPATH_EXPORT char *NetWarePathDecodeComponent(NETWARE_PATH_OBJECT *object, char *source,
-                                                    char *destination, int size);
+NETWAREPATH_EXPORT char *NetWarePathEncodeComponent(NETWARE_PATH_OBJECT *object, char *source, char *destination,
+                                                    int size);
+NETWAREPATH_EXPORT char *NetWarePathDecodeComponent(NETWARE_PATH_OBJECT *object, char *source, char *destination,
+                                                    int size);
 
 /* ---- Text helpers ---- */
 

@@ -95,8 +95,7 @@ int parseNDSPath(NETWARE_PATH_OBJECT *object, const char *path, bool encoded);
  * Builds a text form into buffer (size bytes); false, with the buffer "",
  * when it does not fit or a component does not encode.
  */
-bool buildPath(const NETWARE_PATH_OBJECT *object, char *buffer, size_t size, bool topDown,
-               bool encoded);
+bool buildPath(const NETWARE_PATH_OBJECT *object, char *buffer, size_t size, bool topDown, bool encoded);
 /* Builds the object's native form (bottom-up for NDS, top-down otherwise). */
 bool buildNativePath(const NETWARE_PATH_OBJECT *object, char *buffer, size_t size);
 

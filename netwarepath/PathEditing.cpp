@@ -8,8 +8,7 @@ namespace {
 // An edit refused before the re-parse: the object is left empty, of its type.
 int refuse(NETWARE_PATH_OBJECT *object)
 {
-    const int32_t pathType =
-        object->pathType == NETWARE_PATH_TYPE_FS ? NETWARE_PATH_TYPE_FS : NETWARE_PATH_TYPE_NDS;
+    const int32_t pathType = object->pathType == NETWARE_PATH_TYPE_FS ? NETWARE_PATH_TYPE_FS : NETWARE_PATH_TYPE_NDS;
     NetWarePathClearPath(object);
     object->pathType = pathType;
     return 0;
@@ -33,8 +32,7 @@ int append(NETWARE_PATH_OBJECT *object, const char *component, bool encoded)
     }
     // In an NDS name a lone backslash at the end would escape the separator
     // that follows it in the rebuilt text and merge this name with its parent.
-    if (object->pathType != NETWARE_PATH_TYPE_FS &&
-        nwpath::endsInOpenEscape(name, strnlen(name, nwpath::kBuffer)))
+    if (object->pathType != NETWARE_PATH_TYPE_FS && nwpath::endsInOpenEscape(name, strnlen(name, nwpath::kBuffer)))
         return refuse(object);
     if (!nwpath::addComponentToBottom(object, name))
         return refuse(object);

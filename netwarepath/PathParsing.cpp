@@ -86,8 +86,7 @@ bool addNDSName(NETWARE_PATH_OBJECT *object, const char *piece, bool encoded)
     if (encoded && name[0] != '\0' && NDSstrchr(name, '=', 0, false) < 0)
         return false;
     // Native names come leaf first, encoded ones root first.
-    return encoded ? nwpath::addComponentToBottom(object, name) != 0
-                   : nwpath::insertComponentAtTop(object, name) != 0;
+    return encoded ? nwpath::addComponentToBottom(object, name) != 0 : nwpath::insertComponentAtTop(object, name) != 0;
 }
 
 } // namespace

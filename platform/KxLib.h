@@ -5,7 +5,7 @@
 #ifndef KXSMS_PLATFORM_KXLIB_H
 #define KXSMS_PLATFORM_KXLIB_H
 
-#define KXLIB_API __attribute__((visibility("default")))
+#define KXLIB_API               __attribute__((visibility("default")))
 #define KXLIB_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
 /*
@@ -57,8 +57,8 @@ private:
     KXPassword(const KXPassword &) = delete;
     KXPassword &operator=(const KXPassword &) = delete;
 
-    unsigned char *m_cipher;      /* secretbox of the plain text */
-    unsigned long m_length;       /* plain length */
+    unsigned char *m_cipher; /* secretbox of the plain text */
+    unsigned long m_length;  /* plain length */
     unsigned char m_key[32];
     unsigned char m_nonce[24];
     bool m_valid;

@@ -67,7 +67,8 @@ inline CallLog::Start startCall(CallLog &log, Fn fn) noexcept
 }
 
 // Writes a finished trace line; never throws.
-template <class Build> void traceCall(CallLog &log, Fn fn, Build &&build) noexcept
+template <class Build>
+void traceCall(CallLog &log, Fn fn, Build &&build) noexcept
 {
     try {
         TraceLine line(functionInfo(fn).name);

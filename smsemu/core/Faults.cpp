@@ -41,7 +41,10 @@ std::optional<unsigned long long> number(std::string_view s)
 
 } // namespace
 
-void FaultPlan::clear() { rules_ = {}; }
+void FaultPlan::clear()
+{
+    rules_ = {};
+}
 
 bool FaultPlan::parse(std::string_view setting, std::string &problem)
 {

@@ -5,18 +5,21 @@
 namespace smsemu {
 namespace {
 
-#define SMSEMU_LIB_U Library::Utilities
-#define SMSEMU_LIB_R Library::Requester
-#define SMSEMU_RESULT_C true
-#define SMSEMU_RESULT_V false
-#define SMSEMU_RESULT_O false
+#define SMSEMU_LIB_U                   Library::Utilities
+#define SMSEMU_LIB_R                   Library::Requester
+#define SMSEMU_RESULT_C                true
+#define SMSEMU_RESULT_V                false
+#define SMSEMU_RESULT_O                false
 #define SMSEMU_INFO(name, lib, result) FunctionInfo{#name, SMSEMU_LIB_##lib, SMSEMU_RESULT_##result},
 
 constexpr std::array<FunctionInfo, kFunctionCount> kFunctions{{SMSEMU_FUNCTIONS(SMSEMU_INFO)}};
 
 } // namespace
 
-const FunctionInfo &functionInfo(Fn fn) { return kFunctions[static_cast<std::size_t>(fn)]; }
+const FunctionInfo &functionInfo(Fn fn)
+{
+    return kFunctions[static_cast<std::size_t>(fn)];
+}
 
 std::optional<Fn> findFunction(std::string_view name)
 {

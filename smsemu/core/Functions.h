@@ -11,41 +11,41 @@ namespace smsemu {
 
 // X(name, library, result): library U = libsmsut, R = libsmdr;
 // result C = completion code, V = no result, O = other value (no faults).
-#define SMSEMU_FUNCTIONS(X)                   \
-    X(NWSMListTSAs, R, C)                     \
-    X(NWSMConnectToTSA, R, C)                 \
-    X(NWSMReleaseTSA, R, C)                   \
-    X(NWSMTSListTargetServices, R, C)         \
-    X(NWSMTSConnectToTargetService, R, C)     \
-    X(NWSMTSReleaseTargetService, R, C)       \
-    X(NWSMTSListTSResources, R, C)            \
-    X(NWSMTSSetRestoreOptions, R, C)          \
-    X(NWSMTSGetSupportedNameTypes, R, C)      \
-    X(NWSMTSConfigureTargetService, R, C)     \
-    X(NWSMTSScanDataSetBegin, R, C)           \
-    X(NWSMTSScanNextDataSet, R, C)            \
-    X(NWSMTSScanDataSetEnd, R, C)             \
-    X(NWSMTSOpenDataSetForBackup, R, C)       \
-    X(NWSMTSReadDataSet, R, C)                \
-    X(NWSMTSSetArchiveStatus, R, C)           \
-    X(NWSMTSOpenDataSetForRestore, R, C)      \
-    X(NWSMTSWriteDataSet, R, C)               \
-    X(NWSMTSCloseDataSet, R, C)               \
-    X(NWSMTSDeleteDataSet, R, C)              \
-    X(NWSMTSScanSupportedNameSpaces, R, C)    \
-    X(NWSMTSGetNameSpaceTypeInfo, R, C)       \
-    X(NWSMTSSeparateDataSetName, R, C)        \
-    X(NWSMTSCatDataSetName, R, C)             \
-    X(NWSMPutOneName, U, C)                   \
-    X(NWSMPutFirstName, U, C)                 \
-    X(NWSMPutNextName, U, C)                  \
-    X(NWSMCloseName, U, C)                    \
-    X(NWSMGetOneName, U, C)                   \
-    X(NWSMGetDataSetName, U, C)               \
-    X(NWSMStripEndSeparator, U, O)            \
-    X(NWSMFreeNameList, U, C)                 \
-    X(NWSMFreeString, U, C)                   \
-    X(NWSMPackDateTime, U, O)                 \
+#define SMSEMU_FUNCTIONS(X)                                                                                            \
+    X(NWSMListTSAs, R, C)                                                                                              \
+    X(NWSMConnectToTSA, R, C)                                                                                          \
+    X(NWSMReleaseTSA, R, C)                                                                                            \
+    X(NWSMTSListTargetServices, R, C)                                                                                  \
+    X(NWSMTSConnectToTargetService, R, C)                                                                              \
+    X(NWSMTSReleaseTargetService, R, C)                                                                                \
+    X(NWSMTSListTSResources, R, C)                                                                                     \
+    X(NWSMTSSetRestoreOptions, R, C)                                                                                   \
+    X(NWSMTSGetSupportedNameTypes, R, C)                                                                               \
+    X(NWSMTSConfigureTargetService, R, C)                                                                              \
+    X(NWSMTSScanDataSetBegin, R, C)                                                                                    \
+    X(NWSMTSScanNextDataSet, R, C)                                                                                     \
+    X(NWSMTSScanDataSetEnd, R, C)                                                                                      \
+    X(NWSMTSOpenDataSetForBackup, R, C)                                                                                \
+    X(NWSMTSReadDataSet, R, C)                                                                                         \
+    X(NWSMTSSetArchiveStatus, R, C)                                                                                    \
+    X(NWSMTSOpenDataSetForRestore, R, C)                                                                               \
+    X(NWSMTSWriteDataSet, R, C)                                                                                        \
+    X(NWSMTSCloseDataSet, R, C)                                                                                        \
+    X(NWSMTSDeleteDataSet, R, C)                                                                                       \
+    X(NWSMTSScanSupportedNameSpaces, R, C)                                                                             \
+    X(NWSMTSGetNameSpaceTypeInfo, R, C)                                                                                \
+    X(NWSMTSSeparateDataSetName, R, C)                                                                                 \
+    X(NWSMTSCatDataSetName, R, C)                                                                                      \
+    X(NWSMPutOneName, U, C)                                                                                            \
+    X(NWSMPutFirstName, U, C)                                                                                          \
+    X(NWSMPutNextName, U, C)                                                                                           \
+    X(NWSMCloseName, U, C)                                                                                             \
+    X(NWSMGetOneName, U, C)                                                                                            \
+    X(NWSMGetDataSetName, U, C)                                                                                        \
+    X(NWSMStripEndSeparator, U, O)                                                                                     \
+    X(NWSMFreeNameList, U, C)                                                                                          \
+    X(NWSMFreeString, U, C)                                                                                            \
+    X(NWSMPackDateTime, U, O)                                                                                          \
     X(NWSMUnPackDateTime, U, V)
 
 enum class Fn : unsigned char {

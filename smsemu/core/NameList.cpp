@@ -16,9 +16,15 @@ constexpr std::size_t kListMax = std::size_t{1} << 30;
 // An entry's name length is a 16-bit field.
 constexpr std::size_t kEntryNameMax = 0xFFFF;
 
-constexpr std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
+constexpr std::size_t align8(std::size_t n)
+{
+    return (n + 7) & ~std::size_t{7};
+}
 
-std::size_t entrySize(std::size_t nameLength) { return align8(kEntryFixed + nameLength + 1); }
+std::size_t entrySize(std::size_t nameLength)
+{
+    return align8(kEntryFixed + nameLength + 1);
+}
 
 void copySeparator(char (&to)[4], const char *from)
 {
@@ -109,8 +115,7 @@ void clearNameList(NWSM_DATA_SET_NAME_LIST *list)
     list->flags = 0;
 }
 
-NameEntries::NameEntries(const NWSM_DATA_SET_NAME_LIST *list)
-    : base_(reinterpret_cast<const unsigned char *>(list))
+NameEntries::NameEntries(const NWSM_DATA_SET_NAME_LIST *list) : base_(reinterpret_cast<const unsigned char *>(list))
 {
     if (list == nullptr || list->usedSize < kHeader)
         return;

@@ -18,7 +18,10 @@ STRING_BUFFER *newStringBuffer(std::string_view text)
     return buffer;
 }
 
-NameListBuilder::~NameListBuilder() { freeNameList(head_); }
+NameListBuilder::~NameListBuilder()
+{
+    freeNameList(head_);
+}
 
 bool NameListBuilder::add(std::string_view name)
 {

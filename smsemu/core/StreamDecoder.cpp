@@ -15,7 +15,10 @@ Decoder::Decoder() : hash_(XXH3_createState())
     XXH3_64bits_reset(hash_);
 }
 
-Decoder::~Decoder() { XXH3_freeState(hash_); }
+Decoder::~Decoder()
+{
+    XXH3_freeState(hash_);
+}
 
 CCODE Decoder::fail(CCODE code)
 {

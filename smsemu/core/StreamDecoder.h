@@ -58,8 +58,10 @@ public:
     // Decodes a block: hands each event to `on`, which answers 0 or a code
     // that fails the stream, until the block is used up or `stop()` holds
     // (what is left stays in `bytes`). Answers the failure that sticks, or 0.
-    template <class On, class Stop> CCODE feed(std::span<const std::uint8_t> &bytes, On &&on, Stop &&stop);
-    template <class On> CCODE feed(std::span<const std::uint8_t> bytes, On &&on)
+    template <class On, class Stop>
+    CCODE feed(std::span<const std::uint8_t> &bytes, On &&on, Stop &&stop);
+    template <class On>
+    CCODE feed(std::span<const std::uint8_t> bytes, On &&on)
     {
         return feed(bytes, on, [] { return false; });
     }
@@ -126,7 +128,8 @@ private:
     XXH3_state_s *hash_; // of everything between the header and the trailer
 };
 
-template <class On, class Stop> CCODE Decoder::feed(std::span<const std::uint8_t> &bytes, On &&on, Stop &&stop)
+template <class On, class Stop>
+CCODE Decoder::feed(std::span<const std::uint8_t> &bytes, On &&on, Stop &&stop)
 {
     while (!stop()) {
         const Event event = next(bytes);

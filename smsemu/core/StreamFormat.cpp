@@ -14,14 +14,16 @@ constexpr std::uint8_t kPadTag[4] = {'K', 'X', 'F', 'P'};
 constexpr std::uint16_t kVersion = 2;
 constexpr std::uint16_t kOldestVersion = 1;
 
-template <class T> void put(std::uint8_t *at, T value)
+template <class T>
+void put(std::uint8_t *at, T value)
 {
     auto bits = static_cast<std::uint64_t>(value);
     for (std::size_t i = 0; i < sizeof(T); ++i)
         at[i] = static_cast<std::uint8_t>(bits >> (8 * i));
 }
 
-template <class T> T get(const std::uint8_t *at)
+template <class T>
+T get(const std::uint8_t *at)
 {
     std::uint64_t bits = 0;
     for (std::size_t i = 0; i < sizeof(T); ++i)
@@ -82,7 +84,10 @@ bool plausibleHeaderPrefix(const std::uint8_t *data, std::size_t have)
     return true;
 }
 
-std::size_t declaredHeaderSize(const std::uint8_t *prefix) { return get<std::uint16_t>(prefix + 6); }
+std::size_t declaredHeaderSize(const std::uint8_t *prefix)
+{
+    return get<std::uint16_t>(prefix + 6);
+}
 
 bool decodeHeader(const std::uint8_t *data, std::size_t size, Header &header)
 {
@@ -199,9 +204,15 @@ void decodeTrailer(const std::uint8_t *data, std::uint64_t &dataBytes, std::uint
     decodeRecord(data, dataBytes, hash);
 }
 
-void encodePad(std::uint64_t length, std::uint8_t *out) { encodeRecord(kPadTag, length, 0, out); }
+void encodePad(std::uint64_t length, std::uint8_t *out)
+{
+    encodeRecord(kPadTag, length, 0, out);
+}
 
-void decodePad(const std::uint8_t *data, std::uint64_t &length) { length = get<std::uint64_t>(data + 4); }
+void decodePad(const std::uint8_t *data, std::uint64_t &length)
+{
+    length = get<std::uint64_t>(data + 4);
+}
 
 void encodeAttributes(std::uint64_t count, std::uint64_t bytes, std::uint8_t *out)
 {

@@ -152,9 +152,11 @@ std::size_t attributeEntrySize(const Attribute &attribute);
 void appendAttribute(std::string &section, const Attribute &attribute);
 // Walks a whole section: calls `each` for every entry; false when the
 // section is not `count` well-formed entries that fill it exactly.
-template <class Each> bool forEachAttribute(std::string_view section, std::uint64_t count, Each &&each);
+template <class Each>
+bool forEachAttribute(std::string_view section, std::uint64_t count, Each &&each);
 
-template <class Each> bool forEachAttribute(std::string_view section, std::uint64_t count, Each &&each)
+template <class Each>
+bool forEachAttribute(std::string_view section, std::uint64_t count, Each &&each)
 {
     std::size_t at = 0;
     for (std::uint64_t i = 0; i < count; ++i) {

@@ -9,7 +9,10 @@
 
 namespace smsemu {
 
-TraceFile::~TraceFile() { close(); }
+TraceFile::~TraceFile()
+{
+    close();
+}
 
 bool TraceFile::open(const std::string &path, std::string &problem)
 {
@@ -41,7 +44,10 @@ void TraceFile::write(std::string_view line) const
     (void)written;
 }
 
-TraceLine::TraceLine(const char *function) : line_(function) { line_ += '('; }
+TraceLine::TraceLine(const char *function) : line_(function)
+{
+    line_ += '(';
+}
 
 void TraceLine::separate()
 {
@@ -141,9 +147,15 @@ std::string TraceLine::finish(std::string_view result)
     return std::move(line_);
 }
 
-std::string TraceLine::endCode(CCODE rc) { return finish(fmt::format("0x{:x}", rc)); }
+std::string TraceLine::endCode(CCODE rc)
+{
+    return finish(fmt::format("0x{:x}", rc));
+}
 
-std::string TraceLine::endValue(std::uint32_t value) { return finish(fmt::format("0x{:x}", value)); }
+std::string TraceLine::endValue(std::uint32_t value)
+{
+    return finish(fmt::format("0x{:x}", value));
+}
 
 std::string TraceLine::endText(const char *value)
 {
@@ -154,6 +166,9 @@ std::string TraceLine::endText(const char *value)
     return finish(quoted);
 }
 
-std::string TraceLine::endVoid() { return finish("void"); }
+std::string TraceLine::endVoid()
+{
+    return finish("void");
+}
 
 } // namespace smsemu

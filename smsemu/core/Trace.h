@@ -50,7 +50,8 @@ public:
     TraceLine &valueAt(const INT16 *value);
     // An output integer: its value when the call succeeded, else the pointer
     // (the content is then undefined).
-    template <class T> TraceLine &outAt(const T *value, CCODE rc)
+    template <class T>
+    TraceLine &outAt(const T *value, CCODE rc)
     {
         return rc == 0 ? valueAt(value) : pointer(value);
     }

@@ -21,15 +21,15 @@ using Attributes = std::map<std::string, std::vector<std::string>>;
 
 struct DirectoryEntry {
     EntryKind kind = EntryKind::Object;
-    std::string key;         // DirectoryNames.h
-    std::string dn;          // objects and the top: the root form the store writes; others: their name
-    std::string name;        // the name the TSA gives it (tree-name form where configured)
+    std::string key;  // DirectoryNames.h
+    std::string dn;   // objects and the top: the root form the store writes; others: their name
+    std::string name; // the name the TSA gives it (tree-name form where configured)
     std::string objectClass;
     Attributes attributes;
     std::vector<std::shared_ptr<DirectoryEntry>> children; // objects and the top, in store order
-    std::uint64_t streamSize = 0;  // length of its backup stream
-    std::uint64_t dataSize = 0;    // length of the stream's data (class and attributes)
-    std::uint64_t fingerprint = 0; // of its class and attributes: tells a changed entry
+    std::uint64_t streamSize = 0;                          // length of its backup stream
+    std::uint64_t dataSize = 0;                            // length of the stream's data (class and attributes)
+    std::uint64_t fingerprint = 0;                         // of its class and attributes: tells a changed entry
 };
 
 using EntryPtr = std::shared_ptr<DirectoryEntry>;

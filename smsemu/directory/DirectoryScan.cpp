@@ -112,7 +112,10 @@ CCODE listScan(DirectoryTsa &tsa, const EntryPtr &start, bool oneLevel, const NW
     return 0;
 }
 
-CCODE DirectoryScan::first() { return settle(); }
+CCODE DirectoryScan::first()
+{
+    return settle();
+}
 
 CCODE DirectoryScan::next()
 {

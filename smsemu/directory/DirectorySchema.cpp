@@ -85,4 +85,3 @@ EntryPtr classDefinition(const DirectoryTree &tree, std::string_view objectClass
 }
 
 } // namespace smsemu
-

@@ -25,7 +25,8 @@ namespace {
 std::pair<std::size_t, std::size_t> position(std::string_view text, std::size_t byte)
 {
     std::size_t at = std::min(byte > 0 ? byte - 1 : 0, text.size());
-    std::size_t line = 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
+    std::size_t line =
+        1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
     std::size_t lineStart = text.rfind('\n', at == 0 ? 0 : at - 1);
     std::size_t column = lineStart == std::string_view::npos || at == 0 ? at + 1 : at - lineStart;
     return {line, column};
@@ -68,7 +69,10 @@ bool writeAll(int fd, std::string_view text)
     return true;
 }
 
-CCODE writeFailure(int error) { return error == ENOSPC || error == EDQUOT ? NWSMTS_OUT_OF_DISK_SPACE : NWSMTS_WRITE_ERROR; }
+CCODE writeFailure(int error)
+{
+    return error == ENOSPC || error == EDQUOT ? NWSMTS_OUT_OF_DISK_SPACE : NWSMTS_WRITE_ERROR;
+}
 
 // An exclusive lock of the store file for one change. The lock belongs to the
 // inode: when another process renamed a new file over the store while this
@@ -97,8 +101,8 @@ public:
             }
             struct stat held {};
             struct stat now {};
-            if (rc == 0 && ::fstat(fd, &held) == 0 && ::stat(file.c_str(), &now) == 0 &&
-                held.st_dev == now.st_dev && held.st_ino == now.st_ino) {
+            if (rc == 0 && ::fstat(fd, &held) == 0 && ::stat(file.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+                held.st_ino == now.st_ino) {
                 fd_ = fd;
                 return 0;
             }
@@ -287,8 +291,8 @@ DirectoryStore::DirectoryStore(fs::path file, DirectoryNaming naming)
 CCODE DirectoryStore::refresh(std::string &problem)
 {
     auto stampOf = [](const struct stat &st) {
-        return Stamp{true, st.st_dev, st.st_ino, st.st_size, static_cast<long long>(st.st_mtim.tv_sec),
-                     st.st_mtim.tv_nsec};
+        return Stamp{
+            true, st.st_dev, st.st_ino, st.st_size, static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec};
     };
     struct stat st {};
     if (::stat(file_.c_str(), &st) != 0) {
@@ -371,7 +375,11 @@ CCODE DirectoryStore::write(std::string &problem)
         problem = fmt::format("{}: cannot be rewritten: {}", file_.string(), std::strerror(error));
         return writeFailure(error);
     }
-    stamp_ = Stamp{true, written.st_dev, written.st_ino, written.st_size, static_cast<long long>(written.st_mtim.tv_sec),
+    stamp_ = Stamp{true,
+                   written.st_dev,
+                   written.st_ino,
+                   written.st_size,
+                   static_cast<long long>(written.st_mtim.tv_sec),
                    written.st_mtim.tv_nsec};
     return 0;
 }

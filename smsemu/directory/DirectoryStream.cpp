@@ -52,8 +52,8 @@ void measureEntry(DirectoryEntry &entry)
 {
     std::string data = dataText(entry);
     entry.dataSize = data.size();
-    entry.streamSize = stream::headerSize(headerOf(entry, data.size())) + stream::kRecordSize + data.size() +
-                       stream::kRecordSize;
+    entry.streamSize =
+        stream::headerSize(headerOf(entry, data.size())) + stream::kRecordSize + data.size() + stream::kRecordSize;
     entry.fingerprint = XXH3_64bits(data.data(), data.size());
 }
 

@@ -6,7 +6,8 @@
 
 namespace smsemu {
 
-DirectoryTree::DirectoryTree(DirectoryNaming naming) : naming_(std::move(naming)), top_(std::make_shared<DirectoryEntry>())
+DirectoryTree::DirectoryTree(DirectoryNaming naming)
+    : naming_(std::move(naming)), top_(std::make_shared<DirectoryEntry>())
 {
     top_->kind = EntryKind::Top;
     top_->dn = rootFormName({});

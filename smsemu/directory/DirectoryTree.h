@@ -34,7 +34,8 @@ public:
 
     // Visits `from` and what is below it, each container before its
     // children; `visit` returns false to pass over the subtree of what it got.
-    template <class Visit> void preorder(const EntryPtr &from, Visit &&visit) const
+    template <class Visit>
+    void preorder(const EntryPtr &from, Visit &&visit) const
     {
         if (!visit(from))
             return;

@@ -52,9 +52,15 @@ DirectoryTsa::DirectoryTsa(const TsaConfig &config)
     refresh();
 }
 
-std::string DirectoryTsa::topOfTree() const { return naming_.treeForm ? ".T=" + treeName() : ".[Root]"; }
+std::string DirectoryTsa::topOfTree() const
+{
+    return naming_.treeForm ? ".T=" + treeName() : ".[Root]";
+}
 
-std::vector<std::string> DirectoryTsa::resourceNames() const { return {treeName(), kSchemaName}; }
+std::vector<std::string> DirectoryTsa::resourceNames() const
+{
+    return {treeName(), kSchemaName};
+}
 
 CCODE DirectoryTsa::nameSpaces(std::string_view resource, std::span<const UINT32> &types) const
 {

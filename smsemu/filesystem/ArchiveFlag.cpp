@@ -21,7 +21,8 @@ namespace {
 // nanoseconds (uint32), size (uint64), inode (uint64); little-endian.
 constexpr std::size_t kRecordSize = 4 + 8 + 4 + 8 + 8;
 
-template <class T> void put(unsigned char *&at, T value)
+template <class T>
+void put(unsigned char *&at, T value)
 {
     for (std::size_t i = 0; i < sizeof(T); ++i)
         *at++ = static_cast<unsigned char>(static_cast<std::uint64_t>(value) >> (8 * i));
@@ -37,7 +38,10 @@ void encode(const FsMeta &meta, unsigned char (&record)[kRecordSize])
     put<std::uint64_t>(at, meta.inode);
 }
 
-bool unsupported(int error) { return error == ENOTSUP || error == EPERM; }
+bool unsupported(int error)
+{
+    return error == ENOTSUP || error == EPERM;
+}
 
 // getxattrat(2) (Linux 6.13): reads an attribute relative to a directory
 // descriptor in one lookup. Older kernels answer ENOSYS once, and the reads
@@ -57,8 +61,8 @@ ssize_t readAttribute(int directory, const char *leaf, unsigned char *value, std
 {
     if (!g_noGetxattrat.load(std::memory_order_relaxed)) {
         XattrArgs args{reinterpret_cast<std::uintptr_t>(value), static_cast<std::uint32_t>(size), 0};
-        const long got = syscall(SYS_getxattrat, directory, leaf, AT_SYMLINK_NOFOLLOW, kArchiveAttribute, &args,
-                                 sizeof args);
+        const long got =
+            syscall(SYS_getxattrat, directory, leaf, AT_SYMLINK_NOFOLLOW, kArchiveAttribute, &args, sizeof args);
         if (got >= 0 || errno != ENOSYS)
             return got;
         g_noGetxattrat.store(true, std::memory_order_relaxed);
@@ -105,7 +109,6 @@ CCODE removeAttribute(int fd)
         return 0;
     return NWSMTS_SET_FILE_INFO_ERR;
 }
-
 
 class XattrArchiveFlags : public ArchiveFlags {
 public:

@@ -113,7 +113,10 @@ ArchiveStateStore::ArchiveStateStore(fs::path file, std::vector<std::string> res
 {
 }
 
-ArchiveStateStore::~ArchiveStateStore() { close(); }
+ArchiveStateStore::~ArchiveStateStore()
+{
+    close();
+}
 
 void ArchiveStateStore::endRead()
 {
@@ -369,8 +372,7 @@ bool ArchiveStateStore::commit(const std::vector<ArchiveRecord> &batch, std::str
         ok = resourceId(batch[i].resource, true, id);
         order.emplace_back(rowOf(id, batch[i].device, batch[i].inode, batch[i].name), i);
     }
-    std::stable_sort(order.begin(), order.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     for (std::size_t at = 0; ok && at < order.size(); ++at) {
         const ArchiveRecord &record = batch[order[at].second];
         const std::int64_t id = ids_[record.resource];

@@ -95,7 +95,7 @@ private:
     bool writable_ = false;
     bool reportedOpen_ = false;
     std::time_t lastProbe_ = 0; // when a missing file was last looked for
-    unsigned readLookups_ = 0; // lookups in the open read transaction (0: none open)
+    unsigned readLookups_ = 0;  // lookups in the open read transaction (0: none open)
     sqlite3_stmt *find_ = nullptr;
     sqlite3_stmt *upsert_ = nullptr;
     sqlite3_stmt *erase_ = nullptr;

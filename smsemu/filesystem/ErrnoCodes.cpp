@@ -14,7 +14,7 @@ CCODE errnoCode(FsStep step, int error)
         // read as insufficient access rights: this data set fails, the job
         // goes on.
         return step == FsStep::Create || step == FsStep::Write ? NWSMTS_CANT_CREATE_DIR_ENTRY
-                                                                : NWSMTS_NO_SEARCH_PRIVILEGES;
+                                                               : NWSMTS_NO_SEARCH_PRIVILEGES;
     case EROFS:
         return restoring ? NWSMTS_CANT_CREATE_DIR_ENTRY : NWSMTS_OPEN_ERROR;
     case ENOSPC:
@@ -40,12 +40,16 @@ CCODE errnoCode(FsStep step, int error)
         break;
     }
     switch (step) {
-    case FsStep::Open: return NWSMTS_OPEN_ERROR;
-    case FsStep::Read: return NWSMTS_READ_ERROR;
-    case FsStep::List: return NWSMTS_SCAN_FILE_ENTRY_ERR;
+    case FsStep::Open:
+        return NWSMTS_OPEN_ERROR;
+    case FsStep::Read:
+        return NWSMTS_READ_ERROR;
+    case FsStep::List:
+        return NWSMTS_SCAN_FILE_ENTRY_ERR;
     case FsStep::Create:
     case FsStep::Write:
-    case FsStep::SetInfo: return NWSMTS_WRITE_ERROR;
+    case FsStep::SetInfo:
+        return NWSMTS_WRITE_ERROR;
     }
     return NWSMTS_INTERNAL_ERROR;
 }

@@ -20,11 +20,29 @@ enum class FsStep {
 
 CCODE errnoCode(FsStep step, int error);
 
-inline CCODE openErrorCode(int error) { return errnoCode(FsStep::Open, error); }
-inline CCODE readErrorCode(int error) { return errnoCode(FsStep::Read, error); }
-inline CCODE listErrorCode(int error) { return errnoCode(FsStep::List, error); }
-inline CCODE createErrorCode(int error) { return errnoCode(FsStep::Create, error); }
-inline CCODE writeErrorCode(int error) { return errnoCode(FsStep::Write, error); }
-inline CCODE setInfoErrorCode(int error) { return errnoCode(FsStep::SetInfo, error); }
+inline CCODE openErrorCode(int error)
+{
+    return errnoCode(FsStep::Open, error);
+}
+inline CCODE readErrorCode(int error)
+{
+    return errnoCode(FsStep::Read, error);
+}
+inline CCODE listErrorCode(int error)
+{
+    return errnoCode(FsStep::List, error);
+}
+inline CCODE createErrorCode(int error)
+{
+    return errnoCode(FsStep::Create, error);
+}
+inline CCODE writeErrorCode(int error)
+{
+    return errnoCode(FsStep::Write, error);
+}
+inline CCODE setInfoErrorCode(int error)
+{
+    return errnoCode(FsStep::SetInfo, error);
+}
 
 } // namespace smsemu

@@ -18,7 +18,10 @@ constexpr UINT32 kBackupModes = NWSM_OPEN_FOR_BACKUP | NWSM_OPEN_KEEP_ACCESS_TIM
 
 FileSystemTsa::FileSystemTsa(const TsaConfig &config) : Tsa(config), archiveFlags_(makeArchiveFlags(config)) {}
 
-std::vector<std::string> FileSystemTsa::resourceNames() const { return configuredResourceNames(); }
+std::vector<std::string> FileSystemTsa::resourceNames() const
+{
+    return configuredResourceNames();
+}
 
 CCODE FileSystemTsa::nameSpaces(std::string_view resource, std::span<const UINT32> &types) const
 {

@@ -16,12 +16,18 @@ namespace {
 stream::Kind kindOf(const FsMeta &meta)
 {
     switch (meta.mode & S_IFMT) {
-    case S_IFREG: return stream::Kind::File;
-    case S_IFDIR: return stream::Kind::Directory;
-    case S_IFLNK: return stream::Kind::Symlink;
-    case S_IFIFO: return stream::Kind::Fifo;
-    case S_IFCHR: return stream::Kind::CharDevice;
-    default: return stream::Kind::BlockDevice;
+    case S_IFREG:
+        return stream::Kind::File;
+    case S_IFDIR:
+        return stream::Kind::Directory;
+    case S_IFLNK:
+        return stream::Kind::Symlink;
+    case S_IFIFO:
+        return stream::Kind::Fifo;
+    case S_IFCHR:
+        return stream::Kind::CharDevice;
+    default:
+        return stream::Kind::BlockDevice;
     }
 }
 
@@ -139,7 +145,10 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
     return 0;
 }
 
-FsBackupDataSet::~FsBackupDataSet() { XXH3_freeState(hash_); }
+FsBackupDataSet::~FsBackupDataSet()
+{
+    XXH3_freeState(hash_);
+}
 
 template <class Encode>
 void FsBackupDataSet::emit(std::size_t length, UINT8 *buffer, UINT32 size, UINT32 &filled, Encode &&encode)

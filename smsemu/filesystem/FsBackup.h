@@ -46,7 +46,18 @@ public:
     CCODE close() override;
 
 private:
-    enum class Phase { Header, Attributes, AttributeData, NextExtent, ExtentData, PadData, Trailer, Changed, Done, Failed };
+    enum class Phase {
+        Header,
+        Attributes,
+        AttributeData,
+        NextExtent,
+        ExtentData,
+        PadData,
+        Trailer,
+        Changed,
+        Done,
+        Failed
+    };
 
     FsBackupDataSet() = default;
     CCODE findExtent();
@@ -55,7 +66,8 @@ private:
     void padBeforeTrailer(UINT8 *buffer, UINT32 size, UINT32 &filled);
     // Puts a piece of stream structure out: straight into the caller's buffer
     // when it fits there, else through the staging buffer.
-    template <class Encode> void emit(std::size_t length, UINT8 *buffer, UINT32 size, UINT32 &filled, Encode &&encode);
+    template <class Encode>
+    void emit(std::size_t length, UINT8 *buffer, UINT32 size, UINT32 &filled, Encode &&encode);
 
     UniqueFd fd_; // files and directories
     FsMeta meta_; // as opened: the state the header describes

@@ -10,15 +10,33 @@
 namespace smsemu {
 namespace {
 
-timespec fromStatx(const struct statx_timestamp &t) { return timespec{static_cast<time_t>(t.tv_sec), t.tv_nsec}; }
+timespec fromStatx(const struct statx_timestamp &t)
+{
+    return timespec{static_cast<time_t>(t.tv_sec), t.tv_nsec};
+}
 
 } // namespace
 
-bool FsMeta::isDirectory() const { return S_ISDIR(mode); }
-bool FsMeta::isSymlink() const { return S_ISLNK(mode); }
-bool FsMeta::isRegular() const { return S_ISREG(mode); }
-bool FsMeta::isSpecial() const { return S_ISFIFO(mode) || S_ISCHR(mode) || S_ISBLK(mode); }
-bool FsMeta::isSocket() const { return S_ISSOCK(mode); }
+bool FsMeta::isDirectory() const
+{
+    return S_ISDIR(mode);
+}
+bool FsMeta::isSymlink() const
+{
+    return S_ISLNK(mode);
+}
+bool FsMeta::isRegular() const
+{
+    return S_ISREG(mode);
+}
+bool FsMeta::isSpecial() const
+{
+    return S_ISFIFO(mode) || S_ISCHR(mode) || S_ISBLK(mode);
+}
+bool FsMeta::isSocket() const
+{
+    return S_ISSOCK(mode);
+}
 
 int readMeta(int directory, const char *name, FsMeta &meta)
 {
@@ -43,14 +61,20 @@ int readMeta(int directory, const char *name, FsMeta &meta)
     return 0;
 }
 
-bool sameTime(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+bool sameTime(const timespec &a, const timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
 
 bool earlierTime(const timespec &a, const timespec &b)
 {
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-std::uint64_t reportedSize(const FsMeta &meta) { return meta.isRegular() ? meta.size : 0; }
+std::uint64_t reportedSize(const FsMeta &meta)
+{
+    return meta.isRegular() ? meta.size : 0;
+}
 
 void describeMeta(const FsMeta &meta, bool archive, UINT32 creatorNameSpace, NWSM_SCAN_INFORMATION &info)
 {
@@ -87,8 +111,8 @@ void describeMeta(const FsMeta &meta, bool archive, UINT32 creatorNameSpace, NWS
     // time to: the modification time stands in for it.
     if (info.createDateAndTime == 0)
         info.createDateAndTime = info.modifiedDateAndTime;
-    info.accessDateAndTime = meta.atime.tv_sec == meta.mtime.tv_sec ? info.modifiedDateAndTime
-                                                                    : packLocalTime(meta.atime.tv_sec);
+    info.accessDateAndTime =
+        meta.atime.tv_sec == meta.mtime.tv_sec ? info.modifiedDateAndTime : packLocalTime(meta.atime.tv_sec);
 }
 
 } // namespace smsemu

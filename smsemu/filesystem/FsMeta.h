@@ -16,8 +16,8 @@ struct FsMeta {
     gid_t gid = 0;
     std::uint64_t size = 0;
     std::uint64_t inode = 0;
-    std::uint64_t device = 0;          // the file system's device (makedev of statx's)
-    std::uint32_t links = 0;           // number of names of the inode
+    std::uint64_t device = 0;                   // the file system's device (makedev of statx's)
+    std::uint32_t links = 0;                    // number of names of the inode
     std::uint32_t rdevMajor = 0, rdevMinor = 0; // what a device node stands for
     timespec atime{}, mtime{}, ctime{};
     timespec btime{}; // birth time, when hasBirthTime

@@ -97,8 +97,8 @@ CCODE resolveFsName(const std::vector<ResourceConfig> &resources, std::string_vi
     std::size_t bestLength = 0;
     for (std::size_t i = 0; i < resources.size(); ++i) {
         std::string_view base = resourceBaseName(resources[i]);
-        bool matches = base == "/" ||
-                       (text.substr(0, base.size()) == base && (text.size() == base.size() || text[base.size()] == '/'));
+        bool matches = base == "/" || (text.substr(0, base.size()) == base &&
+                                       (text.size() == base.size() || text[base.size()] == '/'));
         if (matches && (best == resources.size() || base.size() > bestLength)) {
             best = i;
             bestLength = base == "/" ? 0 : base.size();

@@ -48,8 +48,7 @@ timespec timeOf(std::int64_t seconds, std::uint32_t nanoseconds)
 
 CCODE FsRestoreDataSet::open(const std::vector<ResourceConfig> &resources, OwnerNames &owners,
                              std::shared_ptr<DirectoryTimes> directoryTimes, std::shared_ptr<HardLinks> links,
-                             const NWSM_DATA_SET_NAME_LIST *newName, UINT32 openMode,
-                             std::unique_ptr<DataSet> &dataSet)
+                             const NWSM_DATA_SET_NAME_LIST *newName, UINT32 openMode, std::unique_ptr<DataSet> &dataSet)
 {
     std::unique_ptr<FsRestoreDataSet> opened(new FsRestoreDataSet(resources, owners));
     opened->directoryTimes_ = std::move(directoryTimes);
@@ -67,7 +66,10 @@ CCODE FsRestoreDataSet::open(const std::vector<ResourceConfig> &resources, Owner
     return 0;
 }
 
-FsRestoreDataSet::~FsRestoreDataSet() { discard(); }
+FsRestoreDataSet::~FsRestoreDataSet()
+{
+    discard();
+}
 
 CCODE FsRestoreDataSet::chooseTarget(std::string_view name)
 {

@@ -26,8 +26,8 @@ UINT32 creatorNameSpace(const std::vector<UINT32> &types)
 
 } // namespace
 
-CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequest &request,
-                    ArchiveContext archive, std::unique_ptr<Scan> &scan)
+CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequest &request, ArchiveContext archive,
+                    std::unique_ptr<Scan> &scan)
 {
     const NWSM_NAME_ENTRY *entry = firstEntry(request.resourceName);
     if (entry == nullptr)
@@ -71,8 +71,8 @@ CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequ
         return rc;
     // A scan that meets everything in the resource lets the flags forget
     // the files that are gone.
-    if (fresh->startIsResourceRoot_ && !fresh->oneLevel_ && fresh->firstModified_ == 0 &&
-        fresh->lastModified_ == 0 && request.selectionList == nullptr) {
+    if (fresh->startIsResourceRoot_ && !fresh->oneLevel_ && fresh->firstModified_ == 0 && fresh->lastModified_ == 0 &&
+        request.selectionList == nullptr) {
         fresh->sweep_ = archive.flags->sweep(archive.resource);
         if (fresh->sweep_)
             fresh->sweep_->met(fresh->meta_, fresh->name_);
@@ -239,7 +239,8 @@ CCODE FsScan::describe()
         information.primaryDataStreamSize = leftOut_ > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<UINT32>(leftOut_);
         information.totalStreamsDataSize = 0;
     } else {
-        describeMeta(meta_, archive_.flags->isSet(archive_.resource, currentParent_, currentLeaf_, meta_, name_), creatorNameSpace_, information);
+        describeMeta(meta_, archive_.flags->isSet(archive_.resource, currentParent_, currentLeaf_, meta_, name_),
+                     creatorNameSpace_, information);
     }
     for (UINT32 type : nameTypes_)
         if (CCODE rc = record_.addName(NameFields{type, 0, 0, "/", "/", name_}))

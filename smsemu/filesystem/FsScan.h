@@ -35,8 +35,8 @@ class FsScan : public Scan {
 public:
     // Begins a scan at the name of the request's first name-list entry;
     // archive flags are read through `archive` (its resource is filled in).
-    static CCODE begin(const std::vector<ResourceConfig> &resources, const ScanRequest &request,
-                       ArchiveContext archive, std::unique_ptr<Scan> &scan);
+    static CCODE begin(const std::vector<ResourceConfig> &resources, const ScanRequest &request, ArchiveContext archive,
+                       std::unique_ptr<Scan> &scan);
 
     CCODE next() override;
 
@@ -53,13 +53,13 @@ public:
 
 private:
     struct Level {
-        UniqueFd fd;                 // the directory listed
-        std::size_t nameLength = 0;  // length of its data-set name (a prefix of name_)
-        std::vector<char> pool;      // the entry names, each terminated
+        UniqueFd fd;                      // the directory listed
+        std::size_t nameLength = 0;       // length of its data-set name (a prefix of name_)
+        std::vector<char> pool;           // the entry names, each terminated
         std::vector<std::uint32_t> order; // offsets into pool, sorted by name
         std::size_t index = 0;
-        FsMeta meta;                 // of the directory listed
-        std::uint64_t tooLong = 0;   // entries passed over for the length of their names
+        FsMeta meta;               // of the directory listed
+        std::uint64_t tooLong = 0; // entries passed over for the length of their names
     };
 
     FsScan() = default;

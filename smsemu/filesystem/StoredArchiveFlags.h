@@ -40,8 +40,7 @@ public:
                std::string_view name) override;
     CCODE clear(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp,
                 std::string_view name) override;
-    CCODE set(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp,
-              std::string_view name) override;
+    CCODE set(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp, std::string_view name) override;
     void commit(UINT32 connection) override;
     std::unique_ptr<Sweep> sweep(std::size_t resource) override;
 
@@ -60,7 +59,7 @@ private:
         bool removals = false; // some record sets a flag again
     };
     std::map<UINT32, Batch> pending_; // by connection handle
-    std::string reported_;                                 // the last problem written to stderr
+    std::string reported_;            // the last problem written to stderr
 };
 
 } // namespace smsemu

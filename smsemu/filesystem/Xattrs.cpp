@@ -38,7 +38,10 @@ int setValue(const AttributeTarget &target, const ProcPath *path, const std::str
                           : lsetxattr(path->text, name.c_str(), value.data(), value.size(), 0);
 }
 
-bool noAttributes(int error) { return error == ENOTSUP || error == ENOSYS; }
+bool noAttributes(int error)
+{
+    return error == ENOTSUP || error == ENOSYS;
+}
 
 } // namespace
 

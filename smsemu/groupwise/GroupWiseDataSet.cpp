@@ -13,7 +13,10 @@
 namespace smsemu {
 namespace {
 
-const std::uint8_t *bytesOf(const std::string &s) { return reinterpret_cast<const std::uint8_t *>(s.data()); }
+const std::uint8_t *bytesOf(const std::string &s)
+{
+    return reinterpret_cast<const std::uint8_t *>(s.data());
+}
 
 // A header like `header` with another name (and, for a hard link, another
 // first name), encoded.
@@ -52,8 +55,8 @@ CCODE GroupWiseBackup::readHeader()
     stream::Header header;
     std::string name;
     std::string target;
-    if (!stream::decodeHeader(bytesOf(raw), raw.size(), header) ||
-        !toGroupWiseName(domains_, header.name, name) || name.size() > stream::kMaxName)
+    if (!stream::decodeHeader(bytesOf(raw), raw.size(), header) || !toGroupWiseName(domains_, header.name, name) ||
+        name.size() > stream::kMaxName)
         return NWSMTS_READ_ERROR;
     // A hard link names its first name in GroupWise form too.
     if (header.kind == stream::Kind::HardLink &&
@@ -86,7 +89,10 @@ CCODE GroupWiseBackup::setArchiveStatus(UINT32 setFlag, UINT32 archivedDateAndTi
     return inner_->setArchiveStatus(setFlag, archivedDateAndTime);
 }
 
-CCODE GroupWiseBackup::close() { return inner_->close(); }
+CCODE GroupWiseBackup::close()
+{
+    return inner_->close();
+}
 
 GroupWiseServerBackup::GroupWiseServerBackup()
 {

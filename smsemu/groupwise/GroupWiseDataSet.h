@@ -22,7 +22,6 @@
 
 namespace smsemu {
 
-
 class GroupWiseBackup : public DataSet {
 public:
     GroupWiseBackup(std::unique_ptr<DataSet> inner, const std::vector<ResourceConfig> &domains)

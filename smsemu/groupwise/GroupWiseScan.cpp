@@ -16,9 +16,9 @@ using OwnedList = std::unique_ptr<NWSM_DATA_SET_NAME_LIST, void (*)(void *)>;
 
 OwnedList oneName(const NWSM_NAME_ENTRY &entry, std::string_view name)
 {
-    return OwnedList(newNameList(NameFields{entry.nameSpaceType, entry.selectionType, entry.reverseOrder, "/", "/",
-                                            name}),
-                     std::free);
+    return OwnedList(
+        newNameList(NameFields{entry.nameSpaceType, entry.selectionType, entry.reverseOrder, "/", "/", name}),
+        std::free);
 }
 
 // Whether a selection list excludes "GroupWise Mail Server".
@@ -26,8 +26,8 @@ bool excludesServer(const NWSM_SELECTION_LIST *list)
 {
     NameEntries entries(list);
     while (const NWSM_NAME_ENTRY *entry = entries.next())
-        if ((entry->selectionType & (NWSM_TSA_DEFINED_RESOURCE_EXC | NWSM_PARENT_TO_BE_EXCLUDED |
-                                     NWSM_CHILD_TO_BE_EXCLUDED)) != 0 &&
+        if ((entry->selectionType &
+             (NWSM_TSA_DEFINED_RESOURCE_EXC | NWSM_PARENT_TO_BE_EXCLUDED | NWSM_CHILD_TO_BE_EXCLUDED)) != 0 &&
             equalsIgnoringCase(std::string_view(entry->name, entry->nameLength), kGroupWiseMailServer))
             return true;
     return false;
@@ -44,8 +44,8 @@ CCODE translateSelection(const std::vector<ResourceConfig> &domains, const NWSM_
     while (const NWSM_NAME_ENTRY *entry = entries.next()) {
         if (!toFileSystemName(domains, std::string_view(entry->name, entry->nameLength), name))
             continue;
-        if (CCODE rc = appendName(out, NameFields{entry->nameSpaceType, entry->selectionType, entry->reverseOrder,
-                                                  "/", "/", name}))
+        if (CCODE rc = appendName(
+                out, NameFields{entry->nameSpaceType, entry->selectionType, entry->reverseOrder, "/", "/", name}))
             return rc;
     }
     return 0;
@@ -53,8 +53,8 @@ CCODE translateSelection(const std::vector<ResourceConfig> &domains, const NWSM_
 
 } // namespace
 
-CCODE GroupWiseScan::begin(Tsa &fileSystem, const std::vector<ResourceConfig> &domains,
-                           Connection &connection, const ScanRequest &request, std::unique_ptr<Scan> &scan)
+CCODE GroupWiseScan::begin(Tsa &fileSystem, const std::vector<ResourceConfig> &domains, Connection &connection,
+                           const ScanRequest &request, std::unique_ptr<Scan> &scan)
 {
     const NWSM_NAME_ENTRY *entry = firstEntry(request.resourceName);
     if (entry == nullptr)
@@ -101,8 +101,8 @@ CCODE GroupWiseScan::describeServer()
     info.parentFlag = 1; // it holds the domains
     info.attributes = NWSM_ATTR_DIRECTORY;
     info.creatorNameSpaceNumber = NWSM_TSA_DEFINED_RESOURCE;
-    return record_.addName(NameFields{NWSM_TSA_DEFINED_RESOURCE, 0, 0, kFirstSeparator, kSecondSeparator,
-                                      kGroupWiseMailServer});
+    return record_.addName(
+        NameFields{NWSM_TSA_DEFINED_RESOURCE, 0, 0, kFirstSeparator, kSecondSeparator, kGroupWiseMailServer});
 }
 
 CCODE GroupWiseScan::translate()

@@ -20,7 +20,6 @@
 
 namespace smsemu {
 
-
 class GroupWiseScan : public Scan {
 public:
     static CCODE begin(Tsa &fileSystem, const std::vector<ResourceConfig> &domains, Connection &connection,
@@ -55,7 +54,7 @@ private:
     std::unique_ptr<Scan> inner_;
     bool serverScan_ = false; // it began at "GroupWise Mail Server"
     bool oneLevel_ = false;
-    std::size_t domain_ = 0;  // server scans: the next domain to scan
+    std::size_t domain_ = 0; // server scans: the next domain to scan
     std::string name_;
 };
 

@@ -54,8 +54,7 @@ CCODE GroupWiseTsa::beginScan(Connection &connection, const ScanRequest &request
     return GroupWiseScan::begin(*domains_, config().resources, connection, request, scan);
 }
 
-CCODE GroupWiseTsa::openForBackup(Connection &connection, Scan &at, UINT32 openMode,
-                                  std::unique_ptr<DataSet> &dataSet)
+CCODE GroupWiseTsa::openForBackup(Connection &connection, Scan &at, UINT32 openMode, std::unique_ptr<DataSet> &dataSet)
 {
     auto *position = dynamic_cast<GroupWiseScan *>(&at);
     if (position == nullptr)
@@ -114,6 +113,9 @@ CCODE GroupWiseTsa::deleteDataSet(Connection &connection, Scan &at)
     return domains_->deleteDataSet(connection, *position->inner());
 }
 
-void GroupWiseTsa::loggingOut(Connection &connection) { domains_->loggingOut(connection); }
+void GroupWiseTsa::loggingOut(Connection &connection)
+{
+    domains_->loggingOut(connection);
+}
 
 } // namespace smsemu

@@ -51,7 +51,10 @@ std::string lower(std::string_view s)
     return out;
 }
 
-std::vector<UINT32> types(std::initializer_list<UINT32> list) { return std::vector<UINT32>(list); }
+std::vector<UINT32> types(std::initializer_list<UINT32> list)
+{
+    return std::vector<UINT32>(list);
+}
 
 // Reads one configuration file; each method checks one part of it.
 class Reader {
@@ -109,7 +112,10 @@ private:
         return true;
     }
 
-    void problem(unsigned line, std::string_view what) { config_.problems.push_back(fmt::format("{}:{}: {}", file_, line, what)); }
+    void problem(unsigned line, std::string_view what)
+    {
+        config_.problems.push_back(fmt::format("{}:{}: {}", file_, line, what));
+    }
     void problem(unsigned line, unsigned column, std::string_view what)
     {
         config_.problems.push_back(fmt::format("{}:{}:{}: {}", file_, line, column, what));
@@ -212,7 +218,8 @@ private:
             if (const auto *b = utf8->as_boolean()) {
                 tsa.utf8Names = b->get();
             } else {
-                problem(utf8->source().begin.line, fmt::format("{}: utf8_names must be true or false; {}", what, notListed()));
+                problem(utf8->source().begin.line,
+                        fmt::format("{}: utf8_names must be true or false; {}", what, notListed()));
                 return;
             }
         }
@@ -221,7 +228,8 @@ private:
 
         if (tsa.kind != TsaKind::Directory && !readArchiveKeys(table, tsa, what))
             return;
-        bool usable = tsa.kind == TsaKind::Directory ? readDirectory(table, tsa, what) : readResources(table, tsa, what);
+        bool usable =
+            tsa.kind == TsaKind::Directory ? readDirectory(table, tsa, what) : readResources(table, tsa, what);
         if (usable)
             config_.tsas.push_back(std::move(tsa));
     }
@@ -242,8 +250,9 @@ private:
             const auto *text = password.as_string();
             if (text == nullptr) {
                 // The value is a password: it is never echoed.
-                problem(password.source().begin.line,
-                        fmt::format("{}: the password of user \"{}\" must be a string; {}", what, user.str(), notListed()));
+                problem(
+                    password.source().begin.line,
+                    fmt::format("{}: the password of user \"{}\" must be a string; {}", what, user.str(), notListed()));
                 return false;
             }
             tsa.users.emplace(std::string(user.str()), text->get());
@@ -269,9 +278,9 @@ private:
         if (const toml::node *node = table.get("archive_state")) {
             std::error_code ec;
             if (state.empty() || fs::is_directory(resolve(state), ec)) {
-                problem(node->source().begin.line,
-                        fmt::format("{}: archive_state must name a file (the archive state store); {}", what,
-                                    notListed()));
+                problem(
+                    node->source().begin.line,
+                    fmt::format("{}: archive_state must name a file (the archive state store); {}", what, notListed()));
                 return false;
             }
             tsa.archiveState = resolve(state);
@@ -292,8 +301,9 @@ private:
         }
         const toml::array *array = node->as_array();
         if (array == nullptr) {
-            problem(node->source().begin.line,
-                    fmt::format("{}: \"resource\" must be an array of tables ([[tsa.resource]]); {}", what, notListed()));
+            problem(
+                node->source().begin.line,
+                fmt::format("{}: \"resource\" must be an array of tables ([[tsa.resource]]); {}", what, notListed()));
             return false;
         }
         for (const toml::node &entry : *array) {
@@ -313,7 +323,8 @@ private:
             tsa.resources.push_back(std::move(config));
         }
         if (tsa.kind == TsaKind::FileSystem && tsa.resources.empty()) {
-            problem(node->source().begin.line, fmt::format("{}: a file-system TSA needs a resource; {}", what, notListed()));
+            problem(node->source().begin.line,
+                    fmt::format("{}: a file-system TSA needs a resource; {}", what, notListed()));
             return false;
         }
         return true;
@@ -352,7 +363,7 @@ private:
             return false;
         }
         out.nameSpaces = tsa.kind == TsaKind::FileSystem ? types({NWSM_NAME_SPACE_DOS, NWSM_NAME_SPACE_NFS})
-                                                          : types({NWSM_NAME_SPACE_DOS, NWSM_NAME_SPACE_OS2});
+                                                         : types({NWSM_NAME_SPACE_DOS, NWSM_NAME_SPACE_OS2});
         if (const toml::node *spaces = resource.get("name_spaces")) {
             const toml::array *array = spaces->as_array();
             if (array == nullptr) {
@@ -405,8 +416,9 @@ private:
         std::ifstream in(tsa.store, std::ios::binary);
         std::error_code ec;
         if (!in || fs::is_directory(tsa.store, ec)) {
-            problem(storeLine, fmt::format("{}: store \"{}\" {}; {}", what, tsa.store.string(),
-                                           fs::exists(tsa.store, ec) ? "cannot be read" : "does not exist", notListed()));
+            problem(storeLine,
+                    fmt::format("{}: store \"{}\" {}; {}", what, tsa.store.string(),
+                                fs::exists(tsa.store, ec) ? "cannot be read" : "does not exist", notListed()));
             return false;
         }
         std::string storeProblem;
@@ -437,7 +449,10 @@ Config defaultConfig()
     return config;
 }
 
-Config readConfig(const std::string &file) { return Reader(file).read(); }
+Config readConfig(const std::string &file)
+{
+    return Reader(file).read();
+}
 
 Config loadConfig()
 {

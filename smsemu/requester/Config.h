@@ -39,17 +39,17 @@ struct TsaConfig {
     // as, any password).
     bool peerAuthentication = true;
     std::map<std::string, std::string> users;
-    std::vector<ResourceConfig> resources; // file system and GroupWise
-    bool treeNameRoot = false;             // directory: root_form = "tree"
-    std::filesystem::path store;           // directory: the object store (JSON)
+    std::vector<ResourceConfig> resources;                // file system and GroupWise
+    bool treeNameRoot = false;                            // directory: root_form = "tree"
+    std::filesystem::path store;                          // directory: the object store (JSON)
     ArchiveFlagKind archiveFlag = ArchiveFlagKind::Store; // file system and GroupWise
-    std::filesystem::path archiveState;    // the state store's file; empty: the default place
+    std::filesystem::path archiveState;                   // the state store's file; empty: the default place
 };
 
 struct Config {
     std::string host;
-    std::vector<TsaConfig> tsas;          // the usable TSAs, in file order
-    std::vector<std::string> problems;    // every problem, as reported
+    std::vector<TsaConfig> tsas;       // the usable TSAs, in file order
+    std::vector<std::string> problems; // every problem, as reported
 };
 
 // This machine's host name, full length.

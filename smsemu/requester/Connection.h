@@ -51,7 +51,8 @@ struct Connection {
 
     // The next free number of a counter: never 0 nor 0xFFFFFFFF, never one in
     // use. 0 when none is free.
-    template <class Map> static UINT32 allocate(UINT32 &next, const Map &inUse)
+    template <class Map>
+    static UINT32 allocate(UINT32 &next, const Map &inUse)
     {
         for (UINT32 tries = 0; tries < 0xFFFFFFFDu; ++tries) {
             UINT32 n = next;

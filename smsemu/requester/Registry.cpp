@@ -152,7 +152,10 @@ std::vector<std::shared_ptr<Connection>> Registry::snapshot()
     return all;
 }
 
-int Registry::openConnections() { return static_cast<int>(snapshot().size()); }
+int Registry::openConnections()
+{
+    return static_cast<int>(snapshot().size());
+}
 
 int Registry::loggedInConnections()
 {

@@ -18,19 +18,22 @@ using namespace smsemu;
 
 namespace {
 
-template <class Body, class Args> CCODE requesterCall(Fn fn, Body &&body, Args &&args)
+template <class Body, class Args>
+CCODE requesterCall(Fn fn, Body &&body, Args &&args)
 {
     return runCall(requesterLog(), fn, NWSMDR_OUT_OF_MEMORY, body, args);
 }
 
-template <class Body, class Args> CCODE targetCall(Fn fn, Body &&body, Args &&args)
+template <class Body, class Args>
+CCODE targetCall(Fn fn, Body &&body, Args &&args)
 {
     return runCall(requesterLog(), fn, NWSMTS_OUT_OF_MEMORY, body, args);
 }
 
 // Runs `work` on a locked connection; `needLogin`: the connection must be
 // logged in to its target service.
-template <class Work> CCODE onConnection(UINT32 handle, bool needLogin, Work &&work)
+template <class Work>
+CCODE onConnection(UINT32 handle, bool needLogin, Work &&work)
 {
     Registry::LockedConnection locked;
     if (CCODE rc = Registry::instance().open(handle, needLogin, locked))
@@ -38,7 +41,10 @@ template <class Work> CCODE onConnection(UINT32 handle, bool needLogin, Work &&w
     return work(*locked);
 }
 
-bool tooLong(const char *name) { return std::strlen(name) > NWSM_MAX_NAME; }
+bool tooLong(const char *name)
+{
+    return std::strlen(name) > NWSM_MAX_NAME;
+}
 
 // Hands out a new string buffer, or fails without touching the output.
 CCODE giveString(std::string_view text, STRING_BUFFER *&buffer)
@@ -50,8 +56,7 @@ CCODE giveString(std::string_view text, STRING_BUFFER *&buffer)
 }
 
 // Two string buffers, both or neither (a null output is not wanted).
-CCODE giveStrings(std::string_view first, STRING_BUFFER **firstOut, std::string_view second,
-                  STRING_BUFFER **secondOut)
+CCODE giveStrings(std::string_view first, STRING_BUFFER **firstOut, std::string_view second, STRING_BUFFER **secondOut)
 {
     STRING_BUFFER *a = nullptr;
     STRING_BUFFER *b = nullptr;
@@ -72,7 +77,8 @@ CCODE giveStrings(std::string_view first, STRING_BUFFER **firstOut, std::string_
     return 0;
 }
 
-template <class Map> auto *findIn(Map &map, UINT32 key)
+template <class Map>
+auto *findIn(Map &map, UINT32 key)
 {
     auto found = map.find(key);
     return found != map.end() ? found->second.get() : nullptr;
@@ -287,8 +293,7 @@ SMSEMU_EXPORT CCODE NWSMTSScanDataSetBegin(UINT32 connection, NWSM_DATA_SET_NAME
     return targetCall(
         Fn::NWSMTSScanDataSetBegin,
         [&]() -> CCODE {
-            if (sequence == nullptr || scanInformation == nullptr || dataSetNames == nullptr ||
-                resourceName == nullptr)
+            if (sequence == nullptr || scanInformation == nullptr || dataSetNames == nullptr || resourceName == nullptr)
                 return NWSMTS_INVALID_PARAMETER;
             return onConnection(connection, true, [&](Connection &c) -> CCODE {
                 ScanRequest request;
@@ -317,8 +322,7 @@ SMSEMU_EXPORT CCODE NWSMTSScanDataSetBegin(UINT32 connection, NWSM_DATA_SET_NAME
         });
 }
 
-SMSEMU_EXPORT CCODE NWSMTSScanNextDataSet(UINT32 connection, UINT32 *sequence,
-                                          NWSM_SCAN_INFORMATION **scanInformation,
+SMSEMU_EXPORT CCODE NWSMTSScanNextDataSet(UINT32 connection, UINT32 *sequence, NWSM_SCAN_INFORMATION **scanInformation,
                                           NWSM_DATA_SET_NAME_LIST **dataSetNames)
 {
     return targetCall(
@@ -343,7 +347,9 @@ SMSEMU_EXPORT CCODE NWSMTSScanNextDataSet(UINT32 connection, UINT32 *sequence,
                 return 0;
             });
         },
-        [&](TraceLine &t, CCODE) { t.hex(connection).valueAt(sequence).pointer(scanInformation).pointer(dataSetNames); });
+        [&](TraceLine &t, CCODE) {
+            t.hex(connection).valueAt(sequence).pointer(scanInformation).pointer(dataSetNames);
+        });
 }
 
 SMSEMU_EXPORT CCODE NWSMTSScanDataSetEnd(UINT32 connection, UINT32 *sequence, NWSM_SCAN_INFORMATION **scanInformation,
@@ -364,7 +370,9 @@ SMSEMU_EXPORT CCODE NWSMTSScanDataSetEnd(UINT32 connection, UINT32 *sequence, NW
                 return 0;
             });
         },
-        [&](TraceLine &t, CCODE) { t.hex(connection).valueAt(sequence).pointer(scanInformation).pointer(dataSetNames); });
+        [&](TraceLine &t, CCODE) {
+            t.hex(connection).valueAt(sequence).pointer(scanInformation).pointer(dataSetNames);
+        });
 }
 
 // ---- Data sets ---------------------------------------------------------------
@@ -525,8 +533,7 @@ SMSEMU_EXPORT CCODE NWSMTSScanSupportedNameSpaces(UINT32 connection, UINT32 *seq
     return targetCall(
         Fn::NWSMTSScanSupportedNameSpaces,
         [&]() -> CCODE {
-            if (sequence == nullptr || resourceName == nullptr || nameSpaceType == nullptr ||
-                nameSpaceName == nullptr)
+            if (sequence == nullptr || resourceName == nullptr || nameSpaceType == nullptr || nameSpaceName == nullptr)
                 return NWSMTS_INVALID_PARAMETER;
             return onConnection(connection, true, [&](Connection &c) -> CCODE {
                 std::span<const UINT32> types;
@@ -572,7 +579,11 @@ SMSEMU_EXPORT CCODE NWSMTSGetNameSpaceTypeInfo(UINT32 connection, UINT32 nameSpa
             });
         },
         [&](TraceLine &t, CCODE rc) {
-            t.hex(connection).hex(nameSpaceType).outAt(reverseOrder, rc).pointer(firstSeparator).pointer(secondSeparator);
+            t.hex(connection)
+                .hex(nameSpaceType)
+                .outAt(reverseOrder, rc)
+                .pointer(firstSeparator)
+                .pointer(secondSeparator);
         });
 }
 
@@ -616,6 +627,11 @@ SMSEMU_EXPORT CCODE NWSMTSCatDataSetName(UINT32 connection, UINT32 nameSpaceType
             });
         },
         [&](TraceLine &t, CCODE) {
-            t.hex(connection).hex(nameSpaceType).text(parentName).text(childName).hex(reverseOrder).pointer(dataSetName);
+            t.hex(connection)
+                .hex(nameSpaceType)
+                .text(parentName)
+                .text(childName)
+                .hex(reverseOrder)
+                .pointer(dataSetName);
         });
 }

@@ -4,9 +4,15 @@
 
 namespace smsemu {
 
-ScanRecord::ScanRecord() { clear(); }
+ScanRecord::ScanRecord()
+{
+    clear();
+}
 
-ScanRecord::~ScanRecord() { std::free(names_); }
+ScanRecord::~ScanRecord()
+{
+    std::free(names_);
+}
 
 void ScanRecord::clear()
 {
@@ -16,6 +22,9 @@ void ScanRecord::clear()
     clearNameList(names_);
 }
 
-CCODE ScanRecord::addName(const NameFields &fields) { return appendName(names_, fields); }
+CCODE ScanRecord::addName(const NameFields &fields)
+{
+    return appendName(names_, fields);
+}
 
 } // namespace smsemu

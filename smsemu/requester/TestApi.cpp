@@ -18,7 +18,8 @@ namespace {
 std::mutex lastErrorMutex;
 std::string lastError;
 
-template <class F> int countOrZero(F &&f)
+template <class F>
+int countOrZero(F &&f)
 {
     try {
         return f();

@@ -53,10 +53,22 @@ CCODE Tsa::configuredNameSpaces(std::string_view resource, std::span<const UINT3
     return NWSMTS_RESOURCE_NAME_NOT_FOUND;
 }
 
-CCODE DataSet::read(UINT8 *, UINT32, UINT32 &) { return NWSMTS_UNSUPPORTED_FUNCTION; }
-CCODE DataSet::write(const UINT8 *, UINT32) { return NWSMTS_UNSUPPORTED_FUNCTION; }
-CCODE DataSet::setArchiveStatus(UINT32, UINT32) { return NWSMTS_UNSUPPORTED_FUNCTION; }
-CCODE DataSet::close() { return 0; }
+CCODE DataSet::read(UINT8 *, UINT32, UINT32 &)
+{
+    return NWSMTS_UNSUPPORTED_FUNCTION;
+}
+CCODE DataSet::write(const UINT8 *, UINT32)
+{
+    return NWSMTS_UNSUPPORTED_FUNCTION;
+}
+CCODE DataSet::setArchiveStatus(UINT32, UINT32)
+{
+    return NWSMTS_UNSUPPORTED_FUNCTION;
+}
+CCODE DataSet::close()
+{
+    return 0;
+}
 
 CCODE Tsa::beginScan(Connection &, const ScanRequest &, std::unique_ptr<Scan> &)
 {
@@ -68,13 +80,15 @@ CCODE Tsa::openForBackup(Connection &, Scan &, UINT32, std::unique_ptr<DataSet> 
     return NWSMTS_UNSUPPORTED_FUNCTION;
 }
 
-CCODE Tsa::openForRestore(Connection &, DataSet *, const NWSM_DATA_SET_NAME_LIST *, UINT32,
-                          std::unique_ptr<DataSet> &)
+CCODE Tsa::openForRestore(Connection &, DataSet *, const NWSM_DATA_SET_NAME_LIST *, UINT32, std::unique_ptr<DataSet> &)
 {
     return NWSMTS_UNSUPPORTED_FUNCTION;
 }
 
-CCODE Tsa::deleteDataSet(Connection &, Scan &) { return NWSMTS_UNSUPPORTED_FUNCTION; }
+CCODE Tsa::deleteDataSet(Connection &, Scan &)
+{
+    return NWSMTS_UNSUPPORTED_FUNCTION;
+}
 
 void Tsa::loggingOut(Connection &) {}
 

@@ -30,6 +30,9 @@ bool checkStoreOf(const TsaConfig &config, std::string &problem)
     return checkDirectoryStore(config.store, DirectoryNaming{config.targetService, config.treeNameRoot}, problem);
 }
 
-std::filesystem::path defaultArchiveStateFile(const std::string &tsaName) { return defaultArchiveStatePath(tsaName); }
+std::filesystem::path defaultArchiveStateFile(const std::string &tsaName)
+{
+    return defaultArchiveStatePath(tsaName);
+}
 
 } // namespace smsemu

@@ -20,8 +20,7 @@ void set(UINT16 *to, unsigned value)
 
 } // namespace
 
-SMSEMU_EXPORT UINT32 NWSMPackDateTime(UINT16 year, UINT16 month, UINT16 day, UINT16 hour, UINT16 minute,
-                                      UINT16 second)
+SMSEMU_EXPORT UINT32 NWSMPackDateTime(UINT16 year, UINT16 month, UINT16 day, UINT16 hour, UINT16 minute, UINT16 second)
 {
     CallLog &log = utilitiesLog();
     CallLog::Start start = startCall(log, Fn::NWSMPackDateTime);

@@ -15,7 +15,8 @@ using namespace smsemu;
 
 namespace {
 
-template <class Body, class Args> CCODE utility(Fn fn, Body &&body, Args &&args)
+template <class Body, class Args>
+CCODE utility(Fn fn, Body &&body, Args &&args)
 {
     return runCall(utilitiesLog(), fn, NWSMTS_OUT_OF_MEMORY, body, args);
 }
@@ -44,8 +45,8 @@ SMSEMU_EXPORT CCODE NWSMPutOneName(NWSM_DATA_SET_NAME_LIST **nameList, UINT32 na
             *nameList = nullptr;
             if (CCODE rc = checkNameFields(name, firstSeparator, secondSeparator))
                 return rc;
-            NWSM_DATA_SET_NAME_LIST *list = newNameList(
-                fields(nameSpaceType, selectionType, reverseOrder, firstSeparator, secondSeparator, name));
+            NWSM_DATA_SET_NAME_LIST *list =
+                newNameList(fields(nameSpaceType, selectionType, reverseOrder, firstSeparator, secondSeparator, name));
             if (list == nullptr)
                 return NWSMTS_OUT_OF_MEMORY;
             *nameList = list;
@@ -57,9 +58,9 @@ SMSEMU_EXPORT CCODE NWSMPutOneName(NWSM_DATA_SET_NAME_LIST **nameList, UINT32 na
         });
 }
 
-SMSEMU_EXPORT CCODE NWSMPutFirstName(NWSM_SELECTION_LIST **selectionList, UINT32 nameSpaceType,
-                                     UINT32 selectionType, INT16 reverseOrder, char *firstSeparator,
-                                     char *secondSeparator, char *name, NWSM_NAME_HANDLE *handle)
+SMSEMU_EXPORT CCODE NWSMPutFirstName(NWSM_SELECTION_LIST **selectionList, UINT32 nameSpaceType, UINT32 selectionType,
+                                     INT16 reverseOrder, char *firstSeparator, char *secondSeparator, char *name,
+                                     NWSM_NAME_HANDLE *handle)
 {
     return utility(
         Fn::NWSMPutFirstName,
@@ -70,8 +71,8 @@ SMSEMU_EXPORT CCODE NWSMPutFirstName(NWSM_SELECTION_LIST **selectionList, UINT32
                 return rc;
             // A new list; a list the pointer may still hold is the caller's
             // and is not touched.
-            NWSM_SELECTION_LIST *list = newNameList(
-                fields(nameSpaceType, selectionType, reverseOrder, firstSeparator, secondSeparator, name));
+            NWSM_SELECTION_LIST *list =
+                newNameList(fields(nameSpaceType, selectionType, reverseOrder, firstSeparator, secondSeparator, name));
             if (list == nullptr)
                 return NWSMTS_OUT_OF_MEMORY;
             *selectionList = list;
@@ -86,9 +87,9 @@ SMSEMU_EXPORT CCODE NWSMPutFirstName(NWSM_SELECTION_LIST **selectionList, UINT32
         });
 }
 
-SMSEMU_EXPORT CCODE NWSMPutNextName(NWSM_SELECTION_LIST **selectionList, NWSM_NAME_HANDLE *handle,
-                                    UINT32 nameSpaceType, UINT32 selectionType, INT16 reverseOrder,
-                                    char *firstSeparator, char *secondSeparator, char *name)
+SMSEMU_EXPORT CCODE NWSMPutNextName(NWSM_SELECTION_LIST **selectionList, NWSM_NAME_HANDLE *handle, UINT32 nameSpaceType,
+                                    UINT32 selectionType, INT16 reverseOrder, char *firstSeparator,
+                                    char *secondSeparator, char *name)
 {
     return utility(
         Fn::NWSMPutNextName,
@@ -100,8 +101,8 @@ SMSEMU_EXPORT CCODE NWSMPutNextName(NWSM_SELECTION_LIST **selectionList, NWSM_NA
                 return NWSMTS_INVALID_SELECTION_LIST;
             if (CCODE rc = checkNameFields(name, firstSeparator, secondSeparator))
                 return rc;
-            return appendName(*selectionList, fields(nameSpaceType, selectionType, reverseOrder,
-                                                     firstSeparator, secondSeparator, name));
+            return appendName(*selectionList, fields(nameSpaceType, selectionType, reverseOrder, firstSeparator,
+                                                     secondSeparator, name));
         },
         [&](TraceLine &t, CCODE) {
             t.pointer(selectionList).pointer(handle).hex(nameSpaceType).hex(selectionType).hex16(reverseOrder);

@@ -212,8 +212,8 @@ TEST_F(Streams, OpenFailureEndsTheScanOfBeginBackupOnly)
     bool end = false;
     char root[] = "/";
     char name[64];
-    ASSERT_EQ(object->Scan(root, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                           nullptr, nullptr, &end),
+    ASSERT_EQ(object->Scan(root, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, &end),
               0u);
     EXPECT_EQ(object->BeginBackupNoScan(name, &sequence, false), KXSMS_ERR_DATA_IN_USE);
     EXPECT_NE(sequence, 0u); // the host's scan goes on
@@ -229,8 +229,8 @@ TEST_F(Streams, BackupWithinAScanAndAbort)
     bool end = false;
     char root[] = "/";
     char name[64];
-    ASSERT_EQ(object->Scan(root, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                           nullptr, nullptr, &end),
+    ASSERT_EQ(object->Scan(root, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, &end),
               0u);
     ASSERT_STREQ(name, "/a");
     ASSERT_EQ(object->BeginBackupNoScan(name, &sequence, true), 0u);
@@ -239,8 +239,8 @@ TEST_F(Streams, BackupWithinAScanAndAbort)
     object->AbortBackup(&sequence);
     EXPECT_EQ(sequence, scanSequence);
     EXPECT_EQ(smsemuOpenDataSets(), 0);
-    ASSERT_EQ(object->Scan(root, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                           nullptr, nullptr, &end),
+    ASSERT_EQ(object->Scan(root, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, &end),
               0u);
     EXPECT_STREQ(name, "/b");
     object->AbortScan(&sequence);
@@ -404,8 +404,8 @@ TEST_F(Streams, NamesThatLeaveTheResourceAreRefused)
     fs::create_symlink(dir / "outside", real("/escape"));
     folder("/d/e");
     fs::create_symlink(dir / "outside", real("/d/e/deeper"));
-    for (const char *name : {"/../outside/x", "/a/../../outside/y", "/escape/z", "/escape/new/z", "/d/e/deeper/z",
-                             "/d/e/deeper/new/z"}) {
+    for (const char *name :
+         {"/../outside/x", "/a/../../outside/y", "/escape/z", "/escape/new/z", "/d/e/deeper/z", "/d/e/deeper/new/z"}) {
         EXPECT_EQ(restore(name, stream), KXSMS_ERR_INVALID_SMS_PATH) << name;
     }
     EXPECT_TRUE(fs::is_empty(dir / "outside"));

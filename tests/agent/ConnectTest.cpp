@@ -37,9 +37,12 @@ protected:
         return "[host]\nname = " + testsupport::tomlString(host()) + "\n" +
                testsupport::fileSystemTsaConfig(dir / "data", "", "users = { admin = \"secret\" }\n" + fsExtra) +
                "[[tsa]]\ntype = \"Directory\"\ntarget_service = \"ACME_TREE\"\nusers = { admin = \"secret\" }\n"
-               "store = " + testsupport::tomlString(dir / "tree.json") + "\n"
+               "store = " +
+               testsupport::tomlString(dir / "tree.json") +
+               "\n"
                "[[tsa]]\ntype = \"GroupWise System\"\nusers = { admin = \"secret\" }\n"
-               "[[tsa.resource]]\nname = \"DOM1:\"\npath = " + testsupport::tomlString(dir / "gw") + "\n";
+               "[[tsa.resource]]\nname = \"DOM1:\"\npath = " +
+               testsupport::tomlString(dir / "gw") + "\n";
     }
     static std::string host()
     {
@@ -93,10 +96,17 @@ TEST_F(Connect, SucceedsAndLogsItsProgress)
     EXPECT_TRUE(logged("Logged in to Linux File System TSA as admin.", "DEBUG1"));
     // The file-system TSA is not probed for a tree-root form.
     EXPECT_EQ(countCalls("NWSMTSScanDataSetBegin"), 0u);
-    const std::vector<std::string> expected = {
-        "NWSMListTSAs", "NWSMConnectToTSA", "NWSMFreeNameList", "NWSMTSListTargetServices",
-        "NWSMTSConnectToTargetService", "NWSMFreeNameList", "NWSMTSListTSResources", "NWSMFreeNameList",
-        "NWSMTSSetRestoreOptions", "NWSMTSGetSupportedNameTypes", "NWSMTSConfigureTargetService"};
+    const std::vector<std::string> expected = {"NWSMListTSAs",
+                                               "NWSMConnectToTSA",
+                                               "NWSMFreeNameList",
+                                               "NWSMTSListTargetServices",
+                                               "NWSMTSConnectToTargetService",
+                                               "NWSMFreeNameList",
+                                               "NWSMTSListTSResources",
+                                               "NWSMFreeNameList",
+                                               "NWSMTSSetRestoreOptions",
+                                               "NWSMTSGetSupportedNameTypes",
+                                               "NWSMTSConfigureTargetService"};
     EXPECT_EQ(traceCalls(), expected);
     for (const std::string &line : traceLines())
         EXPECT_EQ(line.find("secret"), std::string::npos) << line;
@@ -147,18 +157,18 @@ TEST_P(ConnectFailures, ReportTheirCodeAndLineAndHoldNothing)
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ConnectFailures,
-    ::testing::Values(
-        FailureRow{"type outside 0-2", 3, "", KXSMS_ERR_BAD_ARGUMENTS, ""},
-        FailureRow{"no TSA list", 1, "NWSMListTSAs@1=0xFFFEFFF7", KXSMS_ERR_TSA_NOT_LOADED,
-                   "Linux File System TSA not loaded."},
-        FailureRow{"connect refused", 1, "NWSMConnectToTSA@1=0xFFFDFFB3", KXSMS_ERR_CONNECT_FAILED,
-                   "Failed to connect to TSA {host}.Linux File System, (fffdffb3) All TSA connections in use."},
-        FailureRow{"no target services", 1, "NWSMTSListTargetServices@1=0xFFFDFFD3", KXSMS_ERR_CONNECT_FAILED,
-                   "Failed to list target services, (fffdffd3) No connection."},
-        FailureRow{"login fails otherwise", 1, "NWSMTSConnectToTargetService@1=0xFFFDFFBC", KXSMS_ERR_LOGIN_FAILED,
-                   "Failed to login to TSA, Transport failure."},
-        FailureRow{"no resources", 1, "NWSMTSListTSResources@1=0xFFFDFFC5", KXSMS_ERR_CONNECT_FAILED,
-                   "Failed to list target service resources, Resource name not found."}));
+    ::testing::Values(FailureRow{"type outside 0-2", 3, "", KXSMS_ERR_BAD_ARGUMENTS, ""},
+                      FailureRow{"no TSA list", 1, "NWSMListTSAs@1=0xFFFEFFF7", KXSMS_ERR_TSA_NOT_LOADED,
+                                 "Linux File System TSA not loaded."},
+                      FailureRow{
+                          "connect refused", 1, "NWSMConnectToTSA@1=0xFFFDFFB3", KXSMS_ERR_CONNECT_FAILED,
+                          "Failed to connect to TSA {host}.Linux File System, (fffdffb3) All TSA connections in use."},
+                      FailureRow{"no target services", 1, "NWSMTSListTargetServices@1=0xFFFDFFD3",
+                                 KXSMS_ERR_CONNECT_FAILED, "Failed to list target services, (fffdffd3) No connection."},
+                      FailureRow{"login fails otherwise", 1, "NWSMTSConnectToTargetService@1=0xFFFDFFBC",
+                                 KXSMS_ERR_LOGIN_FAILED, "Failed to login to TSA, Transport failure."},
+                      FailureRow{"no resources", 1, "NWSMTSListTSResources@1=0xFFFDFFC5", KXSMS_ERR_CONNECT_FAILED,
+                                 "Failed to list target service resources, Resource name not found."}));
 
 TEST_F(Connect, NoTsaOfTheRequestedType)
 {

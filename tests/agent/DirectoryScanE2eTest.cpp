@@ -11,8 +11,12 @@ namespace {
 using Names = std::vector<std::string>;
 class DirectoryScans : public harness::DirectoryTsa {};
 
-const Names kTree{".[Root]", ".O=Acme.[Root]", ".OU=Sales.O=Acme.[Root]", ".CN=Bob.OU=Sales.O=Acme.[Root]",
-                  ".CN=Admin.O=Acme.[Root]", ".OU=Empty.O=Acme.[Root]"};
+const Names kTree{".[Root]",
+                  ".O=Acme.[Root]",
+                  ".OU=Sales.O=Acme.[Root]",
+                  ".CN=Bob.OU=Sales.O=Acme.[Root]",
+                  ".CN=Admin.O=Acme.[Root]",
+                  ".OU=Empty.O=Acme.[Root]"};
 
 TEST_P(DirectoryScans, LoginProbesTheTopOfTreeForm)
 {
@@ -64,15 +68,15 @@ TEST_P(DirectoryScans, NamedScansListChildrenOrTheWholeSubtree)
         Names expected;
     };
     const std::vector<Case> cases{
-        {"O=Acme", false,
-         {".OU=Sales.O=Acme.[Root]", ".CN=Admin.O=Acme.[Root]", ".OU=Empty.O=Acme.[Root]"}},
+        {"O=Acme", false, {".OU=Sales.O=Acme.[Root]", ".CN=Admin.O=Acme.[Root]", ".OU=Empty.O=Acme.[Root]"}},
         {".O=Acme.[Root]", true, Names(kTree.begin() + 1, kTree.end())},
         {"[Root]", false, {".O=Acme.[Root]"}},
         {"[Root]", true, kTree},
         {"OU=Sales.O=Acme", false, {".CN=Bob.OU=Sales.O=Acme.[Root]"}},
         {"ou=EMPTY.o=acme", false, {}},
         {"CN=Bob.OU=Sales.O=Acme", true, {".CN=Bob.OU=Sales.O=Acme.[Root]"}},
-        {"Schema", false,
+        {"Schema",
+         false,
          {".CN=Top.Schema.[Root]", ".CN=Country.Schema.[Root]", ".CN=Locality.Schema.[Root]",
           ".CN=Organization.Schema.[Root]", ".CN=OrganizationalUnit.Schema.[Root]", ".CN=domain.Schema.[Root]",
           ".CN=User.Schema.[Root]", ".CN=Group.Schema.[Root]"}},
@@ -92,8 +96,8 @@ TEST_P(DirectoryScans, NamedScansListChildrenOrTheWholeSubtree)
     unsigned code = 0;
     EXPECT_TRUE(scanAll("CN=Nobody.O=Acme", &code).empty());
     EXPECT_EQ(code, KXSMS_ERR_DATA_NOT_FOUND);
-    EXPECT_TRUE(logged("NWSMTSScanDataSetBegin(.CN=Nobody.O=Acme.[Root]) returned (fffdfff2), No data sets found.",
-                       "ERROR"));
+    EXPECT_TRUE(
+        logged("NWSMTSScanDataSetBegin(.CN=Nobody.O=Acme.[Root]) returned (fffdfff2), No data sets found.", "ERROR"));
     expectNothingOpen();
 }
 
@@ -193,7 +197,8 @@ TEST_P(DirectoryScans, FiltersLeaveOutParentsChildrenAndResources)
     EXPECT_TRUE(scanAll("CN=Bob.OU=Sales.O=Acme", &code).empty());
     EXPECT_EQ(code, KXSMS_ERR_EXCLUDED_BY_TSA) << "an excluded start";
     object->ClearScanFilters();
-    EXPECT_EQ(namesOf(scanAll("OU=Sales.O=Acme")), (Names{".OU=Sales.O=Acme.[Root]", ".CN=Bob.OU=Sales.O=Acme.[Root]"}));
+    EXPECT_EQ(namesOf(scanAll("OU=Sales.O=Acme")),
+              (Names{".OU=Sales.O=Acme.[Root]", ".CN=Bob.OU=Sales.O=Acme.[Root]"}));
     expectNothingOpen();
 }
 

@@ -136,9 +136,9 @@ TEST_P(DirectoryStreams, ClearingTheArchiveBitHoldsUntilTheObjectChanges)
     auto archiveBit = [&](const char *name) {
         std::string path = name;
         bool archive = false;
-        EXPECT_EQ(object->ScanDataSetInfo(path.data(), nullptr, 0, nullptr, 0, nullptr, &archive, nullptr, nullptr,
-                                          nullptr),
-                  0u);
+        EXPECT_EQ(
+            object->ScanDataSetInfo(path.data(), nullptr, 0, nullptr, 0, nullptr, &archive, nullptr, nullptr, nullptr),
+            0u);
         return archive;
     };
     std::string admin, bob;

@@ -16,7 +16,7 @@ namespace fs = harness::fs;
 
 // Release calls are not swept: their results are ignored by design, and a
 // release that does nothing leaves what it should have released.
-const std::set<std::string> c_NotSwept = {"NWSMFreeNameList", "NWSMFreeString", "NWSMReleaseTSA",
+const std::set<std::string> c_NotSwept = {"NWSMFreeNameList",           "NWSMFreeString",   "NWSMReleaseTSA",
                                           "NWSMTSReleaseTargetService", "NWSMPackDateTime", "NWSMUnPackDateTime",
                                           "NWSMStripEndSeparator"};
 
@@ -100,8 +100,8 @@ protected:
             for (int guard = 0; guard < 100; ++guard) {
                 char name[1024];
                 bool end = false;
-                code = object->Scan(start, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr,
-                                    nullptr, nullptr, nullptr, &end);
+                code = object->Scan(start, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr, &end);
                 expectValid(code, label + " Scan");
                 if (code != 0 || end)
                     break;

@@ -35,9 +35,9 @@ protected:
                 continue;
             calls.push_back(line.substr(0, line.find('(')) + (line.find("0xfffffffe, 0x2,") != std::string::npos
                                                                   ? " resource"
-                                                              : line.find(", 0x4, ") != std::string::npos ? " parent"
+                                                              : line.find(", 0x4, ") != std::string::npos  ? " parent"
                                                               : line.find(", 0x10, ") != std::string::npos ? " child"
-                                                                                                            : " ?"));
+                                                                                                           : " ?"));
         }
         return calls;
     }

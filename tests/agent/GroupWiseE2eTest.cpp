@@ -39,8 +39,8 @@ protected:
     {
         return FileSystemTsa::fsConfig() + "[[tsa]]\ntype = \"GroupWise System\"\narchive_state = " +
                testsupport::tomlString(dir / "gw-archive.sqlite") + "\n[[tsa.resource]]\nname = \"DOM1:\"\n" +
-               "path = " + testsupport::tomlString(dir / "gw/dom1") + "\n[[tsa.resource]]\nname = \"DOM2:\"\npath = " +
-               testsupport::tomlString(dir / "gw/dom2") + "\n";
+               "path = " + testsupport::tomlString(dir / "gw/dom1") +
+               "\n[[tsa.resource]]\nname = \"DOM2:\"\npath = " + testsupport::tomlString(dir / "gw/dom2") + "\n";
     }
     void gw(const std::string &name, const std::string &content) const
     {
@@ -56,10 +56,9 @@ protected:
             struct stat st {};
             lstat(entry.path().c_str(), &st);
             bool directory = S_ISDIR(st.st_mode);
-            out[fs::relative(entry.path(), dir / folder).string()] =
-                std::make_tuple(directory ? 'd' : 'f', static_cast<unsigned>(st.st_mode & 07777),
-                                static_cast<long>(st.st_mtime),
-                                directory ? std::string() : testsupport::readFile(entry.path().string()));
+            out[fs::relative(entry.path(), dir / folder).string()] = std::make_tuple(
+                directory ? 'd' : 'f', static_cast<unsigned>(st.st_mode & 07777), static_cast<long>(st.st_mtime),
+                directory ? std::string() : testsupport::readFile(entry.path().string()));
         }
         return out;
     }
@@ -195,9 +194,8 @@ TEST_F(GroupWise, SplitAndJoinResultsThatDoNotFitTheirAgentFormAreLogged)
         clearLog();
         std::string first = c.first, second = c.second;
         char out[64] = "", child[64] = "";
-        const unsigned code =
-            c.join ? object->ConcatenateParentAndChild(first.data(), second.data(), out, c.size)
-                   : object->SeparateChildFromParent(first.data(), out, c.size, child, sizeof child);
+        const unsigned code = c.join ? object->ConcatenateParentAndChild(first.data(), second.data(), out, c.size)
+                                     : object->SeparateChildFromParent(first.data(), out, c.size, child, sizeof child);
         EXPECT_EQ(code, c.code) << c.first << " " << c.size;
         EXPECT_STREQ(out, c.result) << c.first << " " << c.size;
         if (c.line[0] != '\0')
@@ -215,8 +213,8 @@ TEST_F(GroupWise, FiltersLeaveOutWhatTheyName)
         ASSERT_EQ(object->AddScanFilter(path.data()), 0u) << filter;
     }
     ASSERT_EQ(object->EnableScanFilters(), 0u);
-    EXPECT_EQ(namesOf(scanAll(nullptr)), (Names{"GroupWise Mail Server", "DOM1:", "DOM1:\\a", "DOM1:\\a\\f.txt",
-                                               "DOM1:\\empty"}));
+    EXPECT_EQ(namesOf(scanAll(nullptr)),
+              (Names{"GroupWise Mail Server", "DOM1:", "DOM1:\\a", "DOM1:\\a\\f.txt", "DOM1:\\empty"}));
     object->ClearScanFilters();
     expectNothingOpen();
 }

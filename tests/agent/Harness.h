@@ -182,8 +182,7 @@ protected:
         unsigned sequence = 0;
         std::string path = name;
         unsigned ns = 0;
-        unsigned code =
-            object->BeginBackup(path.data(), &sequence, nullptr, nullptr, nullptr, nullptr, &ns, false);
+        unsigned code = object->BeginBackup(path.data(), &sequence, nullptr, nullptr, nullptr, nullptr, &ns, false);
         if (nameSpace != nullptr)
             *nameSpace = ns;
         if (code != 0)
@@ -204,8 +203,7 @@ protected:
         return 0;
     }
     // Restores a stream under a name (or the stream's own name).
-    unsigned restore(const std::string &name, const std::string &stream, bool useNewName = true,
-                     bool overwrite = true)
+    unsigned restore(const std::string &name, const std::string &stream, bool useNewName = true, bool overwrite = true)
     {
         std::string path = name;
         unsigned code = object->BeginRestore(path.data(), 2, overwrite, KXSMS_TRUSTEE_OWNER, false, false, useNewName);

@@ -27,8 +27,8 @@ protected:
     {
         useConfig(std::string("[[tsa]]\ntype = \"GroupWise System\"\nutf8_names = ") + (utf8 ? "true" : "false") +
                   "\n[[tsa.resource]]\nname = \"DOM1:\"\npath = " + testsupport::tomlString(dir / "d1") +
-                  "\nname_spaces = " + spaces + "\n[[tsa.resource]]\nname = \"DOM2:\"\npath = " +
-                  testsupport::tomlString(dir / "d2") + "\n");
+                  "\nname_spaces = " + spaces +
+                  "\n[[tsa.resource]]\nname = \"DOM2:\"\npath = " + testsupport::tomlString(dir / "d2") + "\n");
         KXPassword password("");
         std::string user = testsupport::currentUserName();
         ASSERT_EQ(object->Connect(KXSMS_TSA_GROUPWISE, user.data(), &password), 0u);
@@ -59,17 +59,17 @@ TEST_P(PriorityRule, PicksThePriorityNameSpace)
     EXPECT_TRUE(logged("Priority Name space for DOM1:=" + std::to_string(GetParam().expected) + ".", "DEBUG1"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Orders, PriorityRule,
-    ::testing::Values(Priority{"[\"DOS\", \"MAC\", \"NFS\", \"FTAM\", \"OS2/LONG\"]", false, 4},
-                      Priority{"[\"DOS\", \"MAC\", \"NFS\", \"FTAM\", \"OS2/LONG\"]", true, 260},
-                      Priority{"[\"OS2/LONG\", \"NFS\"]", false, 4}, Priority{"[\"NFS\", \"DOS\"]", false, 2},
-                      Priority{"[\"MAC\"]", false, 0}, Priority{"[\"DOS\"]", false, 0},
-                      Priority{"[\"FTAM\", \"NFS\"]", false, 3}, Priority{"[258]", false, 0},
-                      Priority{"[258]", true, 256}, Priority{"[7, 5]", false, 5}, Priority{"[300, \"NFS\"]", false, 300},
-                      Priority{"[\"NFS\", 255, \"FTAM\"]", false, 255},
-                      // The UTF-8 form of a type near INT_MAX wraps in 32 bits.
-                      Priority{"[2147483647]", true, static_cast<int>(0x800000FFu)}));
+INSTANTIATE_TEST_SUITE_P(Orders, PriorityRule,
+                         ::testing::Values(Priority{"[\"DOS\", \"MAC\", \"NFS\", \"FTAM\", \"OS2/LONG\"]", false, 4},
+                                           Priority{"[\"DOS\", \"MAC\", \"NFS\", \"FTAM\", \"OS2/LONG\"]", true, 260},
+                                           Priority{"[\"OS2/LONG\", \"NFS\"]", false, 4},
+                                           Priority{"[\"NFS\", \"DOS\"]", false, 2}, Priority{"[\"MAC\"]", false, 0},
+                                           Priority{"[\"DOS\"]", false, 0}, Priority{"[\"FTAM\", \"NFS\"]", false, 3},
+                                           Priority{"[258]", false, 0}, Priority{"[258]", true, 256},
+                                           Priority{"[7, 5]", false, 5}, Priority{"[300, \"NFS\"]", false, 300},
+                                           Priority{"[\"NFS\", 255, \"FTAM\"]", false, 255},
+                                           // The UTF-8 form of a type near INT_MAX wraps in 32 bits.
+                                           Priority{"[2147483647]", true, static_cast<int>(0x800000FFu)}));
 
 TEST_F(NameSpaces, SeparatorsAndLogLines)
 {
@@ -174,10 +174,10 @@ TEST_F(NameSpaces, EmptyResourceOnANewObjectIsTheSameResource)
 TEST_F(NameSpaces, AfterAResourceTooLongToRememberEveryNameIsDescribedAgain)
 {
     const std::string longResource = std::string(70, 'L') + ":";
-    useConfig("[[tsa]]\ntype = \"GroupWise System\"\nutf8_names = false\n[[tsa.resource]]\nname = \"" +
-              longResource + "\"\npath = " + testsupport::tomlString(dir / "d1") +
-              "\nname_spaces = [\"DOS\", \"OS2/LONG\"]\n" + "[[tsa.resource]]\nname = \"DOM2:\"\npath = " +
-              testsupport::tomlString(dir / "d2") + "\nname_spaces = [\"NFS\"]\n");
+    useConfig("[[tsa]]\ntype = \"GroupWise System\"\nutf8_names = false\n[[tsa.resource]]\nname = \"" + longResource +
+              "\"\npath = " + testsupport::tomlString(dir / "d1") + "\nname_spaces = [\"DOS\", \"OS2/LONG\"]\n" +
+              "[[tsa.resource]]\nname = \"DOM2:\"\npath = " + testsupport::tomlString(dir / "d2") +
+              "\nname_spaces = [\"NFS\"]\n");
     KXPassword password("");
     std::string user = testsupport::currentUserName();
     ASSERT_EQ(object->Connect(KXSMS_TSA_GROUPWISE, user.data(), &password), 0u);

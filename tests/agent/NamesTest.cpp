@@ -140,17 +140,16 @@ TEST_P(TreeNames, RewriteBothWays)
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, TreeNames,
-    ::testing::Values(
-        Rewrite{0, ".", "O=Org.[Root].", "O=Org.[Root]", "O=Org.[Root]"},
-        Rewrite{1, ".", "O=Org.[Root].", "O=Org.T=TREE1", "O=Org.[Root]"},
-        Rewrite{1, ".", "CN=Admin.O=Org.[Root].", "CN=Admin.O=Org.T=TREE1", "CN=Admin.O=Org.[Root]"},
-        Rewrite{1, ".", ".[Root]", ".T=TREE1", ".[Root]"},
-        Rewrite{1, ".", ".CN=Admin.O=Org.T=TREE1", ".CN=Admin.O=Org.T=TREE1", ".CN=Admin.O=Org.[Root]"},
-        Rewrite{1, ".", ".O=Org.t=OTHER", ".O=Org.t=OTHER", ".O=Org.[Root]"}, // any tree name is accepted
-        Rewrite{1, ".", ".CN=a\\.[Root]", ".CN=a\\.[Root]", ".CN=a\\.[Root]"}, // escaped: not a separator
-        Rewrite{1, "", ".O=Org.[Root]", ".O=Org.[Root]", ".O=Org.[Root]"},     // no separator known
-        Rewrite{1, ".", "", "", ""}, Rewrite{1, ".", ".", "", ""},
-        Rewrite{0, ".", ".O=Org.T=TREE1", ".O=Org.T=TREE1", ".O=Org.T=TREE1"}));
+    ::testing::Values(Rewrite{0, ".", "O=Org.[Root].", "O=Org.[Root]", "O=Org.[Root]"},
+                      Rewrite{1, ".", "O=Org.[Root].", "O=Org.T=TREE1", "O=Org.[Root]"},
+                      Rewrite{1, ".", "CN=Admin.O=Org.[Root].", "CN=Admin.O=Org.T=TREE1", "CN=Admin.O=Org.[Root]"},
+                      Rewrite{1, ".", ".[Root]", ".T=TREE1", ".[Root]"},
+                      Rewrite{1, ".", ".CN=Admin.O=Org.T=TREE1", ".CN=Admin.O=Org.T=TREE1", ".CN=Admin.O=Org.[Root]"},
+                      Rewrite{1, ".", ".O=Org.t=OTHER", ".O=Org.t=OTHER", ".O=Org.[Root]"}, // any tree name is accepted
+                      Rewrite{1, ".", ".CN=a\\.[Root]", ".CN=a\\.[Root]", ".CN=a\\.[Root]"}, // escaped: not a separator
+                      Rewrite{1, "", ".O=Org.[Root]", ".O=Org.[Root]", ".O=Org.[Root]"},     // no separator known
+                      Rewrite{1, ".", "", "", ""}, Rewrite{1, ".", ".", "", ""},
+                      Rewrite{0, ".", ".O=Org.T=TREE1", ".O=Org.T=TREE1", ".O=Org.T=TREE1"}));
 
 TEST_F(Names, RewritesLeaveOtherTsaNamesAlone)
 {
@@ -177,14 +176,14 @@ TEST_F(Names, TreeNameThatWouldOverflowIsNotRewritten)
 TEST_F(Names, AddRoot)
 {
     as(KXSMS_TSA_DIRECTORY);
-    for (auto [in, out] : std::vector<std::pair<const char *, const char *>>{
-             {".O=Org", ".O=Org.[Root]"},
-             {".CN=Admin.O=Org.[Root]", ".CN=Admin.O=Org.[Root]"},
-             {".[Root]", ".[Root]"},
-             {".[ROOT]", ".[ROOT]"},
-             {"Schema", "Schema"},
-             {"O=Org.", "O=Org."},
-             {"CN=a\\.b", "CN=a\\.b"}}) {
+    for (auto [in, out] :
+         std::vector<std::pair<const char *, const char *>>{{".O=Org", ".O=Org.[Root]"},
+                                                            {".CN=Admin.O=Org.[Root]", ".CN=Admin.O=Org.[Root]"},
+                                                            {".[Root]", ".[Root]"},
+                                                            {".[ROOT]", ".[ROOT]"},
+                                                            {"Schema", "Schema"},
+                                                            {"O=Org.", "O=Org."},
+                                                            {"CN=a\\.b", "CN=a\\.b"}}) {
         char buffer[64];
         strcpy(buffer, in);
         EXPECT_STREQ(object->AddRoot(buffer), out) << in;
@@ -210,22 +209,21 @@ TEST_P(Conversions, WorkedExamples)
 
 INSTANTIATE_TEST_SUITE_P(
     Tables, Conversions,
-    ::testing::Values(Conversion{KXSMS_TSA_DIRECTORY, "O=Org", ".O=Org.[Root]", ".O=Org.[Root]"},
-                      Conversion{KXSMS_TSA_DIRECTORY, ".CN=Admin.O=Org.[Root]", ".CN=Admin.O=Org.[Root]",
-                                 ".CN=Admin.O=Org.[Root]"},
-                      Conversion{KXSMS_TSA_DIRECTORY, "[Root]", ".[Root]", ".[Root]"},
-                      Conversion{KXSMS_TSA_DIRECTORY, "Schema", "Schema", "Schema"},
-                      Conversion{KXSMS_TSA_DIRECTORY, "O=Org.", ".O=Org.", ".O=Org."},
-                      Conversion{KXSMS_TSA_DIRECTORY, "CN=a\\.b", ".CN=a\\.b.[Root]", ".CN=a\\.b.[Root]"},
-                      Conversion{KXSMS_TSA_DIRECTORY, "", ".", "."},
-                      Conversion{KXSMS_TSA_GROUPWISE, "DOM1:\\dir\\sub", "DOM1:dir/sub", "DOM1:\\dir\\sub"},
-                      Conversion{KXSMS_TSA_GROUPWISE, "DOM1:\\", "DOM1:", "DOM1:"},
-                      Conversion{KXSMS_TSA_GROUPWISE, "GroupWise Mail Server", "GroupWise Mail Server",
-                                 "GroupWise Mail Server"},
-                      Conversion{KXSMS_TSA_GROUPWISE, "DOM1:dir\\x", "DOM1:dir\\x", "DOM1:\\dir\\x"},
-                      Conversion{KXSMS_TSA_GROUPWISE, "DOM1:\\dir\\sub\\", "DOM1:dir/sub/", "DOM1:\\dir\\sub\\"},
-                      Conversion{KXSMS_TSA_FILE_SYSTEM, "/a\\b:c", "/a\\b:c", "/a\\b:c"},
-                      Conversion{KXSMS_TSA_FILE_SYSTEM, "", "", ""}));
+    ::testing::Values(
+        Conversion{KXSMS_TSA_DIRECTORY, "O=Org", ".O=Org.[Root]", ".O=Org.[Root]"},
+        Conversion{KXSMS_TSA_DIRECTORY, ".CN=Admin.O=Org.[Root]", ".CN=Admin.O=Org.[Root]", ".CN=Admin.O=Org.[Root]"},
+        Conversion{KXSMS_TSA_DIRECTORY, "[Root]", ".[Root]", ".[Root]"},
+        Conversion{KXSMS_TSA_DIRECTORY, "Schema", "Schema", "Schema"},
+        Conversion{KXSMS_TSA_DIRECTORY, "O=Org.", ".O=Org.", ".O=Org."},
+        Conversion{KXSMS_TSA_DIRECTORY, "CN=a\\.b", ".CN=a\\.b.[Root]", ".CN=a\\.b.[Root]"},
+        Conversion{KXSMS_TSA_DIRECTORY, "", ".", "."},
+        Conversion{KXSMS_TSA_GROUPWISE, "DOM1:\\dir\\sub", "DOM1:dir/sub", "DOM1:\\dir\\sub"},
+        Conversion{KXSMS_TSA_GROUPWISE, "DOM1:\\", "DOM1:", "DOM1:"},
+        Conversion{KXSMS_TSA_GROUPWISE, "GroupWise Mail Server", "GroupWise Mail Server", "GroupWise Mail Server"},
+        Conversion{KXSMS_TSA_GROUPWISE, "DOM1:dir\\x", "DOM1:dir\\x", "DOM1:\\dir\\x"},
+        Conversion{KXSMS_TSA_GROUPWISE, "DOM1:\\dir\\sub\\", "DOM1:dir/sub/", "DOM1:\\dir\\sub\\"},
+        Conversion{KXSMS_TSA_FILE_SYSTEM, "/a\\b:c", "/a\\b:c", "/a\\b:c"},
+        Conversion{KXSMS_TSA_FILE_SYSTEM, "", "", ""}));
 
 TEST_F(Names, GroupWiseSmsNamesBackToAgentForm)
 {
@@ -254,17 +252,17 @@ TEST_P(SizeBoundaries, ResultMustFitWithItsTerminator)
     EXPECT_EQ(convert(b.toSms, b.in, 0).first, KXSMS_ERR_BAD_ARGUMENTS) << b.in;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, SizeBoundaries,
-    ::testing::Values(SizeBoundary{KXSMS_TSA_DIRECTORY, true, "Schema", 7, 8},
-                      SizeBoundary{KXSMS_TSA_DIRECTORY, true, "O=Org", 13, 14},   // ".O=Org.[Root]"
-                      SizeBoundary{KXSMS_TSA_DIRECTORY, false, ".O=Org", 13, 14},
-                      SizeBoundary{KXSMS_TSA_DIRECTORY, true, ".[Root]", 8, 9},   // length + 1 must be less
-                      SizeBoundary{KXSMS_TSA_FILE_SYSTEM, true, "/abc", 4, 5},
-                      SizeBoundary{KXSMS_TSA_FILE_SYSTEM, false, "/abc", 4, 5},
-                      SizeBoundary{KXSMS_TSA_GROUPWISE, true, "D:\\ab", 4, 5},    // "D:ab"
-                      SizeBoundary{KXSMS_TSA_GROUPWISE, false, "D:ab", 5, 6},     // "D:\ab"
-                      SizeBoundary{KXSMS_TSA_GROUPWISE, true, "Dab", 3, 4}));
+INSTANTIATE_TEST_SUITE_P(Sizes, SizeBoundaries,
+                         ::testing::Values(SizeBoundary{KXSMS_TSA_DIRECTORY, true, "Schema", 7, 8},
+                                           SizeBoundary{KXSMS_TSA_DIRECTORY, true, "O=Org", 13, 14}, // ".O=Org.[Root]"
+                                           SizeBoundary{KXSMS_TSA_DIRECTORY, false, ".O=Org", 13, 14},
+                                           SizeBoundary{KXSMS_TSA_DIRECTORY, true, ".[Root]", 8,
+                                                        9}, // length + 1 must be less
+                                           SizeBoundary{KXSMS_TSA_FILE_SYSTEM, true, "/abc", 4, 5},
+                                           SizeBoundary{KXSMS_TSA_FILE_SYSTEM, false, "/abc", 4, 5},
+                                           SizeBoundary{KXSMS_TSA_GROUPWISE, true, "D:\\ab", 4, 5}, // "D:ab"
+                                           SizeBoundary{KXSMS_TSA_GROUPWISE, false, "D:ab", 5, 6},  // "D:\ab"
+                                           SizeBoundary{KXSMS_TSA_GROUPWISE, true, "Dab", 3, 4}));
 
 TEST_F(Names, OtherTsaTypesAreNotSupported)
 {

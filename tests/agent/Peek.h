@@ -6,7 +6,8 @@
 #include "KXSMS.h"
 
 struct Peek : CKXSMS {
-    template <typename T> using Field = T CKXSMS::*;
+    template <typename T>
+    using Field = T CKXSMS::*;
 
     static bool &clearArchiveBit(CKXSMS *o) { return o->*Field<bool>(&Peek::m_ClearArchiveBit); }
     static bool &unicodePaths(CKXSMS *o) { return o->*Field<bool>(&Peek::m_UnicodePaths); }

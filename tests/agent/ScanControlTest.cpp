@@ -139,10 +139,10 @@ INSTANTIATE_TEST_SUITE_P(Zones, PackedTimes,
 TEST_F(ScanControl, TimesOutsideThePackedRangeAreNotPacked)
 {
     TimeZone zone("UTC");
-    EXPECT_EQ(object->PackTime(0), 0u);                 // 1970
-    EXPECT_EQ(object->PackTime(315532799), 0u);         // 1979-12-31 23:59:59
-    EXPECT_NE(object->PackTime(315532800), 0u);         // 1980-01-01
-    EXPECT_EQ(object->PackTime(4354819200L), 0u);       // 2108-01-01
+    EXPECT_EQ(object->PackTime(0), 0u);                   // 1970
+    EXPECT_EQ(object->PackTime(315532799), 0u);           // 1979-12-31 23:59:59
+    EXPECT_NE(object->PackTime(315532800), 0u);           // 1980-01-01
+    EXPECT_EQ(object->PackTime(4354819200L), 0u);         // 2108-01-01
     EXPECT_EQ(object->PackTime(0x7FFFFFFFFFFFFFFFL), 0u); // no calendar form at all
 }
 
@@ -175,14 +175,14 @@ TEST_P(RelativeTimes, FollowTheOrderCreationModificationAccess)
 
 const long A = 1600000000, B = 1600000100, C = 1600000200, S = 1800000000;
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, RelativeTimes,
-    ::testing::Values(RelativeCase{"all present and ordered", A, B, C, A, B, C},
-                      RelativeCase{"none present: the scan start time", 0, 0, 0, S, S, S},
-                      RelativeCase{"only creation: modification follows it", A, 0, 0, A, A, S},
-                      RelativeCase{"modification before creation is raised", B, A, C, B, B, C},
-                      RelativeCase{"access before the raised modification is raised", C, A, B, C, C, C},
-                      RelativeCase{"only modification", 0, B, 0, S, S, S},
-                      RelativeCase{"only access", 0, 0, A, S, S, S}));
+INSTANTIATE_TEST_SUITE_P(Rules, RelativeTimes,
+                         ::testing::Values(RelativeCase{"all present and ordered", A, B, C, A, B, C},
+                                           RelativeCase{"none present: the scan start time", 0, 0, 0, S, S, S},
+                                           RelativeCase{"only creation: modification follows it", A, 0, 0, A, A, S},
+                                           RelativeCase{"modification before creation is raised", B, A, C, B, B, C},
+                                           RelativeCase{"access before the raised modification is raised", C, A, B, C,
+                                                        C, C},
+                                           RelativeCase{"only modification", 0, B, 0, S, S, S},
+                                           RelativeCase{"only access", 0, 0, A, S, S, S}));
 
 } // namespace

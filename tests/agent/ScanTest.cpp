@@ -71,9 +71,9 @@ TEST_F(Scans, ArgumentsAndConnection)
     unsigned sequence = 0;
     bool end = false;
     char path[] = "/d";
-    EXPECT_EQ(object->Scan(path, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
-                           nullptr, &end),
-              KXSMS_ERR_BAD_ARGUMENTS);
+    EXPECT_EQ(
+        object->Scan(path, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &end),
+        KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_EQ(object->Scan(path, &sequence, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
                            nullptr, nullptr),
               KXSMS_ERR_BAD_ARGUMENTS);
@@ -136,8 +136,8 @@ TEST_F(Scans, NameThatDoesNotFitIsAFailureNotAStaleName)
     bool end = true;
     char path[] = "/d";
     char name[8] = "stale";
-    EXPECT_EQ(object->Scan(path, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                           nullptr, nullptr, &end),
+    EXPECT_EQ(object->Scan(path, &sequence, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           nullptr, &end),
               KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_STREQ(name, "stale");
     EXPECT_TRUE(logged("Buffer too small for the name of /d/a.txt.", "ERROR"));
@@ -162,8 +162,7 @@ TEST_F(Scans, OneDataSetNameThatDoesNotFitIsLogged)
 {
     char path[] = "/d/a.txt";
     char name[8] = "stale";
-    EXPECT_EQ(object->ScanDataSetInfo(path, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                                      nullptr),
+    EXPECT_EQ(object->ScanDataSetInfo(path, name, sizeof name, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr),
               KXSMS_ERR_BAD_ARGUMENTS);
     EXPECT_STREQ(name, "stale");
     EXPECT_TRUE(logged("Buffer too small for the name of /d/a.txt.", "ERROR"));
@@ -308,8 +307,7 @@ TEST_F(Scans, ArchiveFlagFollowsBackupAndChange)
         char path[256];
         strcpy(path, name);
         bool archive = false;
-        EXPECT_EQ(object->ScanDataSetInfo(path, nullptr, 0, nullptr, 0, nullptr, &archive, nullptr, nullptr,
-                                          nullptr),
+        EXPECT_EQ(object->ScanDataSetInfo(path, nullptr, 0, nullptr, 0, nullptr, &archive, nullptr, nullptr, nullptr),
                   0u);
         return archive;
     };
@@ -366,9 +364,9 @@ TEST(ScanTimes, MissingBirthTimeKeepsTheModificationTime)
     ASSERT_EQ(object->Connect(KXSMS_TSA_FILE_SYSTEM, user.data(), &password), 0u);
     object->SetScanStartTime(time(nullptr));
     long modified = 0;
-    ASSERT_EQ(object->ScanDataSetInfo(chosen.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, &modified, nullptr,
-                                      nullptr),
-              0u);
+    ASSERT_EQ(
+        object->ScanDataSetInfo(chosen.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, &modified, nullptr, nullptr),
+        0u);
     EXPECT_EQ(modified, info.stx_mtime.tv_sec - info.stx_mtime.tv_sec % 2) << chosen;
     DestroyKXSMS(object);
     unsetenv("KXLIB_LOG");

@@ -60,7 +60,8 @@ struct HostInterface {
 namespace {
 
 // A pointer to a virtual member function holds 1 + the byte offset of its slot.
-template <typename F> long slotOf(F function)
+template <typename F>
+long slotOf(F function)
 {
     struct {
         uintptr_t ptr;
@@ -129,8 +130,8 @@ TEST(VirtualTable, AnIndependentHostInterfaceReachesEachOperation)
     EXPECT_EQ(host->SaveErrorLog(nullptr), 0);
     host->SetScanStartTime(987654);
     EXPECT_EQ(object->GetScanStartTime(), 987654);
-    EXPECT_EQ(host->Scan(name, &sequence, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, &flag),
+    EXPECT_EQ(host->Scan(name, &sequence, nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         &flag),
               KXSMS_ERR_NO_CONNECTION);
     host->AbortScan(&sequence);
     EXPECT_EQ(sequence, 5u);

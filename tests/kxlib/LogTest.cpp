@@ -26,7 +26,8 @@ struct Line {
 
 const std::regex kLine(R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4}) (\d+) (ERROR|DEBUG\d*) (.*)$)");
 
-std::vector<Line> parseLines(const std::string &text) {
+std::vector<Line> parseLines(const std::string &text)
+{
     std::vector<Line> lines;
     if (!text.empty()) {
         EXPECT_EQ(text.back(), '\n') << "last line is not complete";
@@ -46,11 +47,13 @@ std::vector<Line> parseLines(const std::string &text) {
 
 class LogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         setenv("KXLIB_LOG", m_log.c_str(), 1);
         unsetenv("KXLIB_DEBUG_LEVEL");
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         unsetenv("KXLIB_LOG");
         unsetenv("KXLIB_DEBUG_LEVEL");
     }
@@ -60,7 +63,8 @@ protected:
     std::string m_log = m_dir / "kx.log";
 };
 
-TEST_F(LogTest, LineCarriesLocalTimeWithOffsetPidLevelAndMessage) {
+TEST_F(LogTest, LineCarriesLocalTimeWithOffsetPidLevelAndMessage)
+{
     setenv("TZ", "KXT-05:30", 1);
     tzset();
     std::time_t before = std::time(nullptr);
@@ -78,27 +82,28 @@ TEST_F(LogTest, LineCarriesLocalTimeWithOffsetPidLevelAndMessage) {
     EXPECT_EQ(got[0].time.substr(19), "+0530");
     std::tm tm{};
     ASSERT_NE(strptime(got[0].time.c_str(), "%Y-%m-%dT%H:%M:%S%z", &tm), nullptr);
-    long offset = tm.tm_gmtoff;  // read before timegm normalises tm
+    long offset = tm.tm_gmtoff; // read before timegm normalises tm
     std::time_t stamped = timegm(&tm) - offset;
     EXPECT_GE(stamped, before);
     EXPECT_LE(stamped, after);
 }
 
 struct LevelCase {
-    const char *environment;  // KXLIB_DEBUG_LEVEL, or null for unset
-    int override;             // setDebugLevel argument, or INT_MIN for none
-    int level;                // resulting level
+    const char *environment; // KXLIB_DEBUG_LEVEL, or null for unset
+    int override;            // setDebugLevel argument, or INT_MIN for none
+    int level;               // resulting level
     std::vector<std::string> written;
 };
 
-void PrintTo(const LevelCase &c, std::ostream *os) {
-    *os << "KXLIB_DEBUG_LEVEL=" << (c.environment ? c.environment : "(unset)")
-        << " override=" << c.override;
+void PrintTo(const LevelCase &c, std::ostream *os)
+{
+    *os << "KXLIB_DEBUG_LEVEL=" << (c.environment ? c.environment : "(unset)") << " override=" << c.override;
 }
 
 class LogLevelTest : public LogTest, public ::testing::WithParamInterface<LevelCase> {};
 
-TEST_P(LogLevelTest, WritesOnlyWhatTheLevelAdmits) {
+TEST_P(LogLevelTest, WritesOnlyWhatTheLevelAdmits)
+{
     const LevelCase &c = GetParam();
     if (c.environment != nullptr) {
         setenv("KXLIB_DEBUG_LEVEL", c.environment, 1);
@@ -125,17 +130,15 @@ const std::vector<std::string> kLevel1{"DEBUG d 0", "DEBUG1 l 1", "ERROR e"};
 const std::vector<std::string> kLevel2{"DEBUG d 0", "DEBUG1 l 1", "DEBUG2 l 2", "ERROR e"};
 const std::vector<std::string> kLevel3{"DEBUG d 0", "DEBUG1 l 1", "DEBUG2 l 2", "DEBUG3 l 3", "ERROR e"};
 
-INSTANTIATE_TEST_SUITE_P(Levels, LogLevelTest, ::testing::Values(
-    LevelCase{nullptr, INT_MIN, 1, kLevel1},
-    LevelCase{"0", INT_MIN, 0, kErrorOnly},
-    LevelCase{"3", INT_MIN, 3, kLevel3},
-    LevelCase{"-1", INT_MIN, -1, kErrorOnly},
-    LevelCase{"two", INT_MIN, 1, kLevel1},
-    LevelCase{"2x", INT_MIN, 1, kLevel1},
-    LevelCase{nullptr, 2, 2, kLevel2},
-    LevelCase{"3", 0, 0, kErrorOnly}));
+INSTANTIATE_TEST_SUITE_P(Levels, LogLevelTest,
+                         ::testing::Values(LevelCase{nullptr, INT_MIN, 1, kLevel1},
+                                           LevelCase{"0", INT_MIN, 0, kErrorOnly}, LevelCase{"3", INT_MIN, 3, kLevel3},
+                                           LevelCase{"-1", INT_MIN, -1, kErrorOnly},
+                                           LevelCase{"two", INT_MIN, 1, kLevel1}, LevelCase{"2x", INT_MIN, 1, kLevel1},
+                                           LevelCase{nullptr, 2, 2, kLevel2}, LevelCase{"3", 0, 0, kErrorOnly}));
 
-TEST_F(LogTest, LongMessageIsCutToOneBoundedLine) {
+TEST_F(LogTest, LongMessageIsCutToOneBoundedLine)
+{
     EvEvent log;
     std::string huge(20000, 'x');
     log.error("%s", huge.c_str());
@@ -151,10 +154,11 @@ TEST_F(LogTest, LongMessageIsCutToOneBoundedLine) {
     EXPECT_EQ(got[1].message, "after");
 }
 
-TEST_F(LogTest, NewlinesNeverSplitALine) {
+TEST_F(LogTest, NewlinesNeverSplitALine)
+{
     const std::pair<const char *, const char *> cases[] = {
-        {"a\nb\nc", "a b c"}, {"ends\n", "ends"}, {"ends twice\n\n", "ends twice"},
-        {"\n", ""}, {"\nlead", " lead"}, {"", ""}};
+        {"a\nb\nc", "a b c"}, {"ends\n", "ends"},  {"ends twice\n\n", "ends twice"},
+        {"\n", ""},           {"\nlead", " lead"}, {"", ""}};
     EvEvent log;
     for (const auto &c : cases) {
         log.error("%s", c.first);
@@ -166,7 +170,8 @@ TEST_F(LogTest, NewlinesNeverSplitALine) {
     }
 }
 
-TEST_F(LogTest, LogFileIsLookedUpAtEachWrite) {
+TEST_F(LogTest, LogFileIsLookedUpAtEachWrite)
+{
     EvEvent log;
     log.error("first");
     std::string other = m_dir / "other.log";
@@ -178,7 +183,8 @@ TEST_F(LogTest, LogFileIsLookedUpAtEachWrite) {
     EXPECT_EQ(moved[0].message, "second");
 }
 
-TEST_F(LogTest, FallsBackToStandardError) {
+TEST_F(LogTest, FallsBackToStandardError)
+{
     for (const char *target : {"", "unset", "directory"}) {
         if (std::string(target) == "unset") {
             unsetenv("KXLIB_LOG");
@@ -195,7 +201,8 @@ TEST_F(LogTest, FallsBackToStandardError) {
 }
 
 // Two threads and a second process append at once: every line stays whole.
-TEST_F(LogTest, ConcurrentWritersNeverInterleaveWithinALine) {
+TEST_F(LogTest, ConcurrentWritersNeverInterleaveWithinALine)
+{
     constexpr int kLines = 200;
     auto writer = [](char fill) {
         EvEvent log;
@@ -233,4 +240,4 @@ TEST_F(LogTest, ConcurrentWritersNeverInterleaveWithinALine) {
     EXPECT_EQ(counts[2], kLines);
 }
 
-}  // namespace
+} // namespace

@@ -14,19 +14,22 @@ namespace {
 // The cipher pointer is the first member of a standard-layout class.
 static_assert(std::is_standard_layout_v<KXPassword>);
 
-const unsigned char *cipherOf(const KXPassword &password) {
+const unsigned char *cipherOf(const KXPassword &password)
+{
     const unsigned char *cipher = nullptr;
     std::memcpy(&cipher, &password, sizeof cipher);
     return cipher;
 }
 
-bool contains(const unsigned char *data, std::size_t size, const std::string &needle) {
+bool contains(const unsigned char *data, std::size_t size, const std::string &needle)
+{
     return !needle.empty() && memmem(data, size, needle.data(), needle.size()) != nullptr;
 }
 
 class PasswordRoundTrip : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(PasswordRoundTrip, LengthQueryThenText) {
+TEST_P(PasswordRoundTrip, LengthQueryThenText)
+{
     const std::string &plain = GetParam();
     KXPassword password(plain.c_str());
     unsigned long length = 12345;
@@ -38,19 +41,20 @@ TEST_P(PasswordRoundTrip, LengthQueryThenText) {
     EXPECT_EQ(buffer, plain + '\0');
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, PasswordRoundTrip, ::testing::Values(
-    std::string(), std::string("secret"), std::string("with blanks and ; = #"),
-    std::string("p\xc3\xa4ssw\xc3\xb6rd"), std::string(1000, 'k')));
+INSTANTIATE_TEST_SUITE_P(Texts, PasswordRoundTrip,
+                         ::testing::Values(std::string(), std::string("secret"), std::string("with blanks and ; = #"),
+                                           std::string("p\xc3\xa4ssw\xc3\xb6rd"), std::string(1000, 'k')));
 
 // The length passed in bounds the write: at least the plain length is
 // accepted (and corrected), less is refused with buffer and length untouched.
-TEST(Password, PassedLengthBoundsTheWrite) {
+TEST(Password, PassedLengthBoundsTheWrite)
+{
     const struct {
         const char *plain;
         unsigned long passed;
         bool accepted;
-    } cases[] = {{"secret", 6, true}, {"secret", 100, true}, {"secret", 5, false},
-                 {"secret", 0, false}, {nullptr, 0, true}, {"", 3, true}};
+    } cases[] = {{"secret", 6, true},  {"secret", 100, true}, {"secret", 5, false},
+                 {"secret", 0, false}, {nullptr, 0, true},    {"", 3, true}};
     for (const auto &c : cases) {
         KXPassword password(c.plain);
         char out[101];
@@ -68,7 +72,8 @@ TEST(Password, PassedLengthBoundsTheWrite) {
     }
 }
 
-TEST(Password, NullLengthIsRefused) {
+TEST(Password, NullLengthIsRefused)
+{
     KXPassword password("secret");
     char out[16] = {};
     EXPECT_EQ(password.decrypt(nullptr, nullptr), 0);
@@ -76,22 +81,23 @@ TEST(Password, NullLengthIsRefused) {
     EXPECT_EQ(out[0], '\0');
 }
 
-TEST(Password, NoPlainCopyInObjectOrCipher) {
+TEST(Password, NoPlainCopyInObjectOrCipher)
+{
     const std::string plain = "Tr0ub4dor&3";
     KXPassword password(plain.c_str());
     const unsigned char *cipher = cipherOf(password);
     ASSERT_NE(cipher, nullptr);
     EXPECT_FALSE(contains(cipher, plain.size() + 16, plain));
     EXPECT_FALSE(contains(cipher, plain.size() + 16, plain.substr(0, 4)));
-    EXPECT_FALSE(contains(reinterpret_cast<const unsigned char *>(&password), sizeof password,
-                          plain.substr(0, 4)));
+    EXPECT_FALSE(contains(reinterpret_cast<const unsigned char *>(&password), sizeof password, plain.substr(0, 4)));
 
     // A fresh key and nonce per object: the same text never encrypts alike.
     KXPassword twin(plain.c_str());
     EXPECT_NE(std::memcmp(cipher, cipherOf(twin), plain.size() + 16), 0);
 }
 
-TEST(Password, DestructionWipesKeyNonceAndLength) {
+TEST(Password, DestructionWipesKeyNonceAndLength)
+{
     constexpr unsigned char kFill = 0xAA;
     alignas(KXPassword) unsigned char storage[sizeof(KXPassword)];
     std::memset(storage, kFill, sizeof storage);
@@ -103,10 +109,10 @@ TEST(Password, DestructionWipesKeyNonceAndLength) {
         }
         return count;
     };
-    ASSERT_GT(keyLike(), 40);  // 56 random bytes of key and nonce, plus pointer and length
+    ASSERT_GT(keyLike(), 40); // 56 random bytes of key and nonce, plus pointer and length
     password->~KXPassword();
     // Only zeros and untouched padding remain.
     EXPECT_EQ(keyLike(), 0);
 }
 
-}  // namespace
+} // namespace

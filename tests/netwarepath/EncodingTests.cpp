@@ -86,8 +86,8 @@ TEST(TextHelpers, HexDigitsBothWays)
     EXPECT_STREQ(buffer, "untouched");
     EXPECT_STREQ(CharToHexString(static_cast<signed char>(0xE9), buffer, 16), "ffffffe9");
 
-    const std::pair<const char *, int> numbers[] = {{"0", 0},       {"zz", 0}, {" 0x41", 0x41}, {"41zz", 0x41},
-                                                    {"ffffffe9", -23}, {"123456789abcdef0123", -1}};
+    const std::pair<const char *, int> numbers[] = {{"0", 0},       {"zz", 0},         {" 0x41", 0x41},
+                                                    {"41zz", 0x41}, {"ffffffe9", -23}, {"123456789abcdef0123", -1}};
     for (const auto &[text, value] : numbers)
         EXPECT_EQ(HexStringToChar(writable(text).data()), value) << text;
 }

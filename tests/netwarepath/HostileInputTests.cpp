@@ -13,8 +13,8 @@ namespace {
 
 TEST(HostileInput, FourThousandCharacterTextsAreRefusedOrNotAdded)
 {
-    for (const std::string &text : {"SYS:\\" + std::string(4000, 'x'), "CN=" + repeat("\\.", 2000),
-                                    "." + std::string(3999, '\xE9')}) {
+    for (const std::string &text :
+         {"SYS:\\" + std::string(4000, 'x'), "CN=" + repeat("\\.", 2000), "." + std::string(3999, '\xE9')}) {
         for (int type : {0, 1}) {
             PathObject path;
             EXPECT_EQ(NetWarePathSetNativePath(path, text.c_str(), type), 0);
@@ -76,8 +76,8 @@ testing::AssertionResult rebuildsTheSame(const PathObject &path)
     NetWarePathSetNativePath(fromNative, path.native().c_str(), type);
     NetWarePathSetEncodedPath(fromEncoded, path.encoded().c_str(), type);
     for (const PathObject *other : {&fromNative, &fromEncoded}) {
-        if (!path.listIsConsistent() || other->components() != path.components() ||
-            other->native() != path.native() || other->encoded() != path.encoded() ||
+        if (!path.listIsConsistent() || other->components() != path.components() || other->native() != path.native() ||
+            other->encoded() != path.encoded() ||
             NetWarePathIsResourceObject(*other) != NetWarePathIsResourceObject(path))
             return testing::AssertionFailure() << "native " << path.native() << ", encoded " << path.encoded();
     }

@@ -66,20 +66,23 @@ TEST_P(FileSystemPaths, ParseWithEitherSetter)
 INSTANTIATE_TEST_SUITE_P(
     Table, FileSystemPaths,
     testing::Values(ParseCase{Native, "SYS:/PUBLIC/", {"SYS:", "PUBLIC"}, "SYS:\\PUBLIC", "\\SYS:\\PUBLIC"},
-                    ParseCase{Native, "SRV1\\SYS:\\DIR", {"SRV1", "SYS:", "DIR"}, "SRV1\\SYS:\\DIR", "\\SRV1\\SYS:\\DIR"},
+                    ParseCase{
+                        Native, "SRV1\\SYS:\\DIR", {"SRV1", "SYS:", "DIR"}, "SRV1\\SYS:\\DIR", "\\SRV1\\SYS:\\DIR"},
                     ParseCase{Native, "SYS:", {"SYS:"}, "SYS:", "\\SYS:"},
                     ParseCase{Native, "\\SY:", {"SY:"}, "SY:", "\\SY:"},
                     ParseCase{Native, "VOL1:\\A:B", {"VOL1:", "A:B"}, "VOL1:\\A:B", "\\VOL1:\\A:B"},
                     ParseCase{Native, "BINDERY", {"Bindery"}, "Bindery", "\\Bindery", true},
-                    ParseCase{Native, "\\Server Specific Info\\", {"Server Specific Info"}, "Server Specific Info",
-                              "\\Server Specific Info", true},
+                    ParseCase{Native,
+                              "\\Server Specific Info\\",
+                              {"Server Specific Info"},
+                              "Server Specific Info",
+                              "\\Server Specific Info",
+                              true},
                     invalid(Native, "C:\\DIR"), invalid(Native, "S:\\X"), invalid(Native, "SYS:DIR"),
-                    invalid(Native, "SYS:\\\\DIR"), invalid(Native, "PUBLIC\\DIR"),
-                    invalid(Native, "Bindery\\X"), invalid(Native, "\\\\SYS:\\X"),
-                    invalid(Native, "SYS:\\DIR\\\\"), // still ends in a separator
+                    invalid(Native, "SYS:\\\\DIR"), invalid(Native, "PUBLIC\\DIR"), invalid(Native, "Bindery\\X"),
+                    invalid(Native, "\\\\SYS:\\X"), invalid(Native, "SYS:\\DIR\\\\"), // still ends in a separator
                     invalid(Native, "ab"), invalid(Native, "SYS:\\" + std::string(1019, 'x')),
                     invalid(Native, "SYS:\\" + std::string(1018, 'x')))); // fits, but not with a leading '\\'
-
 
 class NdsPaths : public testing::TestWithParam<ParseCase> {};
 
@@ -100,7 +103,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{Native, "[Root]", {"[Root]"}, "[Root]", ".[Root]"},
         ParseCase{Native, "schema", {"Schema"}, "Schema", ".Schema", true},
         ParseCase{Native, "CN=a\\.b.O=Org", kEscaped, "CN=a\\.b.O=Org.[Root]", ".[Root].O=Org.CN=a\\2e\\b"},
-        ParseCase{Native, "CN=a\\\\.O=Org", {"[Root]", "O=Org", "CN=a\\\\"}, "CN=a\\\\.O=Org.[Root]",
+        ParseCase{Native,
+                  "CN=a\\\\.O=Org",
+                  {"[Root]", "O=Org", "CN=a\\\\"},
+                  "CN=a\\\\.O=Org.[Root]",
                   ".[Root].O=Org.CN=a\\5c\\"},
         invalid(Native, "O=Org.Users"), invalid(Native, "CN=A..O=Org"), invalid(Native, "CN=A..", 1),
         invalid(Native, "Schema."), invalid(Native, "[Root].O=Org"),
@@ -112,7 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{Encoded, ".[Root].O=Org.CN=a\\2e\\b", kEscaped, "CN=a\\.b.O=Org.[Root]", ".[Root].O=Org.CN=a\\2e\\b"},
         ParseCase{Encoded, "[ROOT]", {"[Root]"}, "[Root]", ".[Root]"},
         // a name that ends in an escape is still split from the next one
-        ParseCase{Encoded, ".[Root].O=a\\2e\\.CN=b", {"[Root]", "O=a\\.", "CN=b"}, "CN=b.O=a\\..[Root]",
+        ParseCase{Encoded,
+                  ".[Root].O=a\\2e\\.CN=b",
+                  {"[Root]", "O=a\\.", "CN=b"},
+                  "CN=b.O=a\\..[Root]",
                   ".[Root].O=a\\2e\\.CN=b"},
         // the character after a leading "[Root]" is taken as the separator, whatever it is
         ParseCase{Encoded, "[Root]CN=Admin", {"[Root]", "N=Admin"}, "N=Admin.[Root]", ".[Root].N=Admin"},
@@ -184,7 +193,8 @@ TEST_P(EditPaths, RebuildAndReparse)
 INSTANTIATE_TEST_SUITE_P(
     Table, EditPaths,
     testing::Values(EditCase{1, "O=Org.[Root]", Append, "OU=Sales", 1, "OU=Sales.O=Org.[Root]", 1},
-                    EditCase{1, "O=Org.[Root]", Remove, "", 1, "[Root]", 1}, EditCase{1, "[Root]", Remove, "", 0, "", 1},
+                    EditCase{1, "O=Org.[Root]", Remove, "", 1, "[Root]", 1},
+                    EditCase{1, "[Root]", Remove, "", 0, "", 1},
                     EditCase{1, "O=Org.[Root]", Append, "CN=a.b", 0, "", 0},
                     EditCase{0, "SYS:\\PUBLIC", Append, "DIR", 1, "SYS:\\PUBLIC\\DIR", 0},
                     EditCase{0, "SRV1\\SYS:", Remove, "", 0, "", 0}, EditCase{0, "SYS:", Remove, "", 0, "", 0},

@@ -44,8 +44,8 @@ public:
     }
     bool isEmpty() const
     {
-        return m_object->top == nullptr && m_object->bottom == nullptr && native().empty() &&
-               encoded().empty() && !m_object->resourceObject;
+        return m_object->top == nullptr && m_object->bottom == nullptr && native().empty() && encoded().empty() &&
+               !m_object->resourceObject;
     }
 
 private:

@@ -42,13 +42,13 @@ INSTANTIATE_TEST_SUITE_P(
 // by its char and by its unsigned char value.
 INSTANTIATE_TEST_SUITE_P(
     CharacterValues, NdsSearch,
-    testing::Values(SearchCase{false, "a\\.b.c", '.' + 256, 0, false, -1},
-                    SearchCase{true, "a\\.b.c", '.' + 256, 99, false, -1},
-                    SearchCase{false, "x\\=y=z", '=' + 256, 0, false, -1},
-                    SearchCase{true, "x=y", '=' - 256, 99, true, -1}, SearchCase{false, "a.b", '.' + 512, 0, true, -1},
-                    SearchCase{false, "a\xE9z", 0xE9, 0, false, 1}, SearchCase{false, "a\xE9z", -23, 0, false, 1},
-                    SearchCase{true, "\xE9q\xE9z", 0xE9, 99, false, 2}, SearchCase{false, "a\xE9z", 0xE9 + 256, 0, false, -1},
-                    SearchCase{false, "a\xE9z", -23 - 256, 0, false, -1}, SearchCase{false, "a.b", 0, 0, false, -1},
-                    SearchCase{false, "a.b", 1 << 30, 0, false, -1}, SearchCase{true, "a.b", -(1 << 30), 99, false, -1}));
+    testing::Values(
+        SearchCase{false, "a\\.b.c", '.' + 256, 0, false, -1}, SearchCase{true, "a\\.b.c", '.' + 256, 99, false, -1},
+        SearchCase{false, "x\\=y=z", '=' + 256, 0, false, -1}, SearchCase{true, "x=y", '=' - 256, 99, true, -1},
+        SearchCase{false, "a.b", '.' + 512, 0, true, -1}, SearchCase{false, "a\xE9z", 0xE9, 0, false, 1},
+        SearchCase{false, "a\xE9z", -23, 0, false, 1}, SearchCase{true, "\xE9q\xE9z", 0xE9, 99, false, 2},
+        SearchCase{false, "a\xE9z", 0xE9 + 256, 0, false, -1}, SearchCase{false, "a\xE9z", -23 - 256, 0, false, -1},
+        SearchCase{false, "a.b", 0, 0, false, -1}, SearchCase{false, "a.b", 1 << 30, 0, false, -1},
+        SearchCase{true, "a.b", -(1 << 30), 99, false, -1}));
 
 } // namespace

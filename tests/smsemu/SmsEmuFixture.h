@@ -81,7 +81,8 @@ name = "srv1"
 type = "Linux File System"
 users = { admin = "secret" }
 archive_state = "fs-archive.sqlite"
-utf8_names = )") + (utf8 ? "true" : "false") + R"(
+utf8_names = )") + (utf8 ? "true" : "false") +
+                         R"(
   [[tsa.resource]]
   name = "/"
   path = "data"
@@ -93,7 +94,8 @@ utf8_names = )") + (utf8 ? "true" : "false") + R"(
 [[tsa]]
 type = "Directory"
 target_service = "ACME_TREE"
-root_form = ")" + rootForm + R"("
+root_form = ")" + rootForm +
+                         R"("
 store = "tree.json"
 users = { admin = "secret" }
 

@@ -100,8 +100,8 @@ int main(int argc, char **argv)
         for (;;) {
             char out[KXSMS_NAME_BUFFER];
             bool end = false;
-            code = kx->Scan(folder.data(), &sequence, out, sizeof out, nullptr, 0, nullptr, nullptr, nullptr,
-                            nullptr, nullptr, nullptr, &end);
+            code = kx->Scan(folder.data(), &sequence, out, sizeof out, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, &end);
             if (code != 0 || end)
                 break;
             const std::string listedName = out;

@@ -59,7 +59,11 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ChainCheck,
     ::testing::Values(
         Broken{"Whole", [](auto &) {}, ""},
-        Broken{"PathsInAnotherOrder", [](auto &l) { l[2].record.paths = {"/etc", "/srv"}; }, ""},
+        Broken{"PathsInAnotherOrder",
+               [](auto &l) {
+                   l[2].record.paths = {"/etc", "/srv"};
+               },
+               ""},
         Broken{"OneArchiveOfAnyKind",
                [](auto &l) {
                    l.resize(1);

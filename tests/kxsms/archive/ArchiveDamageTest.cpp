@@ -35,8 +35,8 @@ Bytes smallArchive(std::vector<Extent> &extents)
 }
 
 // Every member whose bytes lie outside [begin, end) is read back intact.
-void expectUntouchedMembersIntact(const ReadResult &read, const std::vector<Extent> &extents, size_t begin,
-                                  size_t end, const std::string &context)
+void expectUntouchedMembersIntact(const ReadResult &read, const std::vector<Extent> &extents, size_t begin, size_t end,
+                                  const std::string &context)
 {
     const auto &samples = smallSamples();
     for (size_t i = 0; i < samples.size(); ++i) {

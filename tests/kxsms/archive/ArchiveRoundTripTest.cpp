@@ -86,8 +86,7 @@ TEST_P(RoundTrip, EveryMemberComesBackAsWritten)
     const Bytes archive = write(written);
     const bool compressed = std::get<0>(GetParam()) != Packing::Plain;
     const unsigned char zstdMagic[4] = {0x28, 0xB5, 0x2F, 0xFD};
-    EXPECT_EQ(memcmp(archive.data(), compressed ? zstdMagic : reinterpret_cast<const unsigned char *>("KXSMSARC"),
-                     4),
+    EXPECT_EQ(memcmp(archive.data(), compressed ? zstdMagic : reinterpret_cast<const unsigned char *>("KXSMSARC"), 4),
               0);
     expectSame(written, readBytes(archive, std::get<1>(GetParam())));
 }
@@ -257,11 +256,11 @@ Bytes listingArchive()
     kxsms::ArchiveWriter writer(out, 1, 77, 1700000000, kxsms::format::c_HeaderIncremental, sampleRecord());
     const Bytes data = pattern(1000, 3);
     unsigned index = 0;
-    for (const auto &[name, listing] : std::vector<std::pair<std::string, kxsms::format::Listing>>{
-             {"/srv/a", kxsms::format::Listing::Saved},
-             {"/srv/b", kxsms::format::Listing::Unchanged},
-             {"/srv/c", kxsms::format::Listing::NotSaved},
-             {"/srv/d", kxsms::format::Listing::Saved}}) {
+    for (const auto &[name, listing] :
+         std::vector<std::pair<std::string, kxsms::format::Listing>>{{"/srv/a", kxsms::format::Listing::Saved},
+                                                                     {"/srv/b", kxsms::format::Listing::Unchanged},
+                                                                     {"/srv/c", kxsms::format::Listing::NotSaved},
+                                                                     {"/srv/d", kxsms::format::Listing::Saved}}) {
         kxsms::format::MemberDescriptor member = descriptorOf({name, data}, index++);
         member.listing = listing;
         if (listing != kxsms::format::Listing::Saved) {
@@ -306,11 +305,11 @@ TEST(ArchiveRoundTrip, TheBackupRecordAndListedMembersComeBack)
         read.emplace_back(member.name, bytes);
         listings.push_back(member.listing);
     }
-    EXPECT_EQ(read, (std::vector<std::pair<std::string, size_t>>{{"/srv/a", 1000}, {"/srv/b", 0}, {"/srv/c", 0},
-                                                                  {"/srv/d", 1000}}));
-    EXPECT_EQ(listings, (std::vector<kxsms::format::Listing>{
-                            kxsms::format::Listing::Saved, kxsms::format::Listing::Unchanged,
-                            kxsms::format::Listing::NotSaved, kxsms::format::Listing::Saved}));
+    EXPECT_EQ(read, (std::vector<std::pair<std::string, size_t>>{
+                        {"/srv/a", 1000}, {"/srv/b", 0}, {"/srv/c", 0}, {"/srv/d", 1000}}));
+    EXPECT_EQ(listings,
+              (std::vector<kxsms::format::Listing>{kxsms::format::Listing::Saved, kxsms::format::Listing::Unchanged,
+                                                   kxsms::format::Listing::NotSaved, kxsms::format::Listing::Saved}));
     EXPECT_TRUE(reader.endSeen());
     EXPECT_EQ(reader.endRecord().members, 4u);
     EXPECT_TRUE(problems.empty()) << problems.front();
@@ -347,9 +346,16 @@ TEST(BackupRecordDamage, IsReportedAndTheMembersStillRead)
     };
     for (const Case &c : std::vector<Case>{
              {"a flipped byte", [&](Bytes &b) { b[at + 30] ^= 0x20; }},
-             {"more paths than it holds", [&](Bytes &b) { kxsms::format::put16(b.data() + at + 8, 900); rehash(b); }},
+             {"more paths than it holds",
+              [&](Bytes &b) {
+                  kxsms::format::put16(b.data() + at + 8, 900);
+                  rehash(b);
+              }},
              {"a string running past its end",
-              [&](Bytes &b) { kxsms::format::put16(b.data() + at + 24, 60000); rehash(b); }},
+              [&](Bytes &b) {
+                  kxsms::format::put16(b.data() + at + 24, 60000);
+                  rehash(b);
+              }},
              {"a size beyond the limit", [&](Bytes &b) { kxsms::format::put32(b.data() + at + 4, 1u << 30); }},
          }) {
         Bytes archive = whole;

@@ -34,11 +34,11 @@ TEST_P(RoundTrip, RestoredTreeEqualsTheOriginal)
 
 INSTANTIATE_TEST_SUITE_P(
     Ways, RoundTrip,
-    ::testing::Values(
-        Trip{"file", "$KXSMS backup /tree -f a.kxa && $KXSMS restore -f a.kxa --to /restored"},
-        Trip{"zstd", "$KXSMS backup /tree --zstd -f a.kxa && $KXSMS restore -f a.kxa --to /restored"},
-        Trip{"pipe", "set -o pipefail; $KXSMS backup /tree -f - | $KXSMS restore -f - --to /restored"},
-        Trip{"pipe_zstd", "set -o pipefail; $KXSMS backup --zstd /tree -f - | $KXSMS restore -f - --to /restored/"}),
+    ::testing::Values(Trip{"file", "$KXSMS backup /tree -f a.kxa && $KXSMS restore -f a.kxa --to /restored"},
+                      Trip{"zstd", "$KXSMS backup /tree --zstd -f a.kxa && $KXSMS restore -f a.kxa --to /restored"},
+                      Trip{"pipe", "set -o pipefail; $KXSMS backup /tree -f - | $KXSMS restore -f - --to /restored"},
+                      Trip{"pipe_zstd",
+                           "set -o pipefail; $KXSMS backup --zstd /tree -f - | $KXSMS restore -f - --to /restored/"}),
     [](const ::testing::TestParamInfo<Trip> &tested) { return std::string(tested.param.name); });
 
 TEST_F(KxsmsProgram, ZstdArchiveStartsWithAFrameAndVerifies)
@@ -123,9 +123,9 @@ TEST_F(KxsmsProgram, OverwriteModes)
 {
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
     auto change = [&] {
-        writeText(data_ / "tree/a.txt", "changed later\n");   // newer than the archive's copy
+        writeText(data_ / "tree/a.txt", "changed later\n"); // newer than the archive's copy
         writeText(data_ / "tree/sub/b.txt", "changed before\n");
-        setTime(data_ / "tree/sub/b.txt", 1000000000);         // older than the archive's copy
+        setTime(data_ / "tree/sub/b.txt", 1000000000); // older than the archive's copy
         fs::remove(data_ / "tree/sub/deeper/c.txt");
     };
 
@@ -171,9 +171,9 @@ TEST_F(KxsmsProgram, SinceKeepsParentsAndRecentData)
     ASSERT_EQ(r.status, 0) << context(r);
     const std::vector<std::string> names = archivedNames("a.kxa");
     const std::set<std::string> unique(names.begin(), names.end());
-    EXPECT_FALSE(unique.count("/tree/a.txt"));              // modified in September 2020
-    EXPECT_FALSE(unique.count("/tree/sub/deeper/c.txt"));   // modified in July 2017
-    EXPECT_TRUE(unique.count("/tree/sub/deeper"));          // parents always
+    EXPECT_FALSE(unique.count("/tree/a.txt"));            // modified in September 2020
+    EXPECT_FALSE(unique.count("/tree/sub/deeper/c.txt")); // modified in July 2017
+    EXPECT_TRUE(unique.count("/tree/sub/deeper"));        // parents always
     EXPECT_TRUE(unique.count("/tree/big.bin"));
 }
 

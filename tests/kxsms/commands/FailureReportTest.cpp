@@ -41,7 +41,8 @@ protected:
         dir_ = kxsms_test::makeScratch("kxsms-fail");
         data_ = dir_ / "data";
         writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\n"
-                                         "path = \"" + data_.string() + "\"\n");
+                                        "path = \"" +
+                                            data_.string() + "\"\n");
         setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
         setenv("KXSMS_PASSWORD", "", 1);
         unsetenv("KXLIB_LOG");
@@ -99,9 +100,9 @@ TEST_F(FailureReports, UnreadableDirectoryIsSavedAsADirectoryAndTheSiblingsAfter
     EXPECT_NE(r.err.find("cannot read the contents of /tree/m"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("stopped"), std::string::npos) << r.err;
-    EXPECT_EQ(archived("out/a.kxa"), (std::set<std::string>{"/tree", "/tree/a.txt", "/tree/m", "/tree/sub",
-                                                             "/tree/sub/b.txt", "/tree/sub/deeper",
-                                                             "/tree/sub/deeper/c.txt", "/tree/z-after.txt"}));
+    EXPECT_EQ(archived("out/a.kxa"),
+              (std::set<std::string>{"/tree", "/tree/a.txt", "/tree/m", "/tree/sub", "/tree/sub/b.txt",
+                                     "/tree/sub/deeper", "/tree/sub/deeper/c.txt", "/tree/z-after.txt"}));
 
     // The directory comes back with its mode.
     const Result restored = sh("$KXSMS restore -f out/a.kxa --to /restored");
@@ -124,7 +125,8 @@ TEST_F(FailureReports, ListingNamesAnUnreadableDirectoryOnceAndSaysWhy)
         EXPECT_NE(r.err.find("cannot list the contents of /tree/m: Insufficient access rights (No search "
                              "privileges: Permission denied)"),
                   std::string::npos)
-            << command << "\n" << r.err;
+            << command << "\n"
+            << r.err;
     }
     EXPECT_EQ(count(sh("$AS_NOBODY $KXSMS ls -r /tree").out, "/tree/z-after.txt"), 1u);
 }
@@ -227,23 +229,22 @@ TEST_P(InjectedFailures, LineCarriesTheTsaText)
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, InjectedFailures,
-    ::testing::Values(
-        Injected{"open_in_use", "NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5", "backup /tree -f b.kxa",
-                 "cannot back up /tree/m: Data in use (Data set is currently in use)", 1},
-        Injected{"report_open", "NWSMTSOpenDataSetForBackup@5=0xFFFDFFCF", "backup /tree -f b.kxa",
-                 "cannot back up /tree/m/inside.txt: Insufficient access rights (No search privileges: "
-                 "Permission denied)",
-                 1},
-        Injected{"read", "NWSMTSReadDataSet@2=0xFFFDFFC6", "backup /tree -f b.kxa",
-                 "cannot read /tree/a.txt: Failed to backup data (Error reading the file)", 1},
-        Injected{"scan_next", "NWSMTSScanNextDataSet@3=0xFFFDFFC3", "backup /tree -f b.kxa",
-                 "cannot scan /tree: Failed to scan data (Unable to scan file entry)", 1},
-        Injected{"restore_exists", "NWSMTSOpenDataSetForRestore@2=0xFFFDFFF8", "restore -f a.kxa --to /r",
-                 "cannot restore /r/tree/a.txt: Unknown SMS error (Data set name already exists)", 1},
-        Injected{"restore_write", "NWSMTSWriteDataSet@3=0xFFFDFFB6", "restore -f a.kxa --to /r",
-                 "cannot restore /r/tree/m: Failed to restore data (Unable to write to file)", 1},
-        Injected{"restore_full", "NWSMTSCloseDataSet@2=0xFFFDFFCA", "restore -f a.kxa --to /r",
-                 "cannot restore /r/tree/a.txt: Out of disk space\nkxsms: restore stopped", 2}),
+    ::testing::Values(Injected{"open_in_use", "NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5", "backup /tree -f b.kxa",
+                               "cannot back up /tree/m: Data in use (Data set is currently in use)", 1},
+                      Injected{"report_open", "NWSMTSOpenDataSetForBackup@5=0xFFFDFFCF", "backup /tree -f b.kxa",
+                               "cannot back up /tree/m/inside.txt: Insufficient access rights (No search privileges: "
+                               "Permission denied)",
+                               1},
+                      Injected{"read", "NWSMTSReadDataSet@2=0xFFFDFFC6", "backup /tree -f b.kxa",
+                               "cannot read /tree/a.txt: Failed to backup data (Error reading the file)", 1},
+                      Injected{"scan_next", "NWSMTSScanNextDataSet@3=0xFFFDFFC3", "backup /tree -f b.kxa",
+                               "cannot scan /tree: Failed to scan data (Unable to scan file entry)", 1},
+                      Injected{"restore_exists", "NWSMTSOpenDataSetForRestore@2=0xFFFDFFF8", "restore -f a.kxa --to /r",
+                               "cannot restore /r/tree/a.txt: Unknown SMS error (Data set name already exists)", 1},
+                      Injected{"restore_write", "NWSMTSWriteDataSet@3=0xFFFDFFB6", "restore -f a.kxa --to /r",
+                               "cannot restore /r/tree/m: Failed to restore data (Unable to write to file)", 1},
+                      Injected{"restore_full", "NWSMTSCloseDataSet@2=0xFFFDFFCA", "restore -f a.kxa --to /r",
+                               "cannot restore /r/tree/a.txt: Out of disk space\nkxsms: restore stopped", 2}),
     [](const ::testing::TestParamInfo<Injected> &tested) { return std::string(tested.param.name); });
 
 TEST_F(FailureReports, TheModuleLogStillGoesWhereItWasAsked)

@@ -49,11 +49,11 @@ std::string aclBlob(unsigned userId, unsigned userPerms)
         put(id, 4);
     };
     put(2, 4);
-    entry(0x01, 6, 0xFFFFFFFF);      // owner
-    entry(0x02, userPerms, userId);  // a named user
-    entry(0x04, 4, 0xFFFFFFFF);      // owning group
+    entry(0x01, 6, 0xFFFFFFFF);             // owner
+    entry(0x02, userPerms, userId);         // a named user
+    entry(0x04, 4, 0xFFFFFFFF);             // owning group
     entry(0x10, userPerms | 4, 0xFFFFFFFF); // mask
-    entry(0x20, 4, 0xFFFFFFFF);      // others
+    entry(0x20, 4, 0xFFFFFFFF);             // others
     return blob;
 }
 
@@ -95,8 +95,8 @@ std::map<std::string, std::string> describeTree(const fs::path &root)
                  << st.st_mtime;
         } else if (S_ISREG(st.st_mode)) {
             auto [at, first] = inodes.try_emplace({st.st_dev, st.st_ino}, name);
-            what << "file " << st.st_mtime << " inode of " << at->second << " " << readText(entry.path()).size()
-                 << " " << std::hash<std::string>()(readText(entry.path()));
+            what << "file " << st.st_mtime << " inode of " << at->second << " " << readText(entry.path()).size() << " "
+                 << std::hash<std::string>()(readText(entry.path()));
         } else {
             what << "other";
         }
@@ -117,9 +117,10 @@ protected:
         fs::create_directories(data_ / "tree");
         // The archive flags go to a store of the test's own, never the machine's.
         writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\narchive_state = \"" +
-                                        (dir_ / "state/archive.sqlite").string() +
-                                        "\"\n\n  [[tsa.resource]]\n  name = \"/\"\n"
-                                        "  path = \"" + data_.string() + "\"\n");
+                                            (dir_ / "state/archive.sqlite").string() +
+                                            "\"\n\n  [[tsa.resource]]\n  name = \"/\"\n"
+                                            "  path = \"" +
+                                            data_.string() + "\"\n");
         setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
         setenv("KXSMS_PASSWORD", "", 1);
         setenv("KXLIB_LOG", (dir_ / "kxlib.log").c_str(), 1);
@@ -168,7 +169,8 @@ TEST_F(FileKinds, HardLinksAreSavedOnceAndRestoredAsOneInode)
         const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", to});
         ASSERT_EQ(restore.status, 0) << context(restore);
         const fs::path back = data_ / to.substr(1) / "tree";
-        struct stat one {}, two {}, three {};
+        struct stat one {
+        }, two{}, three{};
         ASSERT_EQ(stat((back / "links/one").c_str(), &one), 0);
         ASSERT_EQ(stat((back / "links/two").c_str(), &two), 0);
         ASSERT_EQ(stat((back / "other/three").c_str(), &three), 0);
@@ -187,7 +189,8 @@ TEST_F(FileKinds, HardLinksRestoreInPlaceToTheFirstNameStillThere)
     fs::remove(data_ / "tree/other/three");
     const Result restore = kxsms({"restore", "-f", "a.kxa", "--in-place", "--overwrite", "never"});
     ASSERT_EQ(restore.status, 0) << context(restore);
-    struct stat one {}, three {};
+    struct stat one {
+    }, three{};
     ASSERT_EQ(stat((data_ / "tree/links/one").c_str(), &one), 0);
     ASSERT_EQ(stat((data_ / "tree/other/three").c_str(), &three), 0);
     EXPECT_EQ(one.st_ino, three.st_ino);

@@ -147,8 +147,7 @@ protected:
         fs::rename(data_ / "tree/old-name.txt", data_ / "tree/sub/new-name.txt");
         fs::remove(data_ / "tree/gone.txt");
     }
-    const std::set<std::string> changed_{"/tree/new.txt", "/tree/b.txt", "/tree/sub/c.txt",
-                                         "/tree/sub/new-name.txt"};
+    const std::set<std::string> changed_{"/tree/new.txt", "/tree/b.txt", "/tree/sub/c.txt", "/tree/sub/new-name.txt"};
 
     fs::path dir_;
     fs::path data_;
@@ -157,9 +156,9 @@ protected:
 
 TEST_F(Incremental, SavesExactlyWhatChanged)
 {
-    EXPECT_EQ(incremental("full.kxa"), (std::set<std::string>{"/tree/a.txt", "/tree/b.txt", "/tree/sub/c.txt",
-                                                              "/tree/sub/d.txt", "/tree/gone.txt",
-                                                              "/tree/old-name.txt", "/tree/link"}));
+    EXPECT_EQ(incremental("full.kxa"),
+              (std::set<std::string>{"/tree/a.txt", "/tree/b.txt", "/tree/sub/c.txt", "/tree/sub/d.txt",
+                                     "/tree/gone.txt", "/tree/old-name.txt", "/tree/link"}));
     EXPECT_EQ(flagged("/tree"), std::set<std::string>{});
     EXPECT_EQ(incremental("none.kxa"), std::set<std::string>{});
     change();
@@ -237,7 +236,8 @@ TEST_F(Incremental, AnUnprivilegedUserKeepsTheFlagsInItsOwnStore)
 TEST_F(Incremental, AKilledBackupLeavesTheFlagsOfUnsavedDataSetsSet)
 {
     for (int i = 0; i < 200; ++i)
-        writeText(data_ / "second" / ("f" + std::to_string(1000 + i)), std::string(50000, static_cast<char>('a' + i % 26)));
+        writeText(data_ / "second" / ("f" + std::to_string(1000 + i)),
+                  std::string(50000, static_cast<char>('a' + i % 26)));
     // The archive goes into a pipe that stops being read after 3 MB: kxsms
     // blocks in the middle of /second and is killed there.
     const Result r = sh("mkfifo pipe && { \"$KXSMS\" backup /tree /second --clear-archive -f - > pipe & "
@@ -402,7 +402,8 @@ TEST_P(Chain, RestoresTheTreeAsItWasAtTheNewestBackup)
     for (const char *line : {"restore /r/tree/a.txt (from inc2.kxa)", "restore /r/tree/sub/c.txt (from inc1.kxa)",
                              "restore /r/tree/gone.txt"})
         EXPECT_EQ(preview.out.find(line) != std::string::npos, std::string(line).find("gone") == std::string::npos)
-            << line << "\n" << preview.out;
+            << line << "\n"
+            << preview.out;
     EXPECT_FALSE(fs::exists(out_ / "r"));
 
     const Result r = restore({"full.kxa", "inc1.kxa", "inc2.kxa"}, {"--to", "/r"});
@@ -412,13 +413,15 @@ TEST_P(Chain, RestoresTheTreeAsItWasAtTheNewestBackup)
     EXPECT_EQ(r.err.find("removed"), std::string::npos) << "an empty target has nothing to remove: " << r.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Reaches, Chain,
-                         ::testing::Values(Reach::Plain, Reach::ReadOnlyMount, Reach::Unprivileged),
+INSTANTIATE_TEST_SUITE_P(Reaches, Chain, ::testing::Values(Reach::Plain, Reach::ReadOnlyMount, Reach::Unprivileged),
                          [](const ::testing::TestParamInfo<Reach> &tested) {
                              switch (tested.param) {
-                             case Reach::ReadOnlyMount: return std::string("ReadOnlyMount");
-                             case Reach::Unprivileged: return std::string("Unprivileged");
-                             default: return std::string("Plain");
+                             case Reach::ReadOnlyMount:
+                                 return std::string("ReadOnlyMount");
+                             case Reach::Unprivileged:
+                                 return std::string("Unprivileged");
+                             default:
+                                 return std::string("Plain");
                              }
                          });
 
@@ -481,8 +484,8 @@ TEST_F(ChainInPlace, OverwriteAlwaysRemovesEverythingGoneAndNeverRemovesNothing)
 {
     const auto atNewest = makeChain();
     undoDeletions();
-    Result r = kxsms({"restore", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place", "--overwrite",
-                      "never"});
+    Result r =
+        kxsms({"restore", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place", "--overwrite", "never"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::exists(data_ / "tree/gone.txt"));
     EXPECT_NE(r.err.find("kept /tree/gone.txt: not in inc2.kxa, but --overwrite never keeps what exists"),

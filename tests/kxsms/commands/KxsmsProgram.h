@@ -26,7 +26,6 @@ namespace kxsms_test {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-
 inline std::string readText(const fs::path &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -236,12 +235,12 @@ protected:
     void useConfig(const std::string &extra)
     {
         // The archive flags go to a store of the test's own, never the machine's.
-        writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n" + extra +
-                                            (extra.find("archive_state") == std::string::npos
-                                                 ? "\narchive_state = \"" + (dir_ / "state/archive.sqlite").string() + "\""
-                                                 : std::string()) +
-                                            "\n  [[tsa.resource]]\n  name = \"/\"\n  path = \"" + data_.string() +
-                                            "\"\n");
+        writeText(dir_ / "smsemu.toml",
+                  "[[tsa]]\ntype = \"Linux File System\"\n" + extra +
+                      (extra.find("archive_state") == std::string::npos
+                           ? "\narchive_state = \"" + (dir_ / "state/archive.sqlite").string() + "\""
+                           : std::string()) +
+                      "\n  [[tsa.resource]]\n  name = \"/\"\n  path = \"" + data_.string() + "\"\n");
         setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
     }
 

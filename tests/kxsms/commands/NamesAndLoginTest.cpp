@@ -43,18 +43,18 @@ TEST_F(KxsmsProgram, OddNamesStayDistinctAndComeBack)
             continue;
         const bool utf8 = !member.contains("name_base64");
         EXPECT_EQ(utf8, member["name"].get<std::string>().find("\xEF\xBF\xBD") == std::string::npos) << member;
-        exact.insert(utf8 ? member["name"].get<std::string>() : std::string("base64:") + member["name_base64"].get<std::string>());
+        exact.insert(utf8 ? member["name"].get<std::string>()
+                          : std::string("base64:") + member["name_base64"].get<std::string>());
     }
     EXPECT_EQ(exact.size(), c_OddNames.size());
     EXPECT_TRUE(exact.count("base64:L29kZC9iYWT/")) << "/odd/bad\\xff";
 
     // Each name passed back: as the JSON gives it, or through base64 -d.
     for (const json &member : json::parse(listed.out)) {
-        const Result back =
-            member.contains("name_base64")
-                ? sh("$KXSMS restore -f a.kxa --to /r \"$(printf %s " + quote(member["name_base64"].get<std::string>()) +
-                     " | base64 -d)\"")
-                : kxsms({"restore", "-f", "a.kxa", "--to", "/r", member["name"].get<std::string>()});
+        const Result back = member.contains("name_base64")
+                                ? sh("$KXSMS restore -f a.kxa --to /r \"$(printf %s " +
+                                     quote(member["name_base64"].get<std::string>()) + " | base64 -d)\"")
+                                : kxsms({"restore", "-f", "a.kxa", "--to", "/r", member["name"].get<std::string>()});
         ASSERT_EQ(back.status, 0) << member << "\n" << context(back);
     }
     for (const std::string &name : c_OddNames)
@@ -72,8 +72,8 @@ TEST_F(KxsmsProgram, ListingsCutShortByTheirReaderEndQuietly)
     for (int i = 0; i < 1200; ++i)
         std::ofstream(data_ / "many" / (std::string(150, 'n') + std::to_string(i)));
     ASSERT_EQ(kxsms({"backup", "/many", "-f", "a.kxa"}).status, 0);
-    for (const char *command : {"$KXSMS ls -r /many", "$KXSMS ls -rl --json /many", "$KXSMS list -f a.kxa",
-                                       "$KXSMS list -f a.kxa --json"}) {
+    for (const char *command :
+         {"$KXSMS ls -r /many", "$KXSMS ls -rl --json /many", "$KXSMS list -f a.kxa", "$KXSMS list -f a.kxa --json"}) {
         const Result r = sh(std::string("set -o pipefail; ") + command + " | head -1");
         EXPECT_EQ(r.status, 0) << command << "\n" << context(r);
         EXPECT_EQ(r.err, "") << command;
@@ -95,10 +95,12 @@ TEST_F(KxsmsProgram, PasswordIsAskedOnlyAfterARefusedLogin)
     // The answer is typed once the prompt is there (kxsms flushes what was
     // typed before it turns the echo off), on a terminal made by script.
     const auto typed = [&](const std::string &password) {
-        return sh("rm -f keys terminal; mkfifo keys; script -qec \"$KXSMS -u tester ls /tree/sub\" /dev/null <keys >terminal & job=$!; "
+        return sh("rm -f keys terminal; mkfifo keys; script -qec \"$KXSMS -u tester ls /tree/sub\" /dev/null <keys "
+                  ">terminal & job=$!; "
                   "exec 3>keys; "
                   "while kill -0 $job 2>/dev/null && ! grep -q 'Password for tester:' terminal; do sleep 0.02; done; "
-                  "printf '" + password + "\\n' >&3; wait $job; status=$?; exec 3>&-; cat terminal; exit $status");
+                  "printf '" +
+                  password + "\\n' >&3; wait $job; status=$?; exec 3>&-; cat terminal; exit $status");
     };
     const Result asked = typed("right");
     EXPECT_EQ(asked.status, 0) << context(asked);

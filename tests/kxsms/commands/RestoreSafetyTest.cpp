@@ -74,12 +74,14 @@ TEST_F(KxsmsProgram, SignalDuringRestoreLeavesNoTemporaryFileAndTheOldContent)
     writeText(data_ / "tree/large.bin", bigContent(3u << 20));
     ASSERT_EQ(kxsms({"backup", "/tree/large.bin", "-f", "a.kxa"}).status, 0);
     writeText(data_ / "r/tree/large.bin", "the old content\n");
-    for (const auto &[signal, status] : std::vector<std::pair<std::string, int>>{{"INT", 130}, {"TERM", 143}, {"HUP", 129}}) {
+    for (const auto &[signal, status] :
+         std::vector<std::pair<std::string, int>>{{"INT", 130}, {"TERM", 143}, {"HUP", 129}}) {
         const Result r = sh("mkfifo p; (head -c 1500000 a.kxa; exec sleep 3600) >p & feeder=$!; "
                             "$KXSMS restore -f p --to /r & job=$!; "
                             "while kill -0 $job 2>/dev/null && ! ls data/r/tree/.kxsms-restore-* >/dev/null 2>&1; "
                             "do sleep 0.02; done; "
-                            "kill -" + signal + " $job; wait $job; status=$?; kill $feeder; rm -f p; exit $status");
+                            "kill -" +
+                            signal + " $job; wait $job; status=$?; kill $feeder; rm -f p; exit $status");
         EXPECT_EQ(r.status, status) << signal << "\n" << context(r);
         EXPECT_NE(r.err.find("abandoned /r/tree/large.bin"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("restore: 0 data sets"), std::string::npos) << "the summary so far\n" << r.err;
@@ -216,20 +218,22 @@ TEST_P(MemberSelection, TakesTheSameMembersEverywhere)
 
 INSTANTIATE_TEST_SUITE_P(
     Ways, MemberSelection,
-    ::testing::Values(
-        Selected{"one_member", {"/tree/a.txt"}, {"/tree/a.txt"}},
-        Selected{"subtree", {"/tree/sub"}, {"/tree/sub/b.txt", "/tree/sub/deeper/c.txt"}},
-        Selected{"two_paths", {"/tree/sub/deeper", "/tree/link"}, {"/tree/sub/deeper/c.txt", "/tree/link"}},
-        Selected{"last_component_pattern",
-                 {"--exclude", "*.bin"},
-                 {"/tree/a.txt", "/tree/link", "/tree/sub/b.txt", "/tree/sub/deeper/c.txt"}},
-        Selected{"parent_by_component", {"--exclude", "sub"}, {"/tree/a.txt", "/tree/link", "/tree/big.bin", "/tree/block.bin"}},
-        Selected{"whole_name_pattern",
-                 {"/tree", "--exclude", "/tree/sub/*", "--exclude", "/tree/b*"},
-                 {"/tree/a.txt", "/tree/link"}},
-        Selected{"exact_and_pattern",
-                 {"/tree/sub", "--exclude", "/tree/sub/deeper", "--exclude", "?.bin"},
-                 {"/tree/sub/b.txt"}}),
+    ::testing::Values(Selected{"one_member", {"/tree/a.txt"}, {"/tree/a.txt"}},
+                      Selected{"subtree", {"/tree/sub"}, {"/tree/sub/b.txt", "/tree/sub/deeper/c.txt"}},
+                      Selected{
+                          "two_paths", {"/tree/sub/deeper", "/tree/link"}, {"/tree/sub/deeper/c.txt", "/tree/link"}},
+                      Selected{"last_component_pattern",
+                               {"--exclude", "*.bin"},
+                               {"/tree/a.txt", "/tree/link", "/tree/sub/b.txt", "/tree/sub/deeper/c.txt"}},
+                      Selected{"parent_by_component",
+                               {"--exclude", "sub"},
+                               {"/tree/a.txt", "/tree/link", "/tree/big.bin", "/tree/block.bin"}},
+                      Selected{"whole_name_pattern",
+                               {"/tree", "--exclude", "/tree/sub/*", "--exclude", "/tree/b*"},
+                               {"/tree/a.txt", "/tree/link"}},
+                      Selected{"exact_and_pattern",
+                               {"/tree/sub", "--exclude", "/tree/sub/deeper", "--exclude", "?.bin"},
+                               {"/tree/sub/b.txt"}}),
     [](const ::testing::TestParamInfo<Selected> &tested) { return std::string(tested.param.name); });
 
 TEST_F(KxsmsProgram, SelectionThatTakesNothingIsReported)

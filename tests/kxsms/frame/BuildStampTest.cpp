@@ -92,7 +92,10 @@ struct SmallElf {
         memcpy(bytes.data(), &header, sizeof header);
     }
     Elf64_Ehdr &header() { return *reinterpret_cast<Elf64_Ehdr *>(bytes.data()); }
-    Elf64_Shdr &section(size_t i) { return *reinterpret_cast<Elf64_Shdr *>(bytes.data() + tableAt + i * sizeof(Elf64_Shdr)); }
+    Elf64_Shdr &section(size_t i)
+    {
+        return *reinterpret_cast<Elf64_Shdr *>(bytes.data() + tableAt + i * sizeof(Elf64_Shdr));
+    }
 };
 
 std::optional<std::string> stampOf(const std::vector<char> &bytes, std::string &error)

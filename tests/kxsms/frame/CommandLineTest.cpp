@@ -37,8 +37,8 @@ Parsed parse(std::vector<const char *> arguments)
     parsed.commands = allCommands();
     ParsedCommandLine line;
     std::ostringstream out, err;
-    parsed.status = parseCommandLine(static_cast<int>(arguments.size()), arguments.data(), parsed.commands, line, out,
-                                     err, c_Now);
+    parsed.status =
+        parseCommandLine(static_cast<int>(arguments.size()), arguments.data(), parsed.commands, line, out, err, c_Now);
     parsed.globals = line.globals;
     parsed.command = line.command;
     parsed.version = line.showVersion;
@@ -49,9 +49,11 @@ Parsed parse(std::vector<const char *> arguments)
 
 TEST(Options, BackupWithEverything)
 {
-    const Parsed p = parse({"--tsa", "gw", "-u", "admin", "--log", "/tmp/l", "-vv", "backup", "DOM1:\\a", "DOM1:\\b",
-                            "-f", "-", "--exclude", "DOM1:\\a\\x", "--exclude", "DOM1:\\a\\y", "--since",
-                            "@1600000000", "--incremental", "--clear-archive", "--zstd"});
+    const Parsed p = parse({"--tsa",       "gw",      "-u",          "admin",         "--log",
+                            "/tmp/l",      "-vv",     "backup",      "DOM1:\\a",      "DOM1:\\b",
+                            "-f",          "-",       "--exclude",   "DOM1:\\a\\x",   "--exclude",
+                            "DOM1:\\a\\y", "--since", "@1600000000", "--incremental", "--clear-archive",
+                            "--zstd"});
     ASSERT_EQ(p.status, -1) << p.err;
     ASSERT_EQ(p.name(), "backup");
     const GlobalOptions &g = p.globals;
@@ -105,16 +107,16 @@ TEST(Options, EachCommandIsRecognised)
 TEST(Options, WrongCommandLinesExitWithStatus2)
 {
     const std::vector<std::vector<const char *>> table = {
-        {},                                        // no command
-        {"frobnicate"},                            // unknown command
-        {"backup", "-f", "a"},                     // no path
-        {"backup", "/x"},                          // no archive
-        {"restore"},                               // no archive
-        {"--tsa", "nfs", "ls"},                    // unknown TSA
+        {},                     // no command
+        {"frobnicate"},         // unknown command
+        {"backup", "-f", "a"},  // no path
+        {"backup", "/x"},       // no archive
+        {"restore"},            // no archive
+        {"--tsa", "nfs", "ls"}, // unknown TSA
         {"restore", "-f", "a", "--overwrite", "sometimes"},
         {"backup", "/x", "-f", "a", "--since", "yesterday-ish"},
-        {"info"},                                  // no path
-        {"ls", "--password", "secret"},            // passwords never on the command line
+        {"info"},                       // no path
+        {"ls", "--password", "secret"}, // passwords never on the command line
     };
     for (const auto &arguments : table) {
         const Parsed p = parse(arguments);

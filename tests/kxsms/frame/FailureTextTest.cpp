@@ -34,20 +34,23 @@ TEST_P(CauseInLog, IsFound)
 INSTANTIATE_TEST_SUITE_P(
     Lines, CauseInLog,
     ::testing::Values(
-        Lines{"open", "2026-01-01T00:00:00Z 12 ERROR Open data set failed for /srv/x, (fffdffcf) No search privileges.\n"
-                      "2026-01-01T00:00:00Z 12 ERROR Failed to backup data set /srv/x, Insufficient access rights.\n",
+        Lines{"open",
+              "2026-01-01T00:00:00Z 12 ERROR Open data set failed for /srv/x, (fffdffcf) No search privileges.\n"
+              "2026-01-01T00:00:00Z 12 ERROR Failed to backup data set /srv/x, Insufficient access rights.\n",
               0xFFFDFFCFu, "No search privileges"},
         Lines{"comma_form", "t 1 ERROR NWSMTSScanDataSetBegin(/a) returned (fffdfff2), No data sets found.\n",
               0xFFFDFFF2u, "No data sets found"},
         Lines{"two_blanks", "t 1 ERROR Write data set failed for /a,  (fffdffb6) Unable to write to file.\n",
               0xFFFDFFB6u, "Unable to write to file"},
-        Lines{"path_with_parentheses", "t 1 ERROR Open data set failed for /a/(beef) b/(x) c, (fffdfff5) Data set is "
-                                       "currently in use.",
+        Lines{"path_with_parentheses",
+              "t 1 ERROR Open data set failed for /a/(beef) b/(x) c, (fffdfff5) Data set is "
+              "currently in use.",
               0xFFFDFFF5u, "Data set is currently in use"},
         Lines{"scan_next_text_only", "t 1 ERROR Failed scan next data set, Unable to scan file entry.\n", std::nullopt,
               "Unable to scan file entry"},
-        Lines{"last_wins", "t 1 ERROR Open data set failed for /a, (fffdfff2) No data sets found.\n"
-                           "t 1 ERROR Read data set failed for /b, (fffdffc6) Error reading the file.\n",
+        Lines{"last_wins",
+              "t 1 ERROR Open data set failed for /a, (fffdfff2) No data sets found.\n"
+              "t 1 ERROR Read data set failed for /b, (fffdffc6) Error reading the file.\n",
               0xFFFDFFC6u, "Error reading the file"},
         Lines{"unknown_code", "t 1 ERROR Open data set failed for /a, (1234) Unknown SMS error - 0x1234.\n", 0x1234u,
               "Unknown SMS error - 0x1234"},
@@ -81,10 +84,10 @@ TEST(FailureText, ReportPositionsAreParentsOfWhatCameBefore)
         const char *name, *earlier;
         bool report;
     };
-    for (const Case &c : {Case{"/srv/d", "/srv/d", true}, Case{"/srv/d", "/srv/d/x/y", true},
-                          Case{"/", "/a", true}, Case{"DOM1:", "DOM1:dir", true}, Case{"DOM1:\\d", "DOM1:\\d\\x", true},
-                          Case{"/srv/d", "/srv/dd", false}, Case{"/srv/d/x", "/srv/d", false},
-                          Case{"/srv/e", "/srv/d/e", false}, Case{"", "/a", false}})
+    for (const Case &c :
+         {Case{"/srv/d", "/srv/d", true}, Case{"/srv/d", "/srv/d/x/y", true}, Case{"/", "/a", true},
+          Case{"DOM1:", "DOM1:dir", true}, Case{"DOM1:\\d", "DOM1:\\d\\x", true}, Case{"/srv/d", "/srv/dd", false},
+          Case{"/srv/d/x", "/srv/d", false}, Case{"/srv/e", "/srv/d/e", false}, Case{"", "/a", false}})
         EXPECT_EQ(kxsms::reportsOn(c.name, c.earlier), c.report) << c.name << " after " << c.earlier;
 }
 

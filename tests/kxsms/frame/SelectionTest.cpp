@@ -21,9 +21,9 @@ TEST(Selection, TakesWhatIsAtOrBelowAPathAndNotExcluded)
     const std::vector<Case> table = {
         {{}, {}, fs, "/a/b", true},
         {{"/a"}, {}, fs, "/a/b", true},
-        {{"/a"}, {}, fs, "/ab", false},             // a prefix of the text is not a parent
-        {{"a/"}, {}, fs, "/a/b", true},             // tar's form: no leading '/', a trailing one
-        {{"/a\nb"}, {}, fs, "/a\nb", true},         // taken literally
+        {{"/a"}, {}, fs, "/ab", false},     // a prefix of the text is not a parent
+        {{"a/"}, {}, fs, "/a/b", true},     // tar's form: no leading '/', a trailing one
+        {{"/a\nb"}, {}, fs, "/a\nb", true}, // taken literally
         {{"/a\nb"}, {}, fs, "/a\\x0ab", false},
         {{}, {"*.o"}, fs, "/src/x.o", false},
         {{}, {"*.o"}, fs, "/src/x.o.c", true},

@@ -36,7 +36,10 @@ struct OneName {
     const char *name;
 };
 
-void PrintTo(const OneName &n, std::ostream *os) { *os << n.type << " \"" << n.name << "\""; }
+void PrintTo(const OneName &n, std::ostream *os)
+{
+    *os << n.type << " \"" << n.name << "\"";
+}
 
 class OneNameRoundTrip : public SmsEmu, public ::testing::WithParamInterface<OneName> {};
 
@@ -70,22 +73,25 @@ TEST_P(OneNameRoundTrip, PutThenGetGivesTheSameRecord)
     std::free(list);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    NameSpaces, OneNameRoundTrip,
-    ::testing::Values(OneName{0, 0, 0, "/", "/", "/home/ann/a.txt"}, OneName{2, 16, 0, "/", "/", "/srv/x"},
-                      OneName{4, 4, 1, ":", "/", "DOM1:dir/sub"}, OneName{256, 0, 0, ".", ".", ".CN=Ädmin.O=Acme.[Root]"},
-                      OneName{NWSM_TSA_DEFINED_RESOURCE, 2, 0, nullptr, nullptr, "ACME_TREE"},
-                      OneName{0, 0, -1, "", "", ""}));
+INSTANTIATE_TEST_SUITE_P(NameSpaces, OneNameRoundTrip,
+                         ::testing::Values(OneName{0, 0, 0, "/", "/", "/home/ann/a.txt"},
+                                           OneName{2, 16, 0, "/", "/", "/srv/x"},
+                                           OneName{4, 4, 1, ":", "/", "DOM1:dir/sub"},
+                                           OneName{256, 0, 0, ".", ".", ".CN=Ädmin.O=Acme.[Root]"},
+                                           OneName{NWSM_TSA_DEFINED_RESOURCE, 2, 0, nullptr, nullptr, "ACME_TREE"},
+                                           OneName{0, 0, -1, "", "", ""}));
 
 TEST_F(NameLists, SelectionListOfManyNamesGrowsInOneBlock)
 {
     NWSM_SELECTION_LIST *list = nullptr;
     NWSM_NAME_HANDLE handle = nullptr;
     const int count = 5000;
-    auto nameOf = [](int i) { return "/data/set/" + std::string(static_cast<std::size_t>(i % 97), 'x') + std::to_string(i); };
+    auto nameOf = [](int i) {
+        return "/data/set/" + std::string(static_cast<std::size_t>(i % 97), 'x') + std::to_string(i);
+    };
     std::string first = nameOf(0);
-    ASSERT_EQ(NWSMPutFirstName(&list, 2, NWSM_CHILD_TO_BE_EXCLUDED, 0, const_cast<char *>("/"),
-                               const_cast<char *>("/"), first.data(), &handle),
+    ASSERT_EQ(NWSMPutFirstName(&list, 2, NWSM_CHILD_TO_BE_EXCLUDED, 0, const_cast<char *>("/"), const_cast<char *>("/"),
+                               first.data(), &handle),
               0u);
     EXPECT_EQ(handle, static_cast<void *>(&list));
     for (int i = 1; i < count; ++i) {
@@ -203,7 +209,10 @@ struct Strip {
     int removedAt; // -1: nothing removed
 };
 
-void PrintTo(const Strip &s, std::ostream *os) { *os << s.type << " \"" << s.in << "\""; }
+void PrintTo(const Strip &s, std::ostream *os)
+{
+    *os << s.type << " \"" << s.in << "\"";
+}
 
 class StripEndSeparator : public SmsEmu, public ::testing::WithParamInterface<Strip> {};
 
@@ -221,13 +230,13 @@ TEST_P(StripEndSeparator, RemovesOneSeparatorButNeverTheWholeName)
         EXPECT_EQ(removed, name.data() + p.removedAt);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, StripEndSeparator,
-    ::testing::Values(Strip{0, "/a/b/", "/a/b", 4}, Strip{0, "/", "/", -1}, Strip{2, "\\", "\\", -1},
-                      Strip{0, "a\\", "a", 1}, Strip{2, "a//", "a/", 2}, Strip{0, "a:", "a:", -1},
-                      Strip{1, "a:", "a", 1}, Strip{257, "vol:", "vol", 3}, Strip{1, "a/", "a", 1},
-                      Strip{0, "", "", -1}, Strip{0, "abc", "abc", -1}, Strip{0xFFFFFFFE, "DOM1:/", "DOM1:", 5},
-                      Strip{4, "x.", "x.", -1}));
+INSTANTIATE_TEST_SUITE_P(Rules, StripEndSeparator,
+                         ::testing::Values(Strip{0, "/a/b/", "/a/b", 4}, Strip{0, "/", "/", -1},
+                                           Strip{2, "\\", "\\", -1}, Strip{0, "a\\", "a", 1}, Strip{2, "a//", "a/", 2},
+                                           Strip{0, "a:", "a:", -1}, Strip{1, "a:", "a", 1},
+                                           Strip{257, "vol:", "vol", 3}, Strip{1, "a/", "a", 1}, Strip{0, "", "", -1},
+                                           Strip{0, "abc", "abc", -1}, Strip{0xFFFFFFFE, "DOM1:/", "DOM1:", 5},
+                                           Strip{4, "x.", "x.", -1}));
 
 TEST_F(NameLists, StripEndSeparatorTakesNullArguments)
 {

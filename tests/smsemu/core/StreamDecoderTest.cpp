@@ -25,8 +25,8 @@ struct Decoded {
     std::vector<Event> events; // the pieces of one extent's data as one Data
     std::string file;          // the data at its offsets, holes as zero bytes
     std::string attributes;
-    CCODE failed = 0;           // what next() failed with
-    std::size_t failedAt = 0;   // the bytes it had taken then
+    CCODE failed = 0;         // what next() failed with
+    std::size_t failedAt = 0; // the bytes it had taken then
     CCODE finished = 0;
     bool operator==(const Decoded &) const = default;
 };
@@ -135,10 +135,12 @@ TEST(StreamDecoder, ABrokenStreamFailsAtTheByteThatBreaksIt)
         {"an empty extent", handHeader(kFile) + handRecord("KXFE", 0, 0), header + 20, NWSMTS_EXPECTING_TRAILER},
         {"an extent past the size", handHeader(kFile) + handRecord("KXFE", 8, 3), header + 20,
          NWSMTS_EXPECTING_TRAILER},
-        {"an extent over the one before", handHeader(kFile) + handRecord("KXFE", 2, 2) + "ab" + handRecord("KXFE", 3, 1),
-         header + 42, NWSMTS_EXPECTING_TRAILER},
-        {"an attribute section of fewer entries", handHeader(kFile) + handRecord("KXFA", 2, 12) + std::string("\1\6\0\0\0abcdefg", 12),
-         header + 32, NWSMTS_EXPECTING_TRAILER},
+        {"an extent over the one before",
+         handHeader(kFile) + handRecord("KXFE", 2, 2) + "ab" + handRecord("KXFE", 3, 1), header + 42,
+         NWSMTS_EXPECTING_TRAILER},
+        {"an attribute section of fewer entries",
+         handHeader(kFile) + handRecord("KXFA", 2, 12) + std::string("\1\6\0\0\0abcdefg", 12), header + 32,
+         NWSMTS_EXPECTING_TRAILER},
         {"a trailer that miscounts", withRecords(kFile, handRecord("KXFE", 0, 1) + "a", 2), header + 41,
          NWSMTS_EXPECTING_TRAILER},
         {"a trailer with another checksum", flipped(good, good.size() - 1), good.size(), NWSMTS_EXPECTING_TRAILER},

@@ -86,7 +86,8 @@ TEST_F(Tracing, EachCallIsOneLineWithItsArgumentsAndResult)
     ASSERT_EQ(connection, 1u);
     ASSERT_EQ(login(connection, "ACME_TREE", "admin", "secret"), 0u);
     NWSM_DATA_SET_NAME_LIST *list = nullptr;
-    ASSERT_EQ(NWSMPutOneName(&list, NWSM_TSA_DEFINED_RESOURCE, 0, 0, nullptr, nullptr, const_cast<char *>("ACME_TREE")), 0u);
+    ASSERT_EQ(NWSMPutOneName(&list, NWSM_TSA_DEFINED_RESOURCE, 0, 0, nullptr, nullptr, const_cast<char *>("ACME_TREE")),
+              0u);
     NWSM_SCAN_CONTROL control{};
     control.scanType = 1;
     control.returnNameSpaceType = -1;
@@ -130,8 +131,7 @@ TEST_F(Tracing, EachCallIsOneLineWithItsArgumentsAndResult)
     const Line &end = at(8, "NWSMTSScanNextDataSet");
     EXPECT_EQ(end.args[1], "0x1");
     EXPECT_EQ(end.result, "0xfffdffd1");
-    EXPECT_EQ(at(9, "NWSMPackDateTime").args,
-              (std::vector<std::string>{"0x7e8", "0x1", "0x2", "0x3", "0x4", "0x5"}));
+    EXPECT_EQ(at(9, "NWSMPackDateTime").args, (std::vector<std::string>{"0x7e8", "0x1", "0x2", "0x3", "0x4", "0x5"}));
     EXPECT_EQ(all[9].result, "0x58221882");
     const Line &strip = at(10, "NWSMStripEndSeparator");
     EXPECT_EQ(strip.args, (std::vector<std::string>{"0x0", R"("dir\\\"x/")", "NULL"}));
@@ -232,9 +232,14 @@ TEST_F(Faults, FaultedCallsAreTraced)
 
 TEST_F(Faults, MalformedSettingsAreReportedOnceAndIgnored)
 {
-    const char *bad[] = {"NWSMBogus@1=0x1",          "NWSMPackDateTime@1=0xFFFDFFC6", "NWSMTSReadDataSet@0=0x1",
-                         "NWSMTSReadDataSet@x=0x1",  "NWSMTSReadDataSet@1=0",         "NWSMTSReadDataSet=1@1",
-                         "NWSMTSReadDataSet@1=0x1FFFFFFFF", "NWSMPutOneName@1=0x1,garbage"};
+    const char *bad[] = {"NWSMBogus@1=0x1",
+                         "NWSMPackDateTime@1=0xFFFDFFC6",
+                         "NWSMTSReadDataSet@0=0x1",
+                         "NWSMTSReadDataSet@x=0x1",
+                         "NWSMTSReadDataSet@1=0",
+                         "NWSMTSReadDataSet=1@1",
+                         "NWSMTSReadDataSet@1=0x1FFFFFFFF",
+                         "NWSMPutOneName@1=0x1,garbage"};
     for (const char *setting : bad) {
         setenv("SMSEMU_FAULTS", setting, 1);
         ::testing::internal::CaptureStderr();

@@ -208,11 +208,9 @@ TEST_F(DirectoryData, RestoreRefusesWhatItCannotPlace)
         {"exists, keep newer", std::nullopt, ".CN=Admin.O=Acme.[Root]", "object", NWSM_KEEP_NEWER_DATA_SET, 0,
          NWSMTS_DATA_SET_IS_OLDER},
         {"top, no overwrite", std::nullopt, ".[Root]", "object", 0, 0, NWSMTS_DATA_SET_ALREADY_EXISTS},
-        {"unknown class definition", std::nullopt, ".CN=Robot.Schema", "class definition", 1, 0,
-         NWSMTS_INVALID_PATH},
+        {"unknown class definition", std::nullopt, ".CN=Robot.Schema", "class definition", 1, 0, NWSMTS_INVALID_PATH},
         {"unknown class definition, listed", ".CN=Robot.Schema", "", "class definition", 1, NWSMTS_INVALID_PATH, 0},
-        {"object stream onto a resource", "Schema", ".CN=Y.O=Acme.[Root]", "object", 1, 0,
-         NWSMTS_INVALID_DATA_SET},
+        {"object stream onto a resource", "Schema", ".CN=Y.O=Acme.[Root]", "object", 1, 0, NWSMTS_INVALID_DATA_SET},
         {"unknown type", std::nullopt, ".CN=Y.O=Acme.[Root]", "file", 1, 0, NWSMTS_INVALID_DATA_SET},
         {"name with a NUL", std::nullopt, std::string(".CN=Y\0.O=Acme.[Root]", 21), "object", 1, 0,
          NWSMTS_INVALID_PATH},
@@ -266,15 +264,15 @@ TEST_F(DirectoryData, BrokenStreamsLeaveTheStoreAlone)
         {"a directory's header", makeStreamRaw(name, data, 2), NWSMTS_EXPECTING_HEADER},
         {"data not JSON", makeStreamRaw(name, "{oops"), NWSMTS_INVALID_DATA_SET},
         {"data without a type", makeStreamRaw(name, R"({"class": "User"})"), NWSMTS_INVALID_DATA_SET},
-        {"data without a class", makeStream({{"name", name}, {"type", "object"}}, {{"x", 1}}),
-         NWSMTS_INVALID_DATA_SET},
+        {"data without a class", makeStream({{"name", name}, {"type", "object"}}, {{"x", 1}}), NWSMTS_INVALID_DATA_SET},
         {"long class", makeStream({{"name", name}, {"type", "object"}}, {{"class", std::string(256, 'c')}}),
          NWSMTS_INVALID_DATA_SET},
-        {"data over 16 MiB", makeStream({{"name", name}, {"type", "object"}},
-                                        {{"class", "User"}, {"attributes", {{"a", std::string(16u << 20, 'v')}}}}),
+        {"data over 16 MiB",
+         makeStream({{"name", name}, {"type", "object"}},
+                    {{"class", "User"}, {"attributes", {{"a", std::string(16u << 20, 'v')}}}}),
          NWSMTS_INVALID_DATA_SET},
-        {"bad attribute", makeStream({{"name", name}, {"type", "object"}},
-                                     {{"class", "User"}, {"attributes", {{"a", {1, 2}}}}}),
+        {"bad attribute",
+         makeStream({{"name", name}, {"type", "object"}}, {{"class", "User"}, {"attributes", {{"a", {1, 2}}}}}),
          NWSMTS_INVALID_DATA_SET},
         {"data changed", good.substr(0, dataAt) + "X" + good.substr(dataAt + 1), NWSMTS_EXPECTING_TRAILER},
         {"checksum changed", good.substr(0, good.size() - 1) + "\x01", NWSMTS_EXPECTING_TRAILER},
@@ -288,8 +286,7 @@ TEST_F(DirectoryData, BrokenStreamsLeaveTheStoreAlone)
          NWSMTS_EXPECTING_TRAILER},
         {"an attribute section", withRecords(HandHeader{1, 0, 0, 0, name, "", 2}, attributeRecord({{"user.a", "1"}})),
          NWSMTS_EXPECTING_TRAILER},
-        {"a pad", withRecords(HandHeader{1, 0, 0, 0, name, "", 2}, handRecord("KXFP", 0, 0)),
-         NWSMTS_EXPECTING_TRAILER},
+        {"a pad", withRecords(HandHeader{1, 0, 0, 0, name, "", 2}, handRecord("KXFP", 0, 0)), NWSMTS_EXPECTING_TRAILER},
     };
     for (std::size_t cut = 1; cut < good.size(); cut += cut < 40 ? 1 : 17)
         cases.push_back({"cut at " + std::to_string(cut), good.substr(0, cut),
@@ -301,8 +298,9 @@ TEST_F(DirectoryData, BrokenStreamsLeaveTheStoreAlone)
             EXPECT_EQ(storeText(), before) << c.what;
         }
     // The good stream still restores, and so does its data in two extents.
-    EXPECT_EQ(restore(handStream(HandHeader{1, 0, 0, data.size(), name, ""}, {{0, data.substr(0, 5)}, {5, data.substr(5)}})),
-              0u);
+    EXPECT_EQ(
+        restore(handStream(HandHeader{1, 0, 0, data.size(), name, ""}, {{0, data.substr(0, 5)}, {5, data.substr(5)}})),
+        0u);
     EXPECT_EQ(restore(good), 0u);
 }
 
@@ -318,9 +316,8 @@ TEST_F(DirectoryData, DeleteTakesLeavesOnly)
                    Case{".CN=User.Schema", NWSMTS_DELETE_ERR}, Case{".CN=Bob.OU=Sales.O=Acme.[Root]", 0},
                    Case{".OU=Sales.O=Acme.[Root]", 0}, Case{".OU=Empty.O=Acme.[Root]", 0}})
         EXPECT_EQ(remove(c.name), c.expected) << c.name;
-    EXPECT_EQ(scanNames(".[Root]"),
-              (std::vector<std::string>{".[Root]", ".O=Acme.[Root]", ".CN=Admin.O=Acme.[Root]",
-                                        ".CN=a\\.b.O=Acme.[Root]"}));
+    EXPECT_EQ(scanNames(".[Root]"), (std::vector<std::string>{".[Root]", ".O=Acme.[Root]", ".CN=Admin.O=Acme.[Root]",
+                                                              ".CN=a\\.b.O=Acme.[Root]"}));
 
     // A data set deleted under a scan's feet: the delete at that position
     // finds nothing.

@@ -40,7 +40,8 @@ name = "srv1"
 [[tsa]]
 type = "Directory"
 target_service = "ACME_TREE"
-root_form = ")" + rootForm + R"("
+root_form = ")" + rootForm +
+                  R"("
 store = "tree.json"
 users = { admin = "secret" }
 )");
@@ -76,18 +77,17 @@ users = { admin = "secret" }
         NWSM_DATA_SET_NAME name{};
         EXPECT_EQ(NWSMGetOneName(names, &name), 0u);
         return DirectoryFound{name.name,
-                     name.nameSpaceType,
-                     info->parentFlag != 0,
-                     info->attributes,
-                     info->primaryDataStreamSize,
-                     info->totalStreamsDataSize,
-                     info->accessDateAndTime | info->createDateAndTime | info->modifiedDateAndTime};
+                              name.nameSpaceType,
+                              info->parentFlag != 0,
+                              info->attributes,
+                              info->primaryDataStreamSize,
+                              info->totalStreamsDataSize,
+                              info->accessDateAndTime | info->createDateAndTime | info->modifiedDateAndTime};
     }
 
     // Begins a scan of `name`; the caller ends it.
     CCODE begin(const std::string &name, bool oneLevel, UINT32 &sequence, NWSM_SCAN_INFORMATION *&info,
-                NWSM_DATA_SET_NAME_LIST *&names, NWSM_SELECTION_LIST *selection = nullptr,
-                INT32 returnNameSpace = -1)
+                NWSM_DATA_SET_NAME_LIST *&names, NWSM_SELECTION_LIST *selection = nullptr, INT32 returnNameSpace = -1)
     {
         NWSM_DATA_SET_NAME_LIST *start = nameList(name, name == "ACME_TREE" || name == "Schema" ? 0xFFFFFFFEu : 0u);
         NWSM_SCAN_CONTROL c = control(oneLevel, returnNameSpace);
@@ -97,8 +97,9 @@ users = { admin = "secret" }
     }
 
     // A whole scan; `code` gets the begin's failure (the list is then empty).
-    std::vector<DirectoryFound> scan(const std::string &name, bool oneLevel = false, NWSM_SELECTION_LIST *selection = nullptr,
-                            CCODE *code = nullptr, INT32 returnNameSpace = -1)
+    std::vector<DirectoryFound> scan(const std::string &name, bool oneLevel = false,
+                                     NWSM_SELECTION_LIST *selection = nullptr, CCODE *code = nullptr,
+                                     INT32 returnNameSpace = -1)
     {
         UINT32 sequence = 0;
         NWSM_SCAN_INFORMATION *info = nullptr;

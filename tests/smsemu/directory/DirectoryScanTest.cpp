@@ -8,10 +8,14 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-const Names kSchemaNames{".CN=Top.Schema",          ".CN=Country.Schema",
-                         ".CN=Locality.Schema",     ".CN=Organization.Schema",
-                         ".CN=OrganizationalUnit.Schema", ".CN=domain.Schema",
-                         ".CN=User.Schema",         ".CN=Group.Schema",
+const Names kSchemaNames{".CN=Top.Schema",
+                         ".CN=Country.Schema",
+                         ".CN=Locality.Schema",
+                         ".CN=Organization.Schema",
+                         ".CN=OrganizationalUnit.Schema",
+                         ".CN=domain.Schema",
+                         ".CN=User.Schema",
+                         ".CN=Group.Schema",
                          ".CN=Printer.Schema"};
 
 // Names of the Acme tree, in the root form, tree order.
@@ -68,7 +72,8 @@ TEST_P(StandInDirectoryScans, EachStartYieldsItselfThenWhatItHolds)
         {"ACME_TREE", false, concat({{"ACME_TREE"}, kTree, {"Schema"}, kSchemaNames})},
         {".[Root]", true, {".[Root]", ".O=Acme.[Root]"}},
         {".[Root]", false, kTree},
-        {".O=Acme.[Root]", true,
+        {".O=Acme.[Root]",
+         true,
          {".O=Acme.[Root]", ".OU=Sales.O=Acme.[Root]", ".CN=Admin.O=Acme.[Root]", ".CN=a\\.b.O=Acme.[Root]",
           ".OU=Empty.O=Acme.[Root]"}},
         {".OU=Sales.O=Acme.[Root]", false, {".OU=Sales.O=Acme.[Root]", ".CN=Bob.OU=Sales.O=Acme.[Root]"}},
@@ -138,13 +143,14 @@ TEST_P(StandInDirectoryScans, InformationTellsContainersSizesAndNoTimes)
     }
     // Containers: resources, the top, objects with children or of a
     // container class (OU=Empty has no children).
-    for (const char *parent : {"ACME_TREE", "Schema", ".[Root]", ".O=Acme.[Root]", ".OU=Sales.O=Acme.[Root]",
-                               ".OU=Empty.O=Acme.[Root]"})
+    for (const char *parent :
+         {"ACME_TREE", "Schema", ".[Root]", ".O=Acme.[Root]", ".OU=Sales.O=Acme.[Root]", ".OU=Empty.O=Acme.[Root]"})
         EXPECT_TRUE(parents[parent]) << parent;
     for (const char *leaf : {".CN=Bob.OU=Sales.O=Acme.[Root]", ".CN=a\\.b.O=Acme.[Root]", ".CN=User.Schema"})
         EXPECT_FALSE(parents[leaf]) << leaf;
 
-    for (const DirectoryFound &f : scan("ACME_TREE", true, nullptr, nullptr, static_cast<INT32>(NWSM_RETURN_UTF8_NAMES)))
+    for (const DirectoryFound &f :
+         scan("ACME_TREE", true, nullptr, nullptr, static_cast<INT32>(NWSM_RETURN_UTF8_NAMES)))
         EXPECT_EQ(f.nameSpace, 256u) << f.name;
 }
 
@@ -194,12 +200,12 @@ TEST_P(DirectorySelection, LeavesOutWhatTheListNames)
     for (std::size_t i = 0; i < c.excluded.size(); ++i) {
         char *name = const_cast<char *>(c.excluded[i].name);
         if (i == 0)
-            ASSERT_EQ(NWSMPutFirstName(&list, c.excluded[i].nameSpace, c.excluded[i].selectionType, 0, nullptr,
-                                       nullptr, name, &handle),
+            ASSERT_EQ(NWSMPutFirstName(&list, c.excluded[i].nameSpace, c.excluded[i].selectionType, 0, nullptr, nullptr,
+                                       name, &handle),
                       0u);
         else
-            ASSERT_EQ(NWSMPutNextName(&list, &handle, c.excluded[i].nameSpace, c.excluded[i].selectionType, 0,
-                                      nullptr, nullptr, name),
+            ASSERT_EQ(NWSMPutNextName(&list, &handle, c.excluded[i].nameSpace, c.excluded[i].selectionType, 0, nullptr,
+                                      nullptr, name),
                       0u);
     }
     ASSERT_EQ(NWSMCloseName(&handle), 0u);
@@ -224,18 +230,16 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DirectorySelection,
     ::testing::Values(
         // A parent goes with everything below it; the names may be in either form and any case.
-        SelectionCase{{{".OU=Sales.O=Acme.[Root]", kRootSpace, kParent}},
-                      ".O=Acme.[Root]",
-                      {".O=Acme.[Root]", ".CN=Admin.O=Acme.[Root]", ".CN=a\\.b.O=Acme.[Root]",
-                       ".OU=Empty.O=Acme.[Root]"}},
-        SelectionCase{{{".cn=admin.o=acme.T=ACME_TREE", 0, kChild}, {".CN=A\\.b.O=Acme.[Root]", 0, kChild}},
-                      ".O=Acme.[Root]",
-                      {".O=Acme.[Root]", ".OU=Sales.O=Acme.[Root]", ".CN=Bob.OU=Sales.O=Acme.[Root]",
-                       ".OU=Empty.O=Acme.[Root]"}},
+        SelectionCase{
+            {{".OU=Sales.O=Acme.[Root]", kRootSpace, kParent}},
+            ".O=Acme.[Root]",
+            {".O=Acme.[Root]", ".CN=Admin.O=Acme.[Root]", ".CN=a\\.b.O=Acme.[Root]", ".OU=Empty.O=Acme.[Root]"}},
+        SelectionCase{
+            {{".cn=admin.o=acme.T=ACME_TREE", 0, kChild}, {".CN=A\\.b.O=Acme.[Root]", 0, kChild}},
+            ".O=Acme.[Root]",
+            {".O=Acme.[Root]", ".OU=Sales.O=Acme.[Root]", ".CN=Bob.OU=Sales.O=Acme.[Root]", ".OU=Empty.O=Acme.[Root]"}},
         // A child exclusion of a container leaves it out alone.
-        SelectionCase{{{".OU=Sales.O=Acme.[Root]", 0, kChild}},
-                      ".OU=Sales.O=Acme.[Root]",
-                      {}},
+        SelectionCase{{{".OU=Sales.O=Acme.[Root]", 0, kChild}}, ".OU=Sales.O=Acme.[Root]", {}},
         SelectionCase{{{".OU=Sales.O=Acme.[Root]", 0, kChild}},
                       ".[Root]",
                       {".[Root]", ".O=Acme.[Root]", ".CN=Bob.OU=Sales.O=Acme.[Root]", ".CN=Admin.O=Acme.[Root]",
@@ -244,10 +248,10 @@ INSTANTIATE_TEST_SUITE_P(
         SelectionCase{{{"Schema", kResourceSpace, kResource}, {".[Root]", kResourceSpace, kResource}},
                       "ACME_TREE",
                       {"ACME_TREE"}},
-        SelectionCase{{{"ACME_TREE", kResourceSpace, kResource}, {"Schema", kResourceSpace, kResource}},
-                      "ACME_TREE",
-                      {}},
-        SelectionCase{{{"ACME_TREE", kResourceSpace, kResource}}, ".OU=Sales.O=Acme.[Root]",
+        SelectionCase{
+            {{"ACME_TREE", kResourceSpace, kResource}, {"Schema", kResourceSpace, kResource}}, "ACME_TREE", {}},
+        SelectionCase{{{"ACME_TREE", kResourceSpace, kResource}},
+                      ".OU=Sales.O=Acme.[Root]",
                       {".OU=Sales.O=Acme.[Root]", ".CN=Bob.OU=Sales.O=Acme.[Root]"}},
         SelectionCase{{{".CN=User.Schema", 0, kChild}, {".CN=Printer.Schema", 0, kParent}},
                       "Schema",
@@ -259,10 +263,10 @@ INSTANTIATE_TEST_SUITE_P(
         SelectionCase{{{".[Root]", kResourceSpace, kResource}}, ".CN=Bob.OU=Sales.O=Acme.[Root]", {}},
         SelectionCase{{{"Schema", kResourceSpace, kResource}}, ".CN=User.Schema", {}},
         // Names that name nothing, or other selection types, exclude nothing.
-        SelectionCase{{{".CN=Nobody.O=Acme.[Root]", 0, kParent}, {"garbage", 0, kChild},
-                       {".OU=Sales.O=Acme.[Root]", 0, 1}},
-                      ".OU=Sales.O=Acme.[Root]",
-                      {".OU=Sales.O=Acme.[Root]", ".CN=Bob.OU=Sales.O=Acme.[Root]"}}));
+        SelectionCase{
+            {{".CN=Nobody.O=Acme.[Root]", 0, kParent}, {"garbage", 0, kChild}, {".OU=Sales.O=Acme.[Root]", 0, 1}},
+            ".OU=Sales.O=Acme.[Root]",
+            {".OU=Sales.O=Acme.[Root]", ".CN=Bob.OU=Sales.O=Acme.[Root]"}}));
 
 } // namespace
 } // namespace smsemutest

@@ -42,21 +42,24 @@ TEST_F(DirectoryStore, AcceptsTheDocumentedForms)
 struct Hostile {
     const char *what;
     std::string store;
-    std::string reported;   // found in the problem
+    std::string reported;     // found in the problem
     size_t attributeSize = 0; // > 0: the store is one object with an attribute this long, made in the test
 };
 
-std::string objects(const std::string &items) { return "{\"objects\": [" + items + "]}"; }
+std::string objects(const std::string &items)
+{
+    return "{\"objects\": [" + items + "]}";
+}
 
 class HostileStores : public DirectoryStore, public ::testing::WithParamInterface<Hostile> {};
 
 TEST_P(HostileStores, AreReportedAndTheTsaIsNotListed)
 {
     const Hostile &c = GetParam();
-    const std::string store =
-        c.attributeSize == 0 ? c.store
-                             : objects("{\"dn\": \".O=A.[Root]\", \"class\": \"X\", \"attributes\": {\"a\": \"" +
-                                       std::string(c.attributeSize, 'v') + "\"}}");
+    const std::string store = c.attributeSize == 0
+                                  ? c.store
+                                  : objects("{\"dn\": \".O=A.[Root]\", \"class\": \"X\", \"attributes\": {\"a\": \"" +
+                                            std::string(c.attributeSize, 'v') + "\"}}");
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(listed(store)) << c.what;
     std::string err = ::testing::internal::GetCapturedStderr();
@@ -92,7 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"NUL in a name", objects(R"({"dn": ".O=A\u0000.[Root]", "class": "X"})"),
                 ": objects[0] (\".O=A\\u0000.[Root]\")"},
         Hostile{"no class", objects(R"({"dn": ".O=A.[Root]"})"), ": objects[0] (\".O=A.[Root]\"): \"class\" must"},
-        Hostile{"empty class", objects(R"({"dn": ".O=A.[Root]", "class": ""})"), "\"class\" must be a string of 1 to 255"},
+        Hostile{"empty class", objects(R"({"dn": ".O=A.[Root]", "class": ""})"),
+                "\"class\" must be a string of 1 to 255"},
         Hostile{"long class", objects("{\"dn\": \".O=A.[Root]\", \"class\": \"" + std::string(256, 'c') + "\"}"),
                 "\"class\" must be a string of 1 to 255 characters"},
         Hostile{"huge object", "", ": objects[0] (\".O=A.[Root]\"): the object is larger than 16777216 bytes",
@@ -103,7 +107,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "attribute \"n\" must be a string or an array of strings"},
         Hostile{"used twice", objects(kOk + R"(, {"dn": ".o=ACME.T=acme_tree", "class": "Y"})"),
                 ": objects[1] (\".o=ACME.T=acme_tree\"): the name is used twice"},
-        Hostile{"used twice, escapes", objects(R"({"dn": ".O=A\\B.[Root]", "class": "X"}, {"dn": ".O=AB.[Root]", "class": "X"})"),
+        Hostile{"used twice, escapes",
+                objects(R"({"dn": ".O=A\\B.[Root]", "class": "X"}, {"dn": ".O=AB.[Root]", "class": "X"})"),
                 "the name is used twice"},
         Hostile{"top twice", objects(R"({"dn": ".[Root]", "class": "X"}, {"dn": "[Root]", "class": "X"})"),
                 "the name is used twice"},

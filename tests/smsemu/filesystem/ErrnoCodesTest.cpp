@@ -22,47 +22,38 @@ struct Row {
 const char *stepName(FsStep step)
 {
     switch (step) {
-    case FsStep::Open: return "open";
-    case FsStep::Read: return "read";
-    case FsStep::List: return "list";
-    case FsStep::Create: return "create";
-    case FsStep::Write: return "write";
-    case FsStep::SetInfo: return "set-info";
+    case FsStep::Open:
+        return "open";
+    case FsStep::Read:
+        return "read";
+    case FsStep::List:
+        return "list";
+    case FsStep::Create:
+        return "create";
+    case FsStep::Write:
+        return "write";
+    case FsStep::SetInfo:
+        return "set-info";
     }
     return "?";
 }
 
 const Row rows[] = {
-    {FsStep::Open, EACCES, NWSMTS_NO_SEARCH_PRIVILEGES},
-    {FsStep::Open, EPERM, NWSMTS_NO_SEARCH_PRIVILEGES},
-    {FsStep::Open, ENOENT, NWSMTS_NO_DATA_SETS_FOUND},
-    {FsStep::Open, ELOOP, NWSMTS_INVALID_PATH},
-    {FsStep::Open, ENOTDIR, NWSMTS_INVALID_PATH},
-    {FsStep::Open, EBUSY, NWSMTS_DATA_SET_IN_USE},
-    {FsStep::Open, ETXTBSY, NWSMTS_DATA_SET_IN_USE},
-    {FsStep::Open, EIO, NWSMTS_OPEN_ERROR},
-    {FsStep::Open, ENOMEM, NWSMTS_OUT_OF_MEMORY},
-    {FsStep::Read, EIO, NWSMTS_READ_ERROR},
-    {FsStep::Read, EACCES, NWSMTS_NO_SEARCH_PRIVILEGES},
-    {FsStep::List, EACCES, NWSMTS_NO_SEARCH_PRIVILEGES},
-    {FsStep::List, EIO, NWSMTS_SCAN_FILE_ENTRY_ERR},
-    {FsStep::List, EMFILE, NWSMTS_SCAN_FILE_ENTRY_ERR},
-    {FsStep::Create, EACCES, NWSMTS_CANT_CREATE_DIR_ENTRY},
-    {FsStep::Create, EPERM, NWSMTS_CANT_CREATE_DIR_ENTRY},
-    {FsStep::Create, EROFS, NWSMTS_CANT_CREATE_DIR_ENTRY},
-    {FsStep::Create, ENOSPC, NWSMTS_CANT_CREATE_FILE},
-    {FsStep::Create, EDQUOT, NWSMTS_CANT_CREATE_FILE},
-    {FsStep::Create, EEXIST, NWSMTS_DATA_SET_ALREADY_EXISTS},
-    {FsStep::Create, ENAMETOOLONG, NWSMTS_INVALID_PATH},
-    {FsStep::Create, EMLINK, NWSMTS_WRITE_ERROR},
-    {FsStep::Write, ENOSPC, NWSMTS_OUT_OF_DISK_SPACE},
-    {FsStep::Write, EDQUOT, NWSMTS_OUT_OF_DISK_SPACE},
-    {FsStep::Write, EACCES, NWSMTS_CANT_CREATE_DIR_ENTRY},
-    {FsStep::Write, EIO, NWSMTS_WRITE_ERROR},
-    {FsStep::SetInfo, EPERM, NWSMTS_NO_SEARCH_PRIVILEGES},
-    {FsStep::SetInfo, EROFS, NWSMTS_CANT_CREATE_DIR_ENTRY},
-    {FsStep::SetInfo, EINVAL, NWSMTS_WRITE_ERROR},
-    {FsStep::SetInfo, ENOSPC, NWSMTS_OUT_OF_DISK_SPACE},
+    {FsStep::Open, EACCES, NWSMTS_NO_SEARCH_PRIVILEGES},    {FsStep::Open, EPERM, NWSMTS_NO_SEARCH_PRIVILEGES},
+    {FsStep::Open, ENOENT, NWSMTS_NO_DATA_SETS_FOUND},      {FsStep::Open, ELOOP, NWSMTS_INVALID_PATH},
+    {FsStep::Open, ENOTDIR, NWSMTS_INVALID_PATH},           {FsStep::Open, EBUSY, NWSMTS_DATA_SET_IN_USE},
+    {FsStep::Open, ETXTBSY, NWSMTS_DATA_SET_IN_USE},        {FsStep::Open, EIO, NWSMTS_OPEN_ERROR},
+    {FsStep::Open, ENOMEM, NWSMTS_OUT_OF_MEMORY},           {FsStep::Read, EIO, NWSMTS_READ_ERROR},
+    {FsStep::Read, EACCES, NWSMTS_NO_SEARCH_PRIVILEGES},    {FsStep::List, EACCES, NWSMTS_NO_SEARCH_PRIVILEGES},
+    {FsStep::List, EIO, NWSMTS_SCAN_FILE_ENTRY_ERR},        {FsStep::List, EMFILE, NWSMTS_SCAN_FILE_ENTRY_ERR},
+    {FsStep::Create, EACCES, NWSMTS_CANT_CREATE_DIR_ENTRY}, {FsStep::Create, EPERM, NWSMTS_CANT_CREATE_DIR_ENTRY},
+    {FsStep::Create, EROFS, NWSMTS_CANT_CREATE_DIR_ENTRY},  {FsStep::Create, ENOSPC, NWSMTS_CANT_CREATE_FILE},
+    {FsStep::Create, EDQUOT, NWSMTS_CANT_CREATE_FILE},      {FsStep::Create, EEXIST, NWSMTS_DATA_SET_ALREADY_EXISTS},
+    {FsStep::Create, ENAMETOOLONG, NWSMTS_INVALID_PATH},    {FsStep::Create, EMLINK, NWSMTS_WRITE_ERROR},
+    {FsStep::Write, ENOSPC, NWSMTS_OUT_OF_DISK_SPACE},      {FsStep::Write, EDQUOT, NWSMTS_OUT_OF_DISK_SPACE},
+    {FsStep::Write, EACCES, NWSMTS_CANT_CREATE_DIR_ENTRY},  {FsStep::Write, EIO, NWSMTS_WRITE_ERROR},
+    {FsStep::SetInfo, EPERM, NWSMTS_NO_SEARCH_PRIVILEGES},  {FsStep::SetInfo, EROFS, NWSMTS_CANT_CREATE_DIR_ENTRY},
+    {FsStep::SetInfo, EINVAL, NWSMTS_WRITE_ERROR},          {FsStep::SetInfo, ENOSPC, NWSMTS_OUT_OF_DISK_SPACE},
 };
 
 TEST(ErrnoCodes, EachErrorHasTheCodeOfItsStep)

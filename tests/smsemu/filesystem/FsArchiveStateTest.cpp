@@ -88,25 +88,30 @@ TEST_F(FsArchiveState, EveryKindOfChangeSetsTheFlag)
         {"read", [this]() { (void)this->content("/f"); }, false},
         {"new data", [this]() { this->file("/f", "other"); }, true},
         {"chmod", [this]() { fs::permissions(this->real("/f"), fs::perms(0600)); }, true},
-        {"chown to the same owner", [this]() {
-             ASSERT_EQ(chown(this->real("/f").c_str(), geteuid(), getegid()), 0);
-         }, true},
-        {"extended attribute", [this]() {
+        {"chown to the same owner", [this]() { ASSERT_EQ(chown(this->real("/f").c_str(), geteuid(), getegid()), 0); },
+         true},
+        {"extended attribute",
+         [this]() {
              if (setxattr(this->real("/f").c_str(), "user.test", "1", 1, 0) != 0)
                  fs::permissions(this->real("/f"), fs::perms(0640)); // no attributes here: another metadata change
-         }, true},
+         },
+         true},
         {"hard link", [this]() { fs::create_hard_link(this->real("/f"), this->real("/f2")); }, true},
-        {"renamed over by a copy with the same times", [this]() {
+        {"renamed over by a copy with the same times",
+         [this]() {
              struct stat st = this->statOf("/f");
              this->file("/g", this->content("/f"));
              setTimes(this->real("/g"), st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
              fs::rename(this->real("/g"), this->real("/f"));
-         }, true},
-        {"deleted and made anew", [this]() {
+         },
+         true},
+        {"deleted and made anew",
+         [this]() {
              const std::string old = this->content("/f");
              fs::remove(this->real("/f"));
              this->file("/f", old);
-         }, true},
+         },
+         true},
     };
     for (const Case &c : cases) {
         fs::remove(real("/f2"));

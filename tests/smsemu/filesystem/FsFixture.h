@@ -48,9 +48,7 @@ protected:
     virtual std::string config() const
     {
         return "[host]\nname = \"srv1\"\n[[tsa]]\ntype = \"Linux File System\"\nusers = { admin = \"secret\" }\n" +
-               archiveKeys() +
-               "[[tsa.resource]]\nname = \"/\"\npath = \"data\"\nname_spaces = " +
-               nameSpaces() + "\n";
+               archiveKeys() + "[[tsa.resource]]\nname = \"/\"\npath = \"data\"\nname_spaces = " + nameSpaces() + "\n";
     }
     virtual std::string nameSpaces() const { return "[\"DOS\", \"NFS\"]"; }
     // The archive-flag keys of the TSA: a state store in the test's folder.

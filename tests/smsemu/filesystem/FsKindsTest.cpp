@@ -13,7 +13,10 @@
 namespace smsemutest {
 namespace {
 
-const std::uint8_t *bytes(const std::string &s) { return reinterpret_cast<const std::uint8_t *>(s.data()); }
+const std::uint8_t *bytes(const std::string &s)
+{
+    return reinterpret_cast<const std::uint8_t *>(s.data());
+}
 
 // The header of a stream, decoded by the stand-in's own reader.
 smsemu::stream::Header headerOf(const std::string &stream)
@@ -105,7 +108,7 @@ TEST_F(FsKinds, FifoAndDeviceStreamsAreHeadersOnly)
         EXPECT_FALSE(fs::exists(real("/tty")));
     }
     EXPECT_EQ(entries(dir_ / "data"), geteuid() == 0 ? (std::vector<std::string>{"pipe", "pipe2", "tty"})
-                                                      : (std::vector<std::string>{"pipe", "pipe2"}))
+                                                     : (std::vector<std::string>{"pipe", "pipe2"}))
         << "no temporary left";
 }
 
@@ -187,12 +190,12 @@ TEST_F(FsKinds, BrokenStreamsOfTheNewKindsAreRefused)
          NWSMTS_EXPECTING_HEADER},
         {"a hard link without its inode", withRecords(HandHeader{4, 0644, 1600000000, 0, "/n", "/a", 2}, ""),
          NWSMTS_EXPECTING_HEADER},
-        {"a hard link without a first name", withRecords(HandHeader{4, 0644, 1600000000, 0, "/n", "", 2, 0, 0, 1, 1}, ""),
-         NWSMTS_EXPECTING_HEADER},
+        {"a hard link without a first name",
+         withRecords(HandHeader{4, 0644, 1600000000, 0, "/n", "", 2, 0, 0, 1, 1}, ""), NWSMTS_EXPECTING_HEADER},
         {"device numbers on a file", withRecords(HandHeader{1, 0644, 1600000000, 0, "/n", "", 2, 1, 1}, ""),
          NWSMTS_EXPECTING_HEADER},
-        {"attributes in a first-version stream", withRecords(HandHeader{2, 0755, 1600000000, 0, "/n", ""}, oneAttribute),
-         NWSMTS_EXPECTING_TRAILER},
+        {"attributes in a first-version stream",
+         withRecords(HandHeader{2, 0755, 1600000000, 0, "/n", ""}, oneAttribute), NWSMTS_EXPECTING_TRAILER},
         {"attributes after the data", withRecords(file2, extent + "z" + oneAttribute, 1), NWSMTS_EXPECTING_TRAILER},
         {"two attribute records", withRecords(file2, oneAttribute + oneAttribute), NWSMTS_EXPECTING_TRAILER},
         {"no attributes counted", withRecords(file2, badCount), NWSMTS_EXPECTING_TRAILER},
@@ -207,9 +210,9 @@ TEST_F(FsKinds, BrokenStreamsOfTheNewKindsAreRefused)
         EXPECT_TRUE(fs::is_empty(dir_ / "data")) << c.what;
     }
     // The same records well placed restore.
-    ASSERT_EQ(restore(std::nullopt, withRecords(file2, oneAttribute + pad + std::string(2, '\0') + extent + "z", 1))
-                  .code(),
-              0u);
+    ASSERT_EQ(
+        restore(std::nullopt, withRecords(file2, oneAttribute + pad + std::string(2, '\0') + extent + "z", 1)).code(),
+        0u);
     EXPECT_EQ(content("/n"), "z");
 }
 

@@ -29,8 +29,8 @@ protected:
 
 TEST_F(FsScans, OneLevelAndWholeSubtreeInByteOrderParentsFirst)
 {
-    EXPECT_EQ(namesOf(scan("/d", 1)), (std::vector<std::string>{"/d", "/d/B.txt", "/d/a.txt", "/d/b.txt", "/d/empty",
-                                                                 "/d/link", "/d/sub"}));
+    EXPECT_EQ(namesOf(scan("/d", 1)),
+              (std::vector<std::string>{"/d", "/d/B.txt", "/d/a.txt", "/d/b.txt", "/d/empty", "/d/link", "/d/sub"}));
     EXPECT_EQ(namesOf(scan("/d", 0)),
               (std::vector<std::string>{"/d", "/d/B.txt", "/d/a.txt", "/d/b.txt", "/d/empty", "/d/link", "/d/sub",
                                         "/d/sub/deeper", "/d/sub/deeper/y", "/d/sub/z"}));
@@ -144,8 +144,8 @@ TEST_F(FsScans, SelectionListExclusions)
         {{{NWSM_TSA_DEFINED_RESOURCE_EXC, "/"}}, {}, NWSMTS_DATA_SET_EXCLUDED},
         {{{NWSM_PARENT_TO_BE_EXCLUDED, "/d"}}, {}, NWSMTS_DATA_SET_EXCLUDED},
         {{{NWSM_CHILD_TO_BE_EXCLUDED, "/elsewhere"}},
-         {"/d", "/d/B.txt", "/d/a.txt", "/d/b.txt", "/d/empty", "/d/link", "/d/sub", "/d/sub/deeper",
-          "/d/sub/deeper/y", "/d/sub/z"},
+         {"/d", "/d/B.txt", "/d/a.txt", "/d/b.txt", "/d/empty", "/d/link", "/d/sub", "/d/sub/deeper", "/d/sub/deeper/y",
+          "/d/sub/z"},
          0},
     };
     for (const Case &c : cases) {
@@ -370,10 +370,12 @@ TEST_F(FsPositions, UnreadableDirectoryIsGivenThenReportedAndTheScanGoesOn)
             std::string seen;
             for (const Position &p : all)
                 seen += p.name + "=" + std::to_string(p.open) + " ";
-            const std::string want = "/d/sub=0 /d/sub/deeper=0 /d/sub/deeper/y=0 /d/sub/unreadable=0 "
-                                     "/d/sub/unreadable=" + std::to_string(NWSMTS_NO_SEARCH_PRIVILEGES) +
-                                     " /d/sub/unstatable=0 /d/sub/unstatable/x=" +
-                                     std::to_string(NWSMTS_NO_SEARCH_PRIVILEGES) + " /d/sub/z=0 ";
+            const std::string want =
+                "/d/sub=0 /d/sub/deeper=0 /d/sub/deeper/y=0 /d/sub/unreadable=0 "
+                "/d/sub/unreadable=" +
+                std::to_string(NWSMTS_NO_SEARCH_PRIVILEGES) +
+                " /d/sub/unstatable=0 /d/sub/unstatable/x=" + std::to_string(NWSMTS_NO_SEARCH_PRIVILEGES) +
+                " /d/sub/z=0 ";
             if (seen != want) {
                 std::fprintf(stderr, "got  %s\nwant %s\n", seen.c_str(), want.c_str());
                 std::_Exit(1);

@@ -76,10 +76,10 @@ TEST_F(StandInGroupWise, DomainScansAndTheirNames)
         bool oneLevel;
         Names expected;
     };
-    for (const Case &c : {Case{"DOM1:", true, {"DOM1:", "DOM1:a", "DOM1:empty", "DOM1:top.txt"}},
-                          Case{"dom1:/a", false, {"DOM1:a", "DOM1:a/b", "DOM1:a/b/g.txt", "DOM1:a/f.txt"}},
-                          Case{"DOM1:a/", true, {"DOM1:a", "DOM1:a/b", "DOM1:a/f.txt"}},
-                          Case{"DOM2:h.txt", false, {"DOM2:h.txt"}}})
+    for (const Case &c :
+         {Case{"DOM1:", true, {"DOM1:", "DOM1:a", "DOM1:empty", "DOM1:top.txt"}},
+          Case{"dom1:/a", false, {"DOM1:a", "DOM1:a/b", "DOM1:a/b/g.txt", "DOM1:a/f.txt"}},
+          Case{"DOM1:a/", true, {"DOM1:a", "DOM1:a/b", "DOM1:a/f.txt"}}, Case{"DOM2:h.txt", false, {"DOM2:h.txt"}}})
         EXPECT_EQ(scanNames(c.start, c.oneLevel), c.expected) << c.start;
 
     // Each name comes in every name space of its domain, with ':' and '/'.
@@ -205,7 +205,8 @@ TEST_F(StandInGroupWise, HardLinksNameTheirFirstNameInGroupWiseForm)
     // In place, from the stream's own names, the first name still there.
     std::filesystem::remove(dir_ / "dom1/top-link");
     ASSERT_EQ(restore(link), 0u);
-    struct stat c {}, d {};
+    struct stat c {
+    }, d{};
     ASSERT_EQ(stat((dir_ / "dom1/a/f.txt").c_str(), &c), 0);
     ASSERT_EQ(stat((dir_ / "dom1/top-link").c_str(), &d), 0);
     EXPECT_EQ(c.st_ino, d.st_ino);
@@ -213,7 +214,8 @@ TEST_F(StandInGroupWise, HardLinksNameTheirFirstNameInGroupWiseForm)
     // Elsewhere: linked to the first name as restored there.
     ASSERT_EQ(restore(first, std::string("DOM2:r/DOM1/a/f.txt")), 0u);
     ASSERT_EQ(restore(link, std::string("DOM2:r/DOM1/top-link")), 0u);
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     ASSERT_EQ(stat((dir_ / "dom2/r/DOM1/a/f.txt").c_str(), &a), 0);
     ASSERT_EQ(stat((dir_ / "dom2/r/DOM1/top-link").c_str(), &b), 0);
     EXPECT_EQ(a.st_ino, b.st_ino);

@@ -45,8 +45,10 @@ TEST_F(Login, UntrustedAuthenticationBlocksAreRefused)
     std::memcpy(huge.data(), &length, 2);
     huge.back() = '\0';
     EXPECT_EQ(NWSMTSConnectToTargetService(&connection, service, user, huge.data()), NWSMTS_INVALID_PARAMETER);
-    EXPECT_EQ(NWSMTSConnectToTargetService(&connection, nullptr, user, auth("secret").data()), NWSMTS_INVALID_PARAMETER);
-    EXPECT_EQ(NWSMTSConnectToTargetService(&connection, service, nullptr, auth("secret").data()), NWSMTS_INVALID_PARAMETER);
+    EXPECT_EQ(NWSMTSConnectToTargetService(&connection, nullptr, user, auth("secret").data()),
+              NWSMTS_INVALID_PARAMETER);
+    EXPECT_EQ(NWSMTSConnectToTargetService(&connection, service, nullptr, auth("secret").data()),
+              NWSMTS_INVALID_PARAMETER);
     EXPECT_EQ(NWSMTSConnectToTargetService(nullptr, service, user, auth("secret").data()), NWSMTS_INVALID_PARAMETER);
     EXPECT_EQ(login(connection, "other", "admin", "secret"), NWSMTS_INVALID_PARAMETER);
     EXPECT_EQ(smsemuLoggedInConnections(), 0);

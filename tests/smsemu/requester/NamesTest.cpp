@@ -26,8 +26,8 @@ protected:
         for (;;) {
             UINT32 type = 0xEEEE;
             char name[64] = "untouched";
-            CCODE rc = NWSMTSScanSupportedNameSpaces(connection, &sequence, const_cast<char *>(resource.c_str()),
-                                                     &type, name);
+            CCODE rc =
+                NWSMTSScanSupportedNameSpaces(connection, &sequence, const_cast<char *>(resource.c_str()), &type, name);
             if (rc != 0) {
                 EXPECT_EQ(type, 0xEEEEu);
                 return {found, rc};
@@ -107,7 +107,10 @@ struct Split {
     const char *child;
 };
 
-void PrintTo(const Split &s, std::ostream *os) { *os << s.tsa << " \"" << s.name << "\""; }
+void PrintTo(const Split &s, std::ostream *os)
+{
+    *os << s.tsa << " \"" << s.name << "\"";
+}
 
 class SplitNames : public StandInNames, public ::testing::WithParamInterface<Split> {};
 
@@ -177,19 +180,20 @@ TEST_F(StandInNames, CatAcceptsEitherFormOfTheChild)
     };
     for (const Cat &c : cases) {
         STRING_BUFFER *joined = nullptr;
-        ASSERT_EQ(NWSMTSCatDataSetName(tsa(c.tsa), 0, const_cast<char *>(c.parent), const_cast<char *>(c.child), 0,
-                                       &joined),
-                  0u)
+        ASSERT_EQ(
+            NWSMTSCatDataSetName(tsa(c.tsa), 0, const_cast<char *>(c.parent), const_cast<char *>(c.child), 0, &joined),
+            0u)
             << c.parent << " + " << c.child;
         EXPECT_STREQ(joined->string, c.joined);
         NWSMFreeString(&joined);
     }
-    const Cat refused[] = {{'F', "/a", "", ""}, {'G', "DOM1", "x", ""}, {'G', "DOM1:", "", ""}, {'D', ".[Root]", ".", ""}};
+    const Cat refused[] = {
+        {'F', "/a", "", ""}, {'G', "DOM1", "x", ""}, {'G', "DOM1:", "", ""}, {'D', ".[Root]", ".", ""}};
     for (const Cat &c : refused) {
         STRING_BUFFER *joined = nullptr;
-        EXPECT_EQ(NWSMTSCatDataSetName(tsa(c.tsa), 0, const_cast<char *>(c.parent), const_cast<char *>(c.child), 0,
-                                       &joined),
-                  NWSMTS_INVALID_DATA_SET_NAME)
+        EXPECT_EQ(
+            NWSMTSCatDataSetName(tsa(c.tsa), 0, const_cast<char *>(c.parent), const_cast<char *>(c.child), 0, &joined),
+            NWSMTS_INVALID_DATA_SET_NAME)
             << c.parent << " + " << c.child;
         EXPECT_EQ(joined, nullptr);
     }

@@ -20,20 +20,24 @@ Fields unpack(UINT32 packed)
     return f;
 }
 
-auto tie(const Fields &f) { return std::tie(f.year, f.month, f.day, f.hour, f.minute, f.second); }
+auto tie(const Fields &f)
+{
+    return std::tie(f.year, f.month, f.day, f.hour, f.minute, f.second);
+}
 
 TEST_F(DateTime, PacksTheEdgesOfTheRange)
 {
     EXPECT_EQ(NWSMPackDateTime(1980, 1, 1, 0, 0, 0), 0x00210000u);
     EXPECT_EQ(NWSMPackDateTime(2107, 12, 31, 23, 59, 59), 0xFF9FBF7Du);
-    EXPECT_EQ(NWSMPackDateTime(2024, 2, 29, 13, 45, 30), (44u << 9 | 2u << 5 | 29u) << 16 | (13u << 11 | 45u << 5 | 15u));
+    EXPECT_EQ(NWSMPackDateTime(2024, 2, 29, 13, 45, 30),
+              (44u << 9 | 2u << 5 | 29u) << 16 | (13u << 11 | 45u << 5 | 15u));
 }
 
 TEST_F(DateTime, OutOfRangeFieldsPackToZero)
 {
-    const Fields bad[] = {{1979, 12, 31, 23, 59, 58}, {2108, 1, 1, 0, 0, 0}, {2000, 0, 1, 0, 0, 0},
-                          {2000, 13, 1, 0, 0, 0},    {2000, 1, 0, 0, 0, 0},  {2000, 1, 32, 0, 0, 0},
-                          {2000, 1, 1, 24, 0, 0},    {2000, 1, 1, 0, 60, 0}, {2000, 1, 1, 0, 0, 60}};
+    const Fields bad[] = {{1979, 12, 31, 23, 59, 58}, {2108, 1, 1, 0, 0, 0},  {2000, 0, 1, 0, 0, 0},
+                          {2000, 13, 1, 0, 0, 0},     {2000, 1, 0, 0, 0, 0},  {2000, 1, 32, 0, 0, 0},
+                          {2000, 1, 1, 24, 0, 0},     {2000, 1, 1, 0, 60, 0}, {2000, 1, 1, 0, 0, 60}};
     for (const Fields &f : bad)
         EXPECT_EQ(NWSMPackDateTime(f.year, f.month, f.day, f.hour, f.minute, f.second), 0u)
             << f.year << "-" << f.month << "-" << f.day << " " << f.hour << ":" << f.minute << ":" << f.second;
@@ -41,8 +45,11 @@ TEST_F(DateTime, OutOfRangeFieldsPackToZero)
 
 TEST_F(DateTime, RoundTripsToEvenSeconds)
 {
-    const Fields samples[] = {{1980, 1, 1, 0, 0, 0}, {1999, 12, 31, 23, 59, 59}, {2038, 1, 19, 3, 14, 7},
-                              {2107, 12, 31, 23, 59, 1}, {2024, 6, 15, 12, 30, 31}};
+    const Fields samples[] = {{1980, 1, 1, 0, 0, 0},
+                              {1999, 12, 31, 23, 59, 59},
+                              {2038, 1, 19, 3, 14, 7},
+                              {2107, 12, 31, 23, 59, 1},
+                              {2024, 6, 15, 12, 30, 31}};
     for (const Fields &f : samples) {
         Fields back = unpack(NWSMPackDateTime(f.year, f.month, f.day, f.hour, f.minute, f.second));
         Fields expected = f;

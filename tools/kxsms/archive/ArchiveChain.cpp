@@ -51,7 +51,8 @@ std::optional<std::string> chainRefusal(const std::vector<ChainLink> &links)
             return link.label + " holds data of the " + format::tsaName(link.header.tsaType) + " TSA, " + first.label +
                    " of the " + format::tsaName(first.header.tsaType) + " TSA" + tail;
         if (sorted(link.record.paths) != firstPaths)
-            return link.label + " backs up " + joined(link.record.paths, format::nameStyle(link.header.tsaType)) + ", " + first.label + " backs up " +
+            return link.label + " backs up " + joined(link.record.paths, format::nameStyle(link.header.tsaType)) +
+                   ", " + first.label + " backs up " +
                    joined(first.record.paths, format::nameStyle(first.header.tsaType)) + tail;
         if (link.header.archiveId == before.header.archiveId)
             return link.label + " and " + before.label + " are the same archive" + tail;

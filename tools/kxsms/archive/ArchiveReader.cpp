@@ -271,7 +271,8 @@ bool ArchiveReader::nextMember(MemberDescriptor &member)
                 header_.tsaType = member.tsaType;
             }
             if (member.sequence > nextSequence_)
-                report("", here, std::to_string(member.sequence - nextSequence_) + " member(s) lost before " + at(here));
+                report("", here,
+                       std::to_string(member.sequence - nextSequence_) + " member(s) lost before " + at(here));
             consume(size);
             memberName_ = member.name;
             memberSequence_ = member.sequence;
@@ -281,8 +282,7 @@ bool ArchiveReader::nextMember(MemberDescriptor &member)
             memberBytes_ = 0;
             state_ = MemberState::Intact;
             // Only an incremental backup passes data sets over as unchanged.
-            if (member.listing == Listing::Unchanged && headerIntact_ &&
-                (header_.flags & c_HeaderIncremental) == 0)
+            if (member.listing == Listing::Unchanged && headerIntact_ && (header_.flags & c_HeaderIncremental) == 0)
                 report(member.name, here, "listed as unchanged in an archive that is not incremental");
             // A member listed without data is its header alone.
             phase_ = member.listing == Listing::Saved ? Phase::InMember : Phase::Between;
@@ -364,10 +364,9 @@ bool ArchiveReader::readBlock(const unsigned char *&data, size_t &size)
         if (fill(c_ChunkHeaderSize + length) < c_ChunkHeaderSize + length) {
             // Either the archive ends inside this chunk or its length is
             // damaged; what is left is searched for the next member.
-            memberFailed(MemberState::Damaged,
-                         "the archive ends inside this member, or the length of the chunk at " + at(here) +
-                             " is damaged",
-                         here);
+            memberFailed(
+                MemberState::Damaged,
+                "the archive ends inside this member, or the length of the chunk at " + at(here) + " is damaged", here);
             damageStart_ = here;
             damageCause_.clear();
             phase_ = Phase::Resync;
@@ -432,8 +431,7 @@ void ArchiveReader::finishTrailer()
         return;
     }
     if (trailer.status != c_StatusComplete)
-        memberFailed(MemberState::Incomplete, "incomplete: the data set could not be read to its end at backup",
-                     here);
+        memberFailed(MemberState::Incomplete, "incomplete: the data set could not be read to its end at backup", here);
 }
 
 } // namespace kxsms

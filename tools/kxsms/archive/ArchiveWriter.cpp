@@ -11,8 +11,8 @@ namespace kxsms {
 
 using namespace format;
 
-ArchiveWriter::ArchiveWriter(OutputStream &out, uint16_t tsaType, uint64_t archiveId, int64_t created,
-                             uint32_t flags, const BackupRecord &record)
+ArchiveWriter::ArchiveWriter(OutputStream &out, uint16_t tsaType, uint64_t archiveId, int64_t created, uint32_t flags,
+                             const BackupRecord &record)
     : out_(out), archiveId_(archiveId), stream_(XXH3_createState())
 {
     if (stream_ == nullptr)

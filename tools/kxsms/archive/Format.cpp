@@ -17,10 +17,14 @@ uint64_t hashOf(const unsigned char *data, size_t length)
 const char *tsaName(uint16_t tsaType)
 {
     switch (tsaType) {
-    case c_TsaDirectory: return "directory";
-    case c_TsaFileSystem: return "file-system";
-    case c_TsaGroupWise: return "GroupWise";
-    default: return "unknown";
+    case c_TsaDirectory:
+        return "directory";
+    case c_TsaFileSystem:
+        return "file-system";
+    case c_TsaGroupWise:
+        return "GroupWise";
+    default:
+        return "unknown";
     }
 }
 
@@ -129,8 +133,8 @@ size_t encodeMemberHeader(const MemberDescriptor &member, uint64_t archiveId, un
     const uint16_t listed = member.listing == Listing::Unchanged  ? c_FlagUnchanged
                             : member.listing == Listing::NotSaved ? c_FlagNotSaved
                                                                   : 0;
-    put16(out + 6, static_cast<uint16_t>((member.parent ? c_FlagParent : 0) | (member.archive ? c_FlagArchive : 0) |
-                                         listed));
+    put16(out + 6,
+          static_cast<uint16_t>((member.parent ? c_FlagParent : 0) | (member.archive ? c_FlagArchive : 0) | listed));
     put16(out + 8, member.tsaType);
     put16(out + 10, 0);
     put32(out + 12, member.nameSpace);

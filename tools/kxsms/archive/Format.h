@@ -37,8 +37,8 @@ namespace kxsms::format {
 constexpr uint16_t c_Version = 2;      // the version written
 constexpr uint16_t c_FirstVersion = 1; // the oldest one read
 
-constexpr size_t c_MaxNameLength = 1023;  // agent-form names, as the module's buffers hold them
-constexpr size_t c_MaxChunkData = 65536;  // one Backup/Restore block
+constexpr size_t c_MaxNameLength = 1023; // agent-form names, as the module's buffers hold them
+constexpr size_t c_MaxChunkData = 65536; // one Backup/Restore block
 
 constexpr size_t c_ArchiveHeaderSize = 40;
 constexpr size_t c_MemberFixedSize = 64; // fixed part; the name and then its checksum follow

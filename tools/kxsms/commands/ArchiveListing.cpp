@@ -13,18 +13,24 @@ namespace kxsms {
 const char *stateName(ArchiveReader::MemberState state)
 {
     switch (state) {
-    case ArchiveReader::MemberState::Damaged: return "damaged";
-    case ArchiveReader::MemberState::Incomplete: return "incomplete";
-    default: return "ok";
+    case ArchiveReader::MemberState::Damaged:
+        return "damaged";
+    case ArchiveReader::MemberState::Incomplete:
+        return "incomplete";
+    default:
+        return "ok";
     }
 }
 
 const char *listingName(format::Listing listing)
 {
     switch (listing) {
-    case format::Listing::Unchanged: return "unchanged";
-    case format::Listing::NotSaved: return "not saved";
-    default: return "saved";
+    case format::Listing::Unchanged:
+        return "unchanged";
+    case format::Listing::NotSaved:
+        return "not saved";
+    default:
+        return "saved";
     }
 }
 

@@ -81,7 +81,8 @@ bool applyExcludes(const BackupOptions &options, ModuleSession &session, Progres
         std::string path = exclude;
         const unsigned int code = kx.AddScanFilter(path.data());
         if (code == 0xFFFFFFFFu) {
-            progress.message("warning: --exclude " + printable(exclude, session.names()) + ": no such data set; nothing excluded");
+            progress.message("warning: --exclude " + printable(exclude, session.names()) +
+                             ": no such data set; nothing excluded");
         } else if (code != 0) {
             progress.message("cannot exclude " + printable(exclude, session.names()) + ": " + session.text(code));
             return false;
@@ -219,8 +220,8 @@ int BackupCommand::run(const GlobalOptions &globals)
         if (options.zstd)
             compressed = std::make_unique<ZstdOutput>(file);
         OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : file;
-        const uint32_t flags = (options.incremental ? format::c_HeaderIncremental : 0) |
-                               (options.since ? format::c_HeaderPartial : 0);
+        const uint32_t flags =
+            (options.incremental ? format::c_HeaderIncremental : 0) | (options.since ? format::c_HeaderPartial : 0);
         ArchiveWriter writer(out, static_cast<uint16_t>(globals.tsa), newArchiveId(), started, flags, record);
         const ArchiveIdentity archive(fd, options.archive, globals.tsa);
         BackupJob job(options, *session, &writer, progress, archive);

@@ -64,8 +64,8 @@ bool ArchiveIdentity::is(const char *name) const
 
 BackupJob::BackupJob(const BackupOptions &options, ModuleSession &session, ArchiveWriter *writer, Progress &progress,
                      const ArchiveIdentity &archive)
-    : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress),
-      archive_(archive), style_(session.names()), selection_({}, options.excludes, session.type()),
+    : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress), archive_(archive),
+      style_(session.names()), selection_({}, options.excludes, session.type()),
       block_(KXSMS_MAX_BLOCK * OutputStream::c_HeldChunks)
 {
 }
@@ -89,8 +89,8 @@ bool BackupJob::backUp(const std::string &given)
         long created = 0, modified = 0, accessed = 0;
         unsigned long long size = 0;
         takeModuleLog(); // what came before is not this data set's
-        const unsigned int code = kx_.Scan(path.data(), &sequence_, name_, sizeof name_, nullptr, 0, &parent,
-                                           &archive, &created, &modified, &accessed, &size, &end);
+        const unsigned int code = kx_.Scan(path.data(), &sequence_, name_, sizeof name_, nullptr, 0, &parent, &archive,
+                                           &created, &modified, &accessed, &size, &end);
         if (code != 0) {
             if (stopsAfterFailure("cannot scan " + printable(path, style_), code))
                 return false;
@@ -128,8 +128,8 @@ void BackupJob::abandon()
     kx_.AbortScan(&sequence_);
 }
 
-bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long created, long modified,
-                          long accessed, unsigned long long size, bool unchanged)
+bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long created, long modified, long accessed,
+                          unsigned long long size, bool unchanged)
 {
     const size_t length = strnlen(name_, sizeof name_);
     if (length == 0 || length > format::c_MaxNameLength) {

@@ -32,7 +32,8 @@ Examples:
 // A parent the scan stands on again reports what the TSA could not give of
 // its contents; opening it tells why. The exit status it calls for, or
 // nothing when it is a data set after all.
-std::optional<int> contentsReport(ModuleSession &session, char *name, unsigned int &sequence, unsigned long long leftOut)
+std::optional<int> contentsReport(ModuleSession &session, char *name, unsigned int &sequence,
+                                  unsigned long long leftOut)
 {
     CKXSMS &kx = session.kx();
     takeModuleLog();
@@ -51,8 +52,8 @@ std::optional<int> contentsReport(ModuleSession &session, char *name, unsigned i
     return session.fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
 }
 
-nlohmann::json dataSetJson(std::string_view name, bool parent, bool archive, long created, long modified,
-                           long accessed, unsigned long long size)
+nlohmann::json dataSetJson(std::string_view name, bool parent, bool archive, long created, long modified, long accessed,
+                           unsigned long long size)
 {
     nlohmann::json element = nameJson(name);
     element.update({{"parent", parent},
@@ -137,7 +138,8 @@ int LsCommand::run(const GlobalOptions &globals)
                     options.json ? &created : nullptr, details ? &modified : nullptr,
                     options.json ? &accessed : nullptr, &size, &end);
         if (code != 0) {
-            status = std::max(status, session->failureStatus("cannot list " + printable(path.empty() ? "the root" : path, style), code));
+            status = std::max(status, session->failureStatus(
+                                          "cannot list " + printable(path.empty() ? "the root" : path, style), code));
             if (status == c_ExitStopped || sequence == 0)
                 break;
             continue;
@@ -148,7 +150,8 @@ int LsCommand::run(const GlobalOptions &globals)
             break;
         }
         // The start of a one-level listing is not shown, yet may be reported on.
-        const std::string_view earlier = shown > 0 || options.recursive ? std::string_view(last) : std::string_view(path);
+        const std::string_view earlier =
+            shown > 0 || options.recursive ? std::string_view(last) : std::string_view(path);
         if (parent && reportsOn(name, earlier)) {
             if (const std::optional<int> reported = contentsReport(*session, name, sequence, size)) {
                 status = std::max(status, *reported);
@@ -219,8 +222,8 @@ int InfoCommand::run(const GlobalOptions &globals)
     bool parent = false, archive = false;
     long modified = 0, accessed = 0;
     unsigned long long size = 0;
-    const unsigned int code = kx.ScanDataSetInfo(path.data(), name, sizeof name, child, sizeof child, &parent,
-                                                 &archive, &modified, &accessed, &size);
+    const unsigned int code = kx.ScanDataSetInfo(path.data(), name, sizeof name, child, sizeof child, &parent, &archive,
+                                                 &modified, &accessed, &size);
     if (code != 0)
         return session->failureStatus("cannot look at " + printable(path, session->names()), code);
 
@@ -231,11 +234,8 @@ int InfoCommand::run(const GlobalOptions &globals)
         element["child"] = childName["name"];
         if (childName.contains("name_base64"))
             element["child_base64"] = childName["name_base64"];
-        element.update({{"parent", parent},
-                        {"archive", archive},
-                        {"modified", modified},
-                        {"accessed", accessed},
-                        {"size", size}});
+        element.update(
+            {{"parent", parent}, {"archive", archive}, {"modified", modified}, {"accessed", accessed}, {"size", size}});
         writeJson(element);
     } else {
         writeLine("name:     " + printable(name, session->names()));

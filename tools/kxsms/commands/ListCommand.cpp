@@ -57,7 +57,8 @@ int ListCommand::run(const GlobalOptions &)
                             {"state", state}});
             json->add(element);
         } else {
-            std::string line = longLine(member.parent, member.size, member.modified, member.name, format::nameStyle(reader.tsaType()));
+            std::string line =
+                longLine(member.parent, member.size, member.modified, member.name, format::nameStyle(reader.tsaType()));
             if (member.listing != format::Listing::Saved)
                 line += std::string("  [") + listingName(member.listing) + "]";
             if (reader.memberState() != ArchiveReader::MemberState::Intact)

@@ -62,7 +62,8 @@ bool openAll(const std::vector<std::string> &paths, Archives &archives, Progress
 }
 
 // Why the archives cannot be restored here; nothing when they can.
-std::optional<std::string> refusal(const RestoreOptions &options, const GlobalOptions &globals, const Archives &archives)
+std::optional<std::string> refusal(const RestoreOptions &options, const GlobalOptions &globals,
+                                   const Archives &archives)
 {
     std::vector<ChainLink> links;
     for (const auto &archive : archives)
@@ -116,8 +117,7 @@ public:
     ChainRestore(const RestoreOptions &options, int verbosity, ModuleSession &session, Archives &archives,
                  Progress &progress)
         : options_(options), archives_(archives), progress_(progress), job_(options, verbosity, session, progress),
-          selection_(options.paths, options.excludes, session.type()), type_(session.type()),
-          style_(session.names())
+          selection_(options.paths, options.excludes, session.type()), type_(session.type()), style_(session.names())
     {
     }
 
@@ -179,8 +179,8 @@ private:
             if (found->second == Want::Done || member.listing != format::Listing::Saved)
                 continue;
             if (found->second == Want::NotSaved)
-                progress_.message("restoring the copy of " + printable(member.name, style_) + " in " + archive.label() + ": " +
-                                  newestLabel + " could not save it");
+                progress_.message("restoring the copy of " + printable(member.name, style_) + " in " + archive.label() +
+                                  ": " + newestLabel + " could not save it");
             found->second = Want::Done;
             if (!job_.restore(member, archive.reader(), source))
                 return false;
@@ -276,9 +276,7 @@ private:
 
 } // namespace
 
-RestoreCommand::RestoreCommand() : Command("restore", "restore the data sets of an archive (--to DIR or --in-place)")
-{
-}
+RestoreCommand::RestoreCommand() : Command("restore", "restore the data sets of an archive (--to DIR or --in-place)") {}
 
 void RestoreCommand::define(OptionSet &options)
 {
@@ -304,8 +302,9 @@ bool RestoreCommand::check(std::ostream &err, int64_t)
 {
     options_.xattrs = !noXattrs_;
     const std::string overwrite = overwrite_.empty() ? (options_.inPlace ? "newer" : "always") : overwrite_;
-    options_.overwrite =
-        overwrite == "never" ? Overwrite::Never : overwrite == "newer" ? Overwrite::Newer : Overwrite::Always;
+    options_.overwrite = overwrite == "never"   ? Overwrite::Never
+                         : overwrite == "newer" ? Overwrite::Newer
+                                                : Overwrite::Always;
     if (options_.to.empty() && !options_.inPlace) {
         err << "kxsms restore: say where to restore: --to DIR (below DIR) or --in-place (over the original "
                "names, keeping data that is not older than the archive's)\n";

@@ -186,7 +186,8 @@ bool RestoreJob::kept(bool parent, const std::string &target, const char *why)
 void RestoreJob::abandon(const std::string &target)
 {
     kx_.EndRestore();
-    progress_.message("abandoned " + printable(target, session_.names()) + ": " + interruptText() + "; it was left as it was");
+    progress_.message("abandoned " + printable(target, session_.names()) + ": " + interruptText() +
+                      "; it was left as it was");
 }
 
 // --dry-run: what the member would do, on stdout; nothing is changed.
@@ -217,14 +218,13 @@ bool RestoreJob::lookUp(std::string &target, long &modified, bool &parent)
     bool archive = false;
     long accessed = 0;
     unsigned long long size = 0;
-    return kx_.ScanDataSetInfo(target.data(), nullptr, 0, nullptr, 0, &parent, &archive, &modified, &accessed,
-                               &size) == 0;
+    return kx_.ScanDataSetInfo(target.data(), nullptr, 0, nullptr, 0, &parent, &archive, &modified, &accessed, &size) ==
+           0;
 }
 
 bool RestoreJob::exists(std::string &target)
 {
-    return kx_.ScanDataSetInfo(target.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr) ==
-           0;
+    return kx_.ScanDataSetInfo(target.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr) == 0;
 }
 
 // Reports a failure; true when the module says the job must stop. log:

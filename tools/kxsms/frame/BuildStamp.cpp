@@ -60,8 +60,8 @@ bool within(uint64_t offset, uint64_t size, uint64_t fileSize)
 
 } // namespace
 
-std::optional<std::string> readElfSectionLine(const std::string &path, const std::string &section,
-                                              std::string &error, size_t maxSize)
+std::optional<std::string> readElfSectionLine(const std::string &path, const std::string &section, std::string &error,
+                                              size_t maxSize)
 {
     File file(path);
     if (!file.ok()) {

@@ -13,8 +13,8 @@ namespace kxsms {
 // cannot be read, is no such ELF file, has no such section, or the section is
 // larger than maxSize. Every offset and size in the file is checked against
 // the file's size before it is used.
-std::optional<std::string> readElfSectionLine(const std::string &file, const std::string &section,
-                                              std::string &error, size_t maxSize = 4096);
+std::optional<std::string> readElfSectionLine(const std::string &file, const std::string &section, std::string &error,
+                                              size_t maxSize = 4096);
 
 } // namespace kxsms
 

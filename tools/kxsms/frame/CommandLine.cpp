@@ -181,8 +181,7 @@ public:
         }
 
         globals_.tsaGiven = app_.count("--tsa") > 0;
-        globals_.tsa =
-            tsa_ == "dir" ? KXSMS_TSA_DIRECTORY : tsa_ == "gw" ? KXSMS_TSA_GROUPWISE : KXSMS_TSA_FILE_SYSTEM;
+        globals_.tsa = tsa_ == "dir" ? KXSMS_TSA_DIRECTORY : tsa_ == "gw" ? KXSMS_TSA_GROUPWISE : KXSMS_TSA_FILE_SYSTEM;
         parsed.globals = globals_;
         parsed.showVersion = showVersion_;
         parsed.command = nullptr;

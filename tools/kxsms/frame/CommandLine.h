@@ -38,7 +38,7 @@ struct GlobalOptions {
 
 // One option as it was defined: its names, and what it takes.
 struct OptionInfo {
-    std::vector<std::string> names;   // "-f", "--file"; a positional's name ("PATH")
+    std::vector<std::string> names; // "-f", "--file"; a positional's name ("PATH")
     bool positional = false;
     bool takesValue = false;
     std::vector<std::string> choices; // the only values it takes, when it names them

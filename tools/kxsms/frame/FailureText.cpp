@@ -7,7 +7,10 @@ namespace kxsms {
 
 namespace {
 
-bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool isHex(char c)
+{
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 std::string_view withoutFinalDot(std::string_view text)
 {
@@ -35,7 +38,8 @@ std::optional<SmsCause> causeInLine(std::string_view line)
             ++text;
         if (text >= line.size() || line[text] != ' ')
             continue;
-        const uint32_t code = static_cast<uint32_t>(std::stoul(std::string(line.substr(open + 1, digits)), nullptr, 16));
+        const uint32_t code =
+            static_cast<uint32_t>(std::stoul(std::string(line.substr(open + 1, digits)), nullptr, 16));
         return SmsCause{code, std::string(withoutFinalDot(line.substr(text + 1)))};
     }
     constexpr std::string_view c_ScanNext = "Failed scan next data set, ";

@@ -13,8 +13,8 @@ namespace kxsms {
 namespace {
 
 struct Capture {
-    int memory = -1;     // the file the module writes to
-    int forward = -1;    // where its lines go on to; -1: nowhere
+    int memory = -1;  // the file the module writes to
+    int forward = -1; // where its lines go on to; -1: nowhere
     bool ownsForward = false;
 };
 

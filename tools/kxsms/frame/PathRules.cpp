@@ -19,7 +19,8 @@ bool hasParentComponent(std::string_view name, KXSMS_TSA_TYPE tsa)
 {
     size_t start = 0;
     for (size_t i = 0; i <= name.size(); ++i) {
-        const bool boundary = i == name.size() || isSeparator(name[i], tsa) || (tsa == KXSMS_TSA_GROUPWISE && name[i] == ':');
+        const bool boundary =
+            i == name.size() || isSeparator(name[i], tsa) || (tsa == KXSMS_TSA_GROUPWISE && name[i] == ':');
         if (!boundary)
             continue;
         if (name.substr(start, i - start) == "..")
@@ -181,8 +182,7 @@ std::optional<std::string> refuseTarget(std::string_view dir, KXSMS_TSA_TYPE tsa
         break;
     case KXSMS_TSA_GROUPWISE: {
         const size_t colon = dir.find(':');
-        if (colon == 0 || colon == std::string_view::npos ||
-            (colon + 1 < dir.size() && dir[colon + 1] != '\\'))
+        if (colon == 0 || colon == std::string_view::npos || (colon + 1 < dir.size() && dir[colon + 1] != '\\'))
             return "--to needs a GroupWise path such as DOM1:\\restore";
         break;
     }

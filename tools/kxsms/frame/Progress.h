@@ -34,7 +34,12 @@ public:
         if (tty_)
             tick();
     }
-    void done() { ++items_; if (tty_) tick(); }
+    void done()
+    {
+        ++items_;
+        if (tty_)
+            tick();
+    }
     void failed(uint64_t count = 1) { failures_ += count; }
     // An existing data set left as it was by the overwrite rule.
     void kept() { ++kept_; }

@@ -15,9 +15,12 @@ namespace {
 char separatorOf(KXSMS_TSA_TYPE tsa)
 {
     switch (tsa) {
-    case KXSMS_TSA_FILE_SYSTEM: return '/';
-    case KXSMS_TSA_GROUPWISE: return '\\';
-    default: return 0;
+    case KXSMS_TSA_FILE_SYSTEM:
+        return '/';
+    case KXSMS_TSA_GROUPWISE:
+        return '\\';
+    default:
+        return 0;
     }
 }
 

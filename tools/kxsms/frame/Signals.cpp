@@ -45,10 +45,14 @@ int interruptedStatus()
 std::string interruptText()
 {
     switch (g_signal) {
-    case SIGINT: return "interrupted by SIGINT";
-    case SIGTERM: return "interrupted by SIGTERM";
-    case SIGHUP: return "interrupted by SIGHUP";
-    default: return "interrupted by signal " + std::to_string(g_signal);
+    case SIGINT:
+        return "interrupted by SIGINT";
+    case SIGTERM:
+        return "interrupted by SIGTERM";
+    case SIGHUP:
+        return "interrupted by SIGHUP";
+    default:
+        return "interrupted by signal " + std::to_string(g_signal);
     }
 }
 

@@ -19,7 +19,10 @@ void installInterruptHandlers();
 int interruptSignal();
 
 // True once a signal asked the job to stop.
-inline bool interrupted() { return interruptSignal() != 0; }
+inline bool interrupted()
+{
+    return interruptSignal() != 0;
+}
 
 // 130 for SIGINT, 143 for SIGTERM, 129 for SIGHUP.
 int interruptedStatus();

@@ -48,8 +48,8 @@ std::optional<int64_t> calendarTime(std::string_view text)
         text[7] != '-' || !number(text, 8, 2, day))
         return std::nullopt;
     if (text.size() > 10) {
-        if ((text[10] != ' ' && text[10] != 'T') || !number(text, 11, 2, hour) || text.size() < 16 ||
-            text[13] != ':' || !number(text, 14, 2, minute))
+        if ((text[10] != ' ' && text[10] != 'T') || !number(text, 11, 2, hour) || text.size() < 16 || text[13] != ':' ||
+            !number(text, 14, 2, minute))
             return std::nullopt;
         if (text.size() > 16 && (text.size() != 19 || text[16] != ':' || !number(text, 17, 2, second)))
             return std::nullopt;
@@ -84,12 +84,23 @@ std::optional<int64_t> parseTime(std::string_view text, int64_t now, std::string
         const int64_t count = digitsValue(text.substr(0, text.size() - 1));
         int64_t unit = 0;
         switch (text.back()) {
-        case 's': unit = 1; break;
-        case 'm': unit = 60; break;
-        case 'h': unit = 3600; break;
-        case 'd': unit = 86400; break;
-        case 'w': unit = 7 * 86400; break;
-        default: break;
+        case 's':
+            unit = 1;
+            break;
+        case 'm':
+            unit = 60;
+            break;
+        case 'h':
+            unit = 3600;
+            break;
+        case 'd':
+            unit = 86400;
+            break;
+        case 'w':
+            unit = 7 * 86400;
+            break;
+        default:
+            break;
         }
         if (unit != 0 && count <= (int64_t{1} << 40))
             return now - count * unit;

@@ -21,9 +21,7 @@ constexpr size_t c_DirectWrite = 32u << 10;
 
 } // namespace
 
-FdOutput::FdOutput(int fd, size_t bufferSize) : fd_(fd), buffer_(bufferSize)
-{
-}
+FdOutput::FdOutput(int fd, size_t bufferSize) : fd_(fd), buffer_(bufferSize) {}
 
 void FdOutput::writeVector(struct iovec *vector, int count)
 {
