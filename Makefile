@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 # Our own builds stay at zero warnings; a packager's plain cmake run does not stop on a new one.
 WERROR     ?= ON
 
-.PHONY: all deps configure build test run san-test bench fuzz package clean
+.PHONY: all deps configure build test run san-test bench fuzz package tidy clean
 
 all: build
 
@@ -34,6 +34,11 @@ san-test: deps
 # The Debian package (CPack, cmake/Packaging.cmake), written to $(BUILD)/.
 package: build
 	@cd $(BUILD) && cpack -G DEB
+
+# clang-tidy over the product's sources (.clang-tidy: bug-prone code, functions too complex).
+tidy: build
+	@run-clang-tidy -p $(BUILD) -quiet -j $(JOBS) -extra-arg=-Wno-unknown-warning-option -extra-arg=-Wno-sign-conversion \
+	  '^$(CURDIR)/(agent|errors|netwarepath|kxlib|smsemu|tools)/' 2>/dev/null | sed 's/\x1b\[[0-9;]*m//g' | grep -E 'warning:|error:' || true
 
 bench: build
 	@bench/run $(BUILD)
