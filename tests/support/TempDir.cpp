@@ -39,7 +39,8 @@ TempDir::TempDir(const std::string &prefix)
 
 TempDir::~TempDir()
 {
-    removeTree(path_);
+    if (!path_.empty())
+        removeTree(path_);
 }
 
 void removeTree(const fs::path &root)

@@ -23,6 +23,13 @@ public:
     // A name below the folder, as the text that environment variables,
     // configurations and C calls take.
     std::string operator/(const std::string &name) const { return (path_ / name).string(); }
+    // Gives the folder up: the caller removes it (removeTree).
+    std::filesystem::path release()
+    {
+        std::filesystem::path kept = path_;
+        path_.clear();
+        return kept;
+    }
 
 private:
     std::filesystem::path path_;

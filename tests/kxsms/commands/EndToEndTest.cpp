@@ -44,7 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(KxsmsProgram, ZstdArchiveStartsWithAFrameAndVerifies)
 {
     ASSERT_EQ(kxsms({"backup", "/tree", "--zstd", "-f", "a.kxa"}).status, 0);
-    const std::string archive = readText(dir_ / "a.kxa");
+    const std::string archive = readFile(dir_ / "a.kxa");
     ASSERT_GE(archive.size(), 4u);
     EXPECT_EQ(archive.substr(0, 4), std::string("\x28\xB5\x2F\xFD"));
     const Result verified = kxsms({"verify", "-f", "a.kxa"});
@@ -123,8 +123,8 @@ TEST_F(KxsmsProgram, OverwriteModes)
 {
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
     auto change = [&] {
-        writeText(data_ / "tree/a.txt", "changed later\n"); // newer than the archive's copy
-        writeText(data_ / "tree/sub/b.txt", "changed before\n");
+        writeFile(data_ / "tree/a.txt", "changed later\n"); // newer than the archive's copy
+        writeFile(data_ / "tree/sub/b.txt", "changed before\n");
         setTime(data_ / "tree/sub/b.txt", 1000000000); // older than the archive's copy
         fs::remove(data_ / "tree/sub/deeper/c.txt");
     };
@@ -132,23 +132,23 @@ TEST_F(KxsmsProgram, OverwriteModes)
     change();
     Result r = kxsms({"restore", "-f", "a.kxa", "--in-place", "--overwrite", "never"});
     EXPECT_EQ(r.status, 0) << context(r);
-    EXPECT_EQ(readText(data_ / "tree/a.txt"), "changed later\n");
-    EXPECT_EQ(readText(data_ / "tree/sub/b.txt"), "changed before\n");
-    EXPECT_EQ(readText(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
+    EXPECT_EQ(readFile(data_ / "tree/a.txt"), "changed later\n");
+    EXPECT_EQ(readFile(data_ / "tree/sub/b.txt"), "changed before\n");
+    EXPECT_EQ(readFile(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
 
     change();
     r = kxsms({"restore", "-f", "a.kxa", "--in-place"}); // newer, the default in place
     EXPECT_EQ(r.status, 0) << context(r);
-    EXPECT_EQ(readText(data_ / "tree/a.txt"), "changed later\n");
-    EXPECT_EQ(readText(data_ / "tree/sub/b.txt"), "beta\n");
-    EXPECT_EQ(readText(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
+    EXPECT_EQ(readFile(data_ / "tree/a.txt"), "changed later\n");
+    EXPECT_EQ(readFile(data_ / "tree/sub/b.txt"), "beta\n");
+    EXPECT_EQ(readFile(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
 
     change();
     r = kxsms({"restore", "-f", "a.kxa", "--in-place", "--overwrite", "always"});
     EXPECT_EQ(r.status, 0) << context(r);
-    EXPECT_EQ(readText(data_ / "tree/a.txt"), "alpha\n");
-    EXPECT_EQ(readText(data_ / "tree/sub/b.txt"), "beta\n");
-    EXPECT_EQ(readText(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
+    EXPECT_EQ(readFile(data_ / "tree/a.txt"), "alpha\n");
+    EXPECT_EQ(readFile(data_ / "tree/sub/b.txt"), "beta\n");
+    EXPECT_EQ(readFile(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
 }
 
 // ---- backup selections ----------------------------------------------------------
@@ -201,7 +201,7 @@ TEST_F(KxsmsProgram, IncrementalBackupsFollowTheArchiveFlag)
     EXPECT_EQ(files("2.kxa"), std::set<std::string>{});
     EXPECT_FALSE(archivedNames("2.kxa").empty()) << "parents are always saved";
 
-    writeText(data_ / "tree/sub/b.txt", "changed\n");
+    writeFile(data_ / "tree/sub/b.txt", "changed\n");
     setTime(data_ / "tree/sub/b.txt", time(nullptr) + 5);
     ASSERT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "3.kxa"}).status, 0);
     EXPECT_EQ(files("3.kxa"), std::set<std::string>{"/tree/sub/b.txt"});
@@ -224,11 +224,11 @@ TEST_F(KxsmsProgram, RmDeletesOneDataSet)
 TEST_F(KxsmsProgram, DamagedMemberIsSkippedAndTheRestRestored)
 {
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
-    std::string archive = readText(dir_ / "a.kxa");
+    std::string archive = readFile(dir_ / "a.kxa");
     const size_t name = archive.find("/tree/big.bin");
     ASSERT_NE(name, std::string::npos);
     archive[name + 5000] = static_cast<char>(archive[name + 5000] ^ 0x55);
-    writeText(dir_ / "a.kxa", archive);
+    writeFile(dir_ / "a.kxa", archive);
 
     const Result verified = kxsms({"verify", "-f", "a.kxa"});
     EXPECT_EQ(verified.status, 1) << context(verified);
@@ -238,8 +238,8 @@ TEST_F(KxsmsProgram, DamagedMemberIsSkippedAndTheRestRestored)
     EXPECT_EQ(restored.status, 1) << context(restored);
     EXPECT_NE(restored.err.find("/tree/big.bin"), std::string::npos);
     EXPECT_FALSE(fs::exists(data_ / "restored/tree/big.bin"));
-    EXPECT_EQ(readText(data_ / "restored/tree/sub/deeper/c.txt"), "gamma\n");
-    EXPECT_EQ(readText(data_ / "restored/tree/block.bin"), std::string(65536, 'b'));
+    EXPECT_EQ(readFile(data_ / "restored/tree/sub/deeper/c.txt"), "gamma\n");
+    EXPECT_EQ(readFile(data_ / "restored/tree/block.bin"), std::string(65536, 'b'));
 }
 
 TEST_F(KxsmsProgram, MissingDataSetFailsTheJobButNotTheArchive)
@@ -257,12 +257,12 @@ TEST_F(KxsmsProgram, CannotStartWithoutTheTsaOrWithAWrongPassword)
     EXPECT_NE(r.err.find("TSA not loaded"), std::string::npos) << r.err;
 
     useConfig("users = { tester = \"right\" }");
-    writeText(dir_ / "password", "wrong\n");
+    writeFile(dir_ / "password", "wrong\n");
     r = kxsms({"-u", "tester", "--password-file", (dir_ / "password").string(), "ls", "/tree"});
     EXPECT_EQ(r.status, 2) << context(r);
     EXPECT_NE(r.err.find("Failed to login"), std::string::npos) << r.err;
 
-    writeText(dir_ / "password", "right\n");
+    writeFile(dir_ / "password", "right\n");
     r = kxsms({"-u", "tester", "--password-file", (dir_ / "password").string(), "ls", "/tree/sub"});
     EXPECT_EQ(r.status, 0) << context(r);
     r = sh("KXSMS_PASSWORD=right $KXSMS -u tester ls /tree/sub");
@@ -270,7 +270,7 @@ TEST_F(KxsmsProgram, CannotStartWithoutTheTsaOrWithAWrongPassword)
 
     r = kxsms({"restore", "-f", "missing.kxa", "--to", "/r"});
     EXPECT_EQ(r.status, 2);
-    writeText(dir_ / "not-an-archive", "hello\n");
+    writeFile(dir_ / "not-an-archive", "hello\n");
     r = kxsms({"restore", "-f", "not-an-archive", "--to", "/r"});
     EXPECT_EQ(r.status, 2) << context(r);
     EXPECT_NE(r.err.find("not a kxsms archive"), std::string::npos);
@@ -293,7 +293,7 @@ TEST_F(KxsmsProgram, ReadFaultMarksTheMemberIncomplete)
 TEST_F(KxsmsProgram, HostileMemberNamesAreRefused)
 {
     ASSERT_EQ(kxsms({"backup", "/tree/sub/b.txt", "/tree/sub/deeper/c.txt", "/tree/a.txt", "-f", "a.kxa"}).status, 0);
-    const std::string original = readText(dir_ / "a.kxa");
+    const std::string original = readFile(dir_ / "a.kxa");
     const std::vector<unsigned char> bytes(original.begin(), original.end());
 
     // Copy the archive member by member, renaming all but the last.
@@ -315,7 +315,7 @@ TEST_F(KxsmsProgram, HostileMemberNamesAreRefused)
         writer.endMember(true);
     }
     writer.finish();
-    writeText(dir_ / "hostile.kxa", std::string(out.out.begin(), out.out.end()));
+    writeFile(dir_ / "hostile.kxa", std::string(out.out.begin(), out.out.end()));
 
     for (const std::vector<std::string> &extra : {std::vector<std::string>{"--to", "/restored"}, {"--in-place"}}) {
         std::vector<std::string> arguments = {"restore", "-f", "hostile.kxa"};
@@ -327,7 +327,7 @@ TEST_F(KxsmsProgram, HostileMemberNamesAreRefused)
     EXPECT_FALSE(fs::exists(dir_ / "escape"));
     EXPECT_FALSE(fs::exists(data_ / "escape"));
     EXPECT_FALSE(fs::exists(data_ / "restored/relative"));
-    EXPECT_EQ(readText(data_ / "restored/tree/a.txt"), "alpha\n");
+    EXPECT_EQ(readFile(data_ / "restored/tree/a.txt"), "alpha\n");
 }
 
 TEST_F(KxsmsProgram, VersionShowsTheModuleStamp)

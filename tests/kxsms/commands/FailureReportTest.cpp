@@ -22,9 +22,10 @@ using nlohmann::json;
 namespace {
 
 using kxsms_test::quote;
-using kxsms_test::readText;
+using kxsms_test::readFile;
+using kxsms_test::removeTree;
 using kxsms_test::Result;
-using kxsms_test::writeText;
+using kxsms_test::writeFile;
 
 size_t count(const std::string &text, const std::string &part)
 {
@@ -40,7 +41,7 @@ protected:
     {
         dir_ = kxsms_test::makeScratch("kxsms-fail");
         data_ = dir_ / "data";
-        writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\n"
+        writeFile(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n[[tsa.resource]]\nname = \"/\"\n"
                                         "path = \"" +
                                             data_.string() + "\"\n");
         setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
@@ -48,16 +49,15 @@ protected:
         unsetenv("KXLIB_LOG");
         unsetenv("SMSEMU_FAULTS");
         unsetenv("KXSMS_LIBRARY");
-        writeText(data_ / "tree/a.txt", "alpha\n");
-        writeText(data_ / "tree/m/inside.txt", "inside\n");
-        writeText(data_ / "tree/sub/b.txt", "beta\n");
-        writeText(data_ / "tree/sub/deeper/c.txt", "gamma\n");
-        writeText(data_ / "tree/z-after.txt", "last\n");
+        writeFile(data_ / "tree/a.txt", "alpha\n");
+        writeFile(data_ / "tree/m/inside.txt", "inside\n");
+        writeFile(data_ / "tree/sub/b.txt", "beta\n");
+        writeFile(data_ / "tree/sub/deeper/c.txt", "gamma\n");
+        writeFile(data_ / "tree/z-after.txt", "last\n");
     }
     void TearDown() override
     {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        removeTree(dir_);
     }
 
     Result sh(const std::string &commandLine) { return kxsms_test::runShell(dir_, commandLine); }
@@ -163,8 +163,8 @@ TEST_F(FailureReports, UnwritableTargetDirectoryFailsItsEntriesAndTheRestoreGoes
     EXPECT_NE(r.err.find("/target/tree/sub/deeper"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("Out of disk space"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("stopped"), std::string::npos) << r.err;
-    EXPECT_EQ(readText(data_ / "target/tree/a.txt"), "alpha\n");
-    EXPECT_EQ(readText(data_ / "target/tree/z-after.txt"), "last\n");
+    EXPECT_EQ(readFile(data_ / "target/tree/a.txt"), "alpha\n");
+    EXPECT_EQ(readFile(data_ / "target/tree/z-after.txt"), "last\n");
 }
 
 TEST_F(FailureReports, NamesLongerThanTheInterfaceAreCountedOnTheirDirectory)
@@ -172,9 +172,9 @@ TEST_F(FailureReports, NamesLongerThanTheInterfaceAreCountedOnTheirDirectory)
     std::string deepest = "/tree/long";
     for (int i = 0; i < 4; ++i)
         deepest += "/" + std::string(250, static_cast<char>('p' + i));
-    writeText(data_.string() + deepest + "/fits", "ok\n");
-    writeText(data_.string() + deepest + "/" + std::string(40, 'x'), "too long\n");
-    writeText(data_.string() + deepest + "/" + std::string(50, 'y') + "/below", "too long too\n");
+    writeFile(data_.string() + deepest + "/fits", "ok\n");
+    writeFile(data_.string() + deepest + "/" + std::string(40, 'x'), "too long\n");
+    writeFile(data_.string() + deepest + "/" + std::string(50, 'y') + "/below", "too long too\n");
     const Result r = sh("$KXSMS backup /tree -f a.kxa");
     EXPECT_EQ(r.status, 1) << context(r);
     EXPECT_NE(r.err.find("cannot back up 2 entries in " + deepest + ": the names are longer than 1023 bytes"),
@@ -256,7 +256,7 @@ TEST_F(FailureReports, TheModuleLogStillGoesWhereItWasAsked)
     const Result logged = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS --log module.log "
                              "backup /tree -f b.kxa");
     EXPECT_EQ(logged.status, 1);
-    EXPECT_NE(readText(dir_ / "module.log").find("Open data set failed for /tree/m, (fffdfff5)"), std::string::npos);
+    EXPECT_NE(readFile(dir_ / "module.log").find("Open data set failed for /tree/m, (fffdfff5)"), std::string::npos);
     EXPECT_NE(logged.err.find("(Data set is currently in use)"), std::string::npos) << logged.err;
 
     const Result verbose = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS -v backup /tree -f c.kxa");

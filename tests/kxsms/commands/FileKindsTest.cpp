@@ -30,9 +30,10 @@ namespace fs = std::filesystem;
 namespace {
 
 using kxsms_test::quote;
-using kxsms_test::readText;
+using kxsms_test::readFile;
+using kxsms_test::removeTree;
 using kxsms_test::Result;
-using kxsms_test::writeText;
+using kxsms_test::writeFile;
 
 // A POSIX ACL as the kernel keeps it in system.posix_acl_*: version 2, then
 // (tag, permissions, id) entries in tag order.
@@ -95,8 +96,8 @@ std::map<std::string, std::string> describeTree(const fs::path &root)
                  << st.st_mtime;
         } else if (S_ISREG(st.st_mode)) {
             auto [at, first] = inodes.try_emplace({st.st_dev, st.st_ino}, name);
-            what << "file " << st.st_mtime << " inode of " << at->second << " " << readText(entry.path()).size() << " "
-                 << std::hash<std::string>()(readText(entry.path()));
+            what << "file " << st.st_mtime << " inode of " << at->second << " " << readFile(entry.path()).size() << " "
+                 << std::hash<std::string>()(readFile(entry.path()));
         } else {
             what << "other";
         }
@@ -116,7 +117,7 @@ protected:
         data_ = dir_ / "data";
         fs::create_directories(data_ / "tree");
         // The archive flags go to a store of the test's own, never the machine's.
-        writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\narchive_state = \"" +
+        writeFile(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\narchive_state = \"" +
                                             (dir_ / "state/archive.sqlite").string() +
                                             "\"\n\n  [[tsa.resource]]\n  name = \"/\"\n"
                                             "  path = \"" +
@@ -130,8 +131,7 @@ protected:
     void TearDown() override
     {
         unsetenv("SMSEMU_FAULTS");
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        removeTree(dir_);
     }
 
     static void setTime(const fs::path &path, time_t when) { kxsms_test::setFileTime(path, when); }
@@ -145,7 +145,7 @@ protected:
         std::string big(1 << 20, '\0');
         for (std::size_t i = 0; i < big.size(); ++i)
             big[i] = static_cast<char>('a' + (i * 13 + i / 4096) % 26);
-        writeText(data_ / "tree/links/one", big);
+        writeFile(data_ / "tree/links/one", big);
         fs::create_directories(data_ / "tree/other");
         fs::create_hard_link(data_ / "tree/links/one", data_ / "tree/links/two");
         fs::create_hard_link(data_ / "tree/links/one", data_ / "tree/other/three");
@@ -233,7 +233,7 @@ TEST_F(FileKinds, FifosAndDevicesRoundTripAndSocketsAreIgnored)
     ASSERT_LT(socketPath.size(), sizeof address.sun_path);
     std::strcpy(address.sun_path, socketPath.c_str());
     ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    writeText(data_ / "tree/file", "data\n");
+    writeFile(data_ / "tree/file", "data\n");
 
     const Result backup = kxsms({"backup", "/tree", "-f", "a.kxa"});
     close(sock);
@@ -260,7 +260,7 @@ TEST_F(FileKinds, DevicesThatCannotBeMadeFailAlone)
     if (const std::string why = kxsms_test::runKxsmsForOtherUsers(dir_); !why.empty())
         GTEST_SKIP() << why;
     ASSERT_EQ(mknod((data_ / "tree/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
-    writeText(data_ / "tree/file", "data\n");
+    writeFile(data_ / "tree/file", "data\n");
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
     fs::create_directories(data_ / "r");
     ASSERT_EQ(chown((data_ / "r").c_str(), 65534, 65534), 0);
@@ -273,14 +273,14 @@ TEST_F(FileKinds, DevicesThatCannotBeMadeFailAlone)
     EXPECT_EQ(restore.status, 1) << context(restore);
     EXPECT_NE(restore.out.find("/r/tree/null"), std::string::npos) << restore.out;
     EXPECT_NE(restore.out.find("Operation not permitted"), std::string::npos) << restore.out;
-    EXPECT_EQ(readText(data_ / "r/tree/file"), "data\n");
+    EXPECT_EQ(readFile(data_ / "r/tree/file"), "data\n");
 }
 
 // ---- extended attributes and ACLs ---------------------------------------------------
 
 TEST_F(FileKinds, ExtendedAttributesAndAclsRoundTrip)
 {
-    writeText(data_ / "tree/dir/file", "data\n");
+    writeFile(data_ / "tree/dir/file", "data\n");
     const fs::path file = data_ / "tree/dir/file", dir = data_ / "tree/dir";
     const std::string access = aclBlob(1234, 6), defaults = aclBlob(4321, 4);
     if (setxattr(file.c_str(), "user.comment", "hello", 5, 0) != 0 ||
@@ -302,7 +302,7 @@ TEST_F(FileKinds, ExtendedAttributesAndAclsRoundTrip)
     const Result plain = kxsms({"restore", "-f", "a.kxa", "--to", "/plain", "--no-xattrs"});
     ASSERT_EQ(plain.status, 0) << context(plain);
     EXPECT_EQ(attributesOf(data_ / "plain/tree/dir/file").count("user.comment"), 0u);
-    EXPECT_EQ(readText(data_ / "plain/tree/dir/file"), "data\n");
+    EXPECT_EQ(readFile(data_ / "plain/tree/dir/file"), "data\n");
 }
 
 // A file system without extended attributes (ramfs): the data is restored,
@@ -310,7 +310,7 @@ TEST_F(FileKinds, ExtendedAttributesAndAclsRoundTrip)
 // and the exit status is 1.
 TEST_F(FileKinds, AFileSystemWithoutAttributesGetsTheDataAndAReport)
 {
-    writeText(data_ / "tree/file", "data\n");
+    writeFile(data_ / "tree/file", "data\n");
     if (setxattr((data_ / "tree/file").c_str(), "user.comment", "hello", 5, 0) != 0)
         GTEST_SKIP() << "this file system keeps no extended attributes";
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
@@ -323,7 +323,7 @@ TEST_F(FileKinds, AFileSystemWithoutAttributesGetsTheDataAndAReport)
     } unmount{data_ / "ram"};
     const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/ram"});
     EXPECT_EQ(restore.status, 1) << context(restore);
-    EXPECT_EQ(readText(data_ / "ram/tree/file"), "data\n");
+    EXPECT_EQ(readFile(data_ / "ram/tree/file"), "data\n");
     EXPECT_NE(restore.err.find("cannot restore /ram/tree/file"), std::string::npos) << restore.err;
     EXPECT_NE(restore.err.find("user.comment"), std::string::npos) << restore.err;
     const Result plain = kxsms({"restore", "-f", "a.kxa", "--to", "/ram/plain", "--no-xattrs"});
@@ -338,8 +338,8 @@ TEST_F(FileKinds, ArchivesOfTheFirstStreamVersionStillRestore)
     const Result restore = kxsms({"restore", "-f", "old.kxa", "--to", "/r"});
     ASSERT_EQ(restore.status, 0) << context(restore);
     const fs::path tree = data_ / "r/tree";
-    EXPECT_EQ(readText(tree / "a.txt"), "alpha\n");
-    EXPECT_EQ(readText(tree / "sub/b.txt"), "beta\n");
+    EXPECT_EQ(readFile(tree / "a.txt"), "alpha\n");
+    EXPECT_EQ(readFile(tree / "sub/b.txt"), "beta\n");
     EXPECT_EQ(fs::read_symlink(tree / "link"), "a.txt");
     struct stat st {};
     ASSERT_EQ(stat((tree / "sub/b.txt").c_str(), &st), 0);
@@ -362,7 +362,7 @@ TEST_P(ChangingFile, IsSavedAsItWasOpenedAndReported)
     std::string original(1 << 20, '\0');
     for (std::size_t i = 0; i < original.size(); ++i)
         original[i] = static_cast<char>('A' + i % 23);
-    writeText(data_ / "tree/log", original);
+    writeFile(data_ / "tree/log", original);
 
     int pipeFds[2];
     ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
@@ -396,16 +396,16 @@ TEST_P(ChangingFile, IsSavedAsItWasOpenedAndReported)
     close(pipeFds[0]);
     int raw = 0;
     ASSERT_EQ(waitpid(child, &raw, 0), child);
-    const std::string err = readText(dir_ / "stderr");
+    const std::string err = readFile(dir_ / "stderr");
     EXPECT_EQ(WEXITSTATUS(raw), 1) << err;
     EXPECT_NE(err.find("/tree/log: changed while it was being read"), std::string::npos) << err;
-    writeText(dir_ / "a.kxa", archive);
+    writeFile(dir_ / "a.kxa", archive);
 
     const Result verify = kxsms({"verify", "-f", "a.kxa"});
     EXPECT_EQ(verify.status, 0) << context(verify);
     const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/restored"});
     ASSERT_EQ(restore.status, 0) << context(restore);
-    const std::string back = readText(data_ / "restored/tree/log");
+    const std::string back = readFile(data_ / "restored/tree/log");
     ASSERT_EQ(back.size(), original.size()) << "the size it had when its backup began";
     if (grow) {
         EXPECT_EQ(back, original);
@@ -433,7 +433,7 @@ TEST_F(FileKinds, InUseAfterAWholeStreamIsAWarningNotALoss)
     // Header (88 + name + owner names + checksum), one extent record, the data, the trailer.
     const std::size_t header = 88 + name.size() + std::strlen(user->pw_name) + std::strlen(grp->gr_name) + 8;
     const std::size_t size = 65536 - header - 20 - 20;
-    writeText(data_ / name.substr(1), std::string(size, 'q'));
+    writeFile(data_ / name.substr(1), std::string(size, 'q'));
     // Reads: the probe of /tree opens and closes without reading; /tree is
     // read once (short), /tree/f once (full), then once more.
     setenv("SMSEMU_FAULTS", "NWSMTSReadDataSet@3=0xFFFDFFF5", 1);
@@ -443,14 +443,14 @@ TEST_F(FileKinds, InUseAfterAWholeStreamIsAWarningNotALoss)
     EXPECT_NE(backup.err.find("/tree/f: changed while it was being read"), std::string::npos) << backup.err;
     const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/restored"});
     ASSERT_EQ(restore.status, 0) << context(restore);
-    EXPECT_EQ(readText(data_ / "restored/tree/f"), std::string(size, 'q'));
+    EXPECT_EQ(readFile(data_ / "restored/tree/f"), std::string(size, 'q'));
 }
 
 // The TSA leaving a data set out (as it does sockets) is a notice, not a failure.
 TEST_F(FileKinds, ExcludedByTheTsaIsANotice)
 {
-    writeText(data_ / "tree/a", "a");
-    writeText(data_ / "tree/b", "b");
+    writeFile(data_ / "tree/a", "a");
+    writeFile(data_ / "tree/b", "b");
     // Opens: the probe of /tree, /tree, /tree/a, /tree/b.
     setenv("SMSEMU_FAULTS", "NWSMTSOpenDataSetForBackup@3=0xFFFDFFF7", 1);
     const Result backup = kxsms({"backup", "/tree", "-f", "a.kxa"});

@@ -26,9 +26,10 @@ using nlohmann::json;
 namespace {
 
 using kxsms_test::quote;
-using kxsms_test::readText;
+using kxsms_test::readFile;
+using kxsms_test::removeTree;
 using kxsms_test::Result;
-using kxsms_test::writeText;
+using kxsms_test::writeFile;
 
 // Change time of every entry below root, to the nanosecond.
 std::map<std::string, std::pair<long, long>> changeTimes(const fs::path &root)
@@ -55,25 +56,24 @@ protected:
         unsetenv("SMSEMU_FAULTS");
         unsetenv("KXSMS_LIBRARY");
         useConfig(data_, "archive_state = \"" + (dir_ / "state/archive.sqlite").string() + "\"\n");
-        writeText(data_ / "tree/a.txt", "alpha\n");
-        writeText(data_ / "tree/b.txt", "beta\n");
-        writeText(data_ / "tree/sub/c.txt", "gamma\n");
-        writeText(data_ / "tree/sub/d.txt", std::string(100000, 'd'));
-        writeText(data_ / "tree/gone.txt", "soon gone\n");
-        writeText(data_ / "tree/old-name.txt", "renamed\n");
+        writeFile(data_ / "tree/a.txt", "alpha\n");
+        writeFile(data_ / "tree/b.txt", "beta\n");
+        writeFile(data_ / "tree/sub/c.txt", "gamma\n");
+        writeFile(data_ / "tree/sub/d.txt", std::string(100000, 'd'));
+        writeFile(data_ / "tree/gone.txt", "soon gone\n");
+        writeFile(data_ / "tree/old-name.txt", "renamed\n");
         fs::create_symlink("a.txt", data_ / "tree/link");
     }
     void TearDown() override
     {
         if (!mounted_.empty())
             umount2(mounted_.c_str(), MNT_DETACH);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        removeTree(dir_);
     }
 
     void useConfig(const fs::path &resource, const std::string &keys)
     {
-        writeText(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n" + keys +
+        writeFile(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Linux File System\"\n" + keys +
                                             "\n  [[tsa.resource]]\n  name = \"/\"\n  path = \"" + resource.string() +
                                             "\"\n");
         setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
@@ -141,8 +141,8 @@ protected:
     // The changes of the sequence: create, modify, chmod, rename, delete.
     void change()
     {
-        writeText(data_ / "tree/new.txt", "new\n");
-        writeText(data_ / "tree/b.txt", "beta, longer\n");
+        writeFile(data_ / "tree/new.txt", "new\n");
+        writeFile(data_ / "tree/b.txt", "beta, longer\n");
         fs::permissions(data_ / "tree/sub/c.txt", fs::perms(0600));
         fs::rename(data_ / "tree/old-name.txt", data_ / "tree/sub/new-name.txt");
         fs::remove(data_ / "tree/gone.txt");
@@ -164,7 +164,7 @@ TEST_F(Incremental, SavesExactlyWhatChanged)
     change();
     EXPECT_EQ(incremental("inc1.kxa"), changed_);
     // More changes: a touch of the data, an owner set again, a link made anew.
-    writeText(data_ / "tree/sub/d.txt", std::string(100000, 'e'));
+    writeFile(data_ / "tree/sub/d.txt", std::string(100000, 'e'));
     ASSERT_EQ(lchown((data_ / "tree/a.txt").c_str(), geteuid(), getegid()), 0);
     fs::remove(data_ / "tree/link");
     fs::create_symlink("b.txt", data_ / "tree/link");
@@ -187,7 +187,7 @@ TEST_F(Incremental, ExtendedAttributeWayStillWorks)
     EXPECT_EQ(getxattr((data_ / "tree/a.txt").c_str(), "user.kxsms.archive", value, sizeof value), 32);
     EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "2.kxa"}).status, 0);
     EXPECT_EQ(files(savedNames("2.kxa")), std::set<std::string>{});
-    writeText(data_ / "tree/b.txt", "beta, longer\n");
+    writeFile(data_ / "tree/b.txt", "beta, longer\n");
     EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "3.kxa"}).status, 0);
     EXPECT_EQ(files(savedNames("3.kxa")), std::set<std::string>{"/tree/b.txt"});
     EXPECT_FALSE(fs::exists(dir_ / "state/archive.sqlite"));
@@ -236,14 +236,14 @@ TEST_F(Incremental, AnUnprivilegedUserKeepsTheFlagsInItsOwnStore)
 TEST_F(Incremental, AKilledBackupLeavesTheFlagsOfUnsavedDataSetsSet)
 {
     for (int i = 0; i < 200; ++i)
-        writeText(data_ / "second" / ("f" + std::to_string(1000 + i)),
+        writeFile(data_ / "second" / ("f" + std::to_string(1000 + i)),
                   std::string(50000, static_cast<char>('a' + i % 26)));
     // The archive goes into a pipe that stops being read after 3 MB: kxsms
     // blocks in the middle of /second and is killed there.
     const Result r = sh("mkfifo pipe && { \"$KXSMS\" backup /tree /second --clear-archive -f - > pipe & "
                         "pid=$!; { head -c 3000000 > part.kxa; kill -9 $pid; cat > /dev/null; } < pipe; "
                         "wait $pid; echo $? > status; }");
-    ASSERT_EQ(readText(dir_ / "status"), "137\n") << r.err;
+    ASSERT_EQ(readFile(dir_ / "status"), "137\n") << r.err;
     const std::map<std::string, std::string> inArchive = saved("part.kxa");
     const std::set<std::string> stillSet = flagged("/second");
     std::size_t clear = 0;
@@ -283,9 +283,9 @@ protected:
     void SetUp() override
     {
         Incremental::SetUp();
-        writeText(data_ / "tree/olddir/inner.txt", "inner\n");
-        writeText(data_ / "tree/olddir/deeper/x.txt", "x\n");
-        writeText(data_ / "tree/hard1", "linked\n");
+        writeFile(data_ / "tree/olddir/inner.txt", "inner\n");
+        writeFile(data_ / "tree/olddir/deeper/x.txt", "x\n");
+        writeFile(data_ / "tree/hard1", "linked\n");
         fs::create_hard_link(data_ / "tree/hard1", data_ / "tree/hard2");
         out_ = dir_ / "out";
         fs::create_directories(out_);
@@ -310,7 +310,7 @@ protected:
             lchown(dir_.c_str(), 65534, 65534); // the archives are written there
         }
         // A directory its owner cannot write: a restore fills it all the same.
-        writeText(data_ / "tree/sealed/s.txt", "sealed\n");
+        writeFile(data_ / "tree/sealed/s.txt", "sealed\n");
         own(data_ / "tree/sealed");
         fs::permissions(data_ / "tree/sealed", fs::perms(0555));
         backUpWith(source_);
@@ -383,10 +383,10 @@ TEST_P(Chain, RestoresTheTreeAsItWasAtTheNewestBackup)
 
     // More changes: a file written again, a file and a link deleted, a new
     // directory, a directory's mode, a link pointed elsewhere.
-    writeText(data_ / "tree/a.txt", "alpha, again\n");
+    writeFile(data_ / "tree/a.txt", "alpha, again\n");
     fs::remove(data_ / "tree/sub/d.txt");
     fs::remove(data_ / "tree/hard2");
-    writeText(data_ / "tree/fresh/f.txt", "fresh\n");
+    writeFile(data_ / "tree/fresh/f.txt", "fresh\n");
     fs::remove(data_ / "tree/link");
     fs::create_symlink("new.txt", data_ / "tree/link");
     for (const char *made : {"tree/fresh", "tree/link"})
@@ -434,7 +434,7 @@ protected:
         EXPECT_EQ(kxsms({"backup", "/tree", "--clear-archive", "-f", "full.kxa"}).status, 0);
         change();
         EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc1.kxa"}).status, 0);
-        writeText(data_ / "tree/a.txt", "alpha, again\n");
+        writeFile(data_ / "tree/a.txt", "alpha, again\n");
         fs::remove_all(data_ / "tree/sub");
         const Result r = kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc2.kxa"}, inc2Prefix);
         EXPECT_EQ(r.status, inc2Status) << r.err;
@@ -445,11 +445,11 @@ protected:
     void undoDeletions()
     {
         for (const char *name : {"tree/gone.txt", "tree/old-name.txt", "tree/sub/c.txt", "tree/sub/d.txt"}) {
-            writeText(data_ / name, "as before\n");
+            writeFile(data_ / name, "as before\n");
             kxsms_test::setFileTime(data_ / name, 1600000000);
         }
         kxsms_test::setFileTime(data_ / "tree/sub", 1600000000);
-        writeText(data_ / "tree/made-later.txt", "live\n");
+        writeFile(data_ / "tree/made-later.txt", "live\n");
     }
 };
 
@@ -458,7 +458,7 @@ TEST_F(ChainInPlace, RemovesWhatTheNewestArchiveNoLongerListsAndKeepsWhatIsNewer
     const auto atNewest = makeChain();
     undoDeletions();
     // A file deleted before the last backup and made again since is live data.
-    writeText(data_ / "tree/sub/new-name.txt", "made again after the backup\n");
+    writeFile(data_ / "tree/sub/new-name.txt", "made again after the backup\n");
 
     const Result preview = kxsms({"restore", "-n", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place"});
     EXPECT_EQ(preview.status, 0) << preview.err;
@@ -474,8 +474,8 @@ TEST_F(ChainInPlace, RemovesWhatTheNewestArchiveNoLongerListsAndKeepsWhatIsNewer
         EXPECT_FALSE(fs::exists(data_ / name)) << name;
         EXPECT_NE(r.err.find(std::string("removed /") + name + ": not in inc2.kxa"), std::string::npos) << r.err;
     }
-    EXPECT_EQ(readText(data_ / "tree/made-later.txt"), "live\n") << "what no archive knows is left alone";
-    EXPECT_EQ(readText(data_ / "tree/sub/new-name.txt"), "made again after the backup\n");
+    EXPECT_EQ(readFile(data_ / "tree/made-later.txt"), "live\n") << "what no archive knows is left alone";
+    EXPECT_EQ(readFile(data_ / "tree/sub/new-name.txt"), "made again after the backup\n");
     EXPECT_TRUE(fs::is_directory(data_ / "tree/sub")) << "a parent that still holds live data stays";
     EXPECT_NE(r.err.find("kept /tree/sub: not in inc2.kxa, but "), std::string::npos) << r.err;
 }
@@ -501,8 +501,8 @@ TEST_F(ChainInPlace, ADamagedNewestArchiveRemovesNothing)
 {
     makeChain();
     undoDeletions();
-    const std::string whole = readText(dir_ / "inc2.kxa");
-    writeText(dir_ / "inc2.kxa", whole.substr(0, whole.size() - 20));
+    const std::string whole = readFile(dir_ / "inc2.kxa");
+    writeFile(dir_ / "inc2.kxa", whole.substr(0, whole.size() - 20));
     const Result r =
         kxsms({"restore", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place", "--overwrite", "always"});
     EXPECT_EQ(r.status, 1) << r.err;
@@ -544,7 +544,7 @@ TEST_F(ChainInPlace, WhatTheNewestBackupCouldNotSaveComesFromAnEarlierArchive)
     EXPECT_NE(r.err.find("restoring the copy of /tree/a.txt in full.kxa: inc2.kxa could not save it"),
               std::string::npos)
         << r.err;
-    EXPECT_EQ(readText(data_ / "r/tree/a.txt"), "alpha\n");
+    EXPECT_EQ(readFile(data_ / "r/tree/a.txt"), "alpha\n");
 }
 
 TEST_F(ChainInPlace, AnIncrementalArchiveAloneNamesWhatItDoesNotHold)
@@ -553,7 +553,7 @@ TEST_F(ChainInPlace, AnIncrementalArchiveAloneNamesWhatItDoesNotHold)
     const Result r = kxsms({"restore", "-f", "inc2.kxa", "--to", "/r"});
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_NE(r.err.find("not restoring /tree/b.txt: inc2.kxa lists it as unchanged"), std::string::npos) << r.err;
-    EXPECT_EQ(readText(data_ / "r/tree/a.txt"), "alpha, again\n");
+    EXPECT_EQ(readFile(data_ / "r/tree/a.txt"), "alpha, again\n");
     const Result listed = kxsms({"list", "-f", "inc2.kxa"});
     EXPECT_NE(listed.out.find("/tree/b.txt  [unchanged]"), std::string::npos) << listed.out;
 
@@ -564,7 +564,7 @@ TEST_F(ChainInPlace, AnIncrementalArchiveAloneNamesWhatItDoesNotHold)
         const Result one = kxsms({"restore", "-f", archive, "--to", "/r"});
         EXPECT_EQ(one.status, 0) << archive << ": " << one.err;
     }
-    EXPECT_EQ(readText(data_ / "r/tree/b.txt"), "beta, longer\n");
+    EXPECT_EQ(readFile(data_ / "r/tree/b.txt"), "beta, longer\n");
 }
 
 struct FailedClear {
@@ -582,7 +582,7 @@ TEST_P(ClearingFails, IsReportedAndExitsOne)
     std::string keys = c.keys;
     if (auto at = keys.find("%s"); at != std::string::npos)
         keys.replace(at, 2, dir_.string());
-    writeText(dir_ / "blocker", "a file where the store's folder would be");
+    writeFile(dir_ / "blocker", "a file where the store's folder would be");
     useConfig(data_, keys);
     const std::string prefix = std::string(c.faults).empty() ? "" : "SMSEMU_FAULTS=" + quote(c.faults) + " ";
     Result r = kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "1.kxa"}, prefix);

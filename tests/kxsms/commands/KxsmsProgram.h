@@ -21,24 +21,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "Files.h"
+#include "TempDir.h"
+
 namespace kxsms_test {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-inline std::string readText(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void writeText(const fs::path &path, const std::string &text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
+using testsupport::readFile;
+using testsupport::removeTree;
+using testsupport::writeFile;
 
 inline std::string quote(const std::string &text)
 {
@@ -165,7 +158,7 @@ inline Result runShell(const fs::path &dir, const std::string &commandLine)
                              " && AS_NOBODY='setpriv --reuid=nobody --regid=nogroup --clear-groups' && (" +
                              commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
     const int raw = system(("bash -c " + quote(full)).c_str());
-    return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
+    return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
 }
 
 // The command line that runs kxsms with these arguments (each quoted), after `prefix`.
@@ -177,19 +170,16 @@ inline std::string kxsmsLine(const std::vector<std::string> &arguments, const st
     return line;
 }
 
-// A new scratch folder below the temporary folder, its name starting with `prefix`.
+// A new scratch folder below the temporary folder, its name starting with
+// `prefix`; the test removes it with removeTree.
 inline fs::path makeScratch(const std::string &prefix)
 {
-    std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot make a scratch folder");
-    return pattern;
+    return testsupport::TempDir(prefix).release();
 }
 
 inline void setFileTime(const fs::path &path, time_t when)
 {
-    const struct timespec times[2] = {{when, 0}, {when, 0}};
-    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    testsupport::setFileTimes(path, when);
 }
 
 // What a tree holds, file by file: kind, mode, modification second, content or target.
@@ -205,7 +195,7 @@ inline std::map<std::string, std::string> describeTree(const fs::path &root)
         else if (S_ISDIR(st.st_mode))
             what += "dir " + std::to_string(st.st_mtime);
         else
-            what += "file " + std::to_string(st.st_mtime) + " " + readText(entry.path());
+            what += "file " + std::to_string(st.st_mtime) + " " + readFile(entry.path());
         entries[fs::relative(entry.path(), root).string()] = what;
     }
     return entries;
@@ -227,15 +217,14 @@ protected:
     }
     void TearDown() override
     {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        removeTree(dir_);
     }
 
     // The stand-in's configuration: one file-system TSA whose resource "/" is data_.
     void useConfig(const std::string &extra)
     {
         // The archive flags go to a store of the test's own, never the machine's.
-        writeText(dir_ / "smsemu.toml",
+        writeFile(dir_ / "smsemu.toml",
                   "[[tsa]]\ntype = \"Linux File System\"\n" + extra +
                       (extra.find("archive_state") == std::string::npos
                            ? "\narchive_state = \"" + (dir_ / "state/archive.sqlite").string() + "\""
@@ -249,11 +238,11 @@ protected:
         std::string big(200000, '\0');
         for (size_t i = 0; i < big.size(); ++i)
             big[i] = static_cast<char>('a' + (i * 7 + i / 1000) % 26);
-        writeText(data_ / "tree/a.txt", "alpha\n");
-        writeText(data_ / "tree/big.bin", big);
-        writeText(data_ / "tree/block.bin", std::string(65536, 'b'));
-        writeText(data_ / "tree/sub/b.txt", "beta\n");
-        writeText(data_ / "tree/sub/deeper/c.txt", "gamma\n");
+        writeFile(data_ / "tree/a.txt", "alpha\n");
+        writeFile(data_ / "tree/big.bin", big);
+        writeFile(data_ / "tree/block.bin", std::string(65536, 'b'));
+        writeFile(data_ / "tree/sub/b.txt", "beta\n");
+        writeFile(data_ / "tree/sub/deeper/c.txt", "gamma\n");
         fs::create_directories(data_ / "tree/empty");
         fs::permissions(data_ / "tree/sub/b.txt", fs::perms(0640));
         fs::create_symlink("a.txt", data_ / "tree/link");

@@ -24,7 +24,7 @@ const std::vector<std::string> c_OddNames = {"a\nb", "a\\x0ab", "bad\xff", "bad\
 TEST_F(KxsmsProgram, OddNamesStayDistinctAndComeBack)
 {
     for (const std::string &name : c_OddNames)
-        writeText(data_ / "odd" / name, name + "\n");
+        writeFile(data_ / "odd" / name, name + "\n");
 
     const Result text = kxsms({"ls", "/odd"});
     ASSERT_EQ(text.status, 0) << context(text);
@@ -58,7 +58,7 @@ TEST_F(KxsmsProgram, OddNamesStayDistinctAndComeBack)
         ASSERT_EQ(back.status, 0) << member << "\n" << context(back);
     }
     for (const std::string &name : c_OddNames)
-        EXPECT_EQ(readText(data_ / "r/odd" / name), name + "\n") << name;
+        EXPECT_EQ(readFile(data_ / "r/odd" / name), name + "\n") << name;
     const Result one = kxsms({"restore", "-f", "a.kxa", "--to", "/one", "/odd/a\nb"});
     EXPECT_EQ(one.status, 0) << context(one);
     EXPECT_TRUE(fs::exists(data_ / "one/odd/a\nb"));
@@ -161,7 +161,7 @@ using namespace kxsms_test;
 TEST_F(KxsmsProgram, DirectoryTreeBacksUpFromItsRootAndKeepsItsOverwriteRules)
 {
     fs::copy_file(fs::path(KXSMS_EXAMPLES_DIR) / "tree.json", dir_ / "tree.json");
-    writeText(dir_ / "dir.toml", "[[tsa]]\ntype = \"Directory\"\ntarget_service = \"ACME_TREE\"\nstore = \"" +
+    writeFile(dir_ / "dir.toml", "[[tsa]]\ntype = \"Directory\"\ntarget_service = \"ACME_TREE\"\nstore = \"" +
                                      (dir_ / "tree.json").string() + "\"\n");
     setenv("SMSEMU_CONFIG", (dir_ / "dir.toml").c_str(), 1);
     const Result listed = kxsms({"--tsa", "dir", "ls", "-r", "[Root]"});
@@ -175,7 +175,7 @@ TEST_F(KxsmsProgram, DirectoryTreeBacksUpFromItsRootAndKeepsItsOverwriteRules)
     // an object that exists and brings back one that is gone.
     const std::string bob = ".CN=Bob.OU=Sales.O=Acme.[Root]";
     ASSERT_EQ(kxsms({"--tsa", "dir", "backup", bob, "-f", "bob.kxa"}).status, 0);
-    const std::string before = readText(dir_ / "tree.json");
+    const std::string before = readFile(dir_ / "tree.json");
     const Result newer = kxsms({"restore", "-f", "bob.kxa", "--in-place"});
     EXPECT_EQ(newer.status, 2) << context(newer);
     EXPECT_NE(newer.err.find("always replaces"), std::string::npos) << newer.err;
@@ -184,8 +184,8 @@ TEST_F(KxsmsProgram, DirectoryTreeBacksUpFromItsRootAndKeepsItsOverwriteRules)
     unsetenv("SMSEMU_TRACE");
     EXPECT_EQ(never.status, 0) << context(never);
     EXPECT_NE(never.err.find("kept " + bob), std::string::npos) << never.err;
-    EXPECT_EQ(readText(dir_ / "trace").find("NWSMTSOpenDataSetForRestore"), std::string::npos) << "nothing opened";
-    EXPECT_EQ(readText(dir_ / "tree.json"), before);
+    EXPECT_EQ(readFile(dir_ / "trace").find("NWSMTSOpenDataSetForRestore"), std::string::npos) << "nothing opened";
+    EXPECT_EQ(readFile(dir_ / "tree.json"), before);
     ASSERT_EQ(kxsms({"--tsa", "dir", "rm", bob}).status, 0);
     const Result back = kxsms({"restore", "-f", "bob.kxa", "--in-place", "--overwrite", "never"});
     EXPECT_EQ(back.status, 0) << context(back);
@@ -204,7 +204,7 @@ TEST_F(KxsmsProgram, PathsThroughSymlinkedDirectoriesAreResolved)
 {
     unsetenv("SMSEMU_CONFIG");
     const fs::path real = fs::canonical(dir_) / "real";
-    writeText(real / "terminfo/x", "x\n");
+    writeFile(real / "terminfo/x", "x\n");
     fs::create_directory_symlink("real", dir_ / "lib");
     const Result r = kxsms({"backup", (dir_ / "lib/terminfo").string(), "-f", "a.kxa"});
     EXPECT_EQ(r.status, 0) << context(r);

@@ -33,37 +33,37 @@ std::string bigContent(size_t size)
 TEST_F(KxsmsProgram, RestoreRefusesWithoutAPlace)
 {
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
-    writeText(data_ / "tree/a.txt", "edited\n");
+    writeFile(data_ / "tree/a.txt", "edited\n");
     const Result r = kxsms({"restore", "-f", "a.kxa"});
     EXPECT_EQ(r.status, 2) << context(r);
     EXPECT_NE(r.err.find("--to DIR"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("--in-place"), std::string::npos) << r.err;
-    EXPECT_EQ(readText(data_ / "tree/a.txt"), "edited\n");
+    EXPECT_EQ(readFile(data_ / "tree/a.txt"), "edited\n");
     const Result both = kxsms({"restore", "-f", "a.kxa", "--to", "/r", "--in-place"});
     EXPECT_EQ(both.status, 2) << context(both);
     const Result file = kxsms({"restore", "-f", "a.kxa", "--to", "/tree/a.txt"});
     EXPECT_EQ(file.status, 2) << context(file);
     EXPECT_NE(file.err.find("--to /tree/a.txt: not a directory"), std::string::npos) << file.err;
-    EXPECT_EQ(readText(data_ / "tree/a.txt"), "edited\n");
+    EXPECT_EQ(readFile(data_ / "tree/a.txt"), "edited\n");
 }
 
 TEST_F(KxsmsProgram, InPlaceKeepsANewerEditAndSaysSo)
 {
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
-    writeText(data_ / "tree/a.txt", "edited after the backup\n");
+    writeFile(data_ / "tree/a.txt", "edited after the backup\n");
     fs::remove(data_ / "tree/sub/deeper/c.txt");
     const Result r = kxsms({"restore", "-f", "a.kxa", "--in-place"});
     EXPECT_EQ(r.status, 0) << context(r);
-    EXPECT_EQ(readText(data_ / "tree/a.txt"), "edited after the backup\n");
-    EXPECT_EQ(readText(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
+    EXPECT_EQ(readFile(data_ / "tree/a.txt"), "edited after the backup\n");
+    EXPECT_EQ(readFile(data_ / "tree/sub/deeper/c.txt"), "gamma\n");
     EXPECT_NE(r.err.find("kept /tree/a.txt"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" kept"), std::string::npos) << "the summary counts what was kept";
 
     // --to replaces what is there, as tar does.
-    writeText(data_ / "r/tree/a.txt", "old copy\n");
+    writeFile(data_ / "r/tree/a.txt", "old copy\n");
     const Result to = kxsms({"restore", "-f", "a.kxa", "--to", "/r"});
     EXPECT_EQ(to.status, 0) << context(to);
-    EXPECT_EQ(readText(data_ / "r/tree/a.txt"), "alpha\n");
+    EXPECT_EQ(readFile(data_ / "r/tree/a.txt"), "alpha\n");
 }
 
 // The archive reaches kxsms through a FIFO that stops in the middle of the
@@ -71,9 +71,9 @@ TEST_F(KxsmsProgram, InPlaceKeepsANewerEditAndSaysSo)
 // being written, however long kxsms takes to get there.
 TEST_F(KxsmsProgram, SignalDuringRestoreLeavesNoTemporaryFileAndTheOldContent)
 {
-    writeText(data_ / "tree/large.bin", bigContent(3u << 20));
+    writeFile(data_ / "tree/large.bin", bigContent(3u << 20));
     ASSERT_EQ(kxsms({"backup", "/tree/large.bin", "-f", "a.kxa"}).status, 0);
-    writeText(data_ / "r/tree/large.bin", "the old content\n");
+    writeFile(data_ / "r/tree/large.bin", "the old content\n");
     for (const auto &[signal, status] :
          std::vector<std::pair<std::string, int>>{{"INT", 130}, {"TERM", 143}, {"HUP", 129}}) {
         const Result r = sh("mkfifo p; (head -c 1500000 a.kxa; exec sleep 3600) >p & feeder=$!; "
@@ -86,7 +86,7 @@ TEST_F(KxsmsProgram, SignalDuringRestoreLeavesNoTemporaryFileAndTheOldContent)
         EXPECT_NE(r.err.find("abandoned /r/tree/large.bin"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("restore: 0 data sets"), std::string::npos) << "the summary so far\n" << r.err;
         EXPECT_EQ(temporaryFiles(data_ / "r"), std::set<std::string>{});
-        EXPECT_EQ(readText(data_ / "r/tree/large.bin"), "the old content\n");
+        EXPECT_EQ(readFile(data_ / "r/tree/large.bin"), "the old content\n");
     }
 }
 
@@ -97,7 +97,7 @@ TEST_F(KxsmsProgram, SignalDuringRestoreLeavesNoTemporaryFileAndTheOldContent)
 TEST_F(KxsmsProgram, SignalDuringBackupEndsTheArchiveCleanly)
 {
     for (int i = 0; i < 12; ++i)
-        writeText(data_ / ("tree/many/f" + std::to_string(10 + i)), bigContent(512u << 10));
+        writeFile(data_ / ("tree/many/f" + std::to_string(10 + i)), bigContent(512u << 10));
     const Result r = sh("set -o pipefail; "
                         "{ $KXSMS backup /tree -f - & echo $! >pid; wait $!; } | "
                         "{ dd bs=65536 count=25 iflag=fullblock of=a.kxa 2>/dev/null; touch read; "
@@ -145,7 +145,7 @@ TEST_F(KxsmsProgram, DryRunsChangeNothing)
         << "archive flags, kinds, sizes and times unchanged";
 
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
-    writeText(data_ / "tree/a.txt", "edited\n");
+    writeFile(data_ / "tree/a.txt", "edited\n");
     fs::remove(data_ / "tree/sub/b.txt");
     const auto tree = describeTree(data_);
     const Result restore = kxsms({"restore", "-n", "-f", "a.kxa", "--in-place"});
@@ -154,12 +154,12 @@ TEST_F(KxsmsProgram, DryRunsChangeNothing)
     EXPECT_NE(restore.out.find("keep /tree/a.txt"), std::string::npos) << restore.out;
     EXPECT_NE(restore.out.find("restore /tree/sub/b.txt"), std::string::npos) << restore.out;
     EXPECT_NE(restore.out.find("keep /tree/big.bin"), std::string::npos) << "the same age is kept\n" << restore.out;
-    writeText(data_ / "r/tree/a.txt", "there\n");
+    writeFile(data_ / "r/tree/a.txt", "there\n");
     const Result to = kxsms({"restore", "-n", "-f", "a.kxa", "--to", "/r"});
     EXPECT_EQ(to.status, 0) << context(to);
     EXPECT_NE(to.out.find("replace /r/tree/a.txt"), std::string::npos) << to.out;
     EXPECT_NE(to.out.find("restore /r/tree/big.bin"), std::string::npos) << to.out;
-    EXPECT_EQ(readText(data_ / "r/tree/a.txt"), "there\n");
+    EXPECT_EQ(readFile(data_ / "r/tree/a.txt"), "there\n");
     EXPECT_FALSE(fs::exists(data_ / "r/tree/big.bin"));
 }
 
@@ -242,7 +242,7 @@ TEST_F(KxsmsProgram, SelectionThatTakesNothingIsReported)
     const Result r = kxsms({"restore", "-f", "a.kxa", "--to", "/r", "/tree/a.txt", "/tree/nothing"});
     EXPECT_EQ(r.status, 1) << context(r);
     EXPECT_NE(r.err.find("/tree/nothing: not found in the archive"), std::string::npos) << r.err;
-    EXPECT_EQ(readText(data_ / "r/tree/a.txt"), "alpha\n");
+    EXPECT_EQ(readFile(data_ / "r/tree/a.txt"), "alpha\n");
     // A member named without its leading '/', as tar users write it.
     const Result relative = kxsms({"list", "-f", "a.kxa", "tree/sub/b.txt"});
     EXPECT_EQ(relative.status, 0) << context(relative);
