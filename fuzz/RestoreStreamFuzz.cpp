@@ -25,6 +25,16 @@ void require(bool condition)
         abort();
 }
 
+// The folder of this run, removed when the process ends (the place itself is
+// never destroyed: the stand-in holds its connection to the last input).
+fs::path g_root;
+
+void removeRoot()
+{
+    std::error_code ignored;
+    fs::remove_all(g_root, ignored);
+}
+
 struct Place {
     fs::path root;     // the folder of this run
     fs::path resource; // the resource's directory
@@ -36,6 +46,8 @@ struct Place {
         std::string pattern = (fs::temp_directory_path() / "kxsms-fuzz-XXXXXX").string();
         require(mkdtemp(pattern.data()) != nullptr);
         root = pattern;
+        g_root = root;
+        std::atexit(removeRoot);
         resource = root / "resource";
         outside = root / "outside";
         fs::create_directories(resource);
