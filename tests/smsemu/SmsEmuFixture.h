@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "Environment.h"
+#include "Files.h"
+#include "TempDir.h"
+
 namespace smsemutest {
 
 class SmsEmu : public ::testing::Test {
@@ -21,9 +25,7 @@ protected:
     void SetUp() override
     {
         clearEnvironment();
-        std::string pattern = (std::filesystem::temp_directory_path() / "smsemu-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = testsupport::TempDir("smsemu-test").release();
         smsemuReset();
     }
 
@@ -31,22 +33,15 @@ protected:
     {
         clearEnvironment();
         smsemuReset();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
+        testsupport::removeTree(dir_);
     }
 
-    static void clearEnvironment()
-    {
-        unsetenv("SMSEMU_CONFIG");
-        unsetenv("SMSEMU_TRACE");
-        unsetenv("SMSEMU_FAULTS");
-    }
+    static void clearEnvironment() { testsupport::clearStandInEnvironment(); }
 
     std::filesystem::path write(const std::string &name, const std::string &content)
     {
         std::filesystem::path path = dir_ / name;
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << content;
+        testsupport::writeFile(path, content);
         return path;
     }
 
@@ -161,29 +156,6 @@ archive_state = "gw-archive.sqlite"
     std::filesystem::path dir_;
 };
 
-// Restores an environment variable when it goes out of scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char *name, const char *value) : name_(name)
-    {
-        const char *old = std::getenv(name);
-        had_ = old != nullptr;
-        if (had_)
-            old_ = old;
-        setenv(name, value, 1);
-    }
-    ~ScopedEnv()
-    {
-        if (had_)
-            setenv(name_.c_str(), old_.c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_;
-    std::string old_;
-    bool had_ = false;
-};
+using testsupport::ScopedEnv;
 
 } // namespace smsemutest

@@ -67,8 +67,7 @@ protected:
     }
     static void setTimes(const std::string &path, time_t seconds, long nanoseconds = 0)
     {
-        struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
-        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+        testsupport::setFileTimes(path, seconds, nanoseconds);
     }
     // Returns once the file system stamps changes later than the change and
     // modification times of `name`. Its clock may move only every few
