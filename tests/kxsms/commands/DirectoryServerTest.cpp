@@ -1,0 +1,194 @@
+// kxsms end to end with the directory TSA over an LDAP server (a slapd of
+// the test's own): a directory of about 2,000 entries backed up, a subtree
+// deleted with ldapdelete -r and restored, the listings compared; the
+// overwrite rules; a size limit; access controls that hide entries; the
+// module's own names (the tree-name form, [Root], Schema) over the server.
+#include "commands/KxsmsProgram.h"
+
+#include "Slapd.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+using namespace kxsms_test;
+using testsupport::Slapd;
+using testsupport::SlapdOptions;
+
+class DirectoryServer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (std::string why = Slapd::unavailable(); !why.empty())
+            GTEST_SKIP() << why;
+        dir_ = makeScratch("kxsms-ldap");
+        setenv("KXLIB_LOG", (dir_ / "kxlib.log").c_str(), 1);
+        unsetenv("SMSEMU_FAULTS");
+        unsetenv("SMSEMU_TRACE");
+        unsetenv("KXSMS_LIBRARY");
+        unsetenv("KXSMS_PASSWORD");
+    }
+    void TearDown() override
+    {
+        server_.reset();
+        if (!dir_.empty())
+            removeTree(dir_);
+    }
+
+    // A server with the sample directory (`people` people) and the TSA over it.
+    void serve(int people, SlapdOptions options = {}, const std::string &rootForm = "[Root]")
+    {
+        options.ldif = testsupport::sampleDirectory(options.suffix, people);
+        server_ = std::make_unique<Slapd>(options);
+        writeFile(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Directory\"\ntarget_service = \"ACME_TREE\"\n"
+                                        "root_form = \"" +
+                                            rootForm + "\"\nldap_uri = \"" + server_->uri() +
+                                            "\"\nldap_base = \"o=Acme\"\narchive_state = \"" +
+                                            (dir_ / "state.sqlite").string() + "\"\n");
+        setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
+    }
+
+    // kxsms on the directory TSA; logged in as the process's user (the
+    // server's manager over its socket) unless `user` names another.
+    Result dir(std::vector<std::string> arguments, const std::string &user = "")
+    {
+        std::vector<std::string> all{"--tsa", "dir"};
+        if (!user.empty()) {
+            all.push_back("-u");
+            all.push_back(user);
+        }
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return runShell(dir_, kxsmsLine(all));
+    }
+
+    Result restore(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), "restore");
+        return runShell(dir_, kxsmsLine(arguments));
+    }
+
+    void ldap(const std::string &program, const std::vector<std::string> &arguments, const std::string &input = "")
+    {
+        const Slapd::Output output = server_->client(program, arguments, input);
+        ASSERT_EQ(output.status, 0) << program << ": " << output.err;
+    }
+
+    // A user of the sample directory with a password of its own.
+    std::string user(const std::string &password)
+    {
+        const std::string dn = "cn=Desk 1,ou=D2,ou=Departments,o=Acme";
+        ldap("ldappasswd", {"-s", password, dn});
+        setenv("KXSMS_PASSWORD", password.c_str(), 1);
+        return dn;
+    }
+
+    fs::path dir_;
+    std::unique_ptr<Slapd> server_;
+};
+
+std::size_t countLines(const std::string &text)
+{
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST_F(DirectoryServer, ADeletedSubtreeComesBackAsItWasByteForByte)
+{
+    serve(1950);
+    const std::string before = server_->dump();
+    ASSERT_GE(testsupport::sortedLdifRecords(before).size(), 2000u);
+
+    const Result saved = dir({"backup", "[Root]", "-f", "all.kxa"});
+    ASSERT_EQ(saved.status, 0) << context(saved);
+    const Result listed = restore({"-f", "all.kxa", "-n", "--in-place", "--overwrite", "never"});
+    EXPECT_EQ(listed.status, 0) << context(listed);
+
+    ldap("ldapdelete", {"-r", "ou=Special,o=Acme", "ou=People,o=Acme"});
+    ASSERT_NE(testsupport::sortedLdifRecords(server_->dump()), testsupport::sortedLdifRecords(before));
+    const Result back = restore({"-f", "all.kxa", "--in-place", "--overwrite", "never"});
+    EXPECT_EQ(back.status, 0) << context(back);
+    EXPECT_EQ(testsupport::sortedLdifRecords(server_->dump()), testsupport::sortedLdifRecords(before))
+        << "every entry, attribute and value (photos and certificates in base64) as before";
+}
+
+TEST_F(DirectoryServer, TheOverwriteRulesHoldForAChangedEntry)
+{
+    serve(20);
+    const std::string name = ".CN=Smith, John.OU=Special.O=Acme.[Root]";
+    const std::string dn = "cn=Smith\\, John,ou=Special,o=Acme";
+    ASSERT_EQ(dir({"backup", name, "-f", "smith.kxa"}).status, 0);
+    const std::string saved = server_->dump(dn);
+    ldap("ldapmodify", {},
+         "dn: " + dn +
+             "\nchangetype: modify\nreplace: sn\nsn: Changed\n-\nadd: description\n"
+             "description: new\n");
+    const std::string changed = server_->dump(dn);
+
+    const Result newer = restore({"-f", "smith.kxa", "--in-place"});
+    EXPECT_EQ(newer.status, 2) << context(newer);
+    const Result never = restore({"-f", "smith.kxa", "--in-place", "--overwrite", "never"});
+    EXPECT_EQ(never.status, 0) << context(never);
+    EXPECT_NE(never.err.find("kept " + name), std::string::npos) << never.err;
+    EXPECT_EQ(server_->dump(dn), changed);
+    const Result always = restore({"-f", "smith.kxa", "--in-place", "--overwrite", "always"});
+    EXPECT_EQ(always.status, 0) << context(always);
+    const std::string now = server_->dump(dn);
+    EXPECT_NE(now.find("sn: Special"), std::string::npos) << now;
+    EXPECT_EQ(now.find("description"), std::string::npos) << "what the saved entry did not have is gone";
+    EXPECT_EQ(now.size(), saved.size());
+}
+
+TEST_F(DirectoryServer, PagedScansGetPastASizeLimitOfFiveHundred)
+{
+    SlapdOptions options;
+    options.limits = "sizelimit 500\nlimits users size.prtotal=unlimited";
+    serve(2000, options);
+    const std::string dn = user("desk");
+    const Result plain = runShell(dir_, "ldapsearch -x -H " + quote(server_->uri()) + " -D " + quote(dn) +
+                                            " -w desk -b ou=People,o=Acme -LLL dn");
+    EXPECT_NE(plain.status, 0) << "a search of one request stops at the limit";
+    const Result saved = dir({"backup", ".OU=People.O=Acme.[Root]", "-f", "people.kxa"}, dn);
+    ASSERT_EQ(saved.status, 0) << context(saved);
+    EXPECT_EQ(countLines(runShell(dir_, kxsmsLine({"list", "-f", "people.kxa"})).out), 2001u);
+}
+
+TEST_F(DirectoryServer, WhatTheLimitsOrAccessControlsKeepBackIsNamedAndTheRestSaved)
+{
+    SlapdOptions options;
+    options.limits = "sizelimit 500";
+    options.access = "access to dn.children=\"ou=Special,o=Acme\" by dn.exact=\"cn=admin,o=Acme\" read by * none\n";
+    serve(600, options);
+    const std::string dn = user("desk");
+    const Result saved = dir({"backup", "[Root]", "-f", "a.kxa"}, dn);
+    EXPECT_EQ(saved.status, 1) << context(saved);
+    EXPECT_NE(saved.err.find("cannot read the contents of .OU=Special.O=Acme.[Root]"), std::string::npos) << saved.err;
+    EXPECT_NE(saved.err.find("cannot read the contents of .OU=People.O=Acme.[Root]"), std::string::npos) << saved.err;
+    EXPECT_NE(saved.err.find("Size limit exceeded"), std::string::npos) << saved.err;
+    const std::string members = runShell(dir_, kxsmsLine({"list", "-f", "a.kxa"})).out;
+    EXPECT_NE(members.find(".CN=Group 3.OU=Groups.O=Acme.[Root]"), std::string::npos) << "the rest is saved";
+    EXPECT_NE(members.find(".CN=Desk 3.OU=D4.OU=Departments.O=Acme.[Root]"), std::string::npos);
+}
+
+TEST_F(DirectoryServer, TheModulesNamesHoldOverTheServer)
+{
+    serve(10, {}, "tree");
+    const Result resources = dir({"resources"});
+    EXPECT_EQ(resources.out, "ACME_TREE\nSchema\n") << context(resources);
+    const Result top = dir({"ls", "[Root]"});
+    EXPECT_EQ(top.out, ".O=Acme.[Root]\n") << context(top);
+    const Result schema = dir({"ls", "Schema"});
+    EXPECT_NE(schema.out.find(".CN=inetOrgPerson.Schema"), std::string::npos) << context(schema);
+    const Result info = dir({"info", ".CN=John+UID=jd.OU=Special.O=Acme.[Root]", "--json"});
+    EXPECT_EQ(info.status, 0) << context(info);
+
+    // rm: a leaf goes, a container only with -r, each entry before its container.
+    const Result notEmpty = dir({"rm", ".OU=D1.OU=Departments.O=Acme.[Root]"});
+    EXPECT_NE(notEmpty.status, 0);
+    EXPECT_NE(notEmpty.err.find("not empty"), std::string::npos) << notEmpty.err;
+    EXPECT_EQ(dir({"rm", "-r", ".OU=D1.OU=Departments.O=Acme.[Root]"}).status, 0);
+    EXPECT_EQ(server_->dump().find("ou=D1,"), std::string::npos);
+    const Result gone = dir({"info", ".OU=D1.OU=Departments.O=Acme.[Root]"});
+    EXPECT_NE(gone.status, 0);
+}
+
+} // namespace
