@@ -464,3 +464,25 @@ TEST_F(LdapServer, ConfigurationsNameTheirProblems)
 
 } // namespace
 } // namespace smsemutest
+
+namespace smsemutest {
+namespace {
+
+// examples/ldap: its configuration loads as it stands, and its entries serve.
+TEST_F(LdapDirectory, TheExampleConfigurationAndEntriesWork)
+{
+    const std::string examples = std::string(KXSMS_SOURCE_DIR) + "/examples/ldap/";
+    ScopedEnv env("SMSEMU_CONFIG", (examples + "smsemu.toml").c_str());
+    smsemuReset();
+    EXPECT_EQ(std::string(smsemuLastConfigError()), "");
+    testsupport::SlapdOptions options;
+    options.ldif = testsupport::readFile(examples + "acme.ldif");
+    useServer(options);
+    ASSERT_EQ(logIn(), 0u);
+    std::vector<std::string> tree = scanNames("[Root]");
+    EXPECT_EQ(tree.size(), 9u);
+    EXPECT_TRUE(std::find(tree.begin(), tree.end(), ".CN=build\\.server.OU=Engineering.O=Acme.[Root]") != tree.end());
+}
+
+} // namespace
+} // namespace smsemutest
