@@ -207,9 +207,13 @@ private:
 
         static const std::set<std::string> common{"type", "name", "target_service", "utf8_names", "users"};
         static const std::set<std::string> fileSystem{"resource", "archive_flag", "archive_state"};
-        static const std::set<std::string> directory{"root_form", "store",        "ldap_uri",
-                                                     "ldap_base", "ldap_timeout", "archive_state"};
-        const std::set<std::string> &own = tsa.kind == TsaKind::Directory ? directory : fileSystem;
+        static const std::set<std::string> directory{"root_form", "store"};
+        // Over an LDAP server ("store" there is a problem of its own, below).
+        static const std::set<std::string> server{"root_form", "store",        "ldap_uri",
+                                                  "ldap_base", "ldap_timeout", "archive_state"};
+        const std::set<std::string> &own = tsa.kind != TsaKind::Directory     ? fileSystem
+                                           : table.get("ldap_uri") != nullptr ? server
+                                                                              : directory;
         for (auto &&[key, node] : table)
             if (common.count(std::string(key.str())) == 0 && own.count(std::string(key.str())) == 0)
                 problem(node.source().begin.line,
@@ -423,10 +427,6 @@ private:
             }
             return readServer(table, tsa, what);
         }
-        for (const char *key : {"ldap_base", "ldap_timeout", "archive_state"})
-            if (const toml::node *node = table.get(key))
-                problem(node->source().begin.line,
-                        fmt::format("{}: \"{}\" is used with ldap_uri only and is ignored", what, key));
         if (store.empty()) {
             problem(line,
                     fmt::format("{}: a Directory TSA needs a store (a JSON file) or ldap_uri; {}", what, notListed()));
