@@ -138,11 +138,9 @@ CCODE DirectoryTsa::openForRestore(Connection &, DataSet *, const NWSM_DATA_SET_
     if (CCODE rc = refresh())
         return rc;
     std::optional<std::string> name;
-    if (newName != nullptr) {
-        const NWSM_NAME_ENTRY *entry = firstEntry(newName);
-        if (entry == nullptr)
-            return NWSMTS_INVALID_PARAMETER;
-        name.emplace(entry->name, entry->nameLength);
+    if (CCODE rc = restoreName(newName, name))
+        return rc;
+    if (name) {
         // Refused now what would be refused at the close: the caller learns
         // it before sending the stream.
         DirectoryName parsed;

@@ -1,5 +1,6 @@
 #include "directory/DirectoryTsaBase.h"
 
+#include "core/NameList.h"
 #include "core/NameMatch.h"
 #include "directory/DirectoryStream.h"
 #include "requester/NameRules.h"
@@ -27,6 +28,33 @@ CCODE DirectoryTsaBase::replaceable(UINT32 openMode)
     if ((openMode & NWSM_OVERWRITE_DATA_SET) != 0)
         return 0;
     return (openMode & NWSM_KEEP_NEWER_DATA_SET) != 0 ? NWSMTS_DATA_SET_IS_OLDER : NWSMTS_DATA_SET_ALREADY_EXISTS;
+}
+
+CCODE DirectoryTsaBase::restoreName(const NWSM_DATA_SET_NAME_LIST *list, std::optional<std::string> &name)
+{
+    name.reset();
+    if (list == nullptr)
+        return 0;
+    const NWSM_NAME_ENTRY *entry = firstEntry(list);
+    if (entry == nullptr)
+        return NWSMTS_INVALID_PARAMETER;
+    name.emplace(entry->name, entry->nameLength);
+    return 0;
+}
+
+void DirectoryTsaBase::fileExclusion(EntryKind kind, const std::string &key, UINT32 selectionType,
+                                     std::unordered_set<std::string> &alone, std::unordered_set<std::string> &withAll)
+{
+    if ((selectionType & NWSM_TSA_DEFINED_RESOURCE_EXC) != 0) {
+        if (kind == EntryKind::TreeResource)
+            alone.insert(key);
+        else if (kind == EntryKind::Schema || kind == EntryKind::Top)
+            withAll.insert(key);
+    }
+    if ((selectionType & NWSM_PARENT_TO_BE_EXCLUDED) != 0)
+        withAll.insert(key);
+    if ((selectionType & NWSM_CHILD_TO_BE_EXCLUDED) != 0)
+        alone.insert(key);
 }
 
 std::string DirectoryTsaBase::topOfTree() const

@@ -9,7 +9,9 @@
 #include "directory/DirectoryNames.h"
 #include "requester/Tsa.h"
 
+#include <optional>
 #include <string>
+#include <unordered_set>
 
 namespace smsemu {
 
@@ -35,6 +37,17 @@ protected:
     // NWSM_OVERWRITE_DATA_SET only (directory objects carry no times, so
     // NWSM_KEEP_NEWER_DATA_SET keeps every existing one).
     static CCODE replaceable(UINT32 openMode);
+
+public:
+    // The name a restore's name list gives (none for no list);
+    // NWSMTS_INVALID_PARAMETER for a list without a name.
+    static CCODE restoreName(const NWSM_DATA_SET_NAME_LIST *list, std::optional<std::string> &name);
+    // Files one entry of a selection list by the key of what it names: left
+    // out alone (NWSM_CHILD_TO_BE_EXCLUDED, the tree resource as a resource)
+    // or with everything below it (NWSM_PARENT_TO_BE_EXCLUDED, the top or
+    // "Schema" as a resource).
+    static void fileExclusion(EntryKind kind, const std::string &key, UINT32 selectionType,
+                              std::unordered_set<std::string> &alone, std::unordered_set<std::string> &withAll);
 
 private:
     DirectoryNaming naming_;

@@ -91,17 +91,7 @@ LdapScan::LdapScan(LdapTsa &tsa, std::shared_ptr<LdapSession> session, UINT32 co
         LdapTarget target;
         if (!tsa.resolve(std::string_view(entry->name, entry->nameLength), target))
             continue;
-        const UINT32 type = entry->selectionType;
-        if ((type & NWSM_TSA_DEFINED_RESOURCE_EXC) != 0) {
-            if (target.kind == EntryKind::TreeResource)
-                alone_.insert(target.key);
-            else if (target.kind == EntryKind::Schema || target.kind == EntryKind::Top)
-                withAll_.insert(target.key);
-        }
-        if ((type & NWSM_PARENT_TO_BE_EXCLUDED) != 0)
-            withAll_.insert(target.key);
-        if ((type & NWSM_CHILD_TO_BE_EXCLUDED) != 0)
-            alone_.insert(target.key);
+        DirectoryTsaBase::fileExclusion(target.kind, target.key, entry->selectionType, alone_, withAll_);
     }
 }
 

@@ -290,11 +290,9 @@ CCODE LdapTsa::openForRestore(Connection &connection, DataSet *, const NWSM_DATA
     if (session == nullptr)
         return NWSMTS_INVALID_PARAMETER;
     std::optional<std::string> name;
-    if (newName != nullptr) {
-        const NWSM_NAME_ENTRY *entry = firstEntry(newName);
-        if (entry == nullptr)
-            return NWSMTS_INVALID_PARAMETER;
-        name.emplace(entry->name, entry->nameLength);
+    if (CCODE rc = restoreName(newName, name))
+        return rc;
+    if (name) {
         // Refused now what would be refused at the close: the caller learns
         // it before sending the stream.
         LdapTarget target;
