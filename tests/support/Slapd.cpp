@@ -162,10 +162,16 @@ std::string Slapd::unavailable()
 
 Slapd::Slapd(SlapdOptions options) : options_(std::move(options)), dir_("slapd")
 {
-    // A socket's path must fit in 108 bytes.
-    const std::string socket = (dir_.path() / "ldapi").string();
-    if (socket.size() > 100)
-        throw std::runtime_error("the temporary folder's path is too long for a socket: " + socket);
+    // A socket's path must fit in 108 bytes: else it goes to a folder of
+    // its own in /tmp.
+    std::string socket = (dir_.path() / "ldapi").string();
+    if (socket.size() > 100) {
+        std::string pattern = "/tmp/slapd-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("cannot make a folder for the server's socket: " + pattern);
+        socketDir_ = pattern;
+        socket = (socketDir_ / "ldapi").string();
+    }
     uri_ = "ldapi://" + uriEscaped(socket);
     fs::create_directories(dir_.path() / "db");
     const std::string suffix = options_.suffix;
@@ -202,6 +208,8 @@ Slapd::Slapd(SlapdOptions options) : options_(std::move(options)), dir_("slapd")
 Slapd::~Slapd()
 {
     stop(true);
+    if (!socketDir_.empty())
+        removeTree(socketDir_);
 }
 
 void Slapd::start()

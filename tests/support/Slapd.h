@@ -69,6 +69,7 @@ public:
 private:
     SlapdOptions options_;
     TempDir dir_;
+    std::filesystem::path socketDir_; // when dir_'s path is too long for a socket
     std::string uri_;
     pid_t pid_ = -1;
 };
