@@ -1,7 +1,7 @@
 // kxsms end to end with the directory TSA over an LDAP server (a slapd of
 // the test's own): a directory of about 2,000 entries backed up, a subtree
-// deleted with ldapdelete -r and restored, the listings compared; the
-// overwrite rules; a size limit; access controls that hide entries; the
+// deleted with ldapdelete -r and restored, the listings compared; another
+// directory restored whole onto an empty server; the overwrite rules; a size limit; access controls that hide entries; the
 // module's own names (the tree-name form, [Root], Schema) over the server.
 #include "commands/KxsmsProgram.h"
 
@@ -40,11 +40,19 @@ protected:
     void serve(int people, SlapdOptions options = {}, const std::string &rootForm = "[Root]")
     {
         options.ldif = testsupport::sampleDirectory(options.suffix, people);
+        start(options, rootForm);
+    }
+
+    // A server with the entries of `options` (none when it has no LDIF) and
+    // the TSA over its suffix.
+    void start(const SlapdOptions &options, const std::string &rootForm = "[Root]")
+    {
+        server_.reset();
         server_ = std::make_unique<Slapd>(options);
         writeFile(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Directory\"\ntarget_service = \"ACME_TREE\"\n"
                                         "root_form = \"" +
                                             rootForm + "\"\nldap_uri = \"" + server_->uri() +
-                                            "\"\nldap_base = \"o=Acme\"\narchive_state = \"" +
+                                            "\"\nldap_base = \"" + options.suffix + "\"\narchive_state = \"" +
                                             (dir_ / "state.sqlite").string() + "\"\n");
         setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
     }
@@ -109,6 +117,58 @@ TEST_F(DirectoryServer, ADeletedSubtreeComesBackAsItWasByteForByte)
     EXPECT_EQ(back.status, 0) << context(back);
     EXPECT_EQ(testsupport::sortedLdifRecords(server_->dump()), testsupport::sortedLdifRecords(before))
         << "every entry, attribute and value (photos and certificates in base64) as before";
+}
+
+// A base of two components, names and values the sample does not have (a
+// type given by its OID, attribute options, a large photo, a tab, quotes,
+// brackets, a trailing space), and a server that starts empty: the whole
+// directory comes back from the archive alone.
+TEST_F(DirectoryServer, AnotherDirectoryComesBackWholeOnAnEmptyServer)
+{
+    std::string photo;
+    unsigned state = 7;
+    while (photo.size() < 300000) {
+        state = state * 1103515245u + 12345u;
+        photo += static_cast<char>((state >> 16) & 0xFF);
+    }
+    writeFile(dir_ / "photo.bin", photo);
+    SlapdOptions options;
+    options.suffix = "dc=example,dc=com";
+    options.ldif = "dn: dc=example,dc=com\nobjectClass: dcObject\nobjectClass: organization\ndc: example\no: Example\n\n"
+                   "dn: ou=hosts,dc=example,dc=com\nobjectClass: organizationalUnit\nou: hosts\n\n"
+                   "dn: cn=web.example.com+ipHostNumber=10.0.0.1,ou=hosts,dc=example,dc=com\nobjectClass: device\n"
+                   "objectClass: ipHost\ncn: web.example.com\nipHostNumber: 10.0.0.1\n\n"
+                   "dn: 2.5.4.3=by oid,ou=hosts,dc=example,dc=com\nobjectClass: device\ncn: by oid\n\n"
+                   "dn: ou=a,ou=hosts,dc=example,dc=com\nobjectClass: organizationalUnit\nou: a\n\n"
+                   "dn: ou=b,ou=a,ou=hosts,dc=example,dc=com\nobjectClass: organizationalUnit\nou: b\n\n"
+                   "dn: cn=deep,ou=b,ou=a,ou=hosts,dc=example,dc=com\nobjectClass: inetOrgPerson\ncn: deep\n"
+                   "sn: base\nsn;lang-de: Basis\ndescription;lang-fr: bonjour\njpegPhoto:< file://" +
+                   (dir_ / "photo.bin").string() +
+                   "\n\n"
+                   "dn: cn=semi\\3Bcolon\\3Cangle\\3E\\22quote,dc=example,dc=com\nobjectClass: person\n"
+                   "cn: semi;colon<angle>\"quote\nsn: q\n\n"
+                   "dn: cn=tab\tchar,dc=example,dc=com\nobjectClass: person\ncn: tab\tchar\nsn: t\n\n"
+                   "dn: cn=trail\\20,dc=example,dc=com\nobjectClass: person\ncn: trail \nsn: t\n\n"
+                   "dn: cn=[Root],dc=example,dc=com\nobjectClass: person\ncn: [Root]\nsn: r\n\n"
+                   "dn: cn=T=X..,dc=example,dc=com\nobjectClass: person\ncn: T=X..\nsn: r\n\n"
+                   "dn: cn=all,dc=example,dc=com\nobjectClass: groupOfNames\ncn: all\n"
+                   "member: cn=deep,ou=b,ou=a,ou=hosts,dc=example,dc=com\nmember: cn=trail\\20,dc=example,dc=com\n\n";
+    start(options);
+    const std::string before = server_->dump();
+    ASSERT_NE(before.find("cn=by oid,ou=hosts"), std::string::npos) << before;
+
+    const Result listed = dir({"ls", "-r", "[Root]"});
+    EXPECT_NE(listed.out.find(".CN=deep.OU=b.OU=a.OU=hosts.DC=example.DC=com.[Root]\n"), std::string::npos)
+        << context(listed);
+    EXPECT_NE(listed.out.find(".CN=T\\=X\\.\\..DC=example.DC=com.[Root]\n"), std::string::npos) << listed.out;
+    const Result saved = dir({"backup", "[Root]", "-f", "all.kxa"});
+    ASSERT_EQ(saved.status, 0) << context(saved);
+
+    options.ldif.clear();
+    start(options);
+    const Result back = restore({"-f", "all.kxa", "--in-place", "--overwrite", "never"});
+    EXPECT_EQ(back.status, 0) << context(back);
+    EXPECT_EQ(testsupport::sortedLdifRecords(server_->dump()), testsupport::sortedLdifRecords(before));
 }
 
 TEST_F(DirectoryServer, TheOverwriteRulesHoldForAChangedEntry)
