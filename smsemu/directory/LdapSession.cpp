@@ -327,13 +327,7 @@ bool LdapSession::add(const std::string &dn, const std::vector<LdapAttribute> &a
     Mods mods;
     for (const LdapAttribute &attribute : attributes)
         mods.add(LDAP_MOD_ADD, attribute.name, attribute.values);
-    char *diagnostic = nullptr;
-    int rc = ldap_add_ext_s(handle_, dn.c_str(), mods.get(), nullptr, nullptr);
-    if (rc != LDAP_SUCCESS && !isConnectionLost(rc))
-        ldap_get_option(handle_, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
-    bool ok = rc == LDAP_SUCCESS || fail(rc, failure, diagnostic);
-    ldap_memfree(diagnostic);
-    return ok;
+    return written(ldap_add_ext_s(handle_, dn.c_str(), mods.get(), nullptr, nullptr), failure);
 }
 
 bool LdapSession::modify(const std::string &dn, const std::vector<LdapModification> &changes, LdapFailure &failure)
@@ -347,13 +341,7 @@ bool LdapSession::modify(const std::string &dn, const std::vector<LdapModificati
     for (const LdapModification &change : changes)
         mods.add(change.kind == LdapModification::Replace ? LDAP_MOD_REPLACE : LDAP_MOD_DELETE, change.name,
                  change.values);
-    char *diagnostic = nullptr;
-    int rc = ldap_modify_ext_s(handle_, dn.c_str(), mods.get(), nullptr, nullptr);
-    if (rc != LDAP_SUCCESS && !isConnectionLost(rc))
-        ldap_get_option(handle_, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
-    bool ok = rc == LDAP_SUCCESS || fail(rc, failure, diagnostic);
-    ldap_memfree(diagnostic);
-    return ok;
+    return written(ldap_modify_ext_s(handle_, dn.c_str(), mods.get(), nullptr, nullptr), failure);
 }
 
 bool LdapSession::remove(const std::string &dn, LdapFailure &failure)
@@ -361,8 +349,19 @@ bool LdapSession::remove(const std::string &dn, LdapFailure &failure)
     if (gone(failure))
         return false;
     QuietPipe quiet;
-    int rc = ldap_delete_ext_s(handle_, dn.c_str(), nullptr, nullptr);
-    return rc == LDAP_SUCCESS || fail(rc, failure);
+    return written(ldap_delete_ext_s(handle_, dn.c_str(), nullptr, nullptr), failure);
+}
+
+bool LdapSession::written(int rc, LdapFailure &failure)
+{
+    if (rc == LDAP_SUCCESS)
+        return true;
+    char *diagnostic = nullptr;
+    if (!isConnectionLost(rc))
+        ldap_get_option(handle_, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
+    fail(rc, failure, diagnostic);
+    ldap_memfree(diagnostic);
+    return false;
 }
 
 } // namespace smsemu

@@ -87,6 +87,9 @@ private:
     // Fills `failure` from a result code; a lost connection ends the session.
     bool fail(int code, LdapFailure &failure, const char *diagnostic = nullptr);
     bool gone(LdapFailure &failure) const;
+    // The answer to a write: true, or false with the failure and the
+    // server's diagnostic text.
+    bool written(int rc, LdapFailure &failure);
 
     ldap *handle_;
     std::chrono::seconds timeout_;

@@ -32,20 +32,6 @@ EntryPtr makeTop(const std::string &name)
     return entry;
 }
 
-EntryPtr makeDefinition(const std::string &className, const std::string &definition)
-{
-    auto entry = std::make_shared<DirectoryEntry>();
-    entry->kind = EntryKind::ClassDefinition;
-    entry->key = classDefinitionKey(className);
-    entry->dn = entry->name = classDefinitionName(className);
-    entry->objectClass = "Class Definition";
-    entry->attributes["container"] = {isContainerClass(className) ? "TRUE" : "FALSE"};
-    entry->attributes["definition"] = {definition};
-    entry->attributes["name"] = {className};
-    measureEntry(*entry);
-    return entry;
-}
-
 // The key the records of a server and base have in the state store.
 std::string serverKey(const std::string &uri, const std::string &baseKey)
 {
