@@ -15,6 +15,12 @@ namespace {
 // Entries per page of a search: below the size limit servers set by default.
 constexpr int kPageSize = 250;
 
+// ManageDsaIT on every operation: a referral object is an entry to read,
+// write and delete like any other, not a pointer to another server that
+// a search would pass over.
+LDAPControl gManageDsaIt{const_cast<char *>(LDAP_CONTROL_MANAGEDSAIT), {0, nullptr}, 0};
+LDAPControl *gOperationControls[] = {&gManageDsaIt, nullptr};
+
 const char *const kOperational[] = {"entryUUID", "entryCSN", "modifyTimestamp", "createTimestamp", "hasSubordinates"};
 
 // A write to a server that has gone away raises SIGPIPE, which would end a
@@ -233,14 +239,19 @@ bool LdapSession::search(const std::string &base, LdapScope scope, bool withAttr
         return false;
     QuietPipe quiet;
     std::vector<char *> attributes;
-    if (withAttributes)
+    if (withAttributes) {
         attributes.push_back(const_cast<char *>("*"));
+        // A referral object's URLs are not among "all user attributes",
+        // yet the entry cannot be added again without them.
+        attributes.push_back(const_cast<char *>("ref"));
+    }
     for (const char *name : kOperational)
         attributes.push_back(const_cast<char *>(name));
     attributes.push_back(nullptr);
     timeval bound{static_cast<time_t>(timeout_.count()), 0};
     berval cookie{0, nullptr};
     bool ok = true;
+    int references = 0;
     do {
         LDAPControl *page = nullptr;
         int rc = ldap_create_page_control(handle_, kPageSize, &cookie, 0, &page);
@@ -250,7 +261,7 @@ bool LdapSession::search(const std::string &base, LdapScope scope, bool withAttr
             ok = fail(rc, failure);
             break;
         }
-        LDAPControl *controls[] = {page, nullptr};
+        LDAPControl *controls[] = {page, &gManageDsaIt, nullptr};
         LDAPMessage *result = nullptr;
         rc = ldap_search_ext_s(handle_, base.c_str(), scope == LdapScope::Base ? LDAP_SCOPE_BASE : LDAP_SCOPE_ONELEVEL,
                                "(objectClass=*)", attributes.data(), 0, controls, nullptr, &bound, LDAP_NO_LIMIT,
@@ -263,6 +274,7 @@ bool LdapSession::search(const std::string &base, LdapScope scope, bool withAttr
         for (LDAPMessage *entry = ldap_first_entry(handle_, result); entry != nullptr;
              entry = ldap_next_entry(handle_, entry))
             each(entryOf(handle_, entry));
+        references += ldap_count_references(handle_, result);
         int code = LDAP_SUCCESS;
         char *diagnostic = nullptr;
         LDAPControl **returned = nullptr;
@@ -278,6 +290,11 @@ bool LdapSession::search(const std::string &base, LdapScope scope, bool withAttr
         ldap_controls_free(returned);
     } while (ok && cookie.bv_len > 0);
     ber_memfree(cookie.bv_val);
+    // A server that does not take the control points elsewhere instead of
+    // giving an entry: what was not given is said.
+    if (ok && references > 0)
+        ok = fail(LDAP_REFERRAL, failure,
+                  fmt::format("{} entries the server gave as references to other servers", references).c_str());
     return ok;
 }
 
@@ -305,8 +322,8 @@ bool LdapSession::readAttribute(const std::string &dn, const char *attribute, st
     char *attributes[] = {const_cast<char *>(attribute), nullptr};
     timeval bound{static_cast<time_t>(timeout_.count()), 0};
     LDAPMessage *result = nullptr;
-    int rc = ldap_search_ext_s(handle_, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr, nullptr,
-                               &bound, LDAP_NO_LIMIT, &result);
+    int rc = ldap_search_ext_s(handle_, dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0,
+                               gOperationControls, nullptr, &bound, LDAP_NO_LIMIT, &result);
     if (result == nullptr)
         return fail(rc, failure);
     if (LDAPMessage *entry = ldap_first_entry(handle_, result))
@@ -327,7 +344,7 @@ bool LdapSession::add(const std::string &dn, const std::vector<LdapAttribute> &a
     Mods mods;
     for (const LdapAttribute &attribute : attributes)
         mods.add(LDAP_MOD_ADD, attribute.name, attribute.values);
-    return written(ldap_add_ext_s(handle_, dn.c_str(), mods.get(), nullptr, nullptr), failure);
+    return written(ldap_add_ext_s(handle_, dn.c_str(), mods.get(), gOperationControls, nullptr), failure);
 }
 
 bool LdapSession::modify(const std::string &dn, const std::vector<LdapModification> &changes, LdapFailure &failure)
@@ -341,7 +358,7 @@ bool LdapSession::modify(const std::string &dn, const std::vector<LdapModificati
     for (const LdapModification &change : changes)
         mods.add(change.kind == LdapModification::Replace ? LDAP_MOD_REPLACE : LDAP_MOD_DELETE, change.name,
                  change.values);
-    return written(ldap_modify_ext_s(handle_, dn.c_str(), mods.get(), nullptr, nullptr), failure);
+    return written(ldap_modify_ext_s(handle_, dn.c_str(), mods.get(), gOperationControls, nullptr), failure);
 }
 
 bool LdapSession::remove(const std::string &dn, LdapFailure &failure)
@@ -349,7 +366,7 @@ bool LdapSession::remove(const std::string &dn, LdapFailure &failure)
     if (gone(failure))
         return false;
     QuietPipe quiet;
-    return written(ldap_delete_ext_s(handle_, dn.c_str(), nullptr, nullptr), failure);
+    return written(ldap_delete_ext_s(handle_, dn.c_str(), gOperationControls, nullptr), failure);
 }
 
 bool LdapSession::written(int rc, LdapFailure &failure)

@@ -278,7 +278,8 @@ Slapd::Output Slapd::client(const std::string &program, const std::vector<std::s
 
 std::string Slapd::dump(const std::string &base) const
 {
-    Output output = client("ldapsearch", {"-LLL", "-o", "ldif-wrap=no", "-b", base.empty() ? options_.suffix : base});
+    Output output = client(
+        "ldapsearch", {"-LLL", "-M", "-o", "ldif-wrap=no", "-b", base.empty() ? options_.suffix : base, "*", "ref"});
     if (output.status != 0)
         throw std::runtime_error("ldapsearch failed: " + output.err);
     return output.out;

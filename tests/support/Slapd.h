@@ -62,8 +62,9 @@ public:
     // ldapdelete, ...) bound as the manager, with `input` on its standard input.
     Output client(const std::string &program, const std::vector<std::string> &arguments,
                   const std::string &input = "") const;
-    // "ldapsearch -LLL" of a subtree (the suffix when empty) as the manager;
-    // throws when it fails.
+    // "ldapsearch -LLL" of a subtree (the suffix when empty) as the manager,
+    // referral objects as entries with their URLs (-M, "ref"); throws when
+    // it fails.
     std::string dump(const std::string &base = "") const;
 
 private:

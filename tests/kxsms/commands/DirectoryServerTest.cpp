@@ -51,8 +51,8 @@ protected:
         server_ = std::make_unique<Slapd>(options);
         writeFile(dir_ / "smsemu.toml", "[[tsa]]\ntype = \"Directory\"\ntarget_service = \"ACME_TREE\"\n"
                                         "root_form = \"" +
-                                            rootForm + "\"\nldap_uri = \"" + server_->uri() +
-                                            "\"\nldap_base = \"" + options.suffix + "\"\narchive_state = \"" +
+                                            rootForm + "\"\nldap_uri = \"" + server_->uri() + "\"\nldap_base = \"" +
+                                            options.suffix + "\"\narchive_state = \"" +
                                             (dir_ / "state.sqlite").string() + "\"\n");
         setenv("SMSEMU_CONFIG", (dir_ / "smsemu.toml").c_str(), 1);
     }
@@ -121,8 +121,8 @@ TEST_F(DirectoryServer, ADeletedSubtreeComesBackAsItWasByteForByte)
 
 // A base of two components, names and values the sample does not have (a
 // type given by its OID, attribute options, a large photo, a tab, quotes,
-// brackets, a trailing space), and a server that starts empty: the whole
-// directory comes back from the archive alone.
+// brackets, a trailing space, a referral object, an alias), and a server
+// that starts empty: the whole directory comes back from the archive alone.
 TEST_F(DirectoryServer, AnotherDirectoryComesBackWholeOnAnEmptyServer)
 {
     std::string photo;
@@ -134,28 +134,34 @@ TEST_F(DirectoryServer, AnotherDirectoryComesBackWholeOnAnEmptyServer)
     writeFile(dir_ / "photo.bin", photo);
     SlapdOptions options;
     options.suffix = "dc=example,dc=com";
-    options.ldif = "dn: dc=example,dc=com\nobjectClass: dcObject\nobjectClass: organization\ndc: example\no: Example\n\n"
-                   "dn: ou=hosts,dc=example,dc=com\nobjectClass: organizationalUnit\nou: hosts\n\n"
-                   "dn: cn=web.example.com+ipHostNumber=10.0.0.1,ou=hosts,dc=example,dc=com\nobjectClass: device\n"
-                   "objectClass: ipHost\ncn: web.example.com\nipHostNumber: 10.0.0.1\n\n"
-                   "dn: 2.5.4.3=by oid,ou=hosts,dc=example,dc=com\nobjectClass: device\ncn: by oid\n\n"
-                   "dn: ou=a,ou=hosts,dc=example,dc=com\nobjectClass: organizationalUnit\nou: a\n\n"
-                   "dn: ou=b,ou=a,ou=hosts,dc=example,dc=com\nobjectClass: organizationalUnit\nou: b\n\n"
-                   "dn: cn=deep,ou=b,ou=a,ou=hosts,dc=example,dc=com\nobjectClass: inetOrgPerson\ncn: deep\n"
-                   "sn: base\nsn;lang-de: Basis\ndescription;lang-fr: bonjour\njpegPhoto:< file://" +
-                   (dir_ / "photo.bin").string() +
-                   "\n\n"
-                   "dn: cn=semi\\3Bcolon\\3Cangle\\3E\\22quote,dc=example,dc=com\nobjectClass: person\n"
-                   "cn: semi;colon<angle>\"quote\nsn: q\n\n"
-                   "dn: cn=tab\tchar,dc=example,dc=com\nobjectClass: person\ncn: tab\tchar\nsn: t\n\n"
-                   "dn: cn=trail\\20,dc=example,dc=com\nobjectClass: person\ncn: trail \nsn: t\n\n"
-                   "dn: cn=[Root],dc=example,dc=com\nobjectClass: person\ncn: [Root]\nsn: r\n\n"
-                   "dn: cn=T=X..,dc=example,dc=com\nobjectClass: person\ncn: T=X..\nsn: r\n\n"
-                   "dn: cn=all,dc=example,dc=com\nobjectClass: groupOfNames\ncn: all\n"
-                   "member: cn=deep,ou=b,ou=a,ou=hosts,dc=example,dc=com\nmember: cn=trail\\20,dc=example,dc=com\n\n";
+    options.ldif =
+        "dn: dc=example,dc=com\nobjectClass: dcObject\nobjectClass: organization\ndc: example\no: Example\n\n"
+        "dn: ou=hosts,dc=example,dc=com\nobjectClass: organizationalUnit\nou: hosts\n\n"
+        "dn: cn=web.example.com+ipHostNumber=10.0.0.1,ou=hosts,dc=example,dc=com\nobjectClass: device\n"
+        "objectClass: ipHost\ncn: web.example.com\nipHostNumber: 10.0.0.1\n\n"
+        "dn: 2.5.4.3=by oid,ou=hosts,dc=example,dc=com\nobjectClass: device\ncn: by oid\n\n"
+        "dn: ou=a,ou=hosts,dc=example,dc=com\nobjectClass: organizationalUnit\nou: a\n\n"
+        "dn: ou=b,ou=a,ou=hosts,dc=example,dc=com\nobjectClass: organizationalUnit\nou: b\n\n"
+        "dn: cn=deep,ou=b,ou=a,ou=hosts,dc=example,dc=com\nobjectClass: inetOrgPerson\ncn: deep\n"
+        "sn: base\nsn;lang-de: Basis\ndescription;lang-fr: bonjour\njpegPhoto:< file://" +
+        (dir_ / "photo.bin").string() +
+        "\n\n"
+        "dn: cn=semi\\3Bcolon\\3Cangle\\3E\\22quote,dc=example,dc=com\nobjectClass: person\n"
+        "cn: semi;colon<angle>\"quote\nsn: q\n\n"
+        "dn: cn=tab\tchar,dc=example,dc=com\nobjectClass: person\ncn: tab\tchar\nsn: t\n\n"
+        "dn: cn=trail\\20,dc=example,dc=com\nobjectClass: person\ncn: trail \nsn: t\n\n"
+        "dn: cn=[Root],dc=example,dc=com\nobjectClass: person\ncn: [Root]\nsn: r\n\n"
+        "dn: cn=T=X..,dc=example,dc=com\nobjectClass: person\ncn: T=X..\nsn: r\n\n"
+        "dn: ou=elsewhere,dc=example,dc=com\nobjectClass: referral\nobjectClass: extensibleObject\n"
+        "ou: elsewhere\nref: ldap://other.example/ou=elsewhere,dc=example,dc=com\n\n"
+        "dn: cn=alias,dc=example,dc=com\nobjectClass: alias\nobjectClass: extensibleObject\ncn: alias\n"
+        "aliasedObjectName: cn=trail\\20,dc=example,dc=com\n\n"
+        "dn: cn=all,dc=example,dc=com\nobjectClass: groupOfNames\ncn: all\n"
+        "member: cn=deep,ou=b,ou=a,ou=hosts,dc=example,dc=com\nmember: cn=trail\\20,dc=example,dc=com\n\n";
     start(options);
     const std::string before = server_->dump();
     ASSERT_NE(before.find("cn=by oid,ou=hosts"), std::string::npos) << before;
+    ASSERT_NE(before.find("dn: ou=elsewhere,dc=example,dc=com\n"), std::string::npos) << before;
 
     const Result listed = dir({"ls", "-r", "[Root]"});
     EXPECT_NE(listed.out.find(".CN=deep.OU=b.OU=a.OU=hosts.DC=example.DC=com.[Root]\n"), std::string::npos)
@@ -169,6 +175,11 @@ TEST_F(DirectoryServer, AnotherDirectoryComesBackWholeOnAnEmptyServer)
     const Result back = restore({"-f", "all.kxa", "--in-place", "--overwrite", "never"});
     EXPECT_EQ(back.status, 0) << context(back);
     EXPECT_EQ(testsupport::sortedLdifRecords(server_->dump()), testsupport::sortedLdifRecords(before));
+
+    // A referral object is an entry like any other, also to delete.
+    const Result removed = dir({"rm", ".OU=elsewhere.DC=example.DC=com.[Root]"});
+    EXPECT_EQ(removed.status, 0) << context(removed);
+    EXPECT_EQ(server_->dump().find("ou=elsewhere"), std::string::npos);
 }
 
 TEST_F(DirectoryServer, TheOverwriteRulesHoldForAChangedEntry)
