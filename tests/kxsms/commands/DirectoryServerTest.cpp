@@ -1,7 +1,8 @@
 // kxsms end to end with the directory TSA over an LDAP server (a slapd of
 // the test's own): a directory of about 2,000 entries backed up, a subtree
 // deleted with ldapdelete -r and restored, the listings compared; another
-// directory restored whole onto an empty server; the overwrite rules; a size limit; access controls that hide entries; the
+// directory restored whole onto an empty server; backups of what changed
+// (--since, --incremental); the overwrite rules; a size limit; access controls that hide entries; the
 // module's own names (the tree-name form, [Root], Schema) over the server.
 #include "commands/KxsmsProgram.h"
 
@@ -207,6 +208,38 @@ TEST_F(DirectoryServer, TheOverwriteRulesHoldForAChangedEntry)
     EXPECT_NE(now.find("sn: Special"), std::string::npos) << now;
     EXPECT_EQ(now.find("description"), std::string::npos) << "what the saved entry did not have is gone";
     EXPECT_EQ(now.size(), saved.size());
+}
+
+// What changed, told by the entries' modifyTimestamp (--since) or by the
+// archive flags kept in the state store (--incremental).
+TEST_F(DirectoryServer, SinceAndIncrementalBackupsTakeWhatChanged)
+{
+    SlapdOptions options;
+    options.ldif = "dn: o=Acme\nobjectClass: organization\no: Acme\n\n"
+                   "dn: ou=Staff,o=Acme\nobjectClass: organizationalUnit\nou: Staff\n\n"
+                   "dn: cn=old,ou=Staff,o=Acme\nobjectClass: person\ncn: old\nsn: o\n"
+                   "createTimestamp: 20200101000000Z\nmodifyTimestamp: 20200101000000Z\n\n"
+                   "dn: cn=new,ou=Staff,o=Acme\nobjectClass: person\ncn: new\nsn: n\n"
+                   "createTimestamp: 20200101000000Z\nmodifyTimestamp: 20240601000000Z\n\n";
+    start(options);
+    const std::string old = ".CN=old.OU=Staff.O=Acme.[Root]";
+    const std::string fresh = ".CN=new.OU=Staff.O=Acme.[Root]";
+    auto has = [](const Result &r, const std::string &name) { return r.out.find(name + "\n") != std::string::npos; };
+
+    const Result since = dir({"backup", "[Root]", "--since", "2023-01-01", "-n", "-f", "s.kxa"});
+    EXPECT_EQ(since.status, 0) << context(since);
+    EXPECT_TRUE(has(since, fresh)) << since.out;
+    EXPECT_FALSE(has(since, old)) << since.out;
+    EXPECT_TRUE(has(since, ".OU=Staff.O=Acme.[Root]")) << "containers always";
+
+    const Result full = dir({"backup", "[Root]", "--incremental", "--clear-archive", "-f", "full.kxa"});
+    EXPECT_EQ(full.status, 0) << context(full);
+    const Result none = dir({"backup", "[Root]", "--incremental", "-n", "-f", "n.kxa"});
+    EXPECT_FALSE(has(none, old) || has(none, fresh)) << none.out;
+    ldap("ldapmodify", {}, "dn: cn=old,ou=Staff,o=Acme\nchangetype: modify\nreplace: sn\nsn: changed\n");
+    const Result changed = dir({"backup", "[Root]", "--incremental", "-n", "-f", "c.kxa"});
+    EXPECT_TRUE(has(changed, old)) << changed.out;
+    EXPECT_FALSE(has(changed, fresh)) << changed.out;
 }
 
 TEST_F(DirectoryServer, PagedScansGetPastASizeLimitOfFiveHundred)
