@@ -2,8 +2,9 @@
 // the test's own): a directory of about 2,000 entries backed up, a subtree
 // deleted with ldapdelete -r and restored, the listings compared; another
 // directory restored whole onto an empty server; backups of what changed
-// (--since, --incremental); the overwrite rules; a size limit; access controls that hide entries; the
-// module's own names (the tree-name form, [Root], Schema) over the server.
+// (--since, --incremental); the overwrite rules; a size limit; access
+// controls that hide entries; the module's own names (the tree-name form,
+// [Root], Schema) over the server.
 #include "commands/KxsmsProgram.h"
 
 #include "Slapd.h"
