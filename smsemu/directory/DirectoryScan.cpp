@@ -2,6 +2,7 @@
 
 #include "directory/DirectorySchema.h"
 #include "directory/DirectoryTsa.h"
+#include "directory/DirectoryTsaBase.h"
 #include "core/NameList.h"
 
 #include <unordered_set>
@@ -20,17 +21,7 @@ public:
             DirectoryName name;
             if (!parseDirectoryName(std::string_view(entry->name, entry->nameLength), tree, name))
                 continue;
-            UINT32 type = entry->selectionType;
-            if ((type & NWSM_TSA_DEFINED_RESOURCE_EXC) != 0) {
-                if (name.kind == EntryKind::TreeResource)
-                    alone_.insert(name.key);
-                else if (name.kind == EntryKind::Schema || name.kind == EntryKind::Top)
-                    withAll_.insert(name.key);
-            }
-            if ((type & NWSM_PARENT_TO_BE_EXCLUDED) != 0)
-                withAll_.insert(name.key);
-            if ((type & NWSM_CHILD_TO_BE_EXCLUDED) != 0)
-                alone_.insert(name.key);
+            DirectoryTsaBase::fileExclusion(name.kind, name.key, entry->selectionType, alone_, withAll_);
         }
     }
 

@@ -32,7 +32,15 @@ const BuiltIn *builtIn(std::string_view objectClass)
     return nullptr;
 }
 
-EntryPtr makeDefinition(std::string_view objectClass)
+} // namespace
+
+bool isContainerClass(std::string_view objectClass)
+{
+    const BuiltIn *b = builtIn(objectClass);
+    return b != nullptr && b->container;
+}
+
+EntryPtr makeDefinition(std::string_view objectClass, std::string_view definition)
 {
     auto entry = std::make_shared<DirectoryEntry>();
     entry->kind = EntryKind::ClassDefinition;
@@ -40,17 +48,11 @@ EntryPtr makeDefinition(std::string_view objectClass)
     entry->dn = entry->name = classDefinitionName(objectClass);
     entry->objectClass = "Class Definition";
     entry->attributes["container"] = {isContainerClass(objectClass) ? "TRUE" : "FALSE"};
+    if (!definition.empty())
+        entry->attributes["definition"] = {std::string(definition)};
     entry->attributes["name"] = {std::string(objectClass)};
     measureEntry(*entry);
     return entry;
-}
-
-} // namespace
-
-bool isContainerClass(std::string_view objectClass)
-{
-    const BuiltIn *b = builtIn(objectClass);
-    return b != nullptr && b->container;
 }
 
 std::vector<EntryPtr> classDefinitions(const DirectoryTree &tree)

@@ -18,6 +18,10 @@ class DirectoryTree;
 // (ignoring case): their objects are containers even without children.
 bool isContainerClass(std::string_view objectClass);
 
+// The class definition of a class: its name, whether its objects are
+// containers, and the server's text of it when there is one.
+EntryPtr makeDefinition(std::string_view objectClass, std::string_view definition = {});
+
 // The class definitions: the built-in classes in a fixed order, then the
 // tree's other classes in name order (ignoring case).
 std::vector<EntryPtr> classDefinitions(const DirectoryTree &tree);

@@ -20,12 +20,12 @@ std::string dataText(const DirectoryEntry &entry)
     return data.dump();
 }
 
-stream::Header headerOf(const DirectoryEntry &entry, std::size_t dataSize)
+stream::Header headerOf(std::string_view name, std::size_t dataSize)
 {
     stream::Header header;
     header.kind = stream::Kind::File;
     header.size = dataSize;
-    header.name = entry.name;
+    header.name = name;
     // Empty texts that point somewhere: the encoder copies each text.
     header.target = header.user = header.group = std::string_view("", 0);
     return header;
@@ -48,21 +48,31 @@ const char *streamType(EntryKind kind)
     return "";
 }
 
+std::uint64_t framedStreamSize(std::string_view name, std::size_t dataSize)
+{
+    return stream::headerSize(headerOf(name, dataSize)) + stream::kRecordSize + dataSize + stream::kRecordSize;
+}
+
 void measureEntry(DirectoryEntry &entry)
 {
     std::string data = dataText(entry);
     entry.dataSize = data.size();
-    entry.streamSize =
-        stream::headerSize(headerOf(entry, data.size())) + stream::kRecordSize + data.size() + stream::kRecordSize;
+    entry.streamSize = framedStreamSize(entry.name, data.size());
     entry.fingerprint = XXH3_64bits(data.data(), data.size());
 }
 
 std::string entryStream(const DirectoryEntry &entry)
 {
-    std::string data = dataText(entry);
-    stream::Header header = headerOf(entry, data.size());
+    return framedStream(entry.name, dataText(entry));
+}
+
+std::string framedStream(std::string_view name, std::string_view data)
+{
+    stream::Header header = headerOf(name, data.size());
     std::size_t headerSize = stream::headerSize(header);
-    std::string out(headerSize + stream::kRecordSize, '\0');
+    std::string out;
+    out.reserve(headerSize + stream::kRecordSize + data.size() + stream::kRecordSize);
+    out.resize(headerSize + stream::kRecordSize);
     auto *bytes = reinterpret_cast<std::uint8_t *>(out.data());
     stream::encodeHeader(header, bytes);
     stream::encodeExtent(0, data.size(), bytes + headerSize);

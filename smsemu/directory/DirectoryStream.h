@@ -29,6 +29,10 @@ void measureEntry(DirectoryEntry &entry);
 // The whole backup stream of an entry.
 std::string entryStream(const DirectoryEntry &entry);
 
+// A stream of this framing around any data, and its length.
+std::string framedStream(std::string_view name, std::string_view data);
+std::uint64_t framedStreamSize(std::string_view name, std::size_t dataSize);
+
 // What a restore stream's data says.
 struct StreamedEntry {
     std::string type;

@@ -4,92 +4,25 @@
 #include "directory/DirectoryDataSet.h"
 #include "directory/DirectoryScan.h"
 #include "directory/DirectorySchema.h"
-#include "core/NameMatch.h"
-#include "requester/NameRules.h"
 
 #include <cstdio>
 
 namespace smsemu {
-namespace {
-
-EntryPtr makeResource(EntryKind kind, const std::string &key, const std::string &name)
-{
-    auto entry = std::make_shared<DirectoryEntry>();
-    entry->kind = kind;
-    entry->key = key;
-    entry->dn = entry->name = name;
-    entry->objectClass = "Resource";
-    measureEntry(*entry);
-    return entry;
-}
-
-// Whether an existing data set may be replaced under an open mode: with
-// NWSM_OVERWRITE_DATA_SET only (directory objects carry no times, so
-// NWSM_KEEP_NEWER_DATA_SET keeps every existing one).
-CCODE replaceable(UINT32 openMode)
-{
-    if ((openMode & NWSM_OVERWRITE_DATA_SET) != 0)
-        return 0;
-    return (openMode & NWSM_KEEP_NEWER_DATA_SET) != 0 ? NWSMTS_DATA_SET_IS_OLDER : NWSMTS_DATA_SET_ALREADY_EXISTS;
-}
-
 // Whether an object (or the top) can be created or replaced in a tree.
-CCODE placement(const DirectoryTree &tree, const DirectoryName &name, UINT32 openMode)
+CCODE DirectoryTsa::placement(const DirectoryTree &tree, const DirectoryName &name, UINT32 openMode)
 {
     if (tree.find(name.key) != nullptr)
         return replaceable(openMode);
     return tree.find(parentKey(name.key)) != nullptr ? 0 : NWSMTS_INVALID_PATH;
 }
 
-} // namespace
-
 DirectoryTsa::DirectoryTsa(const TsaConfig &config)
-    : Tsa(config), naming_{config.targetService, config.treeNameRoot}, store_(config.store, naming_),
-      treeResource_(makeResource(EntryKind::TreeResource, kTreeResourceKey, naming_.tree)),
+    : DirectoryTsaBase(config), store_(config.store, naming()),
+      treeResource_(makeResource(EntryKind::TreeResource, kTreeResourceKey, treeName())),
       schema_(makeResource(EntryKind::Schema, kSchemaKey, kSchemaName))
 {
     auto guard = lock();
     refresh();
-}
-
-std::string DirectoryTsa::topOfTree() const
-{
-    return naming_.treeForm ? ".T=" + treeName() : ".[Root]";
-}
-
-std::vector<std::string> DirectoryTsa::resourceNames() const
-{
-    return {treeName(), kSchemaName};
-}
-
-CCODE DirectoryTsa::nameSpaces(std::string_view resource, std::span<const UINT32> &types) const
-{
-    // The tree resource reports DOS, whose separators are '.', so that a
-    // caller working in it can tell the components of the names it finds
-    // there (and rewrite their top of the tree). The top of the tree has no
-    // name-space scan: the caller falls back to the directory root. The
-    // schema reports none.
-    static constexpr UINT32 kTreeNameSpaces[] = {NWSM_NAME_SPACE_DOS};
-    types = {};
-    if (containsIgnoringCase(resource, "[Root]"))
-        return NWSMTS_INVALID_NAME_SPACE_TYPE;
-    if (equalsIgnoringCase(resource, treeName())) {
-        types = kTreeNameSpaces;
-        return 0;
-    }
-    if (equalsIgnoringCase(resource, kSchemaName))
-        return 0;
-    return NWSMTS_RESOURCE_NAME_NOT_FOUND;
-}
-
-CCODE DirectoryTsa::separateName(std::string_view name, std::string &parent, std::string &child) const
-{
-    return separateDirectoryName(name, parent, child);
-}
-
-CCODE DirectoryTsa::joinName(std::string_view parent, std::string_view child, std::string &joined) const
-{
-    return joinDirectoryName(parent, child, joined);
 }
 
 void DirectoryTsa::report(const std::string &problem)
@@ -192,7 +125,7 @@ CCODE DirectoryTsa::restoreTarget(const std::string &name, DirectoryName &parsed
         return NWSMTS_INVALID_PATH;
     if (parsed.kind == EntryKind::Object || parsed.kind == EntryKind::Top) {
         std::string rootForm = rootFormName(parsed.components);
-        if (rootForm.size() > NWSM_MAX_NAME || shownName(rootForm, naming_).size() > NWSM_MAX_NAME)
+        if (rootForm.size() > NWSM_MAX_NAME || shownName(rootForm, naming()).size() > NWSM_MAX_NAME)
             return NWSMTS_INVALID_PATH;
     }
     return 0;
@@ -205,11 +138,9 @@ CCODE DirectoryTsa::openForRestore(Connection &, DataSet *, const NWSM_DATA_SET_
     if (CCODE rc = refresh())
         return rc;
     std::optional<std::string> name;
-    if (newName != nullptr) {
-        const NWSM_NAME_ENTRY *entry = firstEntry(newName);
-        if (entry == nullptr)
-            return NWSMTS_INVALID_PARAMETER;
-        name.emplace(entry->name, entry->nameLength);
+    if (CCODE rc = restoreName(newName, name))
+        return rc;
+    if (name) {
         // Refused now what would be refused at the close: the caller learns
         // it before sending the stream.
         DirectoryName parsed;

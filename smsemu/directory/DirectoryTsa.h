@@ -17,7 +17,7 @@
 #include "directory/DirectoryEntry.h"
 #include "directory/DirectoryStore.h"
 #include "directory/DirectoryStream.h"
-#include "requester/Tsa.h"
+#include "directory/DirectoryTsaBase.h"
 
 #include <mutex>
 #include <optional>
@@ -26,19 +26,9 @@
 
 namespace smsemu {
 
-class DirectoryTsa : public Tsa {
+class DirectoryTsa : public DirectoryTsaBase {
 public:
     explicit DirectoryTsa(const TsaConfig &config);
-
-    const std::string &treeName() const { return naming_.tree; }
-    // ".[Root]", or ".T=<tree>" in the tree-name form.
-    std::string topOfTree() const;
-
-    std::vector<std::string> resourceNames() const override;
-    CCODE nameSpaces(std::string_view resource, std::span<const UINT32> &types) const override;
-    Separators separators() const override { return {".", "."}; }
-    CCODE separateName(std::string_view name, std::string &parent, std::string &child) const override;
-    CCODE joinName(std::string_view parent, std::string_view child, std::string &joined) const override;
 
     CCODE beginScan(Connection &connection, const ScanRequest &request, std::unique_ptr<Scan> &scan) override;
     CCODE openForBackup(Connection &connection, Scan &at, UINT32 openMode, std::unique_ptr<DataSet> &dataSet) override;
@@ -59,6 +49,7 @@ public:
     CCODE commitRestore(const std::string &name, const StreamedEntry &content, UINT32 openMode);
 
 private:
+    static CCODE placement(const DirectoryTree &tree, const DirectoryName &name, UINT32 openMode);
     CCODE refresh();
     void report(const std::string &problem);
     // What a name denotes now; null when nothing.
@@ -67,7 +58,6 @@ private:
     CCODE restoreTarget(const std::string &name, DirectoryName &parsed) const;
 
     mutable std::mutex mutex_;
-    DirectoryNaming naming_;
     DirectoryStore store_;
     EntryPtr treeResource_;
     EntryPtr schema_;

@@ -1,12 +1,12 @@
 #include "filesystem/ArchiveStateStore.h"
 
+#include "core/StateDatabase.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,30 +50,6 @@ std::int64_t nowNanoseconds()
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// A TSA name as one file name: '/', '%', control characters and a leading
-// '.' written as %XX.
-std::string fileNameOf(const std::string &name)
-{
-    std::string out;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto c = static_cast<unsigned char>(name[i]);
-        if (c == '/' || c == '%' || c < 0x20 || c == 0x7F || (i == 0 && c == '.'))
-            out += fmt::format("%{:02X}", c);
-        else
-            out += static_cast<char>(c);
-    }
-    return out.empty() ? "%00" : out;
-}
-
-fs::path homeDirectory()
-{
-    if (const char *home = std::getenv("HOME"); home != nullptr && home[0] == '/')
-        return home;
-    if (const passwd *entry = getpwuid(geteuid()); entry != nullptr && entry->pw_dir != nullptr)
-        return entry->pw_dir;
-    return "/";
-}
-
 // The row of a file. Two files whose keys hash alike share a row: the later
 // clear replaces the earlier one's record, whose flag then reads set.
 std::int64_t rowOf(std::int64_t resource, std::uint64_t device, std::uint64_t inode, std::uint64_t name)
@@ -94,19 +70,6 @@ int userVersion(sqlite3 *db)
 }
 
 } // namespace
-
-fs::path defaultArchiveStatePath(const std::string &tsaName)
-{
-    fs::path folder;
-    if (geteuid() == 0) {
-        folder = "/var/lib/smsemu";
-    } else if (const char *state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
-        folder = fs::path(state) / "smsemu";
-    } else {
-        folder = homeDirectory() / ".local/state/smsemu";
-    }
-    return folder / (fileNameOf(tsaName) + ".archive-state.sqlite");
-}
 
 ArchiveStateStore::ArchiveStateStore(fs::path file, std::vector<std::string> resources)
     : file_(std::move(file)), resources_(std::move(resources)), ids_(resources_.size(), 0)
@@ -151,8 +114,7 @@ void ArchiveStateStore::close()
 
 std::string ArchiveStateStore::failure(const char *what) const
 {
-    return fmt::format("archive state \"{}\": {}: {}", file_.string(), what,
-                       db_ != nullptr ? sqlite3_errmsg(db_) : "cannot open");
+    return stateDatabaseFailure(file_, db_, what);
 }
 
 uint64_t ArchiveStateStore::keyHash(std::uint64_t device, std::uint64_t inode, std::uint64_t name)
@@ -170,66 +132,27 @@ uint64_t ArchiveStateStore::nameHash(std::string_view name)
 bool ArchiveStateStore::open(bool create, std::string &error)
 {
     close();
-    if (create) {
-        // The folder is the user's own: records say which files exist.
-        std::error_code ec;
-        const fs::path folder = file_.parent_path();
-        if (!folder.empty() && !fs::is_directory(folder, ec)) {
-            const mode_t old = umask(077);
-            fs::create_directories(folder, ec);
-            umask(old);
-            if (ec) {
-                error = fmt::format("archive state \"{}\": cannot create the folder \"{}\": {}", file_.string(),
-                                    folder.string(), ec.message());
-                return false;
-            }
-        }
-    }
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
-    struct stat st;
-    const bool existed = stat(file_.c_str(), &st) == 0;
-    int rc = sqlite3_open_v2(file_.c_str(), &db_, flags, nullptr);
-    // Only its user reads the store (its log and index files take its mode).
-    if (rc == SQLITE_OK && create && !existed)
-        chmod(file_.c_str(), 0600);
-    if (rc != SQLITE_OK && !create) {
-        // Someone else's store may still be read.
-        sqlite3_close(db_);
-        db_ = nullptr;
-        rc = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-        flags = SQLITE_OPEN_READONLY;
-    }
-    if (rc != SQLITE_OK) {
-        error = failure(create ? "cannot create the store" : "cannot open the store");
+    bool writable = false;
+    db_ = openStateDatabase(file_, create, writable, error);
+    if (db_ == nullptr)
+        return false;
+    if (writable && userVersion(db_) == 1)
+        sqlite3_exec(db_, kUpgrade, nullptr, nullptr, nullptr);
+    if (create && sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        error = failure("cannot create the store");
         close();
         return false;
     }
-    sqlite3_busy_timeout(db_, 10000);
-    if ((flags & SQLITE_OPEN_READWRITE) != 0 && userVersion(db_) == 1)
-        sqlite3_exec(db_, kUpgrade, nullptr, nullptr, nullptr);
-    if (create) {
-        rc = sqlite3_exec(db_, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
-        if (rc == SQLITE_OK)
-            rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) {
-            error = failure("cannot create the store");
-            close();
-            return false;
-        }
-    }
-    sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
-    // Lookups read the file through a mapping, without a copy per page.
-    sqlite3_exec(db_, "PRAGMA mmap_size = 268435456", nullptr, nullptr, nullptr);
-    rc = sqlite3_prepare_v3(db_,
-                            "SELECT ctime_sec, ctime_nsec FROM cleared WHERE id = ?1 AND resource = ?2 AND "
-                            "device = ?3 AND inode = ?4 AND name = ?5",
-                            -1, SQLITE_PREPARE_PERSISTENT, &find_, nullptr);
+    int rc = sqlite3_prepare_v3(db_,
+                                "SELECT ctime_sec, ctime_nsec FROM cleared WHERE id = ?1 AND resource = ?2 AND "
+                                "device = ?3 AND inode = ?4 AND name = ?5",
+                                -1, SQLITE_PREPARE_PERSISTENT, &find_, nullptr);
     if (rc != SQLITE_OK) {
         error = failure("not an archive state store");
         close();
         return false;
     }
-    writable_ = (flags & SQLITE_OPEN_READWRITE) != 0 && sqlite3_db_readonly(db_, "main") == 0;
+    writable_ = writable;
     if (writable_) {
         sqlite3_prepare_v3(db_,
                            "INSERT OR REPLACE INTO cleared(id, resource, device, inode, name, ctime_sec, "

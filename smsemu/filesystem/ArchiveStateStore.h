@@ -11,6 +11,8 @@
 // the database's locks order them.
 #pragma once
 
+#include "core/StateDatabase.h"
+
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -24,11 +26,6 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace smsemu {
-
-// Where a TSA's store is when the configuration names none: /var/lib/smsemu/
-// for root, else $XDG_STATE_HOME/smsemu/ (or ~/.local/state/smsemu/), in a
-// file named after the TSA.
-std::filesystem::path defaultArchiveStatePath(const std::string &tsaName);
 
 struct ArchiveRecord {
     std::size_t resource = 0; // index of the TSA's resource

@@ -208,7 +208,12 @@ private:
         static const std::set<std::string> common{"type", "name", "target_service", "utf8_names", "users"};
         static const std::set<std::string> fileSystem{"resource", "archive_flag", "archive_state"};
         static const std::set<std::string> directory{"root_form", "store"};
-        const std::set<std::string> &own = tsa.kind == TsaKind::Directory ? directory : fileSystem;
+        // Over an LDAP server ("store" there is a problem of its own, below).
+        static const std::set<std::string> server{"root_form", "store",        "ldap_uri",
+                                                  "ldap_base", "ldap_timeout", "archive_state"};
+        const std::set<std::string> &own = tsa.kind != TsaKind::Directory     ? fileSystem
+                                           : table.get("ldap_uri") != nullptr ? server
+                                                                              : directory;
         for (auto &&[key, node] : table)
             if (common.count(std::string(key.str())) == 0 && own.count(std::string(key.str())) == 0)
                 problem(node.source().begin.line,
@@ -265,8 +270,7 @@ private:
     bool readArchiveKeys(const toml::table &table, TsaConfig &tsa, const std::string &what)
     {
         std::string flag = "store";
-        std::string state;
-        if (!optionalString(table, "archive_flag", flag, what) || !optionalString(table, "archive_state", state, what))
+        if (!optionalString(table, "archive_flag", flag, what))
             return false;
         if (flag == "xattr") {
             tsa.archiveFlag = ArchiveFlagKind::Xattr;
@@ -275,6 +279,14 @@ private:
                     fmt::format("{}: archive_flag must be \"store\" or \"xattr\"; {}", what, notListed()));
             return false;
         }
+        return readArchiveState(table, tsa, what);
+    }
+
+    bool readArchiveState(const toml::table &table, TsaConfig &tsa, const std::string &what)
+    {
+        std::string state;
+        if (!optionalString(table, "archive_state", state, what))
+            return false;
         if (const toml::node *node = table.get("archive_state")) {
             std::error_code ec;
             if (state.empty() || fs::is_directory(resolve(state), ec)) {
@@ -407,8 +419,17 @@ private:
                     fmt::format("{}: root_form must be \"[Root]\" or \"tree\"; {}", what, notListed()));
             return false;
         }
+        if (table.get("ldap_uri") != nullptr) {
+            if (!store.empty()) {
+                problem(table.get("store")->source().begin.line,
+                        fmt::format("{}: store and ldap_uri exclude each other; {}", what, notListed()));
+                return false;
+            }
+            return readServer(table, tsa, what);
+        }
         if (store.empty()) {
-            problem(line, fmt::format("{}: a Directory TSA needs a store (a JSON file); {}", what, notListed()));
+            problem(line,
+                    fmt::format("{}: a Directory TSA needs a store (a JSON file) or ldap_uri; {}", what, notListed()));
             return false;
         }
         tsa.store = resolve(store);
@@ -424,6 +445,35 @@ private:
         std::string storeProblem;
         if (!checkStoreOf(tsa, storeProblem)) {
             problem(storeLine, fmt::format("{}: store {}; {}", what, storeProblem, notListed()));
+            return false;
+        }
+        return true;
+    }
+
+    // ldap_uri, ldap_base, ldap_timeout (seconds) and archive_state.
+    bool readServer(const toml::table &table, TsaConfig &tsa, const std::string &what)
+    {
+        unsigned line = table.source().begin.line;
+        if (!optionalString(table, "ldap_uri", tsa.ldapUri, what) ||
+            !optionalString(table, "ldap_base", tsa.ldapBase, what) || !readArchiveState(table, tsa, what))
+            return false;
+        if (tsa.ldapUri.empty()) {
+            problem(line, fmt::format("{}: ldap_uri must not be empty; {}", what, notListed()));
+            return false;
+        }
+        if (const toml::node *timeout = table.get("ldap_timeout")) {
+            const auto *seconds = timeout->as_integer();
+            if (seconds == nullptr || seconds->get() < 1 || seconds->get() > 3600) {
+                problem(
+                    timeout->source().begin.line,
+                    fmt::format("{}: ldap_timeout must be a number of seconds from 1 to 3600; {}", what, notListed()));
+                return false;
+            }
+            tsa.ldapTimeout = std::chrono::seconds(seconds->get());
+        }
+        std::string serverProblem;
+        if (!checkStoreOf(tsa, serverProblem)) {
+            problem(line, fmt::format("{}: {}; {}", what, serverProblem, notListed()));
             return false;
         }
         return true;

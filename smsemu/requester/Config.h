@@ -5,6 +5,7 @@
 
 #include "SMSAPI.h"
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -42,6 +43,9 @@ struct TsaConfig {
     std::vector<ResourceConfig> resources;                // file system and GroupWise
     bool treeNameRoot = false;                            // directory: root_form = "tree"
     std::filesystem::path store;                          // directory: the object store (JSON)
+    std::string ldapUri;                                  // directory: the LDAP server instead of a store
+    std::string ldapBase;                                 // directory: the entries served lie below this DN
+    std::chrono::seconds ldapTimeout{30};                 // directory: bound of each call to the server
     ArchiveFlagKind archiveFlag = ArchiveFlagKind::Store; // file system and GroupWise
     std::filesystem::path archiveState;                   // the state store's file; empty: the default place
 };

@@ -168,7 +168,7 @@ SMSEMU_EXPORT CCODE NWSMTSConnectToTargetService(UINT32 *connection, char *targe
                     return NWSMTS_INVALID_PARAMETER;
                 // Any login attempt ends the connection's previous login.
                 c.logout();
-                if (CCODE rc = checkLogin(c.tsa->config(), userName, password))
+                if (CCODE rc = c.tsa->login(c, userName, password))
                     return rc;
                 c.user = userName;
                 c.loggedIn = true;

@@ -1,5 +1,7 @@
 #include "requester/Tsa.h"
 
+#include "requester/Authentication.h"
+
 #include "core/NameMatch.h"
 #include "core/NameSpaces.h"
 
@@ -88,6 +90,11 @@ CCODE Tsa::openForRestore(Connection &, DataSet *, const NWSM_DATA_SET_NAME_LIST
 CCODE Tsa::deleteDataSet(Connection &, Scan &)
 {
     return NWSMTS_UNSUPPORTED_FUNCTION;
+}
+
+CCODE Tsa::login(Connection &, std::string_view user, std::string_view password)
+{
+    return checkLogin(config_, user, password);
 }
 
 void Tsa::loggingOut(Connection &) {}

@@ -102,6 +102,11 @@ public:
     // Whether the TSA has the caching-mode option (NWSM_OPTION_CACHING_MODE).
     virtual bool hasCachingMode() const { return false; }
 
+    // ---- Login to the target service: 0, or NWSMTS_LOGIN_DENIED (or the
+    // TSA's code of what kept it from checking). By default the users of the
+    // configuration, or the process's own user (peer authentication).
+    virtual CCODE login(Connection &connection, std::string_view user, std::string_view password);
+
     // ---- For TSAs whose resources are those of the configuration.
     // Their names, in the configured order.
     std::vector<std::string> configuredResourceNames() const;
@@ -125,14 +130,18 @@ private:
     TsaConfig config_;
 };
 
+// The name of the user the process runs as (effective user), or "".
+std::string processUserName();
+
 // The requester's one way to the TSA types (TsaFactory.cpp, the only file
 // outside a TSA's folder that includes it).
 
 // Builds the TSA of a configuration entry.
 std::unique_ptr<Tsa> createTsa(const TsaConfig &config);
 // Whether the data store of a configuration entry can be served (the JSON
-// store of a directory TSA: readable, well formed, of that tree); the other
-// types keep no such store. False, with the problem, when it cannot.
+// store of a directory TSA: readable, well formed, of that tree; its LDAP
+// server instead: the URI and the base parse); the other types keep no such
+// store. False, with the problem, when it cannot.
 bool checkStoreOf(const TsaConfig &config, std::string &problem);
 // The archive state store of a TSA of that name when the configuration names
 // none.

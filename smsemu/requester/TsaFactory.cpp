@@ -4,6 +4,7 @@
 
 #include "directory/DirectoryStore.h"
 #include "directory/DirectoryTsa.h"
+#include "directory/LdapTsa.h"
 #include "filesystem/ArchiveStateStore.h"
 #include "filesystem/FileSystemTsa.h"
 #include "groupwise/GroupWiseTsa.h"
@@ -16,6 +17,8 @@ std::unique_ptr<Tsa> createTsa(const TsaConfig &config)
     case TsaKind::FileSystem:
         return std::make_unique<FileSystemTsa>(config);
     case TsaKind::Directory:
+        if (!config.ldapUri.empty())
+            return std::make_unique<LdapTsa>(config);
         return std::make_unique<DirectoryTsa>(config);
     case TsaKind::GroupWise:
         return std::make_unique<GroupWiseTsa>(config);
@@ -27,6 +30,8 @@ bool checkStoreOf(const TsaConfig &config, std::string &problem)
 {
     if (config.kind != TsaKind::Directory)
         return true;
+    if (!config.ldapUri.empty())
+        return checkLdapSettings(config, problem);
     return checkDirectoryStore(config.store, DirectoryNaming{config.targetService, config.treeNameRoot}, problem);
 }
 

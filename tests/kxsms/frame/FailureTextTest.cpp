@@ -87,7 +87,10 @@ TEST(FailureText, ReportPositionsAreParentsOfWhatCameBefore)
     for (const Case &c :
          {Case{"/srv/d", "/srv/d", true}, Case{"/srv/d", "/srv/d/x/y", true}, Case{"/", "/a", true},
           Case{"DOM1:", "DOM1:dir", true}, Case{"DOM1:\\d", "DOM1:\\d\\x", true}, Case{"/srv/d", "/srv/dd", false},
-          Case{"/srv/d/x", "/srv/d", false}, Case{"/srv/e", "/srv/d/e", false}, Case{"", "/a", false}})
+          Case{"/srv/d/x", "/srv/d", false}, Case{"/srv/e", "/srv/d/e", false}, Case{"", "/a", false},
+          Case{".OU=P.O=A.[Root]", ".CN=x.OU=P.O=A.[Root]", true}, Case{".OU=P.O=A.[Root]", ".OU=P.O=A.[Root]", true},
+          Case{".OU=P.O=A.[Root]", ".CN=x\\.OU=P.O=A.[Root]", false}, Case{".OU=P.O=A.[Root]", ".O=A.[Root]", false},
+          Case{".O=A.[Root]", ".CN=x.OU=P.O=A.[Root]", true}})
         EXPECT_EQ(kxsms::reportsOn(c.name, c.earlier), c.report) << c.name << " after " << c.earlier;
 }
 

@@ -93,6 +93,15 @@ std::string describeFailure(std::string_view moduleMessage, const std::optional<
 
 bool reportsOn(std::string_view name, std::string_view earlier)
 {
+    // Directory names end in what holds them: ".CN=a.O=b.[Root]" lies in
+    // ".O=b.[Root]" (its '.' not escaped).
+    if (name.size() > 1 && name.front() == '.' && earlier.size() > name.size() &&
+        earlier.compare(earlier.size() - name.size(), name.size(), name) == 0) {
+        std::size_t slashes = 0;
+        for (std::size_t at = earlier.size() - name.size(); at > 0 && earlier[at - 1] == '\\'; --at)
+            ++slashes;
+        return slashes % 2 == 0;
+    }
     if (name.empty() || earlier.size() < name.size() || earlier.compare(0, name.size(), name) != 0)
         return false;
     if (earlier.size() == name.size())
