@@ -21,6 +21,7 @@
 
 #include "Environment.h"
 #include "Files.h"
+#include "ProcessUsage.h"
 #include "StandInConfig.h"
 #include "TempDir.h"
 #include "commands/Commands.h"
@@ -31,22 +32,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-size_t openDescriptors()
-{
-    size_t count = 0;
-    for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
-}
-
-size_t residentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stoul(line.substr(6));
-    return 0;
-}
+using testsupport::openDescriptors;
+using testsupport::residentKiB;
 
 #if defined(__SANITIZE_ADDRESS__)
 const bool c_Sanitized = true; // the allocator's quarantine grows resident memory on purpose

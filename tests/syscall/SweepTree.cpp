@@ -46,29 +46,6 @@ std::string pattern(size_t size, unsigned seed)
     return bytes;
 }
 
-// A POSIX ACL as the kernel keeps it in system.posix_acl_access: version 2,
-// then (tag, permissions, id) entries in tag order, with one named user.
-std::string aclBlob()
-{
-    std::string blob;
-    auto put = [&](uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            blob.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    };
-    auto entry = [&](unsigned tag, unsigned perms, unsigned id) {
-        put(tag, 2);
-        put(perms, 2);
-        put(id, 4);
-    };
-    put(2, 4);
-    entry(0x01, 6, 0xFFFFFFFF);
-    entry(0x02, 4, 65534);
-    entry(0x04, 4, 0xFFFFFFFF);
-    entry(0x10, 4, 0xFFFFFFFF);
-    entry(0x20, 4, 0xFFFFFFFF);
-    return blob;
-}
-
 void attribute(const fs::path &path, const char *name, const std::string &value)
 {
     require(lsetxattr(path.c_str(), name, value.data(), value.size(), 0) == 0, std::string("xattr ") + name);
@@ -135,7 +112,7 @@ void makeTree(const fs::path &root)
     attribute(root / "xattr.txt", "user.comment", "a comment");
     attribute(root / "xattr.txt", "user.empty", "");
     file(root / "acl.txt", "acl\n", c_Epoch + 11, 0640);
-    attribute(root / "acl.txt", "system.posix_acl_access", aclBlob());
+    attribute(root / "acl.txt", "system.posix_acl_access", testsupport::posixAclBlob(65534, 4));
     {
         // A sparse file: data at both ends, a hole between.
         const fs::path sparse = root / "sparse.bin";
