@@ -9,14 +9,9 @@ namespace {
 
 namespace fs = harness::fs;
 
+using testsupport::c_Sanitized;
 using testsupport::openDescriptors;
 using testsupport::residentKiB;
-
-#if defined(__SANITIZE_ADDRESS__)
-const bool c_Sanitized = true; // the allocator's quarantine grows resident memory on purpose
-#else
-const bool c_Sanitized = false;
-#endif
 
 class Soak : public harness::FileSystemTsa {
 protected:

@@ -32,14 +32,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using testsupport::c_Sanitized;
 using testsupport::openDescriptors;
 using testsupport::residentKiB;
-
-#if defined(__SANITIZE_ADDRESS__)
-const bool c_Sanitized = true; // the allocator's quarantine grows resident memory on purpose
-#else
-const bool c_Sanitized = false;
-#endif
 
 // 500 cycles (about 15 s here); a sanitizer build, several times slower and
 // without the memory check, runs 60 unless KXSMS_SOAK_CYCLES says otherwise.

@@ -11,6 +11,14 @@ size_t openDescriptors();
 // Its resident memory in KiB (VmRSS of /proc/self/status); 0 when unknown.
 size_t residentKiB();
 
+// Whether this is an AddressSanitizer build, whose allocator's quarantine
+// grows resident memory on purpose (a soak then leaves memory unchecked).
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool c_Sanitized = true;
+#else
+inline constexpr bool c_Sanitized = false;
+#endif
+
 } // namespace testsupport
 
 #endif
