@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <xxhash.h>
@@ -202,6 +203,8 @@ inline std::string fileStream(const std::string &name, const std::string &data)
     header.mode = 0644;
     header.size = data.size();
     header.name = name;
+    // Empty texts that point somewhere: the encoder copies each text.
+    header.target = header.user = header.group = std::string_view("", 0);
     std::string bytes(stream::headerSize(header), '\0');
     stream::encodeHeader(header, reinterpret_cast<std::uint8_t *>(bytes.data()));
     std::string body;
