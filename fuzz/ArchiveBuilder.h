@@ -149,8 +149,8 @@ inline BuiltArchive buildArchive(FuzzInput &in, const std::vector<std::string> *
 {
     BuiltArchive archive;
     format::ArchiveHeader &header = archive.header;
-    header.version = wrong(in, archive, 32) ? in.pick<uint16_t>({0, 1, 3}) : format::c_Version;
-    header.tsaType = in.byte() % 8 == 0 ? in.byte() % 4 : format::c_TsaFileSystem;
+    header.version = static_cast<uint16_t>(wrong(in, archive, 32) ? in.pick<uint16_t>({0, 1, 3}) : format::c_Version);
+    header.tsaType = static_cast<uint16_t>(in.byte() % 8 == 0 ? in.byte() % 4 : format::c_TsaFileSystem);
     header.flags = in.byte() % 4 == 0 ? in.byte() % 4 : 0;
     header.archiveId = id != 0 ? id : 1 + in.byte() % 8;
     header.created = static_cast<int64_t>(in.number(4));
