@@ -5,48 +5,17 @@
 #include <cstring>
 #include <string>
 
+#include "ArchiveBuilder.h"
+#include "FuzzSupport.h"
 #include "archive/ArchiveReader.h"
 #include "io/Streams.h"
-
-namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        abort();
-}
-
-// The input in pieces of at most `step` bytes, as a pipe would deliver it.
-class PieceInput : public kxsms::InputStream {
-public:
-    PieceInput(const uint8_t *data, size_t size, size_t step) : data_(data), size_(size), step_(step) {}
-    size_t read(void *out, size_t size) override
-    {
-        size_t n = size_ - at_;
-        if (n > size)
-            n = size;
-        if (n > step_)
-            n = step_;
-        memcpy(out, data_ + at_, n);
-        at_ += n;
-        return n;
-    }
-
-private:
-    const uint8_t *data_;
-    size_t size_;
-    size_t step_;
-    size_t at_ = 0;
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
     const size_t step = 1 + (static_cast<size_t>(data[0]) * 97) % 70000;
-    PieceInput raw(data + 1, size - 1, step);
+    fuzzarchive::PieceInput raw(data + 1, size - 1, step);
     try {
         kxsms::ArchiveInput input(raw, [](const std::string &) {});
         kxsms::ArchiveReader reader(input, [](const kxsms::ArchiveReader::Problem &) {});
@@ -55,11 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         kxsms::format::MemberDescriptor member;
         size_t members = 0;
         while (reader.nextMember(member) && members++ < 100000) {
-            require(member.name.size() <= 1023);
+            fuzzsupport::require(member.name.size() <= 1023);
             const unsigned char *block = nullptr;
             size_t blockSize = 0;
             while (reader.readBlock(block, blockSize))
-                require(blockSize <= 65536 && (blockSize == 0 || block != nullptr));
+                fuzzsupport::require(blockSize <= 65536 && (blockSize == 0 || block != nullptr));
         }
     } catch (const kxsms::IoError &) {
         // A read error of the input is reported as such; nothing to check.

@@ -30,6 +30,40 @@ public:
         return out;
     }
 
+    // A short text: one byte of length (up to max), then the bytes.
+    std::string word(size_t max = 255)
+    {
+        size_t length = byte() % (max + 1);
+        std::string out;
+        while (length-- > 0 && at_ < size_)
+            out.push_back(static_cast<char>(data_[at_++]));
+        return out;
+    }
+
+    // An integer of up to eight bytes, little-endian.
+    uint64_t number(int bytes)
+    {
+        uint64_t value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value |= static_cast<uint64_t>(byte()) << (8 * i);
+        return value;
+    }
+
+    // One of the choices.
+    template <class T, size_t N>
+    const T &pick(const T (&choices)[N])
+    {
+        return choices[byte() % N];
+    }
+
+    // The bytes not read yet, all of them (NUL bytes too).
+    std::string remaining()
+    {
+        std::string out(reinterpret_cast<const char *>(data_) + at_, size_ - at_);
+        at_ = size_;
+        return out;
+    }
+
     // The rest of the input as a text (NUL ends it).
     std::string rest()
     {

@@ -1,38 +1,17 @@
 // Soak: one object backs up and restores a tree many times with a login and
 // logout around each cycle; open descriptors and resident memory stay flat.
-#include <dirent.h>
-
 #include <cstdio>
-#include <fstream>
 
 #include "Harness.h"
+#include "ProcessUsage.h"
 
 namespace {
 
 namespace fs = harness::fs;
 
-size_t openDescriptors()
-{
-    size_t count = 0;
-    for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
-}
-
-size_t residentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stoul(line.substr(6));
-    return 0;
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-const bool c_Sanitized = true; // the allocator's quarantine grows resident memory on purpose
-#else
-const bool c_Sanitized = false;
-#endif
+using testsupport::c_Sanitized;
+using testsupport::openDescriptors;
+using testsupport::residentKiB;
 
 class Soak : public harness::FileSystemTsa {
 protected:

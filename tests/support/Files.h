@@ -20,6 +20,11 @@ void writeFile(const std::filesystem::path &path, const std::string &content);
 // target); throws std::runtime_error when they cannot be set.
 void setFileTimes(const std::filesystem::path &path, time_t seconds, long nanoseconds = 0);
 
+// A POSIX ACL as the kernel keeps it in system.posix_acl_access (and
+// _default): owner rw, one named user with userPerms, owning group r,
+// mask, others r.
+std::string posixAclBlob(unsigned userId, unsigned userPerms);
+
 } // namespace testsupport
 
 #endif

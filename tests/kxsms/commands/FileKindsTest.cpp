@@ -35,29 +35,6 @@ using kxsms_test::removeTree;
 using kxsms_test::Result;
 using kxsms_test::writeFile;
 
-// A POSIX ACL as the kernel keeps it in system.posix_acl_*: version 2, then
-// (tag, permissions, id) entries in tag order.
-std::string aclBlob(unsigned userId, unsigned userPerms)
-{
-    std::string blob;
-    auto put = [&](std::uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            blob.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    };
-    auto entry = [&](unsigned tag, unsigned perms, unsigned id) {
-        put(tag, 2);
-        put(perms, 2);
-        put(id, 4);
-    };
-    put(2, 4);
-    entry(0x01, 6, 0xFFFFFFFF);             // owner
-    entry(0x02, userPerms, userId);         // a named user
-    entry(0x04, 4, 0xFFFFFFFF);             // owning group
-    entry(0x10, userPerms | 4, 0xFFFFFFFF); // mask
-    entry(0x20, 4, 0xFFFFFFFF);             // others
-    return blob;
-}
-
 std::map<std::string, std::string> attributesOf(const fs::path &path)
 {
     std::map<std::string, std::string> attributes;
@@ -282,7 +259,7 @@ TEST_F(FileKinds, ExtendedAttributesAndAclsRoundTrip)
 {
     writeFile(data_ / "tree/dir/file", "data\n");
     const fs::path file = data_ / "tree/dir/file", dir = data_ / "tree/dir";
-    const std::string access = aclBlob(1234, 6), defaults = aclBlob(4321, 4);
+    const std::string access = testsupport::posixAclBlob(1234, 6), defaults = testsupport::posixAclBlob(4321, 4);
     if (setxattr(file.c_str(), "user.comment", "hello", 5, 0) != 0 ||
         setxattr(file.c_str(), "system.posix_acl_access", access.data(), access.size(), 0) != 0 ||
         setxattr(dir.c_str(), "system.posix_acl_default", defaults.data(), defaults.size(), 0) != 0 ||

@@ -1,0 +1,572 @@
+// Setting up, running and checking the sweep's jobs.
+#include "SweepJob.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+#include <sqlite3.h>
+
+#include "Files.h"
+#include "Preload.h"
+#include "StandInConfig.h"
+#include "archive/ArchiveReader.h"
+#include "io/Streams.h"
+#include "io/Text.h"
+
+namespace sweep {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string quote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string base64Decoded(const std::string &text)
+{
+    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned value = 0;
+    int bits = 0;
+    for (char c : text) {
+        const size_t at = alphabet.find(c);
+        if (at == std::string::npos)
+            break;
+        value = value << 6 | static_cast<unsigned>(at);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<char>((value >> bits) & 0xFF));
+        }
+    }
+    return out;
+}
+
+// "name: first difference" of two descriptions, for a message.
+std::string firstDifference(const TreeDescription &got, const TreeDescription &want)
+{
+    for (const auto &[name, what] : want) {
+        const auto it = got.find(name);
+        if (it == got.end())
+            return name + " is missing";
+        if (!(it->second == what))
+            return name + " is " + describe(it->second) + ", not " + describe(what);
+    }
+    for (const auto &[name, what] : got)
+        if (want.count(name) == 0)
+            return name + " should not be there";
+    return "none";
+}
+
+bool mentionsSanitizer(const std::string &err)
+{
+    return err.find("Sanitizer") != std::string::npos || err.find("runtime error:") != std::string::npos;
+}
+
+constexpr const char *c_Job = "job.kxa";
+
+} // namespace
+
+const char *scopeName(Scope scope)
+{
+    switch (scope) {
+    case Scope::Tree:
+        return "tree";
+    case Scope::Archive:
+        return "archive";
+    case Scope::Store:
+        return "store";
+    }
+    return "?";
+}
+
+const char *scenarioName(Scenario scenario)
+{
+    switch (scenario) {
+    case Scenario::BackupFile:
+        return "backup";
+    case Scenario::BackupClear:
+        return "backup_clear_archive";
+    case Scenario::BackupIncremental:
+        return "backup_incremental";
+    case Scenario::RestoreTo:
+        return "restore_to";
+    case Scenario::RestoreInPlace:
+        return "restore_in_place";
+    case Scenario::RestoreChain:
+        return "restore_chain";
+    }
+    return "?";
+}
+
+bool isBackup(Scenario scenario)
+{
+    return scenario == Scenario::BackupFile || scenario == Scenario::BackupClear ||
+           scenario == Scenario::BackupIncremental;
+}
+
+bool clearsFlags(Scenario scenario)
+{
+    return scenario == Scenario::BackupClear || scenario == Scenario::BackupIncremental;
+}
+
+std::vector<CountedCall> readTrace(const fs::path &trace)
+{
+    // "call number result[ note] path": the path is the first word that starts with '/'.
+    std::vector<CountedCall> calls;
+    for (const std::string &line : testsupport::readLines(trace)) {
+        const size_t space = line.find(' ');
+        const size_t path = line.find(" /");
+        if (space == std::string::npos || path == std::string::npos)
+            continue;
+        CountedCall call;
+        call.call = line.substr(0, space);
+        call.number = std::stoul(line.substr(space + 1));
+        for (size_t i = path + 1; i < line.size(); ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                call.path += line[i + 1] == 'n' ? '\n' : line[i + 1];
+                ++i;
+            } else {
+                call.path += line[i];
+            }
+        }
+        calls.push_back(std::move(call));
+    }
+    return calls;
+}
+
+SweepJob::SweepJob(Scenario scenario)
+    : scenario_(scenario), data_(dir_.path() / "data"), archives_(dir_.path() / "archives"),
+      state_(dir_.path() / "state"), saved_(dir_.path() / "saved")
+{
+    fs::create_directories(data_);
+    fs::create_directories(archives_);
+    fs::create_directories(saved_);
+    testsupport::useStandInConfig(dir_ / "smsemu.toml",
+                                  testsupport::fileSystemTsaConfig(data_, state_ / "archive.sqlite"));
+    makeTree(data_ / "src");
+
+    const std::string full = (archives_ / "full.kxa").string();
+    const std::string incremental = (archives_ / "inc.kxa").string();
+    switch (scenario_) {
+    case Scenario::BackupFile:
+    case Scenario::BackupClear:
+        break;
+    case Scenario::BackupIncremental:
+        runClean({"backup", "/src", "-f", full, "--clear-archive"}, "the full backup");
+        afterTimesOf(data_ / "src");
+        changeTree(data_ / "src");
+        copyTree(state_, saved_ / "state");
+        break;
+    case Scenario::RestoreTo:
+        runClean({"backup", "/src", "-f", full}, "the backup");
+        break;
+    case Scenario::RestoreInPlace:
+        runClean({"backup", "/src", "-f", full}, "the backup");
+        damageTree(data_ / "src");
+        copyTree(data_ / "src", saved_ / "src");
+        break;
+    case Scenario::RestoreChain:
+        runClean({"backup", "/src", "-f", full, "--clear-archive"}, "the full backup");
+        afterTimesOf(data_ / "src");
+        changeTree(data_ / "src");
+        runClean({"backup", "/src", "-f", incremental, "--incremental", "--clear-archive"}, "the incremental backup");
+        runClean({"restore", "-f", full, "--to", "/chain"}, "the restore of the full backup");
+        copyTree(data_ / "chain", saved_ / "chain");
+        break;
+    }
+
+    prepare();
+    if (!isBackup(scenario_))
+        beforeTarget_ = atDetail(describeTree(target()), Detail::Entry);
+    if (clearsFlags(scenario_))
+        flagsBefore_ = flags();
+    for (Scope scope : {Scope::Tree, Scope::Archive, Scope::Store}) {
+        prepare();
+        const fs::path trace = dir_.path() / (std::string("trace-") + scopeName(scope));
+        const std::string seam =
+            "SYSFAULTS_PATHS=" + quote(pathsOf(scope)) + " SYSFAULTS_TRACE=" + quote(trace.string());
+        const Outcome outcome = run(kxsmsCommand(arguments()), seam);
+        if (outcome.status != 0)
+            throw std::runtime_error(std::string(scenarioName(scenario_)) + " without faults: status " +
+                                     std::to_string(outcome.status) + "\n" + outcome.err);
+        calls_[scope] = readTrace(trace);
+    }
+    if (isBackup(scenario_)) {
+        std::string problem;
+        cleanMembers_ = members(archives_ / c_Job, problem);
+        if (!problem.empty())
+            throw std::runtime_error("the archive made without faults: " + problem);
+    } else {
+        const TreeDescription restored = describeTree(target());
+        cleanTarget_ = atDetail(restored, wholeDetail());
+        cleanEntries_ = atDetail(restored, Detail::Entry);
+    }
+}
+
+SweepJob::~SweepJob()
+{
+    if (std::getenv("KXSMS_SYSCALL_SWEEP_KEEP") != nullptr)
+        fprintf(stderr, "sweep: %s is kept in %s\n", scenarioName(scenario_), dir_.release().c_str());
+}
+
+// An in-place restore keeps directories that are not older than the
+// archive's, and what it restores into them moves their times: the times of
+// the run, which differ from run to run.
+Detail SweepJob::wholeDetail() const
+{
+    return scenario_ == Scenario::RestoreInPlace ? Detail::NoDirectoryTimes : Detail::Whole;
+}
+
+std::vector<std::string> SweepJob::arguments() const
+{
+    const std::string job = (archives_ / c_Job).string();
+    const std::string full = (archives_ / "full.kxa").string();
+    switch (scenario_) {
+    case Scenario::BackupFile:
+        return {"backup", "/src", "-f", job};
+    case Scenario::BackupClear:
+        return {"backup", "/src", "-f", job, "--clear-archive"};
+    case Scenario::BackupIncremental:
+        return {"backup", "/src", "-f", job, "--incremental", "--clear-archive"};
+    case Scenario::RestoreTo:
+        return {"restore", "-f", full, "--to", "/out"};
+    case Scenario::RestoreInPlace:
+        return {"restore", "-f", full, "--in-place"};
+    case Scenario::RestoreChain:
+        return {"restore", "-f", full, "-f", (archives_ / "inc.kxa").string(), "--to", "/chain"};
+    }
+    return {};
+}
+
+fs::path SweepJob::target() const
+{
+    switch (scenario_) {
+    case Scenario::RestoreTo:
+        return data_ / "out";
+    case Scenario::RestoreChain:
+        return data_ / "chain";
+    default:
+        return data_ / "src";
+    }
+}
+
+// What each run starts from.
+void SweepJob::prepare()
+{
+    std::error_code ignored;
+    fs::remove(archives_ / c_Job, ignored);
+    switch (scenario_) {
+    case Scenario::BackupFile:
+        break;
+    case Scenario::BackupClear:
+        fs::remove_all(state_, ignored);
+        break;
+    case Scenario::BackupIncremental:
+        copyTree(saved_ / "state", state_);
+        break;
+    case Scenario::RestoreTo:
+        fs::remove_all(data_ / "out", ignored);
+        break;
+    case Scenario::RestoreInPlace:
+        copyTree(saved_ / "src", data_ / "src");
+        break;
+    case Scenario::RestoreChain:
+        copyTree(saved_ / "chain", data_ / "chain");
+        break;
+    }
+}
+
+std::string SweepJob::pathsOf(Scope scope) const
+{
+    switch (scope) {
+    case Scope::Tree:
+        return data_.string();
+    case Scope::Archive:
+        return archives_.string();
+    case Scope::Store:
+        return state_.string();
+    }
+    return "";
+}
+
+std::string SweepJob::kxsmsCommand(const std::vector<std::string> &arguments) const
+{
+    std::string line = quote(KXSMS_BINARY);
+    for (const std::string &argument : arguments)
+        line += " " + quote(argument);
+    return line;
+}
+
+Outcome SweepJob::run(const std::string &command, const std::string &seam) const
+{
+    const fs::path out = dir_.path() / "stdout", err = dir_.path() / "stderr";
+    std::string line = "cd " + quote(dir_.path().string()) +
+                       " && unset KXLIB_LOG SMSEMU_TRACE SMSEMU_FAULTS SYSFAULTS SYSFAULTS_PATHS SYSFAULTS_TRACE && "
+                       "export KXSMS_PASSWORD= SMSEMU_CONFIG=" +
+                       quote(dir_ / "smsemu.toml") + " && ";
+    if (!seam.empty())
+        line += sysfaults::preloadAssignments(SYSFAULTS_LIBRARY) + " SYSFAULTS_PROGRAM=kxsms " + seam + " ";
+    // A guard against a job that hangs, not a measure of time: 124 says it ran out.
+    line += "timeout -k 10 600 " + command + " >" + quote(out.string()) + " 2>" + quote(err.string()) + " </dev/null";
+    const int raw = system(("bash -c " + quote(line)).c_str());
+    return Outcome{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, testsupport::readFile(out), testsupport::readFile(err)};
+}
+
+void SweepJob::runClean(const std::vector<std::string> &arguments, const std::string &what)
+{
+    const Outcome outcome = run(kxsmsCommand(arguments), "");
+    if (outcome.status != 0)
+        throw std::runtime_error(what + ": status " + std::to_string(outcome.status) + "\n" + outcome.err);
+}
+
+FaultRun SweepJob::runWithFault(Scope scope, const CountedCall &call, const std::string &error)
+{
+    prepare();
+    FaultRun run;
+    run.settings = call.call + "@" + std::to_string(call.number) + "=" + error;
+    run.command = kxsmsCommand(arguments());
+    run.path = call.path;
+    run.outcome = this->run(run.command, "SYSFAULTS_PATHS=" + quote(pathsOf(scope)) + " SYSFAULTS=" + run.settings);
+    checkCommon(run);
+    if (isBackup(scenario_))
+        checkBackup(run);
+    else
+        checkRestore(run);
+    return run;
+}
+
+void SweepJob::checkCommon(FaultRun &run) const
+{
+    const Outcome &outcome = run.outcome;
+    if (outcome.status == 124 || outcome.status == 137)
+        run.violations.push_back("the job hung (the guard ended it)");
+    else if (outcome.status < 0 || outcome.status > 2)
+        run.violations.push_back("the job ended with status " + std::to_string(outcome.status) + " (a crash?)");
+    if (mentionsSanitizer(outcome.err))
+        run.violations.push_back("a sanitizer reported a fault");
+    if (outcome.err.find("sysfaults:") != std::string::npos)
+        run.violations.push_back("the seam refused its setting");
+    for (const std::string &temporary : tempFiles())
+        run.violations.push_back("a temporary file was left: " + temporary);
+}
+
+std::vector<std::string> SweepJob::tempFiles() const
+{
+    std::vector<std::string> found;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(data_, error); !error && it != fs::end(it); it.increment(error))
+        if (it->path().filename().string().rfind(".kxsms-", 0) == 0)
+            found.push_back(it->path().string());
+    for (const auto &entry : fs::directory_iterator(archives_, error))
+        if (entry.path().extension() != ".kxa")
+            found.push_back(entry.path().string());
+    return found;
+}
+
+std::map<std::string, SweepJob::Member> SweepJob::members(const fs::path &archive, std::string &problem) const
+{
+    std::map<std::string, Member> found;
+    const int fd = open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        problem = "no archive";
+        return found;
+    }
+    try {
+        kxsms::FdInput raw(fd);
+        kxsms::ArchiveInput input(raw, [&](const std::string &what) { problem += what + "; "; });
+        kxsms::ArchiveReader reader(input, [&](const kxsms::ArchiveReader::Problem &p) { problem += p.what + "; "; });
+        if (reader.open()) {
+            kxsms::format::MemberDescriptor member;
+            while (reader.nextMember(member)) {
+                const unsigned char *block = nullptr;
+                size_t size = 0;
+                while (reader.readBlock(block, size)) {
+                }
+                const char *listing = member.listing == kxsms::format::Listing::Saved       ? "saved"
+                                      : member.listing == kxsms::format::Listing::Unchanged ? "unchanged"
+                                                                                            : "not saved";
+                found[member.name] =
+                    Member{listing, member.size, reader.memberState() == kxsms::ArchiveReader::MemberState::Intact};
+            }
+            if (!reader.endSeen())
+                problem += "no end record; ";
+        }
+    } catch (const kxsms::IoError &e) {
+        problem += e.what();
+    }
+    close(fd);
+    return found;
+}
+
+std::map<std::string, bool> SweepJob::flags() const
+{
+    const Outcome listed = run(kxsmsCommand({"ls", "-r", "-l", "--json", "/src"}), "");
+    std::map<std::string, bool> set;
+    if (listed.status != 0)
+        throw std::runtime_error("cannot list the archive flags: " + listed.err);
+    for (const auto &entry : nlohmann::json::parse(listed.out)) {
+        const std::string name =
+            entry.contains("name_base64") ? base64Decoded(entry["name_base64"]) : entry["name"].get<std::string>();
+        set[name] = entry["archive"].get<bool>();
+    }
+    return set;
+}
+
+std::string SweepJob::storeProblem() const
+{
+    const fs::path store = state_ / "archive.sqlite";
+    if (!fs::exists(store))
+        return "";
+    sqlite3 *db = nullptr;
+    std::string problem;
+    if (sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        problem = "cannot open the state store: " + std::string(sqlite3_errmsg(db));
+    } else {
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) != SQLITE_OK ||
+            sqlite3_step(statement) != SQLITE_ROW)
+            problem = "cannot check the state store: " + std::string(sqlite3_errmsg(db));
+        else if (const auto *text = sqlite3_column_text(statement, 0);
+                 std::string(reinterpret_cast<const char *>(text)) != "ok")
+            problem = "the state store is damaged: " + std::string(reinterpret_cast<const char *>(text));
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return problem;
+}
+
+void SweepJob::checkBackup(FaultRun &run) const
+{
+    std::string problem;
+    const auto found = members(archives_ / c_Job, problem);
+    if (run.outcome.status == 0) {
+        if (!problem.empty())
+            run.violations.push_back("exit 0, but the archive has problems: " + problem);
+        for (const auto &[name, member] : cleanMembers_) {
+            const auto it = found.find(name);
+            if (it == found.end())
+                run.violations.push_back("exit 0, but the archive does not list " + name);
+            else if (!(it->second == member))
+                run.violations.push_back("exit 0, but the archive holds " + name + " otherwise (" + it->second.listing +
+                                         ", " + (it->second.complete ? "complete" : "incomplete") + ")");
+        }
+    }
+    // A data set the job could not even describe (a socket whose look
+    // failed) is listed as not saved: that names it, it does not claim it.
+    for (const auto &[name, member] : found)
+        if (cleanMembers_.count(name) == 0 && member.listing != "not saved")
+            run.violations.push_back("the archive lists " + name + ", which the job without faults did not");
+    if (!clearsFlags(scenario_))
+        return;
+    if (const std::string store = storeProblem(); !store.empty())
+        run.violations.push_back(store);
+    std::map<std::string, bool> now;
+    try {
+        now = flags();
+    } catch (const std::exception &e) {
+        run.violations.push_back(std::string("the state store cannot be read after the job: ") + e.what());
+        return;
+    }
+    for (const auto &[name, set] : now) {
+        if (set)
+            continue;
+        const auto it = found.find(name);
+        const bool complete = it != found.end() && it->second.complete && it->second.listing == "saved";
+        const auto before = flagsBefore_.find(name);
+        const bool clearBefore = before != flagsBefore_.end() && !before->second;
+        if (!complete && !clearBefore)
+            run.violations.push_back("the archive flag of " + name +
+                                     " was cleared, but the archive does not hold it complete");
+    }
+    if (run.outcome.status == 0)
+        for (const auto &[name, member] : found)
+            if (member.listing == "saved" && now.count(name) != 0 && now.at(name))
+                run.violations.push_back("exit 0, but the archive flag of " + name + " stays set");
+}
+
+void SweepJob::checkRestore(FaultRun &run) const
+{
+    const TreeDescription now = describeTree(target());
+    const bool failed = run.outcome.status != 0;
+    if (!failed && atDetail(now, wholeDetail()) != cleanTarget_)
+        run.violations.push_back("exit 0, but the tree is not as restored: " +
+                                 firstDifference(atDetail(now, wholeDetail()), cleanTarget_));
+    // Whatever failed, each entry is as it was or as the restore makes it:
+    // never half written, never removed unless the restore removes it. A
+    // failed job may leave a directory it made for what goes below it, and
+    // data put in place whose extended attributes the file system refused
+    // (the TSA says so).
+    const bool attributesRefused =
+        failed && run.outcome.err.find("extended attributes not applied") != std::string::npos;
+    for (const auto &[name, entry] : atDetail(now, Detail::Entry)) {
+        const auto before = beforeTarget_.find(name);
+        const auto clean = cleanEntries_.find(name);
+        if ((before != beforeTarget_.end() && before->second == entry) ||
+            (clean != cleanEntries_.end() && clean->second == entry))
+            continue;
+        if (failed && entry.directory && before == beforeTarget_.end())
+            continue;
+        if (attributesRefused && clean != cleanEntries_.end()) {
+            EntryState without = clean->second;
+            without.attributes = entry.attributes;
+            if (without == entry)
+                continue;
+        }
+        run.violations.push_back(name + " is neither as it was nor as restored: " + describe(entry) + " (restored: " +
+                                 (clean != cleanEntries_.end() ? describe(clean->second) : "none") + ")");
+    }
+    for (const auto &[name, entry] : beforeTarget_)
+        if (now.count(name) == 0 && cleanEntries_.count(name) != 0)
+            run.violations.push_back(name + " was removed");
+}
+
+bool SweepJob::namesFileOf(const std::string &err, const std::string &path) const
+{
+    std::vector<std::string> wanted;
+    auto add = [&](const std::string &one) {
+        if (one.rfind(archives_.string(), 0) == 0) {
+            wanted.push_back(one);
+            wanted.push_back("the archive");
+            return;
+        }
+        if (one.rfind(state_.string(), 0) == 0) {
+            wanted.push_back("archive state");
+            wanted.push_back("archive flags");
+            return;
+        }
+        if (one.rfind(data_.string(), 0) != 0)
+            return;
+        std::string name = one.substr(data_.string().size());
+        if (name.empty())
+            name = "/";
+        fs::path tsa(name);
+        if (tsa.filename().string().rfind(".kxsms-", 0) == 0)
+            wanted.push_back(kxsms::printable(tsa.parent_path().string() + "/", kxsms::NameStyle::FileSystem));
+        else
+            wanted.push_back(kxsms::printable(name, kxsms::NameStyle::FileSystem));
+    };
+    const size_t arrow = path.find(" -> ");
+    add(path.substr(0, arrow));
+    if (arrow != std::string::npos)
+        add(path.substr(arrow + 4));
+    for (const std::string &name : wanted)
+        if (err.find(name) != std::string::npos)
+            return true;
+    // A child of the file (a directory whose listing or descriptor failed) is named too.
+    return false;
+}
+
+} // namespace sweep
