@@ -132,6 +132,10 @@ bool parseDirectoryStore(std::string_view text, const std::string &file, Directo
         auto [line, column] = position(text, e.byte);
         problem = fmt::format("{}:{}:{}: not valid JSON: {}", file, line, column, parserMessage(e.what()));
         return false;
+    } catch (const nlohmann::json::exception &e) {
+        // A number beyond a double's range (1e999) and the like.
+        problem = fmt::format("{}: not valid JSON: {}", file, parserMessage(e.what()));
+        return false;
     }
     if (!root.is_object()) {
         problem = fmt::format("{}: the store must be a JSON object with an array \"objects\"", file);

@@ -115,6 +115,17 @@ TEST(BuildStamp, SmallFileReadsBack)
     EXPECT_EQ(*line, "1.2.3.4 05/06/07 08:09:10");
 }
 
+// A stamp with no end of line is read whole; it once made the reader throw.
+TEST(BuildStamp, UnendedStampIsReadWhole)
+{
+    SmallElf elf;
+    elf.section(2).sh_size -= 1; // leaves out the '\n'
+    std::string error;
+    const auto line = stampOf(elf.bytes, error);
+    ASSERT_TRUE(line) << error;
+    EXPECT_EQ(*line, "1.2.3.4 05/06/07 08:09:10");
+}
+
 // Truncated anywhere, or with offsets, sizes and counts pointing anywhere:
 // refused with a reason, never a crash or a read outside the file.
 TEST(BuildStamp, DamagedFilesAreRefusedSafely)

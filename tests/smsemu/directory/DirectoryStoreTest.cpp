@@ -80,6 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"syntax", "{\"objects\": [\n  {\"dn\": \".O=A.[Root]\",\n   \"class\" \"Organization\"}\n]}",
                 "tree.json:3:25: not valid JSON: parse error at line 3, column 25"},
         Hostile{"empty file", "", "tree.json:1:1: not valid JSON"},
+        Hostile{"number beyond a double", R"({"objects": [], "n": 1e999})", "tree.json: not valid JSON"},
         Hostile{"not an object", "[]", ": the store must be a JSON object"},
         Hostile{"unknown key", R"({"objects": [], "schema": []})", ": unknown key \"schema\""},
         Hostile{"objects not an array", R"({"objects": {}})", ": \"objects\" must be an array"},

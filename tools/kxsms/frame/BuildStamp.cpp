@@ -123,7 +123,11 @@ std::optional<std::string> readElfSectionLine(const std::string &path, const std
             error = "cannot read the section " + section + " of " + path;
             return std::nullopt;
         }
-        content.erase(std::min(content.find('\n'), content.find('\0')));
+        // The stamp is its first line; a section with no end of line is
+        // taken whole.
+        const size_t end = std::min(content.find('\n'), content.find('\0'));
+        if (end != std::string::npos)
+            content.erase(end);
         return content;
     }
     error = path + " has no section " + section;
