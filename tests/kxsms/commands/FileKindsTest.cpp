@@ -430,8 +430,9 @@ TEST_F(FileKinds, InUseAfterAWholeStreamIsAWarningNotALoss)
     ASSERT_NE(user, nullptr);
     ASSERT_NE(grp, nullptr);
     const std::string name = "/tree/f";
-    // Header (88 + name + owner names + checksum), one extent record, the data, the trailer.
-    const std::size_t header = 88 + name.size() + std::strlen(user->pw_name) + std::strlen(grp->gr_name) + 8;
+    // Header (104 + name + owner names + checksum: version 3, with the
+    // change time), one extent record, the data, the trailer.
+    const std::size_t header = 104 + name.size() + std::strlen(user->pw_name) + std::strlen(grp->gr_name) + 8;
     const std::size_t size = 65536 - header - 20 - 20;
     writeFile(data_ / name.substr(1), std::string(size, 'q'));
     // Reads: the probe of /tree opens and closes without reading; /tree is

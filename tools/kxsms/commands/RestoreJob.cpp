@@ -232,7 +232,7 @@ bool RestoreJob::exists(std::string &target)
 bool RestoreJob::stopsAfterFailure(const std::string &what, unsigned int code, const std::string *log)
 {
     const std::string logged = takeModuleLog();
-    progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(log ? *log : logged)));
+    progress_.message(what + ": " + failureWords(session_.text(code), log ? *log : logged));
     progress_.failed();
     if (!session_.fatal(code))
         return false;
