@@ -386,7 +386,8 @@ TEST(BackupRecordDamage, IsReportedAndTheMembersStillRead)
               }},
              {"a string running past its end",
               [&](Bytes &b) {
-                  kxsms::format::put16(b.data() + at + 24, 60000);
+                  // The length of the first path, after the fixed part.
+                  kxsms::format::put16(b.data() + at + kxsms::format::c_BackupFixedSize, 60000);
                   rehash(b);
               }},
              {"a size beyond the limit", [&](Bytes &b) { kxsms::format::put32(b.data() + at + 4, 1u << 30); }},
