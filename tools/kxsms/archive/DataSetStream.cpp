@@ -88,6 +88,32 @@ const char *kindName(DataSetKind kind)
     }
 }
 
+format::Identity identityOf(const DataSetHeader &header)
+{
+    format::Identity identity;
+    identity.kind = static_cast<uint8_t>(header.kind);
+    identity.exact = header.kind != DataSetKind::Unknown;
+    identity.hasChangeTime = header.hasChangeTime;
+    identity.mode = header.mode;
+    identity.uid = header.uid;
+    identity.gid = header.gid;
+    identity.size = header.size;
+    identity.mtimeSeconds = header.mtimeSeconds;
+    identity.mtimeNanoseconds = header.mtimeNanoseconds;
+    identity.ctimeSeconds = header.ctimeSeconds;
+    identity.ctimeNanoseconds = header.ctimeNanoseconds;
+    return identity;
+}
+
+uint64_t fileDataOf(const format::MemberDescriptor &member)
+{
+    if (member.parent)
+        return 0;
+    if (!member.identity.exact)
+        return member.size;
+    return member.identity.kind == static_cast<uint8_t>(DataSetKind::File) ? member.identity.size : 0;
+}
+
 DataSetStream::DataSetStream(bool digest) : digest_(digest)
 {
     if (digest_) {

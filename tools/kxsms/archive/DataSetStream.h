@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/Format.h"
+
 struct XXH3_state_s;
 
 namespace kxsms {
@@ -60,6 +62,14 @@ struct DataSetHeader {
     std::string name;
     std::string target; // a symbolic link's target, a hard link's first name
 };
+
+// What identifies the version of the data set a header describes.
+format::Identity identityOf(const DataSetHeader &header);
+
+// The bytes of file data a member stands for: a file's size, holes
+// included (from its identity where the archive records one, else the
+// scan's size); nothing for a directory, a link or a device.
+uint64_t fileDataOf(const format::MemberDescriptor &member);
 
 class DataSetStream {
 public:
