@@ -406,6 +406,10 @@ int RestoreCommand::run(const GlobalOptions &globals)
         progress.message(std::string(e.what()) + "; restore stopped");
         status = c_ExitStopped;
     }
+    uint64_t read = 0;
+    for (const auto &archive : archives)
+        read += archive->bytesRead();
+    progress.trackArchive([read] { return read; });
     archives.clear(); // closed before the results are flushed
     if (options.dryRun && !flushResults() && !interrupted())
         status = c_ExitStopped;
