@@ -262,3 +262,30 @@ TEST_F(FailureReports, TheModuleLogStillGoesWhereItWasAsked)
 }
 
 } // namespace
+
+namespace {
+
+// The backup writes to a pipe that stalls inside the first file (4 MiB): the
+// scan has listed /tree by then and holds still until the pipe is read on.
+// Meanwhile a file it listed is deleted and a directory renamed: each is
+// named, as is the directory that changed under the scan, and the exit is 1.
+TEST_F(FailureReports, ARenameAndADeletionDuringTheBackupAreNamed)
+{
+    writeFile(data_ / "tree/a-big", std::string(4 << 20, 'b'));
+    const Result r = sh("set -o pipefail; $KXSMS backup /tree -f - | { dd bs=100000 count=1 iflag=fullblock "
+                        "status=none of=a.kxa && rm data/tree/m/inside.txt data/tree/z-after.txt && "
+                        "mv data/tree/sub data/tree/sub-renamed && cat >>a.kxa; }");
+    EXPECT_EQ(r.status, 1) << context(r);
+    for (const char *line : {"kxsms: /tree/z-after.txt: removed before it was read",
+                             "kxsms: /tree/sub: removed before it was read",
+                             "kxsms: warning: /tree: changed while it was being read"})
+        EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << r.err;
+    // m was listed after the removal: its contents are what is there.
+    EXPECT_EQ(r.err.find("inside.txt"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("3 failed"), std::string::npos) << r.err;
+    const std::set<std::string> names = archived("a.kxa");
+    EXPECT_EQ(names.count("/tree/a-big"), 1u);
+    EXPECT_EQ(names.count("/tree/sub-renamed"), 0u) << "made after the scan listed /tree";
+}
+
+} // namespace

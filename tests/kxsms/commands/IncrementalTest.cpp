@@ -588,6 +588,30 @@ TEST_F(ChainInPlace, AnIncrementalArchiveAloneNamesWhatItDoesNotHold)
     EXPECT_EQ(readFile(data_ / "r/tree/b.txt"), "beta, longer\n");
 }
 
+// A restore into a read-only file system: one line per data set, in the
+// system's words, and no second line from the TSA.
+TEST_F(Incremental, ARestoreToAReadOnlyFileSystemSaysSoOncePerDataSet)
+{
+    if (const std::string why = mountReadOnly(data_ / "ro"); !why.empty())
+        GTEST_SKIP() << why;
+    EXPECT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    const Result r = kxsms({"restore", "-f", "a.kxa", "--to", "/ro/r"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    size_t lines = 0;
+    std::istringstream in(r.err);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("kxsms: restore: ") == 0)
+            continue;
+        ++lines;
+        EXPECT_EQ(line.find("kxsms: cannot restore /ro/r/tree"), 0u) << line;
+        EXPECT_NE(line.find("Read-only file system"), std::string::npos) << line;
+    }
+    EXPECT_EQ(lines, 9u) << r.err; // /tree, its 4 files and link, sub and its 2 files
+    EXPECT_EQ(r.err.find("smsemu:"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Insufficient access rights"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("0 data sets, 9 failed"), std::string::npos) << r.err;
+}
+
 // A clearing run into another archive between two backups of a chain (a
 // second schedule, a test): the newest archive lists a.txt as unchanged,
 // but the copy the chain holds is older. The chain is refused before

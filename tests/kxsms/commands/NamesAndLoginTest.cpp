@@ -1,5 +1,6 @@
 // kxsms end to end: names that text and JSON must keep apart and give back,
 // the login's password, listings cut short by their reader, and rm.
+#include <fstream>
 #include <set>
 
 #include "commands/KxsmsProgram.h"
@@ -136,6 +137,31 @@ TEST_F(KxsmsProgram, RmTakesSeveralNamesAndSubtrees)
     const std::vector<std::string> reported = lines(r.err);
     ASSERT_EQ(reported.size(), 4u) << r.err;
     EXPECT_EQ(reported.back(), "kxsms: deleted /tree/sub") << "the parent last";
+}
+
+// The summary's figures are what users see: data sets (the failed apart),
+// the bytes of file data (a sparse file at its size, holes included; a
+// 6-byte file as 6 B, not its stream) and the archive's size.
+TEST_F(KxsmsProgram, FiguresCountFileDataNotStreams)
+{
+    writeFile(data_ / "fig/six", "6bytes");
+    {
+        std::ofstream sparse(data_ / "fig/sparse");
+        sparse << "start";
+    }
+    fs::resize_file(data_ / "fig/sparse", 1ull << 30);
+    const Result backup = kxsms({"backup", "/fig", "-f", "a.kxa"});
+    ASSERT_EQ(backup.status, 0) << backup.err;
+    EXPECT_NE(backup.err.find("backup: 3 data sets, 0 failed, 1.0 GiB of file data, archive "), std::string::npos)
+        << backup.err;
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/r"});
+    ASSERT_EQ(restore.status, 0) << restore.err;
+    EXPECT_NE(restore.err.find("restore: 3 data sets, 0 failed, 1.0 GiB of file data, archive "), std::string::npos)
+        << restore.err;
+    EXPECT_EQ(fs::file_size(data_ / "r/fig/sparse"), 1ull << 30);
+
+    const Result six = kxsms({"backup", "/fig/six", "-f", "b.kxa"});
+    EXPECT_NE(six.err.find("backup: 1 data set, 0 failed, 6 B of file data, archive "), std::string::npos) << six.err;
 }
 
 TEST_F(KxsmsProgram, CountsAgreeWithTheirNouns)
