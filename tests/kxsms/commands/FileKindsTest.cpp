@@ -349,6 +349,24 @@ TEST_F(FileKinds, ArchivesOfTheFirstStreamVersionStillRestore)
     EXPECT_EQ(st.st_mtime, 1500000000);
 }
 
+// A chain of archives of format version 2 (no identity in the members, no
+// archive followed) restores as it always did, and lists.
+TEST_F(FileKinds, ArchivesOfFormatTwoStillRestoreAsAChain)
+{
+    for (const char *name : {"format2-full.kxa", "format2-inc.kxa"})
+        fs::copy_file(fs::path(KXSMS_TEST_DATA) / name, dir_ / name);
+    const Result listed = kxsms({"list", "-f", "format2-inc.kxa"});
+    ASSERT_EQ(listed.status, 0) << context(listed);
+    EXPECT_NE(listed.out.find("/tree/a.txt  [unchanged]"), std::string::npos) << listed.out;
+    const Result restore = kxsms({"restore", "-f", "format2-full.kxa", "-f", "format2-inc.kxa", "--to", "/r"});
+    ASSERT_EQ(restore.status, 0) << context(restore);
+    const fs::path tree = data_ / "r/tree";
+    EXPECT_EQ(readFile(tree / "a.txt"), "alpha\n");
+    EXPECT_EQ(readFile(tree / "c.txt"), "new\n");
+    EXPECT_EQ(readFile(tree / "sub/b.txt"), "beta, again\n");
+    EXPECT_EQ(fs::read_symlink(tree / "link"), "a.txt");
+}
+
 // ---- files that change while they are read -------------------------------------------
 
 // kxsms writes the archive to a pipe of one page that the test does not read:
