@@ -2,6 +2,7 @@
 // the login's password, listings cut short by their reader, and rm.
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "commands/KxsmsProgram.h"
 
@@ -162,6 +163,32 @@ TEST_F(KxsmsProgram, FiguresCountFileDataNotStreams)
 
     const Result six = kxsms({"backup", "/fig/six", "-f", "b.kxa"});
     EXPECT_NE(six.err.find("backup: 1 data set, 0 failed, 6 B of file data, archive "), std::string::npos) << six.err;
+}
+
+// Every line kxsms writes about a mistake starts with its name; a folder
+// given as the archive is named.
+TEST_F(KxsmsProgram, MistakesAreOneLineStartingWithTheProgramsName)
+{
+    fs::create_directories(dir_ / "folder");
+    struct Case {
+        std::vector<std::string> arguments;
+        const char *message;
+    };
+    for (const Case &c : std::vector<Case>{
+             {{"backup", "/tree"}, "kxsms: --file is required"},
+             {{"no-such-command"}, "kxsms: The following argument was not expected: no-such-command"},
+             {{"list", "-f", "a.kxa", "--no-such-option"}, "kxsms: The following argument was not expected"},
+             {{"restore", "-f", "a.kxa"}, "kxsms: restore: say where to restore"},
+             {{"list", "-f", "folder"}, "kxsms: folder: is a directory, not an archive"},
+             {{"restore", "-f", "folder", "--to", "/r"}, "kxsms: folder: is a directory, not an archive"},
+         }) {
+        const Result r = kxsms(c.arguments);
+        EXPECT_EQ(r.status, 2) << c.message << "\n" << r.err;
+        EXPECT_EQ(r.err.find(c.message), 0u) << r.err;
+        std::istringstream lines(r.err);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_EQ(line.rfind("kxsms: ", 0), 0u) << line;
+    }
 }
 
 TEST_F(KxsmsProgram, CountsAgreeWithTheirNouns)

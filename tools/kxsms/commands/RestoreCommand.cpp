@@ -339,7 +339,7 @@ bool RestoreCommand::check(std::ostream &err, int64_t)
                          : overwrite == "newer" ? Overwrite::Newer
                                                 : Overwrite::Always;
     if (options_.to.empty() && !options_.inPlace) {
-        err << "kxsms restore: say where to restore: --to DIR (below DIR) or --in-place (over the original "
+        err << "kxsms: restore: say where to restore: --to DIR (below DIR) or --in-place (over the original "
                "names, keeping data that is not older than the archive's)\n";
         return false;
     }
