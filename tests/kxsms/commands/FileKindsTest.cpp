@@ -12,6 +12,8 @@
 #include <map>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -107,6 +109,16 @@ std::map<std::string, std::string> describeTree(const fs::path &root)
         entries[name] = what.str();
     }
     return entries;
+}
+
+// A time as kxsms shows it: local, to the second.
+std::string localTime(time_t when)
+{
+    struct tm fields {};
+    localtime_r(&when, &fields);
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
+    return text;
 }
 
 class FileKinds : public ::testing::Test {
@@ -249,6 +261,67 @@ TEST_F(FileKinds, FifosAndDevicesRoundTripAndSocketsAreIgnored)
     if (!root)
         GTEST_SKIP() << "devices are made by root only";
     EXPECT_TRUE(fs::is_character_file(data_ / "restored/tree/null"));
+}
+
+// list shows each kind as a long tar listing does, from the stream: mode,
+// owner, size, time to the second (--full-time: the nanoseconds) and link
+// targets; --json carries the same fields. An incremental's unchanged
+// members show what the archive recorded of them.
+TEST_F(FileKinds, ListShowsEveryKindWithModeOwnerTimeAndTarget)
+{
+    makeHardLinks();
+    writeFile(data_ / "tree/file", "data\n");
+    fs::permissions(data_ / "tree/file", fs::perms(04751));
+    fs::create_symlink("file", data_ / "tree/link");
+    ASSERT_EQ(mkfifo((data_ / "tree/pipe").c_str(), 0640), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(mknod((data_ / "tree/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    }
+    const timespec times[2] = {{1600000000, 123456789}, {1600000000, 123456789}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (data_ / "tree/file").c_str(), times, 0), 0);
+    ASSERT_EQ(kxsms({"backup", "/tree", "--clear-archive", "-f", "a.kxa"}).status, 0);
+
+    const std::string user = getpwuid(geteuid())->pw_name, group = getgrgid(getegid())->gr_name;
+    const std::string owner = user + "/" + group;
+    const Result listed = kxsms({"list", "-f", "a.kxa"});
+    ASSERT_EQ(listed.status, 0) << context(listed);
+    const std::string when = localTime(1600000000);
+    std::vector<std::string> lines = {
+        "-rwsr-x--x " + owner, "5 " + when + " /tree/file\n", "drwx", " /tree/links\n",
+        "lrwxrwxrwx " + owner, " /tree/link -> file\n", "prw-r----- " + owner, "0 ", " /tree/pipe\n",
+        "hrw-r--r-- " + owner, " /tree/links/two link to /tree/links/one\n"};
+    if (root)
+        lines.insert(lines.end(), {"crw-", "      1,3 "});
+    for (const std::string &line : lines)
+        EXPECT_NE(listed.out.find(line), std::string::npos) << line << "\n" << listed.out;
+    const Result full = kxsms({"list", "-f", "a.kxa", "--full-time", "/tree/file"});
+    EXPECT_NE(full.out.find(when + ".123456789 /tree/file"), std::string::npos) << full.out;
+
+    const Result json = kxsms({"list", "-f", "a.kxa", "--json"});
+    ASSERT_EQ(json.status, 0) << context(json);
+    std::map<std::string, nlohmann::json> members;
+    for (const nlohmann::json &member : nlohmann::json::parse(json.out))
+        members[member["name"].get<std::string>()] = member;
+    const nlohmann::json &file = members["/tree/file"];
+    EXPECT_EQ(file["kind"], "-");
+    EXPECT_EQ(file["mode"], 04751);
+    EXPECT_EQ(file["uid"], geteuid());
+    EXPECT_EQ(file["gid"], getegid());
+    EXPECT_EQ(file["user"], user);
+    EXPECT_EQ(file["group"], group);
+    EXPECT_EQ(file["mtime_ns"], 1600000000123456789LL);
+    EXPECT_EQ(members["/tree/link"]["kind"], "l");
+    EXPECT_EQ(members["/tree/link"]["target"], "file");
+    EXPECT_EQ(members["/tree/links/two"]["kind"], "h");
+    EXPECT_EQ(members["/tree/links/two"]["link"], "/tree/links/one");
+    EXPECT_EQ(members["/tree/pipe"]["kind"], "p");
+    EXPECT_EQ(members["/tree/links"]["kind"], "d");
+
+    ASSERT_EQ(kxsms({"backup", "/tree", "--incremental", "-f", "inc.kxa"}).status, 0);
+    const Result unchanged = kxsms({"list", "-f", "inc.kxa", "--full-time", "/tree/file"});
+    EXPECT_NE(unchanged.out.find("-rwsr-x--x "), std::string::npos) << unchanged.out;
+    EXPECT_NE(unchanged.out.find(when + ".123456789 /tree/file  [unchanged]"), std::string::npos) << unchanged.out;
 }
 
 // An unprivileged restore cannot make devices: each fails with the cause,
