@@ -322,6 +322,16 @@ TEST_F(FileKinds, ListShowsEveryKindWithModeOwnerTimeAndTarget)
     const Result unchanged = kxsms({"list", "-f", "inc.kxa", "--full-time", "/tree/file"});
     EXPECT_NE(unchanged.out.find("-rwsr-x--x "), std::string::npos) << unchanged.out;
     EXPECT_NE(unchanged.out.find(when + ".123456789 /tree/file  [unchanged]"), std::string::npos) << unchanged.out;
+
+    // info gives the exact times where the TSA's stream has them.
+    const Result info = kxsms({"info", "/tree/file"});
+    EXPECT_NE(info.out.find("modified: " + when + ".123456789\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("mode:     -rwsr-x--x\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("changed:  "), std::string::npos) << info.out;
+    const Result infoJson = kxsms({"info", "/tree/link", "--json"});
+    const nlohmann::json link = nlohmann::json::parse(infoJson.out);
+    EXPECT_EQ(link["target"], "file");
+    EXPECT_TRUE(link.contains("ctime_ns"));
 }
 
 // An unprivileged restore cannot make devices: each fails with the cause,
