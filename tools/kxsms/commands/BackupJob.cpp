@@ -209,11 +209,10 @@ bool BackupJob::save(const Scanned &scanned)
     auto begin = [&] {
         if (begun)
             return;
-        if (stream_.headerKnown()) {
+        if (stream_.headerKnown())
             member_.identity = identityOf(stream_.header());
-            if (stream_.header().kind == DataSetKind::File)
-                progress_.fileData(stream_.header().size);
-        }
+        // A stream kxsms does not read (another TSA's): the scan's size.
+        progress_.fileData(fileDataOf(member_));
         writer_->beginMember(member_);
         begun = true;
     };
