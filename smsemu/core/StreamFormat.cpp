@@ -75,6 +75,8 @@ void encodeHeader(const Header &header, std::uint8_t *out)
     }
     std::uint8_t *at = out + fixed;
     for (std::string_view text : {header.name, header.target, header.user, header.group}) {
+        if (text.empty())
+            continue; // an empty view may have no data to copy from
         std::memcpy(at, text.data(), text.size());
         at += text.size();
     }
