@@ -11,7 +11,7 @@ constexpr std::uint8_t kExtentTag[4] = {'K', 'X', 'F', 'E'};
 constexpr std::uint8_t kTrailerTag[4] = {'K', 'X', 'F', 'T'};
 constexpr std::uint8_t kAttributesTag[4] = {'K', 'X', 'F', 'A'};
 constexpr std::uint8_t kPadTag[4] = {'K', 'X', 'F', 'P'};
-constexpr std::uint16_t kVersion = 2;
+constexpr std::uint16_t kVersion = 3;
 constexpr std::uint16_t kOldestVersion = 1;
 
 template <class T>
@@ -31,20 +31,26 @@ T get(const std::uint8_t *at)
     return static_cast<T>(bits);
 }
 
+std::size_t fixedHeaderSize(std::uint16_t version)
+{
+    return version == 1 ? kFixedHeaderV1 : version == 2 ? kFixedHeader : kFixedHeaderV3;
+}
+
 } // namespace
 
 std::size_t headerSize(const Header &header)
 {
-    return kFixedHeader + header.name.size() + header.target.size() + header.user.size() + header.group.size() +
-           kChecksum;
+    return (header.hasChangeTime ? kFixedHeaderV3 : kFixedHeader) + header.name.size() + header.target.size() +
+           header.user.size() + header.group.size() + kChecksum;
 }
 
 void encodeHeader(const Header &header, std::uint8_t *out)
 {
     std::size_t size = headerSize(header);
-    std::memset(out, 0, kFixedHeader);
+    const std::size_t fixed = header.hasChangeTime ? kFixedHeaderV3 : kFixedHeader;
+    std::memset(out, 0, fixed);
     std::memcpy(out, kHeaderMagic, 4);
-    put<std::uint16_t>(out + 4, kVersion);
+    put<std::uint16_t>(out + 4, static_cast<std::uint16_t>(header.hasChangeTime ? 3 : 2));
     put<std::uint16_t>(out + 6, static_cast<std::uint16_t>(size));
     out[8] = static_cast<std::uint8_t>(header.kind);
     put<std::uint16_t>(out + 10, static_cast<std::uint16_t>(header.name.size()));
@@ -63,8 +69,14 @@ void encodeHeader(const Header &header, std::uint8_t *out)
     put<std::uint32_t>(out + 68, header.deviceMinor);
     put<std::uint64_t>(out + 72, header.inodeDevice);
     put<std::uint64_t>(out + 80, header.inode);
-    std::uint8_t *at = out + kFixedHeader;
+    if (header.hasChangeTime) {
+        put<std::int64_t>(out + 88, header.ctimeSeconds);
+        put<std::uint32_t>(out + 96, header.ctimeNanoseconds);
+    }
+    std::uint8_t *at = out + fixed;
     for (std::string_view text : {header.name, header.target, header.user, header.group}) {
+        if (text.empty())
+            continue; // an empty view may have no data to copy from
         std::memcpy(at, text.data(), text.size());
         at += text.size();
     }
@@ -95,7 +107,7 @@ bool decodeHeader(const std::uint8_t *data, std::size_t size, Header &header)
         declaredHeaderSize(data) != size)
         return false;
     const std::uint16_t version = get<std::uint16_t>(data + 4);
-    const std::size_t fixed = version == 1 ? kFixedHeaderV1 : kFixedHeader;
+    const std::size_t fixed = fixedHeaderSize(version);
     std::size_t nameLength = get<std::uint16_t>(data + 10);
     std::size_t targetLength = get<std::uint16_t>(data + 12);
     std::size_t userLength = data[14];
@@ -142,6 +154,11 @@ bool decodeHeader(const std::uint8_t *data, std::size_t size, Header &header)
         if (header.kind == Kind::HardLink && header.inode == 0)
             return false;
     }
+    header.hasChangeTime = version >= 3;
+    header.ctimeSeconds = header.hasChangeTime ? get<std::int64_t>(data + 88) : 0;
+    header.ctimeNanoseconds = header.hasChangeTime ? get<std::uint32_t>(data + 96) : 0;
+    if (header.ctimeNanoseconds >= 1000000000u || (header.hasChangeTime && get<std::uint32_t>(data + 100) != 0))
+        return false;
     // Sizes beyond what an off_t holds cannot be restored.
     if (header.size > static_cast<std::uint64_t>(INT64_MAX))
         return false;

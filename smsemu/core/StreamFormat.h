@@ -2,10 +2,11 @@
 // a header, for files the data as extents, and a trailer. All integers are
 // little-endian.
 //
-// Header (88 fixed bytes in version 2, 64 in version 1; then the texts,
-// then a checksum):
+// Header (104 fixed bytes in version 3, 88 in version 2, 64 in version 1;
+// then the texts, then a checksum):
 //    0  4  magic "KXFH"
-//    4  2  version (2; version 1 is still read)
+//    4  2  version (3 when the header carries a change time, else 2;
+//          version 1 is still read)
 //    6  2  header length, checksum included
 //    8  1  kind: 1 file, 2 directory, 3 symbolic link; version 2 also
 //          4 hard link, 5 FIFO, 6 character device, 7 block device
@@ -30,7 +31,11 @@
 //   72  8  device of the inode (files with more than one name, hard links;
 //          0 otherwise)
 //   80  8  inode number (with the device: the inode's identity at backup)
-//   88     name, target, user name, group name (not terminated)
+// version 3 only:
+//   88  8  change time, seconds (signed)
+//   96  4  change time, nanoseconds
+//  100  4  0
+//   then   name, target, user name, group name (not terminated)
 //    +  8  XXH3-64 of every header byte before it
 // Attributes (version 2; at most one, right after the header, any kind):
 //    0  4  tag "KXFA"
@@ -66,13 +71,14 @@
 namespace smsemu::stream {
 
 inline constexpr std::size_t kFixedHeaderV1 = 64;
-inline constexpr std::size_t kFixedHeader = 88;
+inline constexpr std::size_t kFixedHeader = 88;    // version 2
+inline constexpr std::size_t kFixedHeaderV3 = 104; // version 3: with the change time
 inline constexpr std::size_t kMaxName = 1023;
 inline constexpr std::size_t kMaxTarget = 4095;
 inline constexpr std::size_t kMaxOwnerName = 255;
 inline constexpr std::size_t kChecksum = 8;
 inline constexpr std::size_t kMinHeader = kFixedHeaderV1 + 1 + kChecksum;
-inline constexpr std::size_t kMaxHeader = kFixedHeader + kMaxName + kMaxTarget + 2 * kMaxOwnerName + kChecksum;
+inline constexpr std::size_t kMaxHeader = kFixedHeaderV3 + kMaxName + kMaxTarget + 2 * kMaxOwnerName + kChecksum;
 // Bytes of the header that tell its length.
 inline constexpr std::size_t kHeaderPrefix = 8;
 // An extent record before its data, and the trailer.
@@ -107,7 +113,12 @@ struct Header {
     std::uint64_t size = 0;
     std::uint32_t deviceMajor = 0, deviceMinor = 0; // devices
     std::uint64_t inodeDevice = 0, inode = 0;       // identity of an inode with several names
-    std::uint16_t version = 2;                      // as decoded; encoding always writes 2
+    // The change time, where the TSA gives it (the file-system TSA does): a
+    // header with one is encoded as version 3, one without as version 2.
+    bool hasChangeTime = false;
+    std::int64_t ctimeSeconds = 0;
+    std::uint32_t ctimeNanoseconds = 0;
+    std::uint16_t version = 2; // as decoded; encoding writes 3 or 2 (above)
     std::string_view name;
     std::string_view target;
     std::string_view user;

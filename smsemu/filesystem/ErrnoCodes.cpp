@@ -54,4 +54,21 @@ CCODE errnoCode(FsStep step, int error)
     return NWSMTS_INTERNAL_ERROR;
 }
 
+bool codeSaysIt(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case ENOSPC:
+    case EDQUOT:
+    case ENOMEM:
+    case ENOENT:
+    case EEXIST:
+    case ENOTEMPTY:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace smsemu

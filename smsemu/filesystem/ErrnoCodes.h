@@ -20,6 +20,12 @@ enum class FsStep {
 
 CCODE errnoCode(FsStep step, int error);
 
+// Whether the code errnoCode gives says what the error is (no access, no
+// space, no memory, no such entry, one there already); where it does not (a
+// read-only file system, an I/O error, an operation the file system does
+// not support, ...), the TSA gives the system's words beside it.
+bool codeSaysIt(int error);
+
 inline CCODE openErrorCode(int error)
 {
     return errnoCode(FsStep::Open, error);

@@ -124,6 +124,9 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
     header.atimeNanoseconds = static_cast<std::uint32_t>(meta.atime.tv_nsec);
     header.mtimeSeconds = meta.mtime.tv_sec;
     header.mtimeNanoseconds = static_cast<std::uint32_t>(meta.mtime.tv_nsec);
+    header.hasChangeTime = true;
+    header.ctimeSeconds = meta.ctime.tv_sec;
+    header.ctimeNanoseconds = static_cast<std::uint32_t>(meta.ctime.tv_nsec);
     header.size = header.kind == stream::Kind::File ? meta.size : 0;
     header.name = opened->name_;
     header.target = opened->target_;

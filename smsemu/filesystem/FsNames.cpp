@@ -177,8 +177,13 @@ int openParentAt2(int root, const FsName &name, std::size_t parents)
 
 } // namespace
 
-CCODE openParentDirectory(int root, const FsName &name, bool create, UniqueFd &parent)
+CCODE openParentDirectory(int root, const FsName &name, bool create, UniqueFd &parent, int *error)
 {
+    auto failed = [error](CCODE code) {
+        if (error != nullptr)
+            *error = errno;
+        return code;
+    };
     std::size_t parents = name.components.empty() ? 0 : name.components.size() - 1;
     if (parents > 1) {
         const int fd = openParentAt2(root, name, parents);
@@ -190,24 +195,24 @@ CCODE openParentDirectory(int root, const FsName &name, bool create, UniqueFd &p
         // directory, or an escape (EXDEV) is refused; a missing directory is
         // made (or reported) by the walk.
         if (errno == ELOOP || errno == EXDEV || errno == ENOTDIR)
-            return NWSMTS_INVALID_PATH;
+            return failed(NWSMTS_INVALID_PATH);
         if (errno != ENOENT && errno != ENOSYS)
-            return openErrorCode(errno);
+            return failed(openErrorCode(errno));
     }
 
     UniqueFd current(fcntl(root, F_DUPFD_CLOEXEC, 0));
     if (!current)
-        return NWSMTS_OPEN_ERROR;
+        return failed(NWSMTS_OPEN_ERROR);
     for (std::size_t i = 0; i < parents; ++i) {
         const char *component = name.components[i].c_str();
         int next = openDirectoryAt(current.get(), component);
         if (next < 0 && errno == ENOENT && create) {
             if (mkdirat(current.get(), component, 0755) != 0 && errno != EEXIST)
-                return createErrorCode(errno);
+                return failed(createErrorCode(errno));
             next = openDirectoryAt(current.get(), component);
         }
         if (next < 0)
-            return openErrorCode(errno);
+            return failed(openErrorCode(errno));
         current.reset(next);
     }
     parent = std::move(current);

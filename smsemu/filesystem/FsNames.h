@@ -52,7 +52,8 @@ CCODE openResourceDirectory(const ResourceConfig &resource, UniqueFd &fd);
 // resource directory), walking from `root` without following symbolic links.
 // `create`: missing directories are made with mode 0755. A component that is
 // a symbolic link or not a directory: NWSMTS_INVALID_PATH; a missing one:
-// NWSMTS_NO_DATA_SETS_FOUND.
-CCODE openParentDirectory(int root, const FsName &name, bool create, UniqueFd &parent);
+// NWSMTS_NO_DATA_SETS_FOUND. `error`, when given, receives the system error
+// behind a failure.
+CCODE openParentDirectory(int root, const FsName &name, bool create, UniqueFd &parent, int *error = nullptr);
 
 } // namespace smsemu

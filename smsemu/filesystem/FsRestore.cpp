@@ -1,5 +1,7 @@
 #include "filesystem/FsRestore.h"
 
+#include "filesystem/HostLog.h"
+
 #include "core/NameList.h"
 
 #include <algorithm>
@@ -79,11 +81,12 @@ CCODE FsRestoreDataSet::chooseTarget(std::string_view name)
         return rc;
     // The directory found here is kept for the data; one that is missing is
     // made when the data comes.
-    CCODE rc = openParentDirectory(root_.get(), target_, false, parent_);
+    int error = 0;
+    CCODE rc = openParentDirectory(root_.get(), target_, false, parent_, &error);
     if (rc == NWSMTS_NO_DATA_SETS_FOUND)
         return 0;
     if (rc != 0)
-        return rc;
+        return error != 0 && !codeSaysIt(error) ? failedWith(FsStep::Open, error) : rc;
     existed_ = readMeta(parent_.get(), target_.leaf(), existing_) == 0;
     if (existed_ && (openMode_ & (NWSM_OVERWRITE_DATA_SET | NWSM_KEEP_NEWER_DATA_SET)) == 0)
         return NWSMTS_DATA_SET_ALREADY_EXISTS;
@@ -130,7 +133,7 @@ CCODE FsRestoreDataSet::writeData(std::uint64_t offset, std::span<const std::uin
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0)
-            return writeErrorCode(put < 0 ? errno : ENOSPC);
+            return failedWith(FsStep::Write, put < 0 ? errno : ENOSPC);
         written += static_cast<std::size_t>(put);
     }
     return 0;
@@ -146,8 +149,9 @@ CCODE FsRestoreDataSet::prepare()
     if (target_.isResourceRoot() && header().kind != stream::Kind::Directory)
         return NWSMTS_INVALID_PATH;
     if (!parent_) {
-        if (CCODE rc = openParentDirectory(root_.get(), target_, true, parent_))
-            return rc;
+        int error = 0;
+        if (CCODE rc = openParentDirectory(root_.get(), target_, true, parent_, &error))
+            return error != 0 && !codeSaysIt(error) ? failedWith(FsStep::Create, error) : rc;
         existed_ = readMeta(parent_.get(), target_.leaf(), existing_) == 0;
     }
     if (existed_) {
@@ -171,14 +175,14 @@ CCODE FsRestoreDataSet::prepare()
             temporary_.reset(fd);
             temporaryName_ = std::move(name);
         } else if (errno != EEXIST) {
-            return createErrorCode(errno);
+            return failedWith(FsStep::Create, errno);
         }
     }
     if (!temporary_)
         return NWSMTS_WRITE_ERROR; // no free temporary name
     // The size first: whatever no extent covers stays a hole.
     if (ftruncate(temporary_.get(), static_cast<off_t>(header().size)) != 0)
-        return writeErrorCode(errno);
+        return failedWith(FsStep::Write, errno);
     return 0;
 }
 
@@ -190,8 +194,9 @@ CCODE FsRestoreDataSet::close()
         return fail(rc);
     if (!attributeFailures_.empty()) {
         // The data is in place; what it lacks is said, and the data set fails.
-        tell("extended attributes not applied (" + std::string(std::strerror(attributeError_)) +
-             "): " + attributeFailures_);
+        const bool several = attributeFailures_.find(", ") != std::string::npos;
+        tell(std::string(several ? "cannot set attributes " : "cannot set attribute ") + attributeFailures_ + ": " +
+             std::strerror(attributeError_) + " (the data is in place)");
         return decoder_.fail(NWSMTS_WRITE_ERROR);
     }
     return 0;
@@ -218,9 +223,14 @@ CCODE FsRestoreDataSet::commit()
 
 void FsRestoreDataSet::tell(const std::string &what) const
 {
-    std::string line = "smsemu: " + target_.name + ": " + what + "\n";
-    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
-    (void)ignored;
+    tellHost(target_.name, what);
+}
+
+CCODE FsRestoreDataSet::failedWith(FsStep step, int error) const
+{
+    if (!codeSaysIt(error))
+        tell(std::strerror(error));
+    return errnoCode(step, error);
 }
 
 void FsRestoreDataSet::applyAttributesTo(const AttributeTarget &target)
@@ -242,12 +252,12 @@ CCODE FsRestoreDataSet::applyToNode(const char *name)
     applyAttributesTo(AttributeTarget{-1, parent_.get(), name});
     mode_t mode = (openMode_ & NWSM_RESTORE_MODE) ? header().mode : (0666 & ~processUmask());
     if (fchmodat(parent_.get(), name, safeMode(mode), 0) != 0)
-        return setInfoErrorCode(errno);
+        return failedWith(FsStep::SetInfo, errno);
     if (openMode_ & NWSM_RESTORE_TIMES) {
         timespec times[2] = {timeOf(header().atimeSeconds, header().atimeNanoseconds),
                              timeOf(header().mtimeSeconds, header().mtimeNanoseconds)};
         if (utimensat(parent_.get(), name, times, AT_SYMLINK_NOFOLLOW) != 0)
-            return setInfoErrorCode(errno);
+            return failedWith(FsStep::SetInfo, errno);
     }
     return 0;
 }
@@ -276,7 +286,7 @@ CCODE FsRestoreDataSet::commitSpecial()
     if (CCODE rc = applyToNode(name.c_str()))
         return rc;
     if (renameat(parent_.get(), name.c_str(), parent_.get(), target_.leaf()) != 0)
-        return writeErrorCode(errno);
+        return failedWith(FsStep::Write, errno);
     temporaryName_.clear();
     return 0;
 }
@@ -326,7 +336,7 @@ CCODE FsRestoreDataSet::commitHardLink()
     }
     temporaryName_ = name;
     if (renameat(parent_.get(), name.c_str(), parent_.get(), target_.leaf()) != 0)
-        return writeErrorCode(errno);
+        return failedWith(FsStep::Write, errno);
     temporaryName_.clear();
     return 0;
 }
@@ -343,7 +353,7 @@ CCODE FsRestoreDataSet::applyOwner(int fd, const char *name, int flags)
     }
     if (errno == EPERM)
         return 0;
-    return setInfoErrorCode(errno);
+    return failedWith(FsStep::SetInfo, errno);
 }
 
 mode_t FsRestoreDataSet::safeMode(mode_t mode) const
@@ -363,15 +373,15 @@ CCODE FsRestoreDataSet::commitFile()
     else if (existed_ && existing_.isRegular())
         mode = existing_.mode & 07777;
     if (fchmod(fd, safeMode(mode)) != 0)
-        return setInfoErrorCode(errno);
+        return failedWith(FsStep::SetInfo, errno);
     if (openMode_ & NWSM_RESTORE_TIMES) {
         timespec times[2] = {timeOf(header().atimeSeconds, header().atimeNanoseconds),
                              timeOf(header().mtimeSeconds, header().mtimeNanoseconds)};
         if (futimens(fd, times) != 0)
-            return setInfoErrorCode(errno);
+            return failedWith(FsStep::SetInfo, errno);
     }
     if (renameat(parent_.get(), temporaryName_.c_str(), parent_.get(), target_.leaf()) != 0)
-        return writeErrorCode(errno);
+        return failedWith(FsStep::Write, errno);
     temporaryName_.clear();
     // An inode with several names: its later names link to this one.
     FsMeta restored;
@@ -387,7 +397,7 @@ CCODE FsRestoreDataSet::commitSymlink()
     std::string link(header().target);
     std::string name = temporaryName();
     if (symlinkat(link.c_str(), parent_.get(), name.c_str()) != 0)
-        return createErrorCode(errno);
+        return failedWith(FsStep::Create, errno);
     temporaryName_ = name; // removed by discard() if anything below fails
     if (CCODE rc = applyOwner(parent_.get(), name.c_str(), AT_SYMLINK_NOFOLLOW))
         return rc;
@@ -396,10 +406,10 @@ CCODE FsRestoreDataSet::commitSymlink()
         timespec times[2] = {timeOf(header().atimeSeconds, header().atimeNanoseconds),
                              timeOf(header().mtimeSeconds, header().mtimeNanoseconds)};
         if (utimensat(parent_.get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-            return setInfoErrorCode(errno);
+            return failedWith(FsStep::SetInfo, errno);
     }
     if (renameat(parent_.get(), name.c_str(), parent_.get(), target_.leaf()) != 0)
-        return writeErrorCode(errno);
+        return failedWith(FsStep::Write, errno);
     temporaryName_.clear();
     return 0;
 }
@@ -410,17 +420,17 @@ CCODE FsRestoreDataSet::commitDirectory()
     bool created = false;
     if (!existed_ || !existing_.isDirectory()) {
         if (existed_ && unlinkat(parent_.get(), leaf, 0) != 0)
-            return createErrorCode(errno);
+            return failedWith(FsStep::Create, errno);
         if (mkdirat(parent_.get(), leaf, 0700) != 0) {
             if (errno != EEXIST)
-                return createErrorCode(errno);
+                return failedWith(FsStep::Create, errno);
         } else {
             created = true;
         }
     }
     UniqueFd directory(openat(parent_.get(), leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!directory)
-        return openErrorCode(errno);
+        return failedWith(FsStep::Open, errno);
     if (CCODE rc = applyOwner(directory.get(), "", AT_EMPTY_PATH))
         return rc;
     applyAttributesTo(AttributeTarget{directory.get(), -1, nullptr});
@@ -441,7 +451,7 @@ CCODE FsRestoreDataSet::commitDirectory()
         mode |= S_IRWXU;
     }
     if (setMode && fchmod(directory.get(), mode) != 0)
-        return setInfoErrorCode(errno);
+        return failedWith(FsStep::SetInfo, errno);
     if ((openMode_ & NWSM_RESTORE_TIMES) && directoryTimes_)
         directoryTimes_->record(target_.name, timeOf(header().atimeSeconds, header().atimeNanoseconds),
                                 timeOf(header().mtimeSeconds, header().mtimeNanoseconds));

@@ -13,11 +13,16 @@
 // connection restored it, or to the first name already there with the
 // inode the stream names (HardLinks.h). Extended attributes and ACLs are
 // applied with NWSM_RESTORE_XATTRS; those the file system refuses are named
-// on stderr and answer NWSMTS_WRITE_ERROR at the close, after the data was
-// put in place.
+// and answer NWSMTS_WRITE_ERROR at the close, after the data was put in
+// place.
+//
+// What a code cannot say (the system's words for an error the code does not
+// name, a link's first name, the attributes refused) goes to the host's log
+// (HostLog.h), one line for the data set.
 #pragma once
 
 #include "filesystem/DirectoryTimes.h"
+#include "filesystem/ErrnoCodes.h"
 #include "filesystem/FsMeta.h"
 #include "filesystem/FsNames.h"
 #include "filesystem/HardLinks.h"
@@ -69,8 +74,11 @@ private:
     CCODE applyToNode(const char *name);
     // Applies the attribute section when asked; failures are kept for the close.
     void applyAttributesTo(const AttributeTarget &target);
-    // Says on stderr what the SMS code cannot (a link target, an errno).
+    // Says in the host's log what the SMS code cannot (a link target, an errno).
     void tell(const std::string &what) const;
+    // The code of a system error at a step, its words told where the code
+    // does not say them.
+    CCODE failedWith(FsStep step, int error) const;
     CCODE applyOwner(int fd, const char *name, int flags);
     // The mode to give a restored file: without setuid and setgid when the
     // file could not be given the stream's owner and group, so that a

@@ -105,6 +105,19 @@ CCODE FsScan::next()
                 currentLeaf_ = ".";
                 return report(NWSMTS_OVERFLOW, count);
             }
+            if (!done.changeChecked) {
+                // Entries made, removed or renamed while the walk went
+                // through the directory move its modification time.
+                done.changeChecked = true;
+                FsMeta now;
+                if (readMeta(done.fd.get(), "", now) == 0 && !sameTime(now.mtime, done.meta.mtime)) {
+                    name_.resize(done.nameLength);
+                    meta_ = done.meta;
+                    currentParent_ = done.fd.get();
+                    currentLeaf_ = ".";
+                    return report(NWSMTS_DATA_SET_IN_USE, 0);
+                }
+            }
             done.fd.reset();
             --depth_;
         }
@@ -123,9 +136,9 @@ CCODE FsScan::next()
         if (name_.size() > NWSM_MAX_NAME) {
             // Cannot be named; counted unless the time range leaves it out anyway.
             int error = readMeta(level.fd.get(), leaf, meta_);
-            if (error == ENOENT || (error == 0 && !meta_.isDirectory() && !inModifiedRange()))
+            if (error == ENOENT || (error == 0 && !meta_.isDirectory() && !inModifiedRange(meta_)))
                 continue;
-            ++level.tooLong;
+            level.tooLong += error == 0 && meta_.isDirectory() ? countLeftOut(level.fd.get(), leaf) : 1;
             continue;
         }
         if (filter_.excludes(name_))
@@ -133,12 +146,11 @@ CCODE FsScan::next()
         currentParent_ = level.fd.get();
         currentLeaf_ = leaf;
         if (int error = readMeta(level.fd.get(), leaf, meta_)) {
-            if (error == ENOENT)
-                continue; // gone since the directory was read
+            // Gone since the directory was read: removed before it was read.
             meta_ = FsMeta{};
-            return report(listErrorCode(error), 0);
+            return report(error == ENOENT ? NWSMTS_NO_DATA_SETS_FOUND : listErrorCode(error), 0);
         }
-        if (!meta_.isDirectory() && !inModifiedRange())
+        if (!meta_.isDirectory() && !inModifiedRange(meta_))
             continue;
         if (CCODE rc = describe())
             return rc;
@@ -163,10 +175,10 @@ CCODE FsScan::descend()
         fd = openat(currentParent_, currentLeaf_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        // A directory removed or replaced since it was described has no
-        // children to give.
+        // A directory removed or replaced since it was described: what it
+        // held cannot be given, and the scan says so.
         if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP)
-            return 0;
+            return NWSMTS_DATA_SET_IN_USE;
         return listErrorCode(errno);
     }
     if (depth_ == levels_.size())
@@ -176,6 +188,7 @@ CCODE FsScan::descend()
     level.nameLength = name_.size();
     level.meta = meta_;
     level.tooLong = 0;
+    level.changeChecked = false;
     if (CCODE rc = list(level)) {
         // What was read of a listing that failed is not given.
         level.fd.reset();
@@ -220,12 +233,53 @@ CCODE FsScan::list(Level &level)
     return 0;
 }
 
-bool FsScan::inModifiedRange() const
+std::uint64_t FsScan::countLeftOut(int directory, const char *leaf)
+{
+    // A walk by descriptors (names below are no shorter); one open
+    // directory per level, as deep as the descriptors allow.
+    std::uint64_t count = 1;
+    std::vector<UniqueFd> open;
+    int first = openat(directory, leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (first < 0)
+        return count;
+    open.emplace_back(first);
+    std::vector<char> buffer(kDirentBufferSize);
+    while (!open.empty()) {
+        ssize_t got = getdents64(open.back().get(), buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            open.pop_back();
+            continue;
+        }
+        const int at = open.back().get();
+        for (ssize_t offset = 0; offset < got;) {
+            const auto *entry = reinterpret_cast<const struct dirent64 *>(buffer.data() + offset);
+            offset += entry->d_reclen;
+            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+                continue;
+            FsMeta below;
+            if (readMeta(at, entry->d_name, below) != 0)
+                continue;
+            if (!below.isDirectory()) {
+                count += inModifiedRange(below) ? 1 : 0;
+                continue;
+            }
+            ++count;
+            int fd = openat(at, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd >= 0)
+                open.emplace_back(fd);
+        }
+    }
+    return count;
+}
+
+bool FsScan::inModifiedRange(const FsMeta &meta) const
 {
     if (firstModified_ == 0 && lastModified_ == 0)
         return true;
     // Packed date-times compare in time order (year in the high bits).
-    UINT32 modified = packLocalTime(meta_.mtime.tv_sec);
+    UINT32 modified = packLocalTime(meta.mtime.tv_sec);
     return (firstModified_ == 0 || modified >= firstModified_) && (lastModified_ == 0 || modified <= lastModified_);
 }
 

@@ -9,13 +9,21 @@
 // What cannot be given fails alone, at a position of its own, and the walk
 // goes on: opening such a position for backup answers its failure() code.
 // - An entry that cannot be described (statx) is a position with that
-//   entry's name, no metadata and the code of the error.
+//   entry's name, no metadata and the code of the error; one that is gone
+//   since its directory was listed answers NWSMTS_NO_DATA_SETS_FOUND (it was
+//   removed before it was read).
 // - A directory that cannot be listed has been given with its metadata; the
-//   scan then stands on it a second time, with the code of the error.
+//   scan then stands on it a second time, with the code of the error. One
+//   that is gone, or no directory any more, when it is to be listed (removed
+//   or renamed since it was given) answers NWSMTS_DATA_SET_IN_USE there.
+// - A directory whose contents changed while the scan went through them (its
+//   modification time moved: entries made, removed or renamed) is stood on
+//   again after them with NWSMTS_DATA_SET_IN_USE.
 // - Entries whose names would be longer than 1023 characters cannot be named
 //   through the interface: after the rest of their directory, the scan stands
 //   on that directory once more with NWSMTS_OVERFLOW, and the size it reports
-//   there is the number of entries left out.
+//   there is the number of entries left out, everything below such a
+//   directory included.
 #pragma once
 
 #include "filesystem/ArchiveFlag.h"
@@ -60,6 +68,7 @@ private:
         std::size_t index = 0;
         FsMeta meta;               // of the directory listed
         std::uint64_t tooLong = 0; // entries passed over for the length of their names
+        bool changeChecked = false;
     };
 
     FsScan() = default;
@@ -67,7 +76,10 @@ private:
     CCODE report(CCODE failure, std::uint64_t leftOut);
     CCODE descend();
     CCODE list(Level &level);
-    bool inModifiedRange() const;
+    bool inModifiedRange(const FsMeta &meta) const;
+    // The entries below a directory whose name is too long to give, itself
+    // included: all are left out.
+    std::uint64_t countLeftOut(int directory, const char *leaf);
 
     std::vector<UINT32> nameTypes_; // name-space types of the listed names
     UINT32 creatorNameSpace_ = 0;

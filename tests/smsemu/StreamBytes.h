@@ -17,9 +17,11 @@ struct HandHeader {
     std::uint64_t size = 0;
     std::string name;
     std::string target;
-    std::uint16_t version = 1; // 2: the fixed part has 24 more bytes (devices, inode)
+    std::uint16_t version = 1; // 2: the fixed part has 24 more bytes (devices, inode); 3: 16 more (change time)
     std::uint32_t deviceMajor = 0, deviceMinor = 0;
     std::uint64_t inodeDevice = 0, inode = 0;
+    std::int64_t ctime = 0;
+    std::uint32_t ctimeNanoseconds = 0, afterChangeTime = 0; // the last must be 0
 };
 
 inline void putLe(std::string &out, std::uint64_t value, int bytes)
@@ -32,7 +34,7 @@ inline std::string handHeader(const HandHeader &h)
 {
     std::string out = "KXFH";
     putLe(out, h.version, 2);
-    std::size_t length = (h.version == 1 ? 64 : 88) + h.name.size() + h.target.size() + 8;
+    std::size_t length = (h.version == 1 ? 64 : h.version == 2 ? 88 : 104) + h.name.size() + h.target.size() + 8;
     putLe(out, length, 2);
     out.push_back(static_cast<char>(h.kind));
     out.push_back(0);
@@ -54,6 +56,11 @@ inline std::string handHeader(const HandHeader &h)
         putLe(out, h.deviceMinor, 4);
         putLe(out, h.inodeDevice, 8);
         putLe(out, h.inode, 8);
+    }
+    if (h.version >= 3) {
+        putLe(out, static_cast<std::uint64_t>(h.ctime), 8);
+        putLe(out, h.ctimeNanoseconds, 4);
+        putLe(out, h.afterChangeTime, 4);
     }
     out += h.name;
     out += h.target;

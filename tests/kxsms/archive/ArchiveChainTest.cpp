@@ -89,3 +89,72 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Broken> &tested) { return std::string(tested.param.name); });
 
 } // namespace
+
+namespace {
+
+// Links that meet: each incremental follows an archive before it; one that
+// follows an archive not given is named, with that archive's id.
+TEST(ChainGap, NamesTheFirstIncrementalThatFollowsAnArchiveNotInTheChain)
+{
+    std::vector<ChainLink> links = goodChain();
+    links[1].record.followsId = 1;
+    links[2].record.followsId = 2;
+    EXPECT_FALSE(kxsms::chainGap(links));
+    links[2].record.followsId = 1; // a chain may skip an archive that cleared nothing
+    EXPECT_FALSE(kxsms::chainGap(links));
+    links[2].record.followsId = 0; // nothing recorded (no state, an older kxsms)
+    EXPECT_FALSE(kxsms::chainGap(links));
+
+    links[2].record.followsId = 0xabcdef;
+    links[2].record.followsStartedNanoseconds = 1700000000000000150;
+    const std::optional<std::string> gap = kxsms::chainGap(links);
+    ASSERT_TRUE(gap);
+    EXPECT_EQ(gap->find("inc2 follows archive 0000000000abcdef made at "), 0u) << *gap;
+    EXPECT_NE(gap->find(", which is not in the chain"), std::string::npos) << *gap;
+    links.erase(links.begin() + 1); // the middle one left out
+    links[1].record.followsId = 2;
+    EXPECT_TRUE(kxsms::chainGap(links));
+}
+
+// What tells one version of a data set from another, field by field; an
+// archive that records no identity (before format 3) matches anything.
+TEST(SameVersion, ComparesEveryFieldBothRecord)
+{
+    format::Identity listed;
+    listed.kind = 1;
+    listed.exact = true;
+    listed.hasChangeTime = true;
+    listed.mode = 0644;
+    listed.uid = 1000;
+    listed.gid = 100;
+    listed.size = 13;
+    listed.mtimeSeconds = 1700000000;
+    listed.mtimeNanoseconds = 5;
+    listed.ctimeSeconds = 1700000001;
+    listed.ctimeNanoseconds = 7;
+    EXPECT_TRUE(kxsms::sameVersion(listed, listed));
+    const std::vector<std::pair<const char *, std::function<void(format::Identity &)>>> changes = {
+        {"kind", [](auto &i) { i.kind = 3; }},
+        {"mode", [](auto &i) { i.mode = 0600; }},
+        {"owner", [](auto &i) { i.uid = 0; }},
+        {"group", [](auto &i) { i.gid = 0; }},
+        {"size", [](auto &i) { i.size = 3; }},
+        {"mtime", [](auto &i) { i.mtimeSeconds -= 1; }},
+        {"mtime ns", [](auto &i) { i.mtimeNanoseconds += 1; }},
+        {"ctime", [](auto &i) { i.ctimeSeconds += 1; }},
+        {"ctime ns", [](auto &i) { i.ctimeNanoseconds += 1; }},
+    };
+    for (const auto &[what, change] : changes) {
+        format::Identity saved = listed;
+        change(saved);
+        EXPECT_FALSE(kxsms::sameVersion(listed, saved)) << what;
+    }
+    format::Identity noChangeTime = listed;
+    noChangeTime.hasChangeTime = false;
+    noChangeTime.ctimeSeconds = 0;
+    EXPECT_TRUE(kxsms::sameVersion(listed, noChangeTime)) << "a change time only one side has";
+    EXPECT_TRUE(kxsms::sameVersion(listed, format::Identity{})) << "an archive of format 2";
+    EXPECT_TRUE(kxsms::sameVersion(format::Identity{}, listed));
+}
+
+} // namespace

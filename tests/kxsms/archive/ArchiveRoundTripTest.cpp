@@ -246,7 +246,27 @@ kxsms::format::BackupRecord sampleRecord()
     record.paths = {"/srv", "/etc"};
     record.excludes = {"*.o", "/srv/cache", ""};
     record.startedNanoseconds = 1700000000123456789;
+    record.followsId = 0x1234567890ABCDEFull;
+    record.followsStartedNanoseconds = 1690000000987654321;
     return record;
+}
+
+// What identifies the version of /srv/b the backup saw.
+kxsms::format::Identity sampleIdentity()
+{
+    kxsms::format::Identity identity;
+    identity.kind = 1;
+    identity.exact = true;
+    identity.hasChangeTime = true;
+    identity.mode = 0640;
+    identity.uid = 1000;
+    identity.gid = 100;
+    identity.size = 5000000000ull;
+    identity.mtimeSeconds = 1600000001;
+    identity.mtimeNanoseconds = 999999999;
+    identity.ctimeSeconds = -5;
+    identity.ctimeNanoseconds = 1;
+    return identity;
 }
 
 // A saved member, one unchanged, one the backup could not save, a saved one.
@@ -263,6 +283,8 @@ Bytes listingArchive()
                                                                      {"/srv/d", kxsms::format::Listing::Saved}}) {
         kxsms::format::MemberDescriptor member = descriptorOf({name, data}, index++);
         member.listing = listing;
+        if (listing == kxsms::format::Listing::Unchanged)
+            member.identity = sampleIdentity();
         if (listing != kxsms::format::Listing::Saved) {
             writer.listMember(member);
             continue;
@@ -285,12 +307,14 @@ TEST(ArchiveRoundTrip, TheBackupRecordAndListedMembersComeBack)
     std::vector<std::string> problems;
     ArchiveReader reader(input, [&](const ArchiveReader::Problem &p) { problems.push_back(p.what); });
     ASSERT_TRUE(reader.open());
-    EXPECT_EQ(reader.header().version, 2);
+    EXPECT_EQ(reader.header().version, kxsms::format::c_Version);
     EXPECT_EQ(reader.header().flags, kxsms::format::c_HeaderIncremental);
     ASSERT_TRUE(reader.backupRecordIntact());
     EXPECT_EQ(reader.backupRecord().paths, sampleRecord().paths);
     EXPECT_EQ(reader.backupRecord().excludes, sampleRecord().excludes);
     EXPECT_EQ(reader.backupRecord().startedNanoseconds, sampleRecord().startedNanoseconds);
+    EXPECT_EQ(reader.backupRecord().followsId, sampleRecord().followsId);
+    EXPECT_EQ(reader.backupRecord().followsStartedNanoseconds, sampleRecord().followsStartedNanoseconds);
 
     kxsms::format::MemberDescriptor member;
     std::vector<std::pair<std::string, size_t>> read; // name, bytes
@@ -304,6 +328,15 @@ TEST(ArchiveRoundTrip, TheBackupRecordAndListedMembersComeBack)
         EXPECT_EQ(reader.memberState(), ArchiveReader::MemberState::Intact) << member.name;
         read.emplace_back(member.name, bytes);
         listings.push_back(member.listing);
+        const kxsms::format::Identity expected =
+            member.listing == kxsms::format::Listing::Unchanged ? sampleIdentity() : kxsms::format::Identity{};
+        const kxsms::format::Identity &got = member.identity;
+        EXPECT_TRUE(got.kind == expected.kind && got.exact == expected.exact &&
+                    got.hasChangeTime == expected.hasChangeTime && got.mode == expected.mode &&
+                    got.uid == expected.uid && got.gid == expected.gid && got.size == expected.size &&
+                    got.mtimeSeconds == expected.mtimeSeconds && got.mtimeNanoseconds == expected.mtimeNanoseconds &&
+                    got.ctimeSeconds == expected.ctimeSeconds && got.ctimeNanoseconds == expected.ctimeNanoseconds)
+            << member.name;
     }
     EXPECT_EQ(read, (std::vector<std::pair<std::string, size_t>>{
                         {"/srv/a", 1000}, {"/srv/b", 0}, {"/srv/c", 0}, {"/srv/d", 1000}}));
@@ -353,7 +386,8 @@ TEST(BackupRecordDamage, IsReportedAndTheMembersStillRead)
               }},
              {"a string running past its end",
               [&](Bytes &b) {
-                  kxsms::format::put16(b.data() + at + 24, 60000);
+                  // The length of the first path, after the fixed part.
+                  kxsms::format::put16(b.data() + at + kxsms::format::c_BackupFixedSize, 60000);
                   rehash(b);
               }},
              {"a size beyond the limit", [&](Bytes &b) { kxsms::format::put32(b.data() + at + 4, 1u << 30); }},

@@ -55,10 +55,7 @@ protected:
         writeFile(data_ / "tree/sub/deeper/c.txt", "gamma\n");
         writeFile(data_ / "tree/z-after.txt", "last\n");
     }
-    void TearDown() override
-    {
-        removeTree(dir_);
-    }
+    void TearDown() override { removeTree(dir_); }
 
     Result sh(const std::string &commandLine) { return kxsms_test::runShell(dir_, commandLine); }
 
@@ -177,10 +174,11 @@ TEST_F(FailureReports, NamesLongerThanTheInterfaceAreCountedOnTheirDirectory)
     writeFile(data_.string() + deepest + "/" + std::string(50, 'y') + "/below", "too long too\n");
     const Result r = sh("$KXSMS backup /tree -f a.kxa");
     EXPECT_EQ(r.status, 1) << context(r);
-    EXPECT_NE(r.err.find("cannot back up 2 entries in " + deepest + ": the names are longer than 1023 bytes"),
+    // The file, the directory and what the directory holds.
+    EXPECT_NE(r.err.find("cannot back up 3 entries in " + deepest + ": the names are longer than 1023 bytes"),
               std::string::npos)
         << r.err;
-    EXPECT_NE(r.err.find("2 failed"), std::string::npos) << "the summary counts them; " << r.err;
+    EXPECT_NE(r.err.find("3 failed"), std::string::npos) << "the summary counts them; " << r.err;
     const std::set<std::string> names = archived("a.kxa");
     EXPECT_EQ(names.count(deepest + "/fits"), 1u);
     EXPECT_EQ(names.count(deepest), 1u) << "the directory once";
@@ -261,6 +259,33 @@ TEST_F(FailureReports, TheModuleLogStillGoesWhereItWasAsked)
 
     const Result verbose = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS -v backup /tree -f c.kxa");
     EXPECT_NE(verbose.err.find("Open data set failed for /tree/m, (fffdfff5)"), std::string::npos) << verbose.err;
+}
+
+} // namespace
+
+namespace {
+
+// The backup writes to a pipe that stalls inside the first file (4 MiB): the
+// scan has listed /tree by then and holds still until the pipe is read on.
+// Meanwhile a file it listed is deleted and a directory renamed: each is
+// named, as is the directory that changed under the scan, and the exit is 1.
+TEST_F(FailureReports, ARenameAndADeletionDuringTheBackupAreNamed)
+{
+    writeFile(data_ / "tree/a-big", std::string(4 << 20, 'b'));
+    const Result r = sh("set -o pipefail; $KXSMS backup /tree -f - | { dd bs=100000 count=1 iflag=fullblock "
+                        "status=none of=a.kxa && rm data/tree/m/inside.txt data/tree/z-after.txt && "
+                        "mv data/tree/sub data/tree/sub-renamed && cat >>a.kxa; }");
+    EXPECT_EQ(r.status, 1) << context(r);
+    for (const char *line : {"kxsms: /tree/z-after.txt: removed before it was read",
+                             "kxsms: /tree/sub: removed before it was read",
+                             "kxsms: warning: /tree: changed while it was being read"})
+        EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << r.err;
+    // m was listed after the removal: its contents are what is there.
+    EXPECT_EQ(r.err.find("inside.txt"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("3 failed"), std::string::npos) << r.err;
+    const std::set<std::string> names = archived("a.kxa");
+    EXPECT_EQ(names.count("/tree/a-big"), 1u);
+    EXPECT_EQ(names.count("/tree/sub-renamed"), 0u) << "made after the scan listed /tree";
 }
 
 } // namespace

@@ -12,6 +12,8 @@
 #include <map>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -84,6 +86,16 @@ std::map<std::string, std::string> describeTree(const fs::path &root)
         entries[name] = what.str();
     }
     return entries;
+}
+
+// A time as kxsms shows it: local, to the second.
+std::string localTime(time_t when)
+{
+    struct tm fields {};
+    localtime_r(&when, &fields);
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
+    return text;
 }
 
 class FileKinds : public ::testing::Test {
@@ -228,6 +240,77 @@ TEST_F(FileKinds, FifosAndDevicesRoundTripAndSocketsAreIgnored)
     EXPECT_TRUE(fs::is_character_file(data_ / "restored/tree/null"));
 }
 
+// list shows each kind as a long tar listing does, from the stream: mode,
+// owner, size, time to the second (--full-time: the nanoseconds) and link
+// targets; --json carries the same fields. An incremental's unchanged
+// members show what the archive recorded of them.
+TEST_F(FileKinds, ListShowsEveryKindWithModeOwnerTimeAndTarget)
+{
+    makeHardLinks();
+    writeFile(data_ / "tree/file", "data\n");
+    fs::permissions(data_ / "tree/file", fs::perms(04751));
+    fs::create_symlink("file", data_ / "tree/link");
+    ASSERT_EQ(mkfifo((data_ / "tree/pipe").c_str(), 0640), 0);
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(mknod((data_ / "tree/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    }
+    const timespec times[2] = {{1600000000, 123456789}, {1600000000, 123456789}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (data_ / "tree/file").c_str(), times, 0), 0);
+    ASSERT_EQ(kxsms({"backup", "/tree", "--clear-archive", "-f", "a.kxa"}).status, 0);
+
+    const std::string user = getpwuid(geteuid())->pw_name, group = getgrgid(getegid())->gr_name;
+    const std::string owner = user + "/" + group;
+    const Result listed = kxsms({"list", "-f", "a.kxa"});
+    ASSERT_EQ(listed.status, 0) << context(listed);
+    const std::string when = localTime(1600000000);
+    std::vector<std::string> lines = {
+        "-rwsr-x--x " + owner, "5 " + when + " /tree/file\n", "drwx", " /tree/links\n",
+        "lrwxrwxrwx " + owner, " /tree/link -> file\n", "prw-r----- " + owner, "0 ", " /tree/pipe\n",
+        "hrw-r--r-- " + owner, " /tree/links/two link to /tree/links/one\n"};
+    if (root)
+        lines.insert(lines.end(), {"crw-", "      1,3 "});
+    for (const std::string &line : lines)
+        EXPECT_NE(listed.out.find(line), std::string::npos) << line << "\n" << listed.out;
+    const Result full = kxsms({"list", "-f", "a.kxa", "--full-time", "/tree/file"});
+    EXPECT_NE(full.out.find(when + ".123456789 /tree/file"), std::string::npos) << full.out;
+
+    const Result json = kxsms({"list", "-f", "a.kxa", "--json"});
+    ASSERT_EQ(json.status, 0) << context(json);
+    std::map<std::string, nlohmann::json> members;
+    for (const nlohmann::json &member : nlohmann::json::parse(json.out))
+        members[member["name"].get<std::string>()] = member;
+    const nlohmann::json &file = members["/tree/file"];
+    EXPECT_EQ(file["kind"], "-");
+    EXPECT_EQ(file["mode"], 04751);
+    EXPECT_EQ(file["uid"], geteuid());
+    EXPECT_EQ(file["gid"], getegid());
+    EXPECT_EQ(file["user"], user);
+    EXPECT_EQ(file["group"], group);
+    EXPECT_EQ(file["mtime_ns"], 1600000000123456789LL);
+    EXPECT_EQ(members["/tree/link"]["kind"], "l");
+    EXPECT_EQ(members["/tree/link"]["target"], "file");
+    EXPECT_EQ(members["/tree/links/two"]["kind"], "h");
+    EXPECT_EQ(members["/tree/links/two"]["link"], "/tree/links/one");
+    EXPECT_EQ(members["/tree/pipe"]["kind"], "p");
+    EXPECT_EQ(members["/tree/links"]["kind"], "d");
+
+    ASSERT_EQ(kxsms({"backup", "/tree", "--incremental", "-f", "inc.kxa"}).status, 0);
+    const Result unchanged = kxsms({"list", "-f", "inc.kxa", "--full-time", "/tree/file"});
+    EXPECT_NE(unchanged.out.find("-rwsr-x--x "), std::string::npos) << unchanged.out;
+    EXPECT_NE(unchanged.out.find(when + ".123456789 /tree/file  [unchanged]"), std::string::npos) << unchanged.out;
+
+    // info gives the exact times where the TSA's stream has them.
+    const Result info = kxsms({"info", "/tree/file"});
+    EXPECT_NE(info.out.find("modified: " + when + ".123456789\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("mode:     -rwsr-x--x\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("changed:  "), std::string::npos) << info.out;
+    const Result infoJson = kxsms({"info", "/tree/link", "--json"});
+    const nlohmann::json link = nlohmann::json::parse(infoJson.out);
+    EXPECT_EQ(link["target"], "file");
+    EXPECT_TRUE(link.contains("ctime_ns"));
+}
+
 // An unprivileged restore cannot make devices: each fails with the cause,
 // everything else is restored.
 TEST_F(FileKinds, DevicesThatCannotBeMadeFailAlone)
@@ -326,6 +409,24 @@ TEST_F(FileKinds, ArchivesOfTheFirstStreamVersionStillRestore)
     EXPECT_EQ(st.st_mtime, 1500000000);
 }
 
+// A chain of archives of format version 2 (no identity in the members, no
+// archive followed) restores as it always did, and lists.
+TEST_F(FileKinds, ArchivesOfFormatTwoStillRestoreAsAChain)
+{
+    for (const char *name : {"format2-full.kxa", "format2-inc.kxa"})
+        fs::copy_file(fs::path(KXSMS_TEST_DATA) / name, dir_ / name);
+    const Result listed = kxsms({"list", "-f", "format2-inc.kxa"});
+    ASSERT_EQ(listed.status, 0) << context(listed);
+    EXPECT_NE(listed.out.find("/tree/a.txt  [unchanged]"), std::string::npos) << listed.out;
+    const Result restore = kxsms({"restore", "-f", "format2-full.kxa", "-f", "format2-inc.kxa", "--to", "/r"});
+    ASSERT_EQ(restore.status, 0) << context(restore);
+    const fs::path tree = data_ / "r/tree";
+    EXPECT_EQ(readFile(tree / "a.txt"), "alpha\n");
+    EXPECT_EQ(readFile(tree / "c.txt"), "new\n");
+    EXPECT_EQ(readFile(tree / "sub/b.txt"), "beta, again\n");
+    EXPECT_EQ(fs::read_symlink(tree / "link"), "a.txt");
+}
+
 // ---- files that change while they are read -------------------------------------------
 
 // kxsms writes the archive to a pipe of one page that the test does not read:
@@ -407,8 +508,9 @@ TEST_F(FileKinds, InUseAfterAWholeStreamIsAWarningNotALoss)
     ASSERT_NE(user, nullptr);
     ASSERT_NE(grp, nullptr);
     const std::string name = "/tree/f";
-    // Header (88 + name + owner names + checksum), one extent record, the data, the trailer.
-    const std::size_t header = 88 + name.size() + std::strlen(user->pw_name) + std::strlen(grp->gr_name) + 8;
+    // Header (104 + name + owner names + checksum: version 3, with the
+    // change time), one extent record, the data, the trailer.
+    const std::size_t header = 104 + name.size() + std::strlen(user->pw_name) + std::strlen(grp->gr_name) + 8;
     const std::size_t size = 65536 - header - 20 - 20;
     writeFile(data_ / name.substr(1), std::string(size, 'q'));
     // Reads: the probe of /tree opens and closes without reading; /tree is

@@ -453,31 +453,52 @@ protected:
     }
 };
 
+// What was deleted before the newest backup and put back since with its old
+// modification time (cp -p, tar) has a new change time: it is live data, and
+// a removal of the chain keeps it. --overwrite always removes it.
 TEST_F(ChainInPlace, RemovesWhatTheNewestArchiveNoLongerListsAndKeepsWhatIsNewer)
 {
     const auto atNewest = makeChain();
     undoDeletions();
     // A file deleted before the last backup and made again since is live data.
     writeFile(data_ / "tree/sub/new-name.txt", "made again after the backup\n");
+    const std::vector<std::string> chain{"-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place"};
+    auto restore = [&](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), "restore");
+        extra.insert(extra.end(), chain.begin(), chain.end());
+        return kxsms(extra);
+    };
 
-    const Result preview = kxsms({"restore", "-n", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place"});
+    const Result preview = restore({"-n"});
     EXPECT_EQ(preview.status, 0) << preview.err;
-    for (const char *line : {"remove /tree/gone.txt: not in inc2.kxa", "remove /tree/sub/c.txt: not in inc2.kxa",
-                             "remove /tree/sub/d.txt: not in inc2.kxa",
-                             "keep /tree/sub/new-name.txt: not in inc2.kxa, but it was changed after that backup"})
-        EXPECT_NE(preview.out.find(line), std::string::npos) << line << "\n" << preview.out;
+    for (const char *name : {"gone.txt", "sub/c.txt", "sub/d.txt", "sub/new-name.txt"})
+        EXPECT_NE(preview.out.find(std::string("keep /tree/") + name +
+                                   ": not in inc2.kxa, but it was changed after that backup started"),
+                  std::string::npos)
+            << name << "\n"
+            << preview.out;
     EXPECT_TRUE(fs::exists(data_ / "tree/gone.txt")) << "a dry run changes nothing";
 
-    const Result r = kxsms({"restore", "-f", "full.kxa", "-f", "inc1.kxa", "-f", "inc2.kxa", "--in-place"});
+    Result r = restore({});
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char *name : {"tree/gone.txt", "tree/old-name.txt", "tree/sub/c.txt", "tree/sub/d.txt"}) {
-        EXPECT_FALSE(fs::exists(data_ / name)) << name;
-        EXPECT_NE(r.err.find(std::string("removed /") + name + ": not in inc2.kxa"), std::string::npos) << r.err;
+        EXPECT_EQ(readFile(data_ / name), "as before\n") << name;
+        EXPECT_NE(r.err.find(std::string("kept /") + name + ": not in inc2.kxa, but it was changed after"),
+                  std::string::npos)
+            << r.err;
     }
     EXPECT_EQ(readFile(data_ / "tree/made-later.txt"), "live\n") << "what no archive knows is left alone";
     EXPECT_EQ(readFile(data_ / "tree/sub/new-name.txt"), "made again after the backup\n");
     EXPECT_TRUE(fs::is_directory(data_ / "tree/sub")) << "a parent that still holds live data stays";
     EXPECT_NE(r.err.find("kept /tree/sub: not in inc2.kxa, but "), std::string::npos) << r.err;
+
+    r = restore({"--overwrite", "always"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char *name : {"tree/gone.txt", "tree/old-name.txt", "tree/sub/c.txt", "tree/sub/d.txt"}) {
+        EXPECT_FALSE(fs::exists(data_ / name)) << name;
+        EXPECT_NE(r.err.find(std::string("removed /") + name + ": not in inc2.kxa"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(readFile(data_ / "tree/made-later.txt"), "live\n");
 }
 
 TEST_F(ChainInPlace, OverwriteAlwaysRemovesEverythingGoneAndNeverRemovesNothing)
@@ -565,6 +586,121 @@ TEST_F(ChainInPlace, AnIncrementalArchiveAloneNamesWhatItDoesNotHold)
         EXPECT_EQ(one.status, 0) << archive << ": " << one.err;
     }
     EXPECT_EQ(readFile(data_ / "r/tree/b.txt"), "beta, longer\n");
+}
+
+// A restore into a read-only file system: one line per data set, in the
+// system's words, and no second line from the TSA.
+TEST_F(Incremental, ARestoreToAReadOnlyFileSystemSaysSoOncePerDataSet)
+{
+    if (const std::string why = mountReadOnly(data_ / "ro"); !why.empty())
+        GTEST_SKIP() << why;
+    EXPECT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    const Result r = kxsms({"restore", "-f", "a.kxa", "--to", "/ro/r"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    size_t lines = 0;
+    std::istringstream in(r.err);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("kxsms: restore: ") == 0)
+            continue;
+        ++lines;
+        EXPECT_EQ(line.find("kxsms: cannot restore /ro/r/tree"), 0u) << line;
+        EXPECT_NE(line.find("Read-only file system"), std::string::npos) << line;
+    }
+    EXPECT_EQ(lines, 9u) << r.err; // /tree, its 4 files and link, sub and its 2 files
+    EXPECT_EQ(r.err.find("smsemu:"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Insufficient access rights"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("0 data sets, 9 failed"), std::string::npos) << r.err;
+}
+
+// A clearing run into another archive between two backups of a chain (a
+// second schedule, a test): the newest archive lists a.txt as unchanged,
+// but the copy the chain holds is older. The chain is refused before
+// anything is written; with --allow-gaps, a.txt fails and nothing of its old
+// data is written, and the rest comes back.
+TEST_F(ChainInPlace, AThrowawayClearingRunBetweenIsNamedAndItsDataSetsFail)
+{
+    EXPECT_EQ(kxsms({"backup", "/tree", "--clear-archive", "-f", "full.kxa"}).status, 0);
+    writeFile(data_ / "tree/a.txt", "new");
+    fs::create_directories(dir_ / "elsewhere");
+    EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "elsewhere/throwaway.kxa"}).status,
+              0);
+    writeFile(data_ / "tree/b.txt", "beta, nightly\n");
+    Result r = kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "nightly.kxa"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: this backup follows archive "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("elsewhere/throwaway.kxa (another schedule's?)"), std::string::npos) << r.err;
+
+    r = kxsms({"restore", "-f", "full.kxa", "-f", "nightly.kxa", "--to", "/r"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("nightly.kxa follows archive "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(", which is not in the chain"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(data_ / "r")) << "nothing is written";
+
+    const std::string lacks = "/tree/a.txt: the chain lacks the archive that saved the version nightly.kxa lists";
+    const Result preview = kxsms({"restore", "-n", "--allow-gaps", "-f", "full.kxa", "-f", "nightly.kxa", "--to", "/r"});
+    EXPECT_EQ(preview.status, 1) << preview.err;
+    EXPECT_NE(preview.err.find(lacks), std::string::npos) << preview.err;
+    EXPECT_EQ(preview.out.find("/r/tree/a.txt"), std::string::npos) << preview.out;
+
+    r = kxsms({"restore", "--allow-gaps", "-f", "full.kxa", "-f", "nightly.kxa", "--to", "/r"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find(lacks), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(data_ / "r/tree/a.txt")) << "none of the old data is written";
+    EXPECT_EQ(readFile(data_ / "r/tree/b.txt"), "beta, nightly\n");
+    EXPECT_EQ(readFile(data_ / "r/tree/sub/d.txt"), std::string(100000, 'd'));
+
+    // The three archives together are one chain.
+    r = kxsms({"restore", "-f", "full.kxa", "-f", "elsewhere/throwaway.kxa", "-f", "nightly.kxa", "--to", "/r2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(data_ / "r2/tree/a.txt"), "new");
+}
+
+// Without kxsms's state (another state folder for the clearing run between)
+// nothing records the gap: the per-entry check alone keeps the old copy out.
+TEST_F(ChainInPlace, ACopyOfAnotherVersionIsNeverRestored)
+{
+    EXPECT_EQ(kxsms({"backup", "/tree", "--clear-archive", "-f", "full.kxa"}).status, 0);
+    writeFile(data_ / "tree/a.txt", "new");
+    EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "lost.kxa"},
+                    "XDG_STATE_HOME=" + quote((dir_ / "other-state").string()) + " ")
+                  .status,
+              0);
+    fs::permissions(data_ / "tree/sub/c.txt", fs::perms(0600)); // the mode alone
+    EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc.kxa"}).status, 0);
+    const Result r = kxsms({"restore", "-f", "full.kxa", "-f", "inc.kxa", "--to", "/r"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("/tree/a.txt: the chain lacks the archive that saved the version inc.kxa lists"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(data_ / "r/tree/a.txt"));
+    EXPECT_EQ(readFile(data_ / "r/tree/b.txt"), "beta\n") << "unchanged since the full backup";
+    struct stat st{};
+    ASSERT_EQ(lstat((data_ / "r/tree/sub/c.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "saved again by inc.kxa for its new mode";
+}
+
+// A real chain given without its middle archive: refused, then with
+// --allow-gaps what the middle one saved fails, the rest comes back.
+TEST_F(ChainInPlace, AChainWithoutItsMiddleArchiveIsRefusedOrFailsWhatItLacks)
+{
+    makeChain();
+    Result r = kxsms({"restore", "-f", "full.kxa", "-f", "inc2.kxa", "--to", "/r"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("inc2.kxa follows archive "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--allow-gaps"), std::string::npos) << r.err;
+    r = kxsms({"restore", "--allow-gaps", "-f", "full.kxa", "-f", "inc2.kxa", "--to", "/r"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    // inc1 saved b.txt (new content) and new.txt; inc2 lists both as unchanged.
+    EXPECT_NE(r.err.find("/tree/b.txt: the chain lacks the archive that saved the version inc2.kxa lists"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("cannot restore /tree/new.txt: inc2.kxa lists it as unchanged, and no archive before it "
+                         "holds its data"),
+              std::string::npos)
+        << r.err;
+    for (const char *name : {"r/tree/b.txt", "r/tree/new.txt"})
+        EXPECT_FALSE(fs::exists(data_ / name)) << name;
+    EXPECT_EQ(readFile(data_ / "r/tree/a.txt"), "alpha, again\n");
 }
 
 struct FailedClear {

@@ -150,11 +150,14 @@ inline std::string runKxsmsForOtherUsers(const std::filesystem::path &scratch)
 }
 
 // Runs a shell command line in `dir`, in which $KXSMS is the program and
-// $AS_NOBODY runs what follows as the user nobody.
+// $AS_NOBODY runs what follows as the user nobody. kxsms keeps its own state
+// below `dir` (XDG_STATE_HOME; a command of the test may name another), never
+// in the machine's.
 inline Result runShell(const fs::path &dir, const std::string &commandLine)
 {
     const fs::path out = dir / "stdout", err = dir / "stderr";
-    const std::string full = "cd " + quote(dir.string()) + " && KXSMS=" + quote(kxsmsProgram()) +
+    const std::string full = "cd " + quote(dir.string()) + " && export XDG_STATE_HOME=" + quote(dir.string()) +
+                             " && KXSMS=" + quote(kxsmsProgram()) +
                              " && AS_NOBODY='setpriv --reuid=nobody --regid=nogroup --clear-groups' && (" +
                              commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
     const int raw = system(("bash -c " + quote(full)).c_str());
@@ -215,10 +218,7 @@ protected:
         unsetenv("KXSMS_LIBRARY");
         makeTree();
     }
-    void TearDown() override
-    {
-        removeTree(dir_);
-    }
+    void TearDown() override { removeTree(dir_); }
 
     // The stand-in's configuration: one file-system TSA whose resource "/" is data_.
     void useConfig(const std::string &extra)

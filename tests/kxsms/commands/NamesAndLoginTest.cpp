@@ -1,6 +1,8 @@
 // kxsms end to end: names that text and JSON must keep apart and give back,
 // the login's password, listings cut short by their reader, and rm.
+#include <fstream>
 #include <set>
+#include <sstream>
 
 #include "commands/KxsmsProgram.h"
 
@@ -136,6 +138,57 @@ TEST_F(KxsmsProgram, RmTakesSeveralNamesAndSubtrees)
     const std::vector<std::string> reported = lines(r.err);
     ASSERT_EQ(reported.size(), 4u) << r.err;
     EXPECT_EQ(reported.back(), "kxsms: deleted /tree/sub") << "the parent last";
+}
+
+// The summary's figures are what users see: data sets (the failed apart),
+// the bytes of file data (a sparse file at its size, holes included; a
+// 6-byte file as 6 B, not its stream) and the archive's size.
+TEST_F(KxsmsProgram, FiguresCountFileDataNotStreams)
+{
+    writeFile(data_ / "fig/six", "6bytes");
+    {
+        std::ofstream sparse(data_ / "fig/sparse");
+        sparse << "start";
+    }
+    fs::resize_file(data_ / "fig/sparse", 1ull << 30);
+    const Result backup = kxsms({"backup", "/fig", "-f", "a.kxa"});
+    ASSERT_EQ(backup.status, 0) << backup.err;
+    EXPECT_NE(backup.err.find("backup: 3 data sets, 0 failed, 1.0 GiB of file data, archive "), std::string::npos)
+        << backup.err;
+    const Result restore = kxsms({"restore", "-f", "a.kxa", "--to", "/r"});
+    ASSERT_EQ(restore.status, 0) << restore.err;
+    EXPECT_NE(restore.err.find("restore: 3 data sets, 0 failed, 1.0 GiB of file data, archive "), std::string::npos)
+        << restore.err;
+    EXPECT_EQ(fs::file_size(data_ / "r/fig/sparse"), 1ull << 30);
+
+    const Result six = kxsms({"backup", "/fig/six", "-f", "b.kxa"});
+    EXPECT_NE(six.err.find("backup: 1 data set, 0 failed, 6 B of file data, archive "), std::string::npos) << six.err;
+}
+
+// Every line kxsms writes about a mistake starts with its name; a folder
+// given as the archive is named.
+TEST_F(KxsmsProgram, MistakesAreOneLineStartingWithTheProgramsName)
+{
+    fs::create_directories(dir_ / "folder");
+    struct Case {
+        std::vector<std::string> arguments;
+        const char *message;
+    };
+    for (const Case &c : std::vector<Case>{
+             {{"backup", "/tree"}, "kxsms: --file is required"},
+             {{"no-such-command"}, "kxsms: The following argument was not expected: no-such-command"},
+             {{"list", "-f", "a.kxa", "--no-such-option"}, "kxsms: The following argument was not expected"},
+             {{"restore", "-f", "a.kxa"}, "kxsms: restore: say where to restore"},
+             {{"list", "-f", "folder"}, "kxsms: folder: is a directory, not an archive"},
+             {{"restore", "-f", "folder", "--to", "/r"}, "kxsms: folder: is a directory, not an archive"},
+         }) {
+        const Result r = kxsms(c.arguments);
+        EXPECT_EQ(r.status, 2) << c.message << "\n" << r.err;
+        EXPECT_EQ(r.err.find(c.message), 0u) << r.err;
+        std::istringstream lines(r.err);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_EQ(line.rfind("kxsms: ", 0), 0u) << line;
+    }
 }
 
 TEST_F(KxsmsProgram, CountsAgreeWithTheirNouns)

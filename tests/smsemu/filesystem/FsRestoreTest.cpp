@@ -73,6 +73,12 @@ TEST_F(FsRestores, HostileLengthsAndRecords)
     folder.size = 0;
     HandHeader sized = folder;
     sized.size = 5;
+    HandHeader changed = h;
+    changed.version = 3;
+    changed.ctimeNanoseconds = 1000000000;
+    HandHeader padded = h;
+    padded.version = 3;
+    padded.afterChangeTime = 1;
     struct Case {
         const char *what;
         std::string bytes;
@@ -90,6 +96,8 @@ TEST_F(FsRestores, HostileLengthsAndRecords)
         {"a record that is neither", handHeader(h) + "JUNKJUNKJUNKJUNKJUNK", NWSMTS_EXPECTING_TRAILER},
         {"data in a directory", handStream(folder, {{0, "a"}}), NWSMTS_EXPECTING_TRAILER},
         {"a directory with a size", handStream(sized, {}), NWSMTS_EXPECTING_HEADER},
+        {"a change time of 10^9 nanoseconds", handStream(changed, {{0, "abc"}}), NWSMTS_EXPECTING_HEADER},
+        {"bytes after the change time", handStream(padded, {{0, "abc"}}), NWSMTS_EXPECTING_HEADER},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(restore("/target", c.bytes).code(), c.code) << c.what;
@@ -99,6 +107,20 @@ TEST_F(FsRestores, HostileLengthsAndRecords)
     // Only a directory can be the resource itself.
     EXPECT_EQ(restore(std::nullopt, handStream(HandHeader{1, 0644, 0, 0, "/", ""}, {})).code(), NWSMTS_INVALID_PATH);
     expectUntouched("a file named by the root");
+}
+
+// A header of version 3 carries the change time the backup saw; a restore
+// takes it like any other (the change time is the file system's to set).
+TEST_F(FsRestores, VersionThreeHeadersRestore)
+{
+    HandHeader h;
+    h.name = "/target";
+    h.size = 3;
+    h.version = 3;
+    h.ctime = 1700000000;
+    h.ctimeNanoseconds = 5;
+    ASSERT_EQ(restore(std::nullopt, handStream(h, {{0, "new"}})).code(), 0u);
+    EXPECT_EQ(content("/target"), "new");
 }
 
 TEST_F(FsRestores, NamesThatLeaveTheResource)

@@ -255,25 +255,6 @@ TEST_F(FsScans, RecordsAreReusedAndScansEndCleanly)
     std::free(list);
 }
 
-TEST_F(FsScans, EntriesThatVanishAreSkipped)
-{
-    NWSM_DATA_SET_NAME_LIST *list = oneName("/d");
-    NWSM_SCAN_CONTROL c = control(0);
-    UINT32 sequence = 0;
-    NWSM_SCAN_INFORMATION *info = nullptr;
-    NWSM_DATA_SET_NAME_LIST *names = nullptr;
-    ASSERT_EQ(NWSMTSScanDataSetBegin(connection, list, &c, nullptr, &sequence, &info, &names), 0u);
-    std::free(list);
-    ASSERT_EQ(NWSMTSScanNextDataSet(connection, &sequence, &info, &names), 0u); // /d/B.txt; /d is listed
-    fs::remove(real("/d/a.txt"));
-    fs::remove_all(real("/d/sub"));
-    std::vector<std::string> rest;
-    while (NWSMTSScanNextDataSet(connection, &sequence, &info, &names) == 0)
-        rest.push_back(found(info, names).name);
-    EXPECT_EQ(rest, (std::vector<std::string>{"/d/b.txt", "/d/empty", "/d/link"}));
-    EXPECT_EQ(smsemuOpenScans(), 0);
-}
-
 struct Position {
     std::string name;
     CCODE open;
@@ -342,9 +323,41 @@ TEST_F(FsPositions, NamesTooLongAreReportedOnTheirDirectoryAfterTheRest)
         const bool report = &p == &all[6];
         EXPECT_EQ(p.open, report ? NWSMTS_OVERFLOW : 0u) << p.name;
         if (report) {
-            EXPECT_EQ(p.size, 2u) << "two entries left out";
+            EXPECT_EQ(p.size, 3u) << "the file, the directory and what it holds are left out";
         }
     }
+}
+
+// Entries removed after their directory was listed are given all the same,
+// and opening them says they are gone; the directory whose contents changed
+// under the scan is stood on again after them, with DATA_SET_IN_USE.
+TEST_F(FsPositions, EntriesThatVanishAreNamedAndTheirDirectoryReported)
+{
+    NWSM_DATA_SET_NAME_LIST *list = oneName("/d");
+    NWSM_SCAN_CONTROL c = control(0);
+    UINT32 sequence = 0;
+    NWSM_SCAN_INFORMATION *info = nullptr;
+    NWSM_DATA_SET_NAME_LIST *names = nullptr;
+    ASSERT_EQ(NWSMTSScanDataSetBegin(connection, list, &c, nullptr, &sequence, &info, &names), 0u);
+    std::free(list);
+    ASSERT_EQ(NWSMTSScanNextDataSet(connection, &sequence, &info, &names), 0u); // /d/B.txt; /d is listed
+    fs::remove(real("/d/a.txt"));
+    fs::remove_all(real("/d/sub"));
+    std::vector<Position> rest;
+    while (NWSMTSScanNextDataSet(connection, &sequence, &info, &names) == 0)
+        rest.push_back({found(info, names).name, openAt(connection, sequence), 0});
+    const std::vector<std::pair<std::string, CCODE>> expected = {
+        {"/d/a.txt", NWSMTS_NO_DATA_SETS_FOUND}, {"/d/b.txt", 0},
+        {"/d/empty", 0},
+        {"/d/link", 0},
+        {"/d/sub", NWSMTS_NO_DATA_SETS_FOUND},   {"/d", NWSMTS_DATA_SET_IN_USE},
+    };
+    ASSERT_EQ(rest.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(rest[i].name, expected[i].first);
+        EXPECT_EQ(rest[i].open, expected[i].second) << rest[i].name;
+    }
+    EXPECT_EQ(smsemuOpenScans(), 0);
 }
 
 // A directory this process may not list (run as an unprivileged user): it is

@@ -2,6 +2,8 @@
 // sparse files, files that change while they are read, open modes.
 #include "filesystem/FsFixture.h"
 
+#include "core/StreamFormat.h"
+
 #include <random>
 
 namespace smsemutest {
@@ -14,6 +16,22 @@ protected:
         struct stat info {};
         EXPECT_EQ(lstat(real(name).c_str(), &info), 0) << name;
         return info;
+    }
+
+    // The stream with the access and change times of its header set to 0:
+    // what a test that puts the access time back moves each time.
+    static std::string withoutMovingTimes(std::string stream)
+    {
+        namespace format = smsemu::stream;
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(stream.data());
+        const std::size_t size = format::declaredHeaderSize(bytes);
+        const std::string header(stream, 0, size); // the texts the decoded header points to
+        format::Header decoded;
+        EXPECT_TRUE(format::decodeHeader(reinterpret_cast<const std::uint8_t *>(header.data()), size, decoded));
+        decoded.atimeSeconds = decoded.ctimeSeconds = 0;
+        decoded.atimeNanoseconds = decoded.ctimeNanoseconds = 0;
+        format::encodeHeader(decoded, reinterpret_cast<std::uint8_t *>(stream.data()));
+        return stream;
     }
 };
 
@@ -52,13 +70,31 @@ TEST_F(FsStreams, EachKindRoundTrips)
     EXPECT_EQ(lstatOf("/dst/folder").st_mtim.tv_nsec, 123456789);
 }
 
+// The header names the change time the file had when it was opened (the
+// version the backup saw), to the nanosecond.
+TEST_F(FsStreams, TheHeaderCarriesTheChangeTime)
+{
+    file("/f", "data");
+    struct stat before = lstatOf("/f");
+    const std::string stream = backup("/f");
+    namespace format = smsemu::stream;
+    format::Header header;
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(stream.data());
+    ASSERT_TRUE(format::decodeHeader(bytes, format::declaredHeaderSize(bytes), header));
+    EXPECT_EQ(header.version, 3u);
+    ASSERT_TRUE(header.hasChangeTime);
+    EXPECT_EQ(header.ctimeSeconds, before.st_ctim.tv_sec);
+    EXPECT_EQ(header.ctimeNanoseconds, static_cast<std::uint32_t>(before.st_ctim.tv_nsec));
+}
+
 TEST_F(FsStreams, AnyBlockSizeGivesTheSameStreamFilledToTheBrim)
 {
     file("/f", std::string(70000, 'q'));
-    // Reading moves the access time the header records: put it back each time.
+    // Reading moves the access time the header records: put it back each
+    // time (which moves the change time).
     auto backupAt = [&](UINT32 block) {
         setTimes(real("/f"), 1600000000);
-        return backup("/f", block);
+        return withoutMovingTimes(backup("/f", block));
     };
     const std::string whole = backupAt(65536);
     for (UINT32 block : {1u, 7u, 20u, 4096u}) {

@@ -50,7 +50,8 @@ users = { admin = "secret" }
     static std::string headerName(const std::string &stream)
     {
         std::size_t length = static_cast<unsigned char>(stream[10]) | static_cast<unsigned char>(stream[11]) << 8;
-        return stream.substr(88, length); // after the fixed part of a version 2 header
+        // After the fixed part: 104 bytes in version 3 (with a change time), 88 in version 2.
+        return stream.substr(stream[4] == 3 ? 104 : 88, length);
     }
 };
 

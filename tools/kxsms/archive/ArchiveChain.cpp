@@ -2,6 +2,8 @@
 #include "archive/ArchiveChain.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 
 #include "io/Text.h"
 
@@ -60,6 +62,38 @@ std::optional<std::string> chainRefusal(const std::vector<ChainLink> &links)
             return link.label + " was started before " + before.label + tail;
     }
     return std::nullopt;
+}
+
+std::optional<std::string> chainGap(const std::vector<ChainLink> &links)
+{
+    for (size_t i = 1; i < links.size(); ++i) {
+        const format::BackupRecord &record = links[i].record;
+        if ((links[i].header.flags & format::c_HeaderIncremental) == 0 || record.followsId == 0)
+            continue;
+        const bool met = std::any_of(links.begin(), links.begin() + static_cast<std::ptrdiff_t>(i),
+                                     [&](const ChainLink &link) { return link.header.archiveId == record.followsId; });
+        if (!met) {
+            char id[24];
+            std::snprintf(id, sizeof id, "%016" PRIx64, record.followsId);
+            return links[i].label + " follows archive " + id + " made at " +
+                   formatTime(record.followsStartedNanoseconds / 1000000000) + ", which is not in the chain";
+        }
+    }
+    return std::nullopt;
+}
+
+bool sameVersion(const format::Identity &listed, const format::Identity &saved)
+{
+    // The scan's word alone (a TSA whose streams kxsms does not read) says
+    // too little to tell versions apart.
+    if (!listed.exact || !saved.exact)
+        return true;
+    if (listed.kind != saved.kind || listed.size != saved.size || listed.mode != saved.mode ||
+        listed.uid != saved.uid || listed.gid != saved.gid || listed.mtimeSeconds != saved.mtimeSeconds ||
+        listed.mtimeNanoseconds != saved.mtimeNanoseconds)
+        return false;
+    return !listed.hasChangeTime || !saved.hasChangeTime ||
+           (listed.ctimeSeconds == saved.ctimeSeconds && listed.ctimeNanoseconds == saved.ctimeNanoseconds);
 }
 
 } // namespace kxsms

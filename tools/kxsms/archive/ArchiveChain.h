@@ -26,6 +26,20 @@ struct ChainLink {
 // A single archive is always a chain of its own.
 std::optional<std::string> chainRefusal(const std::vector<ChainLink> &links);
 
+// Where the links of a chain (oldest first) do not meet: the first
+// incremental archive that records the archive it follows (the last backup
+// of its paths that cleared the archive flags) when that archive is not
+// before it in the chain: "INC follows archive ID made at TIME, which is not
+// in the chain". Nothing when every link meets, or records nothing.
+std::optional<std::string> chainGap(const std::vector<ChainLink> &links);
+
+// Whether an earlier archive's saved copy is the version a later archive
+// lists as unchanged: kind, size, mode, owner, modification time to the
+// nanosecond and, where both have it, the change time. Only what both read
+// from the stream's header is compared: archives before format 3 record
+// nothing, and then any copy is taken, as they always were.
+bool sameVersion(const format::Identity &listed, const format::Identity &saved);
+
 } // namespace kxsms
 
 #endif

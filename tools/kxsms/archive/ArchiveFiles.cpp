@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kxsms {
@@ -34,8 +35,16 @@ int openArchiveForReading(const std::string &path, std::string &error)
         return STDIN_FILENO;
     }
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
         error = "cannot open " + path + ": " + strerror(errno);
+        return fd;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        error = path + ": is a directory, not an archive";
+        return -1;
+    }
     return fd;
 }
 

@@ -116,11 +116,9 @@ bool ArchiveReader::resync()
             i = static_cast<size_t>(static_cast<const unsigned char *>(hit) - p);
             const uint32_t magic = get32(p + i);
             if (magic == c_MemberMagic || magic == c_EndMagic) {
-                size_t need = magic == c_EndMagic ? c_EndRecordSize : c_MemberFixedSize;
-                if (magic == c_MemberMagic && i + need <= available) {
-                    const size_t nameLength = memberNameLength(p + i);
-                    need = nameLength == 0 ? 0 : memberHeaderSize(nameLength);
-                }
+                size_t need = magic == c_EndMagic ? c_EndRecordSize : c_MemberPrefix;
+                if (magic == c_MemberMagic && i + need <= available)
+                    need = memberHeaderSizeAt(p + i);
                 // Too close to the end of the window: look again with the
                 // candidate at its front (the window then holds enough).
                 if (need != 0 && i + need > available && !eof_ && i > 0)
@@ -201,8 +199,8 @@ void ArchiveReader::readBackupRecord()
 {
     const uint64_t here = consumed_;
     size_t size = 0;
-    if (fill(c_BackupFixedSize) >= c_BackupFixedSize && (size = backupRecordSize(cursor())) != 0 &&
-        fill(size) >= size && decodeBackupRecord(cursor(), record_)) {
+    if (fill(c_BackupPrefix) >= c_BackupPrefix && (size = backupRecordSize(cursor())) != 0 && fill(size) >= size &&
+        decodeBackupRecord(cursor(), record_)) {
         consume(size);
         recordIntact_ = true;
         return;
@@ -235,7 +233,7 @@ bool ArchiveReader::nextMember(MemberDescriptor &member)
         }
 
         const uint64_t here = consumed_;
-        const size_t available = fill(c_MemberFixedSize);
+        const size_t available = fill(c_MemberPrefix);
         if (available < 4) {
             consume(available);
             report("", here, "the archive is truncated: it ends without its end record");
@@ -248,14 +246,14 @@ bool ArchiveReader::nextMember(MemberDescriptor &member)
 
         if (magic != c_MemberMagic) {
             damageCause_ = "unexpected data at " + at(here) + " where a member should begin";
-        } else if (available < c_MemberFixedSize) {
+        } else if (available < c_MemberPrefix) {
             consume(available);
             report("", here, "the archive is truncated inside a member header");
             phase_ = Phase::Done;
             return false;
-        } else if (const size_t nameLength = memberNameLength(cursor()); nameLength == 0) {
+        } else if (const size_t size = memberHeaderSizeAt(cursor()); size == 0) {
             damageCause_ = "damaged member header at " + at(here);
-        } else if (const size_t size = memberHeaderSize(nameLength); fill(size) < size) {
+        } else if (fill(size) < size) {
             damageCause_ = "a member header at " + at(here) + " that is damaged or cut short";
         } else if (uint64_t id = 0; !decodeMemberHeader(cursor(), member, id)) {
             damageCause_ = "damaged member header at " + at(here);

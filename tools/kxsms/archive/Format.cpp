@@ -77,8 +77,10 @@ bool encodeBackupRecord(const BackupRecord &record, std::vector<unsigned char> &
     put32(p + 4, static_cast<uint32_t>(size));
     put16(p + 8, static_cast<uint16_t>(record.paths.size()));
     put16(p + 10, static_cast<uint16_t>(record.excludes.size()));
-    put32(p + 12, 0);
+    put32(p + 12, static_cast<uint32_t>(c_BackupFixedSize));
     put64(p + 16, static_cast<uint64_t>(record.startedNanoseconds));
+    put64(p + 24, record.followsId);
+    put64(p + 32, static_cast<uint64_t>(record.followsStartedNanoseconds));
     size_t at = c_BackupFixedSize;
     for (const auto *list : {&record.paths, &record.excludes})
         for (const std::string &text : *list) {
@@ -90,12 +92,33 @@ bool encodeBackupRecord(const BackupRecord &record, std::vector<unsigned char> &
     return true;
 }
 
+namespace {
+
+// The fixed part of a backup record: 24 bytes in version 2 (0 at offset
+// 12), c_BackupFixedSize from version 3 (that size there); 0 for neither.
+size_t backupFixedPart(const unsigned char *fixedPart)
+{
+    const uint32_t declared = get32(fixedPart + 12);
+    return declared == 0 ? c_BackupFixedSizeV2 : declared == c_BackupFixedSize ? c_BackupFixedSize : 0;
+}
+
+// The fixed part of a member header: 64 bytes in versions 1 and 2 (0 at
+// offset 10), c_MemberFixedSize from version 3; 0 for neither.
+size_t memberFixedPart(const unsigned char *fixedPart)
+{
+    const uint16_t declared = get16(fixedPart + 10);
+    return declared == 0 ? c_MemberFixedSizeV2 : declared == c_MemberFixedSize ? c_MemberFixedSize : 0;
+}
+
+} // namespace
+
 size_t backupRecordSize(const unsigned char *fixedPart)
 {
     if (get32(fixedPart) != c_BackupMagic)
         return 0;
+    const size_t fixed = backupFixedPart(fixedPart);
     const size_t size = get32(fixedPart + 4);
-    return size >= c_BackupFixedSize + c_MemberHashSize && size <= c_MaxBackupRecord ? size : 0;
+    return fixed != 0 && size >= fixed + c_MemberHashSize && size <= c_MaxBackupRecord ? size : 0;
 }
 
 bool decodeBackupRecord(const unsigned char *in, BackupRecord &record)
@@ -106,10 +129,13 @@ bool decodeBackupRecord(const unsigned char *in, BackupRecord &record)
     const size_t hashed = size - c_MemberHashSize;
     if (get64(in + hashed) != hashOf(in, hashed))
         return false;
+    const size_t fixed = backupFixedPart(in);
     const size_t counts[2] = {get16(in + 8), get16(in + 10)};
     std::vector<std::string> *lists[2] = {&record.paths, &record.excludes};
     record.startedNanoseconds = static_cast<int64_t>(get64(in + 16));
-    size_t at = c_BackupFixedSize;
+    record.followsId = fixed == c_BackupFixedSize ? get64(in + 24) : 0;
+    record.followsStartedNanoseconds = fixed == c_BackupFixedSize ? static_cast<int64_t>(get64(in + 32)) : 0;
+    size_t at = fixed;
     for (int l = 0; l < 2; ++l) {
         lists[l]->clear();
         for (size_t i = 0; i < counts[l]; ++i) {
@@ -136,7 +162,7 @@ size_t encodeMemberHeader(const MemberDescriptor &member, uint64_t archiveId, un
     put16(out + 6,
           static_cast<uint16_t>((member.parent ? c_FlagParent : 0) | (member.archive ? c_FlagArchive : 0) | listed));
     put16(out + 8, member.tsaType);
-    put16(out + 10, 0);
+    put16(out + 10, static_cast<uint16_t>(c_MemberFixedSize));
     put32(out + 12, member.nameSpace);
     put64(out + 16, archiveId);
     put64(out + 24, member.sequence);
@@ -144,6 +170,19 @@ size_t encodeMemberHeader(const MemberDescriptor &member, uint64_t archiveId, un
     put64(out + 40, static_cast<uint64_t>(member.modified));
     put64(out + 48, static_cast<uint64_t>(member.accessed));
     put64(out + 56, member.size);
+    const Identity &id = member.identity;
+    out[64] = id.kind;
+    out[65] =
+        static_cast<unsigned char>((id.exact ? c_IdentityExact : 0) | (id.hasChangeTime ? c_IdentityChangeTime : 0));
+    put16(out + 66, 0);
+    put32(out + 68, id.mode);
+    put32(out + 72, id.uid);
+    put32(out + 76, id.gid);
+    put64(out + 80, id.size);
+    put64(out + 88, static_cast<uint64_t>(id.mtimeSeconds));
+    put64(out + 96, static_cast<uint64_t>(id.ctimeSeconds));
+    put32(out + 104, id.mtimeNanoseconds);
+    put32(out + 108, id.ctimeNanoseconds);
     memcpy(out + c_MemberFixedSize, member.name.data(), nameLength);
     const size_t hashed = c_MemberFixedSize + nameLength;
     put64(out + hashed, hashOf(out, hashed));
@@ -152,10 +191,16 @@ size_t encodeMemberHeader(const MemberDescriptor &member, uint64_t archiveId, un
 
 size_t memberNameLength(const unsigned char *fixedPart)
 {
-    if (get32(fixedPart) != c_MemberMagic)
+    if (get32(fixedPart) != c_MemberMagic || memberFixedPart(fixedPart) == 0)
         return 0;
     const size_t length = get16(fixedPart + 4);
     return length <= c_MaxNameLength ? length : 0;
+}
+
+size_t memberHeaderSizeAt(const unsigned char *fixedPart)
+{
+    const size_t nameLength = memberNameLength(fixedPart);
+    return nameLength == 0 ? 0 : memberFixedPart(fixedPart) + nameLength + c_MemberHashSize;
 }
 
 bool decodeMemberHeader(const unsigned char *in, MemberDescriptor &member, uint64_t &archiveId)
@@ -163,12 +208,13 @@ bool decodeMemberHeader(const unsigned char *in, MemberDescriptor &member, uint6
     const size_t nameLength = memberNameLength(in);
     if (nameLength == 0)
         return false;
-    const size_t hashed = c_MemberFixedSize + nameLength;
+    const size_t fixed = memberFixedPart(in);
+    const size_t hashed = fixed + nameLength;
     if (get64(in + hashed) != hashOf(in, hashed))
         return false;
 
     const uint16_t flags = get16(in + 6);
-    member.name.assign(reinterpret_cast<const char *>(in + c_MemberFixedSize), nameLength);
+    member.name.assign(reinterpret_cast<const char *>(in + fixed), nameLength);
     member.parent = (flags & c_FlagParent) != 0;
     member.archive = (flags & c_FlagArchive) != 0;
     member.listing = (flags & c_FlagUnchanged) != 0  ? Listing::Unchanged
@@ -182,6 +228,21 @@ bool decodeMemberHeader(const unsigned char *in, MemberDescriptor &member, uint6
     member.modified = static_cast<int64_t>(get64(in + 40));
     member.accessed = static_cast<int64_t>(get64(in + 48));
     member.size = get64(in + 56);
+    Identity &id = member.identity;
+    id = Identity{};
+    if (fixed == c_MemberFixedSize) {
+        id.kind = in[64];
+        id.exact = (in[65] & c_IdentityExact) != 0;
+        id.hasChangeTime = (in[65] & c_IdentityChangeTime) != 0;
+        id.mode = get32(in + 68);
+        id.uid = get32(in + 72);
+        id.gid = get32(in + 76);
+        id.size = get64(in + 80);
+        id.mtimeSeconds = static_cast<int64_t>(get64(in + 88));
+        id.ctimeSeconds = static_cast<int64_t>(get64(in + 96));
+        id.mtimeNanoseconds = get32(in + 104);
+        id.ctimeNanoseconds = get32(in + 108);
+    }
     return true;
 }
 

@@ -5,9 +5,11 @@
 // An archive is a sequence of records, every integer little-endian:
 //
 //   archive header                      (40 bytes)
-//   backup record, from version 2       (24 bytes + paths and excludes)
+//   backup record, from version 2       (32 bytes in version 2, 48 from 3,
+//                                        + paths and excludes)
 //   per data set:
-//     member header                     (72 bytes + name)
+//     member header                     (72 bytes + name; 120 from version 3,
+//                                        which records the data set's identity)
 //     data chunk, any number            (16 bytes + 1..65536 data bytes)
 //     member trailer                    (48 bytes)
 //   or, for a data set listed without data (version 2):
@@ -34,19 +36,24 @@
 
 namespace kxsms::format {
 
-constexpr uint16_t c_Version = 2;      // the version written
+constexpr uint16_t c_Version = 3;      // the version written
 constexpr uint16_t c_FirstVersion = 1; // the oldest one read
 
 constexpr size_t c_MaxNameLength = 1023; // agent-form names, as the module's buffers hold them
 constexpr size_t c_MaxChunkData = 65536; // one Backup/Restore block
 
 constexpr size_t c_ArchiveHeaderSize = 40;
-constexpr size_t c_MemberFixedSize = 64; // fixed part; the name and then its checksum follow
+constexpr size_t c_MemberFixedSize = 112; // fixed part (version 3: with the identity); the name and its checksum follow
+constexpr size_t c_MemberFixedSizeV2 = 64; // fixed part of versions 1 and 2
+constexpr size_t c_MemberPrefix = 64;      // the first bytes of a member header: enough to know its size
 constexpr size_t c_MemberHashSize = 8;
 constexpr size_t c_ChunkHeaderSize = 16;
 constexpr size_t c_MemberTrailerSize = 48;
 constexpr size_t c_EndRecordSize = 48;
-constexpr size_t c_BackupFixedSize = 24; // then the strings, then 8 bytes of checksum
+constexpr size_t c_BackupFixedSize = 40;   // version 3 (with the archive an incremental follows); then
+                                           // the strings, then 8 bytes of checksum
+constexpr size_t c_BackupFixedSizeV2 = 24; // version 2
+constexpr size_t c_BackupPrefix = 24;      // the first bytes of a backup record: enough to know its size
 constexpr size_t c_MaxBackupRecord = 256u << 10;
 
 // The archive header starts with these 8 bytes.
@@ -83,6 +90,10 @@ constexpr uint16_t c_FlagParent = 0x1;
 constexpr uint16_t c_FlagArchive = 0x2;
 constexpr uint16_t c_FlagUnchanged = 0x4; // listed without data: not changed since an earlier backup
 constexpr uint16_t c_FlagNotSaved = 0x8;  // listed without data: the backup could not save it
+
+// Identity flags (member header byte 65, version 3).
+constexpr uint8_t c_IdentityExact = 0x1;      // from the stream's header
+constexpr uint8_t c_IdentityChangeTime = 0x2; // the change time is known
 
 // Archive header flags (version 2).
 constexpr uint32_t c_HeaderIncremental = 0x1; // saves what changed and lists the rest as unchanged
@@ -145,6 +156,12 @@ struct BackupRecord {
     std::vector<std::string> paths;
     std::vector<std::string> excludes;
     int64_t startedNanoseconds = 0; // since the epoch
+    // An incremental backup (version 3): the archive of the last backup of
+    // these paths that cleared the archive flags, as kxsms knew it when the
+    // backup began (0: none known). What the backup lists as unchanged is
+    // unchanged since that one.
+    uint64_t followsId = 0;
+    int64_t followsStartedNanoseconds = 0;
 };
 
 // How a member stands for its data set.
@@ -152,6 +169,24 @@ enum class Listing : uint8_t {
     Saved,     // its stream follows
     Unchanged, // no data: an earlier archive of the chain holds it
     NotSaved,  // no data: the backup failed on it (and said so)
+};
+
+// What identifies the version of a data set a backup saw (version 3): the
+// fields of its stream's header, for what an incremental lists as
+// unchanged as for what it saves. A chain takes an earlier copy of a data
+// set only when it is that version.
+struct Identity {
+    uint8_t kind = 0;   // the stream's kinds (DataSetStream.h); 0: not known
+    bool exact = false; // read from the stream's header (else the scan's kind and size alone)
+    bool hasChangeTime = false;
+    uint32_t mode = 0; // permission bits
+    uint32_t uid = 0;
+    uint32_t gid = 0;
+    uint64_t size = 0; // a file's size, holes included
+    int64_t mtimeSeconds = 0;
+    uint32_t mtimeNanoseconds = 0;
+    int64_t ctimeSeconds = 0;
+    uint32_t ctimeNanoseconds = 0;
 };
 
 // What the archive records of one data set.
@@ -167,6 +202,7 @@ struct MemberDescriptor {
     int64_t accessed = 0;
     uint64_t size = 0;
     uint64_t sequence = 0; // position of the member in the archive, from 0
+    Identity identity;     // version 3; kind 0 in older archives
 };
 
 struct MemberTrailer {
@@ -191,34 +227,39 @@ struct EndRecord {
 
 // Encoders write exactly the record size (plus the name for a member header).
 void encodeArchiveHeader(const ArchiveHeader &header, unsigned char (&out)[c_ArchiveHeaderSize]);
-// Fills out with the fixed part, the name and the checksum; returns the bytes
-// written. The name must be 1..c_MaxNameLength bytes; out must hold
-// memberHeaderSize(name length) bytes.
+// Fills out with the fixed part (version 3), the name and the checksum;
+// returns the bytes written. The name must be 1..c_MaxNameLength bytes; out
+// must hold memberHeaderSize(c_MaxNameLength) bytes.
 size_t encodeMemberHeader(const MemberDescriptor &member, uint64_t archiveId, unsigned char *out);
 void encodeChunkHeader(uint32_t length, uint64_t dataHash, unsigned char (&out)[c_ChunkHeaderSize]);
 void encodeMemberTrailer(const MemberTrailer &trailer, unsigned char (&out)[c_MemberTrailerSize]);
 void encodeEndRecord(const EndRecord &end, unsigned char (&out)[c_EndRecordSize]);
 
-// Appends the encoded backup record to out; false (nothing appended) when
-// it would exceed c_MaxBackupRecord or a string 65535 bytes.
+// Appends the encoded backup record (version 3) to out; false (nothing
+// appended) when it would exceed c_MaxBackupRecord or a string 65535 bytes.
 bool encodeBackupRecord(const BackupRecord &record, std::vector<unsigned char> &out);
 
 // Decoders check magic, bounds and checksum and return false on any mismatch.
 // They read exactly the bytes the record occupies and nothing beyond.
 bool decodeArchiveHeader(const unsigned char *in, ArchiveHeader &header);
-// The size a backup record announces (c_BackupFixedSize bytes at fixedPart), or 0
-// when it cannot be one.
+// The size a backup record announces (c_BackupPrefix bytes at fixedPart), or
+// 0 when it cannot be one.
 size_t backupRecordSize(const unsigned char *fixedPart);
 // in holds backupRecordSize(in) bytes.
 bool decodeBackupRecord(const unsigned char *in, BackupRecord &record);
-// The length of the name a member header announces, or 0 when the fixed part
-// cannot be a member header (wrong magic, name length 0 or over the limit).
-size_t memberNameLength(const unsigned char *fixedPart);
+// The length of the name a member header announces, or 0 when its first
+// bytes cannot be one (wrong magic, name length 0 or over the limit, a fixed
+// part of another size). prefix holds c_MemberPrefix bytes.
+size_t memberNameLength(const unsigned char *prefix);
+// The size of the whole member header that starts with these c_MemberPrefix
+// bytes, of whichever version; 0 when they cannot start one.
+size_t memberHeaderSizeAt(const unsigned char *prefix);
+// The size of a member header as written, with a name of that length.
 constexpr size_t memberHeaderSize(size_t nameLength)
 {
     return c_MemberFixedSize + nameLength + c_MemberHashSize;
 }
-// in holds memberHeaderSize(memberNameLength(in)) bytes.
+// in holds memberHeaderSizeAt(in) bytes.
 bool decodeMemberHeader(const unsigned char *in, MemberDescriptor &member, uint64_t &archiveId);
 // The data length a chunk header announces, or 0 when it is not a chunk
 // header or the length is out of bounds.

@@ -44,7 +44,8 @@ bool reportUnused(const Selection &selection, const std::string &label, Progress
 
 int readArchive(const std::string &path, Progress &progress, bool verifyData,
                 const std::function<bool(const format::MemberDescriptor &, ArchiveReader &)> &onMember,
-                const std::vector<std::string> &paths, const std::vector<std::string> &excludes)
+                const std::vector<std::string> &paths, const std::vector<std::string> &excludes,
+                DataSetStream *headers)
 {
     ArchiveSource archive(path, progress, verifyData);
     int status = c_ExitOk;
@@ -63,18 +64,25 @@ int readArchive(const std::string &path, Progress &progress, bool verifyData,
             if (selection && !selection->takes(member.name))
                 continue;
             progress.begin(member.name);
+            if (headers != nullptr)
+                headers->reset();
             const unsigned char *data = nullptr;
             size_t size = 0;
-            while (!interrupted() && reader.readBlock(data, size))
+            while (!interrupted() && reader.readBlock(data, size)) {
+                if (headers != nullptr && !headers->headerKnown())
+                    headers->feed(data, size);
                 progress.add(size);
+            }
             if (interrupted())
                 break;
             if (member.listing == format::Listing::Unchanged)
                 progress.unchanged();
             else if (member.listing == format::Listing::NotSaved)
                 progress.skipped();
-            else if (reader.memberState() == ArchiveReader::MemberState::Intact)
+            else if (reader.memberState() == ArchiveReader::MemberState::Intact) {
+                progress.fileData(fileDataOf(member));
                 progress.done();
+            }
             else
                 progress.failed();
             going = onMember(member, reader);

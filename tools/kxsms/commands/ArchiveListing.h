@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/ArchiveReader.h"
+#include "archive/DataSetStream.h"
 #include "frame/Progress.h"
 #include "frame/Selection.h"
 #include "io/Text.h"
@@ -18,10 +19,12 @@ namespace kxsms {
 // (its state then known); onMember returns false to stop reading. Returns
 // the exit status: 2 when the archive cannot be opened or is none, 1 when
 // any problem was found (or a path given was not found), 0 otherwise,
-// 128 + the signal's number when a signal stopped it.
+// 128 + the signal's number when a signal stopped it. headers, when given,
+// is fed each saved member's first blocks until its header is known.
 int readArchive(const std::string &path, Progress &progress, bool verifyData,
                 const std::function<bool(const format::MemberDescriptor &, ArchiveReader &)> &onMember,
-                const std::vector<std::string> &paths = {}, const std::vector<std::string> &excludes = {});
+                const std::vector<std::string> &paths = {}, const std::vector<std::string> &excludes = {},
+                DataSetStream *headers = nullptr);
 
 // Reports each name of the selection that took no member; true when there was one.
 bool reportUnused(const Selection &selection, const std::string &label, Progress &progress, NameStyle style);

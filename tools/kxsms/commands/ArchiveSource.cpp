@@ -1,6 +1,8 @@
 // Opening an archive for reading, and closing it.
 #include "commands/ArchiveSource.h"
 
+#include <sys/stat.h>
+
 #include "archive/ArchiveFiles.h"
 #include "frame/Signals.h"
 
@@ -39,6 +41,14 @@ bool ArchiveSource::open()
         },
         verifyData_);
     return reader_->open();
+}
+
+uint64_t ArchiveSource::fileSize() const
+{
+    struct stat st;
+    if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    return static_cast<uint64_t>(st.st_size);
 }
 
 NameStyle ArchiveSource::names() const

@@ -40,6 +40,10 @@ public:
     bool damaged() const { return reader_->problems() > 0 || streamDamage_ > 0; }
     // It lists every data set its backup went through.
     bool whole() const;
+    // The bytes read of the file so far, and its size when it is a regular
+    // file (0: not known, as of a pipe).
+    uint64_t bytesRead() const { return file_ ? file_->bytesRead() : 0; }
+    uint64_t fileSize() const;
 
 private:
     void close();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
@@ -17,6 +18,7 @@
 #include "archive/ArchiveWriter.h"
 #include "commands/BackupCommand.h"
 #include "commands/BackupJob.h"
+#include "commands/ChainState.h"
 #include "frame/ModuleSession.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
@@ -59,6 +61,58 @@ void resolveSymlinkedParents(std::vector<std::string> &paths)
                    printable(path, NameStyle::FileSystem), printable(resolved, NameStyle::FileSystem));
         path = resolved;
     }
+}
+
+// The archive file's name as the state records it: absolute, or "-".
+std::string archiveFileName(const std::string &archive)
+{
+    if (archive == "-" || archive.empty() || archive[0] == '/')
+        return archive;
+    char cwd[PATH_MAX];
+    return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + archive : archive;
+}
+
+std::string folderOf(const std::string &file)
+{
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}
+
+std::string describeRun(const ClearingRun &run)
+{
+    return fmt::format("{:016x} made at {}", run.archiveId, formatTime(run.startedNanoseconds / 1000000000));
+}
+
+// An incremental backup lists as unchanged what is unchanged since the last
+// backup of these paths that cleared the archive flags: it records that
+// archive as the one it follows, and warns when that run looks like another
+// schedule's (its archive is gone, or was written elsewhere than this one),
+// since a chain of this schedule's archives lacks it.
+void follow(const ChainState &state, const std::string &scope, const std::string &archive, format::BackupRecord &record,
+            Progress &progress)
+{
+    std::string error;
+    const std::optional<ClearingRun> last = state.lastClearing(scope, error);
+    if (!error.empty()) {
+        progress.message("warning: cannot read " + error + "; this archive records no archive it follows");
+        return;
+    }
+    if (!last)
+        return;
+    record.followsId = last->archiveId;
+    record.followsStartedNanoseconds = last->startedNanoseconds;
+    if (last->archive == "-" || archive == "-")
+        return;
+    const std::string where = printable(last->archive, NameStyle::FileSystem);
+    struct stat st;
+    if (stat(last->archive.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        progress.message("warning: this backup follows archive " + describeRun(*last) + ", the last to clear the " +
+                         "archive flags of these paths, written to " + where +
+                         ", which is no longer there: a chain restore of this archive lacks what that one saved");
+    else if (folderOf(last->archive) != folderOf(archive))
+        progress.message("warning: this backup follows archive " + describeRun(*last) + ", the last to clear the " +
+                         "archive flags of these paths, written to " + where +
+                         " (another schedule's?): a chain restore of this archive needs that one");
 }
 
 uint64_t newArchiveId()
@@ -195,11 +249,16 @@ int BackupCommand::run(const GlobalOptions &globals)
         return dryRun(options, *session, progress);
 
     // The archive records what the backup was asked for, so that a chain of
-    // archives can be checked for belonging together.
+    // archives can be checked for belonging together; an incremental backup
+    // also what it follows.
     format::BackupRecord record;
     record.paths = independentPaths(options.paths, globals.tsa);
     record.excludes = options.excludes;
     record.startedNanoseconds = startedNanoseconds;
+    const ChainState state;
+    const std::string scope = ChainState::scopeOf(globals.tsa, record.paths);
+    if (options.incremental)
+        follow(state, scope, archiveFileName(options.archive), record, progress);
     if (std::vector<unsigned char> encoded; !format::encodeBackupRecord(record, encoded)) {
         progress.message("the paths and excludes given take more than an archive holds (256 KiB)");
         return c_ExitStopped;
@@ -213,6 +272,8 @@ int BackupCommand::run(const GlobalOptions &globals)
     }
 
     FdOutput file(fd);
+    progress.trackArchive([&file] { return file.bytesWritten(); });
+    const uint64_t archiveId = newArchiveId();
     std::unique_ptr<ZstdOutput> compressed;
     bool stopped = false;
     LastSaved lastSaved;
@@ -222,7 +283,7 @@ int BackupCommand::run(const GlobalOptions &globals)
         OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : file;
         const uint32_t flags =
             (options.incremental ? format::c_HeaderIncremental : 0) | (options.since ? format::c_HeaderPartial : 0);
-        ArchiveWriter writer(out, static_cast<uint16_t>(globals.tsa), newArchiveId(), started, flags, record);
+        ArchiveWriter writer(out, static_cast<uint16_t>(globals.tsa), archiveId, started, flags, record);
         const ArchiveIdentity archive(fd, options.archive, globals.tsa);
         BackupJob job(options, *session, &writer, progress, archive);
         for (const std::string &path : record.paths) {
@@ -250,16 +311,25 @@ int BackupCommand::run(const GlobalOptions &globals)
         return c_ExitStopped;
     }
     if (interrupted()) {
-        progress.summary("archive " + formatBytes(file.bytesWritten()) + "; " + interruptText() +
-                         ": the archive holds the data sets saved before");
+        progress.summary(interruptText() + ": the archive holds the data sets saved before");
         return interruptedStatus();
     }
-    progress.summary("archive " + formatBytes(file.bytesWritten()));
+    // The archive is complete: the archives after it follow it.
+    bool recorded = true;
+    if (!stopped && options.clearArchive) {
+        const ClearingRun run{archiveId, startedNanoseconds, archiveFileName(options.archive), options.incremental};
+        if (!state.recordClearing(scope, run, error)) {
+            progress.message("warning: cannot record this backup in " + error +
+                             "; the next incremental backup will not know that it follows this archive");
+            recorded = false;
+        }
+    }
+    progress.summary();
     if (stopped)
         return c_ExitStopped;
     // Asked once the archive is written, so the TSA has every clear it will get.
     const bool cleared = !options.clearArchive || archiveFlagsCleared(kx, lastSaved.name(), session->names(), progress);
-    return progress.failures() > 0 || !cleared ? c_ExitSomeFailed : c_ExitOk;
+    return progress.failures() > 0 || !cleared || !recorded ? c_ExitSomeFailed : c_ExitOk;
 }
 
 } // namespace kxsms

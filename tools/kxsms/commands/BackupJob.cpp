@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "KXSMSErr.h"
+#include "commands/StreamHeader.h"
 #include "frame/FailureText.h"
 #include "frame/ModuleLog.h"
 #include "frame/Results.h"
@@ -79,18 +80,18 @@ bool BackupJob::backUp(const std::string &given)
     const std::string start =
         session_.type() == KXSMS_TSA_DIRECTORY && strcasecmp(given.c_str(), "[Root]") == 0 ? ".[Root]" : given;
     std::string probe = start;
-    const uint32_t nameSpace = probeNameSpace(kx_, probe);
+    Scanned scanned;
+    scanned.nameSpace = probeNameSpace(kx_, probe);
     std::string path = start;
     unsigned int failuresInRow = 0;
     for (;;) {
         if (interrupted())
             return false;
-        bool parent = false, archive = false, end = false;
-        long created = 0, modified = 0, accessed = 0;
-        unsigned long long size = 0;
+        bool end = false;
         takeModuleLog(); // what came before is not this data set's
-        const unsigned int code = kx_.Scan(path.data(), &sequence_, name_, sizeof name_, nullptr, 0, &parent, &archive,
-                                           &created, &modified, &accessed, &size, &end);
+        const unsigned int code =
+            kx_.Scan(path.data(), &sequence_, name_, sizeof name_, nullptr, 0, &scanned.parent, &scanned.archive,
+                     &scanned.created, &scanned.modified, &scanned.accessed, &scanned.size, &end);
         if (code != 0) {
             if (stopsAfterFailure("cannot scan " + printable(path, style_), code))
                 return false;
@@ -105,7 +106,8 @@ bool BackupJob::backUp(const std::string &given)
         failuresInRow = 0;
         if (end)
             return true;
-        if (!parent && archive_.is(name_)) {
+        nameLength_ = strnlen(name_, sizeof name_);
+        if (!scanned.parent && archive_.is(name_)) {
             progress_.message(printable(name_, style_) + ": file is the archive; not dumped");
             progress_.skipped();
             continue;
@@ -114,10 +116,10 @@ bool BackupJob::backUp(const std::string &given)
             continue;
         // Passed over as unchanged: an earlier archive holds its data;
         // this one lists it, so that it tells the whole tree.
-        const bool unchanged = options_.incremental && !parent && !archive;
+        const bool unchanged = options_.incremental && !scanned.parent && !scanned.archive;
         if (unchanged && writer_ == nullptr)
             continue;
-        if (!backUpOne(nameSpace, parent, archive, created, modified, accessed, size, unchanged))
+        if (!backUpOne(scanned, unchanged))
             return false;
     }
 }
@@ -128,42 +130,40 @@ void BackupJob::abandon()
     kx_.AbortScan(&sequence_);
 }
 
-bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long created, long modified, long accessed,
-                          unsigned long long size, bool unchanged)
+void BackupJob::describe(format::MemberDescriptor &member, const Scanned &scanned, format::Listing listing) const
 {
-    const size_t length = strnlen(name_, sizeof name_);
-    if (length == 0 || length > format::c_MaxNameLength) {
-        progress_.message("cannot back up " + printable(std::string_view(name_, length), style_) +
+    member.name.assign(name_, nameLength_);
+    member.tsaType = static_cast<uint16_t>(session_.type());
+    member.nameSpace = scanned.nameSpace;
+    member.parent = scanned.parent;
+    member.archive = scanned.archive;
+    member.listing = listing;
+    member.created = scanned.created;
+    member.modified = scanned.modified;
+    member.accessed = scanned.accessed;
+    member.size = scanned.size;
+    // What the scan tells; the stream's header tells more, where it is read.
+    member.identity = format::Identity{};
+    member.identity.kind = static_cast<uint8_t>(scanned.parent ? DataSetKind::Directory : DataSetKind::Unknown);
+    member.identity.size = scanned.parent ? 0 : scanned.size;
+}
+
+bool BackupJob::backUpOne(const Scanned &scanned, bool unchanged)
+{
+    if (nameLength_ == 0 || nameLength_ > format::c_MaxNameLength) {
+        progress_.message("cannot back up " + printable(std::string_view(name_, nameLength_), style_) +
                           ": the name is longer than an archive holds (1023 bytes)");
         progress_.failed();
         return true;
     }
     if (writer_ == nullptr)
-        return preview(parent, size);
-    // member_ stays the last data set saved (a parent that reports on
-    // its contents is matched against it); what is only listed goes
-    // through listed_.
-    auto describe = [&](format::MemberDescriptor &member, format::Listing listing) {
-        member.name.assign(name_, length);
-        member.tsaType = static_cast<uint16_t>(session_.type());
-        member.nameSpace = nameSpace;
-        member.parent = parent;
-        member.archive = archive;
-        member.listing = listing;
-        member.created = created;
-        member.modified = modified;
-        member.accessed = accessed;
-        member.size = size;
-    };
-    if (unchanged) {
-        describe(listed_, format::Listing::Unchanged);
-        writer_->listMember(listed_);
-        progress_.unchanged();
+        return preview(scanned.parent, scanned.size);
+    if (unchanged && listUnchanged(scanned))
         return true;
-    }
-    unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
-    if (code != 0 && parent && reportsOn(std::string_view(name_, length), member_.name))
-        return !stopsAfterContentsFailure(code, size);
+    takeModuleLog();
+    const unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
+    if (code != 0 && scanned.parent && reportsOn(std::string_view(name_, nameLength_), member_.name))
+        return !stopsAfterReport(code, scanned.size);
     // The TSA leaves the data set out (the file-system TSA: sockets).
     if (code == KXSMS_ERR_EXCLUDED_BY_TSA) {
         // Not data: a socket is made again by the program that listens on it.
@@ -171,19 +171,54 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
         progress_.skipped();
         return true;
     }
-    if (code != 0) {
-        // Listed all the same: a restore of a chain then knows it was
-        // there, takes an earlier copy and does not remove it.
-        describe(listed_, format::Listing::NotSaved);
-        writer_->listMember(listed_);
-        return !stopsAfterFailure("cannot back up " + printable(name_, style_), code);
-    }
+    if (code != 0)
+        return !stopsAfterOpenFailure(scanned, code);
+    return save(scanned);
+}
 
-    describe(member_, format::Listing::Saved);
-    writer_->beginMember(member_);
+bool BackupJob::listUnchanged(const Scanned &scanned)
+{
+    DataSetHeader header;
+    takeModuleLog();
+    const unsigned int code = readStreamHeader(kx_, std::string(name_, nameLength_), true, sequence_, options_.clearArchive, block_, stream_, header);
+    // Changed since the scan read its flag (another kind, another size): it is saved.
+    if (code == 0 && header.kind != DataSetKind::Unknown &&
+        ((header.kind == DataSetKind::Directory) != scanned.parent ||
+         (header.kind == DataSetKind::File && header.size != scanned.size)))
+        return false;
+    // A data set that cannot be opened any more is saved the usual way,
+    // which names it with the cause.
+    if (code != 0)
+        return false;
+    describe(listed_, scanned, format::Listing::Unchanged);
+    if (header.kind != DataSetKind::Unknown)
+        listed_.identity = identityOf(header);
+    writer_->listMember(listed_);
+    progress_.unchanged();
+    return true;
+}
+
+bool BackupJob::save(const Scanned &scanned)
+{
+    describe(member_, scanned, format::Listing::Saved);
     progress_.begin(member_.name);
+    stream_.reset();
+    // The member's header is written with the first block, which holds the
+    // stream's header: what identifies the version saved.
+    bool begun = false;
+    auto begin = [&] {
+        if (begun)
+            return;
+        if (stream_.headerKnown())
+            member_.identity = identityOf(stream_.header());
+        // A stream kxsms does not read (another TSA's): the scan's size.
+        progress_.fileData(fileDataOf(member_));
+        writer_->beginMember(member_);
+        begun = true;
+    };
 
     bool complete = true;
+    unsigned int code = 0;
     for (;;) {
         if (interrupted()) {
             complete = false;
@@ -199,20 +234,25 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
         if (code == KXSMS_ERR_DATA_IN_USE && read == 0) {
             // The stream is whole (the copy as the file was when opened);
             // the file is not that copy any more.
+            begin();
             writer_->endMember(true);
             progress_.message("warning: " + printable(member_.name, style_) + ": changed while it was being read");
-            progress_.failed();
+            progress_.doneButFailed();
             return true;
         }
         if (code != 0) {
             complete = false;
             break;
         }
+        if (!begun && !stream_.headerKnown())
+            stream_.feed(block, read);
+        begin();
         writer_->writeBlock(block, read);
         progress_.add(read);
         if (endOfData)
             break;
     }
+    begin();
     writer_->endMember(complete);
     if (interrupted()) {
         progress_.message("stopped inside " + printable(member_.name, style_) + ": it is marked incomplete");
@@ -221,13 +261,47 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
     if (!complete)
         return !stopsAfterFailure("cannot read " + printable(member_.name, style_), code);
     progress_.done();
-    lastSaved_.saved(member_.name, size);
+    lastSaved_.saved(member_.name, scanned.size);
     return true;
 }
 
-bool BackupJob::stopsAfterContentsFailure(unsigned int code, unsigned long long leftOut)
+bool BackupJob::stopsAfterOpenFailure(const Scanned &scanned, unsigned int code)
 {
-    const std::optional<SmsCause> cause = lastSmsCause(takeModuleLog());
+    // Listed all the same: a restore of a chain then knows it was there,
+    // takes an earlier copy and does not remove it.
+    describe(listed_, scanned, format::Listing::NotSaved);
+    writer_->listMember(listed_);
+    const std::string log = takeModuleLog();
+    const std::optional<SmsCause> cause = lastSmsCause(log);
+    // Gone between the scan and the open (tar: "File removed before we read it").
+    if (cause && cause->code == c_SmsNoDataSetsFound) {
+        progress_.message(printable(name_, style_) + ": removed before it was read");
+        progress_.failed();
+        return stopsTheJob(code);
+    }
+    progress_.message("cannot back up " + printable(name_, style_) + ": " +
+                      describeFailure(session_.text(code), cause, tsaDetail(log)));
+    progress_.failed();
+    return stopsTheJob(code);
+}
+
+bool BackupJob::stopsAfterReport(unsigned int code, unsigned long long leftOut)
+{
+    const std::string log = takeModuleLog();
+    const std::optional<SmsCause> cause = lastSmsCause(log);
+    const std::optional<uint32_t> sms = cause ? cause->code : std::nullopt;
+    if (sms == c_SmsDataSetInUse) {
+        // Entries made, removed or renamed while the scan went through it.
+        progress_.message("warning: " + printable(name_, style_) + ": changed while it was being read");
+        progress_.failed();
+        return stopsTheJob(code);
+    }
+    return stopsAfterContentsFailure(code, cause, leftOut);
+}
+
+bool BackupJob::stopsAfterContentsFailure(unsigned int code, const std::optional<SmsCause> &cause,
+                                          unsigned long long leftOut)
+{
     if (cause && cause->code == c_SmsOverflow && leftOut > 0) {
         progress_.message("cannot back up " + std::to_string(leftOut) + (leftOut == 1 ? " entry" : " entries") +
                           " in " + printable(name_, style_) +
@@ -245,14 +319,15 @@ bool BackupJob::preview(bool parent, unsigned long long size)
 {
     writeLine(printable(name_, style_));
     if (!parent)
-        progress_.add(size);
+        progress_.fileData(size);
     progress_.done();
     return !readerGone();
 }
 
 bool BackupJob::stopsAfterFailure(const std::string &what, unsigned int code)
 {
-    progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(takeModuleLog())));
+    const std::string log = takeModuleLog();
+    progress_.message(what + ": " + failureWords(session_.text(code), log));
     progress_.failed();
     return stopsTheJob(code);
 }

@@ -6,14 +6,17 @@
 #define KXSMS_TOOLS_BACKUPJOB_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <sys/types.h>
 
 #include "archive/ArchiveWriter.h"
+#include "archive/DataSetStream.h"
 #include "commands/ArchiveFlagCheck.h"
 #include "commands/BackupCommand.h"
+#include "frame/FailureText.h"
 #include "frame/ModuleSession.h"
 #include "frame/Progress.h"
 #include "frame/Selection.h"
@@ -55,12 +58,35 @@ public:
     void abandon();
 
 private:
-    bool backUpOne(uint32_t nameSpace, bool parent, bool archive, long created, long modified, long accessed,
-                   unsigned long long size, bool unchanged);
+    // What the scan said of the data set it stands on.
+    struct Scanned {
+        uint32_t nameSpace = 0;
+        bool parent = false;
+        bool archive = false;
+        long created = 0;
+        long modified = 0;
+        long accessed = 0;
+        unsigned long long size = 0;
+    };
 
+    bool backUpOne(const Scanned &scanned, bool unchanged);
+    // Saves the data set the module has open; false when the job must stop.
+    bool save(const Scanned &scanned);
+    // Lists a data set the backup passes over as unchanged, with what
+    // identifies the version it is (read from its stream's header); false
+    // when it turns out to have changed since the scan (it is then saved).
+    bool listUnchanged(const Scanned &scanned);
+
+    // A position where the scan reports on a directory saved before (what
+    // it could not give of its contents); true when the job must stop.
+    bool stopsAfterReport(unsigned int code, unsigned long long leftOut);
     // Reports the contents of a saved directory, or part of them, left out;
     // true when the module says the job must stop.
-    bool stopsAfterContentsFailure(unsigned int code, unsigned long long leftOut);
+    bool stopsAfterContentsFailure(unsigned int code, const std::optional<SmsCause> &cause, unsigned long long leftOut);
+    // A data set the backup could not open: named with the cause, listed
+    // as not saved; true when the job must stop.
+    bool stopsAfterOpenFailure(const Scanned &scanned, unsigned int code);
+    void describe(format::MemberDescriptor &member, const Scanned &scanned, format::Listing listing) const;
 
     // --dry-run: lists the name that would be saved; false when the
     // listing's reader has gone.
@@ -82,7 +108,9 @@ private:
     Selection selection_;
     std::vector<unsigned char> block_; // the buffers every block passes through, used in turn
     uint64_t blocks_ = 0;
+    DataSetStream stream_; // the header of the stream being saved
     char name_[KXSMS_NAME_BUFFER + 8];
+    size_t nameLength_ = 0;
     unsigned int sequence_ = 0;
     format::MemberDescriptor member_;
     format::MemberDescriptor listed_;

@@ -6,6 +6,8 @@
 #include <fmt/format.h>
 
 #include "commands/BrowseCommands.h"
+#include "commands/MemberDetails.h"
+#include "commands/StreamHeader.h"
 #include "frame/FailureText.h"
 #include "frame/ModuleLog.h"
 #include "frame/ModuleSession.h"
@@ -227,6 +229,21 @@ int InfoCommand::run(const GlobalOptions &globals)
     if (code != 0)
         return session->failureStatus("cannot look at " + printable(path, session->names()), code);
 
+    // The exact times, mode and owner, where the TSA's stream tells them:
+    // the scan's times are in the SMS packed form, in two-second steps.
+    std::optional<MemberDetails> exact;
+    if (session->type() == KXSMS_TSA_FILE_SYSTEM) {
+        std::vector<unsigned char> buffer(KXSMS_MAX_BLOCK);
+        DataSetStream stream;
+        DataSetHeader header;
+        unsigned int sequence = 0;
+        std::string opened = path;
+        if (readStreamHeader(kx, opened, false, sequence, false, buffer, stream, header) == 0 &&
+            header.kind != DataSetKind::Unknown)
+            exact = MemberDetails{header, true};
+        takeModuleLog();
+    }
+
     bufferResults();
     if (options.json) {
         nlohmann::json element = nameJson(name);
@@ -236,14 +253,31 @@ int InfoCommand::run(const GlobalOptions &globals)
             element["child_base64"] = childName["name_base64"];
         element.update(
             {{"parent", parent}, {"archive", archive}, {"modified", modified}, {"accessed", accessed}, {"size", size}});
+        if (exact) {
+            addDetails(element, *exact);
+            if (exact->header.hasChangeTime)
+                element["ctime_ns"] = exact->header.ctimeSeconds * 1000000000 +
+                                      static_cast<int64_t>(exact->header.ctimeNanoseconds);
+        }
         writeJson(element);
     } else {
         writeLine("name:     " + printable(name, session->names()));
         writeLine("child:    " + printable(child, session->names()));
         writeLine(std::string("kind:     ") + (parent ? "parent" : "data set"));
         writeLine(fmt::format("size:     {}", size));
-        writeLine("modified: " + formatTime(modified));
-        writeLine("accessed: " + formatTime(accessed));
+        if (exact) {
+            const DataSetHeader &h = exact->header;
+            writeLine("mode:     " + modeText(h.kind, h.mode));
+            writeLine(fmt::format("owner:    {}/{} ({}/{})", printable(h.user, NameStyle::FileSystem),
+                                  printable(h.group, NameStyle::FileSystem), h.uid, h.gid));
+            writeLine(fmt::format("modified: {}.{:09}", formatTime(h.mtimeSeconds), h.mtimeNanoseconds));
+            writeLine(fmt::format("accessed: {}.{:09}", formatTime(h.atimeSeconds), h.atimeNanoseconds));
+            if (h.hasChangeTime)
+                writeLine(fmt::format("changed:  {}.{:09}", formatTime(h.ctimeSeconds), h.ctimeNanoseconds));
+        } else {
+            writeLine("modified: " + formatTime(modified) + " (in two-second steps)");
+            writeLine("accessed: " + formatTime(accessed) + " (in two-second steps)");
+        }
         writeLine(std::string("archive:  ") + (archive ? "set (changed since its last backup)" : "clear"));
     }
     return flushResults() ? c_ExitOk : c_ExitStopped;

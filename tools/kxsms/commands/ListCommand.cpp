@@ -4,6 +4,7 @@
 
 #include "commands/ArchiveListing.h"
 #include "commands/ListCommand.h"
+#include "commands/MemberDetails.h"
 #include "frame/Results.h"
 #include "frame/Selection.h"
 #include "io/Text.h"
@@ -29,6 +30,7 @@ void ListCommand::define(OptionSet &options)
     options.values("PATH", options_.paths, "list only these members and what lies below them");
     options.values("--exclude", options_.excludes, "leave out this member or what matches this shell pattern");
     options.flag("--json", options_.json, "a JSON array of objects");
+    options.flag("--full-time", options_.fullTime, "modification times to the nanosecond");
     options.examples(c_ListExamples);
 }
 
@@ -40,8 +42,10 @@ int ListCommand::run(const GlobalOptions &)
     std::optional<JsonArray> json;
     if (options.json)
         json.emplace();
+    DataSetStream headers;
     auto onMember = [&](const format::MemberDescriptor &member, ArchiveReader &reader) {
         const char *state = stateName(reader.memberState());
+        const std::optional<MemberDetails> details = detailsOf(member, headers);
         if (json) {
             nlohmann::json element = nameJson(member.name);
             element.update({{"parent", member.parent},
@@ -55,10 +59,13 @@ int ListCommand::run(const GlobalOptions &)
                             {"listing", listingName(member.listing)},
                             {"unchanged", member.listing == format::Listing::Unchanged},
                             {"state", state}});
+            if (details)
+                addDetails(element, *details);
             json->add(element);
         } else {
-            std::string line =
-                longLine(member.parent, member.size, member.modified, member.name, format::nameStyle(reader.tsaType()));
+            const NameStyle style = format::nameStyle(reader.tsaType());
+            std::string line = details ? detailLine(*details, member, style, options.fullTime)
+                                       : longLine(member.parent, member.size, member.modified, member.name, style);
             if (member.listing != format::Listing::Saved)
                 line += std::string("  [") + listingName(member.listing) + "]";
             if (reader.memberState() != ArchiveReader::MemberState::Intact)
@@ -67,7 +74,7 @@ int ListCommand::run(const GlobalOptions &)
         }
         return !readerGone();
     };
-    const int status = readArchive(options.archive, progress, false, onMember, options.paths, options.excludes);
+    const int status = readArchive(options.archive, progress, false, onMember, options.paths, options.excludes, &headers);
     json.reset();
     if (!flushResults()) {
         progress.message("cannot write the listing");

@@ -14,6 +14,7 @@ struct ListOptions {
     std::vector<std::string> paths;    // the members to list, with what lies below them
     std::vector<std::string> excludes; // exact names and shell patterns
     bool json = false;
+    bool fullTime = false; // times to the nanosecond
 };
 
 class ListCommand final : public Command {

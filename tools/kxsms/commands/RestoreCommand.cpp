@@ -63,7 +63,7 @@ bool openAll(const std::vector<std::string> &paths, Archives &archives, Progress
 
 // Why the archives cannot be restored here; nothing when they can.
 std::optional<std::string> refusal(const RestoreOptions &options, const GlobalOptions &globals,
-                                   const Archives &archives)
+                                   const Archives &archives, Progress &progress)
 {
     std::vector<ChainLink> links;
     for (const auto &archive : archives)
@@ -71,6 +71,15 @@ std::optional<std::string> refusal(const RestoreOptions &options, const GlobalOp
                                   archive->reader().backupRecordIntact(), archive->reader().backupRecord()});
     if (auto why = chainRefusal(links))
         return why;
+    // Links that do not meet: what the newer one lists as unchanged may have
+    // been saved by an archive not given. With --allow-gaps each such data
+    // set is checked against the copy the chain holds (ChainRestore).
+    if (auto gap = chainGap(links)) {
+        if (!options.allowGaps)
+            return *gap + "; give the chain with the archive it follows, or --allow-gaps to restore what the "
+                          "chain holds of the versions it lists";
+        progress.message("warning: " + *gap + "; restoring only the copies that are the versions listed");
+    }
     const ArchiveSource &newest = *archives.back();
     const auto archived = static_cast<KXSMS_TSA_TYPE>(newest.reader().tsaType());
     if (archived > KXSMS_TSA_GROUPWISE || (globals.tsaGiven && globals.tsa != archived))
@@ -140,6 +149,13 @@ public:
 
 private:
     enum class Want : uint8_t { Done, Unchanged, NotSaved };
+    // What the newest archive lists of a data set, and whether an earlier
+    // copy was passed over for being another version.
+    struct Wanted {
+        Want want = Want::Done;
+        format::Identity identity;
+        bool otherVersion = false;
+    };
 
     bool restoreNewest(ArchiveSource &newest, bool chain)
     {
@@ -150,11 +166,12 @@ private:
                 continue;
             if (member.listing == format::Listing::Saved) {
                 if (chain)
-                    listing_[member.name] = Want::Done;
+                    listing_[member.name] = Wanted{};
                 if (!job_.restore(member, newest.reader(), source))
                     return false;
             } else if (chain) {
-                listing_[member.name] = member.listing == format::Listing::Unchanged ? Want::Unchanged : Want::NotSaved;
+                listing_[member.name] = Wanted{
+                    member.listing == format::Listing::Unchanged ? Want::Unchanged : Want::NotSaved, member.identity};
             } else {
                 notInArchive(member, newest.label());
             }
@@ -176,12 +193,20 @@ private:
                 gone_.insert(member.name);
                 continue;
             }
-            if (found->second == Want::Done || member.listing != format::Listing::Saved)
+            Wanted &wanted = found->second;
+            if (wanted.want == Want::Done || member.listing != format::Listing::Saved)
                 continue;
-            if (found->second == Want::NotSaved)
+            // Only the version the newest archive lists: a copy of another
+            // (an archive of the chain left out, another schedule's clearing
+            // run between) is never written over the data set.
+            if (wanted.want == Want::Unchanged && !sameVersion(wanted.identity, member.identity)) {
+                wanted.otherVersion = true;
+                continue;
+            }
+            if (wanted.want == Want::NotSaved)
                 progress_.message("restoring the copy of " + printable(member.name, style_) + " in " + archive.label() +
                                   ": " + newestLabel + " could not save it");
-            found->second = Want::Done;
+            wanted.want = Want::Done;
             if (!job_.restore(member, archive.reader(), source))
                 return false;
         }
@@ -215,15 +240,20 @@ private:
     void reportWanted(const std::string &newestLabel)
     {
         std::vector<std::string> names;
-        for (const auto &[name, want] : listing_)
-            if (want != Want::Done)
+        for (const auto &[name, wanted] : listing_)
+            if (wanted.want != Want::Done)
                 names.push_back(name);
         std::sort(names.begin(), names.end());
         for (const std::string &name : names) {
-            progress_.message("cannot restore " + printable(name, style_) + ": " + newestLabel +
-                              (listing_[name] == Want::Unchanged ? " lists it as unchanged"
-                                                                 : " lists it, but its backup could not save it") +
-                              ", and no archive before it holds its data");
+            const Wanted &wanted = listing_[name];
+            if (wanted.otherVersion)
+                progress_.message(printable(name, style_) + ": the chain lacks the archive that saved the version " +
+                                  newestLabel + " lists");
+            else
+                progress_.message("cannot restore " + printable(name, style_) + ": " + newestLabel +
+                                  (wanted.want == Want::Unchanged ? " lists it as unchanged"
+                                                                  : " lists it, but its backup could not save it") +
+                                  ", and no archive before it holds its data");
             progress_.failed();
         }
     }
@@ -269,7 +299,7 @@ private:
     Selection selection_;
     KXSMS_TSA_TYPE type_;
     NameStyle style_;
-    std::unordered_map<std::string, Want> listing_; // what the newest archive lists (a chain only)
+    std::unordered_map<std::string, Wanted> listing_; // what the newest archive lists (a chain only)
     std::unordered_set<std::string> gone_;          // what only earlier archives list
     bool refusedRemovals_ = false;
 };
@@ -295,6 +325,9 @@ void RestoreCommand::define(OptionSet &options)
     options.flag("--no-xattrs", noXattrs_, "do not restore extended attributes and ACLs");
     options.values("--exclude", options_.excludes, "leave out this member or what matches this shell pattern");
     options.flag("-n,--dry-run", options_.dryRun, "show what would be written and what kept; change nothing");
+    options.flag("--allow-gaps", options_.allowGaps,
+                 "restore a chain whose archives do not follow each other, taking only the copies that are the "
+                 "versions its newest archive lists");
     options.examples(c_RestoreExamples);
 }
 
@@ -306,7 +339,7 @@ bool RestoreCommand::check(std::ostream &err, int64_t)
                          : overwrite == "newer" ? Overwrite::Newer
                                                 : Overwrite::Always;
     if (options_.to.empty() && !options_.inPlace) {
-        err << "kxsms restore: say where to restore: --to DIR (below DIR) or --in-place (over the original "
+        err << "kxsms: restore: say where to restore: --to DIR (below DIR) or --in-place (over the original "
                "names, keeping data that is not older than the archive's)\n";
         return false;
     }
@@ -334,7 +367,7 @@ int RestoreCommand::run(const GlobalOptions &globals)
             return c_ExitStopped;
         const auto archived = static_cast<KXSMS_TSA_TYPE>(archives.back()->reader().tsaType());
         progress.showNamesAs(nameStyle(archived));
-        if (const auto why = refusal(options, globals, archives)) {
+        if (const auto why = refusal(options, globals, archives, progress)) {
             progress.message(*why);
             return c_ExitStopped;
         }
@@ -343,6 +376,21 @@ int RestoreCommand::run(const GlobalOptions &globals)
             return c_ExitStopped;
         if (options.dryRun)
             bufferResults();
+        // How far the job is: the archives' bytes read of all their bytes,
+        // where every one is a file of known size.
+        uint64_t total = 0;
+        for (const auto &archive : archives)
+            total += archive->fileSize();
+        const bool sized = std::all_of(archives.begin(), archives.end(),
+                                       [](const auto &archive) { return archive->fileSize() > 0; });
+        progress.trackArchive(
+            [&archives] {
+                uint64_t read = 0;
+                for (const auto &archive : archives)
+                    read += archive->bytesRead();
+                return read;
+            },
+            sized ? total : 0);
         ChainRestore restore(options, globals.verbosity, *session, archives, progress);
         const bool stopped = !restore.run() && !interrupted();
         const bool missing = !stopped && !interrupted() && restore.missing();
@@ -358,6 +406,10 @@ int RestoreCommand::run(const GlobalOptions &globals)
         progress.message(std::string(e.what()) + "; restore stopped");
         status = c_ExitStopped;
     }
+    uint64_t read = 0;
+    for (const auto &archive : archives)
+        read += archive->bytesRead();
+    progress.trackArchive([read] { return read; });
     archives.clear(); // closed before the results are flushed
     if (options.dryRun && !flushResults() && !interrupted())
         status = c_ExitStopped;

@@ -27,6 +27,7 @@ struct RestoreOptions {
     Overwrite overwrite = Overwrite::Always;
     bool xattrs = true; // restore extended attributes and ACLs (the access rights)
     bool dryRun = false;
+    bool allowGaps = false; // a chain whose links do not meet: restored, each copy checked
 };
 
 class RestoreCommand final : public Command {

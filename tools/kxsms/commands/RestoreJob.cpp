@@ -4,6 +4,7 @@
 #include "commands/RestoreJob.h"
 
 #include "KXSMSErr.h"
+#include "commands/StreamHeader.h"
 #include "frame/FailureText.h"
 #include "frame/ModuleLog.h"
 #include "frame/PathRules.h"
@@ -108,6 +109,7 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     }
     if (endCode != 0)
         return !stopsAfterFailure("cannot restore " + printable(target, session_.names()), endCode);
+    progress_.fileData(fileDataOf(member));
     progress_.done();
     return true;
 }
@@ -132,8 +134,11 @@ std::optional<RestoreJob::Removal> RestoreJob::planRemoval(const std::string &na
         removal.keep = "--overwrite never keeps what exists";
     // Times come in whole seconds, and a file system stamps its files from
     // a clock a little behind: what was changed within the second before
-    // the backup started may have been changed after it, and stays.
-    else if (options_.overwrite == Overwrite::Newer && modified + 1 >= newestStarted)
+    // the backup started may have been changed after it, and stays. The
+    // change time counts too: a file put back with its old modification
+    // time (cp -p, tar) after the backup is live data.
+    else if (options_.overwrite == Overwrite::Newer &&
+             (modified + 1 >= newestStarted || changedSince(removal.target, newestStarted)))
         removal.keep = "it was changed after that backup started";
     return removal;
 }
@@ -207,7 +212,7 @@ bool RestoreJob::preview(const format::MemberDescriptor &member, std::string &ta
         progress_.kept();
     } else {
         writeLine((present ? "replace " : "restore ") + printable(target, session_.names()) + from);
-        progress_.add(member.size);
+        progress_.fileData(fileDataOf(member));
         progress_.done();
     }
     return true;
@@ -222,6 +227,20 @@ bool RestoreJob::lookUp(std::string &target, long &modified, bool &parent)
            0;
 }
 
+bool RestoreJob::changedSince(const std::string &target, int64_t since)
+{
+    if (!headerStream_) {
+        headerBuffer_.resize(KXSMS_MAX_BLOCK);
+        headerStream_ = std::make_unique<DataSetStream>();
+    }
+    DataSetHeader header;
+    unsigned int sequence = 0;
+    takeModuleLog();
+    const unsigned int code = readStreamHeader(kx_, target, false, sequence, false, headerBuffer_, *headerStream_, header);
+    takeModuleLog(); // a data set that cannot be read here is judged by its modification time alone
+    return code == 0 && header.hasChangeTime && header.ctimeSeconds + 1 >= since;
+}
+
 bool RestoreJob::exists(std::string &target)
 {
     return kx_.ScanDataSetInfo(target.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr) == 0;
@@ -232,7 +251,7 @@ bool RestoreJob::exists(std::string &target)
 bool RestoreJob::stopsAfterFailure(const std::string &what, unsigned int code, const std::string *log)
 {
     const std::string logged = takeModuleLog();
-    progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(log ? *log : logged)));
+    progress_.message(what + ": " + failureWords(session_.text(code), log ? *log : logged));
     progress_.failed();
     if (!session_.fatal(code))
         return false;

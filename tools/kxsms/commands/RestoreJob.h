@@ -6,9 +6,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/ArchiveReader.h"
+#include "archive/DataSetStream.h"
 #include "commands/RestoreCommand.h"
 #include "frame/ModuleSession.h"
 #include "frame/Progress.h"
@@ -54,6 +57,9 @@ private:
     bool preview(const format::MemberDescriptor &member, std::string &target, const std::string &source);
     bool lookUp(std::string &target, long &modified, bool &parent);
     bool exists(std::string &target);
+    // Whether the data set's change time, where its stream tells it, is
+    // not before `since` (whole seconds, within the same second).
+    bool changedSince(const std::string &target, int64_t since);
     bool stopsAfterFailure(const std::string &what, unsigned int code, const std::string *log = nullptr);
 
     const RestoreOptions &options_;
@@ -61,6 +67,9 @@ private:
     ModuleSession &session_;
     CKXSMS &kx_;
     Progress &progress_;
+    // For reading a live data set's stream header (made when first needed).
+    std::vector<unsigned char> headerBuffer_;
+    std::unique_ptr<DataSetStream> headerStream_;
 };
 
 } // namespace kxsms

@@ -176,8 +176,12 @@ public:
                 for (std::string &value : *values)
                     unprotect(value);
         } catch (const CLI::ParseError &e) {
-            const int status = app_.exit(e, out, err);
-            return status == 0 ? c_ExitOk : c_ExitStopped;
+            // --help and --version print as the parser does; a mistake is
+            // one line of kxsms's own.
+            if (e.get_exit_code() == 0)
+                return app_.exit(e, out, err) == 0 ? c_ExitOk : c_ExitStopped;
+            err << "kxsms: " << e.what() << "; run with --help for more information\n";
+            return c_ExitStopped;
         }
 
         globals_.tsaGiven = app_.count("--tsa") > 0;

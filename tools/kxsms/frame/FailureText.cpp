@@ -72,8 +72,33 @@ std::optional<SmsCause> lastSmsCause(std::string_view lines)
     return last;
 }
 
-std::string describeFailure(std::string_view moduleMessage, const std::optional<SmsCause> &cause)
+std::string tsaDetail(std::string_view lines)
 {
+    constexpr std::string_view c_Marker = "smsemu: \"";
+    std::string detail;
+    while (!lines.empty()) {
+        const size_t end = lines.find('\n');
+        std::string_view line = lines.substr(0, end);
+        lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
+        const size_t at = line.find(c_Marker);
+        if (at == std::string_view::npos)
+            continue;
+        // The quoted name, its escapes passed over, then ": " and the words.
+        size_t i = at + c_Marker.size();
+        while (i < line.size() && line[i] != '"')
+            i += line[i] == '\\' ? 2 : 1;
+        if (i + 2 >= line.size() || line.compare(i, 3, "\": ") != 0)
+            continue;
+        detail += (detail.empty() ? "" : "; ") + std::string(withoutFinalDot(line.substr(i + 3)));
+    }
+    return detail;
+}
+
+std::string describeFailure(std::string_view moduleMessage, const std::optional<SmsCause> &cause,
+                            std::string_view tsaWords)
+{
+    if (!tsaWords.empty())
+        return std::string(tsaWords);
     std::string line(moduleMessage);
     if (!cause || cause->text.empty())
         return line;
@@ -89,6 +114,11 @@ std::string describeFailure(std::string_view moduleMessage, const std::optional<
     if (!detail.empty())
         line += " (" + detail + ")";
     return line;
+}
+
+std::string failureWords(std::string_view moduleMessage, std::string_view log)
+{
+    return describeFailure(moduleMessage, lastSmsCause(log), tsaDetail(log));
 }
 
 bool reportsOn(std::string_view name, std::string_view earlier)

@@ -59,7 +59,7 @@ std::string ModuleSession::describe(unsigned int code)
 
 int ModuleSession::failureStatus(const std::string &what, unsigned int code)
 {
-    fmt::print(stderr, "kxsms: {}: {}\n", what, describeFailure(text(code), lastSmsCause(takeModuleLog())));
+    fmt::print(stderr, "kxsms: {}: {}\n", what, failureWords(text(code), takeModuleLog()));
     return fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
 }
 

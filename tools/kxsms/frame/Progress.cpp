@@ -1,6 +1,7 @@
 // The progress line and the summary.
 #include "frame/Progress.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <fmt/format.h>
@@ -55,10 +56,27 @@ void Progress::tick()
     draw();
 }
 
+std::string Progress::figures() const
+{
+    std::string line =
+        fmt::format("{}, {} failed, {} of file data", counted(items_, "data set"), failures_, formatBytes(fileBytes_));
+    if (archivePosition_)
+        line += ", archive " + formatBytes(archivePosition_());
+    return line;
+}
+
 void Progress::draw()
 {
-    std::string line = fmt::format("{}: {}, {}, {}", job_, counted(items_, "data set"), formatBytes(bytes_),
-                                   formatRate(bytes_, seconds()));
+    const double elapsed = seconds();
+    std::string line = fmt::format("{}: {}", job_, figures());
+    if (archivePosition_ && archiveTotal_ > 0) {
+        const uint64_t at = std::min(archivePosition_(), archiveTotal_);
+        const double share = static_cast<double>(at) / static_cast<double>(archiveTotal_);
+        line += fmt::format(", {:.0f}%", share * 100.0);
+        if (share > 0.0 && elapsed >= 1.0)
+            line += ", " + formatDuration(elapsed * (1.0 - share) / share) + " left";
+    }
+    line += ", " + formatRate(bytes_, elapsed);
     if (!current_.empty()) {
         const std::string name = printable(current_, style_);
         const size_t room = width_ - 1 > line.size() + 2 ? width_ - 1 - line.size() - 2 : 0;
@@ -89,8 +107,7 @@ void Progress::summary(const std::string &extra)
 {
     clear();
     const double elapsed = seconds();
-    std::string line = fmt::format("{}: {}, {} ({}) in {:.2f} s, {}", job_, counted(items_, "data set"),
-                                   formatBytes(bytes_), counted(bytes_, "byte"), elapsed, formatRate(bytes_, elapsed));
+    std::string line = fmt::format("{}: {}, in {:.2f} s ({})", job_, figures(), elapsed, formatRate(bytes_, elapsed));
     if (unchanged_ > 0)
         line += fmt::format(", {} unchanged", unchanged_);
     if (kept_ > 0)
@@ -99,7 +116,6 @@ void Progress::summary(const std::string &extra)
         line += fmt::format(", {} removed", removed_);
     if (skipped_ > 0)
         line += fmt::format(", {} skipped", skipped_);
-    line += fmt::format(", {} failed", failures_);
     if (!extra.empty())
         line += "; " + extra;
     message(line);

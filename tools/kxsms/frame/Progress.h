@@ -1,12 +1,18 @@
 // What a job tells on stderr while it runs: an updating line on a terminal
-// (data sets, bytes, rate, current name; at most ten updates a second),
+// (data sets, file data, archive, rate, current name; on a restore from a
+// file also how far it is and the time left; at most ten updates a second),
 // messages that do not tear that line, and the summary at the end.
 // Standard output stays for results.
+//
+// The figures: the data sets saved or restored (failures counted apart), the
+// bytes of file data (the sizes users see, holes included) and the size of
+// the archive written or read. The rate is that of the data streams moved.
 #ifndef KXSMS_TOOLS_PROGRESS_H
 #define KXSMS_TOOLS_PROGRESS_H
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -28,12 +34,15 @@ public:
     // How the names of begin() are shown; the file system's until told.
     void showNamesAs(NameStyle style) { style_ = style; }
     void begin(std::string_view name);
+    // Bytes of a data stream moved (the rate).
     void add(uint64_t bytes)
     {
         bytes_ += bytes;
         if (tty_)
             tick();
     }
+    // A file's size, holes included: the file data figure.
+    void fileData(uint64_t bytes) { fileBytes_ += bytes; }
     void done()
     {
         ++items_;
@@ -41,6 +50,21 @@ public:
             tick();
     }
     void failed(uint64_t count = 1) { failures_ += count; }
+    // A data set that is in the archive (or restored) and failed all the same
+    // (it changed while it was read): counted in both.
+    void doneButFailed()
+    {
+        done();
+        failed();
+    }
+    // The archive: how many bytes of it are written or read so far, and for
+    // an archive read from a file of known size its size (0: not known),
+    // which gives the line a share done and the time left.
+    void trackArchive(std::function<uint64_t()> position, uint64_t total = 0)
+    {
+        archivePosition_ = std::move(position);
+        archiveTotal_ = total;
+    }
     // An existing data set left as it was by the overwrite rule.
     void kept() { ++kept_; }
     // A data set left out with a notice, not a failure (a socket, the archive itself).
@@ -57,6 +81,7 @@ public:
 
     uint64_t items() const { return items_; }
     uint64_t bytes() const { return bytes_; }
+    uint64_t fileBytes() const { return fileBytes_; }
     uint64_t failures() const { return failures_; }
     double seconds() const;
 
@@ -64,6 +89,8 @@ private:
     void tick();
     void draw();
     void clear();
+    // "N data sets, M failed, X of file data, archive A".
+    std::string figures() const;
 
     std::string job_;
     int verbosity_;
@@ -76,6 +103,9 @@ private:
     std::string current_;
     uint64_t items_ = 0;
     uint64_t bytes_ = 0;
+    uint64_t fileBytes_ = 0;
+    std::function<uint64_t()> archivePosition_;
+    uint64_t archiveTotal_ = 0;
     uint64_t failures_ = 0;
     uint64_t kept_ = 0;
     uint64_t skipped_ = 0;

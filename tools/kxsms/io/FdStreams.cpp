@@ -114,8 +114,10 @@ size_t FdInput::read(void *data, size_t size)
 {
     for (;;) {
         const ssize_t n = ::read(fd_, data, size);
-        if (n >= 0)
+        if (n >= 0) {
+            bytesRead_ += static_cast<uint64_t>(n);
             return static_cast<size_t>(n);
+        }
         if (errno != EINTR)
             fail("cannot read the archive");
         if (stop_ != nullptr && stop_())

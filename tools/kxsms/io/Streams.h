@@ -117,10 +117,12 @@ class FdInput : public InputStream {
 public:
     explicit FdInput(int fd, bool (*stop)() = nullptr) : fd_(fd), stop_(stop) {}
     size_t read(void *data, size_t size) override;
+    uint64_t bytesRead() const { return bytesRead_; }
 
 private:
     int fd_;
     bool (*stop_)();
+    uint64_t bytesRead_ = 0;
 };
 
 // Decompresses zstd frames from another stream. Damage inside a frame is

@@ -100,6 +100,16 @@ std::string formatBytes(uint64_t bytes)
     return fmt::format("{:.1f} {}", value, units[unit]);
 }
 
+std::string formatDuration(double seconds)
+{
+    const auto total = static_cast<uint64_t>(seconds < 0.0 ? 0.0 : seconds + 0.5);
+    if (total < 60)
+        return fmt::format("{} s", total);
+    if (total < 3600)
+        return fmt::format("{}:{:02}", total / 60, total % 60);
+    return fmt::format("{}:{:02}:{:02}", total / 3600, total / 60 % 60, total % 60);
+}
+
 std::string formatRate(uint64_t bytes, double seconds)
 {
     if (seconds <= 0.0)

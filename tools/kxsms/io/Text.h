@@ -35,6 +35,9 @@ std::string formatBytes(uint64_t bytes);
 // bytes per second as "12.3 MiB/s"; "-" when no time has passed.
 std::string formatRate(uint64_t bytes, double seconds);
 
+// A span of time as "42 s", "3:05" (minutes and seconds) or "2:03:05".
+std::string formatDuration(double seconds);
+
 } // namespace kxsms
 
 #endif
