@@ -95,6 +95,21 @@ bool applyExcludes(const BackupOptions &options, ModuleSession &session, Progres
     return true;
 }
 
+// Makes what the archive holds so far durable (--no-sync: nothing). A sync
+// that fails ends the job at once with the connection not logged out, so
+// that the TSA commits no clear of an archive flag (see endWithoutLogout).
+void makeDurable(OutputStream &out, int fd, const BackupOptions &options, Progress &progress)
+{
+    if (options.noSync)
+        return;
+    out.flush();
+    std::string error;
+    if (!syncArchive(fd, options.archive, error)) {
+        progress.message(error + "; backup stopped, no archive flag cleared");
+        ModuleSession::endWithoutLogout(c_ExitStopped);
+    }
+}
+
 // --dry-run: the scan as a backup would make it, the names on stdout;
 // nothing is written and no archive flag cleared.
 int dryRun(const BackupOptions &options, ModuleSession &session, Progress &progress)
@@ -140,6 +155,7 @@ void BackupCommand::define(OptionSet &options)
     options.flag("--clear-archive", options_.clearArchive, "clear the archive flag of each data set saved");
     options.flag("--zstd", options_.zstd, "compress the archive with zstd");
     options.flag("-n,--dry-run", options_.dryRun, "show what would be saved; write no archive, clear no flag");
+    options.flag("--no-sync", options_.noSync, "do not make the archive durable (fsync) before ending");
     options.examples(c_BackupExamples);
 }
 
@@ -225,7 +241,13 @@ int BackupCommand::run(const GlobalOptions &globals)
         ArchiveWriter writer(out, static_cast<uint16_t>(globals.tsa), newArchiveId(), started, flags, record);
         const ArchiveIdentity archive(fd, options.archive, globals.tsa);
         BackupJob job(options, *session, &writer, progress, archive);
+        bool first = true;
         for (const std::string &path : record.paths) {
+            // The TSA commits the clears of a connection when it begins a
+            // scan on it: what they are for must be durable before.
+            if (!first && options.clearArchive)
+                makeDurable(out, fd, options, progress);
+            first = false;
             try {
                 if (!job.backUp(path)) {
                     stopped = true;
@@ -240,10 +262,11 @@ int BackupCommand::run(const GlobalOptions &globals)
             job.abandon();
         lastSaved = job.lastSaved();
         writer.finish(stopped && !interrupted(), interrupted());
+        makeDurable(out, fd, options, progress);
     } catch (const IoError &e) {
+        // Whatever the archive lacks must keep its archive flag.
         progress.message(std::string(e.what()) + "; backup stopped");
-        closeArchive(fd, error);
-        return c_ExitStopped;
+        ModuleSession::endWithoutLogout(c_ExitStopped);
     }
     if (!closeArchive(fd, error)) {
         progress.message(error);

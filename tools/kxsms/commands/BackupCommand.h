@@ -20,6 +20,7 @@ struct BackupOptions {
     bool clearArchive = false;
     bool zstd = false;
     bool dryRun = false;
+    bool noSync = false; // leave the archive to the page cache (no fsync)
 };
 
 class BackupCommand final : public Command {

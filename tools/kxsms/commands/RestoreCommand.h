@@ -27,6 +27,7 @@ struct RestoreOptions {
     Overwrite overwrite = Overwrite::Always;
     bool xattrs = true; // restore extended attributes and ACLs (the access rights)
     bool dryRun = false;
+    bool noSync = false; // leave what was written to the page cache (no syncfs)
 };
 
 class RestoreCommand final : public Command {

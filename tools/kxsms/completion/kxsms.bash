@@ -25,8 +25,8 @@ _kxsms()
         "") COMPREPLY=($(compgen -W "$commands $global" -- "$cur")); return ;;
         ls) options="-r --recursive -l --long --json" ;;
         info) options="--json" ;;
-        backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run" ;;
-        restore) options="-f --file --to --in-place --overwrite --no-xattrs --exclude -n --dry-run" ;;
+        backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run --no-sync" ;;
+        restore) options="-f --file --to --in-place --overwrite --no-xattrs --exclude -n --dry-run --no-sync" ;;
         list) options="-f --file --exclude --json" ;;
         verify) options="-f --file" ;;
         rm) options="-r --recursive" ;;

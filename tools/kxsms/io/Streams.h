@@ -43,6 +43,10 @@ public:
         write(head, headSize);
         write(data, size);
     }
+    // Hands everything written so far down to the file descriptor (ending a
+    // compression frame, sealing a part-filled chunk), so that a sync of the
+    // file then covers it. Writing may go on after.
+    virtual void flush() {}
     // Flushes everything and ends any compression frame. Nothing may follow.
     virtual void finish() = 0;
 };
@@ -62,13 +66,13 @@ public:
     explicit FdOutput(int fd, size_t bufferSize = 1u << 20);
     void write(const void *data, size_t size) override;
     void writeChunk(const void *head, size_t headSize, const void *data, size_t size) override;
+    void flush() override;
     void finish() override;
     uint64_t bytesWritten() const { return written_; }
 
 private:
     static constexpr size_t c_MaxHead = 32;
 
-    void flush();
     void flushHeld();
     void writeVector(struct iovec *vector, int count);
 
@@ -98,6 +102,7 @@ public:
     explicit ZstdOutput(OutputStream &raw, int level = 3, uint64_t frameInput = c_FrameInput);
     ~ZstdOutput() override;
     void write(const void *data, size_t size) override;
+    void flush() override;
     void finish() override;
 
 private:

@@ -61,6 +61,14 @@ void ZstdOutput::write(const void *data, size_t size)
     }
 }
 
+void ZstdOutput::flush()
+{
+    if (frameInput_ > 0)
+        compress(nullptr, 0, ZSTD_e_end);
+    frameInput_ = 0;
+    raw_.flush();
+}
+
 void ZstdOutput::finish()
 {
     compress(nullptr, 0, ZSTD_e_end);
