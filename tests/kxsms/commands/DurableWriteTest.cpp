@@ -118,7 +118,7 @@ TEST_F(DurableWrite, RestoreSyncsEachFileSystemOnceAndNoSyncSkipsBoth)
         int syncs;
     };
     for (const Case &c : {Case{{}, 1}, Case{{"--no-sync"}, 0}}) {
-        std::vector<std::string> arguments = {"restore", "-f", "a.kxa", "--to", (dir_ / "out").string()};
+        std::vector<std::string> arguments = {"restore", "-f", "a.kxa", "--to", "/out"};
         arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
         ASSERT_TRUE(traced(arguments, r));
         ASSERT_EQ(r.status, 0) << context(r);
@@ -129,7 +129,7 @@ TEST_F(DurableWrite, RestoreSyncsEachFileSystemOnceAndNoSyncSkipsBoth)
         }
         EXPECT_EQ(syncs, c.syncs);
         EXPECT_EQ(fsyncs, 0) << "no fsync per file";
-        removeTree(dir_ / "out");
+        removeTree(data_ / "out");
     }
 }
 

@@ -17,6 +17,7 @@
 #include "archive/ArchiveWriter.h"
 #include "commands/BackupCommand.h"
 #include "commands/BackupJob.h"
+#include "frame/ArchiveSecrets.h"
 #include "frame/ModuleSession.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
@@ -24,6 +25,7 @@
 #include "frame/Selection.h"
 #include "frame/Signals.h"
 #include "frame/SinceTime.h"
+#include "io/Sealed.h"
 #include "io/Text.h"
 
 namespace kxsms {
@@ -36,6 +38,8 @@ Examples:
   kxsms backup /src --exclude '*.o' --exclude /src/cache -f src.kxa
   kxsms backup /srv --incremental --clear-archive --zstd -f - | ssh host 'cat > inc.kxa'
   kxsms backup -n /home --exclude '.cache'     what would be saved, without saving
+  kxsms backup /srv --zstd --recipient vault.pub -f srv.kxa
+      write-only: this machine cannot read srv.kxa back; restore it with --key vault.key
 )";
 
 // A backup path given through symlinked directories ("/lib/terminfo" where
@@ -93,6 +97,37 @@ bool applyExcludes(const BackupOptions &options, ModuleSession &session, Progres
         return false;
     }
     return true;
+}
+
+// An encrypted archive's key and header, made before the archive is created.
+struct Sealing {
+    sealed::Cipher cipher;
+    sealed::LockedBytes key;
+    std::vector<unsigned char> header;
+};
+
+std::optional<Sealing> prepareSealing(const BackupOptions &options, std::string &error)
+{
+    std::vector<std::vector<unsigned char>> recipients;
+    for (const std::string &path : options.recipients) {
+        if (!readPublicKey(path, recipients.emplace_back(), error))
+            return std::nullopt;
+    }
+    std::optional<Secret> passphrase;
+    if (options.encrypt) {
+        passphrase = obtainPassphrase(options.passphraseFile, true, error);
+        if (!passphrase)
+            return std::nullopt;
+    }
+    Sealing sealing{sealed::preferredCipher(), sealed::newArchiveKey(), {}};
+    try {
+        sealing.header = sealed::makeHeader(sealing.key, sealing.cipher, passphrase ? &passphrase->buffer() : nullptr,
+                                            recipients);
+    } catch (const IoError &e) {
+        error = e.what();
+        return std::nullopt;
+    }
+    return sealing;
 }
 
 // Makes what the archive holds so far durable (--no-sync: nothing). A sync
@@ -156,11 +191,21 @@ void BackupCommand::define(OptionSet &options)
     options.flag("--zstd", options_.zstd, "compress the archive with zstd");
     options.flag("-n,--dry-run", options_.dryRun, "show what would be saved; write no archive, clear no flag");
     options.flag("--no-sync", options_.noSync, "do not make the archive durable (fsync) before ending");
+    options.flag("--encrypt", options_.encrypt,
+                 "encrypt the archive with a passphrase (--passphrase-file, KXSMS_PASSPHRASE or asked twice)");
+    options.values("--recipient", options_.recipients,
+                   "encrypt the archive to this public key (NAME.pub): only NAME.key reads it; repeatable");
+    options.value("--passphrase-file", options_.passphraseFile,
+                  "with --encrypt: the passphrase is the first line of this file; - for standard input");
     options.examples(c_BackupExamples);
 }
 
 bool BackupCommand::check(std::ostream &err, int64_t now)
 {
+    if (!options_.passphraseFile.empty() && !options_.encrypt) {
+        err << "kxsms backup: --passphrase-file goes with --encrypt\n";
+        return false;
+    }
     if (since_.empty())
         return true;
     std::string error;
@@ -222,6 +267,14 @@ int BackupCommand::run(const GlobalOptions &globals)
     }
 
     std::string error;
+    std::optional<Sealing> sealing;
+    if (options.encrypt || !options.recipients.empty()) {
+        sealing = prepareSealing(options, error);
+        if (!sealing) {
+            progress.message(error);
+            return c_ExitStopped;
+        }
+    }
     const int fd = openArchiveForWriting(options.archive, error);
     if (fd < 0) {
         progress.message(error);
@@ -229,13 +282,20 @@ int BackupCommand::run(const GlobalOptions &globals)
     }
 
     FdOutput file(fd);
+    std::unique_ptr<sealed::SealedOutput> encrypted;
     std::unique_ptr<ZstdOutput> compressed;
     bool stopped = false;
     LastSaved lastSaved;
     try {
+        OutputStream *below = &file;
+        if (sealing) {
+            encrypted = std::make_unique<sealed::SealedOutput>(file, sealing->header, std::move(sealing->key),
+                                                               sealing->cipher);
+            below = encrypted.get();
+        }
         if (options.zstd)
-            compressed = std::make_unique<ZstdOutput>(file);
-        OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : file;
+            compressed = std::make_unique<ZstdOutput>(*below);
+        OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : *below;
         const uint32_t flags =
             (options.incremental ? format::c_HeaderIncremental : 0) | (options.since ? format::c_HeaderPartial : 0);
         ArchiveWriter writer(out, static_cast<uint16_t>(globals.tsa), newArchiveId(), started, flags, record);

@@ -2,6 +2,7 @@
 // --exclude select which.
 #include <optional>
 
+#include "frame/ArchiveSecrets.h"
 #include "commands/ArchiveListing.h"
 #include "commands/ListCommand.h"
 #include "frame/Results.h"
@@ -29,6 +30,7 @@ void ListCommand::define(OptionSet &options)
     options.values("PATH", options_.paths, "list only these members and what lies below them");
     options.values("--exclude", options_.excludes, "leave out this member or what matches this shell pattern");
     options.flag("--json", options_.json, "a JSON array of objects");
+    defineReadingSecrets(options);
     options.examples(c_ListExamples);
 }
 

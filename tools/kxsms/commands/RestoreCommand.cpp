@@ -13,6 +13,7 @@
 
 #include <fmt/format.h>
 
+#include "frame/ArchiveSecrets.h"
 #include "archive/ArchiveChain.h"
 #include "archive/ArchiveReader.h"
 #include "commands/ArchiveListing.h"
@@ -318,6 +319,7 @@ void RestoreCommand::define(OptionSet &options)
     options.values("--exclude", options_.excludes, "leave out this member or what matches this shell pattern");
     options.flag("-n,--dry-run", options_.dryRun, "show what would be written and what kept; change nothing");
     options.flag("--no-sync", options_.noSync, "do not make what was restored durable (syncfs) before ending");
+    defineReadingSecrets(options);
     options.examples(c_RestoreExamples);
 }
 

@@ -128,6 +128,20 @@ private:
     bool (*stop_)();
 };
 
+// A stream whose first bytes were read already: those bytes again, then the rest.
+class ReplayInput : public InputStream {
+public:
+    static constexpr size_t c_MaxPrefix = 16;
+    ReplayInput(InputStream &raw, const unsigned char *prefix, size_t size);
+    size_t read(void *data, size_t size) override;
+
+private:
+    InputStream &raw_;
+    unsigned char prefix_[c_MaxPrefix];
+    size_t length_;
+    size_t position_ = 0;
+};
+
 // Decompresses zstd frames from another stream. Damage inside a frame is
 // reported and skipped: decoding starts again at the next frame.
 class ZstdInput : public InputStream {
