@@ -2,11 +2,12 @@
 // its wrapped keys, then the chunk stream under the archive reader, read in
 // pieces of varying size. It must never crash nor hand out a byte that did
 // not authenticate. The seeds are archives written to the recipient whose
-// secret key is c_SecretKey, so that mutations reach the chunks.
+// secret key is secretKey(), so that mutations reach the chunks.
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "PieceInput.h"
 #include "archive/ArchiveReader.h"
 #include "io/Sealed.h"
 #include "io/Streams.h"
@@ -21,28 +22,6 @@ kxsms::sealed::LockedBytes secretKey()
         key.data()[i] = static_cast<unsigned char>(i + 1);
     return key;
 }
-
-class PieceInput : public kxsms::InputStream {
-public:
-    PieceInput(const uint8_t *data, size_t size, size_t step) : data_(data), size_(size), step_(step) {}
-    size_t read(void *out, size_t size) override
-    {
-        size_t n = size_ - at_;
-        if (n > size)
-            n = size;
-        if (n > step_)
-            n = step_;
-        memcpy(out, data_ + at_, n);
-        at_ += n;
-        return n;
-    }
-
-private:
-    const uint8_t *data_;
-    size_t size_;
-    size_t step_;
-    size_t at_ = 0;
-};
 
 } // namespace
 

@@ -137,8 +137,8 @@ TEST_F(DurableWrite, RestoreSyncsEachFileSystemOnceAndNoSyncSkipsBoth)
 // and leaves every archive flag set: the next incremental saves it all again.
 TEST_F(DurableWrite, FailedSyncFailsTheJobAndClearsNoFlag)
 {
-    const std::string preload = "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" FAILING_SYNC_LIBRARY
-                                " KXSMS_TEST_SYNC_FAILS=a.kxa ";
+    const std::string preload =
+        "ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" FAILING_SYNC_LIBRARY " KXSMS_TEST_SYNC_FAILS=a.kxa ";
     const std::set<std::string> before = flagged();
     ASSERT_FALSE(before.empty());
     struct Case {
@@ -147,8 +147,8 @@ TEST_F(DurableWrite, FailedSyncFailsTheJobAndClearsNoFlag)
     };
     for (const Case &c : {Case{"EIO", "Input/output error"}, Case{"ENOSPC", "No space left on device"}}) {
         for (const char *paths : {"/tree", "/tree /tree/sub"}) {
-            const Result r = sh(std::string(preload) + "KXSMS_TEST_SYNC_ERRNO=" + c.error +
-                                " \"$KXSMS\" backup " + paths + " --incremental --clear-archive -f a.kxa");
+            const Result r = sh(std::string(preload) + "KXSMS_TEST_SYNC_ERRNO=" + c.error + " \"$KXSMS\" backup " +
+                                paths + " --incremental --clear-archive -f a.kxa");
             EXPECT_EQ(r.status, 2) << context(r);
             EXPECT_NE(r.err.find("cannot make the archive durable"), std::string::npos) << r.err;
             EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;

@@ -112,13 +112,12 @@ TEST_F(EncryptedArchive, RoundTripsHideEveryNameAndByte)
         for (const std::vector<std::string> &reader : c.readers) {
             std::vector<std::string> archive = {"-f", "e.kxa"};
             archive.insert(archive.end(), reader.begin(), reader.end());
-            r = sh(kxsmsLine({"restore", "-f", "e.kxa", "--to", "/out"}, c.prefix) + " " +
-                   [&] {
-                       std::string extra;
-                       for (const std::string &a : reader)
-                           extra += " " + quote(a);
-                       return extra;
-                   }());
+            r = sh(kxsmsLine({"restore", "-f", "e.kxa", "--to", "/out"}, c.prefix) + " " + [&] {
+                std::string extra;
+                for (const std::string &a : reader)
+                    extra += " " + quote(a);
+                return extra;
+            }());
             EXPECT_EQ(r.status, 0) << context(r);
             EXPECT_TRUE(restoredWhole());
             removeTree(data_ / "out");
@@ -143,9 +142,8 @@ TEST_F(EncryptedArchive, PassphraseFromTheTerminal)
     EXPECT_EQ(r.status, 0) << context(r);
     EXPECT_TRUE(restoredWhole());
 
-    r = sh("export KXSMS; printf 'one\\nother\\n' | script -qec " + quote(kxsmsLine({"backup", "/tree", "--encrypt", "-f",
-                                                                        "u.kxa"})) +
-           " /dev/null");
+    r = sh("export KXSMS; printf 'one\\nother\\n' | script -qec " +
+           quote(kxsmsLine({"backup", "/tree", "--encrypt", "-f", "u.kxa"})) + " /dev/null");
     EXPECT_NE(r.out.find("the passphrases given differ"), std::string::npos) << context(r);
     EXPECT_FALSE(fs::exists(dir_ / "u.kxa"));
 }

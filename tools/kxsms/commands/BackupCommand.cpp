@@ -121,8 +121,8 @@ std::optional<Sealing> prepareSealing(const BackupOptions &options, std::string 
     }
     Sealing sealing{sealed::preferredCipher(), sealed::newArchiveKey(), {}};
     try {
-        sealing.header = sealed::makeHeader(sealing.key, sealing.cipher, passphrase ? &passphrase->buffer() : nullptr,
-                                            recipients);
+        sealing.header =
+            sealed::makeHeader(sealing.key, sealing.cipher, passphrase ? &passphrase->buffer() : nullptr, recipients);
     } catch (const IoError &e) {
         error = e.what();
         return std::nullopt;
@@ -289,8 +289,8 @@ int BackupCommand::run(const GlobalOptions &globals)
     try {
         OutputStream *below = &file;
         if (sealing) {
-            encrypted = std::make_unique<sealed::SealedOutput>(file, sealing->header, std::move(sealing->key),
-                                                               sealing->cipher);
+            encrypted =
+                std::make_unique<sealed::SealedOutput>(file, sealing->header, std::move(sealing->key), sealing->cipher);
             below = encrypted.get();
         }
         if (options.zstd)

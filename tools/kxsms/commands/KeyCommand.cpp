@@ -62,8 +62,9 @@ int KeyCommand::run(const GlobalOptions &)
         fmt::print(stderr, "kxsms: {}\n", e.what());
         return c_ExitStopped;
     }
-    fmt::print(stderr, "kxsms: wrote {0}.pub (for backup --recipient) and {0}.key (for --key; keep it off the "
-                       "machines that back up)\n",
+    fmt::print(stderr,
+               "kxsms: wrote {0}.pub (for backup --recipient) and {0}.key (for --key; keep it off the "
+               "machines that back up)\n",
                name_);
     return c_ExitOk;
 }

@@ -246,11 +246,11 @@ sealed::LockedBytes unlockArchive(const sealed::Header &header, const std::strin
         return sealed::LockedBytes();
     }
     bool headerDamaged = false;
-    sealed::LockedBytes key =
-        sealed::openHeader(header, state.passphrase ? &state.passphrase->buffer() : nullptr,
-                           state.secretKey ? &*state.secretKey : nullptr, headerDamaged);
+    sealed::LockedBytes key = sealed::openHeader(header, state.passphrase ? &state.passphrase->buffer() : nullptr,
+                                                 state.secretKey ? &*state.secretKey : nullptr, headerDamaged);
     if (key.empty())
-        error = headerDamaged ? "the archive's header does not authenticate: it was altered" : "wrong passphrase or key";
+        error =
+            headerDamaged ? "the archive's header does not authenticate: it was altered" : "wrong passphrase or key";
     return key;
 }
 

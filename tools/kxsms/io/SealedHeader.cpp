@@ -186,8 +186,8 @@ std::vector<unsigned char> makeHeader(const LockedBytes &archiveKey, Cipher ciph
     put16(out, static_cast<uint16_t>((passphrase != nullptr ? 1 : 0) + recipients.size()));
     if (passphrase != nullptr) {
         out.push_back(Wrap::Passphrase);
-        const std::vector<unsigned char> body = wrapWithPassphrase(archiveKey.data(), archiveKey.size(), *passphrase,
-                                                                   limits);
+        const std::vector<unsigned char> body =
+            wrapWithPassphrase(archiveKey.data(), archiveKey.size(), *passphrase, limits);
         out.insert(out.end(), body.begin(), body.end());
     }
     for (const std::vector<unsigned char> &recipient : recipients) {

@@ -58,9 +58,9 @@ bool unseal(Cipher cipher, const LockedBytes &key, uint64_t index, bool last, co
     chunkNonce(index, last, nonce, ad);
     unsigned long long written = 0;
     if (cipher == Cipher::Aes256Gcm)
-        return crypto_aead_aes256gcm_decrypt_afternm(plain, &written, nullptr, in, size, ad, sizeof ad, nonce,
-                                                     reinterpret_cast<const crypto_aead_aes256gcm_state *>(
-                                                         key.data())) == 0;
+        return crypto_aead_aes256gcm_decrypt_afternm(
+                   plain, &written, nullptr, in, size, ad, sizeof ad, nonce,
+                   reinterpret_cast<const crypto_aead_aes256gcm_state *>(key.data())) == 0;
     return crypto_aead_xchacha20poly1305_ietf_decrypt(plain, &written, nullptr, in, size, ad, sizeof ad, nonce,
                                                       key.data()) == 0;
 }
@@ -81,8 +81,7 @@ size_t readFully(InputStream &raw, unsigned char *out, size_t size)
 
 SealedOutput::SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey,
                            Cipher cipher)
-    : raw_(raw), cipher_(cipher), key_(chunkKey(archiveKey, cipher)), plain_(c_ChunkSize),
-      sealed_(c_ChunkSize + c_Tag)
+    : raw_(raw), cipher_(cipher), key_(chunkKey(archiveKey, cipher)), plain_(c_ChunkSize), sealed_(c_ChunkSize + c_Tag)
 {
     raw_.write(header.data(), header.size());
 }
@@ -207,8 +206,7 @@ bool SealedInput::nextChunk()
             last = true;
         } else if (openAny(index, last)) {
             if (index < expected_) {
-                onDamage_("a chunk out of place (repeated or moved) at offset " + std::to_string(at) +
-                          " is skipped");
+                onDamage_("a chunk out of place (repeated or moved) at offset " + std::to_string(at) + " is skipped");
                 continue;
             }
             onDamage_(std::to_string(index - expected_) + " chunk(s) missing before offset " + std::to_string(at));

@@ -178,8 +178,7 @@ public:
     bool compressed() const { return zstd_ != nullptr; }
 
 private:
-    class Prefixed;
-    std::unique_ptr<Prefixed> prefixed_;
+    std::unique_ptr<ReplayInput> prefixed_; // the first bytes, looked at, then the rest
     std::unique_ptr<ZstdInput> zstd_;
 };
 
