@@ -117,8 +117,10 @@ std::optional<sealed::LockedBytes> readSecretKey(const std::string &path, const 
     Unlocked &state = unlocked();
     if (!state.passphrase) {
         state.passphrase = obtainPassphrase(passphraseFile, false, error);
-        if (!state.passphrase)
+        if (!state.passphrase) {
+            error = path + " is encrypted: " + error;
             return std::nullopt;
+        }
     }
     sealed::LockedBytes key = sealed::unwrapWithPassphrase(raw.data(), size, state.passphrase->buffer());
     if (key.size() != sealed::c_SecretKeySize) {
