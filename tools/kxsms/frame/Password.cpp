@@ -43,6 +43,10 @@ Secret promptPassword(const std::string &user)
 
 bool canPromptOnTerminal()
 {
+    // Someone is there to answer only when standard input is a terminal too:
+    // a job run from a script or a test must fail, not wait.
+    if (!canPrompt())
+        return false;
     const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (tty < 0)
         return false;

@@ -55,7 +55,7 @@ Secret promptSecret(const std::string &question);
 // reason" in error, when it cannot be read.
 std::optional<Secret> readSecretLine(const std::string &file, std::string &error);
 
-// True when the process has a terminal to ask on.
+// True when the process has a terminal to ask on and standard input is one.
 bool canPromptOnTerminal();
 
 // True when a refused login may be tried again with a password typed in:
