@@ -48,6 +48,29 @@ int openArchiveForReading(const std::string &path, std::string &error)
     return fd;
 }
 
+bool syncArchive(int fd, const std::string &path, std::string &error)
+{
+    struct stat st;
+    if (path == "-" || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return true;
+    if (fsync(fd) != 0) {
+        error = "cannot make the archive durable: " + path + ": " + strerror(errno);
+        return false;
+    }
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        error = "cannot make the archive's folder durable: " + folder + ": " + strerror(errno);
+        return false;
+    }
+    const bool synced = fsync(dir) == 0;
+    if (!synced)
+        error = "cannot make the archive's folder durable: " + folder + ": " + strerror(errno);
+    close(dir);
+    return synced;
+}
+
 bool closeArchive(int fd, std::string &error)
 {
     if (fd == STDIN_FILENO || fd == STDOUT_FILENO)

@@ -2,8 +2,10 @@
 #include "commands/ArchiveSource.h"
 
 #include <sys/stat.h>
+#include <cstring>
 
 #include "archive/ArchiveFiles.h"
+#include "frame/ArchiveSecrets.h"
 #include "frame/Signals.h"
 
 namespace kxsms {
@@ -27,10 +29,35 @@ bool ArchiveSource::open()
         return false;
     }
     file_ = std::make_unique<FdInput>(fd_, &interrupted);
-    input_ = std::make_unique<ArchiveInput>(*file_, [this](const std::string &what) {
+    const DamageHandler damage = [this](const std::string &what) {
         ++streamDamage_;
         progress_.message(label_ + ": " + what);
-    });
+    };
+    unsigned char magic[sizeof sealed::c_Magic];
+    size_t got = 0;
+    while (got < sizeof magic) {
+        const size_t n = file_->read(magic + got, sizeof magic - got);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    InputStream *stream = nullptr;
+    if (got == sizeof magic && memcmp(magic, sealed::c_Magic, sizeof magic) == 0) {
+        sealed::Header header;
+        sealed::LockedBytes key;
+        if (sealed::readHeader(*file_, header, error))
+            key = unlockArchive(header, path_, error);
+        if (key.empty()) {
+            progress_.message(label_ + ": " + error);
+            return false;
+        }
+        sealed_ = std::make_unique<sealed::SealedInput>(*file_, header, std::move(key), damage);
+        stream = sealed_.get();
+    } else {
+        replay_ = std::make_unique<ReplayInput>(*file_, magic, got);
+        stream = replay_.get();
+    }
+    input_ = std::make_unique<ArchiveInput>(*stream, damage);
     reader_ = std::make_unique<ArchiveReader>(
         *input_,
         [this](const ArchiveReader::Problem &problem) {
@@ -65,6 +92,8 @@ void ArchiveSource::close()
 {
     reader_.reset();
     input_.reset();
+    sealed_.reset();
+    replay_.reset();
     file_.reset();
     std::string error;
     if (fd_ >= 0)

@@ -11,6 +11,7 @@
 
 #include "archive/ArchiveReader.h"
 #include "frame/Progress.h"
+#include "io/Sealed.h"
 #include "io/Streams.h"
 #include "io/Text.h"
 
@@ -25,7 +26,8 @@ public:
     ArchiveSource &operator=(const ArchiveSource &) = delete;
 
     // Opens the file and reads the archive header; false (reported) when the
-    // file cannot be opened or holds no archive. A read a signal broke off
+    // file cannot be opened or holds no archive, or is encrypted and the
+    // command's credentials do not open it. A read a signal broke off
     // throws Interrupted, one that failed IoError.
     bool open();
 
@@ -55,6 +57,8 @@ private:
     int fd_ = -1;
     uint64_t streamDamage_ = 0;
     std::unique_ptr<FdInput> file_;
+    std::unique_ptr<ReplayInput> replay_;         // a plain archive: its first bytes again
+    std::unique_ptr<sealed::SealedInput> sealed_; // an encrypted one, opened
     std::unique_ptr<ArchiveInput> input_;
     std::unique_ptr<ArchiveReader> reader_;
 };

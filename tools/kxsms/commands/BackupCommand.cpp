@@ -19,6 +19,7 @@
 #include "commands/BackupCommand.h"
 #include "commands/BackupJob.h"
 #include "commands/ChainState.h"
+#include "frame/ArchiveSecrets.h"
 #include "frame/ModuleSession.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
@@ -26,6 +27,7 @@
 #include "frame/Selection.h"
 #include "frame/Signals.h"
 #include "frame/SinceTime.h"
+#include "io/Sealed.h"
 #include "io/Text.h"
 
 namespace kxsms {
@@ -38,6 +40,8 @@ Examples:
   kxsms backup /src --exclude '*.o' --exclude /src/cache -f src.kxa
   kxsms backup /srv --incremental --clear-archive --zstd -f - | ssh host 'cat > inc.kxa'
   kxsms backup -n /home --exclude '.cache'     what would be saved, without saving
+  kxsms backup /srv --zstd --recipient vault.pub -f srv.kxa
+      write-only: this machine cannot read srv.kxa back; restore it with --key vault.key
 )";
 
 // A backup path given through symlinked directories ("/lib/terminfo" where
@@ -149,6 +153,52 @@ bool applyExcludes(const BackupOptions &options, ModuleSession &session, Progres
     return true;
 }
 
+// An encrypted archive's key and header, made before the archive is created.
+struct Sealing {
+    sealed::Cipher cipher;
+    sealed::LockedBytes key;
+    std::vector<unsigned char> header;
+};
+
+std::optional<Sealing> prepareSealing(const BackupOptions &options, std::string &error)
+{
+    std::vector<std::vector<unsigned char>> recipients;
+    for (const std::string &path : options.recipients) {
+        if (!readPublicKey(path, recipients.emplace_back(), error))
+            return std::nullopt;
+    }
+    std::optional<Secret> passphrase;
+    if (options.encrypt) {
+        passphrase = obtainPassphrase(options.passphraseFile, true, error);
+        if (!passphrase)
+            return std::nullopt;
+    }
+    Sealing sealing{sealed::preferredCipher(), sealed::newArchiveKey(), {}};
+    try {
+        sealing.header =
+            sealed::makeHeader(sealing.key, sealing.cipher, passphrase ? &passphrase->buffer() : nullptr, recipients);
+    } catch (const IoError &e) {
+        error = e.what();
+        return std::nullopt;
+    }
+    return sealing;
+}
+
+// Makes what the archive holds so far durable (--no-sync: nothing). A sync
+// that fails ends the job at once with the connection not logged out, so
+// that the TSA commits no clear of an archive flag (see endWithoutLogout).
+void makeDurable(OutputStream &out, int fd, const BackupOptions &options, Progress &progress)
+{
+    if (options.noSync)
+        return;
+    out.flush();
+    std::string error;
+    if (!syncArchive(fd, options.archive, error)) {
+        progress.message(error + "; backup stopped, no archive flag cleared");
+        ModuleSession::endWithoutLogout(c_ExitStopped);
+    }
+}
+
 // --dry-run: the scan as a backup would make it, the names on stdout;
 // nothing is written and no archive flag cleared.
 int dryRun(const BackupOptions &options, ModuleSession &session, Progress &progress)
@@ -194,11 +244,22 @@ void BackupCommand::define(OptionSet &options)
     options.flag("--clear-archive", options_.clearArchive, "clear the archive flag of each data set saved");
     options.flag("--zstd", options_.zstd, "compress the archive with zstd");
     options.flag("-n,--dry-run", options_.dryRun, "show what would be saved; write no archive, clear no flag");
+    options.flag("--no-sync", options_.noSync, "do not make the archive durable (fsync) before ending");
+    options.flag("--encrypt", options_.encrypt,
+                 "encrypt the archive with a passphrase (--passphrase-file, KXSMS_PASSPHRASE or asked twice)");
+    options.values("--recipient", options_.recipients,
+                   "encrypt the archive to this public key (NAME.pub): only NAME.key reads it; repeatable");
+    options.value("--passphrase-file", options_.passphraseFile,
+                  "with --encrypt: the passphrase is the first line of this file; - for standard input");
     options.examples(c_BackupExamples);
 }
 
 bool BackupCommand::check(std::ostream &err, int64_t now)
 {
+    if (!options_.passphraseFile.empty() && !options_.encrypt) {
+        err << "kxsms backup: --passphrase-file goes with --encrypt\n";
+        return false;
+    }
     if (since_.empty())
         return true;
     std::string error;
@@ -265,6 +326,14 @@ int BackupCommand::run(const GlobalOptions &globals)
     }
 
     std::string error;
+    std::optional<Sealing> sealing;
+    if (options.encrypt || !options.recipients.empty()) {
+        sealing = prepareSealing(options, error);
+        if (!sealing) {
+            progress.message(error);
+            return c_ExitStopped;
+        }
+    }
     const int fd = openArchiveForWriting(options.archive, error);
     if (fd < 0) {
         progress.message(error);
@@ -274,19 +343,32 @@ int BackupCommand::run(const GlobalOptions &globals)
     FdOutput file(fd);
     progress.trackArchive([&file] { return file.bytesWritten(); });
     const uint64_t archiveId = newArchiveId();
+    std::unique_ptr<sealed::SealedOutput> encrypted;
     std::unique_ptr<ZstdOutput> compressed;
     bool stopped = false;
     LastSaved lastSaved;
     try {
+        OutputStream *below = &file;
+        if (sealing) {
+            encrypted =
+                std::make_unique<sealed::SealedOutput>(file, sealing->header, std::move(sealing->key), sealing->cipher);
+            below = encrypted.get();
+        }
         if (options.zstd)
-            compressed = std::make_unique<ZstdOutput>(file);
-        OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : file;
+            compressed = std::make_unique<ZstdOutput>(*below);
+        OutputStream &out = compressed ? static_cast<OutputStream &>(*compressed) : *below;
         const uint32_t flags =
             (options.incremental ? format::c_HeaderIncremental : 0) | (options.since ? format::c_HeaderPartial : 0);
         ArchiveWriter writer(out, static_cast<uint16_t>(globals.tsa), archiveId, started, flags, record);
         const ArchiveIdentity archive(fd, options.archive, globals.tsa);
         BackupJob job(options, *session, &writer, progress, archive);
+        bool first = true;
         for (const std::string &path : record.paths) {
+            // The TSA commits the clears of a connection when it begins a
+            // scan on it: what they are for must be durable before.
+            if (!first && options.clearArchive)
+                makeDurable(out, fd, options, progress);
+            first = false;
             try {
                 if (!job.backUp(path)) {
                     stopped = true;
@@ -301,10 +383,11 @@ int BackupCommand::run(const GlobalOptions &globals)
             job.abandon();
         lastSaved = job.lastSaved();
         writer.finish(stopped && !interrupted(), interrupted());
+        makeDurable(out, fd, options, progress);
     } catch (const IoError &e) {
+        // Whatever the archive lacks must keep its archive flag.
         progress.message(std::string(e.what()) + "; backup stopped");
-        closeArchive(fd, error);
-        return c_ExitStopped;
+        ModuleSession::endWithoutLogout(c_ExitStopped);
     }
     if (!closeArchive(fd, error)) {
         progress.message(error);

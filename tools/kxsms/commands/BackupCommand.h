@@ -20,6 +20,10 @@ struct BackupOptions {
     bool clearArchive = false;
     bool zstd = false;
     bool dryRun = false;
+    bool noSync = false;                 // leave the archive to the page cache (no fsync)
+    bool encrypt = false;                // with a passphrase
+    std::vector<std::string> recipients; // public key files (NAME.pub): write-only
+    std::string passphraseFile;          // "-": standard input
 };
 
 class BackupCommand final : public Command {

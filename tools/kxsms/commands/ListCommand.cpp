@@ -2,6 +2,7 @@
 // --exclude select which.
 #include <optional>
 
+#include "frame/ArchiveSecrets.h"
 #include "commands/ArchiveListing.h"
 #include "commands/ListCommand.h"
 #include "commands/MemberDetails.h"
@@ -31,6 +32,7 @@ void ListCommand::define(OptionSet &options)
     options.values("--exclude", options_.excludes, "leave out this member or what matches this shell pattern");
     options.flag("--json", options_.json, "a JSON array of objects");
     options.flag("--full-time", options_.fullTime, "modification times to the nanosecond");
+    defineReadingSecrets(options);
     options.examples(c_ListExamples);
 }
 

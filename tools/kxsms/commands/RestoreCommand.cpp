@@ -13,12 +13,14 @@
 
 #include <fmt/format.h>
 
+#include "frame/ArchiveSecrets.h"
 #include "archive/ArchiveChain.h"
 #include "archive/ArchiveReader.h"
 #include "commands/ArchiveListing.h"
 #include "commands/ArchiveSource.h"
 #include "commands/RestoreCommand.h"
 #include "commands/RestoreJob.h"
+#include "frame/FileSystemSync.h"
 #include "frame/ModuleSession.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
@@ -304,6 +306,27 @@ private:
     bool refusedRemovals_ = false;
 };
 
+// Makes what a restore to the file system wrote durable: one syncfs of each
+// file system written to (--to's, or those of the paths restored in place).
+// Other TSAs keep their own stores. False (reported) when a sync fails.
+bool durable(const RestoreOptions &options, KXSMS_TSA_TYPE type, const ArchiveSource &newest, Progress &progress)
+{
+    if (options.noSync || options.dryRun || type != KXSMS_TSA_FILE_SYSTEM)
+        return true;
+    std::vector<std::string> targets;
+    if (!options.to.empty())
+        targets.push_back(options.to);
+    else if (!options.paths.empty())
+        targets = options.paths;
+    else
+        targets = newest.reader().backupRecord().paths;
+    std::string error;
+    if (syncFileSystems(targets, error))
+        return true;
+    progress.message(error);
+    return false;
+}
+
 } // namespace
 
 RestoreCommand::RestoreCommand() : Command("restore", "restore the data sets of an archive (--to DIR or --in-place)") {}
@@ -328,6 +351,8 @@ void RestoreCommand::define(OptionSet &options)
     options.flag("--allow-gaps", options_.allowGaps,
                  "restore a chain whose archives do not follow each other, taking only the copies that are the "
                  "versions its newest archive lists");
+    options.flag("--no-sync", options_.noSync, "do not make what was restored durable (syncfs) before ending");
+    defineReadingSecrets(options);
     options.examples(c_RestoreExamples);
 }
 
@@ -396,7 +421,9 @@ int RestoreCommand::run(const GlobalOptions &globals)
         const bool missing = !stopped && !interrupted() && restore.missing();
         const bool damaged =
             std::any_of(archives.begin(), archives.end(), [](const auto &archive) { return archive->damaged(); });
-        if (stopped)
+        if (!durable(options, archived, *archives.back(), progress))
+            status = c_ExitStopped;
+        else if (stopped)
             status = c_ExitStopped;
         else if (progress.failures() > 0 || damaged || missing || restore.refusedRemovals())
             status = c_ExitSomeFailed;

@@ -28,6 +28,7 @@ struct RestoreOptions {
     bool xattrs = true; // restore extended attributes and ACLs (the access rights)
     bool dryRun = false;
     bool allowGaps = false; // a chain whose links do not meet: restored, each copy checked
+    bool noSync = false; // leave what was written to the page cache (no syncfs)
 };
 
 class RestoreCommand final : public Command {

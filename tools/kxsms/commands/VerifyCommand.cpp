@@ -1,5 +1,6 @@
 // verify: read the whole archive and check its structure and every checksum
 // without restoring anything.
+#include "frame/ArchiveSecrets.h"
 #include "commands/ArchiveListing.h"
 #include "commands/VerifyCommand.h"
 
@@ -20,6 +21,7 @@ VerifyCommand::VerifyCommand() : Command("verify", "check an archive's structure
 void VerifyCommand::define(OptionSet &options)
 {
     options.value("-f,--file", options_.archive, "the archive to read; - for standard input").required();
+    defineReadingSecrets(options);
     options.examples(c_VerifyExamples);
 }
 

@@ -8,7 +8,7 @@ _kxsms()
         cur=${COMP_WORDS[COMP_CWORD]}
         prev=${COMP_WORDS[COMP_CWORD-1]}
     }
-    local commands="resources ls info backup restore list verify rm"
+    local commands="resources ls info backup restore list verify rm key"
     local global="--tsa -u --user --password-file --password-prompt --log -v --verbose --version --help"
     local command="" word
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
@@ -17,7 +17,7 @@ _kxsms()
     case $prev in
         --tsa) COMPREPLY=($(compgen -W "fs dir gw" -- "$cur")); return ;;
         --overwrite) COMPREPLY=($(compgen -W "always newer never" -- "$cur")); return ;;
-        -f|--file|--password-file|--log) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        -f|--file|--password-file|--log|--passphrase-file|--key|--recipient) COMPREPLY=($(compgen -f -- "$cur")); return ;;
         --to) COMPREPLY=($(compgen -d -- "$cur")); return ;;
     esac
     local options
@@ -25,13 +25,18 @@ _kxsms()
         "") COMPREPLY=($(compgen -W "$commands $global" -- "$cur")); return ;;
         ls) options="-r --recursive -l --long --json" ;;
         info) options="--json" ;;
-        backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run" ;;
-        restore) options="-f --file --to --in-place --overwrite --no-xattrs --exclude -n --dry-run --allow-gaps" ;;
-        list) options="-f --file --exclude --json --full-time" ;;
-        verify) options="-f --file" ;;
+        backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run --no-sync --encrypt --recipient --passphrase-file" ;;
+        restore) options="-f --file --to --in-place --overwrite --no-xattrs --exclude -n --dry-run --no-sync --passphrase-file --key --allow-gaps" ;;
+        list) options="-f --file --exclude --json --full-time --passphrase-file --key" ;;
+        verify) options="-f --file --passphrase-file --key" ;;
         rm) options="-r --recursive" ;;
+        key) options="-o --output --no-passphrase --passphrase-file" ;;
         *) options="" ;;
     esac
+    if [[ $command == key && $cur != -* && $prev == key ]]; then
+        COMPREPLY=($(compgen -W "generate" -- "$cur"))
+        return
+    fi
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options --help" -- "$cur"))
     else

@@ -1,6 +1,9 @@
 // Loading, creating and logging in; logging out and releasing on the way out.
 #include "frame/ModuleSession.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -61,6 +64,12 @@ int ModuleSession::failureStatus(const std::string &what, unsigned int code)
 {
     fmt::print(stderr, "kxsms: {}: {}\n", what, failureWords(text(code), takeModuleLog()));
     return fatal(code) ? c_ExitStopped : c_ExitSomeFailed;
+}
+
+void ModuleSession::endWithoutLogout(int status)
+{
+    fflush(nullptr);
+    std::_Exit(status);
 }
 
 unsigned int ModuleSession::logIn(KXSMS_TSA_TYPE type, std::string &user, const Secret &secret)

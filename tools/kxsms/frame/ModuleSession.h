@@ -37,6 +37,13 @@ public:
     // TSA's text); returns the exit status it calls for.
     int failureStatus(const std::string &what, unsigned int code);
 
+    // Ends the process at once with this status, the connection neither
+    // logged out nor released: the TSA then commits none of the archive-flag
+    // clears it still holds. For a backup whose archive is not durable, where
+    // a committed clear would make the next incremental backup skip data
+    // that is saved nowhere.
+    [[noreturn]] static void endWithoutLogout(int status);
+
 private:
     ModuleSession(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type);
     std::string describe(unsigned int code);

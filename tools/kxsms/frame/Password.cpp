@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sodium.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -37,6 +38,24 @@ void readLine(int fd, std::string &line)
 
 Secret promptPassword(const std::string &user)
 {
+    return promptSecret("Password for " + user + ": ");
+}
+
+bool canPromptOnTerminal()
+{
+    // Someone is there to answer only when standard input is a terminal too:
+    // a job run from a script or a test must fail, not wait.
+    if (!canPrompt())
+        return false;
+    const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (tty < 0)
+        return false;
+    close(tty);
+    return true;
+}
+
+Secret promptSecret(const std::string &question)
+{
     const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (tty < 0)
         return Secret();
@@ -46,16 +65,17 @@ Secret promptPassword(const std::string &user)
         struct termios quiet = saved;
         quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
         quiet.c_lflag |= ECHONL;
-        tcsetattr(tty, TCSAFLUSH, &quiet);
+        // Input typed ahead (or fed through a pseudo-terminal) is kept.
+        tcsetattr(tty, TCSADRAIN, &quiet);
     }
-    const std::string question = "Password for " + user + ": ";
     if (write(tty, question.data(), question.size()) < 0) {
         // Nothing to do: the answer is still read.
     }
     Secret secret;
+    secret.lock();
     readLine(tty, secret.buffer());
     if (echoOff)
-        tcsetattr(tty, TCSAFLUSH, &saved);
+        tcsetattr(tty, TCSADRAIN, &saved);
     close(tty);
     return secret;
 }
@@ -75,30 +95,50 @@ Secret &Secret::operator=(Secret &&other) noexcept
     if (this != &other) {
         wipe();
         text_ = std::move(other.text_);
+        locked_ = other.locked_;
+        other.locked_ = false;
         other.wipe();
     }
     return *this;
+}
+
+void Secret::lock()
+{
+    text_.reserve(4096);
+    locked_ = sodium_mlock(text_.data(), text_.capacity()) == 0;
 }
 
 void Secret::wipe()
 {
     if (!text_.empty())
         explicit_bzero(text_.data(), text_.size());
+    if (locked_)
+        sodium_munlock(text_.data(), text_.capacity());
+    locked_ = false;
     text_.clear();
+}
+
+std::optional<Secret> readSecretLine(const std::string &file, std::string &error)
+{
+    const int fd = file == "-" ? dup(STDIN_FILENO) : open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = file + ": " + strerror(errno);
+        return std::nullopt;
+    }
+    Secret secret;
+    secret.lock();
+    readLine(fd, secret.buffer());
+    close(fd);
+    return secret;
 }
 
 std::optional<Secret> obtainPassword(const std::string &passwordFile, const std::string &user, bool forcePrompt,
                                      std::string &error)
 {
     if (!passwordFile.empty()) {
-        const int fd = passwordFile == "-" ? dup(STDIN_FILENO) : open(passwordFile.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            error = "cannot read the password file " + passwordFile + ": " + strerror(errno);
-            return std::nullopt;
-        }
-        Secret secret;
-        readLine(fd, secret.buffer());
-        close(fd);
+        std::optional<Secret> secret = readSecretLine(passwordFile, error);
+        if (!secret)
+            error = "cannot read the password file " + error;
         return secret;
     }
     if (const char *text = getenv("KXSMS_PASSWORD"))

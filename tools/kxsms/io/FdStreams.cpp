@@ -110,6 +110,23 @@ void FdOutput::finish()
     flush();
 }
 
+ReplayInput::ReplayInput(InputStream &raw, const unsigned char *prefix, size_t size)
+    : raw_(raw), length_(size < c_MaxPrefix ? size : c_MaxPrefix)
+{
+    memcpy(prefix_, prefix, length_);
+}
+
+size_t ReplayInput::read(void *data, size_t size)
+{
+    if (position_ < length_) {
+        const size_t n = size < length_ - position_ ? size : length_ - position_;
+        memcpy(data, prefix_ + position_, n);
+        position_ += n;
+        return n;
+    }
+    return raw_.read(data, size);
+}
+
 size_t FdInput::read(void *data, size_t size)
 {
     for (;;) {

@@ -43,6 +43,10 @@ public:
         write(head, headSize);
         write(data, size);
     }
+    // Hands everything written so far down to the file descriptor (ending a
+    // compression frame, sealing a part-filled chunk), so that a sync of the
+    // file then covers it. Writing may go on after.
+    virtual void flush() {}
     // Flushes everything and ends any compression frame. Nothing may follow.
     virtual void finish() = 0;
 };
@@ -62,13 +66,13 @@ public:
     explicit FdOutput(int fd, size_t bufferSize = 1u << 20);
     void write(const void *data, size_t size) override;
     void writeChunk(const void *head, size_t headSize, const void *data, size_t size) override;
+    void flush() override;
     void finish() override;
     uint64_t bytesWritten() const { return written_; }
 
 private:
     static constexpr size_t c_MaxHead = 32;
 
-    void flush();
     void flushHeld();
     void writeVector(struct iovec *vector, int count);
 
@@ -98,6 +102,7 @@ public:
     explicit ZstdOutput(OutputStream &raw, int level = 3, uint64_t frameInput = c_FrameInput);
     ~ZstdOutput() override;
     void write(const void *data, size_t size) override;
+    void flush() override;
     void finish() override;
 
 private:
@@ -123,6 +128,20 @@ private:
     int fd_;
     bool (*stop_)();
     uint64_t bytesRead_ = 0;
+};
+
+// A stream whose first bytes were read already: those bytes again, then the rest.
+class ReplayInput : public InputStream {
+public:
+    static constexpr size_t c_MaxPrefix = 16;
+    ReplayInput(InputStream &raw, const unsigned char *prefix, size_t size);
+    size_t read(void *data, size_t size) override;
+
+private:
+    InputStream &raw_;
+    unsigned char prefix_[c_MaxPrefix];
+    size_t length_;
+    size_t position_ = 0;
 };
 
 // Decompresses zstd frames from another stream. Damage inside a frame is
@@ -161,8 +180,7 @@ public:
     bool compressed() const { return zstd_ != nullptr; }
 
 private:
-    class Prefixed;
-    std::unique_ptr<Prefixed> prefixed_;
+    std::unique_ptr<ReplayInput> prefixed_; // the first bytes, looked at, then the rest
     std::unique_ptr<ZstdInput> zstd_;
 };
 

@@ -61,6 +61,14 @@ void ZstdOutput::write(const void *data, size_t size)
     }
 }
 
+void ZstdOutput::flush()
+{
+    if (frameInput_ > 0)
+        compress(nullptr, 0, ZSTD_e_end);
+    frameInput_ = 0;
+    raw_.flush();
+}
+
 void ZstdOutput::finish()
 {
     compress(nullptr, 0, ZSTD_e_end);
@@ -147,39 +155,18 @@ size_t ZstdInput::read(void *data, size_t size)
     return out.pos;
 }
 
-class ArchiveInput::Prefixed : public InputStream {
-public:
-    explicit Prefixed(InputStream &raw) : raw_(raw)
-    {
-        while (length_ < sizeof prefix_) {
-            const size_t n = raw_.read(prefix_ + length_, sizeof prefix_ - length_);
-            if (n == 0)
-                break;
-            length_ += n;
-        }
-    }
-    size_t read(void *data, size_t size) override
-    {
-        if (position_ < length_) {
-            const size_t n = size < length_ - position_ ? size : length_ - position_;
-            memcpy(data, prefix_ + position_, n);
-            position_ += n;
-            return n;
-        }
-        return raw_.read(data, size);
-    }
-    bool startsWithFrame() const { return length_ == 4 && memcmp(prefix_, c_FrameMagic, 4) == 0; }
-
-private:
-    InputStream &raw_;
-    unsigned char prefix_[4] = {};
-    size_t length_ = 0;
-    size_t position_ = 0;
-};
-
-ArchiveInput::ArchiveInput(InputStream &raw, DamageHandler onDamage) : prefixed_(std::make_unique<Prefixed>(raw))
+ArchiveInput::ArchiveInput(InputStream &raw, DamageHandler onDamage)
 {
-    if (prefixed_->startsWithFrame())
+    unsigned char prefix[4];
+    size_t length = 0;
+    while (length < sizeof prefix) {
+        const size_t n = raw.read(prefix + length, sizeof prefix - length);
+        if (n == 0)
+            break;
+        length += n;
+    }
+    prefixed_ = std::make_unique<ReplayInput>(raw, prefix, length);
+    if (length == sizeof prefix && memcmp(prefix, c_FrameMagic, sizeof prefix) == 0)
         zstd_ = std::make_unique<ZstdInput>(*prefixed_, std::move(onDamage));
 }
 

@@ -1,0 +1,174 @@
+// The sealed container: an archive's byte stream (whatever its records)
+// encrypted and authenticated under a random key of its own, below the
+// archive's records, which never see it.
+//
+//   header   magic "KXSMSENC", version, cipher, chunk size, the wrapped
+//            copies of the archive key (one per passphrase or recipient),
+//            and a keyed hash of all that under the archive key
+//   chunks   each exactly chunk size + 16 bytes: a 4-byte length, that many
+//            stream bytes and zeros to the chunk size, sealed with the AEAD;
+//            the nonce is the chunk's number, the additional data the
+//            number and whether it is the last chunk
+//
+// A reader checks each chunk by itself: a damaged chunk is skipped and
+// reported and reading goes on with the next; a truncation, a chunk moved,
+// repeated or taken from another archive is reported. libsodium does every
+// cryptographic step.
+#ifndef KXSMS_TOOLS_SEALED_H
+#define KXSMS_TOOLS_SEALED_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/Streams.h"
+
+namespace kxsms::sealed {
+
+constexpr char c_Magic[8] = {'K', 'X', 'S', 'M', 'S', 'E', 'N', 'C'};
+constexpr uint16_t c_Version = 1;
+constexpr uint32_t c_ChunkSize = 64u << 10;
+constexpr size_t c_Tag = 16;
+constexpr size_t c_KeySize = 32;
+constexpr size_t c_PublicKeySize = 32;
+constexpr size_t c_SecretKeySize = 32;
+constexpr size_t c_MaxWraps = 64;
+
+// The AEAD of the chunks.
+enum class Cipher : uint8_t {
+    Aes256Gcm = 1,        // where the processor has AES instructions: the faster here
+    XChaCha20Poly1305 = 2 // everywhere else
+};
+
+// Argon2id limits for a passphrase: about 0.5 s on a current machine.
+struct KdfLimits {
+    uint64_t ops = 3;
+    uint64_t memory = 64u << 20;
+};
+
+// Bytes in memory locked against swapping and core dumps, wiped when freed.
+class LockedBytes {
+public:
+    explicit LockedBytes(size_t size = 0);
+    ~LockedBytes();
+    LockedBytes(LockedBytes &&other) noexcept;
+    LockedBytes &operator=(LockedBytes &&other) noexcept;
+    LockedBytes(const LockedBytes &) = delete;
+    LockedBytes &operator=(const LockedBytes &) = delete;
+    unsigned char *data() { return data_; }
+    const unsigned char *data() const { return data_; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+
+private:
+    unsigned char *data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// One wrapped copy of the archive key.
+struct Wrap {
+    enum Kind : uint8_t { Passphrase = 1, Recipient = 2 } kind;
+    std::vector<unsigned char> body; // salt, limits, nonce and box; or the sealed box
+};
+
+struct Header {
+    Cipher cipher = Cipher::Aes256Gcm;
+    uint32_t chunkSize = c_ChunkSize;
+    std::vector<Wrap> wraps;
+    std::vector<unsigned char> bytes; // as read, MAC included
+};
+
+// The cipher this machine seals with.
+Cipher preferredCipher();
+
+// A new random archive key.
+LockedBytes newArchiveKey();
+
+// The header that opens with any of: the passphrase (when not null), each
+// recipient's public key. Throws IoError when the key derivation fails
+// (memory).
+std::vector<unsigned char> makeHeader(const LockedBytes &archiveKey, Cipher cipher, const std::string *passphrase,
+                                      const std::vector<std::vector<unsigned char>> &recipients,
+                                      const KdfLimits &limits = {});
+
+// Reads a header whose magic was read already; false with the reason when
+// it is not one this reader understands.
+bool readHeader(InputStream &raw, Header &header, std::string &error);
+
+// The archive key from the header, with a passphrase or a secret key;
+// empty when neither opens a wrap or the header does not authenticate under
+// the key found.
+LockedBytes openHeader(const Header &header, const std::string *passphrase, const LockedBytes *secretKey,
+                       bool &headerDamaged);
+
+// Whether the header has a passphrase wrap / a recipient wrap.
+bool hasWrap(const Header &header, Wrap::Kind kind);
+
+// Passphrase wrapping of any 32-byte secret (a secret key in its file):
+// salt, limits, nonce and box. Throws IoError when the derivation fails.
+std::vector<unsigned char> wrapWithPassphrase(const unsigned char *secret, size_t size, const std::string &passphrase,
+                                              const KdfLimits &limits);
+// The secret back; empty when the passphrase is wrong.
+LockedBytes unwrapWithPassphrase(const unsigned char *wrapped, size_t size, const std::string &passphrase);
+
+// A new key pair for write-only archives; the public key into pub.
+LockedBytes newKeyPair(std::vector<unsigned char> &pub);
+
+// Seals everything written to it in chunks onto another stream; the header
+// is written first.
+class SealedOutput : public OutputStream {
+public:
+    SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey, Cipher cipher);
+    ~SealedOutput() override;
+    void write(const void *data, size_t size) override;
+    void flush() override;
+    void finish() override;
+
+private:
+    void seal(bool last);
+
+    OutputStream &raw_;
+    Cipher cipher_;
+    LockedBytes key_;
+    std::vector<unsigned char> plain_;  // length, then the stream bytes
+    std::vector<unsigned char> sealed_; // one chunk and its tag
+    size_t used_ = 0;
+    uint64_t index_ = 0;
+};
+
+// Reads what SealedOutput wrote, chunk by chunk: only bytes of chunks that
+// authenticated come out. Damage is reported through onDamage and stepped
+// over.
+class SealedInput : public InputStream {
+public:
+    SealedInput(InputStream &raw, const Header &header, LockedBytes archiveKey, DamageHandler onDamage);
+    ~SealedInput() override;
+    size_t read(void *data, size_t size) override;
+
+    // How many chunks further on, and back, a chunk out of place is looked for.
+    static constexpr uint64_t c_Window = 8;
+
+private:
+    bool nextChunk();
+    bool open(uint64_t index, bool last, unsigned char *out);
+    bool openAny(uint64_t &index, bool &last);
+
+    InputStream &raw_;
+    Cipher cipher_;
+    uint32_t chunkSize_;
+    LockedBytes key_;
+    DamageHandler onDamage_;
+    std::vector<unsigned char> sealed_;
+    std::vector<unsigned char> plain_;
+    size_t position_ = 0;
+    size_t available_ = 0;
+    uint64_t expected_ = 0;
+    uint64_t offset_ = 0; // of the next chunk, in the file
+    bool ended_ = false;
+};
+
+} // namespace kxsms::sealed
+
+#endif

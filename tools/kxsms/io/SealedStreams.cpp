@@ -1,0 +1,235 @@
+// Sealing and opening the chunks of the sealed container. Each chunk is
+// checked by itself, so that damage costs only the chunks it touches.
+#include <cstring>
+
+#include <sodium.h>
+
+#include "io/Sealed.h"
+
+namespace kxsms::sealed {
+
+namespace {
+
+constexpr size_t c_Length = 4;
+constexpr size_t c_AdSize = 9;
+constexpr char c_KdfContext[crypto_kdf_CONTEXTBYTES + 1] = "kxsmsarc";
+
+// The chunk key from the archive key; for AES-256-GCM expanded once.
+LockedBytes chunkKey(const LockedBytes &archiveKey, Cipher cipher)
+{
+    LockedBytes key(c_KeySize);
+    crypto_kdf_derive_from_key(key.data(), key.size(), 1, c_KdfContext, archiveKey.data());
+    if (cipher != Cipher::Aes256Gcm)
+        return key;
+    if (!crypto_aead_aes256gcm_is_available())
+        throw IoError("this processor has no AES instructions: the archive's cipher (AES-256-GCM) is not available");
+    LockedBytes state(sizeof(crypto_aead_aes256gcm_state));
+    crypto_aead_aes256gcm_beforenm(reinterpret_cast<crypto_aead_aes256gcm_state *>(state.data()), key.data());
+    return state;
+}
+
+// The chunk's nonce (its number) and additional data (number, last).
+void chunkNonce(uint64_t index, bool last, unsigned char (&nonce)[24], unsigned char (&ad)[c_AdSize])
+{
+    memset(nonce, 0, sizeof nonce);
+    for (int i = 0; i < 8; ++i)
+        nonce[i] = ad[i] = static_cast<unsigned char>(index >> (8 * i));
+    ad[8] = last ? 1 : 0;
+}
+
+void seal(Cipher cipher, const LockedBytes &key, uint64_t index, bool last, const unsigned char *plain, size_t size,
+          unsigned char *out)
+{
+    unsigned char nonce[24], ad[c_AdSize];
+    chunkNonce(index, last, nonce, ad);
+    unsigned long long written = 0;
+    if (cipher == Cipher::Aes256Gcm)
+        crypto_aead_aes256gcm_encrypt_afternm(out, &written, plain, size, ad, sizeof ad, nullptr, nonce,
+                                              reinterpret_cast<const crypto_aead_aes256gcm_state *>(key.data()));
+    else
+        crypto_aead_xchacha20poly1305_ietf_encrypt(out, &written, plain, size, ad, sizeof ad, nullptr, nonce,
+                                                   key.data());
+}
+
+bool unseal(Cipher cipher, const LockedBytes &key, uint64_t index, bool last, const unsigned char *in, size_t size,
+            unsigned char *plain)
+{
+    unsigned char nonce[24], ad[c_AdSize];
+    chunkNonce(index, last, nonce, ad);
+    unsigned long long written = 0;
+    if (cipher == Cipher::Aes256Gcm)
+        return crypto_aead_aes256gcm_decrypt_afternm(
+                   plain, &written, nullptr, in, size, ad, sizeof ad, nonce,
+                   reinterpret_cast<const crypto_aead_aes256gcm_state *>(key.data())) == 0;
+    return crypto_aead_xchacha20poly1305_ietf_decrypt(plain, &written, nullptr, in, size, ad, sizeof ad, nonce,
+                                                      key.data()) == 0;
+}
+
+size_t readFully(InputStream &raw, unsigned char *out, size_t size)
+{
+    size_t got = 0;
+    while (got < size) {
+        const size_t n = raw.read(out + got, size - got);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got;
+}
+
+} // namespace
+
+SealedOutput::SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey,
+                           Cipher cipher)
+    : raw_(raw), cipher_(cipher), key_(chunkKey(archiveKey, cipher)), plain_(c_ChunkSize), sealed_(c_ChunkSize + c_Tag)
+{
+    raw_.write(header.data(), header.size());
+}
+
+SealedOutput::~SealedOutput()
+{
+    sodium_memzero(plain_.data(), plain_.size());
+}
+
+void SealedOutput::write(const void *data, size_t size)
+{
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    while (size > 0) {
+        if (used_ == c_ChunkSize - c_Length)
+            seal(false);
+        const size_t room = c_ChunkSize - c_Length - used_;
+        const size_t n = size < room ? size : room;
+        memcpy(plain_.data() + c_Length + used_, bytes, n);
+        used_ += n;
+        bytes += n;
+        size -= n;
+    }
+}
+
+void SealedOutput::seal(bool last)
+{
+    for (size_t i = 0; i < c_Length; ++i)
+        plain_[i] = static_cast<unsigned char>(used_ >> (8 * i));
+    memset(plain_.data() + c_Length + used_, 0, c_ChunkSize - c_Length - used_);
+    sealed::seal(cipher_, key_, index_, last, plain_.data(), plain_.size(), sealed_.data());
+    raw_.write(sealed_.data(), sealed_.size());
+    ++index_;
+    used_ = 0;
+}
+
+void SealedOutput::flush()
+{
+    if (used_ > 0)
+        seal(false);
+    raw_.flush();
+}
+
+void SealedOutput::finish()
+{
+    seal(true);
+    raw_.finish();
+}
+
+SealedInput::SealedInput(InputStream &raw, const Header &header, LockedBytes archiveKey, DamageHandler onDamage)
+    : raw_(raw), cipher_(header.cipher), chunkSize_(header.chunkSize), key_(chunkKey(archiveKey, header.cipher)),
+      onDamage_(std::move(onDamage)), sealed_(header.chunkSize + c_Tag), plain_(header.chunkSize),
+      offset_(header.bytes.size())
+{
+}
+
+SealedInput::~SealedInput()
+{
+    sodium_memzero(plain_.data(), plain_.size());
+}
+
+size_t SealedInput::read(void *data, size_t size)
+{
+    while (position_ == available_)
+        if (!nextChunk())
+            return 0;
+    const size_t n = size < available_ - position_ ? size : available_ - position_;
+    memcpy(data, plain_.data() + position_, n);
+    position_ += n;
+    return n;
+}
+
+bool SealedInput::open(uint64_t index, bool last, unsigned char *out)
+{
+    return unseal(cipher_, key_, index, last, sealed_.data(), sealed_.size(), out);
+}
+
+bool SealedInput::openAny(uint64_t &index, bool &last)
+{
+    for (uint64_t distance = 1; distance <= c_Window; ++distance) {
+        for (const uint64_t at : {expected_ + distance, expected_ - distance}) {
+            if (distance > expected_ && at == expected_ - distance)
+                continue;
+            for (const bool end : {false, true}) {
+                if (open(at, end, plain_.data())) {
+                    index = at;
+                    last = end;
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+bool SealedInput::nextChunk()
+{
+    position_ = available_ = 0;
+    for (;;) {
+        if (ended_) {
+            unsigned char extra = 0;
+            if (raw_.read(&extra, 1) > 0) {
+                onDamage_("bytes after the archive's last chunk (offset " + std::to_string(offset_) + ") are ignored");
+                while (raw_.read(sealed_.data(), sealed_.size()) > 0) {
+                }
+            }
+            return false;
+        }
+        const uint64_t at = offset_;
+        const size_t got = readFully(raw_, sealed_.data(), sealed_.size());
+        offset_ += got;
+        if (got < sealed_.size()) {
+            ended_ = true;
+            onDamage_(got == 0 ? "the archive is truncated: its last chunk is missing"
+                               : "the archive is truncated inside a chunk (offset " + std::to_string(at) + ")");
+            return false;
+        }
+        uint64_t index = expected_;
+        bool last = false;
+        if (open(expected_, false, plain_.data())) {
+            last = false;
+        } else if (open(expected_, true, plain_.data())) {
+            last = true;
+        } else if (openAny(index, last)) {
+            if (index < expected_) {
+                onDamage_("a chunk out of place (repeated or moved) at offset " + std::to_string(at) + " is skipped");
+                continue;
+            }
+            onDamage_(std::to_string(index - expected_) + " chunk(s) missing before offset " + std::to_string(at));
+        } else {
+            onDamage_("the chunk at offset " + std::to_string(at) +
+                      " does not authenticate (damaged, or not of this archive); its bytes are skipped");
+            ++expected_;
+            continue;
+        }
+        expected_ = index + 1;
+        ended_ = last;
+        size_t length = 0;
+        for (size_t i = 0; i < c_Length; ++i)
+            length |= static_cast<size_t>(plain_[i]) << (8 * i);
+        if (length > chunkSize_ - c_Length) {
+            onDamage_("the chunk at offset " + std::to_string(at) + " has a length beyond its size");
+            continue;
+        }
+        position_ = c_Length;
+        available_ = c_Length + length;
+        if (length > 0)
+            return true;
+    }
+}
+
+} // namespace kxsms::sealed
