@@ -16,6 +16,10 @@
 //   through the interface: after the rest of their directory, the scan stands
 //   on that directory once more with NWSMTS_OVERFLOW, and the size it reports
 //   there is the number of entries left out.
+// - With scan type NWSM_SCAN_TYPE_ONE_FILE_SYSTEM a directory below the start
+//   that is the root of a mount, or on another device, is given but not
+//   descended into; the scan stands on it a second time with
+//   NWSMTS_DATA_SET_EXCLUDED.
 #pragma once
 
 #include "filesystem/ArchiveFlag.h"
@@ -66,12 +70,15 @@ private:
     CCODE describe();
     CCODE report(CCODE failure, std::uint64_t leftOut);
     CCODE descend();
+    bool crossesMount(int directory) const;
     CCODE list(Level &level);
     bool inModifiedRange() const;
 
     std::vector<UINT32> nameTypes_; // name-space types of the listed names
     UINT32 creatorNameSpace_ = 0;
     bool oneLevel_ = false;
+    bool oneFileSystem_ = false;
+    std::uint64_t startDevice_ = 0;
     UINT32 firstModified_ = 0;
     UINT32 lastModified_ = 0;
     SelectionFilter filter_;
