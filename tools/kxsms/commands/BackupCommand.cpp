@@ -132,7 +132,8 @@ BackupCommand::BackupCommand() : Command("backup", "back up the subtrees at PATH
 void BackupCommand::define(OptionSet &options)
 {
     options.values("PATH", options_.paths, "data sets to back up, each with everything below it").required();
-    options.value("-f,--file", options_.archive, "the archive to write; - for standard output").required();
+    // Not required: a dry run writes no archive.
+    options.value("-f,--file", options_.archive, "the archive to write; - for standard output (not with -n)");
     options.values("--exclude", options_.excludes,
                    "leave out this data set, or what matches this shell pattern (with its subtree); repeatable");
     options.value("--since", since_, "only data sets modified since TIME (parents always)");
@@ -145,6 +146,10 @@ void BackupCommand::define(OptionSet &options)
 
 bool BackupCommand::check(std::ostream &err, int64_t now)
 {
+    if (options_.archive.empty() && !options_.dryRun) {
+        err << "kxsms: backup: --file is required (the archive to write; -n shows what would be saved without one)\n";
+        return false;
+    }
     if (since_.empty())
         return true;
     std::string error;

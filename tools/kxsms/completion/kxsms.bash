@@ -26,7 +26,7 @@ _kxsms()
         ls) options="-r --recursive -l --long --json" ;;
         info) options="--json" ;;
         backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run" ;;
-        restore) options="-f --file --to --in-place --overwrite --no-xattrs --exclude -n --dry-run" ;;
+        restore) options="-f --file --to --in-place --strip-components --overwrite --no-xattrs --exclude -n --dry-run" ;;
         list) options="-f --file --exclude --json" ;;
         verify) options="-f --file" ;;
         rm) options="-r --recursive" ;;
