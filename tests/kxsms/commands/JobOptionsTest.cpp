@@ -2,6 +2,10 @@
 // --strip-components on restore, --one-file-system on backup.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+
+#include <sys/mount.h>
 
 #include "commands/KxsmsProgram.h"
 
@@ -86,6 +90,76 @@ TEST_F(KxsmsProgram, StripComponentsDryRunNamesTheTargets)
     EXPECT_NE(result.out.find("restore /r/sub/b.txt\n"), std::string::npos) << result.out;
     EXPECT_EQ(result.out.find("/r/tree"), std::string::npos) << result.out;
     EXPECT_EQ(result.out.find("restore /r\n"), std::string::npos) << result.out;
+}
+
+// A bind mount at data_/tree/mnt of a folder outside the resource (the same
+// file system: only the mount tells it apart), undone at the end.
+class OneFileSystem : public KxsmsProgram {
+protected:
+    void SetUp() override
+    {
+        KxsmsProgram::SetUp();
+        writeFile(dir_ / "other/inside.txt", "mounted\n");
+        writeFile(dir_ / "other/deep/more.txt", "more\n");
+        fs::create_directories(data_ / "tree/mnt");
+        fs::create_directories(data_ / "tree/zz");
+        writeFile(data_ / "tree/zz/after.txt", "after the mount\n");
+        if (geteuid() != 0 || mount((dir_ / "other").c_str(), (data_ / "tree/mnt").c_str(), nullptr, MS_BIND,
+                                    nullptr) != 0)
+            problem_ = "bind mounts need root and a system that allows them";
+        else
+            mounted_ = true;
+    }
+    void TearDown() override
+    {
+        if (mounted_)
+            umount2((data_ / "tree/mnt").c_str(), MNT_DETACH);
+        KxsmsProgram::TearDown();
+    }
+    std::string problem_;
+    bool mounted_ = false;
+};
+
+TEST_F(OneFileSystem, MountPointsBelowAPathAreSavedButNotEntered)
+{
+    if (!problem_.empty())
+        GTEST_SKIP() << problem_;
+    const Result result = kxsms({"backup", "-x", "/tree", "-f", "a.kxa"});
+    ASSERT_EQ(result.status, 0) << context(result);
+    const std::string notice = "kxsms: /tree/mnt: on a different file system; not dumped\n";
+    const size_t at = result.err.find(notice);
+    EXPECT_NE(at, std::string::npos) << context(result);
+    EXPECT_EQ(result.err.find(notice, at + 1), std::string::npos) << "named once\n" << context(result);
+    const std::vector<std::string> names = archivedNames("a.kxa");
+    const std::set<std::string> unique(names.begin(), names.end());
+    EXPECT_EQ(unique.size(), names.size());
+    EXPECT_TRUE(unique.count("/tree/mnt")) << "the mount point itself is saved";
+    EXPECT_TRUE(unique.count("/tree/zz/after.txt")) << "the scan goes on after it";
+    EXPECT_FALSE(unique.count("/tree/mnt/inside.txt"));
+    EXPECT_FALSE(unique.count("/tree/mnt/deep"));
+
+    // A mount point given as the path is entered; without -x every mount is.
+    ASSERT_EQ(kxsms({"backup", "-x", "/tree/mnt", "-f", "b.kxa"}).status, 0);
+    EXPECT_EQ(archivedNames("b.kxa").size(), 4u);
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "c.kxa"}).status, 0);
+    const std::vector<std::string> all = archivedNames("c.kxa");
+    EXPECT_NE(std::find(all.begin(), all.end(), "/tree/mnt/deep/more.txt"), all.end());
+}
+
+TEST_F(OneFileSystem, DryRunNamesTheMountPointOnce)
+{
+    if (!problem_.empty())
+        GTEST_SKIP() << problem_;
+    const Result result = kxsms({"backup", "-n", "--one-file-system", "/tree"});
+    ASSERT_EQ(result.status, 0) << context(result);
+    EXPECT_NE(result.err.find("/tree/mnt: on a different file system; not dumped"), std::string::npos)
+        << context(result);
+    size_t count = 0;
+    for (size_t at = result.out.find("/tree/mnt\n"); at != std::string::npos; at = result.out.find("/tree/mnt\n", at + 1))
+        ++count;
+    EXPECT_EQ(count, 1u) << result.out;
+    EXPECT_EQ(result.out.find("inside.txt"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("/tree/zz/after.txt"), std::string::npos) << result.out;
 }
 
 } // namespace

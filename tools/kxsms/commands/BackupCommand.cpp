@@ -21,6 +21,7 @@
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
 #include "frame/Results.h"
+#include "frame/ScanControl.h"
 #include "frame/Selection.h"
 #include "frame/Signals.h"
 #include "frame/SinceTime.h"
@@ -36,6 +37,7 @@ Examples:
   kxsms backup /src --exclude '*.o' --exclude /src/cache -f src.kxa
   kxsms backup /srv --incremental --clear-archive --zstd -f - | ssh host 'cat > inc.kxa'
   kxsms backup -n /home --exclude '.cache'     what would be saved, without saving
+  kxsms backup -x / -f /backup/root.kxa        the root file system alone (not /proc, /sys, ...)
 )";
 
 // A backup path given through symlinked directories ("/lib/terminfo" where
@@ -141,6 +143,8 @@ void BackupCommand::define(OptionSet &options)
     options.flag("--clear-archive", options_.clearArchive, "clear the archive flag of each data set saved");
     options.flag("--zstd", options_.zstd, "compress the archive with zstd");
     options.flag("-n,--dry-run", options_.dryRun, "show what would be saved; write no archive, clear no flag");
+    options.flag("-x,--one-file-system", options_.oneFileSystem,
+                 "do not enter mount points below a PATH (each is saved as a directory and named)");
     options.examples(c_BackupExamples);
 }
 
@@ -180,7 +184,9 @@ int BackupCommand::run(const GlobalOptions &globals)
     const BackupOptions &options = options_;
     Progress progress("backup", globals.verbosity);
     progress.showNamesAs(nameStyle(globals.tsa));
-    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa);
+    // Traversal (and -x) travel in the scan-control record, set before the login.
+    const NWSM_SCAN_CONTROL control = traversingScanControl(options.oneFileSystem);
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa, &control);
     if (!session)
         return c_ExitStopped;
 
@@ -190,7 +196,6 @@ int BackupCommand::run(const GlobalOptions &globals)
     const int64_t started = now.tv_sec;
     const int64_t startedNanoseconds = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
     kx.SetScanStartTime(options.since ? *options.since : started);
-    kx.SetScanTraverse(true);
     if (options.since)
         kx.SetScanModifiedDateTimeRange(*options.since, 0);
     kx.SetClearArchiveBitFlag(options.clearArchive && !options.dryRun);

@@ -20,6 +20,7 @@ struct BackupOptions {
     bool clearArchive = false;
     bool zstd = false;
     bool dryRun = false;
+    bool oneFileSystem = false; // mounts below a path are not entered
 };
 
 class BackupCommand final : public Command {

@@ -138,8 +138,15 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
         progress_.failed();
         return true;
     }
-    if (writer_ == nullptr)
+    if (writer_ == nullptr) {
+        // A dry run reports what the scan could not give, as the backup would.
+        if (parent && reportsOn(std::string_view(name_, length), previewed_)) {
+            if (const unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false); code != 0)
+                return !stopsAfterContentsFailure(code, size);
+            kx_.AbortBackup(&sequence_);
+        }
         return preview(parent, size);
+    }
     // member_ stays the last data set saved (a parent that reports on
     // its contents is matched against it); what is only listed goes
     // through listed_.
@@ -228,6 +235,12 @@ bool BackupJob::backUpOne(uint32_t nameSpace, bool parent, bool archive, long cr
 bool BackupJob::stopsAfterContentsFailure(unsigned int code, unsigned long long leftOut)
 {
     const std::optional<SmsCause> cause = lastSmsCause(takeModuleLog());
+    // -x: the TSA gave a mount point below the path, and did not enter it.
+    if (code == KXSMS_ERR_EXCLUDED_BY_TSA) {
+        progress_.message(printable(name_, style_) + ": on a different file system; not dumped");
+        progress_.skipped();
+        return false;
+    }
     if (cause && cause->code == c_SmsOverflow && leftOut > 0) {
         progress_.message("cannot back up " + std::to_string(leftOut) + (leftOut == 1 ? " entry" : " entries") +
                           " in " + printable(name_, style_) +
@@ -244,6 +257,7 @@ bool BackupJob::stopsAfterContentsFailure(unsigned int code, unsigned long long 
 bool BackupJob::preview(bool parent, unsigned long long size)
 {
     writeLine(printable(name_, style_));
+    previewed_.assign(name_);
     if (!parent)
         progress_.add(size);
     progress_.done();

@@ -25,7 +25,7 @@ _kxsms()
         "") COMPREPLY=($(compgen -W "$commands $global" -- "$cur")); return ;;
         ls) options="-r --recursive -l --long --json" ;;
         info) options="--json" ;;
-        backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run" ;;
+        backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run -x --one-file-system" ;;
         restore) options="-f --file --to --in-place --strip-components --overwrite --no-xattrs --exclude -n --dry-run" ;;
         list) options="-f --file --exclude --json" ;;
         verify) options="-f --file" ;;
