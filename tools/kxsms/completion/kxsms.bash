@@ -8,7 +8,7 @@ _kxsms()
         cur=${COMP_WORDS[COMP_CWORD]}
         prev=${COMP_WORDS[COMP_CWORD-1]}
     }
-    local commands="resources ls info backup restore list verify rm"
+    local commands="resources ls info backup restore list verify diff rm"
     local global="--tsa -u --user --password-file --password-prompt --log -v --verbose --version --help"
     local command="" word
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
@@ -29,6 +29,7 @@ _kxsms()
         restore) options="-f --file --to --in-place --strip-components --overwrite --no-xattrs --exclude -n --dry-run" ;;
         list) options="-f --file --exclude --json" ;;
         verify) options="-f --file" ;;
+        diff) options="-f --file --json" ;;
         rm) options="-r --recursive" ;;
         *) options="" ;;
     esac
