@@ -115,11 +115,17 @@ TEST_F(KxsmsProgram, DiffTakesPathsAndComparesOnlyBelowThem)
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
     writeFile(data_ / "tree/new.txt", "new\n");
     fs::permissions(data_ / "tree/sub/b.txt", fs::perms(0600));
-    const Result sub = kxsms({"diff", "-f", "a.kxa", "tree/sub"});
+    const Result sub = kxsms({"diff", "-f", "a.kxa", "/tree/sub"});
     EXPECT_EQ(sub.status, 1) << context(sub);
     EXPECT_EQ(sub.out, "changed /tree/sub/b.txt: mode\n") << context(sub);
     const Result deeper = kxsms({"diff", "-f", "a.kxa", "/tree/sub/deeper"});
     EXPECT_EQ(deeper.status, 0) << context(deeper);
+    // Only here: new. Neither here nor in the archive: a mistake.
+    EXPECT_EQ(kxsms({"diff", "-f", "a.kxa", "/tree/new.txt"}).out, "new /tree/new.txt\n");
+    const Result nowhere = kxsms({"diff", "-f", "a.kxa", "/tree/nowhere", "/tree/a.txt"});
+    EXPECT_EQ(nowhere.status, 2) << context(nowhere);
+    EXPECT_NE(nowhere.err.find("kxsms: /tree/nowhere: neither in a.kxa nor here"), std::string::npos)
+        << context(nowhere);
 }
 
 TEST_F(KxsmsProgram, DiffOfAChainTakesUnchangedDataFromEarlierArchives)

@@ -34,7 +34,7 @@ namespace {
 const char *const c_DiffExamples = R"(
 Examples:
   kxsms diff -f a.kxa                          what changed since the backup
-  kxsms diff -f full.kxa -f inc1.kxa /etc      the chain's newest view of /etc
+  kxsms diff -f full.kxa -f inc1.kxa /etc      the chain's newest view of /etc, against /etc
   kxsms diff -f a.kxa --json | jq '.[] | select(.change == "changed")'
 
 Each line names one data set: "changed NAME: FIELDS" (content, kind, mode,
@@ -64,9 +64,7 @@ public:
         readNewest();
         for (size_t i = archives_.size() - 1; i-- > 0 && pending_ > 0;)
             readEarlier(*archives_[i]);
-        std::vector<std::string> paths;
-        for (const std::string &path : options_.paths)
-            paths.push_back(session_.type() == KXSMS_TSA_FILE_SYSTEM && path.front() != '/' ? "/" + path : path);
+        std::vector<std::string> paths = options_.paths;
         if (paths.empty())
             paths = archives_.back()->reader().backupRecord().paths;
         if (paths.empty()) {
@@ -78,6 +76,12 @@ public:
         for (const std::string &path : independentPaths(paths, session_.type()))
             if (!scan(path))
                 return false;
+        // A PATH neither the archive nor the scan knows compares nothing: a mistake.
+        for (const std::string &path : selection_.unused())
+            if (std::find(metNothing_.begin(), metNothing_.end(), path) != metNothing_.end()) {
+                progress_.message(printable(path, style_) + ": neither in " + archives_.back()->label() + " nor here");
+                trouble_ = true;
+            }
         std::vector<std::string> missing;
         for (const auto &[name, state] : archived_)
             missing.push_back(name);
@@ -159,8 +163,10 @@ private:
                                                &archive, &created, &modified, &accessed, &size, &end);
             if (code != 0) {
                 // A path that is not there: what the archive holds below it is missing.
-                if (sequence == 0 && previous.empty() && code == KXSMS_ERR_DATA_NOT_FOUND)
+                if (sequence == 0 && previous.empty() && code == KXSMS_ERR_DATA_NOT_FOUND) {
+                    metNothing_.push_back(path);
                     return true;
+                }
                 if (failed("cannot scan " + printable(path, style_), code))
                     return false;
                 if (sequence == 0 || ++failuresInRow > 100) {
@@ -298,6 +304,7 @@ private:
     StreamDigest digest_;
     std::unordered_map<std::string, Archived> archived_;
     size_t pending_ = 0;
+    std::vector<std::string> metNothing_; // paths whose scan found nothing
     uint64_t changes_ = 0;
     bool trouble_ = false;
     bool stop_ = false;
@@ -319,6 +326,14 @@ void DiffCommand::define(OptionSet &options)
         .required();
     options.flag("--json", options_.json, "a JSON array of the differences");
     options.examples(c_DiffExamples);
+}
+
+// PATHs name the live tree: on the file system a relative one is taken
+// from the working directory, as backup takes it (once the archive tells
+// that its TSA is the file system's).
+void DiffCommand::takeLocalNames(const GlobalOptions &, std::string_view cwd)
+{
+    cwd_ = cwd;
 }
 
 int DiffCommand::run(const GlobalOptions &globals)
@@ -351,6 +366,9 @@ int DiffCommand::run(const GlobalOptions &globals)
             return c_ExitStopped;
         }
         progress.showNamesAs(nameStyle(archived));
+        if (archived == KXSMS_TSA_FILE_SYSTEM)
+            for (std::string &path : options_.paths)
+                takeLocalPath(path, cwd_, archived);
         std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, archived);
         if (!session)
             return c_ExitStopped;

@@ -20,10 +20,12 @@ class DiffCommand final : public Command {
 public:
     DiffCommand();
     void define(OptionSet &options) override;
+    void takeLocalNames(const GlobalOptions &globals, std::string_view cwd) override;
     int run(const GlobalOptions &globals) override;
 
 private:
     DiffOptions options_;
+    std::string cwd_; // where relative PATHs are, once the archive's TSA is known
 };
 
 } // namespace kxsms
