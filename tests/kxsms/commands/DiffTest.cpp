@@ -141,12 +141,21 @@ TEST_F(KxsmsProgram, DiffOfAChainTakesUnchangedDataFromEarlierArchives)
     const Result older = kxsms({"diff", "-f", "full.kxa", "/tree/a.txt"});
     EXPECT_EQ(older.status, 1) << context(older);
 
+    // The incremental alone knows of what it lists as unchanged only what the scan reported.
+    const Result alone = kxsms({"diff", "-f", "inc.kxa"});
+    EXPECT_EQ(alone.status, 0) << context(alone);
+
     // c.txt: listed as unchanged by inc.kxa, its data in full.kxa.
     writeFile(data_ / "tree/sub/deeper/c.txt", "gammx\n");
     setFileTime(data_ / "tree/sub/deeper/c.txt", 1500000000);
     const Result changed = kxsms({"diff", "-f", "full.kxa", "-f", "inc.kxa"});
     EXPECT_EQ(changed.status, 1) << context(changed);
     EXPECT_EQ(changed.out, "changed /tree/sub/deeper/c.txt: content\n") << context(changed);
+    EXPECT_EQ(kxsms({"diff", "-f", "inc.kxa"}).status, 0) << "the listing cannot tell the content";
+    setFileTime(data_ / "tree/sub/deeper/c.txt", 1500000100);
+    const Result listed = kxsms({"diff", "-f", "inc.kxa"});
+    EXPECT_EQ(listed.status, 1) << context(listed);
+    EXPECT_EQ(listed.out, "changed /tree/sub/deeper/c.txt: modification time\n") << context(listed);
 }
 
 TEST_F(KxsmsProgram, DiffThatCannotCompareExitsTwo)
