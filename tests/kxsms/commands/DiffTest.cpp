@@ -158,6 +158,20 @@ TEST_F(KxsmsProgram, DiffOfAChainTakesUnchangedDataFromEarlierArchives)
     EXPECT_EQ(listed.out, "changed /tree/sub/deeper/c.txt: modification time\n") << context(listed);
 }
 
+TEST_F(KxsmsProgram, DiffOfAHardLinkAloneComparesItsInode)
+{
+    fs::create_hard_link(data_ / "tree/a.txt", data_ / "tree/sub/second");
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    // Read alone, the second name is the whole file; in the archive it is a link to the first.
+    const Result alone = kxsms({"diff", "-f", "a.kxa", "/tree/sub/second"});
+    EXPECT_EQ(alone.status, 0) << context(alone);
+    fs::permissions(data_ / "tree/a.txt", fs::perms(0600));
+    const Result mode = kxsms({"diff", "-f", "a.kxa", "/tree/sub/second"});
+    EXPECT_EQ(mode.out, "changed /tree/sub/second: mode\n") << context(mode);
+    const Result all = kxsms({"diff", "-f", "a.kxa"});
+    EXPECT_EQ(all.out, "changed /tree/a.txt: mode\nchanged /tree/sub/second: mode\n") << context(all);
+}
+
 TEST_F(KxsmsProgram, DiffThatCannotCompareExitsTwo)
 {
     const Result none = kxsms({"diff", "-f", "absent.kxa"});
