@@ -185,6 +185,7 @@ TEST_F(KxsmsProgram, DiffThatCannotCompareExitsTwo)
         sh("SMSEMU_FAULTS='NWSMTSOpenDataSetForBackup@*=0xFFFDFFF5' " + kxsmsLine({"diff", "-f", "a.kxa"}));
     EXPECT_EQ(faulty.status, 2) << context(faulty);
     EXPECT_NE(faulty.err.find("kxsms: cannot read /tree/"), std::string::npos) << context(faulty);
+    EXPECT_EQ(faulty.err.find(" 0 failed"), std::string::npos) << "the summary counts them\n" << context(faulty);
 }
 
 } // namespace

@@ -142,6 +142,7 @@ private:
             progress_.message("cannot compare " + printable(member.name, style_) + ": its copy in " + archive.label() +
                               " is damaged");
             trouble_ = true;
+            progress_.failed();
             return std::nullopt;
         }
         return state;
@@ -252,6 +253,7 @@ private:
             progress_.message("cannot compare " + printable(name, style_) + ": the TSA's stream of it is not one "
                                                                             "kxsms reads");
             trouble_ = true;
+            progress_.failed();
             return std::nullopt;
         }
         return state;
@@ -280,6 +282,7 @@ private:
     {
         progress_.message(what + ": " + describeFailure(session_.text(code), lastSmsCause(takeModuleLog())));
         trouble_ = true;
+        progress_.failed();
         if (!session_.fatal(code))
             return false;
         progress_.message("diff stopped");
