@@ -177,6 +177,9 @@ typedef struct NWSM_SCAN_CONTROL {
 } NWSM_SCAN_CONTROL;
 
 #define NWSM_SCAN_TYPE_ONE_LEVEL 1u
+/* Scan type bit of the stand-in's file-system TSA: a directory on another
+   mount than the start is given, but not descended into. */
+#define NWSM_SCAN_TYPE_ONE_FILE_SYSTEM 0x100u
 
 /* Scan information of the data set at a scan position. */
 typedef struct NWSM_SCAN_INFORMATION {

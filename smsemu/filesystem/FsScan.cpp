@@ -11,6 +11,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace smsemu {
 namespace {
@@ -54,6 +57,8 @@ CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequ
 
     const NWSM_SCAN_CONTROL &control = request.control;
     fresh->oneLevel_ = (control.scanType & NWSM_SCAN_TYPE_ONE_LEVEL) != 0;
+    fresh->oneFileSystem_ = (control.scanType & NWSM_SCAN_TYPE_ONE_FILE_SYSTEM) != 0;
+    fresh->startDevice_ = fresh->meta_.device;
     fresh->firstModified_ = control.firstModifiedDateAndTime;
     fresh->lastModified_ = control.lastModifiedDateAndTime;
     for (UINT32 type : resource.nameSpaces)
@@ -181,6 +186,11 @@ CCODE FsScan::descend()
             return NWSMTS_DATA_SET_IN_USE;
         return listErrorCode(errno);
     }
+    // The start is entered wherever it lies; below it, no other mount.
+    if (oneFileSystem_ && depth_ > 0 && crossesMount(fd)) {
+        close(fd);
+        return NWSMTS_DATA_SET_EXCLUDED;
+    }
     if (depth_ == levels_.size())
         levels_.push_back(std::make_unique<Level>());
     Level &level = *levels_[depth_++];
@@ -197,6 +207,18 @@ CCODE FsScan::descend()
         return rc;
     }
     return 0;
+}
+
+// A mount of the same file system (a bind mount) has the same device: the
+// kernel's mount-root attribute tells it, where the kernel gives it.
+bool FsScan::crossesMount(int directory) const
+{
+    struct statx x {};
+    if (statx(directory, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &x) != 0)
+        return false;
+    if ((x.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 && (x.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0)
+        return true;
+    return makedev(x.stx_dev_major, x.stx_dev_minor) != startDevice_;
 }
 
 CCODE FsScan::list(Level &level)

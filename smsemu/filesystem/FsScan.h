@@ -24,6 +24,10 @@
 //   on that directory once more with NWSMTS_OVERFLOW, and the size it reports
 //   there is the number of entries left out, everything below such a
 //   directory included.
+// - With scan type NWSM_SCAN_TYPE_ONE_FILE_SYSTEM a directory below the start
+//   that is the root of a mount, or on another device, is given but not
+//   descended into; the scan stands on it a second time with
+//   NWSMTS_DATA_SET_EXCLUDED.
 #pragma once
 
 #include "filesystem/ArchiveFlag.h"
@@ -75,6 +79,7 @@ private:
     CCODE describe();
     CCODE report(CCODE failure, std::uint64_t leftOut);
     CCODE descend();
+    bool crossesMount(int directory) const;
     CCODE list(Level &level);
     bool inModifiedRange(const FsMeta &meta) const;
     // The entries below a directory whose name is too long to give, itself
@@ -84,6 +89,8 @@ private:
     std::vector<UINT32> nameTypes_; // name-space types of the listed names
     UINT32 creatorNameSpace_ = 0;
     bool oneLevel_ = false;
+    bool oneFileSystem_ = false;
+    std::uint64_t startDevice_ = 0;
     UINT32 firstModified_ = 0;
     UINT32 lastModified_ = 0;
     SelectionFilter filter_;

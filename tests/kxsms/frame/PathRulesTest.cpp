@@ -97,6 +97,35 @@ TEST(PathRules, Reroot)
     }
 }
 
+TEST(PathRules, RerootStripsLeadingComponents)
+{
+    // An empty expectation: nothing is left, so the member is not restored (and no error).
+    const std::vector<std::tuple<KXSMS_TSA_TYPE, std::string, unsigned int, std::string>> table = {
+        {KXSMS_TSA_FILE_SYSTEM, "/usr/include/a.h", 1, "/tmp/r/include/a.h"},
+        {KXSMS_TSA_FILE_SYSTEM, "/usr/include/a.h", 2, "/tmp/r/a.h"},
+        {KXSMS_TSA_FILE_SYSTEM, "/usr/include/a.h", 3, ""},
+        {KXSMS_TSA_FILE_SYSTEM, "/usr/include/a.h", 9, ""},
+        {KXSMS_TSA_FILE_SYSTEM, "/usr", 1, ""},
+        {KXSMS_TSA_FILE_SYSTEM, "/", 1, ""},
+        {KXSMS_TSA_FILE_SYSTEM, "/usr/include/", 1, "/tmp/r/include/"},
+        {KXSMS_TSA_GROUPWISE, "DOM1:\\dir\\x", 1, "DOM2:\\r\\dir\\x"},
+        {KXSMS_TSA_GROUPWISE, "DOM1:\\dir\\x", 2, "DOM2:\\r\\x"},
+        {KXSMS_TSA_GROUPWISE, "DOM1:", 1, ""},
+    };
+    for (const auto &[tsa, name, strip, expected] : table) {
+        std::string error = "stale";
+        const std::string dir = tsa == KXSMS_TSA_FILE_SYSTEM ? "/tmp/r" : "DOM2:\\r";
+        const auto result = reroot(name, dir, tsa, error, strip);
+        EXPECT_EQ(result.value_or(""), expected) << name << " strip " << strip;
+        if (!result) {
+            EXPECT_EQ(error, "") << name << " strip " << strip;
+        }
+    }
+    std::string error;
+    EXPECT_FALSE(reroot("/a/../b/c", "/tmp/r", KXSMS_TSA_FILE_SYSTEM, error, 1)) << "refused before stripping";
+    EXPECT_FALSE(error.empty());
+}
+
 TEST(PathRules, RerootRefusals)
 {
     const std::vector<std::tuple<KXSMS_TSA_TYPE, std::string, std::string>> table = {

@@ -7,6 +7,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/mount.h>
 
 namespace smsemutest {
 namespace {
@@ -275,10 +276,10 @@ protected:
     }
 
     // Every position of a whole-subtree scan, with what opening it answers.
-    static std::vector<Position> positions(UINT32 connection, const std::string &start)
+    static std::vector<Position> positions(UINT32 connection, const std::string &start, UINT32 scanType = 0)
     {
         NWSM_DATA_SET_NAME_LIST *list = oneName(start);
-        NWSM_SCAN_CONTROL c = control(0);
+        NWSM_SCAN_CONTROL c = control(scanType);
         UINT32 sequence = 0;
         NWSM_SCAN_INFORMATION *info = nullptr;
         NWSM_DATA_SET_NAME_LIST *names = nullptr;
@@ -415,6 +416,42 @@ TEST_F(NumberedNameSpaces, NamesCarryTheConfiguredTypes)
     std::free(first);
     EXPECT_EQ(NWSMTSGetNameSpaceTypeInfo(connection, 556, nullptr, nullptr, nullptr), 0u);
     EXPECT_EQ(NWSMTSGetNameSpaceTypeInfo(connection, 8, nullptr, nullptr, nullptr), NWSMTS_INVALID_NAME_SPACE_TYPE);
+}
+
+} // namespace
+} // namespace smsemutest
+
+namespace smsemutest {
+namespace {
+
+// A bind mount of a folder of the same file system at /d/mnt: only the mount
+// tells it apart (the device is the same).
+TEST_F(FsPositions, OneFileSystemGivesAMountPointAndReportsItInsteadOfEnteringIt)
+{
+    file("/d/mnt/hidden", "under the mount");
+    fs::create_directories(dir_ / "other/inner");
+    std::ofstream(dir_ / "other/inner/x") << "x";
+    if (geteuid() != 0 || mount((dir_ / "other").c_str(), real("/d/mnt").c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "bind mounts need root and a system that allows them";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{real("/d/mnt")};
+
+    auto seen = [](const std::vector<Position> &all) {
+        std::string text;
+        for (const Position &p : all)
+            if (p.name.rfind("/d/mnt", 0) == 0 || p.name == "/d/sub/z")
+                text += p.name + "=" + std::to_string(p.open) + " ";
+        return text;
+    };
+    EXPECT_EQ(seen(positions(connection, "/d", NWSM_SCAN_TYPE_ONE_FILE_SYSTEM)),
+              "/d/mnt=0 /d/mnt=" + std::to_string(NWSMTS_DATA_SET_EXCLUDED) + " /d/sub/z=0 ");
+    EXPECT_EQ(seen(positions(connection, "/d/mnt", NWSM_SCAN_TYPE_ONE_FILE_SYSTEM)),
+              "/d/mnt=0 /d/mnt/inner=0 /d/mnt/inner/x=0 ")
+        << "the start is entered";
+    EXPECT_EQ(seen(positions(connection, "/d")), "/d/mnt=0 /d/mnt/inner=0 /d/mnt/inner/x=0 /d/sub/z=0 ")
+        << "without the bit every mount is entered";
 }
 
 } // namespace

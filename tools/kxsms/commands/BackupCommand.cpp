@@ -24,6 +24,7 @@
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
 #include "frame/Results.h"
+#include "frame/ScanControl.h"
 #include "frame/Selection.h"
 #include "frame/Signals.h"
 #include "frame/SinceTime.h"
@@ -40,6 +41,7 @@ Examples:
   kxsms backup /src --exclude '*.o' --exclude /src/cache -f src.kxa
   kxsms backup /srv --incremental --clear-archive --zstd -f - | ssh host 'cat > inc.kxa'
   kxsms backup -n /home --exclude '.cache'     what would be saved, without saving
+  kxsms backup -x / -f /backup/root.kxa        the root file system alone (not /proc, /sys, ...)
   kxsms backup /srv --zstd --recipient vault.pub -f srv.kxa
       write-only: this machine cannot read srv.kxa back; restore it with --key vault.key
 )";
@@ -236,7 +238,8 @@ BackupCommand::BackupCommand() : Command("backup", "back up the subtrees at PATH
 void BackupCommand::define(OptionSet &options)
 {
     options.values("PATH", options_.paths, "data sets to back up, each with everything below it").required();
-    options.value("-f,--file", options_.archive, "the archive to write; - for standard output").required();
+    // Not required: a dry run writes no archive.
+    options.value("-f,--file", options_.archive, "the archive to write; - for standard output (not with -n)");
     options.values("--exclude", options_.excludes,
                    "leave out this data set, or what matches this shell pattern (with its subtree); repeatable");
     options.value("--since", since_, "only data sets modified since TIME (parents always)");
@@ -244,6 +247,8 @@ void BackupCommand::define(OptionSet &options)
     options.flag("--clear-archive", options_.clearArchive, "clear the archive flag of each data set saved");
     options.flag("--zstd", options_.zstd, "compress the archive with zstd");
     options.flag("-n,--dry-run", options_.dryRun, "show what would be saved; write no archive, clear no flag");
+    options.flag("-x,--one-file-system", options_.oneFileSystem,
+                 "do not enter mount points below a PATH (each is saved as a directory and named)");
     options.flag("--no-sync", options_.noSync, "do not make the archive durable (fsync) before ending");
     options.flag("--encrypt", options_.encrypt,
                  "encrypt the archive with a passphrase (--passphrase-file, KXSMS_PASSPHRASE or asked twice)");
@@ -256,8 +261,12 @@ void BackupCommand::define(OptionSet &options)
 
 bool BackupCommand::check(std::ostream &err, int64_t now)
 {
+    if (options_.archive.empty() && !options_.dryRun) {
+        err << "kxsms: backup: --file is required (the archive to write; -n shows what would be saved without one)\n";
+        return false;
+    }
     if (!options_.passphraseFile.empty() && !options_.encrypt) {
-        err << "kxsms backup: --passphrase-file goes with --encrypt\n";
+        err << "kxsms: backup: --passphrase-file goes with --encrypt\n";
         return false;
     }
     if (since_.empty())
@@ -290,7 +299,9 @@ int BackupCommand::run(const GlobalOptions &globals)
     const BackupOptions &options = options_;
     Progress progress("backup", globals.verbosity);
     progress.showNamesAs(nameStyle(globals.tsa));
-    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa);
+    // Traversal (and -x) travel in the scan-control record, set before the login.
+    const NWSM_SCAN_CONTROL control = traversingScanControl(options.oneFileSystem);
+    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa, &control);
     if (!session)
         return c_ExitStopped;
 
@@ -300,7 +311,6 @@ int BackupCommand::run(const GlobalOptions &globals)
     const int64_t started = now.tv_sec;
     const int64_t startedNanoseconds = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
     kx.SetScanStartTime(options.since ? *options.since : started);
-    kx.SetScanTraverse(true);
     if (options.since)
         kx.SetScanModifiedDateTimeRange(*options.since, 0);
     kx.SetClearArchiveBitFlag(options.clearArchive && !options.dryRun);

@@ -20,6 +20,7 @@ struct BackupOptions {
     bool clearArchive = false;
     bool zstd = false;
     bool dryRun = false;
+    bool oneFileSystem = false; // mounts below a path are not entered
     bool noSync = false;                 // leave the archive to the page cache (no fsync)
     bool encrypt = false;                // with a passphrase
     std::vector<std::string> recipients; // public key files (NAME.pub): write-only

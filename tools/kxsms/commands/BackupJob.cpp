@@ -156,8 +156,16 @@ bool BackupJob::backUpOne(const Scanned &scanned, bool unchanged)
         progress_.failed();
         return true;
     }
-    if (writer_ == nullptr)
+    if (writer_ == nullptr) {
+        // A dry run reports what the scan could not give, as the backup would.
+        if (scanned.parent && reportsOn(std::string_view(name_, nameLength_), previewed_)) {
+            takeModuleLog();
+            if (const unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false); code != 0)
+                return !stopsAfterReport(code, scanned.size);
+            kx_.AbortBackup(&sequence_);
+        }
         return preview(scanned.parent, scanned.size);
+    }
     if (unchanged && listUnchanged(scanned))
         return true;
     takeModuleLog();
@@ -302,6 +310,12 @@ bool BackupJob::stopsAfterReport(unsigned int code, unsigned long long leftOut)
 bool BackupJob::stopsAfterContentsFailure(unsigned int code, const std::optional<SmsCause> &cause,
                                           unsigned long long leftOut)
 {
+    // -x: the TSA gave a mount point below the path, and did not enter it.
+    if (code == KXSMS_ERR_EXCLUDED_BY_TSA) {
+        progress_.message(printable(name_, style_) + ": on a different file system; not dumped");
+        progress_.skipped();
+        return false;
+    }
     if (cause && cause->code == c_SmsOverflow && leftOut > 0) {
         progress_.message("cannot back up " + std::to_string(leftOut) + (leftOut == 1 ? " entry" : " entries") +
                           " in " + printable(name_, style_) +
@@ -318,6 +332,7 @@ bool BackupJob::stopsAfterContentsFailure(unsigned int code, const std::optional
 bool BackupJob::preview(bool parent, unsigned long long size)
 {
     writeLine(printable(name_, style_));
+    previewed_.assign(name_);
     if (!parent)
         progress_.fileData(size);
     progress_.done();

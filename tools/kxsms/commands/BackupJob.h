@@ -114,6 +114,7 @@ private:
     unsigned int sequence_ = 0;
     format::MemberDescriptor member_;
     format::MemberDescriptor listed_;
+    std::string previewed_; // --dry-run: the name listed last
     LastSaved lastSaved_;
 };
 

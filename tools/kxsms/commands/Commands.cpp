@@ -3,6 +3,7 @@
 
 #include "commands/BackupCommand.h"
 #include "commands/BrowseCommands.h"
+#include "commands/DiffCommand.h"
 #include "commands/KeyCommand.h"
 #include "commands/ListCommand.h"
 #include "commands/RestoreCommand.h"
@@ -21,6 +22,7 @@ std::vector<std::unique_ptr<Command>> allCommands()
     commands.push_back(std::make_unique<RestoreCommand>());
     commands.push_back(std::make_unique<ListCommand>());
     commands.push_back(std::make_unique<VerifyCommand>());
+    commands.push_back(std::make_unique<DiffCommand>());
     commands.push_back(std::make_unique<RmCommand>());
     commands.push_back(std::make_unique<KeyCommand>());
     return commands;

@@ -40,6 +40,8 @@ Examples:
   kxsms restore -n -f a.kxa --in-place         what would be written and what kept
   kxsms restore -f full.kxa -f inc1.kxa -f inc2.kxa --to /tmp/r
                                                a chain, oldest first: the tree as inc2 lists it
+  kxsms restore -f a.kxa --to /tmp/r --strip-components 2 /home/ann
+                                               /home/ann/x -> /tmp/r/x
 
 A restore needs --to DIR or --in-place. --to replaces what exists below DIR
 (--overwrite always); --in-place keeps data sets that are not older than the
@@ -159,12 +161,15 @@ private:
         bool otherVersion = false;
     };
 
+    // Selected, and something of its name left below --to.
+    bool takes(const std::string &name) { return selection_.takes(name) && !job_.stripsAway(name); }
+
     bool restoreNewest(ArchiveSource &newest, bool chain)
     {
         format::MemberDescriptor member;
         const std::string source = chain && options_.dryRun ? newest.label() : std::string();
         while (!interrupted() && newest.reader().nextMember(member)) {
-            if (!selection_.takes(member.name))
+            if (!takes(member.name))
                 continue;
             if (member.listing == format::Listing::Saved) {
                 if (chain)
@@ -188,7 +193,7 @@ private:
         format::MemberDescriptor member;
         const std::string source = options_.dryRun ? archive.label() : std::string();
         while (!interrupted() && archive.reader().nextMember(member)) {
-            if (!selection_.takes(member.name))
+            if (!takes(member.name))
                 continue;
             const auto found = listing_.find(member.name);
             if (found == listing_.end()) {
@@ -341,6 +346,8 @@ void RestoreCommand::define(OptionSet &options)
         .required();
     const DefinedOption to = options.value("--to", options_.to, "restore below this directory");
     options.flag("--in-place", options_.inPlace, "restore over the original names").excludes(to);
+    options.value("--strip-components", strip_,
+                  "with --to: leave out the first N components of each name; names with no more are not restored");
     options
         .value("--overwrite", overwrite_,
                "existing data sets: always (default with --to), newer (default with --in-place), never")
@@ -363,6 +370,22 @@ bool RestoreCommand::check(std::ostream &err, int64_t)
     options_.overwrite = overwrite == "never"   ? Overwrite::Never
                          : overwrite == "newer" ? Overwrite::Newer
                                                 : Overwrite::Always;
+    if (!strip_.empty()) {
+        unsigned long strip = 0;
+        const bool number = strip_.find_first_not_of("0123456789") == std::string::npos && strip_.size() <= 4;
+        if (number)
+            strip = std::stoul(strip_);
+        if (!number || strip > 1023) {
+            err << "kxsms: restore: --strip-components takes a number of components (0 to 1023), not " << strip_
+                << "\n";
+            return false;
+        }
+        if (options_.to.empty()) {
+            err << "kxsms: restore: --strip-components needs --to DIR (the names in place are the archive's)\n";
+            return false;
+        }
+        options_.strip = static_cast<unsigned int>(strip);
+    }
     if (options_.to.empty() && !options_.inPlace) {
         err << "kxsms: restore: say where to restore: --to DIR (below DIR) or --in-place (over the original "
                "names, keeping data that is not older than the archive's)\n";

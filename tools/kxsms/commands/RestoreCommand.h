@@ -25,7 +25,8 @@ struct RestoreOptions {
     bool inPlace = false;              // over the original names
     // --to: Always; --in-place: Newer (an existing data set that is not older is kept).
     Overwrite overwrite = Overwrite::Always;
-    bool xattrs = true; // restore extended attributes and ACLs (the access rights)
+    unsigned int strip = 0; // --to: leading components of each name left out (tar's --strip-components)
+    bool xattrs = true;     // restore extended attributes and ACLs (the access rights)
     bool dryRun = false;
     bool allowGaps = false; // a chain whose links do not meet: restored, each copy checked
     bool noSync = false; // leave what was written to the page cache (no syncfs)
@@ -43,6 +44,7 @@ public:
 private:
     RestoreOptions options_;
     std::string overwrite_; // as given
+    std::string strip_;     // as given
     bool noXattrs_ = false;
 };
 

@@ -24,8 +24,8 @@ std::optional<std::string> RestoreJob::targetOf(const std::string &name)
 {
     if (!options_.to.empty()) {
         std::string error;
-        auto target = reroot(name, options_.to, session_.type(), error);
-        if (!target) {
+        auto target = reroot(name, options_.to, session_.type(), error, options_.strip);
+        if (!target && !error.empty()) {
             progress_.message("not restoring " + printable(name, session_.names()) + ": " + error);
             progress_.failed();
         }
@@ -112,6 +112,12 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     progress_.fileData(fileDataOf(member));
     progress_.done();
     return true;
+}
+
+bool RestoreJob::stripsAway(const std::string &name) const
+{
+    std::string error;
+    return options_.strip > 0 && !reroot(name, options_.to, session_.type(), error, options_.strip) && error.empty();
 }
 
 bool RestoreJob::present(const std::string &name)

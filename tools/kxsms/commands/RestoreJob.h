@@ -31,6 +31,9 @@ public:
     // (a chain takes each member from one of several).
     bool restore(const format::MemberDescriptor &member, ArchiveReader &reader, const std::string &source = "");
 
+    // Whether --strip-components leaves nothing of this name (it is not restored).
+    bool stripsAway(const std::string &name) const;
+
     // Whether the target of a member's name exists (a name that cannot be
     // restored is reported and reads as absent).
     bool present(const std::string &name);

@@ -8,7 +8,7 @@ _kxsms()
         cur=${COMP_WORDS[COMP_CWORD]}
         prev=${COMP_WORDS[COMP_CWORD-1]}
     }
-    local commands="resources ls info backup restore list verify rm key"
+    local commands="resources ls info backup restore list verify diff rm key"
     local global="--tsa -u --user --password-file --password-prompt --log -v --verbose --version --help"
     local command="" word
     for word in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
@@ -25,10 +25,11 @@ _kxsms()
         "") COMPREPLY=($(compgen -W "$commands $global" -- "$cur")); return ;;
         ls) options="-r --recursive -l --long --json" ;;
         info) options="--json" ;;
-        backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run --no-sync --encrypt --recipient --passphrase-file" ;;
-        restore) options="-f --file --to --in-place --overwrite --no-xattrs --exclude -n --dry-run --no-sync --passphrase-file --key --allow-gaps" ;;
+        backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run -x --one-file-system --no-sync --encrypt --recipient --passphrase-file" ;;
+        restore) options="-f --file --to --in-place --strip-components --overwrite --no-xattrs --exclude -n --dry-run --no-sync --passphrase-file --key --allow-gaps" ;;
         list) options="-f --file --exclude --json --full-time --passphrase-file --key" ;;
         verify) options="-f --file --passphrase-file --key" ;;
+        diff) options="-f --file --json --passphrase-file --key" ;;
         rm) options="-r --recursive" ;;
         key) options="-o --output --no-passphrase --passphrase-file" ;;
         *) options="" ;;

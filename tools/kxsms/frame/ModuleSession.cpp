@@ -78,7 +78,8 @@ unsigned int ModuleSession::logIn(KXSMS_TSA_TYPE type, std::string &user, const 
     return object_->Connect(type, user.data(), &password);
 }
 
-std::unique_ptr<ModuleSession> ModuleSession::open(const GlobalOptions &options, KXSMS_TSA_TYPE type)
+std::unique_ptr<ModuleSession> ModuleSession::open(const GlobalOptions &options, KXSMS_TSA_TYPE type,
+                                                   const NWSM_SCAN_CONTROL *scanControl)
 {
     std::string error;
     std::unique_ptr<Module> module = Module::load(error);
@@ -87,6 +88,10 @@ std::unique_ptr<ModuleSession> ModuleSession::open(const GlobalOptions &options,
         return nullptr;
     }
     std::unique_ptr<ModuleSession> session(new ModuleSession(std::move(module), type));
+    if (scanControl != nullptr) {
+        NWSM_SCAN_CONTROL control = *scanControl;
+        session->object_->SetScanControl(&control);
+    }
 
     std::string user = options.user.empty() ? currentUser() : options.user;
     if (user.empty()) {

@@ -19,8 +19,10 @@ class ModuleSession {
 public:
     // Loads the module, creates the object, obtains the password and logs in
     // to the TSA of that type. Null when any of it fails; the reason has
-    // then been written to stderr.
-    static std::unique_ptr<ModuleSession> open(const GlobalOptions &options, KXSMS_TSA_TYPE type);
+    // then been written to stderr. scanControl, when given, is set before
+    // the login (ScanControl.h).
+    static std::unique_ptr<ModuleSession> open(const GlobalOptions &options, KXSMS_TSA_TYPE type,
+                                               const NWSM_SCAN_CONTROL *scanControl = nullptr);
     ~ModuleSession();
     ModuleSession(const ModuleSession &) = delete;
     ModuleSession &operator=(const ModuleSession &) = delete;

@@ -192,8 +192,33 @@ std::optional<std::string> refuseTarget(std::string_view dir, KXSMS_TSA_TYPE tsa
     return std::nullopt;
 }
 
-std::optional<std::string> reroot(std::string_view name, std::string_view dir, KXSMS_TSA_TYPE tsa, std::string &error)
+namespace {
+
+// tail without its first strip components (each led by one of seps);
+// false when nothing is left.
+bool stripLeading(std::string &tail, unsigned int strip, std::string_view seps)
 {
+    size_t at = 0;
+    for (unsigned int i = 0; i < strip; ++i) {
+        at = tail.find_first_not_of(seps, at);
+        if (at == std::string::npos)
+            return false;
+        at = tail.find_first_of(seps, at);
+        if (at == std::string::npos)
+            return false;
+    }
+    if (tail.find_first_not_of(seps, at) == std::string::npos)
+        return false;
+    tail.erase(0, at);
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> reroot(std::string_view name, std::string_view dir, KXSMS_TSA_TYPE tsa, std::string &error,
+                                  unsigned int strip)
+{
+    error.clear();
     if (const auto why = refuseTarget(dir, tsa)) {
         error = *why;
         return std::nullopt;
@@ -203,11 +228,12 @@ std::optional<std::string> reroot(std::string_view name, std::string_view dir, K
         return std::nullopt;
     }
     std::string base = normalizePath(dir, tsa);
-    std::string result;
+    // What goes below DIR, each component led by a separator.
+    std::string tail;
     if (tsa == KXSMS_TSA_FILE_SYSTEM) {
         if (base == "/")
             base.clear();
-        result = name == "/" ? (base.empty() ? "/" : base) : base + std::string(name);
+        tail = name == "/" ? std::string() : std::string(name);
     } else {
         // GroupWise: the resource becomes a directory under DIR.
         const size_t colon = name.find(':');
@@ -218,12 +244,17 @@ std::optional<std::string> reroot(std::string_view name, std::string_view dir, K
         std::string_view rest = name.substr(colon + 1);
         while (!rest.empty() && (rest.front() == '\\' || rest.front() == '/'))
             rest.remove_prefix(1);
-        if (base.back() != '\\')
-            base += '\\';
-        result = base + std::string(name.substr(0, colon));
+        if (base.back() == '\\')
+            base.pop_back();
+        tail = '\\' + std::string(name.substr(0, colon));
         if (!rest.empty())
-            result += '\\' + std::string(rest);
+            tail += '\\' + std::string(rest);
     }
+    if (strip > 0 && !stripLeading(tail, strip, tsa == KXSMS_TSA_FILE_SYSTEM ? "/" : "\\/"))
+        return std::nullopt; // nothing is left of it: not restored, error empty
+    std::string result = base + tail;
+    if (result.empty())
+        result = "/";
     if (result.size() > format::c_MaxNameLength) {
         error = "refused: the name under " + std::string(dir) + " would be longer than 1023 bytes";
         return std::nullopt;

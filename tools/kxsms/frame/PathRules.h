@@ -45,7 +45,12 @@ std::optional<std::string> refuseName(std::string_view name, KXSMS_TSA_TYPE tsa)
 //   file system: "/usr/include/a.h" -> "DIR/usr/include/a.h"
 //   GroupWise:   "DOM1:\dir\x"      -> "DIR\DOM1\dir\x"   (DIR such as "DOM2:\restore")
 //   directory:   refused: objects are restored under their own names.
-std::optional<std::string> reroot(std::string_view name, std::string_view dir, KXSMS_TSA_TYPE tsa, std::string &error);
+// strip: as many leading components of what goes below DIR are left out
+// (tar's --strip-components; the GroupWise resource is the first): "/usr/a.h"
+// with 1 -> "DIR/a.h". A name with no more components than that gives
+// nothing with error empty: it is not restored.
+std::optional<std::string> reroot(std::string_view name, std::string_view dir, KXSMS_TSA_TYPE tsa, std::string &error,
+                                  unsigned int strip = 0);
 
 // Why --to DIR cannot be used at all, or nothing when it can.
 std::optional<std::string> refuseTarget(std::string_view dir, KXSMS_TSA_TYPE tsa);
