@@ -175,7 +175,7 @@ TEST_F(KxsmsProgram, MistakesAreOneLineStartingWithTheProgramsName)
         const char *message;
     };
     for (const Case &c : std::vector<Case>{
-             {{"backup", "/tree"}, "kxsms: --file is required"},
+             {{"backup", "/tree"}, "kxsms: backup: --file is required"},
              {{"no-such-command"}, "kxsms: The following argument was not expected: no-such-command"},
              {{"list", "-f", "a.kxa", "--no-such-option"}, "kxsms: The following argument was not expected"},
              {{"restore", "-f", "a.kxa"}, "kxsms: restore: say where to restore"},

@@ -14,6 +14,7 @@ namespace {
 constexpr size_t c_HeaderPrefix = 8;
 constexpr size_t c_FixedHeaderV1 = 64;
 constexpr size_t c_FixedHeaderV2 = 88;
+constexpr size_t c_FixedHeaderV3 = 104; // with the change time
 constexpr size_t c_MaxHeader = 88 + 1023 + 4095 + 255 + 255 + 8;
 constexpr size_t c_Record = 20;
 
@@ -164,7 +165,7 @@ bool StreamDigest::decodeHeader()
 {
     const unsigned char *h = held_.data();
     const unsigned int version = static_cast<unsigned int>(little(h + 4, 2));
-    const size_t fixed = version >= 2 ? c_FixedHeaderV2 : c_FixedHeaderV1;
+    const size_t fixed = version >= 3 ? c_FixedHeaderV3 : version == 2 ? c_FixedHeaderV2 : c_FixedHeaderV1;
     const size_t name = static_cast<size_t>(little(h + 10, 2)), target = static_cast<size_t>(little(h + 12, 2));
     const size_t texts = name + target + h[14] + h[15];
     if (held_.size() != fixed + texts + 8)
