@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/DataSetStream.h"
 #include "archive/Format.h"
 
 struct XXH3_state_s;
@@ -55,17 +56,9 @@ public:
     bool finish(DataSetState &state);
 
 private:
-    enum class Phase : uint8_t { Header, Record, Skip, Data, Done, Bad };
-    void take(const unsigned char *data, size_t size);
-    bool decodeHeader();
-    void decodeRecord();
-
-    XXH3_state_s *hash_;
+    DataSetStream stream_{true}; // the file-system TSA's stream, its content digested
+    XXH3_state_s *hash_;         // the other TSAs' streams, digested whole
     bool fileSystem_ = false;
-    Phase phase_ = Phase::Header;
-    std::vector<unsigned char> held_; // a header or record being gathered
-    size_t want_ = 0;                 // bytes held_ must reach
-    uint64_t left_ = 0;               // of a Skip or Data phase
     DataSetState state_;
 };
 
