@@ -157,4 +157,37 @@ TEST(SameVersion, ComparesEveryFieldBothRecord)
     EXPECT_TRUE(kxsms::sameVersion(format::Identity{}, listed));
 }
 
+// A name of an inode with several names: a hard link (no size) where the
+// backup had saved the inode under another name, a file where it had not.
+TEST(SameVersion, AFileAndAHardLinkToItAreOneVersionWhenTheInodeAgrees)
+{
+    format::Identity file;
+    file.kind = 1;
+    file.exact = true;
+    file.hasChangeTime = true;
+    file.mode = 0644;
+    file.size = 7;
+    file.mtimeSeconds = 1600000013;
+    file.ctimeSeconds = 1700000000;
+    format::Identity link = file;
+    link.kind = 4;
+    link.size = 0;
+    EXPECT_TRUE(kxsms::sameVersion(file, link));
+    EXPECT_TRUE(kxsms::sameVersion(link, file));
+    const std::vector<std::pair<const char *, std::function<void(format::Identity &)>>> changes = {
+        {"mode", [](auto &i) { i.mode = 0600; }},
+        {"mtime", [](auto &i) { i.mtimeSeconds += 1; }},
+        {"ctime", [](auto &i) { i.ctimeNanoseconds += 1; }},
+        {"a directory", [](auto &i) { i.kind = 2; }},
+    };
+    for (const auto &[what, change] : changes) {
+        format::Identity other = link;
+        change(other);
+        EXPECT_FALSE(kxsms::sameVersion(file, other)) << what;
+    }
+    format::Identity longer = file;
+    longer.size = 8;
+    EXPECT_FALSE(kxsms::sameVersion(file, longer)) << "two files compare their sizes";
+}
+
 } // namespace
