@@ -356,7 +356,10 @@ Outcome SweepJob::run(const std::string &command, const std::string &seam) const
     std::string line = "cd " + quote(dir_.path().string()) +
                        " && unset KXLIB_LOG SMSEMU_TRACE SMSEMU_FAULTS SYSFAULTS SYSFAULTS_PATHS SYSFAULTS_TRACE && "
                        "export KXSMS_PASSWORD= SMSEMU_CONFIG=" +
-                       quote(dir_ / "smsemu.toml") + " && ";
+                       quote(dir_ / "smsemu.toml") +
+                       // kxsms's record of clearing runs: the job's own, never
+                       // the machine's, nor one another sweep shares.
+                       " XDG_STATE_HOME=" + quote(dir_.path().string()) + " && ";
     if (!seam.empty())
         line += sysfaults::preloadAssignments(SYSFAULTS_LIBRARY) + " SYSFAULTS_PROGRAM=kxsms " + seam + " ";
     // A guard against a job that hangs, not a measure of time: 124 says it ran out.
