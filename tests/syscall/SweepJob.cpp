@@ -209,6 +209,7 @@ SweepJob::SweepJob(Scenario scenario)
         afterTimesOf(data_ / "src");
         changeTree(data_ / "src");
         copyTree(state_, saved_ / "state");
+        copyTree(dir_ / "chains", saved_ / "chains");
         break;
     case Scenario::RestoreTo:
         runClean({"backup", "/src", "-f", full}, "the backup");
@@ -313,9 +314,11 @@ void SweepJob::prepare()
         break;
     case Scenario::BackupClear:
         fs::remove_all(state_, ignored);
+        fs::remove_all(dir_ / "chains", ignored);
         break;
     case Scenario::BackupIncremental:
         copyTree(saved_ / "state", state_);
+        copyTree(saved_ / "chains", dir_ / "chains");
         break;
     case Scenario::RestoreTo:
         fs::remove_all(data_ / "out", ignored);
@@ -359,7 +362,7 @@ Outcome SweepJob::run(const std::string &command, const std::string &seam) const
                        quote(dir_ / "smsemu.toml") +
                        // kxsms's record of clearing runs: the job's own, never
                        // the machine's, nor one another sweep shares.
-                       " XDG_STATE_HOME=" + quote(dir_.path().string()) + " && ";
+                       " XDG_STATE_HOME=" + quote(dir_ / "chains") + " && ";
     if (!seam.empty())
         line += sysfaults::preloadAssignments(SYSFAULTS_LIBRARY) + " SYSFAULTS_PROGRAM=kxsms " + seam + " ";
     // A guard against a job that hangs, not a measure of time: 124 says it ran out.
