@@ -116,22 +116,29 @@ TEST(ChainGap, NamesTheFirstIncrementalThatFollowsAnArchiveNotInTheChain)
     EXPECT_TRUE(kxsms::chainGap(links));
 }
 
+// A file's identity as read from its stream's header.
+format::Identity fileIdentity()
+{
+    format::Identity file;
+    file.kind = 1;
+    file.exact = true;
+    file.hasChangeTime = true;
+    file.mode = 0644;
+    file.uid = 1000;
+    file.gid = 100;
+    file.size = 13;
+    file.mtimeSeconds = 1700000000;
+    file.mtimeNanoseconds = 5;
+    file.ctimeSeconds = 1700000001;
+    file.ctimeNanoseconds = 7;
+    return file;
+}
+
 // What tells one version of a data set from another, field by field; an
 // archive that records no identity (before format 3) matches anything.
 TEST(SameVersion, ComparesEveryFieldBothRecord)
 {
-    format::Identity listed;
-    listed.kind = 1;
-    listed.exact = true;
-    listed.hasChangeTime = true;
-    listed.mode = 0644;
-    listed.uid = 1000;
-    listed.gid = 100;
-    listed.size = 13;
-    listed.mtimeSeconds = 1700000000;
-    listed.mtimeNanoseconds = 5;
-    listed.ctimeSeconds = 1700000001;
-    listed.ctimeNanoseconds = 7;
+    const format::Identity listed = fileIdentity();
     EXPECT_TRUE(kxsms::sameVersion(listed, listed));
     const std::vector<std::pair<const char *, std::function<void(format::Identity &)>>> changes = {
         {"kind", [](auto &i) { i.kind = 3; }},
@@ -161,14 +168,7 @@ TEST(SameVersion, ComparesEveryFieldBothRecord)
 // backup had saved the inode under another name, a file where it had not.
 TEST(SameVersion, AFileAndAHardLinkToItAreOneVersionWhenTheInodeAgrees)
 {
-    format::Identity file;
-    file.kind = 1;
-    file.exact = true;
-    file.hasChangeTime = true;
-    file.mode = 0644;
-    file.size = 7;
-    file.mtimeSeconds = 1600000013;
-    file.ctimeSeconds = 1700000000;
+    const format::Identity file = fileIdentity();
     format::Identity link = file;
     link.kind = 4;
     link.size = 0;
@@ -186,7 +186,7 @@ TEST(SameVersion, AFileAndAHardLinkToItAreOneVersionWhenTheInodeAgrees)
         EXPECT_FALSE(kxsms::sameVersion(file, other)) << what;
     }
     format::Identity longer = file;
-    longer.size = 8;
+    longer.size += 1;
     EXPECT_FALSE(kxsms::sameVersion(file, longer)) << "two files compare their sizes";
 }
 
