@@ -112,6 +112,7 @@ private:
     TreeDescription beforeTarget_; // the target's entries before a run
     std::map<std::string, bool> flagsBefore_;
 
+    bool savedInstead(const Member &clean, const Member &found) const;
     std::map<std::string, Member> members(const std::filesystem::path &archive, std::string &problem) const;
 };
 

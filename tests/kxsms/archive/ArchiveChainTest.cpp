@@ -116,22 +116,29 @@ TEST(ChainGap, NamesTheFirstIncrementalThatFollowsAnArchiveNotInTheChain)
     EXPECT_TRUE(kxsms::chainGap(links));
 }
 
+// A file's identity as read from its stream's header.
+format::Identity fileIdentity()
+{
+    format::Identity file;
+    file.kind = 1;
+    file.exact = true;
+    file.hasChangeTime = true;
+    file.mode = 0644;
+    file.uid = 1000;
+    file.gid = 100;
+    file.size = 13;
+    file.mtimeSeconds = 1700000000;
+    file.mtimeNanoseconds = 5;
+    file.ctimeSeconds = 1700000001;
+    file.ctimeNanoseconds = 7;
+    return file;
+}
+
 // What tells one version of a data set from another, field by field; an
 // archive that records no identity (before format 3) matches anything.
 TEST(SameVersion, ComparesEveryFieldBothRecord)
 {
-    format::Identity listed;
-    listed.kind = 1;
-    listed.exact = true;
-    listed.hasChangeTime = true;
-    listed.mode = 0644;
-    listed.uid = 1000;
-    listed.gid = 100;
-    listed.size = 13;
-    listed.mtimeSeconds = 1700000000;
-    listed.mtimeNanoseconds = 5;
-    listed.ctimeSeconds = 1700000001;
-    listed.ctimeNanoseconds = 7;
+    const format::Identity listed = fileIdentity();
     EXPECT_TRUE(kxsms::sameVersion(listed, listed));
     const std::vector<std::pair<const char *, std::function<void(format::Identity &)>>> changes = {
         {"kind", [](auto &i) { i.kind = 3; }},
@@ -155,6 +162,32 @@ TEST(SameVersion, ComparesEveryFieldBothRecord)
     EXPECT_TRUE(kxsms::sameVersion(listed, noChangeTime)) << "a change time only one side has";
     EXPECT_TRUE(kxsms::sameVersion(listed, format::Identity{})) << "an archive of format 2";
     EXPECT_TRUE(kxsms::sameVersion(format::Identity{}, listed));
+}
+
+// A name of an inode with several names: a hard link (no size) where the
+// backup had saved the inode under another name, a file where it had not.
+TEST(SameVersion, AFileAndAHardLinkToItAreOneVersionWhenTheInodeAgrees)
+{
+    const format::Identity file = fileIdentity();
+    format::Identity link = file;
+    link.kind = 4;
+    link.size = 0;
+    EXPECT_TRUE(kxsms::sameVersion(file, link));
+    EXPECT_TRUE(kxsms::sameVersion(link, file));
+    const std::vector<std::pair<const char *, std::function<void(format::Identity &)>>> changes = {
+        {"mode", [](auto &i) { i.mode = 0600; }},
+        {"mtime", [](auto &i) { i.mtimeSeconds += 1; }},
+        {"ctime", [](auto &i) { i.ctimeNanoseconds += 1; }},
+        {"a directory", [](auto &i) { i.kind = 2; }},
+    };
+    for (const auto &[what, change] : changes) {
+        format::Identity other = link;
+        change(other);
+        EXPECT_FALSE(kxsms::sameVersion(file, other)) << what;
+    }
+    format::Identity longer = file;
+    longer.size += 1;
+    EXPECT_FALSE(kxsms::sameVersion(file, longer)) << "two files compare their sizes";
 }
 
 } // namespace

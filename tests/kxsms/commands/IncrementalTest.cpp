@@ -413,6 +413,32 @@ TEST_P(Chain, RestoresTheTreeAsItWasAtTheNewestBackup)
     EXPECT_EQ(r.err.find("removed"), std::string::npos) << "an empty target has nothing to remove: " << r.err;
 }
 
+// Names of one inode the incremental backup only lists: it reads each
+// one's stream header, saves none, and so sees every name as a file, where
+// the full backup saved the names after the first as hard links. The
+// restore of the chain takes those links all the same: one in the same
+// directory as its first name, one in another.
+TEST_P(Chain, HardLinksOnlyListedComeBackLinkedFromTheFullBackup)
+{
+    writeFile(data_ / "tree/deep/er/hard3", "linked across\n");
+    fs::create_hard_link(data_ / "tree/deep/er/hard3", data_ / "tree/hard4");
+    own(data_ / "tree/deep");
+    own(data_ / "tree/hard4");
+    backUp("full.kxa", false);
+    change();
+    own(data_ / "tree/new.txt");
+    backUp("inc.kxa", true);
+    EXPECT_EQ(savedNames("inc.kxa"), changed_) << "the hard links are unchanged";
+
+    const Result r = restore({"full.kxa", "inc.kxa"}, {"--to", "/r"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("the chain lacks"), std::string::npos) << r.err;
+    EXPECT_EQ(kxsms_test::describeTree(out_ / "r/tree"), kxsms_test::describeTree(data_ / "tree"));
+    EXPECT_EQ(linkCounts(out_ / "r/tree"), linkCounts(data_ / "tree"));
+    EXPECT_EQ(fs::equivalent(out_ / "r/tree/hard1", out_ / "r/tree/hard2"), true);
+    EXPECT_EQ(fs::equivalent(out_ / "r/tree/deep/er/hard3", out_ / "r/tree/hard4"), true);
+}
+
 INSTANTIATE_TEST_SUITE_P(Reaches, Chain, ::testing::Values(Reach::Plain, Reach::ReadOnlyMount, Reach::Unprivileged),
                          [](const ::testing::TestParamInfo<Reach> &tested) {
                              switch (tested.param) {

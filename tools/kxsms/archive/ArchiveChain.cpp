@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "archive/DataSetStream.h"
 #include "io/Text.h"
 
 namespace kxsms {
@@ -23,6 +24,11 @@ std::string joined(const std::vector<std::string> &texts, NameStyle style)
     for (const std::string &text : texts)
         line += (line.empty() ? "" : ", ") + printable(text, style);
     return line.empty() ? "nothing" : line;
+}
+
+bool isFileOrLink(uint8_t kind)
+{
+    return kind == static_cast<uint8_t>(DataSetKind::File) || kind == static_cast<uint8_t>(DataSetKind::HardLink);
 }
 
 } // namespace
@@ -88,7 +94,18 @@ bool sameVersion(const format::Identity &listed, const format::Identity &saved)
     // too little to tell versions apart.
     if (!listed.exact || !saved.exact)
         return true;
-    if (listed.kind != saved.kind || listed.size != saved.size || listed.mode != saved.mode ||
+    // A name of an inode with several names is a hard link in the stream
+    // when the backup saved the inode's data under another name first, else
+    // a file; which it is depends on what else that backup saved (an
+    // incremental backup that only lists the inode's names saves none of
+    // them). Both carry the inode's mode, owner and times; only a file's
+    // stream gives its size.
+    const bool fileOrLink = isFileOrLink(listed.kind) && isFileOrLink(saved.kind);
+    if (listed.kind != saved.kind && !fileOrLink)
+        return false;
+    if (listed.kind == saved.kind && listed.size != saved.size)
+        return false;
+    if (listed.mode != saved.mode ||
         listed.uid != saved.uid || listed.gid != saved.gid || listed.mtimeSeconds != saved.mtimeSeconds ||
         listed.mtimeNanoseconds != saved.mtimeNanoseconds)
         return false;

@@ -35,7 +35,9 @@ std::optional<std::string> chainGap(const std::vector<ChainLink> &links);
 
 // Whether an earlier archive's saved copy is the version a later archive
 // lists as unchanged: kind, size, mode, owner, modification time to the
-// nanosecond and, where both have it, the change time. Only what both read
+// nanosecond and, where both have it, the change time. A file and a hard
+// link to it are one version when the inode's fields agree (a hard link's
+// stream has no size). Only what both read
 // from the stream's header is compared: archives before format 3 record
 // nothing, and then any copy is taken, as they always were.
 bool sameVersion(const format::Identity &listed, const format::Identity &saved);
