@@ -80,11 +80,6 @@ inline const Known c_DirectoryTimes = {
     "directory times (and modes held back for a user other than root) are applied at the release, and a failure "
     "there (the resource or a parent that cannot be opened, utimensat, fchmodat) is dropped: the job exits 0 with "
     "directories not as restored (filesystem/DirectoryTimes.cpp)"};
-inline const Known c_FlagsClearedWithoutArchive = {
-    c_Clears, "was cleared, but the archive does not hold it complete",
-    "when the archive cannot be written, the clears the module asked for as each data set's stream ended are still "
-    "committed at the release: the flags of data sets the archive does not hold read clear, and the next "
-    "incremental backup leaves them out"};
 inline const Known c_StoreNotWritten = {
     c_Clears, "exit 0, but the archive flag of",
     "the clears are written to the state store at the release, after kxsms checked the last data set's flag, which "
@@ -194,13 +189,13 @@ inline const std::vector<Expectation> &faultTable()
         {Scope::Archive, "open", "ENOSPC", {2}, {"No space left on device"}},
         {Scope::Archive, "open", "EIO", {2}, {"Input/output error"}},
         {Scope::Archive, "open", "EINTR", {2}, {"Interrupted system call"}},
-        {Scope::Archive, "writev", "ENOSPC", {2}, {"No space left on device"}, {c_FlagsClearedWithoutArchive}},
-        {Scope::Archive, "writev", "EDQUOT", {2}, {"Disk quota exceeded"}, {c_FlagsClearedWithoutArchive}},
-        {Scope::Archive, "writev", "EIO", {2}, {"Input/output error"}, {c_FlagsClearedWithoutArchive}},
-        {Scope::Archive, "writev", "EFBIG", {2}, {"File too large"}, {c_FlagsClearedWithoutArchive}},
+        {Scope::Archive, "writev", "ENOSPC", {2}, {"No space left on device"}},
+        {Scope::Archive, "writev", "EDQUOT", {2}, {"Disk quota exceeded"}},
+        {Scope::Archive, "writev", "EIO", {2}, {"Input/output error"}},
+        {Scope::Archive, "writev", "EFBIG", {2}, {"File too large"}},
         {Scope::Archive, "writev", "EINTR", {0}, {}},
         {Scope::Archive, "writev", "SHORT", {0}, {}},
-        {Scope::Archive, "write", "ENOSPC", {2}, {"No space left on device"}, {c_FlagsClearedWithoutArchive}},
+        {Scope::Archive, "write", "ENOSPC", {2}, {"No space left on device"}},
         {Scope::Archive, "write", "EINTR", {0}, {}},
         {Scope::Archive, "read", "EIO", {2}, {"Input/output error"}},
         {Scope::Archive, "read", "EINTR", {0}, {}},
