@@ -188,15 +188,17 @@ bool BackupJob::listUnchanged(const Scanned &scanned)
 {
     DataSetHeader header;
     takeModuleLog();
-    const unsigned int code = readStreamHeader(kx_, std::string(name_, nameLength_), true, sequence_, options_.clearArchive, block_, stream_, header);
+    const unsigned int code = readStreamHeader(kx_, std::string(name_, nameLength_), true, sequence_,
+                                               options_.clearArchive, block_, stream_, header);
     // Changed since the scan read its flag (another kind, another size): it is saved.
     if (code == 0 && header.kind != DataSetKind::Unknown &&
         ((header.kind == DataSetKind::Directory) != scanned.parent ||
          (header.kind == DataSetKind::File && header.size != scanned.size)))
         return false;
     // A data set that cannot be opened any more is saved the usual way,
-    // which names it with the cause.
-    if (code != 0)
+    // which names it with the cause; so is a file-system data set whose
+    // header did not read whole (its version would be unknown).
+    if (code != 0 || (header.kind == DataSetKind::Unknown && session_.type() == KXSMS_TSA_FILE_SYSTEM))
         return false;
     describe(listed_, scanned, format::Listing::Unchanged);
     if (header.kind != DataSetKind::Unknown)
