@@ -15,6 +15,7 @@
 #include "KXSMSErr.h"
 #include "archive/ArchiveChain.h"
 #include "commands/ArchiveSource.h"
+#include "commands/ChainCheck.h"
 #include "commands/DataSetState.h"
 #include "commands/DiffCommand.h"
 #include "frame/ArchiveSecrets.h"
@@ -44,8 +45,6 @@ not here) or "new NAME" (here, not in the archive). Exit status 0 when the
 tree is as the archive holds it, 1 when it differs, 2 when something could
 not be compared.
 )";
-
-using Archives = std::vector<std::unique_ptr<ArchiveSource>>;
 
 class Diff {
 public:
@@ -347,19 +346,9 @@ int DiffCommand::run(const GlobalOptions &globals)
     Archives archives;
     int status = c_ExitOk;
     try {
-        if (std::count(options_.archives.begin(), options_.archives.end(), "-") > 1) {
-            progress.message("standard input (-) can be given once");
+        if (!openChain(options_.archives, archives, progress))
             return c_ExitStopped;
-        }
-        std::vector<ChainLink> links;
-        for (const std::string &path : options_.archives) {
-            ArchiveSource &archive = *archives.emplace_back(std::make_unique<ArchiveSource>(path, progress));
-            if (!archive.open())
-                return c_ExitStopped;
-            links.push_back(ChainLink{archive.label(), archive.reader().header(), archive.reader().headerIntact(),
-                                      archive.reader().backupRecordIntact(), archive.reader().backupRecord()});
-        }
-        if (auto why = chainRefusal(links)) {
+        if (auto why = chainRefusal(chainLinks(archives))) {
             progress.message(*why);
             return c_ExitStopped;
         }

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <memory>
 #include <ostream>
-#include <unordered_map>
 #include <unordered_set>
 
 #include <fmt/format.h>
@@ -18,6 +17,7 @@
 #include "archive/ArchiveReader.h"
 #include "commands/ArchiveListing.h"
 #include "commands/ArchiveSource.h"
+#include "commands/ChainCheck.h"
 #include "commands/RestoreCommand.h"
 #include "commands/RestoreJob.h"
 #include "frame/FileSystemSync.h"
@@ -49,30 +49,11 @@ archive's copies (--overwrite newer). PATH selects members at or below it.
 A chain also removes what the newest archive no longer lists, by the same rule.
 )";
 
-// The archives of the chain, oldest first, each open for reading.
-using Archives = std::vector<std::unique_ptr<ArchiveSource>>;
-
-// Opens every archive and reads its header; false (reported) when one cannot be read.
-bool openAll(const std::vector<std::string> &paths, Archives &archives, Progress &progress)
-{
-    if (std::count(paths.begin(), paths.end(), "-") > 1) {
-        progress.message("standard input (-) can be given once");
-        return false;
-    }
-    for (const std::string &path : paths)
-        if (!archives.emplace_back(std::make_unique<ArchiveSource>(path, progress))->open())
-            return false;
-    return true;
-}
-
 // Why the archives cannot be restored here; nothing when they can.
 std::optional<std::string> refusal(const RestoreOptions &options, const GlobalOptions &globals,
                                    const Archives &archives, Progress &progress)
 {
-    std::vector<ChainLink> links;
-    for (const auto &archive : archives)
-        links.push_back(ChainLink{archive->label(), archive->reader().header(), archive->reader().headerIntact(),
-                                  archive->reader().backupRecordIntact(), archive->reader().backupRecord()});
+    const std::vector<ChainLink> links = chainLinks(archives);
     if (auto why = chainRefusal(links))
         return why;
     // Links that do not meet: what the newer one lists as unchanged may have
@@ -144,7 +125,7 @@ public:
         for (size_t i = archives_.size() - 1; i-- > 0;)
             if (interrupted() || !restoreEarlier(*archives_[i], newest.label()))
                 return false;
-        reportWanted(newest.label());
+        check_.report(newest.label(), progress_, style_);
         return removeGone(newest);
     }
 
@@ -152,15 +133,6 @@ public:
     bool refusedRemovals() const { return refusedRemovals_; }
 
 private:
-    enum class Want : uint8_t { Done, Unchanged, NotSaved };
-    // What the newest archive lists of a data set, and whether an earlier
-    // copy was passed over for being another version.
-    struct Wanted {
-        Want want = Want::Done;
-        format::Identity identity;
-        bool otherVersion = false;
-    };
-
     // Selected, and something of its name left below --to.
     bool takes(const std::string &name) { return selection_.takes(name) && !job_.stripsAway(name); }
 
@@ -171,15 +143,12 @@ private:
         while (!interrupted() && newest.reader().nextMember(member)) {
             if (!takes(member.name))
                 continue;
+            if (chain)
+                check_.listNewest(member);
             if (member.listing == format::Listing::Saved) {
-                if (chain)
-                    listing_[member.name] = Wanted{};
                 if (!job_.restore(member, newest.reader(), source))
                     return false;
-            } else if (chain) {
-                listing_[member.name] = Wanted{
-                    member.listing == format::Listing::Unchanged ? Want::Unchanged : Want::NotSaved, member.identity};
-            } else {
+            } else if (!chain) {
                 notInArchive(member, newest.label());
             }
         }
@@ -195,25 +164,16 @@ private:
         while (!interrupted() && archive.reader().nextMember(member)) {
             if (!takes(member.name))
                 continue;
-            const auto found = listing_.find(member.name);
-            if (found == listing_.end()) {
+            const ChainCheck::Copy copy = check_.offer(member);
+            if (copy == ChainCheck::Copy::Unlisted) {
                 gone_.insert(member.name);
                 continue;
             }
-            Wanted &wanted = found->second;
-            if (wanted.want == Want::Done || member.listing != format::Listing::Saved)
+            if (copy == ChainCheck::Copy::Pass)
                 continue;
-            // Only the version the newest archive lists: a copy of another
-            // (an archive of the chain left out, another schedule's clearing
-            // run between) is never written over the data set.
-            if (wanted.want == Want::Unchanged && !sameVersion(wanted.identity, member.identity)) {
-                wanted.otherVersion = true;
-                continue;
-            }
-            if (wanted.want == Want::NotSaved)
+            if (copy == ChainCheck::Copy::Instead)
                 progress_.message("restoring the copy of " + printable(member.name, style_) + " in " + archive.label() +
                                   ": " + newestLabel + " could not save it");
-            wanted.want = Want::Done;
             if (!job_.restore(member, archive.reader(), source))
                 return false;
         }
@@ -241,28 +201,6 @@ private:
                 return;
         }
         progress_.failed();
-    }
-
-    // What the newest archive lists and no archive of the chain holds.
-    void reportWanted(const std::string &newestLabel)
-    {
-        std::vector<std::string> names;
-        for (const auto &[name, wanted] : listing_)
-            if (wanted.want != Want::Done)
-                names.push_back(name);
-        std::sort(names.begin(), names.end());
-        for (const std::string &name : names) {
-            const Wanted &wanted = listing_[name];
-            if (wanted.otherVersion)
-                progress_.message(printable(name, style_) + ": the chain lacks the archive that saved the version " +
-                                  newestLabel + " lists");
-            else
-                progress_.message("cannot restore " + printable(name, style_) + ": " + newestLabel +
-                                  (wanted.want == Want::Unchanged ? " lists it as unchanged"
-                                                                  : " lists it, but its backup could not save it") +
-                                  ", and no archive before it holds its data");
-            progress_.failed();
-        }
     }
 
     // Removes, deepest first, what earlier archives list and the newest
@@ -306,7 +244,7 @@ private:
     Selection selection_;
     KXSMS_TSA_TYPE type_;
     NameStyle style_;
-    std::unordered_map<std::string, Wanted> listing_; // what the newest archive lists (a chain only)
+    ChainCheck check_; // what the newest archive lists (a chain only)
     std::unordered_set<std::string> gone_;          // what only earlier archives list
     bool refusedRemovals_ = false;
 };
@@ -411,7 +349,7 @@ int RestoreCommand::run(const GlobalOptions &globals)
     Archives archives;
     int status = c_ExitOk;
     try {
-        if (!openAll(options.archives, archives, progress))
+        if (!openChain(options.archives, archives, progress))
             return c_ExitStopped;
         const auto archived = static_cast<KXSMS_TSA_TYPE>(archives.back()->reader().tsaType());
         progress.showNamesAs(nameStyle(archived));
