@@ -729,6 +729,111 @@ TEST_F(ChainInPlace, AChainWithoutItsMiddleArchiveIsRefusedOrFailsWhatItLacks)
     EXPECT_EQ(readFile(data_ / "r/tree/a.txt"), "alpha, again\n");
 }
 
+// verify given a chain checks each archive and reports, line for line, what
+// a restore of that chain (restore -n) finds of the versions its newest
+// archive lists.
+enum class ChainSetup : uint8_t {
+    ThreeArchives,       // full, inc1, inc2 (makeChain)
+    UnrecordedClearing, // full, a clearing run kxsms's state does not see, inc
+};
+
+struct VerifyCase {
+    const char *name;
+    ChainSetup setup;
+    std::vector<const char *> archives;
+    int status;
+    std::vector<const char *> reported; // in stderr (or the summary)
+    std::vector<const char *> absent;
+};
+
+class VerifyChain : public ChainInPlace, public ::testing::WithParamInterface<VerifyCase> {};
+
+// The lines of a chain check in text: what the chain lacks or cannot restore.
+std::vector<std::string> chainCheckLines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("the chain lacks") != std::string::npos && line.find("/tree/") != std::string::npos)
+            lines.push_back(line.substr(line.find("/tree/")));
+        else if (const size_t at = line.find("cannot restore "); at != std::string::npos)
+            lines.push_back(line.substr(at));
+    }
+    return lines;
+}
+
+TEST_P(VerifyChain, ReportsWhatARestoreOfTheChainWouldFind)
+{
+    const VerifyCase &c = GetParam();
+    if (c.setup == ChainSetup::ThreeArchives) {
+        makeChain();
+    } else {
+        EXPECT_EQ(kxsms({"backup", "/tree", "--clear-archive", "-f", "full.kxa"}).status, 0);
+        writeFile(data_ / "tree/a.txt", "new");
+        EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "lost.kxa"},
+                        "XDG_STATE_HOME=" + quote((dir_ / "other-state").string()) + " ")
+                      .status,
+                  0);
+        EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc.kxa"}).status, 0);
+    }
+    std::vector<std::string> verify{"verify"}, preview{"restore", "-n", "--allow-gaps", "--to", "/r"};
+    for (const char *archive : c.archives)
+        for (std::vector<std::string> *args : {&verify, &preview}) {
+            args->push_back("-f");
+            args->push_back(archive);
+        }
+    const Result v = kxsms(verify);
+    EXPECT_EQ(v.status, c.status) << v.err;
+    for (const char *text : c.reported)
+        EXPECT_NE(v.err.find(text), std::string::npos) << text << "\n" << v.err;
+    for (const char *text : c.absent)
+        EXPECT_EQ(v.err.find(text), std::string::npos) << text << "\n" << v.err;
+
+    const Result r = kxsms(preview);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(chainCheckLines(v.err), chainCheckLines(r.err)) << "verify:\n" << v.err << "restore -n:\n" << r.err;
+    EXPECT_FALSE(fs::exists(data_ / "r"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chains, VerifyChain,
+    ::testing::Values(
+        VerifyCase{"Whole",
+                   ChainSetup::ThreeArchives,
+                   {"full.kxa", "inc1.kxa", "inc2.kxa"},
+                   0,
+                   {"the chain is intact and holds every version its newest archive lists"},
+                   {"lacks", "cannot restore", "not in the chain"}},
+        VerifyCase{"MiddleArchiveMissing",
+                   ChainSetup::ThreeArchives,
+                   {"full.kxa", "inc2.kxa"},
+                   1,
+                   {"inc2.kxa follows archive ", ", which is not in the chain",
+                    "/tree/b.txt: the chain lacks the archive that saved the version inc2.kxa lists",
+                    "cannot restore /tree/new.txt: inc2.kxa lists it as unchanged, and no archive before it holds "
+                    "its data",
+                    "the chain is damaged or incomplete"},
+                   {"/tree/a.txt"}},
+        VerifyCase{"OutOfOrder",
+                   ChainSetup::ThreeArchives,
+                   {"inc1.kxa", "full.kxa", "inc2.kxa"},
+                   2,
+                   {"full.kxa was started before inc1.kxa: the archives are not one chain"},
+                   {"lacks", "intact"}},
+        VerifyCase{"SameArchiveTwice",
+                   ChainSetup::ThreeArchives,
+                   {"full.kxa", "full.kxa"},
+                   2,
+                   {"full.kxa and full.kxa are the same archive"},
+                   {"intact"}},
+        VerifyCase{"ListedVersionDiffers",
+                   ChainSetup::UnrecordedClearing,
+                   {"full.kxa", "inc.kxa"},
+                   1,
+                   {"/tree/a.txt: the chain lacks the archive that saved the version inc.kxa lists"},
+                   {"not in the chain", "/tree/b.txt"}}),
+    [](const ::testing::TestParamInfo<VerifyCase> &row) { return std::string(row.param.name); });
+
 struct FailedClear {
     const char *name;
     const char *keys;   // the TSA's archive keys (%s: the test folder)

@@ -48,9 +48,17 @@ int readArchive(const std::string &path, Progress &progress, bool verifyData,
                 DataSetStream *headers)
 {
     ArchiveSource archive(path, progress, verifyData);
+    return readArchive(archive, progress, onMember, paths, excludes, headers);
+}
+
+int readArchive(ArchiveSource &archive, Progress &progress,
+                const std::function<bool(const format::MemberDescriptor &, ArchiveReader &)> &onMember,
+                const std::vector<std::string> &paths, const std::vector<std::string> &excludes,
+                DataSetStream *headers)
+{
     int status = c_ExitOk;
     try {
-        if (!archive.open())
+        if (!archive.isOpen() && !archive.open())
             return c_ExitStopped;
         ArchiveReader &reader = archive.reader();
         const auto type = static_cast<KXSMS_TSA_TYPE>(reader.tsaType());

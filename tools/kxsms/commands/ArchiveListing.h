@@ -14,6 +14,8 @@
 
 namespace kxsms {
 
+class ArchiveSource;
+
 // Reads the whole archive at path, calling onMember after each member (each
 // that paths and excludes take, when any is given) has been read to its end
 // (its state then known); onMember returns false to stop reading. Returns
@@ -22,6 +24,11 @@ namespace kxsms {
 // 128 + the signal's number when a signal stopped it. headers, when given,
 // is fed each saved member's first blocks until its header is known.
 int readArchive(const std::string &path, Progress &progress, bool verifyData,
+                const std::function<bool(const format::MemberDescriptor &, ArchiveReader &)> &onMember,
+                const std::vector<std::string> &paths = {}, const std::vector<std::string> &excludes = {},
+                DataSetStream *headers = nullptr);
+// The same of an archive given as a source; one not open yet is opened first.
+int readArchive(ArchiveSource &archive, Progress &progress,
                 const std::function<bool(const format::MemberDescriptor &, ArchiveReader &)> &onMember,
                 const std::vector<std::string> &paths = {}, const std::vector<std::string> &excludes = {},
                 DataSetStream *headers = nullptr);

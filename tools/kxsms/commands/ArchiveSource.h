@@ -30,6 +30,7 @@ public:
     // command's credentials do not open it. A read a signal broke off
     // throws Interrupted, one that failed IoError.
     bool open();
+    bool isOpen() const { return reader_ != nullptr; }
 
     // How the archive is named in messages.
     const std::string &label() const { return label_; }

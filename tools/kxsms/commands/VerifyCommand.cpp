@@ -1,8 +1,15 @@
 // verify: read the whole archive and check its structure and every checksum
-// without restoring anything.
+// without restoring anything. Given a chain (several -f, oldest first), every
+// archive is checked so, and then whether the chain holds each data set its
+// newest archive lists in the version listed, as a restore of the chain
+// would find it.
+#include <algorithm>
+
 #include "frame/ArchiveSecrets.h"
 #include "commands/ArchiveListing.h"
+#include "commands/ChainCheck.h"
 #include "commands/VerifyCommand.h"
+#include "frame/Signals.h"
 
 namespace kxsms {
 
@@ -12,7 +19,56 @@ const char *const c_VerifyExamples = R"(
 Examples:
   kxsms verify -f a.kxa
   ssh host 'cat a.kxa' | kxsms verify -f -
+  kxsms verify -f full.kxa -f inc1.kxa -f inc2.kxa
+                                   a chain, oldest first: every archive, and
+                                   whether it holds each version inc2 lists
 )";
+
+// Reads one archive of a chain whole, each member handed to take; the
+// worse of status and what the reading found.
+int readLink(ArchiveSource &archive, Progress &progress, int status,
+             const std::function<void(const format::MemberDescriptor &)> &take)
+{
+    const int read = readArchive(archive, progress, [&take](const format::MemberDescriptor &member, ArchiveReader &) {
+        take(member);
+        return true;
+    });
+    return std::max(status, read);
+}
+
+// The archives of a chain, oldest first: the links are checked first, as a
+// restore does; then the newest archive is read, and the earlier ones newest
+// first, each copy offered to the check as a restore would take it.
+int verifyChain(const std::vector<std::string> &paths, Progress &progress)
+{
+    Archives archives;
+    if (!openChain(paths, archives, progress))
+        return c_ExitStopped;
+    ArchiveSource &newest = *archives.back();
+    progress.showNamesAs(newest.names());
+    const std::vector<ChainLink> links = chainLinks(archives);
+    if (const auto why = chainRefusal(links)) {
+        progress.message(*why);
+        return c_ExitStopped;
+    }
+    int status = c_ExitOk;
+    if (const auto gap = chainGap(links)) {
+        progress.message(*gap + "; checking each version " + newest.label() + " lists against the copies the "
+                                "chain holds");
+        status = c_ExitSomeFailed;
+    }
+    ChainCheck check;
+    status = readLink(newest, progress, status,
+                      [&check](const format::MemberDescriptor &member) { check.listNewest(member); });
+    for (size_t i = archives.size() - 1; i-- > 0 && status < c_ExitStopped;)
+        status = readLink(*archives[i], progress, status,
+                          [&check](const format::MemberDescriptor &member) { check.offer(member); });
+    if (status >= c_ExitStopped)
+        return status;
+    if (check.report(newest.label(), progress, newest.names()) > 0)
+        status = c_ExitSomeFailed;
+    return status;
+}
 
 } // namespace
 
@@ -20,7 +76,11 @@ VerifyCommand::VerifyCommand() : Command("verify", "check an archive's structure
 
 void VerifyCommand::define(OptionSet &options)
 {
-    options.value("-f,--file", options_.archive, "the archive to read; - for standard input").required();
+    options
+        .values("-f,--file", options_.archives,
+                "the archive to read; - for standard input; again for a chain, oldest first: each archive is "
+                "checked, and whether the chain holds every version its newest archive lists")
+        .required();
     defineReadingSecrets(options);
     options.examples(c_VerifyExamples);
 }
@@ -28,10 +88,27 @@ void VerifyCommand::define(OptionSet &options)
 int VerifyCommand::run(const GlobalOptions &globals)
 {
     Progress progress("verify", globals.verbosity);
-    const int status = readArchive(options_.archive, progress, true,
-                                   [](const format::MemberDescriptor &, ArchiveReader &) { return true; });
-    if (status == c_ExitOk || status == c_ExitSomeFailed)
-        progress.summary(status == c_ExitOk ? "the archive is intact" : "the archive is damaged");
+    const bool chain = options_.archives.size() > 1;
+    int status = c_ExitStopped;
+    if (!chain) {
+        status = readArchive(options_.archives.front(), progress, true,
+                             [](const format::MemberDescriptor &, ArchiveReader &) { return true; });
+    } else {
+        try {
+            status = verifyChain(options_.archives, progress);
+        } catch (const Interrupted &) {
+            progress.message(interruptText());
+            return interruptedStatus();
+        } catch (const IoError &e) {
+            progress.message(e.what());
+            return c_ExitStopped;
+        }
+    }
+    if (status == c_ExitOk)
+        progress.summary(chain ? "the chain is intact and holds every version its newest archive lists"
+                               : "the archive is intact");
+    else if (status == c_ExitSomeFailed)
+        progress.summary(chain ? "the chain is damaged or incomplete" : "the archive is damaged");
     return status;
 }
 
