@@ -309,6 +309,39 @@ TEST_F(FileKinds, ListShowsEveryKindWithModeOwnerTimeAndTarget)
     const nlohmann::json link = nlohmann::json::parse(infoJson.out);
     EXPECT_EQ(link["target"], "file");
     EXPECT_TRUE(link.contains("ctime_ns"));
+
+    // ls --full-time shows the same exact times, modes and owners, from the
+    // TSA, for one level, a subtree and one data set; -l keeps the scan's
+    // time to the second.
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> lines;
+    } listings[] = {
+        {{"ls", "--full-time", "/tree"},
+         {"-rwsr-x--x " + owner, "5 " + when + ".123456789 /tree/file\n", " /tree/link -> file\n",
+          "prw-r----- " + owner, "drwx"}},
+        {{"ls", "-rl", "--full-time", "/tree"}, {" /tree\n", "5 " + when + ".123456789 /tree/file\n", "/tree/links/two\n"}},
+        {{"ls", "--full-time", "/tree/file"}, {"-rwsr-x--x " + owner, "5 " + when + ".123456789 /tree/file\n"}},
+        {{"ls", "-l", "/tree"}, {"- ", " /tree/file\n"}},
+    };
+    for (const auto &listing : listings) {
+        const Result ls = kxsms(listing.args);
+        EXPECT_EQ(ls.status, 0) << context(ls);
+        for (const std::string &line : listing.lines)
+            EXPECT_NE(ls.out.find(line), std::string::npos) << line << "\n" << ls.out;
+        EXPECT_EQ(ls.out.find(".123456789") != std::string::npos, listing.args[1] != "-l") << ls.out;
+    }
+    std::map<std::string, nlohmann::json> entries;
+    for (const nlohmann::json &entry : nlohmann::json::parse(kxsms({"ls", "--json", "--full-time", "/tree"}).out))
+        entries[entry["name"].get<std::string>()] = entry;
+    EXPECT_EQ(entries["/tree/file"]["mtime_ns"], 1600000000123456789LL);
+    EXPECT_EQ(entries["/tree/file"]["mode"], 04751);
+    EXPECT_EQ(entries["/tree/file"]["user"], user);
+    EXPECT_TRUE(entries["/tree/file"].contains("ctime_ns"));
+    EXPECT_EQ(entries["/tree/link"]["target"], "file");
+    EXPECT_EQ(entries["/tree/pipe"]["kind"], "p");
+    EXPECT_FALSE(nlohmann::json::parse(kxsms({"ls", "--json", "/tree"}).out)[0].contains("mtime_ns"))
+        << "the plain JSON listing opens no data set";
 }
 
 // An unprivileged restore cannot make devices: each fails with the cause,

@@ -23,6 +23,7 @@ const char *const c_LsExamples = R"(
 Examples:
   kxsms ls /etc                  the data sets directly below /etc
   kxsms ls -rl /srv/data         the whole subtree with kind, size and time
+  kxsms ls --full-time /etc      mode, owner and the exact modification times
   kxsms ls -r --json /srv | jq -r '.[].name'
 )";
 const char *const c_InfoExamples = R"(
@@ -67,6 +68,34 @@ nlohmann::json dataSetJson(std::string_view name, bool parent, bool archive, lon
     return element;
 }
 
+// The exact kind, mode, owner and times of a data set, where the TSA's
+// stream tells them (the file system's); the scan's times are in the SMS
+// packed form, in two-second steps. atScan: the data set the scan of
+// sequence stands on.
+std::optional<MemberDetails> exactDetails(ModuleSession &session, const std::string &name, bool atScan,
+                                          unsigned int &sequence, std::vector<unsigned char> &buffer)
+{
+    if (session.type() != KXSMS_TSA_FILE_SYSTEM)
+        return std::nullopt;
+    DataSetStream stream;
+    DataSetHeader header;
+    unsigned int ownSequence = 0;
+    const unsigned int code =
+        readStreamHeader(session.kx(), name, atScan, atScan ? sequence : ownSequence, false, buffer, stream, header);
+    takeModuleLog();
+    if (code != 0 || header.kind == DataSetKind::Unknown)
+        return std::nullopt;
+    return MemberDetails{header, true};
+}
+
+void addExactJson(nlohmann::json &element, const MemberDetails &exact)
+{
+    addDetails(element, exact);
+    if (exact.header.hasChangeTime)
+        element["ctime_ns"] =
+            exact.header.ctimeSeconds * 1000000000 + static_cast<int64_t>(exact.header.ctimeNanoseconds);
+}
+
 } // namespace
 
 ResourcesCommand::ResourcesCommand() : Command("resources", "list the resources of the target service") {}
@@ -99,6 +128,9 @@ void LsCommand::define(OptionSet &options)
     options.value("PATH", options_.path, "where to start");
     options.flag("-r,--recursive", options_.recursive, "the whole subtree, PATH itself first");
     options.flag("-l,--long", options_.longFormat, "kind, size and modification time before each name");
+    options.flag("--full-time", options_.fullTime,
+                 "the long form with mode, owner and the exact modification time (to the nanosecond) where the "
+                 "TSA gives it; with --json, those fields added");
     options.flag("--json", options_.json, "a JSON array of objects");
     options.examples(c_LsExamples);
 }
@@ -121,7 +153,8 @@ int LsCommand::run(const GlobalOptions &globals)
     bufferResults();
 
     // Only what is shown is asked for: a plain listing needs the names alone.
-    const bool details = options.longFormat || options.json;
+    const bool details = options.longFormat || options.fullTime || options.json;
+    std::vector<unsigned char> buffer(options.fullTime ? KXSMS_MAX_BLOCK : 0);
     std::optional<JsonArray> json;
     if (options.json)
         json.emplace();
@@ -131,6 +164,24 @@ int LsCommand::run(const GlobalOptions &globals)
     uint64_t shown = 0;
     std::string last; // the name shown last
     int status = c_ExitOk;
+    // One line of the listing, or one element of the JSON array.
+    const auto show = [&](const char *entry, bool isParent, bool isArchive, long createdAt, long modifiedAt,
+                          long accessedAt, unsigned long long bytes, const std::optional<MemberDetails> &exact) {
+        if (json) {
+            nlohmann::json element = dataSetJson(entry, isParent, isArchive, createdAt, modifiedAt, accessedAt, bytes);
+            if (exact)
+                addExactJson(element, *exact);
+            json->add(element);
+        } else if (exact) {
+            format::MemberDescriptor member;
+            member.name = entry;
+            writeLine(detailLine(*exact, member, style, true));
+        } else if (options.longFormat || options.fullTime) {
+            writeLine(longLine(isParent, bytes, modifiedAt, entry, style));
+        } else {
+            writeLine(printable(entry, style));
+        }
+    };
     for (;;) {
         bool parent = false, archive = false, end = false;
         long created = 0, modified = 0, accessed = 0;
@@ -164,12 +215,10 @@ int LsCommand::run(const GlobalOptions &globals)
         }
         last = name;
         ++shown;
-        if (json)
-            json->add(dataSetJson(name, parent, archive, created, modified, accessed, size));
-        else if (options.longFormat)
-            writeLine(longLine(parent, size, modified, name, style));
-        else
-            writeLine(printable(name, style));
+        std::optional<MemberDetails> exact;
+        if (options.fullTime)
+            exact = exactDetails(*session, last, true, sequence, buffer);
+        show(name, parent, archive, created, modified, accessed, size, exact);
     }
 
     // A one-level listing of a data set that is no parent shows the data set itself.
@@ -180,12 +229,10 @@ int LsCommand::run(const GlobalOptions &globals)
         if (kx.ScanDataSetInfo(path.data(), name, sizeof name, nullptr, 0, &parent, &archive, &modified, &accessed,
                                &size) == 0 &&
             !parent) {
-            if (json)
-                json->add(dataSetJson(name, parent, archive, modified, modified, accessed, size));
-            else if (options.longFormat)
-                writeLine(longLine(parent, size, modified, name, style));
-            else
-                writeLine(printable(name, style));
+            std::optional<MemberDetails> exact;
+            if (options.fullTime)
+                exact = exactDetails(*session, path, false, sequence, buffer);
+            show(name, parent, archive, modified, modified, accessed, size, exact);
         }
     }
     json.reset();
@@ -231,18 +278,9 @@ int InfoCommand::run(const GlobalOptions &globals)
 
     // The exact times, mode and owner, where the TSA's stream tells them:
     // the scan's times are in the SMS packed form, in two-second steps.
-    std::optional<MemberDetails> exact;
-    if (session->type() == KXSMS_TSA_FILE_SYSTEM) {
-        std::vector<unsigned char> buffer(KXSMS_MAX_BLOCK);
-        DataSetStream stream;
-        DataSetHeader header;
-        unsigned int sequence = 0;
-        std::string opened = path;
-        if (readStreamHeader(kx, opened, false, sequence, false, buffer, stream, header) == 0 &&
-            header.kind != DataSetKind::Unknown)
-            exact = MemberDetails{header, true};
-        takeModuleLog();
-    }
+    std::vector<unsigned char> buffer(KXSMS_MAX_BLOCK);
+    unsigned int sequence = 0;
+    const std::optional<MemberDetails> exact = exactDetails(*session, path, false, sequence, buffer);
 
     bufferResults();
     if (options.json) {
@@ -253,12 +291,8 @@ int InfoCommand::run(const GlobalOptions &globals)
             element["child_base64"] = childName["name_base64"];
         element.update(
             {{"parent", parent}, {"archive", archive}, {"modified", modified}, {"accessed", accessed}, {"size", size}});
-        if (exact) {
-            addDetails(element, *exact);
-            if (exact->header.hasChangeTime)
-                element["ctime_ns"] = exact->header.ctimeSeconds * 1000000000 +
-                                      static_cast<int64_t>(exact->header.ctimeNanoseconds);
-        }
+        if (exact)
+            addExactJson(element, *exact);
         writeJson(element);
     } else {
         writeLine("name:     " + printable(name, session->names()));

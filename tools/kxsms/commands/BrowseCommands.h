@@ -19,6 +19,7 @@ struct LsOptions {
     std::string path; // empty: the TSA's root
     bool recursive = false;
     bool longFormat = false;
+    bool fullTime = false; // long form with mode, owner and the TSA's exact times (each data set opened)
     bool json = false;
 };
 

@@ -23,7 +23,7 @@ _kxsms()
     local options
     case $command in
         "") COMPREPLY=($(compgen -W "$commands $global" -- "$cur")); return ;;
-        ls) options="-r --recursive -l --long --json" ;;
+        ls) options="-r --recursive -l --long --full-time --json" ;;
         info) options="--json" ;;
         backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run -x --one-file-system --no-sync --encrypt --recipient --passphrase-file" ;;
         restore) options="-f --file --to --in-place --strip-components --overwrite --no-xattrs --exclude -n --dry-run --no-sync --passphrase-file --key --allow-gaps" ;;
