@@ -369,6 +369,34 @@ TEST_F(FileKinds, DevicesThatCannotBeMadeFailAlone)
     EXPECT_EQ(readFile(data_ / "r/tree/file"), "data\n");
 }
 
+// ls --full-time of a data set the user cannot open keeps the columns:
+// ? where the TSA's stream would tell, the scan's size and time.
+TEST_F(FileKinds, LsFullTimeOfADataSetThatCannotBeOpenedKeepsTheColumns)
+{
+    if (geteuid() != 0 || system("command -v setpriv >/dev/null") != 0)
+        GTEST_SKIP() << "needs root to drop to nobody with setpriv";
+    if (const std::string why = kxsms_test::runKxsmsForOtherUsers(dir_); !why.empty())
+        GTEST_SKIP() << why;
+    writeFile(data_ / "tree/open", "data\n");
+    writeFile(data_ / "tree/closed", "secret\n");
+    ASSERT_EQ(chmod((data_ / "tree/closed").c_str(), 0), 0);
+    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    const Result ls = sh("setpriv --reuid=65534 --regid=65534 --clear-groups \"$KXSMS\" -u nobody ls --full-time "
+                         "/tree 2>&1");
+    if (ls.out.find("Login denied") != std::string::npos || ls.out.find("login") != std::string::npos)
+        GTEST_SKIP() << "the scratch user cannot log in here: " << ls.out;
+    EXPECT_EQ(ls.status, 0) << context(ls);
+    std::map<std::string, std::string> lines;
+    std::istringstream in(ls.out);
+    for (std::string line; std::getline(in, line);)
+        lines[line.substr(line.rfind(' ') + 1)] = line;
+    EXPECT_EQ(lines["/tree/closed"].rfind("-????????? ?  ", 0), 0u) << ls.out;
+    EXPECT_NE(lines["/tree/closed"].find(" 7 "), std::string::npos) << ls.out;
+    EXPECT_EQ(lines["/tree/open"].rfind("-rw-r--r-- ", 0), 0u) << ls.out;
+    EXPECT_EQ(lines["/tree/open"].size(), lines["/tree/closed"].size() + 8) << "the same columns, and a fraction\n"
+                                                                            << ls.out;
+}
+
 // ---- extended attributes and ACLs ---------------------------------------------------
 
 TEST_F(FileKinds, ExtendedAttributesAndAclsRoundTrip)

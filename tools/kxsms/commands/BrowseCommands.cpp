@@ -176,6 +176,11 @@ int LsCommand::run(const GlobalOptions &globals)
             format::MemberDescriptor member;
             member.name = entry;
             writeLine(detailLine(*exact, member, style, true));
+        } else if (options.fullTime && session->type() == KXSMS_TSA_FILE_SYSTEM) {
+            // Not opened (no access, gone): the columns kept, what is not
+            // known as ?, the scan's time without a fraction.
+            writeLine(fmt::format("{}????????? {:<15} {:>10} {} {}", isParent ? 'd' : '-', "?", bytes,
+                                  formatTime(modifiedAt), printable(entry, style)));
         } else if (options.longFormat || options.fullTime) {
             writeLine(longLine(isParent, bytes, modifiedAt, entry, style));
         } else {
