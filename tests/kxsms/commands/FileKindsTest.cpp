@@ -320,7 +320,8 @@ TEST_F(FileKinds, ListShowsEveryKindWithModeOwnerTimeAndTarget)
         {{"ls", "--full-time", "/tree"},
          {"-rwsr-x--x " + owner, "5 " + when + ".123456789 /tree/file\n", " /tree/link -> file\n",
           "prw-r----- " + owner, "drwx"}},
-        {{"ls", "-rl", "--full-time", "/tree"}, {" /tree\n", "5 " + when + ".123456789 /tree/file\n", "/tree/links/two\n"}},
+        {{"ls", "-rl", "--full-time", "/tree"},
+         {" /tree\n", "5 " + when + ".123456789 /tree/file\n", "/tree/links/two\n"}},
         {{"ls", "--full-time", "/tree/file"}, {"-rwsr-x--x " + owner, "5 " + when + ".123456789 /tree/file\n"}},
         {{"ls", "-l", "/tree"}, {"- ", " /tree/file\n"}},
     };

@@ -466,6 +466,17 @@ protected:
         EXPECT_EQ(r.status, inc2Status) << r.err;
         return kxsms_test::describeTree(data_ / "tree");
     }
+    // A full backup, a change to a.txt, and a clearing run into lost.kxa
+    // that kxsms's state does not see (another state folder).
+    void clearUnrecorded()
+    {
+        EXPECT_EQ(kxsms({"backup", "/tree", "--clear-archive", "-f", "full.kxa"}).status, 0);
+        writeFile(data_ / "tree/a.txt", "new");
+        EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "lost.kxa"},
+                        "XDG_STATE_HOME=" + quote((dir_ / "other-state").string()) + " ")
+                      .status,
+                  0);
+    }
     // What was deleted since the full backup comes back with an old time,
     // and the tree is edited after the last backup.
     void undoDeletions()
@@ -685,12 +696,7 @@ TEST_F(ChainInPlace, AThrowawayClearingRunBetweenIsNamedAndItsDataSetsFail)
 // nothing records the gap: the per-entry check alone keeps the old copy out.
 TEST_F(ChainInPlace, ACopyOfAnotherVersionIsNeverRestored)
 {
-    EXPECT_EQ(kxsms({"backup", "/tree", "--clear-archive", "-f", "full.kxa"}).status, 0);
-    writeFile(data_ / "tree/a.txt", "new");
-    EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "lost.kxa"},
-                    "XDG_STATE_HOME=" + quote((dir_ / "other-state").string()) + " ")
-                  .status,
-              0);
+    clearUnrecorded();
     fs::permissions(data_ / "tree/sub/c.txt", fs::perms(0600)); // the mode alone
     EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc.kxa"}).status, 0);
     const Result r = kxsms({"restore", "-f", "full.kxa", "-f", "inc.kxa", "--to", "/r"});
@@ -733,7 +739,7 @@ TEST_F(ChainInPlace, AChainWithoutItsMiddleArchiveIsRefusedOrFailsWhatItLacks)
 // a restore of that chain (restore -n) finds of the versions its newest
 // archive lists.
 enum class ChainSetup : uint8_t {
-    ThreeArchives,       // full, inc1, inc2 (makeChain)
+    ThreeArchives,      // full, inc1, inc2 (makeChain)
     UnrecordedClearing, // full, a clearing run kxsms's state does not see, inc
 };
 
@@ -768,12 +774,7 @@ TEST_P(VerifyChain, ReportsWhatARestoreOfTheChainWouldFind)
     if (c.setup == ChainSetup::ThreeArchives) {
         makeChain();
     } else {
-        EXPECT_EQ(kxsms({"backup", "/tree", "--clear-archive", "-f", "full.kxa"}).status, 0);
-        writeFile(data_ / "tree/a.txt", "new");
-        EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "lost.kxa"},
-                        "XDG_STATE_HOME=" + quote((dir_ / "other-state").string()) + " ")
-                      .status,
-                  0);
+        clearUnrecorded();
         EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc.kxa"}).status, 0);
     }
     std::vector<std::string> verify{"verify"}, preview{"restore", "-n", "--allow-gaps", "--to", "/r"};

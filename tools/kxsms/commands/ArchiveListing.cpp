@@ -53,8 +53,7 @@ int readArchive(const std::string &path, Progress &progress, bool verifyData,
 
 int readArchive(ArchiveSource &archive, Progress &progress,
                 const std::function<bool(const format::MemberDescriptor &, ArchiveReader &)> &onMember,
-                const std::vector<std::string> &paths, const std::vector<std::string> &excludes,
-                DataSetStream *headers)
+                const std::vector<std::string> &paths, const std::vector<std::string> &excludes, DataSetStream *headers)
 {
     int status = c_ExitOk;
     try {

@@ -22,8 +22,7 @@ using Archives = std::vector<std::unique_ptr<ArchiveSource>>;
 
 // Opens every archive and reads its header; false (reported) when one cannot
 // be read or standard input is given twice.
-bool openChain(const std::vector<std::string> &paths, Archives &archives, Progress &progress,
-               bool verifyData = true);
+bool openChain(const std::vector<std::string> &paths, Archives &archives, Progress &progress, bool verifyData = true);
 
 // What the chain checks look at in each archive, oldest first.
 std::vector<ChainLink> chainLinks(const Archives &archives);

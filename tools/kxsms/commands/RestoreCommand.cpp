@@ -244,7 +244,7 @@ private:
     Selection selection_;
     KXSMS_TSA_TYPE type_;
     NameStyle style_;
-    ChainCheck check_; // what the newest archive lists (a chain only)
+    ChainCheck check_;                              // what the newest archive lists (a chain only)
     std::unordered_set<std::string> gone_;          // what only earlier archives list
     bool refusedRemovals_ = false;
 };

@@ -53,8 +53,8 @@ int verifyChain(const std::vector<std::string> &paths, Progress &progress)
     }
     int status = c_ExitOk;
     if (const auto gap = chainGap(links)) {
-        progress.message(*gap + "; checking each version " + newest.label() + " lists against the copies the "
-                                "chain holds");
+        progress.message(*gap + "; checking each version " + newest.label() +
+                         " lists against the copies the chain holds");
         status = c_ExitSomeFailed;
     }
     ChainCheck check;
