@@ -80,11 +80,6 @@ inline const Known c_DirectoryTimes = {
     "directory times (and modes held back for a user other than root) are applied at the release, and a failure "
     "there (the resource or a parent that cannot be opened, utimensat, fchmodat) is dropped: the job exits 0 with "
     "directories not as restored (filesystem/DirectoryTimes.cpp)"};
-inline const Known c_StoreNotWritten = {
-    c_Clears, "exit 0, but the archive flag of",
-    "the clears are written to the state store at the release, after kxsms checked the last data set's flag, which "
-    "reads clear while the clear waits: a store that cannot be made or written leaves every flag set (smsemu says "
-    "so on stderr) and the job exits 0"};
 inline const Known c_OpenNotRetried = {
     c_All, "status 1, the table expects 0",
     "the open of a data set for backup (filesystem/FsBackup.cpp, FsBackupDataSet::open) and of a directory a "
@@ -210,15 +205,15 @@ inline const std::vector<Expectation> &faultTable()
         // ---- the state store of the archive flags ----
         // The store only decides what a backup marks; a restore that cannot
         // read it takes every flag for set and goes on.
-        {Scope::Store, "open", "EACCES", {0, 1}, {STORE}, {c_StoreNotWritten}},
-        {Scope::Store, "open", "EIO", {0, 1}, {STORE}, {c_StoreNotWritten}},
-        {Scope::Store, "pwrite", "ENOSPC", {0, 1}, {STORE}, {c_StoreNotWritten}},
-        {Scope::Store, "pwrite", "EIO", {0, 1}, {STORE}, {c_StoreNotWritten}},
-        {Scope::Store, "pread", "EIO", {0, 1}, {STORE}, {c_StoreNotWritten}},
-        {Scope::Store, "fdatasync", "EIO", {0, 1}, {STORE}, {c_StoreNotWritten}},
-        {Scope::Store, "fsync", "EIO", {0, 1}, {STORE}, {c_StoreNotWritten}},
-        {Scope::Store, "ftruncate", "EIO", {0, 1}, {STORE}, {c_StoreNotWritten}},
-        {Scope::Store, "close", "EIO", {0, 1}, {STORE}, {c_StoreNotWritten}},
+        {Scope::Store, "open", "EACCES", {0, 1}, {STORE}},
+        {Scope::Store, "open", "EIO", {0, 1}, {STORE}},
+        {Scope::Store, "pwrite", "ENOSPC", {0, 1}, {STORE}},
+        {Scope::Store, "pwrite", "EIO", {0, 1}, {STORE}},
+        {Scope::Store, "pread", "EIO", {0, 1}, {STORE}},
+        {Scope::Store, "fdatasync", "EIO", {0, 1}, {STORE}},
+        {Scope::Store, "fsync", "EIO", {0, 1}, {STORE}},
+        {Scope::Store, "ftruncate", "EIO", {0, 1}, {STORE}},
+        {Scope::Store, "close", "EIO", {0, 1}, {STORE}},
     };
     return table;
 }

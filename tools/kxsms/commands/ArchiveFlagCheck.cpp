@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "frame/FailureText.h"
+#include "frame/ModuleLog.h"
 #include "io/Text.h"
 
 namespace kxsms {
@@ -15,10 +17,15 @@ bool archiveFlagsCleared(CKXSMS &kx, const std::string &name, NameStyle style, P
     bool archive = true;
     const unsigned int code =
         kx.ScanDataSetInfo(path.data(), nullptr, 0, nullptr, 0, nullptr, &archive, nullptr, nullptr, nullptr);
+    // The TSA writes the clears it holds as this look begins, and says why
+    // when it cannot.
+    const std::string log = takeModuleLog();
     if (code == 0 && !archive)
         return true;
+    const std::string detail = tsaDetail(log);
     progress.message("warning: the archive flags could not be cleared (" + printable(name, style) +
                      (code == 0 ? " still reads as changed" : " can no longer be asked") +
+                     (detail.empty() ? "" : ": " + detail) +
                      "); the next incremental backup will save those data sets again");
     return false;
 }
