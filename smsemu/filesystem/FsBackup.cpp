@@ -1,4 +1,5 @@
 #include "filesystem/FsBackup.h"
+#include "filesystem/OpenAt.h"
 
 #include "filesystem/FsNames.h"
 #include "filesystem/Xattrs.h"
@@ -61,16 +62,16 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
         int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (scanned.isDirectory() ? O_DIRECTORY : 0);
         int fd = -1;
         if (keepAccessTime)
-            fd = openat(at.parentDirectory(), at.leaf(), flags | O_NOATIME);
+            fd = openAtRetrying(at.parentDirectory(), at.leaf(), flags | O_NOATIME);
         // O_NOATIME is for the file's owner (and root). Others read the file
         // as it is: putting the access time back would write to the file
         // and change its change time, and a backup never writes the source.
         if (fd < 0)
-            fd = openat(at.parentDirectory(), at.leaf(), flags);
+            fd = openAtRetrying(at.parentDirectory(), at.leaf(), flags);
         // A directory that may not be read is still saved: its metadata
         // comes through a path descriptor (its contents are the scan's).
         if (fd < 0 && errno == EACCES && scanned.isDirectory()) {
-            fd = openat(at.parentDirectory(), at.leaf(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            fd = openAtRetrying(at.parentDirectory(), at.leaf(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             pathOnly = fd >= 0;
         }
         if (fd < 0)

@@ -1,4 +1,5 @@
 #include "filesystem/FsNames.h"
+#include "filesystem/OpenAt.h"
 
 #include "core/NameMatch.h"
 
@@ -41,11 +42,7 @@ CCODE splitComponents(std::string_view path, std::vector<std::string> &component
 
 int openDirectoryAt(int at, const char *name)
 {
-    int fd;
-    do
-        fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    return fd;
+    return openAtRetrying(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 } // namespace
@@ -119,10 +116,7 @@ CCODE resolveFsName(const std::vector<ResourceConfig> &resources, std::string_vi
 
 CCODE openResourceDirectory(const ResourceConfig &resource, UniqueFd &fd)
 {
-    int opened;
-    do
-        opened = open(resource.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    while (opened < 0 && errno == EINTR);
+    const int opened = openAtRetrying(AT_FDCWD, resource.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (opened < 0)
         return errno == ENOENT ? NWSMTS_NO_DATA_SETS_FOUND : NWSMTS_OPEN_ERROR;
     fd.reset(opened);

@@ -1,4 +1,5 @@
 #include "filesystem/FsRestore.h"
+#include "filesystem/OpenAt.h"
 
 #include "filesystem/HostLog.h"
 
@@ -170,7 +171,7 @@ CCODE FsRestoreDataSet::prepare()
 
     for (int attempt = 0; attempt < 100 && !temporary_; ++attempt) {
         std::string name = temporaryName();
-        int fd = openat(parent_.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int fd = openAtRetrying(parent_.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             temporary_.reset(fd);
             temporaryName_ = std::move(name);
@@ -428,7 +429,7 @@ CCODE FsRestoreDataSet::commitDirectory()
             created = true;
         }
     }
-    UniqueFd directory(openat(parent_.get(), leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd directory(openAtRetrying(parent_.get(), leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!directory)
         return failedWith(FsStep::Open, errno);
     if (CCODE rc = applyOwner(directory.get(), "", AT_EMPTY_PATH))

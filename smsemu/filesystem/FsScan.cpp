@@ -1,4 +1,5 @@
 #include "filesystem/FsScan.h"
+#include "filesystem/OpenAt.h"
 
 #include "filesystem/ArchiveFlag.h"
 #include "filesystem/ErrnoCodes.h"
@@ -175,10 +176,7 @@ CCODE FsScan::report(CCODE failure, std::uint64_t leftOut)
 
 CCODE FsScan::descend()
 {
-    int fd;
-    do
-        fd = openat(currentParent_, currentLeaf_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    int fd = openAtRetrying(currentParent_, currentLeaf_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         // A directory removed or replaced since it was described: what it
         // held cannot be given, and the scan says so.
@@ -261,7 +259,7 @@ std::uint64_t FsScan::countLeftOut(int directory, const char *leaf)
     // directory per level, as deep as the descriptors allow.
     std::uint64_t count = 1;
     std::vector<UniqueFd> open;
-    int first = openat(directory, leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int first = openAtRetrying(directory, leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (first < 0)
         return count;
     open.emplace_back(first);
@@ -288,7 +286,7 @@ std::uint64_t FsScan::countLeftOut(int directory, const char *leaf)
                 continue;
             }
             ++count;
-            int fd = openat(at, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            int fd = openAtRetrying(at, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (fd >= 0)
                 open.emplace_back(fd);
         }

@@ -80,10 +80,6 @@ inline const Known c_DirectoryTimes = {
     "directory times (and modes held back for a user other than root) are applied at the release, and a failure "
     "there (the resource or a parent that cannot be opened, utimensat, fchmodat) is dropped: the job exits 0 with "
     "directories not as restored (filesystem/DirectoryTimes.cpp)"};
-inline const Known c_OpenNotRetried = {
-    c_All, "status 1, the table expects 0",
-    "the open of a data set for backup (filesystem/FsBackup.cpp, FsBackupDataSet::open) and of a directory a "
-    "restore writes in (filesystem/FsRestore.cpp) fail on EINTR (\"Open file error\") instead of trying again"};
 inline const Known c_LinkLookupCause = {
     c_Restores, "no failure line gives the cause",
     "a hard link whose first name cannot be looked up (its folder's openat2 or its statx failing) is reported as "
@@ -114,7 +110,7 @@ inline const std::vector<Expectation> &faultTable()
         {Scope::Tree, "openat", "EACCES", {0, 1}, {NO_ACCESS}, {c_FlagCheckCause, c_DirectoryTimes}},
         {Scope::Tree, "openat", "EIO", {0, 1}, {IO_ERROR, "Open file error"}, {c_FlagCheckCause, c_DirectoryTimes}},
         {Scope::Tree, "openat", "ENOSPC", {0, 1, 2}, {NO_SPACE}, {c_FlagCheckCause, c_DirectoryTimes}},
-        {Scope::Tree, "openat", "EINTR", {0}, {}, {c_OpenNotRetried}},
+        {Scope::Tree, "openat", "EINTR", {0}, {}},
         {Scope::Tree, "openat2", "EACCES", {0, 1}, {NO_ACCESS}, {c_DirectoryTimes, c_LinkLookupCause}},
         {Scope::Tree, "openat2", "EIO", {0, 1}, {IO_ERROR, "Open file error"}, {c_DirectoryTimes, c_LinkLookupCause}},
         {Scope::Tree, "openat2", "EINTR", {0}, {}},
@@ -183,7 +179,7 @@ inline const std::vector<Expectation> &faultTable()
         {Scope::Archive, "open", "EACCES", {2}, {"Permission denied"}},
         {Scope::Archive, "open", "ENOSPC", {2}, {"No space left on device"}},
         {Scope::Archive, "open", "EIO", {2}, {"Input/output error"}},
-        {Scope::Archive, "open", "EINTR", {2}, {"Interrupted system call"}},
+        {Scope::Archive, "open", "EINTR", {0}, {}},
         {Scope::Archive, "writev", "ENOSPC", {2}, {"No space left on device"}},
         {Scope::Archive, "writev", "EDQUOT", {2}, {"Disk quota exceeded"}},
         {Scope::Archive, "writev", "EIO", {2}, {"Input/output error"}},
