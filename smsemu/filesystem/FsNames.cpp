@@ -1,4 +1,5 @@
 #include "filesystem/FsNames.h"
+#include "filesystem/HostLog.h"
 #include "filesystem/OpenAt.h"
 
 #include "core/NameMatch.h"
@@ -116,9 +117,18 @@ CCODE resolveFsName(const std::vector<ResourceConfig> &resources, std::string_vi
 
 CCODE openResourceDirectory(const ResourceConfig &resource, UniqueFd &fd)
 {
-    const int opened = openAtRetrying(AT_FDCWD, resource.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (opened < 0)
-        return errno == ENOENT ? NWSMTS_NO_DATA_SETS_FOUND : NWSMTS_OPEN_ERROR;
+    int opened;
+    do
+        opened = open(resource.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (opened < 0 && errno == EINTR);
+    if (opened < 0) {
+        // The resource's own directory: its name in the host's words is the
+        // resource's, and the cause is said where the code does not say it.
+        const int error = errno;
+        if (!codeSaysIt(error))
+            tellHost(resource.name, std::strerror(error));
+        return openErrorCode(error);
+    }
     fd.reset(opened);
     return 0;
 }
