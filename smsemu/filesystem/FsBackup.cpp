@@ -2,6 +2,7 @@
 #include "filesystem/OpenAt.h"
 
 #include "filesystem/FsNames.h"
+#include "filesystem/HostLog.h"
 #include "filesystem/Xattrs.h"
 
 #include <algorithm>
@@ -281,6 +282,10 @@ CCODE FsBackupDataSet::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
         case Phase::Changed:
             if (filled == 0 && stagingSent_ == stagingLength_) {
                 phase_ = Phase::Failed;
+                // The file could not be looked at again: what it became is
+                // unknown, and the cause is the system's.
+                if (lookError_ != 0)
+                    tellHost(name_, std::string("cannot look at it after reading it: ") + std::strerror(lookError_));
                 return NWSMTS_DATA_SET_IN_USE;
             }
             bytesRead = filled;
@@ -328,7 +333,8 @@ CCODE FsBackupDataSet::findExtent()
 void FsBackupDataSet::checkUnchanged()
 {
     FsMeta now;
-    if (readMeta(fd_.get(), "", now) != 0 || now.size != meta_.size || !sameTime(now.mtime, meta_.mtime))
+    lookError_ = readMeta(fd_.get(), "", now);
+    if (lookError_ != 0 || now.size != meta_.size || !sameTime(now.mtime, meta_.mtime))
         changed_ = true;
 }
 

@@ -122,12 +122,8 @@ CCODE openResourceDirectory(const ResourceConfig &resource, UniqueFd &fd)
         opened = open(resource.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     while (opened < 0 && errno == EINTR);
     if (opened < 0) {
-        // The resource's own directory: its name in the host's words is the
-        // resource's, and the cause is said where the code does not say it.
-        const int error = errno;
-        if (!codeSaysIt(error))
-            tellHost(resource.name, std::strerror(error));
-        return openErrorCode(error);
+        // The resource's own directory: the host knows it by the resource's name.
+        return toldErrnoCode(resource.name, FsStep::Open, errno);
     }
     fd.reset(opened);
     return 0;

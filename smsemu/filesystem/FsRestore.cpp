@@ -314,12 +314,22 @@ CCODE FsRestoreDataSet::commitHardLink()
     UniqueFd firstRoot, firstParent;
     if (firstName.empty() || resolveFsName(resources_, firstName, false, first) != 0 || first.isResourceRoot())
         return missing("the name cannot be used here");
-    if (openResourceDirectory(resources_[first.resource], firstRoot) != 0 ||
-        openParentDirectory(firstRoot.get(), first, false, firstParent) != 0)
-        return missing("it does not exist");
+    // A first name that cannot be looked up for another reason than its
+    // absence says the system's reason.
+    auto unreachable = [&](int error) {
+        if (error == 0 || error == ENOENT || error == ENOTDIR)
+            return missing("it does not exist");
+        tell("not linked to " + firstName + ": " + std::strerror(error));
+        return errnoCode(FsStep::Open, error);
+    };
+    if (CCODE rc = openResourceDirectory(resources_[first.resource], firstRoot))
+        return rc == NWSMTS_NO_DATA_SETS_FOUND ? missing("it does not exist") : rc;
+    int walkError = 0;
+    if (openParentDirectory(firstRoot.get(), first, false, firstParent, &walkError) != 0)
+        return unreachable(walkError);
     FsMeta there;
-    if (readMeta(firstParent.get(), first.leaf(), there) != 0)
-        return missing("it does not exist");
+    if (int looked = readMeta(firstParent.get(), first.leaf(), there))
+        return unreachable(looked);
     if (!there.isRegular() || there.device != wanted.device || there.inode != wanted.inode)
         return missing("it is not the file this name was linked to");
     // Already one of the inode's names: nothing to do (rename would keep

@@ -1,4 +1,5 @@
 #include "filesystem/FsScan.h"
+#include "filesystem/HostLog.h"
 #include "filesystem/OpenAt.h"
 
 #include "filesystem/ArchiveFlag.h"
@@ -54,7 +55,7 @@ CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequ
         return rc;
     fresh->startLeaf_ = start.leaf();
     if (int error = readMeta(fresh->startParent_.get(), fresh->startLeaf_.c_str(), fresh->meta_))
-        return openErrorCode(error);
+        return toldErrnoCode(start.name, FsStep::Open, error);
 
     const NWSM_SCAN_CONTROL &control = request.control;
     fresh->oneLevel_ = (control.scanType & NWSM_SCAN_TYPE_ONE_LEVEL) != 0;

@@ -67,61 +67,33 @@ inline const std::set<Scenario> c_All = {Scenario::BackupFile, Scenario::BackupC
                                          Scenario::RestoreTo,  Scenario::RestoreInPlace, Scenario::RestoreChain};
 
 // The faults the sweep found, by what they break.
-inline const Known c_FlagCheckCause = {
-    c_Clears, "no failure line gives the cause",
-    "kxsms's check of the archive flags at the end, when its look-up fails, warns that the flags could not be "
-    "cleared (\"can no longer be asked\") without the cause (commands/ArchiveFlagCheck.cpp)"};
 inline const Known c_DirectoryTimes = {
     c_Restores, "exit 0, but the tree is not as restored",
     "directory times (and modes held back for a user other than root) are applied at the release, and a failure "
     "there (the resource or a parent that cannot be opened, utimensat, fchmodat) is dropped: the job exits 0 with "
     "directories not as restored (filesystem/DirectoryTimes.cpp)"};
-inline const Known c_LinkLookupCause = {
-    c_Restores, "no failure line gives the cause",
-    "a hard link whose first name cannot be looked up (its folder's openat2 or its statx failing) is reported as "
-    "\"not linked to NAME: it does not exist\" (or \"it is not the file this name was linked to\") with \"No data "
-    "sets found\": the errno is lost (filesystem/FsRestore.cpp, hard links)"};
 inline const char *const c_OwnerDroppedWhat =
     "an owner the file system refuses (EPERM) is passed over without a word, and the setuid and setgid bits go "
     "with it: the job exits 0 with the owner and mode not restored (the TSA means it so, as tar does for a user "
     "who is not root; a warning line would keep it from passing unseen)";
 inline const Known c_OwnerDropped = {c_Restores, "exit 0, but the tree is not as restored", c_OwnerDroppedWhat};
 inline const Known c_OwnerDroppedEntry = {c_Restores, "is neither as it was nor as restored", c_OwnerDroppedWhat};
-inline const Known c_StatAfterRead = {
-    c_Backups, "no failure line gives the cause",
-    "a look at the file after its data was read that fails is reported as \"changed while it was being read\", "
-    "without the cause (filesystem/FsBackup.cpp)"};
-inline const Known c_DeleteCause = {
-    {Scenario::RestoreChain},
-    "no failure line gives the cause",
-    "a removal that fails is \"Error deleting data set\" (or, when the look at the data set before it fails, "
-    "\"Open file error\") whatever the errno, and the cause is said nowhere (filesystem/FileSystemTsa.cpp, delete)"};
 
 inline const std::vector<Expectation> &faultTable()
 {
     static const std::vector<Expectation> table = {
         // ---- the data sets: reading them for a backup, writing them in a restore ----
-        {Scope::Tree, "open", "EACCES", {0, 1}, {NO_ACCESS}, {c_FlagCheckCause, c_DirectoryTimes}},
-        {Scope::Tree, "open", "EIO", {0, 1}, {IO_ERROR}, {c_FlagCheckCause, c_DirectoryTimes}},
-        {Scope::Tree, "openat", "EACCES", {0, 1}, {NO_ACCESS}, {c_FlagCheckCause, c_DirectoryTimes}},
-        {Scope::Tree, "openat", "EIO", {0, 1}, {IO_ERROR, "Open file error"}, {c_FlagCheckCause, c_DirectoryTimes}},
-        {Scope::Tree, "openat", "ENOSPC", {0, 1, 2}, {NO_SPACE}, {c_FlagCheckCause, c_DirectoryTimes}},
+        {Scope::Tree, "open", "EACCES", {0, 1}, {NO_ACCESS}, {c_DirectoryTimes}},
+        {Scope::Tree, "open", "EIO", {0, 1}, {IO_ERROR}, {c_DirectoryTimes}},
+        {Scope::Tree, "openat", "EACCES", {0, 1}, {NO_ACCESS}, {c_DirectoryTimes}},
+        {Scope::Tree, "openat", "EIO", {0, 1}, {IO_ERROR, "Open file error"}, {c_DirectoryTimes}},
+        {Scope::Tree, "openat", "ENOSPC", {0, 1, 2}, {NO_SPACE}, {c_DirectoryTimes}},
         {Scope::Tree, "openat", "EINTR", {0}, {}},
-        {Scope::Tree, "openat2", "EACCES", {0, 1}, {NO_ACCESS}, {c_DirectoryTimes, c_LinkLookupCause}},
-        {Scope::Tree, "openat2", "EIO", {0, 1}, {IO_ERROR, "Open file error"}, {c_DirectoryTimes, c_LinkLookupCause}},
+        {Scope::Tree, "openat2", "EACCES", {0, 1}, {NO_ACCESS}, {c_DirectoryTimes}},
+        {Scope::Tree, "openat2", "EIO", {0, 1}, {IO_ERROR, "Open file error"}, {c_DirectoryTimes}},
         {Scope::Tree, "openat2", "EINTR", {0}, {}},
-        {Scope::Tree,
-         "statx",
-         "EACCES",
-         {0, 1},
-         {NO_ACCESS},
-         {c_StatAfterRead, c_FlagCheckCause, c_DeleteCause, c_LinkLookupCause}},
-        {Scope::Tree,
-         "statx",
-         "EIO",
-         {0, 1},
-         {IO_ERROR},
-         {c_StatAfterRead, c_FlagCheckCause, c_DeleteCause, c_LinkLookupCause}},
+        {Scope::Tree, "statx", "EACCES", {0, 1}, {NO_ACCESS}},
+        {Scope::Tree, "statx", "EIO", {0, 1}, {IO_ERROR}},
         {Scope::Tree, "getdents64", "EIO", {1}, {IO_ERROR}},
         {Scope::Tree, "getdents64", "EINTR", {0}, {}},
         {Scope::Tree, "pread", "EIO", {1}, {IO_ERROR}},
@@ -160,13 +132,8 @@ inline const std::vector<Expectation> &faultTable()
         {Scope::Tree, "symlinkat", "ENOSPC", {1, 2}, {NO_SPACE}},
         {Scope::Tree, "symlinkat", "EIO", {1}, {IO_ERROR}},
         {Scope::Tree, "mknodat", "EPERM", {1}, {NO_ACCESS, "Operation not permitted"}},
-        {Scope::Tree, "unlinkat", "EIO", {1}, {IO_ERROR}, {c_DeleteCause}},
-        {Scope::Tree,
-         "unlinkat",
-         "EBUSY",
-         {1},
-         {"Device or resource busy", "Data set is currently in use"},
-         {c_DeleteCause}},
+        {Scope::Tree, "unlinkat", "EIO", {1}, {IO_ERROR}},
+        {Scope::Tree, "unlinkat", "EBUSY", {1}, {"Device or resource busy", "Data set is currently in use"}},
         {Scope::Tree, "close", "EIO", {0, 1}, {IO_ERROR}},
         {Scope::Tree, "fsync", "EIO", {1}, {IO_ERROR}},
         {Scope::Tree, "fdatasync", "EIO", {1}, {IO_ERROR}},

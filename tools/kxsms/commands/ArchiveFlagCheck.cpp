@@ -22,11 +22,14 @@ bool archiveFlagsCleared(CKXSMS &kx, const std::string &name, NameStyle style, P
     const std::string log = takeModuleLog();
     if (code == 0 && !archive)
         return true;
-    const std::string detail = tsaDetail(log);
+    // Why: the TSA's own words, else the text of the SMS code behind a
+    // failed look.
+    std::string why = tsaDetail(log);
+    if (const std::optional<SmsCause> cause = lastSmsCause(log); why.empty() && code != 0 && cause)
+        why = cause->text;
     progress.message("warning: the archive flags could not be cleared (" + printable(name, style) +
                      (code == 0 ? " still reads as changed" : " can no longer be asked") +
-                     (detail.empty() ? "" : ": " + detail) +
-                     "); the next incremental backup will save those data sets again");
+                     (why.empty() ? "" : ": " + why) + "); the next incremental backup will save those data sets again");
     return false;
 }
 
