@@ -362,8 +362,17 @@ CCODE FsRestoreDataSet::applyOwner(int fd, const char *name, int flags)
         ownerRestored_ = true;
         return 0;
     }
-    if (errno == EPERM)
+    if (errno == EPERM) {
+        // Only root gives files away: the data set is restored as the
+        // user's own, as an archiver run by a user does, and the user hears
+        // of it on stderr, since the data set itself succeeds.
+        std::fprintf(stderr, "%s\n",
+                     hostLine(target_.name, "warning: owner " + std::to_string(uid) + ":" + std::to_string(gid) +
+                                                " not restored: " + std::strerror(EPERM) +
+                                                " (kept as the restoring user's, without setuid and setgid bits)")
+                         .c_str());
         return 0;
+    }
     return failedWith(FsStep::SetInfo, errno);
 }
 
