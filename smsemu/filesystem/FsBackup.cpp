@@ -50,12 +50,12 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
         char target[stream::kMaxTarget + 1];
         ssize_t length = readlinkat(at.parentDirectory(), at.leaf(), target, sizeof target);
         if (length < 0)
-            return openErrorCode(errno);
+            return toldErrnoCode(opened->name_, FsStep::Open, errno);
         if (length == 0 || static_cast<std::size_t>(length) > stream::kMaxTarget)
             return NWSMTS_OPEN_ERROR;
         opened->target_.assign(target, static_cast<std::size_t>(length));
         if (int error = readMeta(at.parentDirectory(), at.leaf(), opened->meta_))
-            return openErrorCode(error);
+            return toldErrnoCode(opened->name_, FsStep::Open, error);
         if (!opened->meta_.isSymlink())
             return NWSMTS_OPEN_ERROR; // replaced since the scan described it
     } else if (scanned.isDirectory() || scanned.isRegular()) {
@@ -76,16 +76,16 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
             pathOnly = fd >= 0;
         }
         if (fd < 0)
-            return openErrorCode(errno);
+            return toldErrnoCode(opened->name_, FsStep::Open, errno);
         opened->fd_.reset(fd);
         if (int error = readMeta(fd, "", opened->meta_))
-            return openErrorCode(error);
+            return toldErrnoCode(opened->name_, FsStep::Open, error);
         if ((opened->meta_.mode & S_IFMT) != (scanned.mode & S_IFMT))
             return NWSMTS_OPEN_ERROR;
     } else if (scanned.isSpecial()) {
         // Never opened: opening a FIFO waits for a writer, a device acts.
         if (int error = readMeta(at.parentDirectory(), at.leaf(), opened->meta_))
-            return openErrorCode(error);
+            return toldErrnoCode(opened->name_, FsStep::Open, error);
         if ((opened->meta_.mode & S_IFMT) != (scanned.mode & S_IFMT))
             return NWSMTS_OPEN_ERROR;
     } else {
