@@ -4,9 +4,11 @@
 #include "filesystem/FsBackup.h"
 #include "filesystem/FsRestore.h"
 #include "filesystem/FsScan.h"
+#include "filesystem/HostLog.h"
 #include "requester/NameRules.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 
 namespace smsemu {
@@ -92,8 +94,12 @@ CCODE FileSystemTsa::deleteDataSet(Connection &, Scan &at)
     if (position->atResourceRoot() || position->failure() != 0)
         return NWSMTS_DELETE_ERR;
     int flags = position->meta().isDirectory() ? AT_REMOVEDIR : 0;
-    if (unlinkat(position->parentDirectory(), position->leaf(), flags) != 0)
-        return NWSMTS_DELETE_ERR; // a directory that is not empty, or no permission
+    if (unlinkat(position->parentDirectory(), position->leaf(), flags) != 0) {
+        // A directory that is not empty, no permission, a busy mount point, a
+        // failing disk: the code is one, the system's words say which.
+        tellHost(position->name(), std::strerror(errno));
+        return NWSMTS_DELETE_ERR;
+    }
     return 0;
 }
 

@@ -1,6 +1,8 @@
 #include "filesystem/FsBackup.h"
+#include "filesystem/OpenAt.h"
 
 #include "filesystem/FsNames.h"
+#include "filesystem/HostLog.h"
 #include "filesystem/Xattrs.h"
 
 #include <algorithm>
@@ -48,12 +50,12 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
         char target[stream::kMaxTarget + 1];
         ssize_t length = readlinkat(at.parentDirectory(), at.leaf(), target, sizeof target);
         if (length < 0)
-            return openErrorCode(errno);
+            return toldErrnoCode(opened->name_, FsStep::Open, errno);
         if (length == 0 || static_cast<std::size_t>(length) > stream::kMaxTarget)
             return NWSMTS_OPEN_ERROR;
         opened->target_.assign(target, static_cast<std::size_t>(length));
         if (int error = readMeta(at.parentDirectory(), at.leaf(), opened->meta_))
-            return openErrorCode(error);
+            return toldErrnoCode(opened->name_, FsStep::Open, error);
         if (!opened->meta_.isSymlink())
             return NWSMTS_OPEN_ERROR; // replaced since the scan described it
     } else if (scanned.isDirectory() || scanned.isRegular()) {
@@ -61,29 +63,29 @@ CCODE FsBackupDataSet::open(const FsScan &at, UINT32 openMode, OwnerNames &owner
         int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (scanned.isDirectory() ? O_DIRECTORY : 0);
         int fd = -1;
         if (keepAccessTime)
-            fd = openat(at.parentDirectory(), at.leaf(), flags | O_NOATIME);
+            fd = openAtRetrying(at.parentDirectory(), at.leaf(), flags | O_NOATIME);
         // O_NOATIME is for the file's owner (and root). Others read the file
         // as it is: putting the access time back would write to the file
         // and change its change time, and a backup never writes the source.
         if (fd < 0)
-            fd = openat(at.parentDirectory(), at.leaf(), flags);
+            fd = openAtRetrying(at.parentDirectory(), at.leaf(), flags);
         // A directory that may not be read is still saved: its metadata
         // comes through a path descriptor (its contents are the scan's).
         if (fd < 0 && errno == EACCES && scanned.isDirectory()) {
-            fd = openat(at.parentDirectory(), at.leaf(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            fd = openAtRetrying(at.parentDirectory(), at.leaf(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             pathOnly = fd >= 0;
         }
         if (fd < 0)
-            return openErrorCode(errno);
+            return toldErrnoCode(opened->name_, FsStep::Open, errno);
         opened->fd_.reset(fd);
         if (int error = readMeta(fd, "", opened->meta_))
-            return openErrorCode(error);
+            return toldErrnoCode(opened->name_, FsStep::Open, error);
         if ((opened->meta_.mode & S_IFMT) != (scanned.mode & S_IFMT))
             return NWSMTS_OPEN_ERROR;
     } else if (scanned.isSpecial()) {
         // Never opened: opening a FIFO waits for a writer, a device acts.
         if (int error = readMeta(at.parentDirectory(), at.leaf(), opened->meta_))
-            return openErrorCode(error);
+            return toldErrnoCode(opened->name_, FsStep::Open, error);
         if ((opened->meta_.mode & S_IFMT) != (scanned.mode & S_IFMT))
             return NWSMTS_OPEN_ERROR;
     } else {
@@ -280,6 +282,10 @@ CCODE FsBackupDataSet::read(UINT8 *buffer, UINT32 size, UINT32 &bytesRead)
         case Phase::Changed:
             if (filled == 0 && stagingSent_ == stagingLength_) {
                 phase_ = Phase::Failed;
+                // The file could not be looked at again: what it became is
+                // unknown, and the cause is the system's.
+                if (lookError_ != 0)
+                    tellHost(name_, std::string("cannot look at it after reading it: ") + std::strerror(lookError_));
                 return NWSMTS_DATA_SET_IN_USE;
             }
             bytesRead = filled;
@@ -327,7 +333,8 @@ CCODE FsBackupDataSet::findExtent()
 void FsBackupDataSet::checkUnchanged()
 {
     FsMeta now;
-    if (readMeta(fd_.get(), "", now) != 0 || now.size != meta_.size || !sameTime(now.mtime, meta_.mtime))
+    lookError_ = readMeta(fd_.get(), "", now);
+    if (lookError_ != 0 || now.size != meta_.size || !sameTime(now.mtime, meta_.mtime))
         changed_ = true;
 }
 

@@ -80,6 +80,7 @@ private:
     std::uint64_t dataBytes_ = 0;
     bool seekHoles_ = true;
     bool changed_ = false; // the file is no longer what the header describes
+    int lookError_ = 0;    // why the look after the data failed (errno), or 0
     bool padded_ = false;
     std::uint64_t padLeft_ = 0;
     std::string attributes_; // the attribute section's entries

@@ -1,4 +1,6 @@
 #include "filesystem/FsNames.h"
+#include "filesystem/HostLog.h"
+#include "filesystem/OpenAt.h"
 
 #include "core/NameMatch.h"
 
@@ -41,11 +43,7 @@ CCODE splitComponents(std::string_view path, std::vector<std::string> &component
 
 int openDirectoryAt(int at, const char *name)
 {
-    int fd;
-    do
-        fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    return fd;
+    return openAtRetrying(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 } // namespace
@@ -123,8 +121,10 @@ CCODE openResourceDirectory(const ResourceConfig &resource, UniqueFd &fd)
     do
         opened = open(resource.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     while (opened < 0 && errno == EINTR);
-    if (opened < 0)
-        return errno == ENOENT ? NWSMTS_NO_DATA_SETS_FOUND : NWSMTS_OPEN_ERROR;
+    if (opened < 0) {
+        // The resource's own directory: the host knows it by the resource's name.
+        return toldErrnoCode(resource.name, FsStep::Open, errno);
+    }
     fd.reset(opened);
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "filesystem/FsRestore.h"
+#include "filesystem/OpenAt.h"
 
 #include "filesystem/HostLog.h"
 
@@ -170,7 +171,7 @@ CCODE FsRestoreDataSet::prepare()
 
     for (int attempt = 0; attempt < 100 && !temporary_; ++attempt) {
         std::string name = temporaryName();
-        int fd = openat(parent_.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int fd = openAtRetrying(parent_.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             temporary_.reset(fd);
             temporaryName_ = std::move(name);
@@ -313,12 +314,22 @@ CCODE FsRestoreDataSet::commitHardLink()
     UniqueFd firstRoot, firstParent;
     if (firstName.empty() || resolveFsName(resources_, firstName, false, first) != 0 || first.isResourceRoot())
         return missing("the name cannot be used here");
-    if (openResourceDirectory(resources_[first.resource], firstRoot) != 0 ||
-        openParentDirectory(firstRoot.get(), first, false, firstParent) != 0)
-        return missing("it does not exist");
+    // A first name that cannot be looked up for another reason than its
+    // absence says the system's reason.
+    auto unreachable = [&](int error) {
+        if (error == 0 || error == ENOENT || error == ENOTDIR)
+            return missing("it does not exist");
+        tell("not linked to " + firstName + ": " + std::strerror(error));
+        return errnoCode(FsStep::Open, error);
+    };
+    if (CCODE rc = openResourceDirectory(resources_[first.resource], firstRoot))
+        return rc == NWSMTS_NO_DATA_SETS_FOUND ? missing("it does not exist") : rc;
+    int walkError = 0;
+    if (openParentDirectory(firstRoot.get(), first, false, firstParent, &walkError) != 0)
+        return unreachable(walkError);
     FsMeta there;
-    if (readMeta(firstParent.get(), first.leaf(), there) != 0)
-        return missing("it does not exist");
+    if (int looked = readMeta(firstParent.get(), first.leaf(), there))
+        return unreachable(looked);
     if (!there.isRegular() || there.device != wanted.device || there.inode != wanted.inode)
         return missing("it is not the file this name was linked to");
     // Already one of the inode's names: nothing to do (rename would keep
@@ -351,8 +362,17 @@ CCODE FsRestoreDataSet::applyOwner(int fd, const char *name, int flags)
         ownerRestored_ = true;
         return 0;
     }
-    if (errno == EPERM)
+    if (errno == EPERM) {
+        // Only root gives files away: the data set is restored as the
+        // user's own, as an archiver run by a user does, and the user hears
+        // of it on stderr, since the data set itself succeeds.
+        std::fprintf(stderr, "%s\n",
+                     hostLine(target_.name, "warning: owner " + std::to_string(uid) + ":" + std::to_string(gid) +
+                                                " not restored: " + std::strerror(EPERM) +
+                                                " (kept as the restoring user's, without setuid and setgid bits)")
+                         .c_str());
         return 0;
+    }
     return failedWith(FsStep::SetInfo, errno);
 }
 
@@ -428,7 +448,7 @@ CCODE FsRestoreDataSet::commitDirectory()
             created = true;
         }
     }
-    UniqueFd directory(openat(parent_.get(), leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd directory(openAtRetrying(parent_.get(), leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!directory)
         return failedWith(FsStep::Open, errno);
     if (CCODE rc = applyOwner(directory.get(), "", AT_EMPTY_PATH))

@@ -1,4 +1,6 @@
 #include "filesystem/FsScan.h"
+#include "filesystem/HostLog.h"
+#include "filesystem/OpenAt.h"
 
 #include "filesystem/ArchiveFlag.h"
 #include "filesystem/ErrnoCodes.h"
@@ -53,7 +55,7 @@ CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequ
         return rc;
     fresh->startLeaf_ = start.leaf();
     if (int error = readMeta(fresh->startParent_.get(), fresh->startLeaf_.c_str(), fresh->meta_))
-        return openErrorCode(error);
+        return toldErrnoCode(start.name, FsStep::Open, error);
 
     const NWSM_SCAN_CONTROL &control = request.control;
     fresh->oneLevel_ = (control.scanType & NWSM_SCAN_TYPE_ONE_LEVEL) != 0;
@@ -175,10 +177,7 @@ CCODE FsScan::report(CCODE failure, std::uint64_t leftOut)
 
 CCODE FsScan::descend()
 {
-    int fd;
-    do
-        fd = openat(currentParent_, currentLeaf_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    int fd = openAtRetrying(currentParent_, currentLeaf_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         // A directory removed or replaced since it was described: what it
         // held cannot be given, and the scan says so.
@@ -261,7 +260,7 @@ std::uint64_t FsScan::countLeftOut(int directory, const char *leaf)
     // directory per level, as deep as the descriptors allow.
     std::uint64_t count = 1;
     std::vector<UniqueFd> open;
-    int first = openat(directory, leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int first = openAtRetrying(directory, leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (first < 0)
         return count;
     open.emplace_back(first);
@@ -288,7 +287,7 @@ std::uint64_t FsScan::countLeftOut(int directory, const char *leaf)
                 continue;
             }
             ++count;
-            int fd = openat(at, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            int fd = openAtRetrying(at, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (fd >= 0)
                 open.emplace_back(fd);
         }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
@@ -67,6 +68,13 @@ void tellHost(std::string_view name, std::string_view what)
     std::snprintf(prefix, sizeof prefix, "%s %ld ERROR ", stamp, static_cast<long>(getpid()));
     writeAll(fd, prefix + hostLine(name, what) + "\n");
     ::close(fd);
+}
+
+CCODE toldErrnoCode(std::string_view name, FsStep step, int error)
+{
+    if (!codeSaysIt(error))
+        tellHost(name, std::strerror(error));
+    return errnoCode(step, error);
 }
 
 } // namespace smsemu

@@ -9,12 +9,18 @@
 // the trace (`"` and `\` escaped, control characters as \xNN).
 #pragma once
 
+#include "filesystem/ErrnoCodes.h"
+
 #include <string>
 #include <string_view>
 
 namespace smsemu {
 
 void tellHost(std::string_view name, std::string_view what);
+
+// errnoCode(step, error), the errno's text told to the host under `name`
+// where that code does not say it (codeSaysIt).
+CCODE toldErrnoCode(std::string_view name, FsStep step, int error);
 
 // The line tellHost writes, without the time and pid of the log's format.
 std::string hostLine(std::string_view name, std::string_view what);

@@ -1,10 +1,11 @@
 #include "filesystem/StoredArchiveFlags.h"
 
+#include "filesystem/HostLog.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 
-#include <fmt/format.h>
 
 namespace smsemu {
 namespace {
@@ -105,45 +106,42 @@ CCODE StoredArchiveFlags::add(UINT32 connection, ArchiveRecord record)
     std::string error;
     if (!store_.prepareWriting(error)) {
         report(error + "; archive flags stay set");
-        return NWSMTS_SET_FILE_INFO_ERR;
-    }
-    std::vector<ArchiveRecord> full;
-    {
         std::lock_guard lock(mutex_);
         Batch &batch = pending_[connection];
-        batch.records.push_back(record);
-        batch.removals = batch.removals || record.remove;
-        if (batch.records.size() >= kArchiveBatch) {
-            full.swap(batch.records);
-            batch.removals = false;
-        }
+        if (batch.problem.empty())
+            batch.problem = std::move(error);
+        return NWSMTS_SET_FILE_INFO_ERR;
     }
-    write(std::move(full));
+    std::lock_guard lock(mutex_);
+    Batch &batch = pending_[connection];
+    batch.records.push_back(record);
+    batch.removals = batch.removals || record.remove;
     return 0;
 }
 
 void StoredArchiveFlags::commit(UINT32 connection)
 {
     store_.refresh();
-    std::vector<ArchiveRecord> batch;
+    Batch batch;
     {
         std::lock_guard lock(mutex_);
         auto found = pending_.find(connection);
         if (found == pending_.end())
             return;
-        batch.swap(found->second.records);
+        batch = std::move(found->second);
         pending_.erase(found);
     }
-    write(std::move(batch));
+    write(std::move(batch.records), std::move(batch.problem));
 }
 
-void StoredArchiveFlags::write(std::vector<ArchiveRecord> batch)
+void StoredArchiveFlags::write(std::vector<ArchiveRecord> batch, std::string problem)
 {
-    if (batch.empty())
+    if (problem.empty() && batch.empty())
         return;
-    std::string error;
-    if (!store_.commit(batch, error))
-        report(fmt::format("{}; {} archive flags stay set", error, batch.size()));
+    if (problem.empty() && store_.commit(batch, problem))
+        return;
+    report(problem + "; archive flags stay set");
+    tellHost(store_.file().string(), problem);
 }
 
 std::unique_ptr<ArchiveFlags::Sweep> StoredArchiveFlags::sweep(std::size_t resource)

@@ -105,8 +105,14 @@ TEST_F(FsDelete, Rules)
     };
     for (const Case &c : {Case{"/f", 0, true}, Case{"/empty", 0, true}, Case{"/link", 0, true},
                           Case{"/full", NWSMTS_DELETE_ERR, false}, Case{"/missing", NWSMTS_NO_DATA_SETS_FOUND, true}}) {
+        testing::internal::CaptureStderr();
         EXPECT_EQ(remove(c.name), c.code) << c.name;
+        const std::string said = testing::internal::GetCapturedStderr();
         EXPECT_EQ(!fs::exists(fs::symlink_status(real(c.name))), c.gone) << c.name;
+        // One code for every failed removal: the system's words say which.
+        if (c.code == NWSMTS_DELETE_ERR) {
+            EXPECT_NE(said.find(c.name + ": Directory not empty"), std::string::npos) << said;
+        }
     }
     EXPECT_TRUE(fs::exists(real("/full/inside"))) << "a link is deleted, not what it points at";
     fs::remove_all(real("/full"));

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 #include <sys/xattr.h>
 
+#include <fstream>
 #include <functional>
 
 namespace smsemutest {
@@ -53,6 +54,37 @@ protected:
             rc = NWSMTSSetArchiveStatus(connection, handle, setFlag, 0);
         EXPECT_EQ(NWSMTSCloseDataSet(connection, &handle), 0u);
         return rc;
+    }
+    // Backs up every data set one scan of `start` gives, in one go as a
+    // host's job does, calling `before` ahead of each; the number of data
+    // sets whose clear was taken.
+    int backUpScan(const std::string &start, const std::function<void(int)> &before = {})
+    {
+        NWSM_DATA_SET_NAME_LIST *list = oneName(start);
+        NWSM_SCAN_CONTROL c = control(0);
+        UINT32 sequence = 0;
+        NWSM_SCAN_INFORMATION *info = nullptr;
+        NWSM_DATA_SET_NAME_LIST *names = nullptr;
+        CCODE rc = NWSMTSScanDataSetBegin(connection, list, &c, nullptr, &sequence, &info, &names);
+        std::free(list);
+        EXPECT_EQ(rc, 0u) << start;
+        int taken = 0;
+        std::vector<UINT8> buffer(65536);
+        for (int i = 0; rc == 0; ++i, rc = NWSMTSScanNextDataSet(connection, &sequence, &info, &names)) {
+            if (before)
+                before(i);
+            UINT32 handle = 0;
+            EXPECT_EQ(NWSMTSOpenDataSetForBackup(connection, sequence, NWSM_OPEN_FOR_BACKUP, &handle), 0u);
+            UINT32 got = 65536;
+            CCODE read = 0;
+            while (read == 0 && got == 65536)
+                read = NWSMTSReadDataSet(connection, handle, 65536, &got, buffer.data());
+            EXPECT_EQ(read, 0u);
+            taken += NWSMTSSetArchiveStatus(connection, handle, 1, 0) == 0 ? 1 : 0;
+            EXPECT_EQ(NWSMTSCloseDataSet(connection, &handle), 0u);
+        }
+        EXPECT_EQ(rc, NWSMTS_NO_MORE_DATA_SETS);
+        return taken;
     }
     struct stat statOf(const std::string &name) const
     {
@@ -240,6 +272,23 @@ TEST_F(FsArchiveState, ClearsWaitForTheEndOfTheDataAndForACommit)
     NWSMReleaseTSA(&other);
 }
 
+// However many data sets one scan clears, nothing reaches the store before
+// the connection commits: a host killed in the middle of its job, before its
+// archive is durable, leaves every flag set.
+TEST_F(FsArchiveState, AScanOfManyDataSetsWritesNoClearBeforeTheCommit)
+{
+    constexpr int c_Files = 33000; // more than any batch a store might be tempted to write early
+    fs::create_directories(real("/many"));
+    for (int i = 0; i < c_Files; ++i)
+        std::ofstream(real("/many/f" + std::to_string(i)));
+    const int cleared = backUpScan("/many");
+    ASSERT_GT(cleared, c_Files);
+    EXPECT_EQ(records(), 0) << "cleared in the middle of the job";
+    ASSERT_EQ(NWSMReleaseTSA(&connection), 0u);
+    connection = 0;
+    EXPECT_EQ(records(), cleared);
+}
+
 TEST_F(FsArchiveState, RecordsOfFilesGoneAreDropped)
 {
     for (int i = 0; i < 10; ++i)
@@ -288,6 +337,34 @@ TEST_F(FsArchiveStateUnwritable, IsReportedWithItsPath)
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find((dir_ / "blocker/archive.sqlite").string()), std::string::npos) << err;
     EXPECT_TRUE(flag("/f"));
+}
+
+// A clear the store refused drops the connection's other clears too, even
+// those it could have written later: the flags of one job stand or fall
+// together, so the host's look at its last data set finds the failure, and
+// the host hears the cause.
+TEST_F(FsArchiveStateUnwritable, ARefusedClearKeepsEveryFlagOfTheJobSet)
+{
+    write("blocker", "a file where the store's folder should be");
+    file("/d/f", "x");
+    file("/d/g", "y");
+    testing::internal::CaptureStderr();
+    // The store can be made from the second data set on.
+    EXPECT_EQ(backUpScan("/d", [this](int i) {
+                  if (i == 1)
+                      fs::remove(dir_ / "blocker");
+              }),
+              2);
+    EXPECT_TRUE(flag("/d/g")) << "committed with a clear refused before it";
+    EXPECT_TRUE(flag("/d/f"));
+    const std::string err = testing::internal::GetCapturedStderr();
+    // Without the host's log, what the host is told goes to stderr.
+    EXPECT_NE(err.find("smsemu: " + (dir_ / "blocker/archive.sqlite").string() + ": archive state"),
+              std::string::npos)
+        << err;
+    // The next job starts afresh.
+    EXPECT_EQ(backUpScan("/d"), 3);
+    EXPECT_FALSE(flag("/d/g"));
 }
 
 TEST_F(FsArchiveState, DefaultPlace)

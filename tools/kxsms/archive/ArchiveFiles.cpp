@@ -10,6 +10,27 @@
 
 namespace kxsms {
 
+namespace {
+
+// An open interrupted by a signal is made again, except where it waits for
+// the other end (a FIFO, a device): there the signal (kxsms's handlers do
+// not restart calls) asks to stop waiting, and the open fails.
+int openRetrying(const char *path, int flags, mode_t mode = 0)
+{
+    for (;;) {
+        const int fd = open(path, flags, mode);
+        if (fd >= 0 || errno != EINTR)
+            return fd;
+        struct stat st;
+        if (stat(path, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
+            errno = EINTR;
+            return -1;
+        }
+    }
+}
+
+} // namespace
+
 int openArchiveForWriting(const std::string &path, std::string &error)
 {
     if (path == "-") {
@@ -19,7 +40,7 @@ int openArchiveForWriting(const std::string &path, std::string &error)
         }
         return STDOUT_FILENO;
     }
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int fd = openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         error = "cannot create " + path + ": " + strerror(errno);
     return fd;
@@ -34,7 +55,7 @@ int openArchiveForReading(const std::string &path, std::string &error)
         }
         return STDIN_FILENO;
     }
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openRetrying(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = "cannot open " + path + ": " + strerror(errno);
         return fd;
@@ -59,7 +80,7 @@ bool syncArchive(int fd, const std::string &path, std::string &error)
     }
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = openRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {
         error = "cannot make the archive's folder durable: " + folder + ": " + strerror(errno);
         return false;

@@ -246,7 +246,10 @@ bool BackupJob::save(const Scanned &scanned)
             // the file is not that copy any more.
             begin();
             writer_->endMember(true);
-            progress_.message("warning: " + printable(member_.name, style_) + ": changed while it was being read");
+            // The TSA says why when it could not look at the file again.
+            const std::string why = tsaDetail(takeModuleLog());
+            progress_.message("warning: " + printable(member_.name, style_) + ": " +
+                              (why.empty() ? "changed while it was being read" : why));
             progress_.doneButFailed();
             return true;
         }
