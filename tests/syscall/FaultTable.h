@@ -75,11 +75,6 @@ inline const Known c_FlagCheckCause = {
     c_Clears, "no failure line gives the cause",
     "kxsms's check of the archive flags at the end, when its look-up fails, warns that the flags could not be "
     "cleared (\"can no longer be asked\") without the cause (commands/ArchiveFlagCheck.cpp)"};
-inline const Known c_DirectoryTimes = {
-    c_Restores, "exit 0, but the tree is not as restored",
-    "directory times (and modes held back for a user other than root) are applied at the release, and a failure "
-    "there (the resource or a parent that cannot be opened, utimensat, fchmodat) is dropped: the job exits 0 with "
-    "directories not as restored (filesystem/DirectoryTimes.cpp)"};
 inline const Known c_StoreNotWritten = {
     c_Clears, "exit 0, but the archive flag of",
     "the clears are written to the state store at the release, after kxsms checked the last data set's flag, which "
@@ -114,14 +109,14 @@ inline const std::vector<Expectation> &faultTable()
 {
     static const std::vector<Expectation> table = {
         // ---- the data sets: reading them for a backup, writing them in a restore ----
-        {Scope::Tree, "open", "EACCES", {0, 1}, {NO_ACCESS}, {c_ResourceOpen, c_FlagCheckCause, c_DirectoryTimes}},
-        {Scope::Tree, "open", "EIO", {0, 1}, {IO_ERROR}, {c_ResourceOpen, c_FlagCheckCause, c_DirectoryTimes}},
-        {Scope::Tree, "openat", "EACCES", {0, 1}, {NO_ACCESS}, {c_FlagCheckCause, c_DirectoryTimes}},
-        {Scope::Tree, "openat", "EIO", {0, 1}, {IO_ERROR, "Open file error"}, {c_FlagCheckCause, c_DirectoryTimes}},
-        {Scope::Tree, "openat", "ENOSPC", {0, 1, 2}, {NO_SPACE}, {c_FlagCheckCause, c_DirectoryTimes}},
+        {Scope::Tree, "open", "EACCES", {0, 1}, {NO_ACCESS}, {c_ResourceOpen, c_FlagCheckCause}},
+        {Scope::Tree, "open", "EIO", {0, 1}, {IO_ERROR}, {c_ResourceOpen, c_FlagCheckCause}},
+        {Scope::Tree, "openat", "EACCES", {0, 1}, {NO_ACCESS}, {c_FlagCheckCause}},
+        {Scope::Tree, "openat", "EIO", {0, 1}, {IO_ERROR, "Open file error"}, {c_FlagCheckCause}},
+        {Scope::Tree, "openat", "ENOSPC", {0, 1, 2}, {NO_SPACE}, {c_FlagCheckCause}},
         {Scope::Tree, "openat", "EINTR", {0}, {}, {c_OpenNotRetried}},
-        {Scope::Tree, "openat2", "EACCES", {0, 1}, {NO_ACCESS}, {c_DirectoryTimes, c_LinkLookupCause}},
-        {Scope::Tree, "openat2", "EIO", {0, 1}, {IO_ERROR, "Open file error"}, {c_DirectoryTimes, c_LinkLookupCause}},
+        {Scope::Tree, "openat2", "EACCES", {0, 1}, {NO_ACCESS}, {c_LinkLookupCause}},
+        {Scope::Tree, "openat2", "EIO", {0, 1}, {IO_ERROR, "Open file error"}, {c_LinkLookupCause}},
         {Scope::Tree, "openat2", "EINTR", {0}, {}},
         {Scope::Tree,
          "statx",
@@ -165,7 +160,7 @@ inline const std::vector<Expectation> &faultTable()
         {Scope::Tree, "fchmodat", "EIO", {1}, {IO_ERROR}},
         {Scope::Tree, "futimens", "EIO", {1}, {IO_ERROR}},
         {Scope::Tree, "futimens", "EROFS", {1}, {NO_ACCESS, "Read-only file system"}},
-        {Scope::Tree, "utimensat", "EIO", {0, 1}, {IO_ERROR}, {c_DirectoryTimes}},
+        {Scope::Tree, "utimensat", "EIO", {0, 1}, {IO_ERROR}},
         {Scope::Tree, "fsetxattr", "ENOTSUP", {1}, {"Operation not supported"}},
         {Scope::Tree, "fsetxattr", "ENOSPC", {1, 2}, {NO_SPACE}},
         {Scope::Tree, "linkat", "EMLINK", {1}, {"Too many links", IO_ERROR}},
