@@ -85,29 +85,13 @@ public:
         archiveTotal_ = total;
     }
     // An existing data set left as it was by the overwrite rule.
-    void kept()
-    {
-        Lock lock(mutex_);
-        ++kept_;
-    }
+    void kept() { count(kept_); }
     // A data set left out with a notice, not a failure (a socket, the archive itself).
-    void skipped()
-    {
-        Lock lock(mutex_);
-        ++skipped_;
-    }
+    void skipped() { count(skipped_); }
     // A data set an incremental backup lists as not changed since an earlier one.
-    void unchanged()
-    {
-        Lock lock(mutex_);
-        ++unchanged_;
-    }
+    void unchanged() { count(unchanged_); }
     // A data set a restore of a chain removed (gone before the newest backup).
-    void removed()
-    {
-        Lock lock(mutex_);
-        ++removed_;
-    }
+    void removed() { count(removed_); }
 
     // A line on stderr, prefixed "kxsms: ".
     void message(const std::string &line);
@@ -138,6 +122,11 @@ public:
 
 private:
     using Lock = std::lock_guard<std::recursive_mutex>;
+    void count(uint64_t &counter)
+    {
+        Lock lock(mutex_);
+        ++counter;
+    }
     void tick();
     void draw();
     void clear();
