@@ -160,7 +160,9 @@ inline std::string restoreJobsProgram(const fs::path &dir)
     if (jobs == nullptr || *jobs == '\0')
         return kxsmsProgram();
     const fs::path wrapper = dir / "kxsms-restore-jobs";
-    writeFile(wrapper, "#!/bin/bash\nfirst=1\nfor a; do\n  shift\n  set -- \"$@\" \"$a\"\n"
+    // A command line that gives -j itself keeps it.
+    writeFile(wrapper, "#!/bin/bash\nfirst=1\nfor a; do case $a in -j|--jobs|--jobs=*) first=0;; esac; done\n"
+                       "for a; do\n  shift\n  set -- \"$@\" \"$a\"\n"
                        "  if [ $first = 1 ] && [ \"$a\" = restore ]; then first=0; set -- \"$@\" -j " +
                            std::string(jobs) + "; fi\ndone\nexec " + quote(kxsmsProgram()) + " \"$@\"\n");
     chmod(wrapper.c_str(), 0755);
