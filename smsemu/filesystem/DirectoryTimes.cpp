@@ -1,8 +1,11 @@
 #include "filesystem/DirectoryTimes.h"
 
 #include "filesystem/FsNames.h"
+#include "filesystem/HostLog.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -43,15 +46,26 @@ void DirectoryTimes::apply(const std::vector<ResourceConfig> &resources)
     });
     for (const auto &[name, what] : order) {
         UniqueFd root, parent;
-        if (openResourceDirectory(resources[name.resource], root) != 0 ||
-            openParentDirectory(root.get(), name, false, parent) != 0)
+        int error = 0;
+        if (openResourceDirectory(resources[name.resource], root) != 0) {
+            tellHost(name.name, std::string("mode and times not set: cannot open its resource: ") +
+                                    std::strerror(errno));
             continue;
+        }
+        if (CCODE rc = openParentDirectory(root.get(), name, false, parent, &error)) {
+            // Gone since (a chain removed it): nothing to set.
+            if (rc != NWSMTS_NO_DATA_SETS_FOUND)
+                tellHost(name.name, std::string("mode and times not set: cannot open its parent: ") +
+                                        std::strerror(error != 0 ? error : EACCES));
+            continue;
+        }
         // A change of mode leaves the times alone.
-        if (what.mode)
-            fchmodat(parent.get(), name.leaf(), what.bits, 0);
+        if (what.mode && fchmodat(parent.get(), name.leaf(), what.bits, 0) != 0 && errno != ENOENT)
+            tellHost(name.name, std::string("mode not set: ") + std::strerror(errno));
         if (what.times) {
             timespec both[2] = {what.accessed, what.modified};
-            utimensat(parent.get(), name.leaf(), both, AT_SYMLINK_NOFOLLOW);
+            if (utimensat(parent.get(), name.leaf(), both, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
+                tellHost(name.name, std::string("times not set: ") + std::strerror(errno));
         }
     }
 }

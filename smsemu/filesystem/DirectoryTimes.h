@@ -24,7 +24,9 @@ public:
     // Keeps the mode a directory gets at the end.
     void recordMode(const std::string &name, mode_t mode);
     // Sets every recorded mode and time (through the same confinement as
-    // any name) and forgets them. Directories that are gone are passed over.
+    // any name) and forgets them. Directories that are gone are passed over;
+    // one whose mode or times cannot be set is named with the cause in the
+    // host's log (HostLog.h), where the host finds it after the logout.
     void apply(const std::vector<ResourceConfig> &resources);
 
 private:

@@ -300,12 +300,15 @@ std::vector<std::string> SweepJob::arguments() const
         return {"backup", "/src", "-f", job, "--clear-archive"};
     case Scenario::BackupIncremental:
         return {"backup", "/src", "-f", job, "--incremental", "--clear-archive"};
+    // A fault lands on the N-th call of its kind, which must be the call the
+    // run without faults made on the same data set: restores run with one
+    // module object, whose calls come in the archive's order.
     case Scenario::RestoreTo:
-        return {"restore", "-f", full, "--to", "/out"};
+        return {"restore", "-j", "1", "-f", full, "--to", "/out"};
     case Scenario::RestoreInPlace:
-        return {"restore", "-f", full, "--in-place"};
+        return {"restore", "-j", "1", "-f", full, "--in-place"};
     case Scenario::RestoreChain:
-        return {"restore", "-f", full, "-f", (archives_ / "inc.kxa").string(), "--to", "/chain"};
+        return {"restore", "-j", "1", "-f", full, "-f", (archives_ / "inc.kxa").string(), "--to", "/chain"};
     }
     return {};
 }

@@ -96,8 +96,11 @@ TEST(DataSetStream, ReadsTheHeaderOfEveryKindInBlocksOfAnySize)
         tsa::Header header = fileHeader("/srv/x", c.kind == tsa::Kind::File ? 3 : 0);
         header.kind = c.kind;
         header.target = c.target;
-        if (c.kind == tsa::Kind::HardLink)
+        // A file with several names and its links share the inode they name.
+        if (c.kind == tsa::Kind::HardLink || c.kind == tsa::Kind::File) {
+            header.inodeDevice = 0x803;
             header.inode = 7;
+        }
         if (c.kind == tsa::Kind::CharDevice || c.kind == tsa::Kind::BlockDevice) {
             header.deviceMajor = 8;
             header.deviceMinor = 1;
@@ -128,6 +131,8 @@ TEST(DataSetStream, ReadsTheHeaderOfEveryKindInBlocksOfAnySize)
             EXPECT_EQ(got.name, "/srv/x");
             EXPECT_EQ(got.target, c.target);
             EXPECT_EQ(got.deviceMajor, header.deviceMajor);
+            EXPECT_EQ(got.inodeDevice, header.inodeDevice) << context;
+            EXPECT_EQ(got.inode, header.inode) << context;
             EXPECT_EQ(reader.headerLength(), tsa::headerSize(header));
         }
     }

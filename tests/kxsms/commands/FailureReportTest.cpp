@@ -225,6 +225,8 @@ TEST_P(InjectedFailures, LineCarriesTheTsaText)
     EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
 }
 
+// The N-th call of a kind is the data set named when one module object makes
+// the calls (restores take -j 1: several objects call in another order).
 INSTANTIATE_TEST_SUITE_P(
     Calls, InjectedFailures,
     ::testing::Values(Injected{"open_in_use", "NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5", "backup /tree -f b.kxa",
@@ -237,11 +239,11 @@ INSTANTIATE_TEST_SUITE_P(
                                "cannot read /tree/a.txt: Failed to backup data (Error reading the file)", 1},
                       Injected{"scan_next", "NWSMTSScanNextDataSet@3=0xFFFDFFC3", "backup /tree -f b.kxa",
                                "cannot scan /tree: Failed to scan data (Unable to scan file entry)", 1},
-                      Injected{"restore_exists", "NWSMTSOpenDataSetForRestore@2=0xFFFDFFF8", "restore -f a.kxa --to /r",
+                      Injected{"restore_exists", "NWSMTSOpenDataSetForRestore@2=0xFFFDFFF8", "restore -j 1 -f a.kxa --to /r",
                                "cannot restore /r/tree/a.txt: Unknown SMS error (Data set name already exists)", 1},
-                      Injected{"restore_write", "NWSMTSWriteDataSet@3=0xFFFDFFB6", "restore -f a.kxa --to /r",
+                      Injected{"restore_write", "NWSMTSWriteDataSet@3=0xFFFDFFB6", "restore -j 1 -f a.kxa --to /r",
                                "cannot restore /r/tree/m: Failed to restore data (Unable to write to file)", 1},
-                      Injected{"restore_full", "NWSMTSCloseDataSet@2=0xFFFDFFCA", "restore -f a.kxa --to /r",
+                      Injected{"restore_full", "NWSMTSCloseDataSet@2=0xFFFDFFCA", "restore -j 1 -f a.kxa --to /r",
                                "cannot restore /r/tree/a.txt: Out of disk space\nkxsms: restore stopped", 2}),
     [](const ::testing::TestParamInfo<Injected> &tested) { return std::string(tested.param.name); });
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -149,6 +150,25 @@ inline std::string runKxsmsForOtherUsers(const std::filesystem::path &scratch)
     return "";
 }
 
+// With KXSMS_TEST_RESTORE_JOBS=N in the test's environment every restore
+// the command line runs takes -j N: the same tests run with one module
+// object and with several (ctest runs them both ways). The program $KXSMS
+// then names is a script in `dir` that adds it.
+inline std::string restoreJobsProgram(const fs::path &dir)
+{
+    const char *jobs = getenv("KXSMS_TEST_RESTORE_JOBS");
+    if (jobs == nullptr || *jobs == '\0')
+        return kxsmsProgram();
+    const fs::path wrapper = dir / "kxsms-restore-jobs";
+    // A command line that gives -j itself keeps it.
+    writeFile(wrapper, "#!/bin/bash\nfirst=1\nfor a; do case $a in -j|--jobs|--jobs=*) first=0;; esac; done\n"
+                       "for a; do\n  shift\n  set -- \"$@\" \"$a\"\n"
+                       "  if [ $first = 1 ] && [ \"$a\" = restore ]; then first=0; set -- \"$@\" -j " +
+                           std::string(jobs) + "; fi\ndone\nexec " + quote(kxsmsProgram()) + " \"$@\"\n");
+    chmod(wrapper.c_str(), 0755);
+    return wrapper.string();
+}
+
 // Runs a shell command line in `dir`, in which $KXSMS is the program and
 // $AS_NOBODY runs what follows as the user nobody. kxsms keeps its own state
 // below `dir` (XDG_STATE_HOME; a command of the test may name another), never
@@ -157,7 +177,7 @@ inline Result runShell(const fs::path &dir, const std::string &commandLine)
 {
     const fs::path out = dir / "stdout", err = dir / "stderr";
     const std::string full = "cd " + quote(dir.string()) + " && export XDG_STATE_HOME=" + quote(dir.string()) +
-                             " && KXSMS=" + quote(kxsmsProgram()) +
+                             " && KXSMS=" + quote(restoreJobsProgram(dir)) +
                              " && AS_NOBODY='setpriv --reuid=nobody --regid=nogroup --clear-groups' && (" +
                              commandLine + ") >" + quote(out) + " 2>" + quote(err) + " </dev/null";
     const int raw = system(("bash -c " + quote(full)).c_str());
@@ -202,6 +222,30 @@ inline std::map<std::string, std::string> describeTree(const fs::path &root)
         entries[fs::relative(entry.path(), root).string()] = what;
     }
     return entries;
+}
+
+// The temporary files of restores below root.
+inline std::set<std::string> temporaryFiles(const fs::path &root)
+{
+    std::set<std::string> found;
+    for (const auto &entry : fs::recursive_directory_iterator(root))
+        if (entry.path().filename().string().rfind(".kxsms-restore-", 0) == 0)
+            found.insert(entry.path().string());
+    return found;
+}
+
+// Content that does not compress, of this size.
+inline std::string bigContent(size_t size)
+{
+    std::string text(size, '\0');
+    uint64_t x = 88172645463325252ull;
+    for (char &c : text) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        c = static_cast<char>(x);
+    }
+    return text;
 }
 
 class KxsmsProgram : public ::testing::Test {

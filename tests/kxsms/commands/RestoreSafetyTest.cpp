@@ -8,28 +8,6 @@ namespace {
 
 using namespace kxsms_test;
 
-std::set<std::string> temporaryFiles(const fs::path &root)
-{
-    std::set<std::string> found;
-    for (const auto &entry : fs::recursive_directory_iterator(root))
-        if (entry.path().filename().string().rfind(".kxsms-restore-", 0) == 0)
-            found.insert(entry.path().string());
-    return found;
-}
-
-std::string bigContent(size_t size)
-{
-    std::string text(size, '\0');
-    uint64_t x = 88172645463325252ull;
-    for (char &c : text) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        c = static_cast<char>(x);
-    }
-    return text;
-}
-
 TEST_F(KxsmsProgram, RestoreRefusesWithoutAPlace)
 {
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);

@@ -59,6 +59,10 @@ struct DataSetHeader {
     uint64_t size = 0; // a file's size, holes included; 0 for the other kinds
     uint32_t deviceMajor = 0;
     uint32_t deviceMinor = 0;
+    // A file with several names and its hard links: the inode they share
+    // (as the backup saw it); 0 otherwise.
+    uint64_t inodeDevice = 0;
+    uint64_t inode = 0;
     std::string name;
     std::string target; // a symbolic link's target, a hard link's first name
 };

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <memory>
 #include <ostream>
+#include <string_view>
 #include <unordered_set>
 
 #include <fmt/format.h>
@@ -20,7 +21,9 @@
 #include "commands/ChainCheck.h"
 #include "commands/RestoreCommand.h"
 #include "commands/RestoreJob.h"
+#include "commands/RestoreWorkers.h"
 #include "frame/FileSystemSync.h"
+#include "frame/JobCount.h"
 #include "frame/ModuleSession.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
@@ -106,12 +109,34 @@ size_t depth(const std::string &name)
         std::count_if(name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || c == '.'; }));
 }
 
+// What the TSA could not do as the connection was released (the modes and
+// times of restored directories): each line the TSA wrote then names the
+// data set and the cause, and counts as a failure.
+void releaseFailures(const std::string &log, Progress &progress)
+{
+    constexpr std::string_view c_Tsa = " ERROR smsemu: ";
+    size_t at = 0;
+    while (at < log.size()) {
+        size_t end = log.find('\n', at);
+        if (end == std::string::npos)
+            end = log.size();
+        const std::string_view line(log.data() + at, end - at);
+        if (const size_t found = line.find(c_Tsa); found != std::string_view::npos) {
+            progress.message("after the restore: " + std::string(line.substr(found + c_Tsa.size())));
+            progress.failed();
+        }
+        at = end + 1;
+    }
+}
+
 class ChainRestore {
 public:
+    // workers: null, or those that write the members that are not directories.
     ChainRestore(const RestoreOptions &options, int verbosity, ModuleSession &session, Archives &archives,
-                 Progress &progress)
+                 Progress &progress, std::unique_ptr<RestoreWorkers> workers)
         : options_(options), archives_(archives), progress_(progress), job_(options, verbosity, session, progress),
-          selection_(options.paths, options.excludes, session.type()), type_(session.type()), style_(session.names())
+          workers_(std::move(workers)), selection_(options.paths, options.excludes, session.type()),
+          type_(session.type()), style_(session.names())
     {
     }
 
@@ -120,10 +145,10 @@ public:
     {
         const bool chain = archives_.size() > 1;
         ArchiveSource &newest = *archives_.back();
-        if (!restoreNewest(newest, chain))
+        if (!restoreNewest(newest, chain) || !written())
             return false;
         for (size_t i = archives_.size() - 1; i-- > 0;)
-            if (interrupted() || !restoreEarlier(*archives_[i], newest.label()))
+            if (interrupted() || !restoreEarlier(*archives_[i], newest.label()) || !written())
                 return false;
         check_.report(newest.label(), progress_, style_);
         return removeGone(newest);
@@ -133,6 +158,19 @@ public:
     bool refusedRemovals() const { return refusedRemovals_; }
 
 private:
+    // A directory is made by the command's own object before its members
+    // are handed to the workers; everything else goes to a worker.
+    bool write(const format::MemberDescriptor &member, ArchiveReader &reader, const std::string &source)
+    {
+        if (workers_ && !member.parent)
+            return workers_->restore(member, reader, source);
+        return job_.restore(member, reader, source);
+    }
+
+    // Every member handed to the workers is written (before the next
+    // archive of a chain, and before anything is removed).
+    bool written() { return !workers_ || workers_->finish(); }
+
     // Selected, and something of its name left below --to.
     bool takes(const std::string &name) { return selection_.takes(name) && !job_.stripsAway(name); }
 
@@ -146,7 +184,7 @@ private:
             if (chain)
                 check_.listNewest(member);
             if (member.listing == format::Listing::Saved) {
-                if (!job_.restore(member, newest.reader(), source))
+                if (!write(member, newest.reader(), source))
                     return false;
             } else if (!chain) {
                 notInArchive(member, newest.label());
@@ -174,7 +212,7 @@ private:
             if (copy == ChainCheck::Copy::Instead)
                 progress_.message("restoring the copy of " + printable(member.name, style_) + " in " + archive.label() +
                                   ": " + newestLabel + " could not save it");
-            if (!job_.restore(member, archive.reader(), source))
+            if (!write(member, archive.reader(), source))
                 return false;
         }
         return true;
@@ -241,6 +279,7 @@ private:
     Archives &archives_;
     Progress &progress_;
     RestoreJob job_;
+    std::unique_ptr<RestoreWorkers> workers_;
     Selection selection_;
     KXSMS_TSA_TYPE type_;
     NameStyle style_;
@@ -297,6 +336,7 @@ void RestoreCommand::define(OptionSet &options)
                  "restore a chain whose archives do not follow each other, taking only the copies that are the "
                  "versions its newest archive lists");
     options.flag("--no-sync", options_.noSync, "do not make what was restored durable (syncfs) before ending");
+    defineJobCount(options, jobs_);
     defineReadingSecrets(options);
     options.examples(c_RestoreExamples);
 }
@@ -323,6 +363,16 @@ bool RestoreCommand::check(std::ostream &err, int64_t)
             return false;
         }
         options_.strip = static_cast<unsigned int>(strip);
+    }
+    options_.jobs = defaultJobCount();
+    if (!jobs_.empty()) {
+        std::string error;
+        const std::optional<unsigned> jobs = parseJobCount(jobs_, error);
+        if (!jobs) {
+            err << "kxsms: restore: " << error << "\n";
+            return false;
+        }
+        options_.jobs = *jobs;
     }
     if (options_.to.empty() && !options_.inPlace) {
         err << "kxsms: restore: say where to restore: --to DIR (below DIR) or --in-place (over the original "
@@ -357,7 +407,12 @@ int RestoreCommand::run(const GlobalOptions &globals)
             progress.message(*why);
             return c_ExitStopped;
         }
-        std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, archived);
+        // Several objects write at once on the file system; a dry run changes
+        // nothing and the other TSAs' objects restore one at a time.
+        const bool parallel = options.jobs > 1 && !options.dryRun && archived == KXSMS_TSA_FILE_SYSTEM;
+        std::optional<Secret> login; // the workers log in as the command's own object did
+        std::unique_ptr<ModuleSession> session =
+            ModuleSession::open(globals, archived, nullptr, parallel ? &login : nullptr);
         if (!session || (!options.to.empty() && !targetIsParent(*session, options.to, progress)))
             return c_ExitStopped;
         if (options.dryRun)
@@ -377,16 +432,28 @@ int RestoreCommand::run(const GlobalOptions &globals)
                 return read;
             },
             sized ? total : 0);
-        ChainRestore restore(options, globals.verbosity, *session, archives, progress);
-        const bool stopped = !restore.run() && !interrupted();
-        const bool missing = !stopped && !interrupted() && restore.missing();
+        std::unique_ptr<RestoreWorkers> workers;
+        if (parallel) {
+            workers = RestoreWorkers::start(options.jobs, options, globals, archived, login, progress);
+            login.reset();
+            if (!workers)
+                return c_ExitStopped;
+        }
+        bool stopped = false, missing = false, refusedRemovals = false;
+        {
+            ChainRestore restore(options, globals.verbosity, *session, archives, progress, std::move(workers));
+            stopped = !restore.run() && !interrupted();
+            missing = !stopped && !interrupted() && restore.missing();
+            refusedRemovals = restore.refusedRemovals();
+        } // the workers have logged out
+        releaseFailures(session->close(), progress);
         const bool damaged =
             std::any_of(archives.begin(), archives.end(), [](const auto &archive) { return archive->damaged(); });
         if (!durable(options, archived, *archives.back(), progress))
             status = c_ExitStopped;
         else if (stopped)
             status = c_ExitStopped;
-        else if (progress.failures() > 0 || damaged || missing || restore.refusedRemovals())
+        else if (progress.failures() > 0 || damaged || missing || refusedRemovals)
             status = c_ExitSomeFailed;
     } catch (const Interrupted &) {
         // Reported below.

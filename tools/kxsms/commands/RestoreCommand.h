@@ -30,6 +30,7 @@ struct RestoreOptions {
     bool dryRun = false;
     bool allowGaps = false; // a chain whose links do not meet: restored, each copy checked
     bool noSync = false; // leave what was written to the page cache (no syncfs)
+    unsigned jobs = 1;   // module objects writing file-system members at once (-j)
 };
 
 class RestoreCommand final : public Command {
@@ -45,6 +46,7 @@ private:
     RestoreOptions options_;
     std::string overwrite_; // as given
     std::string strip_;     // as given
+    std::string jobs_;      // as given
     bool noXattrs_ = false;
 };
 

@@ -39,7 +39,27 @@ std::optional<std::string> RestoreJob::targetOf(const std::string &name)
     return name;
 }
 
+namespace {
+
+class ReaderData final : public MemberData {
+public:
+    explicit ReaderData(ArchiveReader &reader) : reader_(reader) {}
+    bool readBlock(const unsigned char *&data, size_t &size) override { return reader_.readBlock(data, size); }
+    bool intact() const override { return reader_.memberState() == ArchiveReader::MemberState::Intact; }
+
+private:
+    ArchiveReader &reader_;
+};
+
+} // namespace
+
 bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &reader, const std::string &source)
+{
+    ReaderData data(reader);
+    return restore(member, data, source);
+}
+
+bool RestoreJob::restore(const format::MemberDescriptor &member, MemberData &reader, const std::string &source)
 {
     std::optional<std::string> name = targetOf(member.name);
     if (!name)
@@ -75,8 +95,11 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
                 cut = true;
                 break;
             }
-            if (!reader.readBlock(data, size))
+            if (!reader.readBlock(data, size)) {
+                // A member cut short by a signal (the reading thread stopped) is abandoned.
+                cut = interrupted();
                 break;
+            }
             writeCode = kx_.Restore(const_cast<unsigned char *>(data), size);
             if (writeCode != 0)
                 break;
@@ -93,7 +116,7 @@ bool RestoreJob::restore(const format::MemberDescriptor &member, ArchiveReader &
     // A damaged member has been reported by the reader; its stream went
     // to the TSA only up to the damage, so the TSA refuses it at the end
     // and leaves what was there before.
-    const bool damaged = writeCode == 0 && reader.memberState() != ArchiveReader::MemberState::Intact;
+    const bool damaged = writeCode == 0 && !reader.intact();
     // The cause of a failed write is in what the module logged then, not at the close.
     const std::string writeLog = writeCode != 0 ? takeModuleLog() : std::string();
     const unsigned int endCode = kx_.EndRestore();

@@ -18,6 +18,17 @@
 
 namespace kxsms {
 
+// The stream of the member being restored, block by block: straight from
+// the archive reader, or from blocks the reading thread handed to a worker.
+class MemberData {
+public:
+    virtual ~MemberData() = default;
+    // The next block (valid until the next call); false at the member's end.
+    virtual bool readBlock(const unsigned char *&data, size_t &size) = 0;
+    // Once readBlock said false: whether the member came whole and intact.
+    virtual bool intact() const = 0;
+};
+
 class RestoreJob {
 public:
     // verbosity: with 1 or more, an existing parent that is kept is named too.
@@ -30,6 +41,7 @@ public:
     // stop. source, when not empty, names the archive in --dry-run lines
     // (a chain takes each member from one of several).
     bool restore(const format::MemberDescriptor &member, ArchiveReader &reader, const std::string &source = "");
+    bool restore(const format::MemberDescriptor &member, MemberData &data, const std::string &source = "");
 
     // Whether --strip-components leaves nothing of this name (it is not restored).
     bool stripsAway(const std::string &name) const;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
 
 #include <fcntl.h>
@@ -75,6 +76,9 @@ void startModuleLog(const std::string &logFile, int verbosity)
 
 std::string takeModuleLog()
 {
+    // Workers of a job take the log from their own threads.
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
     std::string text;
     if (g_capture.memory < 0)
         return text;

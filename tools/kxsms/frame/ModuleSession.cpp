@@ -49,6 +49,15 @@ ModuleSession::~ModuleSession()
         object_->Disconnect();
 }
 
+std::string ModuleSession::close()
+{
+    takeModuleLog(); // what came before is not the release's
+    if (connected_)
+        object_->Disconnect();
+    connected_ = false;
+    return takeModuleLog();
+}
+
 NameStyle ModuleSession::names() const
 {
     return nameStyle(type_);
@@ -79,7 +88,7 @@ unsigned int ModuleSession::logIn(KXSMS_TSA_TYPE type, std::string &user, const 
 }
 
 std::unique_ptr<ModuleSession> ModuleSession::open(const GlobalOptions &options, KXSMS_TSA_TYPE type,
-                                                   const NWSM_SCAN_CONTROL *scanControl)
+                                                   const NWSM_SCAN_CONTROL *scanControl, std::optional<Secret> *login)
 {
     std::string error;
     std::unique_ptr<Module> module = Module::load(error);
@@ -98,18 +107,25 @@ std::unique_ptr<ModuleSession> ModuleSession::open(const GlobalOptions &options,
         fmt::print(stderr, "kxsms: this process's user has no name; give one with -u\n");
         return nullptr;
     }
-    std::optional<Secret> secret = obtainPassword(options.passwordFile, user, options.passwordPrompt, error);
-    if (!secret) {
-        fmt::print(stderr, "kxsms: {}\n", error);
-        return nullptr;
-    }
-    unsigned int code = session->logIn(type, user, *secret);
-    secret.reset();
-    // A refused login is asked once more, with a password typed in, when
-    // there is someone at a terminal to type it and it was not asked already.
-    if (code == KXSMS_ERR_LOGIN_FAILED /* the TSA refused the login */ && !options.passwordPrompt && canPrompt()) {
-        Secret typed = promptPassword(user);
-        code = session->logIn(type, user, typed);
+    unsigned int code = 0;
+    if (login != nullptr && login->has_value()) {
+        code = session->logIn(type, user, **login);
+    } else {
+        std::optional<Secret> secret = obtainPassword(options.passwordFile, user, options.passwordPrompt, error);
+        if (!secret) {
+            fmt::print(stderr, "kxsms: {}\n", error);
+            return nullptr;
+        }
+        code = session->logIn(type, user, *secret);
+        // A refused login is asked once more, with a password typed in, when
+        // there is someone at a terminal to type it and it was not asked already.
+        if (code == KXSMS_ERR_LOGIN_FAILED /* the TSA refused the login */ && !options.passwordPrompt &&
+            canPrompt()) {
+            secret = promptPassword(user);
+            code = session->logIn(type, user, *secret);
+        }
+        if (code == 0 && login != nullptr)
+            *login = std::move(secret);
     }
     if (code != 0) {
         fmt::print(stderr, "kxsms: cannot log in to the {} TSA as {}: {}\n", tsaDescription(type), user,

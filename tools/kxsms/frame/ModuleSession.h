@@ -4,25 +4,29 @@
 #define KXSMS_TOOLS_MODULESESSION_H
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "KXSMS.h"
 #include "frame/CommandLine.h"
 #include "frame/Module.h"
+#include "frame/Password.h"
 #include "io/Text.h"
 
 namespace kxsms {
-
-class Secret;
 
 class ModuleSession {
 public:
     // Loads the module, creates the object, obtains the password and logs in
     // to the TSA of that type. Null when any of it fails; the reason has
     // then been written to stderr. scanControl, when given, is set before
-    // the login (ScanControl.h).
+    // the login (ScanControl.h). login, when given, carries the password
+    // from one session to the next of the same job: empty, it receives the
+    // password that logged in; holding one, that is used (nothing is read or
+    // asked again). The caller clears it once the last session is open.
     static std::unique_ptr<ModuleSession> open(const GlobalOptions &options, KXSMS_TSA_TYPE type,
-                                               const NWSM_SCAN_CONTROL *scanControl = nullptr);
+                                               const NWSM_SCAN_CONTROL *scanControl = nullptr,
+                                               std::optional<Secret> *login = nullptr);
     ~ModuleSession();
     ModuleSession(const ModuleSession &) = delete;
     ModuleSession &operator=(const ModuleSession &) = delete;
@@ -35,6 +39,12 @@ public:
     std::string text(unsigned int code) { return describe(code); }
     // Whether the module says the job must stop after this code.
     bool fatal(unsigned int code) { return object_->IsFatalError(code); }
+    // Logs out and releases the connection now (the destructor then does
+    // nothing); returns what the module logged meanwhile: a TSA finishes
+    // some work as its connection is released (the file-system TSA sets the
+    // modes and times of the directories it restored) and names there what
+    // it could not do.
+    std::string close();
     // Reports a failure on stderr (what failed, the module's message, the
     // TSA's text); returns the exit status it calls for.
     int failureStatus(const std::string &what, unsigned int code);

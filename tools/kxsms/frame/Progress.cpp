@@ -39,6 +39,7 @@ double Progress::seconds() const
 
 void Progress::begin(std::string_view name)
 {
+    Lock lock(mutex_);
     if (verbosity_ > 0)
         message(printable(name, style_));
     if (tty_) {
@@ -99,12 +100,14 @@ void Progress::clear()
 
 void Progress::message(const std::string &line)
 {
+    Lock lock(mutex_);
     clear();
     fmt::print(stderr, "kxsms: {}\n", line);
 }
 
 void Progress::summary(const std::string &extra)
 {
+    Lock lock(mutex_);
     clear();
     const double elapsed = seconds();
     std::string line = fmt::format("{}: {}, in {:.2f} s ({})", job_, figures(), elapsed, formatRate(bytes_, elapsed));

@@ -4,6 +4,9 @@
 // messages that do not tear that line, and the summary at the end.
 // Standard output stays for results.
 //
+// Workers of a job with several module objects report from their own
+// threads: every call takes the object's lock.
+//
 // The figures: the data sets saved or restored (failures counted apart), the
 // bytes of file data (the sizes users see, holes included) and the size of
 // the archive written or read. The rate is that of the data streams moved.
@@ -13,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -32,24 +36,38 @@ public:
     ~Progress();
 
     // How the names of begin() are shown; the file system's until told.
-    void showNamesAs(NameStyle style) { style_ = style; }
+    void showNamesAs(NameStyle style)
+    {
+        Lock lock(mutex_);
+        style_ = style;
+    }
     void begin(std::string_view name);
     // Bytes of a data stream moved (the rate).
     void add(uint64_t bytes)
     {
+        Lock lock(mutex_);
         bytes_ += bytes;
         if (tty_)
             tick();
     }
     // A file's size, holes included: the file data figure.
-    void fileData(uint64_t bytes) { fileBytes_ += bytes; }
+    void fileData(uint64_t bytes)
+    {
+        Lock lock(mutex_);
+        fileBytes_ += bytes;
+    }
     void done()
     {
+        Lock lock(mutex_);
         ++items_;
         if (tty_)
             tick();
     }
-    void failed(uint64_t count = 1) { failures_ += count; }
+    void failed(uint64_t count = 1)
+    {
+        Lock lock(mutex_);
+        failures_ += count;
+    }
     // A data set that is in the archive (or restored) and failed all the same
     // (it changed while it was read): counted in both.
     void doneButFailed()
@@ -62,36 +80,60 @@ public:
     // which gives the line a share done and the time left.
     void trackArchive(std::function<uint64_t()> position, uint64_t total = 0)
     {
+        Lock lock(mutex_);
         archivePosition_ = std::move(position);
         archiveTotal_ = total;
     }
     // An existing data set left as it was by the overwrite rule.
-    void kept() { ++kept_; }
+    void kept() { count(kept_); }
     // A data set left out with a notice, not a failure (a socket, the archive itself).
-    void skipped() { ++skipped_; }
+    void skipped() { count(skipped_); }
     // A data set an incremental backup lists as not changed since an earlier one.
-    void unchanged() { ++unchanged_; }
+    void unchanged() { count(unchanged_); }
     // A data set a restore of a chain removed (gone before the newest backup).
-    void removed() { ++removed_; }
+    void removed() { count(removed_); }
 
     // A line on stderr, prefixed "kxsms: ".
     void message(const std::string &line);
     // The summary line; extra is appended after a "; " when not empty.
     void summary(const std::string &extra = "");
 
-    uint64_t items() const { return items_; }
-    uint64_t bytes() const { return bytes_; }
-    uint64_t fileBytes() const { return fileBytes_; }
-    uint64_t failures() const { return failures_; }
+    uint64_t items() const
+    {
+        Lock lock(mutex_);
+        return items_;
+    }
+    uint64_t bytes() const
+    {
+        Lock lock(mutex_);
+        return bytes_;
+    }
+    uint64_t fileBytes() const
+    {
+        Lock lock(mutex_);
+        return fileBytes_;
+    }
+    uint64_t failures() const
+    {
+        Lock lock(mutex_);
+        return failures_;
+    }
     double seconds() const;
 
 private:
+    using Lock = std::lock_guard<std::recursive_mutex>;
+    void count(uint64_t &counter)
+    {
+        Lock lock(mutex_);
+        ++counter;
+    }
     void tick();
     void draw();
     void clear();
     // "N data sets, M failed, X of file data, archive A".
     std::string figures() const;
 
+    mutable std::recursive_mutex mutex_;
     std::string job_;
     int verbosity_;
     bool tty_;

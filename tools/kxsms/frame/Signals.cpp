@@ -1,6 +1,7 @@
 // Noting the signals that ask a job to stop.
 #include "frame/Signals.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 
@@ -8,14 +9,17 @@ namespace kxsms {
 
 namespace {
 
-volatile sig_atomic_t g_signal = 0;
+// Read by the workers of a job from their own threads; lock-free, so the
+// handler may set it.
+std::atomic<int> g_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void noteSignal(int number)
 {
     // The first one counts; later ones (a second Ctrl-C) change nothing, so
     // that the clean end is not cut short.
-    if (g_signal == 0)
-        g_signal = number;
+    int none = 0;
+    g_signal.compare_exchange_strong(none, number);
 }
 
 } // namespace
@@ -44,7 +48,7 @@ int interruptedStatus()
 
 std::string interruptText()
 {
-    switch (g_signal) {
+    switch (g_signal.load()) {
     case SIGINT:
         return "interrupted by SIGINT";
     case SIGTERM:
@@ -52,7 +56,7 @@ std::string interruptText()
     case SIGHUP:
         return "interrupted by SIGHUP";
     default:
-        return "interrupted by signal " + std::to_string(g_signal);
+        return "interrupted by signal " + std::to_string(g_signal.load());
     }
 }
 

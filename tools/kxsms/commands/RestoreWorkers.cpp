@@ -1,0 +1,299 @@
+#include "commands/RestoreWorkers.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+
+#include <pthread.h>
+
+#include "commands/RestoreJob.h"
+#include "frame/ModuleSession.h"
+#include "frame/Signals.h"
+
+namespace kxsms {
+
+struct RestoreWorkers::Task {
+    format::MemberDescriptor member;
+    std::string source;
+    std::deque<std::pair<unsigned char *, size_t>> blocks; // read, not yet taken by the worker
+    bool ended = false;    // every block is handed over
+    bool intact = true;    // once ended: the member came whole
+    bool finished = false; // the worker is done with it (later blocks are dropped)
+};
+
+struct RestoreWorkers::Worker {
+    std::unique_ptr<ModuleSession> session;
+    std::unique_ptr<RestoreJob> job;
+    std::deque<std::shared_ptr<Task>> queue; // the front one is being written
+    std::thread thread;
+};
+
+// A task's blocks as the worker's RestoreJob reads them: each block goes
+// back to the pool when the next is asked for.
+class QueuedData final : public MemberData {
+public:
+    QueuedData(RestoreWorkers &workers, RestoreWorkers::Task &task) : workers_(workers), task_(task) {}
+    ~QueuedData() override { release(); }
+    QueuedData(const QueuedData &) = delete;
+    QueuedData &operator=(const QueuedData &) = delete;
+
+    bool readBlock(const unsigned char *&data, size_t &size) override
+    {
+        std::unique_lock lock(workers_.mutex_);
+        if (held_ != nullptr) {
+            workers_.giveBack(held_);
+            held_ = nullptr;
+        }
+        workers_.changed_.wait(lock, [this] { return !task_.blocks.empty() || task_.ended || workers_.stopping_; });
+        if (task_.blocks.empty())
+            return false;
+        held_ = task_.blocks.front().first;
+        data = held_;
+        size = task_.blocks.front().second;
+        task_.blocks.pop_front();
+        return true;
+    }
+
+    bool intact() const override
+    {
+        std::lock_guard lock(workers_.mutex_);
+        return task_.ended && task_.intact;
+    }
+
+    void release()
+    {
+        std::lock_guard lock(workers_.mutex_);
+        if (held_ != nullptr)
+            workers_.giveBack(held_);
+        held_ = nullptr;
+    }
+
+private:
+    RestoreWorkers &workers_;
+    RestoreWorkers::Task &task_;
+    unsigned char *held_ = nullptr;
+};
+
+RestoreWorkers::RestoreWorkers(const RestoreOptions &options, Progress &progress)
+    : options_(options), progress_(progress)
+{
+    // Pages of the pool become resident only when a block is first used.
+    pool_.resize(c_PoolBlocks * format::c_MaxChunkData);
+    free_.reserve(c_PoolBlocks);
+    for (size_t i = c_PoolBlocks; i-- > 0;)
+        free_.push_back(pool_.data() + i * format::c_MaxChunkData);
+}
+
+std::unique_ptr<RestoreWorkers> RestoreWorkers::start(unsigned count, const RestoreOptions &options,
+                                                      const GlobalOptions &globals, KXSMS_TSA_TYPE type,
+                                                      std::optional<Secret> &login, Progress &progress)
+{
+    std::unique_ptr<RestoreWorkers> workers(new RestoreWorkers(options, progress));
+    for (unsigned i = 0; i < count; ++i) {
+        auto worker = std::make_unique<Worker>();
+        worker->session = ModuleSession::open(globals, type, nullptr, &login);
+        if (!worker->session)
+            return nullptr;
+        worker->job = std::make_unique<RestoreJob>(options, globals.verbosity, *worker->session, progress);
+        workers->workers_.push_back(std::move(worker));
+    }
+    // The signals that stop a job go to the command's thread, whose reads
+    // they cut short; the workers look at the note it keeps.
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    for (int number : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stops, number);
+    pthread_sigmask(SIG_BLOCK, &stops, &before);
+    for (auto &worker : workers->workers_)
+        worker->thread = std::thread([&workers = *workers, &one = *worker] { workers.work(one); });
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return workers;
+}
+
+RestoreWorkers::~RestoreWorkers()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    for (auto &worker : workers_)
+        if (worker->thread.joinable())
+            worker->thread.join();
+}
+
+void RestoreWorkers::work(Worker &worker)
+{
+    for (;;) {
+        std::shared_ptr<Task> task;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return !worker.queue.empty() || stopping_ || failed_; });
+            if (stopping_ || failed_ || interrupted()) {
+                failed_ = true;
+                break;
+            }
+            task = worker.queue.front();
+        }
+        bool going = false;
+        {
+            QueuedData data(*this, *task);
+            try {
+                going = worker.job->restore(task->member, data, task->source);
+            } catch (const std::exception &e) {
+                progress_.message(std::string(e.what()) + "; restore stopped");
+            }
+        }
+        {
+            std::lock_guard lock(mutex_);
+            task->finished = true;
+            for (const auto &block : task->blocks)
+                giveBack(block.first);
+            task->blocks.clear();
+            worker.queue.pop_front();
+            if (!going)
+                failed_ = true;
+        }
+        changed_.notify_all();
+    }
+    // Logged out from the thread that drove the object.
+    worker.job.reset();
+    worker.session.reset();
+    changed_.notify_all();
+}
+
+size_t RestoreWorkers::choose(const DataSetHeader *header)
+{
+    const bool shared = header != nullptr && header->inode != 0;
+    const std::pair<uint64_t, uint64_t> id = shared ? std::pair(header->inodeDevice, header->inode)
+                                                    : std::pair<uint64_t, uint64_t>();
+    if (shared && header->kind == DataSetKind::HardLink) {
+        const auto found = firstNames_.find(id);
+        if (found != firstNames_.end())
+            return found->second;
+    }
+    size_t least = 0;
+    for (size_t i = 1; i < workers_.size(); ++i)
+        if (workers_[i]->queue.size() < workers_[least]->queue.size())
+            least = i;
+    if (shared && header->kind == DataSetKind::File)
+        firstNames_.emplace(id, least);
+    return least;
+}
+
+unsigned char *RestoreWorkers::takeBlock(std::unique_lock<std::mutex> &lock)
+{
+    changed_.wait(lock, [this] { return !free_.empty() || failed_ || stopping_; });
+    if (free_.empty() || failed_)
+        return nullptr;
+    unsigned char *block = free_.back();
+    free_.pop_back();
+    return block;
+}
+
+void RestoreWorkers::giveBack(unsigned char *block)
+{
+    free_.push_back(block);
+    changed_.notify_all();
+}
+
+void RestoreWorkers::hand(Task &task, unsigned char *block, size_t size)
+{
+    if (task.finished)
+        giveBack(block);
+    else
+        task.blocks.emplace_back(block, size);
+    changed_.notify_all();
+}
+
+void RestoreWorkers::end(Task &task, bool intact)
+{
+    task.ended = true;
+    task.intact = intact;
+    changed_.notify_all();
+}
+
+bool RestoreWorkers::restore(const format::MemberDescriptor &member, ArchiveReader &reader, const std::string &source)
+{
+    std::unique_lock lock(mutex_);
+    // Members without data would hold no block: their number is bounded too.
+    changed_.wait(lock, [this] {
+        size_t queued = 0;
+        for (const auto &worker : workers_)
+            queued += worker->queue.size();
+        return queued < c_PoolBlocks || failed_;
+    });
+    unsigned char *block = takeBlock(lock);
+    if (block == nullptr)
+        return false;
+    lock.unlock();
+    const unsigned char *data = nullptr;
+    size_t size = 0;
+    bool more = false;
+    const DataSetHeader *header = nullptr;
+    try {
+        more = reader.readBlock(data, size);
+    } catch (...) {
+        lock.lock();
+        giveBack(block);
+        throw;
+    }
+    if (more) {
+        std::memcpy(block, data, size);
+        header_.reset();
+        header_.feed(block, size);
+        if (header_.headerKnown())
+            header = &header_.header();
+    }
+    lock.lock();
+    const size_t chosen = choose(header);
+    auto task = std::make_shared<Task>();
+    task->member = member;
+    task->source = source;
+    workers_[chosen]->queue.push_back(task);
+    if (more)
+        hand(*task, block, size);
+    else
+        giveBack(block);
+    while (more) {
+        if (interrupted()) {
+            end(*task, false);
+            return false;
+        }
+        block = takeBlock(lock);
+        if (block == nullptr) {
+            end(*task, false);
+            return false;
+        }
+        lock.unlock();
+        try {
+            more = reader.readBlock(data, size);
+        } catch (...) {
+            lock.lock();
+            giveBack(block);
+            end(*task, false);
+            throw;
+        }
+        if (more)
+            std::memcpy(block, data, size);
+        lock.lock();
+        if (more)
+            hand(*task, block, size);
+        else
+            giveBack(block);
+    }
+    end(*task, reader.memberState() == ArchiveReader::MemberState::Intact);
+    return !failed_;
+}
+
+bool RestoreWorkers::finish()
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] {
+        return failed_ || std::all_of(workers_.begin(), workers_.end(),
+                                      [](const auto &worker) { return worker->queue.empty(); });
+    });
+    return !failed_ && !interrupted();
+}
+
+} // namespace kxsms

@@ -1,0 +1,99 @@
+// restore -j N: the members of the file system written by N workers at
+// once, each a thread driving a module object of its own (created, connected
+// and logged in on its own). The command's thread reads the archive and
+// hands each member's blocks over; the read-ahead is a fixed pool of blocks,
+// so memory is bounded in bytes whatever the sizes of the files.
+//
+// What a worker gets: files, symbolic links, FIFOs and devices. A hard link
+// goes to the worker that was given the first name of its inode, after it in
+// that worker's queue, so that it is linked to the file as restored there.
+// Directories stay with the command's own object, which makes each before
+// its members are handed over and, when it logs out after the workers,
+// gives every directory its mode and times after all its children.
+#ifndef KXSMS_TOOLS_RESTOREWORKERS_H
+#define KXSMS_TOOLS_RESTOREWORKERS_H
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "archive/ArchiveReader.h"
+#include "archive/DataSetStream.h"
+#include "commands/RestoreCommand.h"
+#include "frame/Password.h"
+#include "frame/Progress.h"
+
+namespace kxsms {
+
+class ModuleSession;
+class RestoreJob;
+struct GlobalOptions;
+
+class RestoreWorkers {
+public:
+    // The read-ahead: blocks of the archive read and not yet written, for all workers.
+    static constexpr size_t c_PoolBlocks = 256; // of format::c_MaxChunkData: 16 MiB
+
+    // Opens `count` sessions (logged in with the password of the command's
+    // own: ModuleSession::open) and starts their threads; null (reported)
+    // when a session cannot be opened.
+    static std::unique_ptr<RestoreWorkers> start(unsigned count, const RestoreOptions &options,
+                                                 const GlobalOptions &globals, KXSMS_TSA_TYPE type,
+                                                 std::optional<Secret> &login, Progress &progress);
+    ~RestoreWorkers(); // stops the workers: a member being written is abandoned
+    RestoreWorkers(const RestoreWorkers &) = delete;
+    RestoreWorkers &operator=(const RestoreWorkers &) = delete;
+
+    // Hands the member the reader stands at (all of its blocks) to a
+    // worker. False when the job must stop (a worker met a failure that
+    // ends it, or a signal came).
+    bool restore(const format::MemberDescriptor &member, ArchiveReader &reader, const std::string &source);
+    // Waits until every member handed over is written; false as above.
+    bool finish();
+
+    struct Task;
+    struct Worker;
+
+private:
+    RestoreWorkers(const RestoreOptions &options, Progress &progress);
+    void work(Worker &worker);
+    // The worker that takes a member whose stream begins with `header`.
+    size_t choose(const DataSetHeader *header);
+    // A free block of the pool; nullptr when the job stops first.
+    unsigned char *takeBlock(std::unique_lock<std::mutex> &lock);
+    void giveBack(unsigned char *block);
+    void hand(Task &task, unsigned char *block, size_t size);
+    void end(Task &task, bool intact);
+
+    friend class QueuedData;
+
+    const RestoreOptions &options_;
+    Progress &progress_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<unsigned char> pool_;
+    std::vector<unsigned char *> free_;
+    std::vector<std::unique_ptr<Worker>> workers_;
+    bool stopping_ = false; // the job ends: workers leave what they do
+    bool failed_ = false;   // a worker met a failure that ends the job
+    // Inodes with several names: the worker given the first name.
+    struct InodeHash {
+        size_t operator()(const std::pair<uint64_t, uint64_t> &id) const
+        {
+            return std::hash<uint64_t>()(id.second * 0x9E3779B97F4A7C15ull ^ id.first);
+        }
+    };
+    std::unordered_map<std::pair<uint64_t, uint64_t>, size_t, InodeHash> firstNames_;
+    DataSetStream header_;
+};
+
+} // namespace kxsms
+
+#endif
