@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "KXSMS.h"
 #include "frame/CommandLine.h"
@@ -23,6 +24,13 @@ public:
     // the login (ScanControl.h).
     static std::unique_ptr<ModuleSession> open(const GlobalOptions &options, KXSMS_TSA_TYPE type,
                                                const NWSM_SCAN_CONTROL *scanControl = nullptr);
+    // count sessions as open() makes one (count >= 1), each with an object
+    // and a login of its own, for a job that drives each from its own
+    // thread. The password is obtained once. Empty when any of it fails.
+    static std::vector<std::unique_ptr<ModuleSession>> openSeveral(const GlobalOptions &options,
+                                                                   KXSMS_TSA_TYPE type,
+                                                                   const NWSM_SCAN_CONTROL *scanControl,
+                                                                   unsigned count);
     ~ModuleSession();
     ModuleSession(const ModuleSession &) = delete;
     ModuleSession &operator=(const ModuleSession &) = delete;
@@ -47,11 +55,11 @@ public:
     [[noreturn]] static void endWithoutLogout(int status);
 
 private:
-    ModuleSession(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type);
+    ModuleSession(std::shared_ptr<const Module> module, KXSMS_TSA_TYPE type, const NWSM_SCAN_CONTROL *scanControl);
     std::string describe(unsigned int code);
     unsigned int logIn(KXSMS_TSA_TYPE type, std::string &user, const Secret &secret);
 
-    std::unique_ptr<Module> module_;
+    std::shared_ptr<const Module> module_;
     ModuleObject object_;
     KXSMS_TSA_TYPE type_;
     bool connected_ = false;

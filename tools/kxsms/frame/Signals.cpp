@@ -1,6 +1,7 @@
 // Noting the signals that ask a job to stop.
 #include "frame/Signals.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 
@@ -8,14 +9,16 @@ namespace kxsms {
 
 namespace {
 
-volatile sig_atomic_t g_signal = 0;
+// Read by every thread of a job; lock-free, so the handler may set it.
+std::atomic<int> g_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void noteSignal(int number)
 {
     // The first one counts; later ones (a second Ctrl-C) change nothing, so
     // that the clean end is not cut short.
-    if (g_signal == 0)
-        g_signal = number;
+    int none = 0;
+    g_signal.compare_exchange_strong(none, number);
 }
 
 } // namespace

@@ -1,0 +1,549 @@
+// The threads of a backup with several module objects, and what passes
+// between them: items in the scan's order, each a queue of what its job put
+// out (members, blocks, lines, counts), replayed by the archive's writer.
+#include "commands/ParallelBackup.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include <sys/stat.h>
+
+#include "commands/BackupOutput.h"
+#include "frame/Signals.h"
+#include "io/Text.h"
+
+namespace kxsms {
+
+namespace {
+
+// Data sets handed over and not yet in the archive, at most: the names and
+// lines they hold are the memory that is not in block buffers.
+constexpr size_t c_ItemsInFlight = 1024;
+
+// Waiting threads look at the signal flag this often (a signal handler
+// cannot wake a condition variable).
+constexpr std::chrono::milliseconds c_SignalPoll{50};
+
+class BlockPool {
+public:
+    explicit BlockPool(unsigned count) : memory_(static_cast<size_t>(count) * KXSMS_MAX_BLOCK)
+    {
+        for (unsigned i = 0; i < count; ++i)
+            free_.push_back(i);
+    }
+    unsigned char *block(unsigned index) { return memory_.data() + static_cast<size_t>(index) * KXSMS_MAX_BLOCK; }
+    unsigned indexOf(const unsigned char *block) const
+    {
+        return static_cast<unsigned>(static_cast<size_t>(block - memory_.data()) / KXSMS_MAX_BLOCK);
+    }
+
+    // Under the pipeline's lock.
+    std::vector<unsigned> free_;
+
+private:
+    std::vector<unsigned char> memory_;
+};
+
+struct Event {
+    enum class Kind : uint8_t { List, Begin, Block, End, Message, Showing, Count, Saved };
+    explicit Event(Kind what) : kind(what) {}
+    Kind kind;
+    BackupOutput::Count count = BackupOutput::Count::Done;
+    bool complete = false;
+    uint64_t amount = 0;
+    unsigned char *block = nullptr;
+    BlockPool *pool = nullptr;
+    std::string text;
+    std::unique_ptr<format::MemberDescriptor> member;
+};
+
+struct Item {
+    uint64_t number = 0;
+    // A data set handed over (none for the scanning job's own items).
+    Scanned scanned;
+    std::string name;
+    bool unchanged = false;
+    bool severalNames = false;
+
+    std::deque<Event> events;
+    bool finished = false;
+    bool stopsJob = false;
+    bool readToEnd = false; // a member ended complete: its connection may wait to clear its flag
+};
+
+} // namespace
+
+class Pipeline {
+public:
+    Pipeline(const BackupOptions &options, ArchiveWriter &writer, Progress &progress, NameStyle style)
+        : options_(options), writer_(writer), progress_(progress), style_(style)
+    {
+    }
+
+    // --- shared, under mutex_ ---
+    std::mutex mutex_;
+    std::condition_variable toWriter_;  // events, finished items, the scan's end
+    std::condition_variable toReaders_; // items to read, written items, the end
+    std::condition_variable toMakers_;  // free blocks and room for items
+    std::deque<std::unique_ptr<Item>> order_;
+    std::deque<Item *> work_;      // for any reader
+    std::deque<Item *> linkWork_;  // files with several names: the first reader's
+    uint64_t next_ = 0;            // the number of the next item
+    uint64_t written_ = 0;         // items numbered below are in the archive
+    bool scanEnded_ = false;
+    bool halt_ = false; // a job stops: the scan takes no more
+    bool stop_ = false; // everyone stops
+    std::string failure_; // the writer's IoError
+
+    // The writer's own.
+    const BackupOptions &options_;
+    ArchiveWriter &writer_;
+    Progress &progress_;
+    NameStyle style_;
+    LastSaved lastSaved_;
+    // Blocks the archive may still hold (OutputStream::c_HeldChunks): they
+    // go back to their pools as later blocks are written.
+    std::deque<std::pair<BlockPool *, unsigned char *>> held_;
+    bool inMember_ = false;
+    std::string memberName_;
+    bool stopped_ = false;
+
+    std::vector<std::unique_ptr<BackupOutput>> outputs_;
+    std::vector<std::unique_ptr<BackupJob>> jobs_;
+    std::vector<std::thread> readers_;
+    std::thread writerThread_;
+    bool finished_ = false;
+
+    bool stopping()
+    {
+        std::lock_guard lock(mutex_);
+        return stop_ || interrupted();
+    }
+
+    void stopAll()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        toWriter_.notify_all();
+        toReaders_.notify_all();
+        toMakers_.notify_all();
+    }
+
+    // Waits on cv until ready() (under the lock), the job stops or a signal came.
+    template <typename Ready>
+    void wait(std::unique_lock<std::mutex> &lock, std::condition_variable &cv, Ready ready)
+    {
+        while (!ready() && !stop_ && !interrupted())
+            cv.wait_for(lock, c_SignalPoll);
+    }
+
+    // A new item at the end of the order; waits for room unless the job stops.
+    Item *newItem(std::unique_lock<std::mutex> &lock)
+    {
+        wait(lock, toMakers_, [this] { return order_.size() < c_ItemsInFlight || halt_; });
+        auto item = std::make_unique<Item>();
+        item->number = next_++;
+        Item *made = item.get();
+        order_.push_back(std::move(item));
+        return made;
+    }
+
+    void writeAll();
+    void apply(Event &event);
+    void release(BlockPool *pool, unsigned char *block);
+    void read(size_t index);
+};
+
+namespace {
+
+// What a job puts out, recorded into its current item for the writer.
+class RecordingOutput final : public BackupOutput {
+public:
+    RecordingOutput(Pipeline &pipeline, bool scanning)
+        : pipeline_(pipeline), scanning_(scanning), pool_(ParallelBackup::c_BlocksPerObject)
+    {
+    }
+
+    void take(Item *item) { item_ = item; }
+    // Ends the current item: the writer may pass it once it has its events.
+    void close()
+    {
+        {
+            std::lock_guard lock(pipeline_.mutex_);
+            if (item_ == nullptr)
+                return;
+            item_->finished = true;
+            item_ = nullptr;
+        }
+        pipeline_.toWriter_.notify_one();
+    }
+
+    unsigned char *nextBlock() override
+    {
+        std::unique_lock lock(pipeline_.mutex_);
+        // The scan's blocks are not written after a job stopped it.
+        const auto ended = [this] { return scanning_ && pipeline_.halt_; };
+        pipeline_.wait(lock, pipeline_.toMakers_, [&] { return !pool_.free_.empty() || ended(); });
+        if (pool_.free_.empty() || pipeline_.stop_ || interrupted() || ended())
+            return nullptr;
+        const unsigned index = pool_.free_.back();
+        pool_.free_.pop_back();
+        return pool_.block(index);
+    }
+
+    bool stopping() const override
+    {
+        std::lock_guard lock(pipeline_.mutex_);
+        // The scan also ends when a job stopped: what it would find is not
+        // wanted. A reader goes on: the items before the one that stopped
+        // the job must be whole.
+        return pipeline_.stop_ || interrupted() || (scanning_ && pipeline_.halt_);
+    }
+
+    void listMember(format::MemberDescriptor &member) override
+    {
+        Event event(Event::Kind::List);
+        event.member = std::make_unique<format::MemberDescriptor>(member);
+        add(std::move(event));
+    }
+    void beginMember(format::MemberDescriptor &member) override
+    {
+        Event event(Event::Kind::Begin);
+        event.member = std::make_unique<format::MemberDescriptor>(member);
+        add(std::move(event));
+    }
+    void writeBlock(const unsigned char *block, unsigned int size) override
+    {
+        Event event(Event::Kind::Block);
+        event.block = pool_.block(pool_.indexOf(block));
+        event.pool = &pool_;
+        event.amount = size;
+        add(std::move(event));
+    }
+    void endMember(bool complete) override
+    {
+        Event event(Event::Kind::End);
+        event.complete = complete;
+        add(std::move(event));
+    }
+    void message(const std::string &line) override
+    {
+        Event event(Event::Kind::Message);
+        event.text = line;
+        add(std::move(event));
+    }
+    void showing(const std::string &name) override
+    {
+        Event event(Event::Kind::Showing);
+        event.text = name;
+        add(std::move(event));
+    }
+    void count(Count what, uint64_t amount) override
+    {
+        Event event(Event::Kind::Count);
+        event.count = what;
+        event.amount = amount;
+        add(std::move(event));
+    }
+    void saved(const std::string &name, unsigned long long size) override
+    {
+        Event event(Event::Kind::Saved);
+        event.text = name;
+        event.amount = size;
+        add(std::move(event));
+    }
+    void stopsHere() override
+    {
+        {
+            std::unique_lock lock(pipeline_.mutex_);
+            current(lock)->stopsJob = true;
+            pipeline_.halt_ = true;
+        }
+        pipeline_.toMakers_.notify_all();
+    }
+
+private:
+    // The item being filled; the scanning job opens one at its first event
+    // after a hand-over.
+    Item *current(std::unique_lock<std::mutex> &lock)
+    {
+        if (item_ == nullptr)
+            item_ = pipeline_.newItem(lock);
+        return item_;
+    }
+
+    void add(Event &&event)
+    {
+        {
+            std::unique_lock lock(pipeline_.mutex_);
+            Item *item = current(lock);
+            if (event.kind == Event::Kind::End && event.complete)
+                item->readToEnd = true;
+            item->events.push_back(std::move(event));
+        }
+        pipeline_.toWriter_.notify_one();
+    }
+
+    Pipeline &pipeline_;
+    bool scanning_;
+    BlockPool pool_;
+    Item *item_ = nullptr;
+};
+
+// Whether a file may have other names, which only one connection (the one
+// that saw the first name) can save as links to it. Names a file-system
+// TSA gives are names here; where they are not, a name that does not exist
+// here (or another file's) only sends the file to another reader.
+bool hasSeveralNames(KXSMS_TSA_TYPE type, const std::string &name)
+{
+    struct stat st;
+    return type == KXSMS_TSA_FILE_SYSTEM && lstat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && st.st_nlink > 1;
+}
+
+} // namespace
+
+void Pipeline::release(BlockPool *pool, unsigned char *block)
+{
+    {
+        std::lock_guard lock(mutex_);
+        pool->free_.push_back(static_cast<unsigned>(pool->indexOf(block)));
+    }
+    toMakers_.notify_all();
+}
+
+void Pipeline::apply(Event &event)
+{
+    switch (event.kind) {
+    case Event::Kind::List:
+        writer_.listMember(*event.member);
+        break;
+    case Event::Kind::Begin:
+        writer_.beginMember(*event.member);
+        inMember_ = true;
+        memberName_ = event.member->name;
+        break;
+    case Event::Kind::Block:
+        writer_.writeBlock(event.block, event.amount);
+        held_.emplace_back(event.pool, event.block);
+        if (held_.size() > OutputStream::c_HeldChunks) {
+            release(held_.front().first, held_.front().second);
+            held_.pop_front();
+        }
+        break;
+    case Event::Kind::End:
+        writer_.endMember(event.complete);
+        inMember_ = false;
+        break;
+    case Event::Kind::Message:
+        progress_.message(event.text);
+        break;
+    case Event::Kind::Showing:
+        progress_.begin(event.text);
+        break;
+    case Event::Kind::Count:
+        countIn(progress_, event.count, event.amount);
+        break;
+    case Event::Kind::Saved:
+        lastSaved_.saved(event.text, event.amount);
+        break;
+    }
+}
+
+// The writer's thread: items in order, each event as it comes.
+void Pipeline::writeAll()
+{
+    try {
+        for (;;) {
+            Event event(Event::Kind::Count);
+            {
+                std::unique_lock lock(mutex_);
+                wait(lock, toWriter_, [this] {
+                    return order_.empty() ? scanEnded_ : !order_.front()->events.empty() || order_.front()->finished;
+                });
+                if (stop_ || interrupted())
+                    break;
+                if (order_.empty())
+                    return;
+                Item &item = *order_.front();
+                if (item.events.empty()) {
+                    // Finished and written.
+                    const bool stops = item.stopsJob;
+                    order_.pop_front();
+                    ++written_;
+                    lock.unlock();
+                    toMakers_.notify_all();
+                    toReaders_.notify_all();
+                    if (stops) {
+                        stopped_ = true;
+                        return;
+                    }
+                    continue;
+                }
+                event = std::move(item.events.front());
+                item.events.pop_front();
+            }
+            apply(event);
+        }
+        // A signal (or the end of the job): the member being written is
+        // marked incomplete, as a backup with one object does.
+        stopped_ = true;
+        if (inMember_) {
+            writer_.endMember(false);
+            inMember_ = false;
+            if (interrupted())
+                progress_.message("stopped inside " + printable(memberName_, style_) +
+                                  ": it is marked incomplete");
+        }
+    } catch (const IoError &e) {
+        {
+            std::lock_guard lock(mutex_);
+            failure_ = e.what();
+        }
+        stopAll();
+    }
+}
+
+// A reading thread: the items it is given, in order, by name.
+void Pipeline::read(size_t index)
+{
+    auto &out = static_cast<RecordingOutput &>(*outputs_[index]);
+    BackupJob &job = *jobs_[index];
+    uint64_t last = 0;
+    bool any = false;
+    for (;;) {
+        Item *item = nullptr;
+        {
+            std::unique_lock lock(mutex_);
+            wait(lock, toReaders_, [&] {
+                // With archive flags cleared, the connection commits its
+                // waiting clears when it opens the next data set: the last
+                // one it read must be in the archive first.
+                if (options_.clearArchive && any && written_ <= last)
+                    return false;
+                return !work_.empty() || (index == 1 && !linkWork_.empty());
+            });
+            if (stop_ || interrupted())
+                break;
+            // The first reader takes files with several names too, in order.
+            std::deque<Item *> *from = &work_;
+            if (index == 1 && !linkWork_.empty() && (work_.empty() || linkWork_.front()->number < work_.front()->number))
+                from = &linkWork_;
+            item = from->front();
+            from->pop_front();
+        }
+        out.take(item);
+        const bool goOn = job.backUpNamed(item->scanned, item->name, item->unchanged);
+        out.close();
+        last = item->number;
+        any = true;
+        if (!goOn)
+            job.abandon();
+    }
+    job.abandon();
+}
+
+ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::unique_ptr<ModuleSession>> &sessions,
+                               ArchiveWriter &writer, Progress &progress, const ArchiveIdentity &archive)
+    : pipeline_(std::make_unique<Pipeline>(options, writer, progress, sessions[0]->names()))
+{
+    Pipeline &p = *pipeline_;
+    for (size_t i = 0; i < sessions.size(); ++i) {
+        p.outputs_.push_back(std::make_unique<RecordingOutput>(p, i == 0));
+        p.jobs_.push_back(std::make_unique<BackupJob>(options, *sessions[i], *p.outputs_[i], false, archive));
+    }
+    const KXSMS_TSA_TYPE type = sessions[0]->type();
+    p.jobs_[0]->handOverFiles([&p, type](const Scanned &scanned, std::string_view name, bool unchanged) {
+        auto &scanner = static_cast<RecordingOutput &>(*p.outputs_[0]);
+        scanner.close();
+        std::string copy(name);
+        const bool severalNames = hasSeveralNames(type, copy);
+        {
+            std::unique_lock lock(p.mutex_);
+            Item *item = p.newItem(lock);
+            if (p.stop_ || p.halt_ || interrupted()) {
+                item->finished = true;
+                return false;
+            }
+            item->scanned = scanned;
+            item->name = std::move(copy);
+            item->unchanged = unchanged;
+            item->severalNames = severalNames;
+            (severalNames ? p.linkWork_ : p.work_).push_back(item);
+        }
+        p.toReaders_.notify_all();
+        return true;
+    });
+    for (size_t i = 1; i < sessions.size(); ++i)
+        p.readers_.emplace_back([&p, i] { p.read(i); });
+}
+
+ParallelBackup::~ParallelBackup()
+{
+    finish();
+}
+
+bool ParallelBackup::backUp(const std::string &path)
+{
+    Pipeline &p = *pipeline_;
+    {
+        std::lock_guard lock(p.mutex_);
+        p.scanEnded_ = false;
+    }
+    p.writerThread_ = std::thread([&p] { p.writeAll(); });
+    const bool goOn = p.jobs_[0]->backUp(path);
+    static_cast<RecordingOutput &>(*p.outputs_[0]).close();
+    {
+        std::lock_guard lock(p.mutex_);
+        p.scanEnded_ = true;
+    }
+    p.toWriter_.notify_all();
+    p.writerThread_.join();
+    std::string failure;
+    {
+        std::lock_guard lock(p.mutex_);
+        failure = p.failure_;
+    }
+    if (!failure.empty()) {
+        finish();
+        throw IoError(failure);
+    }
+    return goOn && !p.stopped_;
+}
+
+void ParallelBackup::finish()
+{
+    Pipeline &p = *pipeline_;
+    if (p.finished_)
+        return;
+    p.finished_ = true;
+    p.stopAll();
+    for (std::thread &reader : p.readers_)
+        reader.join();
+    p.jobs_[0]->abandon();
+}
+
+void ParallelBackup::abandon()
+{
+    pipeline_->jobs_[0]->abandon();
+}
+
+const LastSaved &ParallelBackup::lastSaved() const
+{
+    return pipeline_->lastSaved_;
+}
+
+bool ParallelBackup::clearsWithoutMember() const
+{
+    std::lock_guard lock(pipeline_->mutex_);
+    for (const std::unique_ptr<Item> &item : pipeline_->order_)
+        if (item->readToEnd)
+            return true;
+    return false;
+}
+
+} // namespace kxsms
