@@ -438,9 +438,10 @@ void Pipeline::read(size_t index)
         }
         out.take(item);
         const bool goOn = job.backUpNamed(item->scanned, item->name, item->unchanged);
-        out.close();
+        // Once closed, the item is the writer's (and gone once written).
         last = item->number;
         any = true;
+        out.close();
         if (!goOn)
             job.abandon();
     }
