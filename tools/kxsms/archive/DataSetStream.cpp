@@ -231,6 +231,8 @@ void DataSetStream::takeHeader()
     if (version >= 2) {
         h.deviceMajor = get32(in + 64);
         h.deviceMinor = get32(in + 68);
+        h.linkDevice = get64(in + 72);
+        h.linkInode = get64(in + 80);
     }
     h.hasChangeTime = version >= 3;
     if (h.hasChangeTime) {

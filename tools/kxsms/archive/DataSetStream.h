@@ -59,6 +59,10 @@ struct DataSetHeader {
     uint64_t size = 0; // a file's size, holes included; 0 for the other kinds
     uint32_t deviceMajor = 0;
     uint32_t deviceMinor = 0;
+    // The inode's identity at backup, for a file with more than one name
+    // and a hard link (zero otherwise).
+    uint64_t linkDevice = 0;
+    uint64_t linkInode = 0;
     std::string name;
     std::string target; // a symbolic link's target, a hard link's first name
 };

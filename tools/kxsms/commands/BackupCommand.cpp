@@ -281,6 +281,7 @@ bool BackupCommand::check(std::ostream &err, int64_t now)
         return false;
     }
     options_.jobs = *jobs;
+    jobsGiven_ = !jobs_.empty();
     if (since_.empty())
         return true;
     options_.since = parseTime(since_, now, error);
@@ -312,9 +313,16 @@ int BackupCommand::run(const GlobalOptions &globals)
     progress.showNamesAs(nameStyle(globals.tsa));
     // Traversal (and -x) travel in the scan-control record, set before the login.
     const NWSM_SCAN_CONTROL control = traversingScanControl(options.oneFileSystem);
-    // A dry run opens no data set: one object scans.
+    // A dry run opens no data set: one object scans. A connection commits
+    // the clears of archive flags it holds whenever it opens a data set by
+    // name, which would be before what was read ahead is safe in the
+    // archive: a backup that clears them keeps to one object.
+    const bool oneObject = options.dryRun || options.clearArchive;
+    if (oneObject && options.jobs > 1 && jobsGiven_)
+        progress.message(std::string("note: ") + (options.dryRun ? "-n" : "--clear-archive") +
+                         " works with one module object; -j is not used");
     std::vector<std::unique_ptr<ModuleSession>> sessions =
-        ModuleSession::openSeveral(globals, globals.tsa, &control, options.dryRun ? 1 : options.jobs);
+        ModuleSession::openSeveral(globals, globals.tsa, &control, oneObject ? 1 : options.jobs);
     if (sessions.empty())
         return c_ExitStopped;
     ModuleSession *session = sessions.front().get();
@@ -373,7 +381,6 @@ int BackupCommand::run(const GlobalOptions &globals)
     std::unique_ptr<sealed::SealedOutput> encrypted;
     std::unique_ptr<ZstdOutput> compressed;
     bool stopped = false;
-    bool clearsWithoutMember = false;
     LastSaved lastSaved;
     try {
         OutputStream *below = &file;
@@ -421,7 +428,6 @@ int BackupCommand::run(const GlobalOptions &globals)
             eachPath(job);
             job.finish();
             lastSaved = job.lastSaved();
-            clearsWithoutMember = options.clearArchive && job.clearsWithoutMember();
         }
         writer.finish(stopped && !interrupted(), interrupted());
         makeDurable(out, fd, options, progress);
@@ -434,17 +440,9 @@ int BackupCommand::run(const GlobalOptions &globals)
         progress.message(error);
         return c_ExitStopped;
     }
-    // A data set read ahead of the archive has the clear of its flag waiting
-    // in its connection: no connection logs out, so no flag is cleared for
-    // data the archive lacks (they all stay set: the next backup saves more).
-    const auto end = [clearsWithoutMember](int status) {
-        if (clearsWithoutMember)
-            ModuleSession::endWithoutLogout(status);
-        return status;
-    };
     if (interrupted()) {
         progress.summary(interruptText() + ": the archive holds the data sets saved before");
-        return end(interruptedStatus());
+        return interruptedStatus();
     }
     // The archive is complete: the archives after it follow it.
     bool recorded = true;
@@ -458,9 +456,7 @@ int BackupCommand::run(const GlobalOptions &globals)
     }
     progress.summary();
     if (stopped)
-        return end(c_ExitStopped);
-    // The other connections log out, which commits the clears they hold.
-    sessions.resize(1);
+        return c_ExitStopped;
     // Asked once the archive is written, so the TSA has every clear it will get.
     const bool cleared = !options.clearArchive || archiveFlagsCleared(kx, lastSaved.name(), session->names(), progress);
     return progress.failures() > 0 || !cleared || !recorded ? c_ExitSomeFailed : c_ExitOk;

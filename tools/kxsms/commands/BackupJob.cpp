@@ -133,6 +133,7 @@ bool BackupJob::backUp(const std::string &given)
 bool BackupJob::backUpNamed(const Scanned &scanned, std::string_view name, bool unchanged)
 {
     atScan_ = false;
+    forwarded_ = false;
     nameLength_ = name.size() < sizeof name_ - 1 ? name.size() : sizeof name_ - 1;
     memcpy(name_, name.data(), nameLength_);
     name_[nameLength_] = '\0';
@@ -237,6 +238,7 @@ bool BackupJob::save(const Scanned &scanned)
     auto begin = [&] {
         if (begun)
             return;
+        out_.classified();
         if (stream_.headerKnown())
             member_.identity = identityOf(stream_.header());
         // A stream kxsms does not read (another TSA's): the scan's size.
@@ -271,8 +273,15 @@ bool BackupJob::save(const Scanned &scanned)
             complete = false;
             break;
         }
-        if (!begun && !stream_.headerKnown())
+        if (!begun && !stream_.headerKnown()) {
             stream_.feed(block, read);
+            if (leavesLinks_ && stream_.headerKnown() && stream_.header().linkInode != 0) {
+                out_.unused(block);
+                kx_.AbortBackup(&sequence_);
+                forwarded_ = true;
+                return true;
+            }
+        }
         begin();
         out_.writeBlock(block, read);
         out_.count(BackupOutput::Count::Bytes, read);

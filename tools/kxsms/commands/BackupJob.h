@@ -72,6 +72,13 @@ public:
     // backUp would at the scan's position; false when the job must stop.
     bool backUpNamed(const Scanned &scanned, std::string_view name, bool unchanged);
 
+    // A file with more than one name is not saved here: its stream is
+    // closed unread after its header (so the connection does not count
+    // its inode as saved) and forwarded() says so. Another job saves it,
+    // one that gets every such file, so that its later names become links.
+    void leaveFilesWithSeveralNames() { leavesLinks_ = true; }
+    bool forwarded() const { return forwarded_; }
+
     // Ends whatever is open after a stop or a failed write.
     void abandon();
 
@@ -111,6 +118,8 @@ private:
     BackupOutput &out_;
     bool dryRun_;
     bool atScan_ = true; // data sets are opened at this job's scan position, not by name
+    bool leavesLinks_ = false;
+    bool forwarded_ = false;
     HandOver handOver_;
     const ArchiveIdentity &archive_;
     NameStyle style_;

@@ -47,6 +47,10 @@ public:
     virtual void saved(const std::string &name, unsigned long long size) = 0;
     // The job stops after what it has put out so far.
     virtual void stopsHere() {}
+    // A block from nextBlock that is not written after all.
+    virtual void unused(unsigned char * /*block*/) {}
+    // The data set's stream is known to be saved here (not handed on).
+    virtual void classified() {}
 };
 
 // Applies a count to the progress.

@@ -9,8 +9,6 @@
 #include <mutex>
 #include <thread>
 
-#include <sys/stat.h>
-
 #include "commands/BackupOutput.h"
 #include "frame/Signals.h"
 #include "io/Text.h"
@@ -66,12 +64,13 @@ struct Item {
     Scanned scanned;
     std::string name;
     bool unchanged = false;
-    bool severalNames = false;
+    // Known to be saved by the job that has it, not handed on to the one
+    // that saves files with several names.
+    bool classified = true;
 
     std::deque<Event> events;
     bool finished = false;
     bool stopsJob = false;
-    bool readToEnd = false; // a member ended complete: its connection may wait to clear its flag
 };
 
 } // namespace
@@ -86,13 +85,12 @@ public:
     // --- shared, under mutex_ ---
     std::mutex mutex_;
     std::condition_variable toWriter_;  // events, finished items, the scan's end
-    std::condition_variable toReaders_; // items to read, written items, the end
+    std::condition_variable toReaders_; // items to read, the end
     std::condition_variable toMakers_;  // free blocks and room for items
     std::deque<std::unique_ptr<Item>> order_;
     std::deque<Item *> work_;      // for any reader
-    std::deque<Item *> linkWork_;  // files with several names: the first reader's
+    std::deque<Item *> linkWork_;  // files with several names, in order: the link reader's
     uint64_t next_ = 0;            // the number of the next item
-    uint64_t written_ = 0;         // items numbered below are in the archive
     bool scanEnded_ = false;
     bool halt_ = false; // a job stops: the scan takes no more
     bool stop_ = false; // everyone stops
@@ -153,6 +151,20 @@ public:
         return made;
     }
 
+    // Whether every item before this one is known to be saved where it is
+    // (so that no earlier name of a file can still come to the link reader).
+    bool classifiedBefore(uint64_t number) const
+    {
+        for (const std::unique_ptr<Item> &item : order_) {
+            if (item->number >= number)
+                return true;
+            if (!item->classified)
+                return false;
+        }
+        return true;
+    }
+    void forward(Item *item);
+
     void writeAll();
     void apply(Event &event);
     void release(BlockPool *pool, unsigned char *block);
@@ -178,6 +190,7 @@ public:
             if (item_ == nullptr)
                 return;
             item_->finished = true;
+            item_->classified = true;
             item_ = nullptr;
         }
         pipeline_.toWriter_.notify_one();
@@ -257,6 +270,25 @@ public:
         event.amount = size;
         add(std::move(event));
     }
+    void unused(unsigned char *block) override
+    {
+        {
+            std::lock_guard lock(pipeline_.mutex_);
+            pool_.free_.push_back(pool_.indexOf(block));
+        }
+        pipeline_.toMakers_.notify_all();
+    }
+    void classified() override
+    {
+        {
+            std::lock_guard lock(pipeline_.mutex_);
+            if (item_ == nullptr || item_->classified)
+                return;
+            item_->classified = true;
+        }
+        pipeline_.toReaders_.notify_all();
+    }
+
     void stopsHere() override
     {
         {
@@ -282,8 +314,6 @@ private:
         {
             std::unique_lock lock(pipeline_.mutex_);
             Item *item = current(lock);
-            if (event.kind == Event::Kind::End && event.complete)
-                item->readToEnd = true;
             item->events.push_back(std::move(event));
         }
         pipeline_.toWriter_.notify_one();
@@ -294,16 +324,6 @@ private:
     BlockPool pool_;
     Item *item_ = nullptr;
 };
-
-// Whether a file may have other names, which only one connection (the one
-// that saw the first name) can save as links to it. Names a file-system
-// TSA gives are names here; where they are not, a name that does not exist
-// here (or another file's) only sends the file to another reader.
-bool hasSeveralNames(KXSMS_TSA_TYPE type, const std::string &name)
-{
-    struct stat st;
-    return type == KXSMS_TSA_FILE_SYSTEM && lstat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && st.st_nlink > 1;
-}
 
 } // namespace
 
@@ -374,10 +394,8 @@ void Pipeline::writeAll()
                     // Finished and written.
                     const bool stops = item.stopsJob;
                     order_.pop_front();
-                    ++written_;
                     lock.unlock();
                     toMakers_.notify_all();
-                    toReaders_.notify_all();
                     if (stops) {
                         stopped_ = true;
                         return;
@@ -408,39 +426,57 @@ void Pipeline::writeAll()
     }
 }
 
-// A reading thread: the items it is given, in order, by name.
+// Hands a file with several names to the link reader, in the scan's order.
+void Pipeline::forward(Item *item)
+{
+    {
+        std::lock_guard lock(mutex_);
+        item->classified = true;
+        auto at = linkWork_.begin();
+        while (at != linkWork_.end() && (*at)->number < item->number)
+            ++at;
+        linkWork_.insert(at, item);
+    }
+    toReaders_.notify_all();
+}
+
+// A reading thread: the items it is given, in order, by name. With one
+// reader it takes every item. With more, the first is the link reader: it
+// saves the files with several names the others hand on, in the scan's
+// order, so that its connection saves each inode's data once, under the
+// first name, and the later names as links to it. It takes one only once
+// every item before it is known to stay where it is (an earlier name could
+// still come otherwise). It takes nothing else: an item of its own could
+// wait for the archive to pass an earlier link it must save first.
 void Pipeline::read(size_t index)
 {
     auto &out = static_cast<RecordingOutput &>(*outputs_[index]);
     BackupJob &job = *jobs_[index];
-    uint64_t last = 0;
-    bool any = false;
+    const bool several = jobs_.size() > 2;
+    const bool linkReader = several && index == 1;
+    if (several && !linkReader)
+        job.leaveFilesWithSeveralNames();
     for (;;) {
         Item *item = nullptr;
         {
             std::unique_lock lock(mutex_);
+            std::deque<Item *> &from = linkReader ? linkWork_ : work_;
             wait(lock, toReaders_, [&] {
-                // With archive flags cleared, the connection commits its
-                // waiting clears when it opens the next data set: the last
-                // one it read must be in the archive first.
-                if (options_.clearArchive && any && written_ <= last)
-                    return false;
-                return !work_.empty() || (index == 1 && !linkWork_.empty());
+                return !from.empty() && (!linkReader || classifiedBefore(from.front()->number));
             });
             if (stop_ || interrupted())
                 break;
-            // The first reader takes files with several names too, in order.
-            std::deque<Item *> *from = &work_;
-            if (index == 1 && !linkWork_.empty() && (work_.empty() || linkWork_.front()->number < work_.front()->number))
-                from = &linkWork_;
-            item = from->front();
-            from->pop_front();
+            item = from.front();
+            from.pop_front();
         }
         out.take(item);
         const bool goOn = job.backUpNamed(item->scanned, item->name, item->unchanged);
+        if (job.forwarded()) {
+            out.take(nullptr);
+            forward(item);
+            continue;
+        }
         // Once closed, the item is the writer's (and gone once written).
-        last = item->number;
-        any = true;
         out.close();
         if (!goOn)
             job.abandon();
@@ -457,12 +493,10 @@ ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::un
         p.outputs_.push_back(std::make_unique<RecordingOutput>(p, i == 0));
         p.jobs_.push_back(std::make_unique<BackupJob>(options, *sessions[i], *p.outputs_[i], false, archive));
     }
-    const KXSMS_TSA_TYPE type = sessions[0]->type();
-    p.jobs_[0]->handOverFiles([&p, type](const Scanned &scanned, std::string_view name, bool unchanged) {
+    p.jobs_[0]->handOverFiles([&p](const Scanned &scanned, std::string_view name, bool unchanged) {
         auto &scanner = static_cast<RecordingOutput &>(*p.outputs_[0]);
         scanner.close();
         std::string copy(name);
-        const bool severalNames = hasSeveralNames(type, copy);
         {
             std::unique_lock lock(p.mutex_);
             Item *item = p.newItem(lock);
@@ -473,8 +507,8 @@ ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::un
             item->scanned = scanned;
             item->name = std::move(copy);
             item->unchanged = unchanged;
-            item->severalNames = severalNames;
-            (severalNames ? p.linkWork_ : p.work_).push_back(item);
+            item->classified = false;
+            p.work_.push_back(item);
         }
         p.toReaders_.notify_all();
         return true;
@@ -536,15 +570,6 @@ void ParallelBackup::abandon()
 const LastSaved &ParallelBackup::lastSaved() const
 {
     return pipeline_->lastSaved_;
-}
-
-bool ParallelBackup::clearsWithoutMember() const
-{
-    std::lock_guard lock(pipeline_->mutex_);
-    for (const std::unique_ptr<Item> &item : pipeline_->order_)
-        if (item->readToEnd)
-            return true;
-    return false;
 }
 
 } // namespace kxsms

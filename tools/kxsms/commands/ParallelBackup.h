@@ -13,6 +13,11 @@
 //
 // Each reading object has a fixed pool of block buffers: what is read ahead
 // of the writer is bounded in bytes, whatever the sizes of the files.
+//
+// Not with --clear-archive: a connection commits the clears it holds when it
+// opens its next data set, and what was read ahead may by then be no more
+// than in this process's buffers. Such a backup uses one object (see
+// BackupCommand).
 #ifndef KXSMS_TOOLS_PARALLELBACKUP_H
 #define KXSMS_TOOLS_PARALLELBACKUP_H
 
@@ -56,11 +61,6 @@ public:
     void finish();
 
     const LastSaved &lastSaved() const;
-
-    // After finish: whether some data set was read to its end, so that its
-    // connection waits to clear its archive flag, but is not in the archive
-    // (the job stopped first).
-    bool clearsWithoutMember() const;
 
 private:
     std::unique_ptr<Pipeline> pipeline_;
