@@ -3,6 +3,7 @@
 // out (members, blocks, lines, counts), replayed by the archive's writer.
 #include "commands/ParallelBackup.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -92,8 +93,9 @@ public:
     std::deque<Item *> linkWork_;  // files with several names, in order: the link reader's
     uint64_t next_ = 0;            // the number of the next item
     bool scanEnded_ = false;
-    bool halt_ = false; // a job stops: the scan takes no more
-    bool stop_ = false; // everyone stops
+    // Set under the lock; read without it where a stale value only delays.
+    std::atomic<bool> halt_{false}; // a job stops: the scan takes no more
+    std::atomic<bool> stop_{false}; // everyone stops
     std::string failure_; // the writer's IoError
 
     // The writer's own.
@@ -181,24 +183,38 @@ public:
     {
     }
 
-    void take(Item *item) { item_ = item; }
+    // The item this job fills next (null: none; what was kept for one it
+    // handed on is dropped).
+    void take(Item *item)
+    {
+        item_ = item;
+        pending_.clear();
+        blocks_ = 0;
+    }
     // Ends the current item: the writer may pass it once it has its events.
     void close()
     {
         {
-            std::lock_guard lock(pipeline_.mutex_);
-            if (item_ == nullptr)
+            std::unique_lock lock(pipeline_.mutex_);
+            if (item_ == nullptr && pending_.empty())
                 return;
+            publish(lock);
             item_->finished = true;
             item_->classified = true;
             item_ = nullptr;
         }
+        blocks_ = 0;
         pipeline_.toWriter_.notify_one();
     }
 
     unsigned char *nextBlock() override
     {
         std::unique_lock lock(pipeline_.mutex_);
+        // What waits here may hold the blocks the writer must free.
+        if (pool_.free_.empty() && !pending_.empty()) {
+            publish(lock);
+            pipeline_.toWriter_.notify_one();
+        }
         // The scan's blocks are not written after a job stopped it.
         const auto ended = [this] { return scanning_ && pipeline_.halt_; };
         pipeline_.wait(lock, pipeline_.toMakers_, [&] { return !pool_.free_.empty() || ended(); });
@@ -211,7 +227,6 @@ public:
 
     bool stopping() const override
     {
-        std::lock_guard lock(pipeline_.mutex_);
         // The scan also ends when a job stopped: what it would find is not
         // wanted. A reader goes on: the items before the one that stopped
         // the job must be whole.
@@ -293,28 +308,41 @@ public:
     {
         {
             std::unique_lock lock(pipeline_.mutex_);
-            current(lock)->stopsJob = true;
+            publish(lock);
+            item_->stopsJob = true;
             pipeline_.halt_ = true;
         }
+        pipeline_.toWriter_.notify_one();
         pipeline_.toMakers_.notify_all();
     }
 
 private:
-    // The item being filled; the scanning job opens one at its first event
-    // after a hand-over.
-    Item *current(std::unique_lock<std::mutex> &lock)
+    // Gives the events kept so far to the item being filled (the scanning
+    // job opens one at its first event after a hand-over).
+    void publish(std::unique_lock<std::mutex> &lock)
     {
         if (item_ == nullptr)
             item_ = pipeline_.newItem(lock);
-        return item_;
+        if (item_->events.empty())
+            item_->events.swap(pending_);
+        else
+            for (Event &event : pending_)
+                item_->events.push_back(std::move(event));
+        pending_.clear();
     }
 
+    // Events are kept here and go to the item a batch at a time (at its
+    // end, and with each block after the first, so that a large file
+    // streams): one lock per small file, not one per event.
     void add(Event &&event)
     {
+        const bool streams = event.kind == Event::Kind::Block && blocks_++ > 0;
+        pending_.push_back(std::move(event));
+        if (!streams)
+            return;
         {
             std::unique_lock lock(pipeline_.mutex_);
-            Item *item = current(lock);
-            item->events.push_back(std::move(event));
+            publish(lock);
         }
         pipeline_.toWriter_.notify_one();
     }
@@ -323,6 +351,8 @@ private:
     bool scanning_;
     BlockPool pool_;
     Item *item_ = nullptr;
+    std::deque<Event> pending_;
+    unsigned blocks_ = 0; // of the current item
 };
 
 } // namespace
@@ -378,8 +408,8 @@ void Pipeline::apply(Event &event)
 void Pipeline::writeAll()
 {
     try {
+        std::deque<Event> batch;
         for (;;) {
-            Event event(Event::Kind::Count);
             {
                 std::unique_lock lock(mutex_);
                 wait(lock, toWriter_, [this] {
@@ -402,10 +432,11 @@ void Pipeline::writeAll()
                     }
                     continue;
                 }
-                event = std::move(item.events.front());
-                item.events.pop_front();
+                batch.swap(item.events);
             }
-            apply(event);
+            for (Event &event : batch)
+                apply(event);
+            batch.clear();
         }
         // A signal (or the end of the job): the member being written is
         // marked incomplete, as a backup with one object does.
