@@ -266,13 +266,14 @@ TEST_F(FailureReports, TheModuleLogStillGoesWhereItWasAsked)
 namespace {
 
 // The backup writes to a pipe that stalls inside the first file (4 MiB): the
-// scan has listed /tree by then and holds still until the pipe is read on.
+// scan has listed /tree by then and holds still until the pipe is read on
+// (with one module object: with several the scan runs ahead of the archive).
 // Meanwhile a file it listed is deleted and a directory renamed: each is
 // named, as is the directory that changed under the scan, and the exit is 1.
 TEST_F(FailureReports, ARenameAndADeletionDuringTheBackupAreNamed)
 {
     writeFile(data_ / "tree/a-big", std::string(4 << 20, 'b'));
-    const Result r = sh("set -o pipefail; $KXSMS backup /tree -f - | { dd bs=100000 count=1 iflag=fullblock "
+    const Result r = sh("set -o pipefail; $KXSMS backup -j 1 /tree -f - | { dd bs=100000 count=1 iflag=fullblock "
                         "status=none of=a.kxa && rm data/tree/m/inside.txt data/tree/z-after.txt && "
                         "mv data/tree/sub data/tree/sub-renamed && cat >>a.kxa; }");
     EXPECT_EQ(r.status, 1) << context(r);
