@@ -22,6 +22,10 @@ namespace {
 // lines they hold are the memory that is not in block buffers.
 constexpr size_t c_ItemsInFlight = 1024;
 
+// A large file's blocks go to the writer this many at a time (a quarter of a
+// reader's pool).
+constexpr unsigned c_BlocksPerBatch = ParallelBackup::c_BlocksPerObject / 4;
+
 // Waiting threads look at the signal flag this often (a signal handler
 // cannot wake a condition variable).
 constexpr std::chrono::milliseconds c_SignalPoll{50};
@@ -332,11 +336,11 @@ private:
     }
 
     // Events are kept here and go to the item a batch at a time (at its
-    // end, and with each block after the first, so that a large file
-    // streams): one lock per small file, not one per event.
+    // end, and every c_BlocksPerBatch blocks, so that a large file
+    // streams): one lock per small file, not one per event or block.
     void add(Event &&event)
     {
-        const bool streams = event.kind == Event::Kind::Block && blocks_++ > 0;
+        const bool streams = event.kind == Event::Kind::Block && ++blocks_ % c_BlocksPerBatch == 0;
         pending_.push_back(std::move(event));
         if (!streams)
             return;
