@@ -227,15 +227,17 @@ TEST_P(InjectedFailures, LineCarriesTheTsaText)
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, InjectedFailures,
-    ::testing::Values(Injected{"open_in_use", "NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5", "backup /tree -f b.kxa",
+    // The N-th call counts calls of the whole process: the backups run with
+    // one module object, so that N names one data set.
+    ::testing::Values(Injected{"open_in_use", "NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5", "backup -j 1 /tree -f b.kxa",
                                "cannot back up /tree/m: Data in use (Data set is currently in use)", 1},
-                      Injected{"report_open", "NWSMTSOpenDataSetForBackup@5=0xFFFDFFCF", "backup /tree -f b.kxa",
+                      Injected{"report_open", "NWSMTSOpenDataSetForBackup@5=0xFFFDFFCF", "backup -j 1 /tree -f b.kxa",
                                "cannot back up /tree/m/inside.txt: Insufficient access rights (No search privileges: "
                                "Permission denied)",
                                1},
-                      Injected{"read", "NWSMTSReadDataSet@2=0xFFFDFFC6", "backup /tree -f b.kxa",
+                      Injected{"read", "NWSMTSReadDataSet@2=0xFFFDFFC6", "backup -j 1 /tree -f b.kxa",
                                "cannot read /tree/a.txt: Failed to backup data (Error reading the file)", 1},
-                      Injected{"scan_next", "NWSMTSScanNextDataSet@3=0xFFFDFFC3", "backup /tree -f b.kxa",
+                      Injected{"scan_next", "NWSMTSScanNextDataSet@3=0xFFFDFFC3", "backup -j 1 /tree -f b.kxa",
                                "cannot scan /tree: Failed to scan data (Unable to scan file entry)", 1},
                       Injected{"restore_exists", "NWSMTSOpenDataSetForRestore@2=0xFFFDFFF8", "restore -f a.kxa --to /r",
                                "cannot restore /r/tree/a.txt: Unknown SMS error (Data set name already exists)", 1},
@@ -247,17 +249,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FailureReports, TheModuleLogStillGoesWhereItWasAsked)
 {
-    const Result quiet = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS backup /tree -f a.kxa");
+    const Result quiet = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS backup -j 1 /tree -f a.kxa");
     EXPECT_EQ(quiet.status, 1);
     EXPECT_EQ(quiet.err.find("Open data set failed"), std::string::npos) << "the log is not shown by default";
 
     const Result logged = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS --log module.log "
-                             "backup /tree -f b.kxa");
+                             "backup -j 1 /tree -f b.kxa");
     EXPECT_EQ(logged.status, 1);
     EXPECT_NE(readFile(dir_ / "module.log").find("Open data set failed for /tree/m, (fffdfff5)"), std::string::npos);
     EXPECT_NE(logged.err.find("(Data set is currently in use)"), std::string::npos) << logged.err;
 
-    const Result verbose = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS -v backup /tree -f c.kxa");
+    const Result verbose = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS -v backup -j 1 /tree -f c.kxa");
     EXPECT_NE(verbose.err.find("Open data set failed for /tree/m, (fffdfff5)"), std::string::npos) << verbose.err;
 }
 

@@ -516,7 +516,7 @@ TEST_F(FileKinds, InUseAfterAWholeStreamIsAWarningNotALoss)
     // Reads: the probe of /tree opens and closes without reading; /tree is
     // read once (short), /tree/f once (full), then once more.
     setenv("SMSEMU_FAULTS", "NWSMTSReadDataSet@3=0xFFFDFFF5", 1);
-    const Result backup = kxsms({"backup", "/tree", "-f", "a.kxa"});
+    const Result backup = kxsms({"backup", "-j", "1", "/tree", "-f", "a.kxa"});
     unsetenv("SMSEMU_FAULTS");
     EXPECT_EQ(backup.status, 1) << context(backup);
     EXPECT_NE(backup.err.find("/tree/f: changed while it was being read"), std::string::npos) << backup.err;
@@ -532,7 +532,7 @@ TEST_F(FileKinds, ExcludedByTheTsaIsANotice)
     writeFile(data_ / "tree/b", "b");
     // Opens: the probe of /tree, /tree, /tree/a, /tree/b.
     setenv("SMSEMU_FAULTS", "NWSMTSOpenDataSetForBackup@3=0xFFFDFFF7", 1);
-    const Result backup = kxsms({"backup", "/tree", "-f", "a.kxa"});
+    const Result backup = kxsms({"backup", "-j", "1", "/tree", "-f", "a.kxa"});
     unsetenv("SMSEMU_FAULTS");
     EXPECT_EQ(backup.status, 0) << context(backup);
     EXPECT_NE(backup.err.find("/tree/a: ignored"), std::string::npos) << backup.err;
