@@ -452,7 +452,8 @@ TEST_P(ChangingFile, IsSavedAsItWasOpenedAndReported)
         dup2(pipeFds[1], STDOUT_FILENO);
         const int err = open((dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(err, STDERR_FILENO);
-        execl(KXSMS_BINARY, "kxsms", "backup", "/tree", "-f", "-", static_cast<char *>(nullptr));
+        // One module object: its reader is the archive's writer, held by the full pipe.
+        execl(KXSMS_BINARY, "kxsms", "backup", "-j", "1", "/tree", "-f", "-", static_cast<char *>(nullptr));
         _exit(127);
     }
     close(pipeFds[1]);
