@@ -1,12 +1,13 @@
 # Set-up commands. Every target that builds installs missing dependencies first.
 BUILD      ?= build
 SAN_BUILD  ?= build-san
+TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 # Our own builds stay at zero warnings; a packager's plain cmake run does not stop on a new one.
 WERROR     ?= ON
 
-.PHONY: all deps configure build test run san-test bench fuzz package tidy clean
+.PHONY: all deps configure build test run san-test tsan-test bench fuzz package tidy clean
 
 all: build
 
@@ -31,6 +32,13 @@ san-test: deps
 	@cmake --build $(SAN_BUILD) -j $(JOBS)
 	@cd $(SAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The tests labelled "threads" (several module objects driven from several
+# threads) under ThreadSanitizer; only what they need is built.
+tsan-test: deps
+	@cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKXSMS_SANITIZE=thread -DKXSMS_WERROR=$(WERROR) $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target kxsms_parallel_tests
+	@cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 exitcode=66" ctest --output-on-failure -j $(JOBS) -L threads
+
 # The Debian package (CPack, cmake/Packaging.cmake), written to $(BUILD)/.
 package: build
 	@cd $(BUILD) && cpack -G DEB
@@ -47,4 +55,4 @@ fuzz: deps
 	@fuzz/run
 
 clean:
-	@rm -rf $(BUILD) $(SAN_BUILD) build-fuzz
+	@rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) build-fuzz

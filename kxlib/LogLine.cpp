@@ -31,7 +31,13 @@ std::size_t composeLogLine(char *line, std::size_t capacity, const char *level, 
 
     // The prefix is short, but cap it anyway so that the message always has
     // the rest of the buffer minus the newline.
-    int written = std::snprintf(line, capacity, "%s %ld %s ", now, static_cast<long>(getpid()), level);
+    // A thread other than the process's first adds its id, so that a host
+    // that drives several objects from several threads can tell whose
+    // line it is: "<pid>/<tid>".
+    const long pid = static_cast<long>(getpid());
+    const long tid = static_cast<long>(gettid());
+    int written = tid == pid ? std::snprintf(line, capacity, "%s %ld %s ", now, pid, level)
+                             : std::snprintf(line, capacity, "%s %ld/%ld %s ", now, pid, tid, level);
     std::size_t prefix = written < 0 ? 0 : static_cast<std::size_t>(written);
     if (prefix > capacity - 2) {
         prefix = capacity - 2;

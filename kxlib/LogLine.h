@@ -1,4 +1,5 @@
-// Composition of one log line: "<time> <pid> <LEVEL> <message>\n".
+// Composition of one log line: "<time> <pid> <LEVEL> <message>\n"; from a
+// thread other than the process's first "<time> <pid>/<tid> <LEVEL> <message>\n".
 #ifndef KXLIB_LOGLINE_H
 #define KXLIB_LOGLINE_H
 

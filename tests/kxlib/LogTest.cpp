@@ -20,11 +20,12 @@ namespace {
 struct Line {
     std::string time;
     long pid = 0;
+    long tid = 0; // 0: the process's first thread wrote it
     std::string level;
     std::string message;
 };
 
-const std::regex kLine(R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4}) (\d+) (ERROR|DEBUG\d*) (.*)$)");
+const std::regex kLine(R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4}) (\d+)(?:/(\d+))? (ERROR|DEBUG\d*) (.*)$)");
 
 std::vector<Line> parseLines(const std::string &text)
 {
@@ -40,7 +41,7 @@ std::vector<Line> parseLines(const std::string &text)
             ADD_FAILURE() << "malformed line: " << raw.substr(0, 200);
             continue;
         }
-        lines.push_back({m[1], std::stol(m[2]), m[3], m[4]});
+        lines.push_back({m[1], std::stol(m[2]), m[3].matched ? std::stol(m[3]) : 0, m[4], m[5]});
     }
     return lines;
 }
@@ -77,6 +78,7 @@ TEST_F(LogTest, LineCarriesLocalTimeWithOffsetPidLevelAndMessage)
     auto got = lines();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].pid, static_cast<long>(getpid()));
+    EXPECT_EQ(got[0].tid, 0); // the process's first thread
     EXPECT_EQ(got[0].level, "ERROR");
     EXPECT_EQ(got[0].message, "Open data set failed for /srv/a, (fffdffd1) No more data sets.");
     EXPECT_EQ(got[0].time.substr(19), "+0530");
@@ -200,11 +202,15 @@ TEST_F(LogTest, FallsBackToStandardError)
     }
 }
 
-// Two threads and a second process append at once: every line stays whole.
+// Two threads and a second process append at once: every line stays whole,
+// and a thread's lines carry its own id.
 TEST_F(LogTest, ConcurrentWritersNeverInterleaveWithinALine)
 {
     constexpr int kLines = 200;
-    auto writer = [](char fill) {
+    long tids[2] = {};
+    auto writer = [&tids](char fill) {
+        if (fill != 'c')
+            tids[fill - 'a'] = static_cast<long>(gettid());
         EvEvent log;
         for (int i = 0; i < kLines; ++i) {
             log.error("%s", std::string(1000 + i % 13 * 97, fill).c_str());
@@ -233,6 +239,7 @@ TEST_F(LogTest, ConcurrentWritersNeverInterleaveWithinALine)
         ASSERT_TRUE(fill >= 'a' && fill <= 'c');
         EXPECT_EQ(line.message.find_first_not_of(fill), std::string::npos);
         EXPECT_EQ(line.pid == child, fill == 'c');
+        EXPECT_EQ(line.tid, fill == 'c' ? 0 : tids[fill - 'a']);
         ++counts[fill - 'a'];
     }
     EXPECT_EQ(counts[0], kLines);

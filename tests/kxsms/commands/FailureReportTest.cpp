@@ -229,15 +229,17 @@ TEST_P(InjectedFailures, LineCarriesTheTsaText)
 // the calls (restores take -j 1: several objects call in another order).
 INSTANTIATE_TEST_SUITE_P(
     Calls, InjectedFailures,
-    ::testing::Values(Injected{"open_in_use", "NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5", "backup /tree -f b.kxa",
+    // The N-th call counts calls of the whole process: the backups run with
+    // one module object, so that N names one data set.
+    ::testing::Values(Injected{"open_in_use", "NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5", "backup -j 1 /tree -f b.kxa",
                                "cannot back up /tree/m: Data in use (Data set is currently in use)", 1},
-                      Injected{"report_open", "NWSMTSOpenDataSetForBackup@5=0xFFFDFFCF", "backup /tree -f b.kxa",
+                      Injected{"report_open", "NWSMTSOpenDataSetForBackup@5=0xFFFDFFCF", "backup -j 1 /tree -f b.kxa",
                                "cannot back up /tree/m/inside.txt: Insufficient access rights (No search privileges: "
                                "Permission denied)",
                                1},
-                      Injected{"read", "NWSMTSReadDataSet@2=0xFFFDFFC6", "backup /tree -f b.kxa",
+                      Injected{"read", "NWSMTSReadDataSet@2=0xFFFDFFC6", "backup -j 1 /tree -f b.kxa",
                                "cannot read /tree/a.txt: Failed to backup data (Error reading the file)", 1},
-                      Injected{"scan_next", "NWSMTSScanNextDataSet@3=0xFFFDFFC3", "backup /tree -f b.kxa",
+                      Injected{"scan_next", "NWSMTSScanNextDataSet@3=0xFFFDFFC3", "backup -j 1 /tree -f b.kxa",
                                "cannot scan /tree: Failed to scan data (Unable to scan file entry)", 1},
                       Injected{"restore_exists", "NWSMTSOpenDataSetForRestore@2=0xFFFDFFF8", "restore -j 1 -f a.kxa --to /r",
                                "cannot restore /r/tree/a.txt: Unknown SMS error (Data set name already exists)", 1},
@@ -249,17 +251,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FailureReports, TheModuleLogStillGoesWhereItWasAsked)
 {
-    const Result quiet = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS backup /tree -f a.kxa");
+    const Result quiet = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS backup -j 1 /tree -f a.kxa");
     EXPECT_EQ(quiet.status, 1);
     EXPECT_EQ(quiet.err.find("Open data set failed"), std::string::npos) << "the log is not shown by default";
 
     const Result logged = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS --log module.log "
-                             "backup /tree -f b.kxa");
+                             "backup -j 1 /tree -f b.kxa");
     EXPECT_EQ(logged.status, 1);
     EXPECT_NE(readFile(dir_ / "module.log").find("Open data set failed for /tree/m, (fffdfff5)"), std::string::npos);
     EXPECT_NE(logged.err.find("(Data set is currently in use)"), std::string::npos) << logged.err;
 
-    const Result verbose = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS -v backup /tree -f c.kxa");
+    const Result verbose = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@4=0xFFFDFFF5 $KXSMS -v backup -j 1 /tree -f c.kxa");
     EXPECT_NE(verbose.err.find("Open data set failed for /tree/m, (fffdfff5)"), std::string::npos) << verbose.err;
 }
 
@@ -268,13 +270,14 @@ TEST_F(FailureReports, TheModuleLogStillGoesWhereItWasAsked)
 namespace {
 
 // The backup writes to a pipe that stalls inside the first file (4 MiB): the
-// scan has listed /tree by then and holds still until the pipe is read on.
+// scan has listed /tree by then and holds still until the pipe is read on
+// (with one module object: with several the scan runs ahead of the archive).
 // Meanwhile a file it listed is deleted and a directory renamed: each is
 // named, as is the directory that changed under the scan, and the exit is 1.
 TEST_F(FailureReports, ARenameAndADeletionDuringTheBackupAreNamed)
 {
     writeFile(data_ / "tree/a-big", std::string(4 << 20, 'b'));
-    const Result r = sh("set -o pipefail; $KXSMS backup /tree -f - | { dd bs=100000 count=1 iflag=fullblock "
+    const Result r = sh("set -o pipefail; $KXSMS backup -j 1 /tree -f - | { dd bs=100000 count=1 iflag=fullblock "
                         "status=none of=a.kxa && rm data/tree/m/inside.txt data/tree/z-after.txt && "
                         "mv data/tree/sub data/tree/sub-renamed && cat >>a.kxa; }");
     EXPECT_EQ(r.status, 1) << context(r);

@@ -515,7 +515,8 @@ TEST_P(ChangingFile, IsSavedAsItWasOpenedAndReported)
         dup2(pipeFds[1], STDOUT_FILENO);
         const int err = open((dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(err, STDERR_FILENO);
-        execl(KXSMS_BINARY, "kxsms", "backup", "/tree", "-f", "-", static_cast<char *>(nullptr));
+        // One module object: its reader is the archive's writer, held by the full pipe.
+        execl(KXSMS_BINARY, "kxsms", "backup", "-j", "1", "/tree", "-f", "-", static_cast<char *>(nullptr));
         _exit(127);
     }
     close(pipeFds[1]);
@@ -579,7 +580,7 @@ TEST_F(FileKinds, InUseAfterAWholeStreamIsAWarningNotALoss)
     // Reads: the probe of /tree opens and closes without reading; /tree is
     // read once (short), /tree/f once (full), then once more.
     setenv("SMSEMU_FAULTS", "NWSMTSReadDataSet@3=0xFFFDFFF5", 1);
-    const Result backup = kxsms({"backup", "/tree", "-f", "a.kxa"});
+    const Result backup = kxsms({"backup", "-j", "1", "/tree", "-f", "a.kxa"});
     unsetenv("SMSEMU_FAULTS");
     EXPECT_EQ(backup.status, 1) << context(backup);
     EXPECT_NE(backup.err.find("/tree/f: changed while it was being read"), std::string::npos) << backup.err;
@@ -595,7 +596,7 @@ TEST_F(FileKinds, ExcludedByTheTsaIsANotice)
     writeFile(data_ / "tree/b", "b");
     // Opens: the probe of /tree, /tree, /tree/a, /tree/b.
     setenv("SMSEMU_FAULTS", "NWSMTSOpenDataSetForBackup@3=0xFFFDFFF7", 1);
-    const Result backup = kxsms({"backup", "/tree", "-f", "a.kxa"});
+    const Result backup = kxsms({"backup", "-j", "1", "/tree", "-f", "a.kxa"});
     unsetenv("SMSEMU_FAULTS");
     EXPECT_EQ(backup.status, 0) << context(backup);
     EXPECT_NE(backup.err.find("/tree/a: ignored"), std::string::npos) << backup.err;

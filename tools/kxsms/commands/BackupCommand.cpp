@@ -19,7 +19,9 @@
 #include "commands/BackupCommand.h"
 #include "commands/BackupJob.h"
 #include "commands/ChainState.h"
+#include "commands/ParallelBackup.h"
 #include "frame/ArchiveSecrets.h"
+#include "frame/JobCount.h"
 #include "frame/ModuleSession.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
@@ -42,6 +44,7 @@ Examples:
   kxsms backup /srv --incremental --clear-archive --zstd -f - | ssh host 'cat > inc.kxa'
   kxsms backup -n /home --exclude '.cache'     what would be saved, without saving
   kxsms backup -x / -f /backup/root.kxa        the root file system alone (not /proc, /sys, ...)
+  kxsms backup -j 1 /srv -f srv.kxa            one module object, one connection, as before
   kxsms backup /srv --zstd --recipient vault.pub -f srv.kxa
       write-only: this machine cannot read srv.kxa back; restore it with --key vault.key
 )";
@@ -207,7 +210,8 @@ int dryRun(const BackupOptions &options, ModuleSession &session, Progress &progr
 {
     bufferResults();
     const ArchiveIdentity noArchive;
-    BackupJob job(options, session, nullptr, progress, noArchive);
+    DirectOutput out(nullptr, progress);
+    BackupJob job(options, session, out, true, noArchive);
     bool stopped = false;
     for (const std::string &path : independentPaths(options.paths, session.type())) {
         if (!job.backUp(path)) {
@@ -256,6 +260,7 @@ void BackupCommand::define(OptionSet &options)
                    "encrypt the archive to this public key (NAME.pub): only NAME.key reads it; repeatable");
     options.value("--passphrase-file", options_.passphraseFile,
                   "with --encrypt: the passphrase is the first line of this file; - for standard input");
+    defineJobCount(options, jobs_);
     options.examples(c_BackupExamples);
 }
 
@@ -269,9 +274,16 @@ bool BackupCommand::check(std::ostream &err, int64_t now)
         err << "kxsms: backup: --passphrase-file goes with --encrypt\n";
         return false;
     }
+    std::string error;
+    const std::optional<unsigned> jobs = jobs_.empty() ? defaultJobCount() : parseJobCount(jobs_, error);
+    if (!jobs) {
+        err << "kxsms: backup: " << error << "\n";
+        return false;
+    }
+    options_.jobs = *jobs;
+    jobsGiven_ = !jobs_.empty();
     if (since_.empty())
         return true;
-    std::string error;
     options_.since = parseTime(since_, now, error);
     if (!options_.since) {
         err << "kxsms: --since: " << error << "\n";
@@ -301,19 +313,32 @@ int BackupCommand::run(const GlobalOptions &globals)
     progress.showNamesAs(nameStyle(globals.tsa));
     // Traversal (and -x) travel in the scan-control record, set before the login.
     const NWSM_SCAN_CONTROL control = traversingScanControl(options.oneFileSystem);
-    std::unique_ptr<ModuleSession> session = ModuleSession::open(globals, globals.tsa, &control);
-    if (!session)
+    // A dry run opens no data set: one object scans. A connection commits
+    // the clears of archive flags it holds whenever it opens a data set by
+    // name, which would be before what was read ahead is safe in the
+    // archive: a backup that clears them keeps to one object.
+    const bool oneObject = options.dryRun || options.clearArchive;
+    if (oneObject && options.jobs > 1 && jobsGiven_)
+        progress.message(std::string("note: ") + (options.dryRun ? "-n" : "--clear-archive") +
+                         " works with one module object; -j is not used");
+    std::vector<std::unique_ptr<ModuleSession>> sessions =
+        ModuleSession::openSeveral(globals, globals.tsa, &control, oneObject ? 1 : options.jobs);
+    if (sessions.empty())
         return c_ExitStopped;
+    ModuleSession *session = sessions.front().get();
 
     CKXSMS &kx = session->kx();
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     const int64_t started = now.tv_sec;
     const int64_t startedNanoseconds = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-    kx.SetScanStartTime(options.since ? *options.since : started);
+    // The others open the data sets the first one's scan finds, by name.
+    for (std::unique_ptr<ModuleSession> &each : sessions) {
+        each->kx().SetScanStartTime(options.since ? *options.since : started);
+        each->kx().SetClearArchiveBitFlag(options.clearArchive && !options.dryRun);
+    }
     if (options.since)
         kx.SetScanModifiedDateTimeRange(*options.since, 0);
-    kx.SetClearArchiveBitFlag(options.clearArchive && !options.dryRun);
     if (!applyExcludes(options, *session, progress))
         return c_ExitStopped;
     if (options.dryRun)
@@ -371,27 +396,39 @@ int BackupCommand::run(const GlobalOptions &globals)
             (options.incremental ? format::c_HeaderIncremental : 0) | (options.since ? format::c_HeaderPartial : 0);
         ArchiveWriter writer(out, static_cast<uint16_t>(globals.tsa), archiveId, started, flags, record);
         const ArchiveIdentity archive(fd, options.archive, globals.tsa);
-        BackupJob job(options, *session, &writer, progress, archive);
-        bool first = true;
-        for (const std::string &path : record.paths) {
-            // The TSA commits the clears of a connection when it begins a
-            // scan on it: what they are for must be durable before.
-            if (!first && options.clearArchive)
-                makeDurable(out, fd, options, progress);
-            first = false;
-            try {
-                if (!job.backUp(path)) {
-                    stopped = true;
-                    break;
+        // Each path goes into the archive whole before the next one's scan
+        // begins. The TSA commits the clears of a connection when it begins
+        // a scan on it: what they are for must be durable before.
+        const auto eachPath = [&](auto &job) {
+            bool first = true;
+            for (const std::string &path : record.paths) {
+                if (!first && options.clearArchive)
+                    makeDurable(out, fd, options, progress);
+                first = false;
+                try {
+                    if (!job.backUp(path)) {
+                        stopped = true;
+                        break;
+                    }
+                } catch (...) {
+                    job.abandon();
+                    throw;
                 }
-            } catch (...) {
-                job.abandon();
-                throw;
             }
+        };
+        if (sessions.size() == 1) {
+            DirectOutput direct(&writer, progress);
+            BackupJob job(options, *session, direct, false, archive);
+            eachPath(job);
+            if (stopped)
+                job.abandon();
+            lastSaved = direct.lastSaved();
+        } else {
+            ParallelBackup job(options, sessions, writer, progress, archive);
+            eachPath(job);
+            job.finish();
+            lastSaved = job.lastSaved();
         }
-        if (stopped)
-            job.abandon();
-        lastSaved = job.lastSaved();
         writer.finish(stopped && !interrupted(), interrupted());
         makeDurable(out, fd, options, progress);
     } catch (const IoError &e) {

@@ -25,6 +25,7 @@ struct BackupOptions {
     bool encrypt = false;                // with a passphrase
     std::vector<std::string> recipients; // public key files (NAME.pub): write-only
     std::string passphraseFile;          // "-": standard input
+    unsigned jobs = 1;                   // module objects at work at once (-j)
 };
 
 class BackupCommand final : public Command {
@@ -39,6 +40,8 @@ public:
 private:
     BackupOptions options_;
     std::string since_; // as given
+    std::string jobs_;  // -j as given
+    bool jobsGiven_ = false;
 };
 
 } // namespace kxsms

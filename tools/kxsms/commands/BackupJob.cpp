@@ -63,11 +63,10 @@ bool ArchiveIdentity::is(const char *name) const
     return lstat(name, &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
 }
 
-BackupJob::BackupJob(const BackupOptions &options, ModuleSession &session, ArchiveWriter *writer, Progress &progress,
+BackupJob::BackupJob(const BackupOptions &options, ModuleSession &session, BackupOutput &out, bool dryRun,
                      const ArchiveIdentity &archive)
-    : options_(options), session_(session), kx_(session.kx()), writer_(writer), progress_(progress), archive_(archive),
-      style_(session.names()), selection_({}, options.excludes, session.type()),
-      block_(KXSMS_MAX_BLOCK * OutputStream::c_HeldChunks)
+    : options_(options), session_(session), kx_(session.kx()), out_(out), dryRun_(dryRun), archive_(archive),
+      style_(session.names()), selection_({}, options.excludes, session.type()), header_(KXSMS_MAX_BLOCK)
 {
 }
 
@@ -85,7 +84,7 @@ bool BackupJob::backUp(const std::string &given)
     std::string path = start;
     unsigned int failuresInRow = 0;
     for (;;) {
-        if (interrupted())
+        if (out_.stopping())
             return false;
         bool end = false;
         takeModuleLog(); // what came before is not this data set's
@@ -108,8 +107,8 @@ bool BackupJob::backUp(const std::string &given)
             return true;
         nameLength_ = strnlen(name_, sizeof name_);
         if (!scanned.parent && archive_.is(name_)) {
-            progress_.message(printable(name_, style_) + ": file is the archive; not dumped");
-            progress_.skipped();
+            out_.message(printable(name_, style_) + ": file is the archive; not dumped");
+            out_.count(BackupOutput::Count::Skipped);
             continue;
         }
         if (selection_.hasPatterns() && selection_.excluded(name_))
@@ -117,11 +116,28 @@ bool BackupJob::backUp(const std::string &given)
         // Passed over as unchanged: an earlier archive holds its data;
         // this one lists it, so that it tells the whole tree.
         const bool unchanged = options_.incremental && !scanned.parent && !scanned.archive;
-        if (unchanged && writer_ == nullptr)
+        if (unchanged && dryRun_)
             continue;
+        // A data set another job can take (not a directory, whose report of
+        // what the scan could not give is this connection's).
+        if (handOver_ && !scanned.parent && !dryRun_) {
+            if (!handOver_(scanned, std::string_view(name_, nameLength_), unchanged))
+                return false;
+            continue;
+        }
         if (!backUpOne(scanned, unchanged))
             return false;
     }
+}
+
+bool BackupJob::backUpNamed(const Scanned &scanned, std::string_view name, bool unchanged)
+{
+    atScan_ = false;
+    forwarded_ = false;
+    nameLength_ = name.size() < sizeof name_ - 1 ? name.size() : sizeof name_ - 1;
+    memcpy(name_, name.data(), nameLength_);
+    name_[nameLength_] = '\0';
+    return backUpOne(scanned, unchanged);
 }
 
 void BackupJob::abandon()
@@ -151,12 +167,12 @@ void BackupJob::describe(format::MemberDescriptor &member, const Scanned &scanne
 bool BackupJob::backUpOne(const Scanned &scanned, bool unchanged)
 {
     if (nameLength_ == 0 || nameLength_ > format::c_MaxNameLength) {
-        progress_.message("cannot back up " + printable(std::string_view(name_, nameLength_), style_) +
-                          ": the name is longer than an archive holds (1023 bytes)");
-        progress_.failed();
+        out_.message("cannot back up " + printable(std::string_view(name_, nameLength_), style_) +
+                     ": the name is longer than an archive holds (1023 bytes)");
+        out_.count(BackupOutput::Count::Failed);
         return true;
     }
-    if (writer_ == nullptr) {
+    if (dryRun_) {
         // A dry run reports what the scan could not give, as the backup would.
         if (scanned.parent && reportsOn(std::string_view(name_, nameLength_), previewed_)) {
             takeModuleLog();
@@ -169,14 +185,17 @@ bool BackupJob::backUpOne(const Scanned &scanned, bool unchanged)
     if (unchanged && listUnchanged(scanned))
         return true;
     takeModuleLog();
-    const unsigned int code = kx_.BeginBackupNoScan(name_, &sequence_, false);
+    // The data set the scan stands on, or (a job given names by another's
+    // scan) the one the name gives.
+    const unsigned int code = atScan_ ? kx_.BeginBackupNoScan(name_, &sequence_, false)
+                                      : kx_.BeginBackup(name_, &sequence_, nullptr, nullptr, nullptr, nullptr, nullptr, false);
     if (code != 0 && scanned.parent && reportsOn(std::string_view(name_, nameLength_), member_.name))
         return !stopsAfterReport(code, scanned.size);
     // The TSA leaves the data set out (the file-system TSA: sockets).
     if (code == KXSMS_ERR_EXCLUDED_BY_TSA) {
         // Not data: a socket is made again by the program that listens on it.
-        progress_.message(printable(name_, style_) + ": ignored: the TSA has no backup of it (a socket)");
-        progress_.skipped();
+        out_.message(printable(name_, style_) + ": ignored: the TSA has no backup of it (a socket)");
+        out_.count(BackupOutput::Count::Skipped);
         return true;
     }
     if (code != 0)
@@ -188,8 +207,8 @@ bool BackupJob::listUnchanged(const Scanned &scanned)
 {
     DataSetHeader header;
     takeModuleLog();
-    const unsigned int code = readStreamHeader(kx_, std::string(name_, nameLength_), true, sequence_,
-                                               options_.clearArchive, block_, stream_, header);
+    const unsigned int code = readStreamHeader(kx_, std::string(name_, nameLength_), atScan_, sequence_,
+                                               options_.clearArchive, header_, stream_, header);
     // Changed since the scan read its flag (another kind, another size): it is saved.
     if (code == 0 && header.kind != DataSetKind::Unknown &&
         ((header.kind == DataSetKind::Directory) != scanned.parent ||
@@ -203,15 +222,15 @@ bool BackupJob::listUnchanged(const Scanned &scanned)
     describe(listed_, scanned, format::Listing::Unchanged);
     if (header.kind != DataSetKind::Unknown)
         listed_.identity = identityOf(header);
-    writer_->listMember(listed_);
-    progress_.unchanged();
+    out_.listMember(listed_);
+    out_.count(BackupOutput::Count::Unchanged);
     return true;
 }
 
 bool BackupJob::save(const Scanned &scanned)
 {
     describe(member_, scanned, format::Listing::Saved);
-    progress_.begin(member_.name);
+    out_.showing(member_.name);
     stream_.reset();
     // The member's header is written with the first block, which holds the
     // stream's header: what identifies the version saved.
@@ -219,25 +238,25 @@ bool BackupJob::save(const Scanned &scanned)
     auto begin = [&] {
         if (begun)
             return;
+        out_.classified();
         if (stream_.headerKnown())
             member_.identity = identityOf(stream_.header());
         // A stream kxsms does not read (another TSA's): the scan's size.
-        progress_.fileData(fileDataOf(member_));
-        writer_->beginMember(member_);
+        out_.count(BackupOutput::Count::FileData, fileDataOf(member_));
+        out_.beginMember(member_);
         begun = true;
     };
 
     bool complete = true;
     unsigned int code = 0;
     for (;;) {
-        if (interrupted()) {
+        unsigned char *block = out_.stopping() ? nullptr : out_.nextBlock();
+        if (block == nullptr) {
             complete = false;
             break;
         }
         unsigned int read = 0;
         bool endOfData = false;
-        // The archive may still hold the last blocks: each goes to the next buffer.
-        unsigned char *block = block_.data() + (blocks_++ % OutputStream::c_HeldChunks) * KXSMS_MAX_BLOCK;
         code = kx_.Backup(&sequence_, block, KXSMS_MAX_BLOCK, &read, &endOfData);
         // "Data in use" from a read: the file-system TSA gave the whole stream of
         // the file as it was opened, and the file changed while it was read.
@@ -245,36 +264,43 @@ bool BackupJob::save(const Scanned &scanned)
             // The stream is whole (the copy as the file was when opened);
             // the file is not that copy any more.
             begin();
-            writer_->endMember(true);
+            out_.endMember(true);
             // The TSA says why when it could not look at the file again.
             const std::string why = tsaDetail(takeModuleLog());
-            progress_.message("warning: " + printable(member_.name, style_) + ": " +
-                              (why.empty() ? "changed while it was being read" : why));
-            progress_.doneButFailed();
+            out_.message("warning: " + printable(member_.name, style_) + ": " +
+                         (why.empty() ? "changed while it was being read" : why));
+            out_.count(BackupOutput::Count::DoneButFailed);
             return true;
         }
         if (code != 0) {
             complete = false;
             break;
         }
-        if (!begun && !stream_.headerKnown())
+        if (!begun && !stream_.headerKnown()) {
             stream_.feed(block, read);
+            if (leavesLinks_ && stream_.headerKnown() && stream_.header().inode != 0) {
+                out_.unused(block);
+                kx_.AbortBackup(&sequence_);
+                forwarded_ = true;
+                return true;
+            }
+        }
         begin();
-        writer_->writeBlock(block, read);
-        progress_.add(read);
+        out_.writeBlock(block, read);
+        out_.count(BackupOutput::Count::Bytes, read);
         if (endOfData)
             break;
     }
     begin();
-    writer_->endMember(complete);
-    if (interrupted()) {
-        progress_.message("stopped inside " + printable(member_.name, style_) + ": it is marked incomplete");
+    out_.endMember(complete);
+    if (out_.stopping()) {
+        out_.message("stopped inside " + printable(member_.name, style_) + ": it is marked incomplete");
         return false;
     }
     if (!complete)
         return !stopsAfterFailure("cannot read " + printable(member_.name, style_), code);
-    progress_.done();
-    lastSaved_.saved(member_.name, scanned.size);
+    out_.count(BackupOutput::Count::Done);
+    out_.saved(member_.name, scanned.size);
     return true;
 }
 
@@ -283,18 +309,18 @@ bool BackupJob::stopsAfterOpenFailure(const Scanned &scanned, unsigned int code)
     // Listed all the same: a restore of a chain then knows it was there,
     // takes an earlier copy and does not remove it.
     describe(listed_, scanned, format::Listing::NotSaved);
-    writer_->listMember(listed_);
+    out_.listMember(listed_);
     const std::string log = takeModuleLog();
     const std::optional<SmsCause> cause = lastSmsCause(log);
     // Gone between the scan and the open (tar: "File removed before we read it").
     if (cause && cause->code == c_SmsNoDataSetsFound) {
-        progress_.message(printable(name_, style_) + ": removed before it was read");
-        progress_.failed();
+        out_.message(printable(name_, style_) + ": removed before it was read");
+        out_.count(BackupOutput::Count::Failed);
         return stopsTheJob(code);
     }
-    progress_.message("cannot back up " + printable(name_, style_) + ": " +
-                      describeFailure(session_.text(code), cause, tsaDetail(log)));
-    progress_.failed();
+    out_.message("cannot back up " + printable(name_, style_) + ": " +
+                 describeFailure(session_.text(code), cause, tsaDetail(log)));
+    out_.count(BackupOutput::Count::Failed);
     return stopsTheJob(code);
 }
 
@@ -305,8 +331,8 @@ bool BackupJob::stopsAfterReport(unsigned int code, unsigned long long leftOut)
     const std::optional<uint32_t> sms = cause ? cause->code : std::nullopt;
     if (sms == c_SmsDataSetInUse) {
         // Entries made, removed or renamed while the scan went through it.
-        progress_.message("warning: " + printable(name_, style_) + ": changed while it was being read");
-        progress_.failed();
+        out_.message("warning: " + printable(name_, style_) + ": changed while it was being read");
+        out_.count(BackupOutput::Count::Failed);
         return stopsTheJob(code);
     }
     return stopsAfterContentsFailure(code, cause, leftOut);
@@ -317,20 +343,20 @@ bool BackupJob::stopsAfterContentsFailure(unsigned int code, const std::optional
 {
     // -x: the TSA gave a mount point below the path, and did not enter it.
     if (code == KXSMS_ERR_EXCLUDED_BY_TSA) {
-        progress_.message(printable(name_, style_) + ": on a different file system; not dumped");
-        progress_.skipped();
+        out_.message(printable(name_, style_) + ": on a different file system; not dumped");
+        out_.count(BackupOutput::Count::Skipped);
         return false;
     }
     if (cause && cause->code == c_SmsOverflow && leftOut > 0) {
-        progress_.message("cannot back up " + std::to_string(leftOut) + (leftOut == 1 ? " entry" : " entries") +
-                          " in " + printable(name_, style_) +
-                          ": the names are longer than 1023 bytes (they are left out with all they hold)");
-        progress_.failed(leftOut);
+        out_.message("cannot back up " + std::to_string(leftOut) + (leftOut == 1 ? " entry" : " entries") + " in " +
+                     printable(name_, style_) +
+                     ": the names are longer than 1023 bytes (they are left out with all they hold)");
+        out_.count(BackupOutput::Count::Failed, leftOut);
         return stopsTheJob(code);
     }
-    progress_.message("cannot read the contents of " + printable(name_, style_) +
-                      " (the directory itself is saved): " + describeFailure(session_.text(code), cause));
-    progress_.failed();
+    out_.message("cannot read the contents of " + printable(name_, style_) +
+                 " (the directory itself is saved): " + describeFailure(session_.text(code), cause));
+    out_.count(BackupOutput::Count::Failed);
     return stopsTheJob(code);
 }
 
@@ -339,16 +365,16 @@ bool BackupJob::preview(bool parent, unsigned long long size)
     writeLine(printable(name_, style_));
     previewed_.assign(name_);
     if (!parent)
-        progress_.fileData(size);
-    progress_.done();
+        out_.count(BackupOutput::Count::FileData, size);
+    out_.count(BackupOutput::Count::Done);
     return !readerGone();
 }
 
 bool BackupJob::stopsAfterFailure(const std::string &what, unsigned int code)
 {
     const std::string log = takeModuleLog();
-    progress_.message(what + ": " + failureWords(session_.text(code), log));
-    progress_.failed();
+    out_.message(what + ": " + failureWords(session_.text(code), log));
+    out_.count(BackupOutput::Count::Failed);
     return stopsTheJob(code);
 }
 
@@ -356,7 +382,8 @@ bool BackupJob::stopsTheJob(unsigned int code)
 {
     if (!session_.fatal(code))
         return false;
-    progress_.message("backup stopped");
+    out_.message("backup stopped");
+    out_.stopsHere();
     return true;
 }
 

@@ -6,19 +6,18 @@
 #define KXSMS_TOOLS_BACKUPJOB_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <sys/types.h>
 
-#include "archive/ArchiveWriter.h"
 #include "archive/DataSetStream.h"
-#include "commands/ArchiveFlagCheck.h"
 #include "commands/BackupCommand.h"
+#include "commands/BackupOutput.h"
 #include "frame/FailureText.h"
 #include "frame/ModuleSession.h"
-#include "frame/Progress.h"
 #include "frame/Selection.h"
 
 namespace kxsms {
@@ -43,32 +42,47 @@ private:
     std::string leaf_;
 };
 
+// What the scan said of the data set it stands on.
+struct Scanned {
+    uint32_t nameSpace = 0;
+    bool parent = false;
+    bool archive = false;
+    long created = 0;
+    long modified = 0;
+    long accessed = 0;
+    unsigned long long size = 0;
+};
+
 class BackupJob {
 public:
-    // Without a writer (--dry-run) the names are listed on stdout instead.
-    BackupJob(const BackupOptions &options, ModuleSession &session, ArchiveWriter *writer, Progress &progress,
+    // A dry run lists the names on stdout instead of saving them.
+    BackupJob(const BackupOptions &options, ModuleSession &session, BackupOutput &out, bool dryRun,
               const ArchiveIdentity &archive);
 
     // Backs up everything below path; false when the job must stop.
     bool backUp(const std::string &given);
 
-    const LastSaved &lastSaved() const { return lastSaved_; }
+    // Hands each data set of the scan that is not a directory to another
+    // job (by name) instead of saving it here; the hand-over returns false
+    // when the job must stop.
+    using HandOver = std::function<bool(const Scanned &, std::string_view name, bool unchanged)>;
+    void handOverFiles(HandOver handOver) { handOver_ = std::move(handOver); }
+
+    // Backs up one data set by its name (from another job's scan), as
+    // backUp would at the scan's position; false when the job must stop.
+    bool backUpNamed(const Scanned &scanned, std::string_view name, bool unchanged);
+
+    // A file with more than one name is not saved here: its stream is
+    // closed unread after its header (so the connection does not count
+    // its inode as saved) and forwarded() says so. Another job saves it,
+    // one that gets every such file, so that its later names become links.
+    void leaveFilesWithSeveralNames() { leavesLinks_ = true; }
+    bool forwarded() const { return forwarded_; }
 
     // Ends whatever is open after a stop or a failed write.
     void abandon();
 
 private:
-    // What the scan said of the data set it stands on.
-    struct Scanned {
-        uint32_t nameSpace = 0;
-        bool parent = false;
-        bool archive = false;
-        long created = 0;
-        long modified = 0;
-        long accessed = 0;
-        unsigned long long size = 0;
-    };
-
     bool backUpOne(const Scanned &scanned, bool unchanged);
     // Saves the data set the module has open; false when the job must stop.
     bool save(const Scanned &scanned);
@@ -101,13 +115,16 @@ private:
     const BackupOptions &options_;
     ModuleSession &session_;
     CKXSMS &kx_;
-    ArchiveWriter *writer_;
-    Progress &progress_;
+    BackupOutput &out_;
+    bool dryRun_;
+    bool atScan_ = true; // data sets are opened at this job's scan position, not by name
+    bool leavesLinks_ = false;
+    bool forwarded_ = false;
+    HandOver handOver_;
     const ArchiveIdentity &archive_;
     NameStyle style_;
     Selection selection_;
-    std::vector<unsigned char> block_; // the buffers every block passes through, used in turn
-    uint64_t blocks_ = 0;
+    std::vector<unsigned char> header_; // where a stream's header is read (listUnchanged)
     DataSetStream stream_; // the header of the stream being saved
     char name_[KXSMS_NAME_BUFFER + 8];
     size_t nameLength_ = 0;
@@ -115,7 +132,6 @@ private:
     format::MemberDescriptor member_;
     format::MemberDescriptor listed_;
     std::string previewed_; // --dry-run: the name listed last
-    LastSaved lastSaved_;
 };
 
 } // namespace kxsms

@@ -410,10 +410,14 @@ int RestoreCommand::run(const GlobalOptions &globals)
         // Several objects write at once on the file system; a dry run changes
         // nothing and the other TSAs' objects restore one at a time.
         const bool parallel = options.jobs > 1 && !options.dryRun && archived == KXSMS_TSA_FILE_SYSTEM;
-        std::optional<Secret> login; // the workers log in as the command's own object did
-        std::unique_ptr<ModuleSession> session =
-            ModuleSession::open(globals, archived, nullptr, parallel ? &login : nullptr);
-        if (!session || (!options.to.empty() && !targetIsParent(*session, options.to, progress)))
+        // The command's own object, then one for each worker.
+        std::vector<std::unique_ptr<ModuleSession>> sessions =
+            ModuleSession::openSeveral(globals, archived, nullptr, parallel ? options.jobs + 1 : 1);
+        if (sessions.empty())
+            return c_ExitStopped;
+        std::unique_ptr<ModuleSession> session = std::move(sessions.front());
+        sessions.erase(sessions.begin());
+        if (!options.to.empty() && !targetIsParent(*session, options.to, progress))
             return c_ExitStopped;
         if (options.dryRun)
             bufferResults();
@@ -434,10 +438,7 @@ int RestoreCommand::run(const GlobalOptions &globals)
             sized ? total : 0);
         std::unique_ptr<RestoreWorkers> workers;
         if (parallel) {
-            workers = RestoreWorkers::start(options.jobs, options, globals, archived, login, progress);
-            login.reset();
-            if (!workers)
-                return c_ExitStopped;
+            workers = RestoreWorkers::start(std::move(sessions), options, globals.verbosity, progress);
         }
         bool stopped = false, missing = false, refusedRemovals = false;
         {

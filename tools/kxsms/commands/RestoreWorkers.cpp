@@ -84,17 +84,14 @@ RestoreWorkers::RestoreWorkers(const RestoreOptions &options, Progress &progress
         free_.push_back(pool_.data() + i * format::c_MaxChunkData);
 }
 
-std::unique_ptr<RestoreWorkers> RestoreWorkers::start(unsigned count, const RestoreOptions &options,
-                                                      const GlobalOptions &globals, KXSMS_TSA_TYPE type,
-                                                      std::optional<Secret> &login, Progress &progress)
+std::unique_ptr<RestoreWorkers> RestoreWorkers::start(std::vector<std::unique_ptr<ModuleSession>> sessions,
+                                                      const RestoreOptions &options, int verbosity, Progress &progress)
 {
     std::unique_ptr<RestoreWorkers> workers(new RestoreWorkers(options, progress));
-    for (unsigned i = 0; i < count; ++i) {
+    for (auto &session : sessions) {
         auto worker = std::make_unique<Worker>();
-        worker->session = ModuleSession::open(globals, type, nullptr, &login);
-        if (!worker->session)
-            return nullptr;
-        worker->job = std::make_unique<RestoreJob>(options, globals.verbosity, *worker->session, progress);
+        worker->session = std::move(session);
+        worker->job = std::make_unique<RestoreJob>(options, verbosity, *worker->session, progress);
         workers->workers_.push_back(std::move(worker));
     }
     // The signals that stop a job go to the command's thread, whose reads

@@ -27,7 +27,6 @@
 #include "archive/ArchiveReader.h"
 #include "archive/DataSetStream.h"
 #include "commands/RestoreCommand.h"
-#include "frame/Password.h"
 #include "frame/Progress.h"
 
 namespace kxsms {
@@ -41,12 +40,10 @@ public:
     // The read-ahead: blocks of the archive read and not yet written, for all workers.
     static constexpr size_t c_PoolBlocks = 256; // of format::c_MaxChunkData: 16 MiB
 
-    // Opens `count` sessions (logged in with the password of the command's
-    // own: ModuleSession::open) and starts their threads; null (reported)
-    // when a session cannot be opened.
-    static std::unique_ptr<RestoreWorkers> start(unsigned count, const RestoreOptions &options,
-                                                 const GlobalOptions &globals, KXSMS_TSA_TYPE type,
-                                                 std::optional<Secret> &login, Progress &progress);
+    // Starts one thread for each of the sessions (opened and logged in by
+    // ModuleSession::openSeveral), each driving its own.
+    static std::unique_ptr<RestoreWorkers> start(std::vector<std::unique_ptr<ModuleSession>> sessions,
+                                                 const RestoreOptions &options, int verbosity, Progress &progress);
     ~RestoreWorkers(); // stops the workers: a member being written is abandoned
     RestoreWorkers(const RestoreWorkers &) = delete;
     RestoreWorkers &operator=(const RestoreWorkers &) = delete;

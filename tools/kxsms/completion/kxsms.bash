@@ -25,7 +25,7 @@ _kxsms()
         "") COMPREPLY=($(compgen -W "$commands $global" -- "$cur")); return ;;
         ls) options="-r --recursive -l --long --full-time --json" ;;
         info) options="--json" ;;
-        backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run -x --one-file-system --no-sync --encrypt --recipient --passphrase-file" ;;
+        backup) options="-f --file --exclude --since --incremental --clear-archive --zstd -n --dry-run -x --one-file-system --no-sync --encrypt --recipient --passphrase-file -j --jobs" ;;
         restore) options="-f --file --to --in-place --strip-components --overwrite --no-xattrs --exclude -n --dry-run --no-sync -j --jobs --passphrase-file --key --allow-gaps" ;;
         list) options="-f --file --exclude --json --full-time --passphrase-file --key" ;;
         verify) options="-f --file --passphrase-file --key" ;;

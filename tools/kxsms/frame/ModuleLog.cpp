@@ -1,11 +1,15 @@
 #include "frame/ModuleLog.h"
 
 #include <cerrno>
+#include <charconv>
+#include <map>
+#include <mutex>
 #include <cstdlib>
 #include <mutex>
 #include <string_view>
 
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -74,36 +78,93 @@ void startModuleLog(const std::string &logFile, int verbosity)
     setenv("KXLIB_LOG", path.c_str(), 1);
 }
 
+namespace {
+
+std::mutex g_takeLock;
+// Lines read but not yet taken, by the thread that wrote them (0: the
+// process's first thread).
+std::map<long, std::string> g_pending;
+off_t g_readTo = 0; // what the capture has read so far
+
+// The thread a line names after its time and process id ("<pid>/<tid>");
+// 0 for the process's first thread, and for what is not a log line.
+long writerOf(std::string_view line)
+{
+    const size_t first = line.find(' ');
+    if (first == std::string_view::npos)
+        return 0;
+    const size_t second = line.find(' ', first + 1);
+    const std::string_view id = line.substr(first + 1, second == std::string_view::npos ? 0 : second - first - 1);
+    const size_t slash = id.find('/');
+    if (slash == std::string_view::npos)
+        return 0;
+    long tid = 0;
+    const std::string_view digits = id.substr(slash + 1);
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), tid);
+    return error == std::errc() && end == digits.data() + digits.size() ? tid : 0;
+}
+
+// Frees what has been read. The file is never cut shorter while the module
+// may append to it from another thread (a line written between the read and
+// the cut would be lost): the pages read are given back instead, the
+// offsets going on. Where that is not supported the file starts over.
+void release(int fd)
+{
+    if (fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, g_readTo) == 0)
+        return;
+    if (ftruncate(fd, 0) == 0) {
+        g_readTo = 0;
+        return;
+    }
+    // Cannot start over: stop capturing rather than read lines twice.
+    close(g_capture.memory);
+    g_capture.memory = -1;
+    setenv("KXLIB_LOG", "/dev/null", 1);
+}
+
+} // namespace
+
 std::string takeModuleLog()
 {
-    // Workers of a job take the log from their own threads.
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
+    std::lock_guard<std::mutex> lock(g_takeLock);
     std::string text;
     if (g_capture.memory < 0)
         return text;
     char buffer[4096];
-    for (off_t at = 0;;) {
-        const ssize_t n = pread(g_capture.memory, buffer, sizeof buffer, at);
+    for (;;) {
+        const ssize_t n = pread(g_capture.memory, buffer, sizeof buffer, g_readTo);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         text.append(buffer, static_cast<size_t>(n));
-        at += n;
+        g_readTo += n;
     }
-    if (text.empty())
+    const long self = gettid() == getpid() ? 0 : static_cast<long>(gettid());
+    if (text.empty() && g_pending.empty())
         return text;
-    // The module appends, so the next line starts the file again.
-    if (ftruncate(g_capture.memory, 0) != 0) {
-        // Cannot start over: stop capturing rather than read lines twice.
-        close(g_capture.memory);
-        g_capture.memory = -1;
-        setenv("KXLIB_LOG", "/dev/null", 1);
+    if (!text.empty()) {
+        release(g_capture.memory);
+        if (g_capture.forward >= 0)
+            writeAll(g_capture.forward, text);
     }
-    if (g_capture.forward >= 0)
-        writeAll(g_capture.forward, text);
-    return text;
+    // Each line goes to the thread that wrote it (the module writes whole lines).
+    std::string mine;
+    for (std::string_view rest = text; !rest.empty();) {
+        const size_t newline = rest.find('\n');
+        const std::string_view line = rest.substr(0, newline == std::string_view::npos ? rest.size() : newline + 1);
+        rest.remove_prefix(line.size());
+        const long writer = writerOf(line);
+        if (writer == self)
+            mine.append(line);
+        else
+            g_pending[writer].append(line);
+    }
+    if (const auto own = g_pending.find(self); own != g_pending.end()) {
+        mine.insert(0, own->second);
+        g_pending.erase(own);
+    }
+    return mine;
 }
 
 void finishModuleLog()

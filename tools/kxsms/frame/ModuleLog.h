@@ -17,7 +17,9 @@ namespace kxsms {
 // for, and failure lines carry the module's message alone.
 void startModuleLog(const std::string &logFile, int verbosity);
 
-// The lines the module wrote since the last call, passed on on the way.
+// The lines the module wrote, from this thread's calls, since this thread's
+// last call; every line read is passed on on the way. Safe from several
+// threads at once (the module marks the lines of each thread: "<pid>/<tid>").
 // Cheap when there are none (one read).
 std::string takeModuleLog();
 

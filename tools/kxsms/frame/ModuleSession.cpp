@@ -38,9 +38,14 @@ std::string currentUser()
     return "";
 }
 
-ModuleSession::ModuleSession(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type)
+ModuleSession::ModuleSession(std::shared_ptr<const Module> module, KXSMS_TSA_TYPE type,
+                             const NWSM_SCAN_CONTROL *scanControl)
     : module_(std::move(module)), object_(*module_), type_(type)
 {
+    if (scanControl != nullptr) {
+        NWSM_SCAN_CONTROL control = *scanControl;
+        object_->SetScanControl(&control);
+    }
 }
 
 ModuleSession::~ModuleSession()
@@ -88,52 +93,64 @@ unsigned int ModuleSession::logIn(KXSMS_TSA_TYPE type, std::string &user, const 
 }
 
 std::unique_ptr<ModuleSession> ModuleSession::open(const GlobalOptions &options, KXSMS_TSA_TYPE type,
-                                                   const NWSM_SCAN_CONTROL *scanControl, std::optional<Secret> *login)
+                                                   const NWSM_SCAN_CONTROL *scanControl)
 {
+    std::vector<std::unique_ptr<ModuleSession>> sessions = openSeveral(options, type, scanControl, 1);
+    return sessions.empty() ? nullptr : std::move(sessions.front());
+}
+
+std::vector<std::unique_ptr<ModuleSession>> ModuleSession::openSeveral(const GlobalOptions &options,
+                                                                       KXSMS_TSA_TYPE type,
+                                                                       const NWSM_SCAN_CONTROL *scanControl,
+                                                                       unsigned count)
+{
+    std::vector<std::unique_ptr<ModuleSession>> sessions;
     std::string error;
-    std::unique_ptr<Module> module = Module::load(error);
+    std::shared_ptr<const Module> module = Module::load(error);
     if (!module) {
         fmt::print(stderr, "kxsms: {}\n", error);
-        return nullptr;
+        return sessions;
     }
-    std::unique_ptr<ModuleSession> session(new ModuleSession(std::move(module), type));
-    if (scanControl != nullptr) {
-        NWSM_SCAN_CONTROL control = *scanControl;
-        session->object_->SetScanControl(&control);
-    }
+    std::unique_ptr<ModuleSession> first(new ModuleSession(module, type, scanControl));
 
     std::string user = options.user.empty() ? currentUser() : options.user;
     if (user.empty()) {
         fmt::print(stderr, "kxsms: this process's user has no name; give one with -u\n");
-        return nullptr;
+        return sessions;
     }
-    unsigned int code = 0;
-    if (login != nullptr && login->has_value()) {
-        code = session->logIn(type, user, **login);
-    } else {
-        std::optional<Secret> secret = obtainPassword(options.passwordFile, user, options.passwordPrompt, error);
-        if (!secret) {
-            fmt::print(stderr, "kxsms: {}\n", error);
-            return nullptr;
-        }
-        code = session->logIn(type, user, *secret);
-        // A refused login is asked once more, with a password typed in, when
-        // there is someone at a terminal to type it and it was not asked already.
-        if (code == KXSMS_ERR_LOGIN_FAILED /* the TSA refused the login */ && !options.passwordPrompt &&
-            canPrompt()) {
-            secret = promptPassword(user);
-            code = session->logIn(type, user, *secret);
-        }
-        if (code == 0 && login != nullptr)
-            *login = std::move(secret);
+    std::optional<Secret> secret = obtainPassword(options.passwordFile, user, options.passwordPrompt, error);
+    if (!secret) {
+        fmt::print(stderr, "kxsms: {}\n", error);
+        return sessions;
+    }
+    unsigned int code = first->logIn(type, user, *secret);
+    // A refused login is asked once more, with a password typed in, when
+    // there is someone at a terminal to type it and it was not asked already.
+    if (code == KXSMS_ERR_LOGIN_FAILED /* the TSA refused the login */ && !options.passwordPrompt && canPrompt()) {
+        secret = promptPassword(user);
+        code = first->logIn(type, user, *secret);
     }
     if (code != 0) {
         fmt::print(stderr, "kxsms: cannot log in to the {} TSA as {}: {}\n", tsaDescription(type), user,
-                   session->text(code));
-        return nullptr;
+                   first->text(code));
+        return sessions;
     }
-    session->connected_ = true;
-    return session;
+    first->connected_ = true;
+    sessions.push_back(std::move(first));
+    // The others log in with the password that was taken.
+    while (sessions.size() < count) {
+        std::unique_ptr<ModuleSession> other(new ModuleSession(module, type, scanControl));
+        code = other->logIn(type, user, *secret);
+        if (code != 0) {
+            fmt::print(stderr, "kxsms: cannot log in to the {} TSA as {} (connection {} of {}): {}\n",
+                       tsaDescription(type), user, sessions.size() + 1, count, other->text(code));
+            sessions.clear();
+            return sessions;
+        }
+        other->connected_ = true;
+        sessions.push_back(std::move(other));
+    }
+    return sessions;
 }
 
 } // namespace kxsms

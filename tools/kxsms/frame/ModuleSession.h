@@ -4,29 +4,33 @@
 #define KXSMS_TOOLS_MODULESESSION_H
 
 #include <memory>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "KXSMS.h"
 #include "frame/CommandLine.h"
 #include "frame/Module.h"
-#include "frame/Password.h"
 #include "io/Text.h"
 
 namespace kxsms {
+
+class Secret;
 
 class ModuleSession {
 public:
     // Loads the module, creates the object, obtains the password and logs in
     // to the TSA of that type. Null when any of it fails; the reason has
     // then been written to stderr. scanControl, when given, is set before
-    // the login (ScanControl.h). login, when given, carries the password
-    // from one session to the next of the same job: empty, it receives the
-    // password that logged in; holding one, that is used (nothing is read or
-    // asked again). The caller clears it once the last session is open.
+    // the login (ScanControl.h).
     static std::unique_ptr<ModuleSession> open(const GlobalOptions &options, KXSMS_TSA_TYPE type,
-                                               const NWSM_SCAN_CONTROL *scanControl = nullptr,
-                                               std::optional<Secret> *login = nullptr);
+                                               const NWSM_SCAN_CONTROL *scanControl = nullptr);
+    // count sessions as open() makes one (count >= 1), each with an object
+    // and a login of its own, for a job that drives each from its own
+    // thread. The password is obtained once. Empty when any of it fails.
+    static std::vector<std::unique_ptr<ModuleSession>> openSeveral(const GlobalOptions &options,
+                                                                   KXSMS_TSA_TYPE type,
+                                                                   const NWSM_SCAN_CONTROL *scanControl,
+                                                                   unsigned count);
     ~ModuleSession();
     ModuleSession(const ModuleSession &) = delete;
     ModuleSession &operator=(const ModuleSession &) = delete;
@@ -57,11 +61,11 @@ public:
     [[noreturn]] static void endWithoutLogout(int status);
 
 private:
-    ModuleSession(std::unique_ptr<Module> module, KXSMS_TSA_TYPE type);
+    ModuleSession(std::shared_ptr<const Module> module, KXSMS_TSA_TYPE type, const NWSM_SCAN_CONTROL *scanControl);
     std::string describe(unsigned int code);
     unsigned int logIn(KXSMS_TSA_TYPE type, std::string &user, const Secret &secret);
 
-    std::unique_ptr<Module> module_;
+    std::shared_ptr<const Module> module_;
     ModuleObject object_;
     KXSMS_TSA_TYPE type_;
     bool connected_ = false;

@@ -9,8 +9,7 @@ namespace kxsms {
 
 namespace {
 
-// Read by the workers of a job from their own threads; lock-free, so the
-// handler may set it.
+// Read by every thread of a job; lock-free, so the handler may set it.
 std::atomic<int> g_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 

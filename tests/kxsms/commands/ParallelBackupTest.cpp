@@ -1,0 +1,226 @@
+// kxsms backup with one module object and with several (-j 1, -j 4): the
+// same archive, whatever N, on a tree of many small files, hard links across
+// directories, deep read-only directories and a large file among the small.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <tuple>
+
+#include <sys/stat.h>
+
+#include "commands/KxsmsProgram.h"
+
+namespace {
+
+using namespace kxsms_test;
+
+// Inode numbers of the files below root, grouped: names of one inode together.
+std::set<std::set<std::string>> linkGroups(const fs::path &root)
+{
+    std::map<ino_t, std::set<std::string>> byInode;
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
+        struct stat st;
+        if (lstat(entry.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink > 1)
+            byInode[st.st_ino].insert(fs::relative(entry.path(), root).string());
+    }
+    std::set<std::set<std::string>> groups;
+    for (auto &[inode, names] : byInode)
+        groups.insert(names);
+    return groups;
+}
+
+class ParallelBackup : public KxsmsProgram {
+protected:
+    void SetUp() override
+    {
+        KxsmsProgram::SetUp();
+        const fs::path tree = data_ / "tree";
+        for (int d = 0; d < 20; ++d)
+            for (int f = 0; f < 100; ++f)
+                writeFile(tree / ("small/d" + std::to_string(d) + "/f" + std::to_string(f)),
+                          std::string(static_cast<size_t>(f * 13 % 700), static_cast<char>('a' + d)));
+        // A large file among the small ones, larger than what a reader holds.
+        std::string large(5u << 20, '\0');
+        for (size_t i = 0; i < large.size(); ++i)
+            large[i] = static_cast<char>(i * 31 / 4096);
+        writeFile(tree / "small/d7/large", large);
+        // Hard links across directories, the first name scanned late.
+        fs::create_directories(tree / "z/links");
+        fs::create_hard_link(tree / "small/d3/f5", tree / "z/links/f5-again");
+        fs::create_hard_link(tree / "small/d3/f5", tree / "a-first-link");
+        fs::create_hard_link(tree / "small/d7/large", tree / "z/large-again");
+        // Deep directories without write permission.
+        fs::create_directories(tree / "ro/one/two/three");
+        writeFile(tree / "ro/one/two/three/inside", "deep\n");
+        for (const char *dir : {"ro/one/two/three", "ro/one/two", "ro/one", "ro"})
+            fs::permissions(tree / dir, fs::perms(0555));
+    }
+
+    void TearDown() override
+    {
+        for (const fs::path &root : {data_ / "tree", data_ / "r"})
+            if (fs::exists(root))
+                for (const auto &entry : fs::recursive_directory_iterator(root))
+                    if (entry.is_directory() && !entry.is_symlink())
+                        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
+        KxsmsProgram::TearDown();
+    }
+
+    static std::string jobs(unsigned count) { return " -j " + std::to_string(count) + " "; }
+
+    void expectRestoredWhole(const Result &result)
+    {
+        ASSERT_EQ(result.status, 0) << context(result);
+        EXPECT_EQ(describeTree(data_ / "r/tree"), describeTree(data_ / "tree"));
+        EXPECT_EQ(linkGroups(data_ / "r/tree"), linkGroups(data_ / "tree"));
+        EXPECT_EQ(linkGroups(data_ / "tree").size(), 2u);
+    }
+};
+
+struct Way {
+    const char *name;
+    // $J is the backup's job count; the restore reads the archive with one.
+    const char *commandLine;
+};
+
+class ParallelWays : public ParallelBackup, public ::testing::WithParamInterface<std::tuple<Way, unsigned>> {};
+
+TEST_P(ParallelWays, RestoredTreeEqualsTheOriginal)
+{
+    const auto &[way, count] = GetParam();
+    const Result result = sh("export KXSMS_PASSPHRASE=secret J='" + jobs(count) + "'; " + way.commandLine);
+    expectRestoredWhole(result);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, ParallelWays,
+    ::testing::Combine(
+        ::testing::Values(
+            Way{"file", "$KXSMS backup $J /tree -f a.kxa && $KXSMS restore -f a.kxa --to /r"},
+            Way{"pipe", "set -o pipefail; $KXSMS backup $J /tree -f - | $KXSMS restore -f - --to /r"},
+            Way{"zstd_pipe", "set -o pipefail; $KXSMS backup $J /tree --zstd -f - | $KXSMS restore -f - --to /r"},
+            Way{"encrypted", "$KXSMS backup $J /tree --encrypt -f a.kxa && $KXSMS restore -f a.kxa --to /r"},
+            Way{"two_paths", "$KXSMS backup $J /tree/small /tree -f a.kxa && $KXSMS restore -f a.kxa --to /r"}),
+        ::testing::Values(1u, 4u)),
+    [](const auto &tested) {
+        return std::string(std::get<0>(tested.param).name) + "_j" + std::to_string(std::get<1>(tested.param));
+    });
+
+// The archive does not depend on N: the same members in the same order.
+TEST_F(ParallelBackup, ArchivesOfOneAndOfFourObjectsListTheSame)
+{
+    ASSERT_EQ(kxsms({"backup", "-j", "1", "/tree", "-f", "1.kxa"}).status, 0);
+    const Result four = kxsms({"backup", "-j", "4", "/tree", "-f", "4.kxa"});
+    ASSERT_EQ(four.status, 0) << context(four);
+    EXPECT_EQ(kxsms({"list", "-f", "4.kxa"}).out, kxsms({"list", "-f", "1.kxa"}).out);
+    EXPECT_NE(four.err.find("2042 data sets, 0 failed"), std::string::npos) << four.err;
+    EXPECT_EQ(kxsms({"verify", "-f", "4.kxa"}).status, 0);
+}
+
+struct Excluding {
+    const char *name;
+    std::vector<std::string> excludes;
+    std::vector<std::string> absent, present; // below /tree
+};
+
+class ParallelExcludes : public ParallelBackup, public ::testing::WithParamInterface<Excluding> {};
+
+TEST_P(ParallelExcludes, LeaveOutWhatTheyName)
+{
+    std::vector<std::string> arguments = {"backup", "-j", "4", "/tree", "-f", "a.kxa"};
+    for (const std::string &exclude : GetParam().excludes)
+        arguments.insert(arguments.end(), {"--exclude", exclude});
+    ASSERT_EQ(kxsms(arguments).status, 0);
+    const std::vector<std::string> names = archivedNames("a.kxa");
+    const std::set<std::string> archived(names.begin(), names.end());
+    for (const std::string &name : GetParam().absent)
+        EXPECT_EQ(archived.count("/tree/" + name), 0u) << name;
+    for (const std::string &name : GetParam().present)
+        EXPECT_EQ(archived.count("/tree/" + name), 1u) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, ParallelExcludes,
+    ::testing::Values(Excluding{"exact", {"/tree/small/d3"}, {"small/d3", "small/d3/f5"}, {"small/d4/f5", "z/links/f5-again"}},
+                      Excluding{"pattern", {"f1*"}, {"small/d0/f1", "small/d9/f19"}, {"small/d0/f2", "small/d7/large"}}),
+    [](const ::testing::TestParamInfo<Excluding> &tested) { return std::string(tested.param.name); });
+
+// A fault in one open fails that data set alone: it is named, the others
+// are saved, and the exit status is 1.
+TEST_F(ParallelBackup, AFailedOpenFailsOnlyItsDataSet)
+{
+    const Result r = sh("SMSEMU_FAULTS=NWSMTSOpenDataSetForBackup@300=0xFFFDFFF5 $KXSMS backup -j 4 /tree -f a.kxa");
+    EXPECT_EQ(r.status, 1) << context(r);
+    size_t lines = 0;
+    for (size_t at = r.err.find("kxsms: cannot back up "); at != std::string::npos;
+         at = r.err.find("kxsms: cannot back up ", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 1u) << r.err;
+    EXPECT_NE(r.err.find("(Data set is currently in use)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("2041 data sets, 1 failed"), std::string::npos) << r.err;
+    EXPECT_EQ(kxsms({"verify", "-f", "a.kxa"}).status, 0);
+}
+
+// A signal while the archive's reader stalls (a fixed point: the pipe is
+// full): the end record is written, the exit is 128 + the signal, and what
+// the archive holds restores.
+class ParallelSignals : public ParallelBackup, public ::testing::WithParamInterface<std::tuple<const char *, int>> {};
+
+TEST_P(ParallelSignals, EndTheArchiveCleanly)
+{
+    const auto &[signal, status] = GetParam();
+    const Result r = sh(std::string("set -o pipefail; { $KXSMS backup -j 4 /tree -f - & echo $! >pid; wait $!; } | "
+                                    "{ dd bs=65536 count=25 iflag=fullblock of=a.kxa 2>/dev/null; touch read; "
+                                    "while [ ! -e signalled ]; do sleep 0.01; done; cat >>a.kxa; } & reader=$!; "
+                                    "while [ ! -e read ]; do sleep 0.01; done; kill -") +
+                        signal + " $(cat pid); touch signalled; wait $reader");
+    EXPECT_EQ(r.status, status) << context(r);
+    EXPECT_NE(r.err.find(std::string("SIG") + signal), std::string::npos) << r.err;
+    const Result verified = kxsms({"verify", "-f", "a.kxa"});
+    EXPECT_NE(verified.err.find("interrupted"), std::string::npos) << verified.err;
+    EXPECT_EQ(verified.err.find("truncated"), std::string::npos) << "the end record is there\n" << verified.err;
+    const Result restored = kxsms({"restore", "-f", "a.kxa", "--to", "/r"});
+    EXPECT_TRUE(fs::exists(data_ / "r/tree/a.txt")) << context(restored);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ParallelSignals,
+                         ::testing::Values(std::make_tuple("INT", 130), std::make_tuple("TERM", 143)),
+                         [](const auto &tested) { return std::string(std::get<0>(tested.param)); });
+
+// An incremental backup with several objects lists what is unchanged
+// (each header read by a reader) and saves what changed.
+TEST_F(ParallelBackup, IncrementalListsTheUnchangedAndSavesTheChanged)
+{
+    const Result full = kxsms({"backup", "/tree", "--clear-archive", "-f", "full.kxa"});
+    ASSERT_EQ(full.status, 0) << context(full);
+    writeFile(data_ / "tree/small/d2/f9", "changed\n");
+    const Result inc = kxsms({"backup", "-j", "4", "/tree", "--incremental", "-f", "inc.kxa"});
+    ASSERT_EQ(inc.status, 0) << context(inc);
+    const Result listed = kxsms({"list", "-f", "inc.kxa", "--json"});
+    size_t saved = 0, unchanged = 0;
+    for (const json &member : json::parse(listed.out)) {
+        if (member["kind"] == "d")
+            continue;
+        if (member["unchanged"] == true)
+            ++unchanged;
+        else if (member["name"] == "/tree/small/d2/f9")
+            ++saved;
+    }
+    EXPECT_EQ(saved, 1u) << listed.out.substr(0, 2000);
+    EXPECT_GT(unchanged, 2000u) << listed.out.substr(0, 2000);
+}
+
+TEST_F(ParallelBackup, JobCountsOutOfRangeAreRefused)
+{
+    for (const char *count : {"0", "65", "x", "-1"}) {
+        const Result r = kxsms({"backup", "-j", count, "/tree", "-f", "a.kxa"});
+        EXPECT_EQ(r.status, 2) << count << "\n" << context(r);
+        EXPECT_NE(r.err.find("--jobs takes a whole number from 1 to 64"), std::string::npos) << r.err;
+    }
+    const Result note = kxsms({"backup", "-j", "4", "/tree", "--clear-archive", "-f", "a.kxa"});
+    EXPECT_EQ(note.status, 0) << context(note);
+    EXPECT_NE(note.err.find("--clear-archive works with one module object"), std::string::npos) << note.err;
+}
+
+} // namespace

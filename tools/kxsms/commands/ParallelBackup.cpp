@@ -1,0 +1,610 @@
+// The threads of a backup with several module objects, and what passes
+// between them: items in the scan's order, each a queue of what its job put
+// out (members, blocks, lines, counts), replayed by the archive's writer.
+#include "commands/ParallelBackup.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "commands/BackupOutput.h"
+#include "frame/Signals.h"
+#include "io/Text.h"
+
+namespace kxsms {
+
+namespace {
+
+// Data sets handed over and not yet in the archive, at most: the names and
+// lines they hold are the memory that is not in block buffers.
+constexpr size_t c_ItemsInFlight = 1024;
+
+// A large file's blocks go to the writer this many at a time (a quarter of a
+// reader's pool).
+constexpr unsigned c_BlocksPerBatch = ParallelBackup::c_BlocksPerObject / 4;
+
+// Waiting threads look at the signal flag this often (a signal handler
+// cannot wake a condition variable).
+constexpr std::chrono::milliseconds c_SignalPoll{50};
+
+class BlockPool {
+public:
+    explicit BlockPool(unsigned count) : memory_(static_cast<size_t>(count) * KXSMS_MAX_BLOCK)
+    {
+        for (unsigned i = 0; i < count; ++i)
+            free_.push_back(i);
+    }
+    unsigned char *block(unsigned index) { return memory_.data() + static_cast<size_t>(index) * KXSMS_MAX_BLOCK; }
+    unsigned indexOf(const unsigned char *block) const
+    {
+        return static_cast<unsigned>(static_cast<size_t>(block - memory_.data()) / KXSMS_MAX_BLOCK);
+    }
+
+    // Under the pipeline's lock.
+    std::vector<unsigned> free_;
+
+private:
+    std::vector<unsigned char> memory_;
+};
+
+struct Event {
+    enum class Kind : uint8_t { List, Begin, Block, End, Message, Showing, Count, Saved };
+    explicit Event(Kind what) : kind(what) {}
+    Kind kind;
+    BackupOutput::Count count = BackupOutput::Count::Done;
+    bool complete = false;
+    uint64_t amount = 0;
+    unsigned char *block = nullptr;
+    BlockPool *pool = nullptr;
+    std::string text;
+    std::unique_ptr<format::MemberDescriptor> member;
+};
+
+struct Item {
+    uint64_t number = 0;
+    // A data set handed over (none for the scanning job's own items).
+    Scanned scanned;
+    std::string name;
+    bool unchanged = false;
+    // Known to be saved by the job that has it, not handed on to the one
+    // that saves files with several names.
+    bool classified = true;
+
+    std::deque<Event> events;
+    bool finished = false;
+    bool stopsJob = false;
+};
+
+} // namespace
+
+class Pipeline {
+public:
+    Pipeline(const BackupOptions &options, ArchiveWriter &writer, Progress &progress, NameStyle style)
+        : options_(options), writer_(writer), progress_(progress), style_(style)
+    {
+    }
+
+    // --- shared, under mutex_ ---
+    std::mutex mutex_;
+    std::condition_variable toWriter_;  // events, finished items, the scan's end
+    std::condition_variable toReaders_; // items to read, the end
+    std::condition_variable toMakers_;  // free blocks and room for items
+    std::deque<std::unique_ptr<Item>> order_;
+    std::deque<Item *> work_;      // for any reader
+    std::deque<Item *> linkWork_;  // files with several names, in order: the link reader's
+    uint64_t next_ = 0;            // the number of the next item
+    bool scanEnded_ = false;
+    // Set under the lock; read without it where a stale value only delays.
+    std::atomic<bool> halt_{false}; // a job stops: the scan takes no more
+    std::atomic<bool> stop_{false}; // everyone stops
+    std::string failure_; // the writer's IoError
+
+    // The writer's own.
+    const BackupOptions &options_;
+    ArchiveWriter &writer_;
+    Progress &progress_;
+    NameStyle style_;
+    LastSaved lastSaved_;
+    // Blocks the archive may still hold (OutputStream::c_HeldChunks): they
+    // go back to their pools as later blocks are written.
+    std::deque<std::pair<BlockPool *, unsigned char *>> held_;
+    bool inMember_ = false;
+    std::string memberName_;
+    bool stopped_ = false;
+
+    std::vector<std::unique_ptr<BackupOutput>> outputs_;
+    std::vector<std::unique_ptr<BackupJob>> jobs_;
+    std::vector<std::thread> readers_;
+    std::thread writerThread_;
+    bool finished_ = false;
+
+    bool stopping()
+    {
+        std::lock_guard lock(mutex_);
+        return stop_ || interrupted();
+    }
+
+    void stopAll()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        toWriter_.notify_all();
+        toReaders_.notify_all();
+        toMakers_.notify_all();
+    }
+
+    // Waits on cv until ready() (under the lock), the job stops or a signal came.
+    template <typename Ready>
+    void wait(std::unique_lock<std::mutex> &lock, std::condition_variable &cv, Ready ready)
+    {
+        while (!ready() && !stop_ && !interrupted())
+            cv.wait_for(lock, c_SignalPoll);
+    }
+
+    // A new item at the end of the order; waits for room unless the job stops.
+    Item *newItem(std::unique_lock<std::mutex> &lock)
+    {
+        wait(lock, toMakers_, [this] { return order_.size() < c_ItemsInFlight || halt_; });
+        auto item = std::make_unique<Item>();
+        item->number = next_++;
+        Item *made = item.get();
+        order_.push_back(std::move(item));
+        return made;
+    }
+
+    // Whether every item before this one is known to be saved where it is
+    // (so that no earlier name of a file can still come to the link reader).
+    bool classifiedBefore(uint64_t number) const
+    {
+        for (const std::unique_ptr<Item> &item : order_) {
+            if (item->number >= number)
+                return true;
+            if (!item->classified)
+                return false;
+        }
+        return true;
+    }
+    void forward(Item *item);
+
+    void writeAll();
+    void apply(Event &event);
+    void release(BlockPool *pool, unsigned char *block);
+    void read(size_t index);
+};
+
+namespace {
+
+// What a job puts out, recorded into its current item for the writer.
+class RecordingOutput final : public BackupOutput {
+public:
+    RecordingOutput(Pipeline &pipeline, bool scanning)
+        : pipeline_(pipeline), scanning_(scanning), pool_(ParallelBackup::c_BlocksPerObject)
+    {
+    }
+
+    // The item this job fills next (null: none; what was kept for one it
+    // handed on is dropped).
+    void take(Item *item)
+    {
+        item_ = item;
+        pending_.clear();
+        blocks_ = 0;
+    }
+    // Ends the current item: the writer may pass it once it has its events.
+    void close()
+    {
+        {
+            std::unique_lock lock(pipeline_.mutex_);
+            if (item_ == nullptr && pending_.empty())
+                return;
+            publish(lock);
+            item_->finished = true;
+            item_->classified = true;
+            item_ = nullptr;
+        }
+        blocks_ = 0;
+        pipeline_.toWriter_.notify_one();
+    }
+
+    unsigned char *nextBlock() override
+    {
+        std::unique_lock lock(pipeline_.mutex_);
+        // What waits here may hold the blocks the writer must free.
+        if (pool_.free_.empty() && !pending_.empty()) {
+            publish(lock);
+            pipeline_.toWriter_.notify_one();
+        }
+        // The scan's blocks are not written after a job stopped it.
+        const auto ended = [this] { return scanning_ && pipeline_.halt_; };
+        pipeline_.wait(lock, pipeline_.toMakers_, [&] { return !pool_.free_.empty() || ended(); });
+        if (pool_.free_.empty() || pipeline_.stop_ || interrupted() || ended())
+            return nullptr;
+        const unsigned index = pool_.free_.back();
+        pool_.free_.pop_back();
+        return pool_.block(index);
+    }
+
+    bool stopping() const override
+    {
+        // The scan also ends when a job stopped: what it would find is not
+        // wanted. A reader goes on: the items before the one that stopped
+        // the job must be whole.
+        return pipeline_.stop_ || interrupted() || (scanning_ && pipeline_.halt_);
+    }
+
+    void listMember(format::MemberDescriptor &member) override
+    {
+        Event event(Event::Kind::List);
+        event.member = std::make_unique<format::MemberDescriptor>(member);
+        add(std::move(event));
+    }
+    void beginMember(format::MemberDescriptor &member) override
+    {
+        Event event(Event::Kind::Begin);
+        event.member = std::make_unique<format::MemberDescriptor>(member);
+        add(std::move(event));
+    }
+    void writeBlock(const unsigned char *block, unsigned int size) override
+    {
+        Event event(Event::Kind::Block);
+        event.block = pool_.block(pool_.indexOf(block));
+        event.pool = &pool_;
+        event.amount = size;
+        add(std::move(event));
+    }
+    void endMember(bool complete) override
+    {
+        Event event(Event::Kind::End);
+        event.complete = complete;
+        add(std::move(event));
+    }
+    void message(const std::string &line) override
+    {
+        Event event(Event::Kind::Message);
+        event.text = line;
+        add(std::move(event));
+    }
+    void showing(const std::string &name) override
+    {
+        Event event(Event::Kind::Showing);
+        event.text = name;
+        add(std::move(event));
+    }
+    void count(Count what, uint64_t amount) override
+    {
+        Event event(Event::Kind::Count);
+        event.count = what;
+        event.amount = amount;
+        add(std::move(event));
+    }
+    void saved(const std::string &name, unsigned long long size) override
+    {
+        Event event(Event::Kind::Saved);
+        event.text = name;
+        event.amount = size;
+        add(std::move(event));
+    }
+    void unused(unsigned char *block) override
+    {
+        {
+            std::lock_guard lock(pipeline_.mutex_);
+            pool_.free_.push_back(pool_.indexOf(block));
+        }
+        pipeline_.toMakers_.notify_all();
+    }
+    void classified() override
+    {
+        {
+            std::lock_guard lock(pipeline_.mutex_);
+            if (item_ == nullptr || item_->classified)
+                return;
+            item_->classified = true;
+        }
+        pipeline_.toReaders_.notify_all();
+    }
+
+    void stopsHere() override
+    {
+        {
+            std::unique_lock lock(pipeline_.mutex_);
+            publish(lock);
+            item_->stopsJob = true;
+            pipeline_.halt_ = true;
+        }
+        pipeline_.toWriter_.notify_one();
+        pipeline_.toMakers_.notify_all();
+    }
+
+private:
+    // Gives the events kept so far to the item being filled (the scanning
+    // job opens one at its first event after a hand-over).
+    void publish(std::unique_lock<std::mutex> &lock)
+    {
+        if (item_ == nullptr)
+            item_ = pipeline_.newItem(lock);
+        if (item_->events.empty())
+            item_->events.swap(pending_);
+        else
+            for (Event &event : pending_)
+                item_->events.push_back(std::move(event));
+        pending_.clear();
+    }
+
+    // Events are kept here and go to the item a batch at a time (at its
+    // end, and every c_BlocksPerBatch blocks, so that a large file
+    // streams): one lock per small file, not one per event or block.
+    void add(Event &&event)
+    {
+        const bool streams = event.kind == Event::Kind::Block && ++blocks_ % c_BlocksPerBatch == 0;
+        pending_.push_back(std::move(event));
+        if (!streams)
+            return;
+        {
+            std::unique_lock lock(pipeline_.mutex_);
+            publish(lock);
+        }
+        pipeline_.toWriter_.notify_one();
+    }
+
+    Pipeline &pipeline_;
+    bool scanning_;
+    BlockPool pool_;
+    Item *item_ = nullptr;
+    std::deque<Event> pending_;
+    unsigned blocks_ = 0; // of the current item
+};
+
+} // namespace
+
+void Pipeline::release(BlockPool *pool, unsigned char *block)
+{
+    {
+        std::lock_guard lock(mutex_);
+        pool->free_.push_back(static_cast<unsigned>(pool->indexOf(block)));
+    }
+    toMakers_.notify_all();
+}
+
+void Pipeline::apply(Event &event)
+{
+    switch (event.kind) {
+    case Event::Kind::List:
+        writer_.listMember(*event.member);
+        break;
+    case Event::Kind::Begin:
+        writer_.beginMember(*event.member);
+        inMember_ = true;
+        memberName_ = event.member->name;
+        break;
+    case Event::Kind::Block:
+        writer_.writeBlock(event.block, event.amount);
+        held_.emplace_back(event.pool, event.block);
+        if (held_.size() > OutputStream::c_HeldChunks) {
+            release(held_.front().first, held_.front().second);
+            held_.pop_front();
+        }
+        break;
+    case Event::Kind::End:
+        writer_.endMember(event.complete);
+        inMember_ = false;
+        break;
+    case Event::Kind::Message:
+        progress_.message(event.text);
+        break;
+    case Event::Kind::Showing:
+        progress_.begin(event.text);
+        break;
+    case Event::Kind::Count:
+        countIn(progress_, event.count, event.amount);
+        break;
+    case Event::Kind::Saved:
+        lastSaved_.saved(event.text, event.amount);
+        break;
+    }
+}
+
+// The writer's thread: items in order, each event as it comes.
+void Pipeline::writeAll()
+{
+    try {
+        std::deque<Event> batch;
+        for (;;) {
+            {
+                std::unique_lock lock(mutex_);
+                wait(lock, toWriter_, [this] {
+                    return order_.empty() ? scanEnded_ : !order_.front()->events.empty() || order_.front()->finished;
+                });
+                if (stop_ || interrupted())
+                    break;
+                if (order_.empty())
+                    return;
+                Item &item = *order_.front();
+                if (item.events.empty()) {
+                    // Finished and written.
+                    const bool stops = item.stopsJob;
+                    order_.pop_front();
+                    lock.unlock();
+                    toMakers_.notify_all();
+                    if (stops) {
+                        stopped_ = true;
+                        return;
+                    }
+                    continue;
+                }
+                batch.swap(item.events);
+            }
+            for (Event &event : batch)
+                apply(event);
+            batch.clear();
+        }
+        // A signal (or the end of the job): the member being written is
+        // marked incomplete, as a backup with one object does.
+        stopped_ = true;
+        if (inMember_) {
+            writer_.endMember(false);
+            inMember_ = false;
+            if (interrupted())
+                progress_.message("stopped inside " + printable(memberName_, style_) +
+                                  ": it is marked incomplete");
+        }
+    } catch (const IoError &e) {
+        {
+            std::lock_guard lock(mutex_);
+            failure_ = e.what();
+        }
+        stopAll();
+    }
+}
+
+// Hands a file with several names to the link reader, in the scan's order.
+void Pipeline::forward(Item *item)
+{
+    {
+        std::lock_guard lock(mutex_);
+        item->classified = true;
+        auto at = linkWork_.begin();
+        while (at != linkWork_.end() && (*at)->number < item->number)
+            ++at;
+        linkWork_.insert(at, item);
+    }
+    toReaders_.notify_all();
+}
+
+// A reading thread: the items it is given, in order, by name. With one
+// reader it takes every item. With more, the first is the link reader: it
+// saves the files with several names the others hand on, in the scan's
+// order, so that its connection saves each inode's data once, under the
+// first name, and the later names as links to it. It takes one only once
+// every item before it is known to stay where it is (an earlier name could
+// still come otherwise). It takes nothing else: an item of its own could
+// wait for the archive to pass an earlier link it must save first.
+void Pipeline::read(size_t index)
+{
+    auto &out = static_cast<RecordingOutput &>(*outputs_[index]);
+    BackupJob &job = *jobs_[index];
+    const bool several = jobs_.size() > 2;
+    const bool linkReader = several && index == 1;
+    if (several && !linkReader)
+        job.leaveFilesWithSeveralNames();
+    for (;;) {
+        Item *item = nullptr;
+        {
+            std::unique_lock lock(mutex_);
+            std::deque<Item *> &from = linkReader ? linkWork_ : work_;
+            wait(lock, toReaders_, [&] {
+                return !from.empty() && (!linkReader || classifiedBefore(from.front()->number));
+            });
+            if (stop_ || interrupted())
+                break;
+            item = from.front();
+            from.pop_front();
+        }
+        out.take(item);
+        const bool goOn = job.backUpNamed(item->scanned, item->name, item->unchanged);
+        if (job.forwarded()) {
+            out.take(nullptr);
+            forward(item);
+            continue;
+        }
+        // Once closed, the item is the writer's (and gone once written).
+        out.close();
+        if (!goOn)
+            job.abandon();
+    }
+    job.abandon();
+}
+
+ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::unique_ptr<ModuleSession>> &sessions,
+                               ArchiveWriter &writer, Progress &progress, const ArchiveIdentity &archive)
+    : pipeline_(std::make_unique<Pipeline>(options, writer, progress, sessions[0]->names()))
+{
+    Pipeline &p = *pipeline_;
+    for (size_t i = 0; i < sessions.size(); ++i) {
+        p.outputs_.push_back(std::make_unique<RecordingOutput>(p, i == 0));
+        p.jobs_.push_back(std::make_unique<BackupJob>(options, *sessions[i], *p.outputs_[i], false, archive));
+    }
+    p.jobs_[0]->handOverFiles([&p](const Scanned &scanned, std::string_view name, bool unchanged) {
+        auto &scanner = static_cast<RecordingOutput &>(*p.outputs_[0]);
+        scanner.close();
+        std::string copy(name);
+        {
+            std::unique_lock lock(p.mutex_);
+            Item *item = p.newItem(lock);
+            if (p.stop_ || p.halt_ || interrupted()) {
+                item->finished = true;
+                return false;
+            }
+            item->scanned = scanned;
+            item->name = std::move(copy);
+            item->unchanged = unchanged;
+            item->classified = false;
+            p.work_.push_back(item);
+        }
+        p.toReaders_.notify_all();
+        return true;
+    });
+    for (size_t i = 1; i < sessions.size(); ++i)
+        p.readers_.emplace_back([&p, i] { p.read(i); });
+}
+
+ParallelBackup::~ParallelBackup()
+{
+    finish();
+}
+
+bool ParallelBackup::backUp(const std::string &path)
+{
+    Pipeline &p = *pipeline_;
+    {
+        std::lock_guard lock(p.mutex_);
+        p.scanEnded_ = false;
+    }
+    p.writerThread_ = std::thread([&p] { p.writeAll(); });
+    const bool goOn = p.jobs_[0]->backUp(path);
+    static_cast<RecordingOutput &>(*p.outputs_[0]).close();
+    {
+        std::lock_guard lock(p.mutex_);
+        p.scanEnded_ = true;
+    }
+    p.toWriter_.notify_all();
+    p.writerThread_.join();
+    std::string failure;
+    {
+        std::lock_guard lock(p.mutex_);
+        failure = p.failure_;
+    }
+    if (!failure.empty()) {
+        finish();
+        throw IoError(failure);
+    }
+    return goOn && !p.stopped_;
+}
+
+void ParallelBackup::finish()
+{
+    Pipeline &p = *pipeline_;
+    if (p.finished_)
+        return;
+    p.finished_ = true;
+    p.stopAll();
+    for (std::thread &reader : p.readers_)
+        reader.join();
+    p.jobs_[0]->abandon();
+}
+
+void ParallelBackup::abandon()
+{
+    pipeline_->jobs_[0]->abandon();
+}
+
+const LastSaved &ParallelBackup::lastSaved() const
+{
+    return pipeline_->lastSaved_;
+}
+
+} // namespace kxsms

@@ -1,0 +1,71 @@
+// A backup driven through several module objects at once (backup -j N).
+//
+// The first object scans, as a backup with one object does, and saves the
+// directories itself (what the scan could not give of a directory's
+// contents is reported on its connection). Every other data set the scan
+// returns becomes an item that one of the other objects opens by name and
+// reads, each object on a thread of its own. One more thread writes the
+// archive: it takes the items strictly in the scan's order, each as it is
+// read (a large file streams through while the next items are read), so the
+// archive is the one stream a backup with one object writes, parents before
+// children. Hard links keep their first name first: files with several
+// names all go to one object, whose connection knows the names it saved.
+//
+// Each reading object has a fixed pool of block buffers: what is read ahead
+// of the writer is bounded in bytes, whatever the sizes of the files.
+//
+// Not with --clear-archive: a connection commits the clears it holds when it
+// opens its next data set, and what was read ahead may by then be no more
+// than in this process's buffers. Such a backup uses one object (see
+// BackupCommand).
+#ifndef KXSMS_TOOLS_PARALLELBACKUP_H
+#define KXSMS_TOOLS_PARALLELBACKUP_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/ArchiveWriter.h"
+#include "commands/ArchiveFlagCheck.h"
+#include "commands/BackupCommand.h"
+#include "commands/BackupJob.h"
+#include "frame/ModuleSession.h"
+#include "frame/Progress.h"
+
+namespace kxsms {
+
+class Pipeline;
+
+class ParallelBackup {
+public:
+    // Block buffers of each object: what it may read ahead of the archive.
+    static constexpr unsigned c_BlocksPerObject = 32;
+
+    // sessions[0] scans; each of the others (at least one) reads.
+    ParallelBackup(const BackupOptions &options, std::vector<std::unique_ptr<ModuleSession>> &sessions,
+                   ArchiveWriter &writer, Progress &progress, const ArchiveIdentity &archive);
+    ~ParallelBackup();
+    ParallelBackup(const ParallelBackup &) = delete;
+    ParallelBackup &operator=(const ParallelBackup &) = delete;
+
+    // Backs up everything below path; returns once all of it is in the
+    // archive. False when the job must stop. Throws IoError when the
+    // archive cannot be written.
+    bool backUp(const std::string &path);
+
+    // Ends what the scan has open (finish does the rest).
+    void abandon();
+
+    // Ends the reading threads (each abandons the data set it has open) and
+    // what the scan has open. Before the archive's end record is written.
+    void finish();
+
+    const LastSaved &lastSaved() const;
+
+private:
+    std::unique_ptr<Pipeline> pipeline_;
+};
+
+} // namespace kxsms
+
+#endif
