@@ -65,7 +65,15 @@ void tellHost(std::string_view name, std::string_view what)
     char stamp[40] = "0000-00-00T00:00:00+0000";
     if (localtime_r(&now, &local) != nullptr)
         std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z", &local);
-    std::snprintf(prefix, sizeof prefix, "%s %ld ERROR ", stamp, static_cast<long>(getpid()));
+    // As the support library writes its lines: a thread other than the
+    // process's first adds its id ("<pid>/<tid>"), so that a host driving
+    // several connections from several threads can tell whose line it is.
+    const long pid = static_cast<long>(getpid());
+    const long tid = static_cast<long>(gettid());
+    if (tid == pid)
+        std::snprintf(prefix, sizeof prefix, "%s %ld ERROR ", stamp, pid);
+    else
+        std::snprintf(prefix, sizeof prefix, "%s %ld/%ld ERROR ", stamp, pid, tid);
     writeAll(fd, prefix + hostLine(name, what) + "\n");
     ::close(fd);
 }
