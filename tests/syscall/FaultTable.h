@@ -6,7 +6,8 @@
 // done, no temporary file left, every entry of a restore's target as it was
 // or as restored, no archive flag cleared for a data set the archive does
 // not hold complete, a state store that reads whole, EINTR retried rather
-// than reported.
+// than reported; after a backup, under the archive's name the older archive
+// as it was or the new one whole, never a partial one.
 //
 // Statuses: 0 all done, 1 some data sets failed, 2 the job stopped (the
 // archive could not be written or read, or the module took the error for
@@ -150,6 +151,13 @@ inline const std::vector<Expectation> &faultTable()
         {Scope::Archive, "close", "EIO", {0, 2}, {"Input/output error"}},
         {Scope::Archive, "close", "EDQUOT", {0, 2}, {"Disk quota exceeded"}},
         {Scope::Archive, "fsync", "EIO", {2}, {"Input/output error"}},
+        {Scope::Archive, "fsync", "ENOSPC", {2}, {"No space left on device"}},
+        // A backup's archive takes its name last: a rename that fails leaves
+        // the older archive of that name, and no temporary file.
+        {Scope::Archive, "rename", "EIO", {2}, {"Input/output error"}},
+        {Scope::Archive, "rename", "ENOSPC", {2}, {"No space left on device"}},
+        {Scope::Archive, "rename", "EACCES", {2}, {"Permission denied"}},
+        {Scope::Archive, "rename", "EDQUOT", {2}, {"Disk quota exceeded"}},
         {Scope::Archive, "fdatasync", "EIO", {2}, {"Input/output error"}},
 
         // ---- the state store of the archive flags ----

@@ -134,6 +134,9 @@ bool mentionsSanitizer(const std::string &err)
 }
 
 constexpr const char *c_Job = "job.kxa";
+// What a backup finds under its archive's name before it runs: a job that
+// ends without a whole archive must leave it so.
+constexpr const char *c_OlderArchive = "an older archive of this name\n";
 
 } // namespace
 
@@ -330,6 +333,8 @@ void SweepJob::prepare()
 {
     std::error_code ignored;
     fs::remove(archives_ / c_Job, ignored);
+    if (isBackup(scenario_))
+        testsupport::writeFile(archives_ / c_Job, c_OlderArchive);
     switch (scenario_) {
     case Scenario::BackupFile:
         break;
@@ -438,7 +443,7 @@ std::vector<std::string> SweepJob::tempFiles() const
         if (it->path().filename().string().rfind(".kxsms-", 0) == 0)
             found.push_back(it->path().string());
     for (const auto &entry : fs::directory_iterator(archives_, error))
-        if (entry.path().extension() != ".kxa")
+        if (entry.path().extension() != ".kxa" || entry.path().filename().string().rfind(".kxsms-", 0) == 0)
             found.push_back(entry.path().string());
     return found;
 }
@@ -472,7 +477,7 @@ std::map<std::string, SweepJob::Member> SweepJob::members(const fs::path &archiv
                 problem += "no end record; ";
         }
     } catch (const kxsms::IoError &e) {
-        problem += e.what();
+        problem += std::string(e.what()) + "; no end record; ";
     }
     close(fd);
     return found;
@@ -526,8 +531,18 @@ bool SweepJob::savedInstead(const Member &clean, const Member &found) const
 
 void SweepJob::checkBackup(FaultRun &run) const
 {
+    // Under the archive's name: the older archive as it was, or the new
+    // one whole with its end record (also after a job that stopped once it
+    // was written, when its folder could not be made durable); never a
+    // partial archive, nor none.
+    const bool older = testsupport::readFile(archives_ / c_Job) == c_OlderArchive;
     std::string problem;
-    const auto found = members(archives_ / c_Job, problem);
+    const auto found = older ? std::map<std::string, Member>{} : members(archives_ / c_Job, problem);
+    if (older && run.outcome.status != 2)
+        run.violations.push_back("status " + std::to_string(run.outcome.status) +
+                                 ", but the archive was not written: the older one is still there");
+    if (!older && (problem.find("no end record") != std::string::npos || problem == "no archive"))
+        run.violations.push_back("a partial archive took the archive's name: " + problem);
     if (run.outcome.status == 0) {
         if (!problem.empty())
             run.violations.push_back("exit 0, but the archive has problems: " + problem);
@@ -626,6 +641,10 @@ bool SweepJob::namesFileOf(const std::string &err, const std::string &path) cons
     auto add = [&](const std::string &one) {
         if (one.rfind(archives_.string(), 0) == 0) {
             wanted.push_back(one);
+            // The archive being written is named by the name it will take.
+            const std::string leaf = fs::path(one).filename().string();
+            if (leaf.rfind(".kxsms-partial-", 0) == 0 && leaf.size() > 24)
+                wanted.push_back((fs::path(one).parent_path() / leaf.substr(24)).string());
             wanted.push_back("the archive");
             return;
         }

@@ -2,9 +2,13 @@
 #include "archive/ArchiveFiles.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,21 +35,6 @@ int openRetrying(const char *path, int flags, mode_t mode = 0)
 
 } // namespace
 
-int openArchiveForWriting(const std::string &path, std::string &error)
-{
-    if (path == "-") {
-        if (isatty(STDOUT_FILENO)) {
-            error = "refusing to write the archive to a terminal";
-            return -1;
-        }
-        return STDOUT_FILENO;
-    }
-    const int fd = openRetrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        error = "cannot create " + path + ": " + strerror(errno);
-    return fd;
-}
-
 int openArchiveForReading(const std::string &path, std::string &error)
 {
     if (path == "-") {
@@ -69,17 +58,94 @@ int openArchiveForReading(const std::string &path, std::string &error)
     return fd;
 }
 
-bool syncArchive(int fd, const std::string &path, std::string &error)
+NewArchive::~NewArchive()
 {
-    struct stat st;
-    if (path == "-" || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    discard();
+}
+
+bool NewArchive::create(const std::string &path, std::string &error)
+{
+    given_ = target_ = writing_ = path;
+    temporary_ = false;
+    if (path == "-") {
+        if (isatty(STDOUT_FILENO)) {
+            error = "refusing to write the archive to a terminal";
+            return false;
+        }
+        fd_ = STDOUT_FILENO;
         return true;
-    if (fsync(fd) != 0) {
-        error = "cannot make the archive durable: " + path + ": " + strerror(errno);
+    }
+    mode_t mode = 0600;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            error = "cannot create " + path + ": " + strerror(EISDIR);
+            return false;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            // A FIFO or a device takes the archive as it comes.
+            fd_ = openRetrying(path.c_str(), O_WRONLY | O_CLOEXEC);
+            if (fd_ < 0) {
+                error = "cannot create " + path + ": " + strerror(errno);
+                return false;
+            }
+            return true;
+        }
+        // The archive replaces the file only where the user could have
+        // written it over.
+        if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+            error = "cannot create " + path + ": " + strerror(errno);
+            return false;
+        }
+        char real[PATH_MAX];
+        if (realpath(path.c_str(), real) != nullptr)
+            target_ = real;
+        replaces_ = target_;
+        mode = st.st_mode & 07777;
+    }
+    const size_t slash = target_.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+    std::string leaf = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    constexpr size_t c_LeafRoom = NAME_MAX - c_TemporaryPrefix;
+    if (leaf.size() > c_LeafRoom)
+        leaf.erase(0, leaf.size() - c_LeafRoom);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        uint32_t random = 0;
+        if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+            random = static_cast<uint32_t>(getpid()) * 2654435761u + static_cast<uint32_t>(attempt);
+        char prefix[32];
+        snprintf(prefix, sizeof prefix, ".kxsms-partial-%08x-", random);
+        writing_ = folder + prefix + leaf;
+        fd_ = openRetrying(writing_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd_ >= 0 || errno != EEXIST)
+            break;
+    }
+    if (fd_ < 0) {
+        error = "cannot create " + path + ": " + strerror(errno);
         return false;
     }
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    temporary_ = true;
+    // The permissions of the archive it replaces (0600 for a new one, since
+    // an archive may hold every user's data).
+    if (mode != 0600 && fchmod(fd_, mode) != 0) {
+        error = "cannot create " + path + ": " + strerror(errno);
+        discard();
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+std::string folderOf(const std::string &file)
+{
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+}
+
+bool syncFolder(const std::string &file, std::string &error)
+{
+    const std::string folder = folderOf(file);
     const int dir = openRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {
         error = "cannot make the archive's folder durable: " + folder + ": " + strerror(errno);
@@ -90,6 +156,70 @@ bool syncArchive(int fd, const std::string &path, std::string &error)
         error = "cannot make the archive's folder durable: " + folder + ": " + strerror(errno);
     close(dir);
     return synced;
+}
+
+} // namespace
+
+bool NewArchive::sync(std::string &error)
+{
+    struct stat st;
+    if (fd_ < 0 || given_ == "-" || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+        return true;
+    if (fsync(fd_) != 0) {
+        error = "cannot make the archive durable: " + given_ + ": " + strerror(errno);
+        return false;
+    }
+    return syncFolder(writing_, error);
+}
+
+bool NewArchive::closeFile(std::string &error)
+{
+    const int fd = fd_;
+    fd_ = -1;
+    if (fd == STDOUT_FILENO || fd < 0)
+        return true;
+    if (close(fd) != 0) {
+        error = "cannot finish the archive: " + given_ + ": " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool NewArchive::keep(bool sync, std::string &error)
+{
+    if (!temporary_) {
+        const bool synced = !sync || this->sync(error);
+        return closeFile(error) && synced;
+    }
+    if (sync && fsync(fd_) != 0) {
+        error = "cannot make the archive durable: " + given_ + ": " + strerror(errno);
+        return false;
+    }
+    if (!closeFile(error))
+        return false;
+    if (rename(writing_.c_str(), target_.c_str()) != 0) {
+        error = "cannot give the archive its name: " + given_ + ": " + strerror(errno);
+        return false;
+    }
+    writing_ = target_;
+    temporary_ = false; // kept: nothing left to remove
+    return !sync || syncFolder(target_, error);
+}
+
+std::string NewArchive::unwritten() const
+{
+    if (!temporary_)
+        return "";
+    return replaces_.empty() ? "no archive written to " + given_ : given_ + " is left as it was";
+}
+
+void NewArchive::discard()
+{
+    std::string ignored;
+    closeFile(ignored);
+    if (temporary_)
+        unlink(writing_.c_str());
+    temporary_ = false;
 }
 
 bool closeArchive(int fd, std::string &error)

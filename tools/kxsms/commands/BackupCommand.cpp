@@ -189,19 +189,27 @@ std::optional<Sealing> prepareSealing(const BackupOptions &options, std::string 
     return sealing;
 }
 
-// Makes what the archive holds so far durable (--no-sync: nothing). A sync
-// that fails ends the job at once with the connection not logged out, so
-// that the TSA commits no clear of an archive flag (see endWithoutLogout).
-void makeDurable(OutputStream &out, int fd, const BackupOptions &options, Progress &progress)
+// Ends the job at once with the connection not logged out, so that the TSA
+// commits no clear of an archive flag (see endWithoutLogout), and with the
+// archive's temporary file removed when it is not kept.
+[[noreturn]] void stopWithoutClears(NewArchive &archive, const std::string &why, Progress &progress)
+{
+    const std::string left = archive.unwritten();
+    archive.discard();
+    progress.message(why + (left.empty() ? "" : "; " + left) + "; backup stopped, no archive flag cleared");
+    ModuleSession::endWithoutLogout(c_ExitStopped);
+}
+
+// Makes what the archive holds so far durable (--no-sync: nothing); a sync
+// that fails stops the job.
+void makeDurable(OutputStream &out, NewArchive &archive, const BackupOptions &options, Progress &progress)
 {
     if (options.noSync)
         return;
     out.flush();
     std::string error;
-    if (!syncArchive(fd, options.archive, error)) {
-        progress.message(error + "; backup stopped, no archive flag cleared");
-        ModuleSession::endWithoutLogout(c_ExitStopped);
-    }
+    if (!archive.sync(error))
+        stopWithoutClears(archive, error, progress);
 }
 
 // --dry-run: the scan as a backup would make it, the names on stdout;
@@ -369,11 +377,15 @@ int BackupCommand::run(const GlobalOptions &globals)
             return c_ExitStopped;
         }
     }
-    const int fd = openArchiveForWriting(options.archive, error);
-    if (fd < 0) {
+    // Written under a temporary name, it takes its own once its end record
+    // is written: a job that cannot finish it leaves an older archive of
+    // that name as it was.
+    NewArchive archiveFile;
+    if (!archiveFile.create(options.archive, error)) {
         progress.message(error);
         return c_ExitStopped;
     }
+    const int fd = archiveFile.fd();
 
     FdOutput file(fd);
     progress.trackArchive([&file] { return file.bytesWritten(); });
@@ -395,7 +407,7 @@ int BackupCommand::run(const GlobalOptions &globals)
         const uint32_t flags =
             (options.incremental ? format::c_HeaderIncremental : 0) | (options.since ? format::c_HeaderPartial : 0);
         ArchiveWriter writer(out, static_cast<uint16_t>(globals.tsa), archiveId, started, flags, record);
-        const ArchiveIdentity archive(fd, options.archive, globals.tsa);
+        const ArchiveIdentity archive(archiveFile, globals.tsa);
         // Each path goes into the archive whole before the next one's scan
         // begins. The TSA commits the clears of a connection when it begins
         // a scan on it: what they are for must be durable before.
@@ -403,7 +415,7 @@ int BackupCommand::run(const GlobalOptions &globals)
             bool first = true;
             for (const std::string &path : record.paths) {
                 if (!first && options.clearArchive)
-                    makeDurable(out, fd, options, progress);
+                    makeDurable(out, archiveFile, options, progress);
                 first = false;
                 try {
                     if (!job.backUp(path)) {
@@ -430,16 +442,15 @@ int BackupCommand::run(const GlobalOptions &globals)
             lastSaved = job.lastSaved();
         }
         writer.finish(stopped && !interrupted(), interrupted());
-        makeDurable(out, fd, options, progress);
+        out.flush();
     } catch (const IoError &e) {
-        // Whatever the archive lacks must keep its archive flag.
-        progress.message(std::string(e.what()) + "; backup stopped");
-        ModuleSession::endWithoutLogout(c_ExitStopped);
+        // An archive without its end record is not kept, and whatever it
+        // lacks must keep its archive flag.
+        stopWithoutClears(archiveFile, e.what(), progress);
     }
-    if (!closeArchive(fd, error)) {
-        progress.message(error);
-        return c_ExitStopped;
-    }
+    // Renamed and made durable before the logout commits the clears.
+    if (!archiveFile.keep(!options.noSync, error))
+        stopWithoutClears(archiveFile, error, progress);
     if (interrupted()) {
         progress.summary(interruptText() + ": the archive holds the data sets saved before");
         return interruptedStatus();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "KXSMSErr.h"
+#include "archive/ArchiveFiles.h"
 #include "commands/StreamHeader.h"
 #include "frame/FailureText.h"
 #include "frame/ModuleLog.h"
@@ -36,31 +37,55 @@ uint32_t probeNameSpace(CKXSMS &kx, std::string &path)
 
 } // namespace
 
-ArchiveIdentity::ArchiveIdentity(int fd, const std::string &path, KXSMS_TSA_TYPE type)
+ArchiveIdentity::ArchiveIdentity(const NewArchive &archive, KXSMS_TSA_TYPE type)
 {
     struct stat st;
-    if (type != KXSMS_TSA_FILE_SYSTEM || path == "-" || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (type != KXSMS_TSA_FILE_SYSTEM || archive.writing() == "-" || fstat(archive.fd(), &st) != 0 ||
+        !S_ISREG(st.st_mode))
         return;
-    known_ = true;
-    device_ = st.st_dev;
-    inode_ = st.st_ino;
-    anyName_ = st.st_nlink > 1;
-    const size_t slash = path.rfind('/');
-    leaf_ = slash == std::string::npos ? path : path.substr(slash + 1);
+    add(st, archive.writing());
+    if (archive.temporary())
+        hidden_ = NewArchive::c_TemporaryPrefix;
+    // The file it replaces would be saved into its successor.
+    if (!archive.replaces().empty() && stat(archive.replaces().c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        add(st, archive.replaces());
 }
 
-bool ArchiveIdentity::is(const char *name) const
+void ArchiveIdentity::add(const struct stat &st, const std::string &path)
 {
-    if (!known_)
-        return false;
-    if (!anyName_) {
-        const size_t length = strlen(name);
-        if (length < leaf_.size() + 1 || name[length - leaf_.size() - 1] != '/' ||
-            memcmp(name + length - leaf_.size(), leaf_.data(), leaf_.size()) != 0)
-            return false;
+    const size_t slash = path.rfind('/');
+    files_.push_back(File{st.st_nlink > 1, st.st_dev, st.st_ino,
+                          slash == std::string::npos ? path : path.substr(slash + 1)});
+}
+
+bool ArchiveIdentity::is(const char *name, std::string &shown) const
+{
+    for (size_t i = 0; i < files_.size(); ++i) {
+        if (!files_[i].is(name))
+            continue;
+        shown = name;
+        const size_t length = shown.size();
+        if (i == 0 && hidden_ > 0 && files_[0].hasLeaf(name, length))
+            shown.erase(length - files_[0].leaf.size(), hidden_);
+        else if (i == 1 && files_[1].hasLeaf(name, length))
+            shown.clear();
+        return true;
     }
+    return false;
+}
+
+bool ArchiveIdentity::File::hasLeaf(const char *name, size_t length) const
+{
+    return length >= leaf.size() + 1 && name[length - leaf.size() - 1] == '/' &&
+           memcmp(name + length - leaf.size(), leaf.data(), leaf.size()) == 0;
+}
+
+bool ArchiveIdentity::File::is(const char *name) const
+{
+    if (!anyName && !hasLeaf(name, strlen(name)))
+        return false;
     struct stat st;
-    return lstat(name, &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+    return lstat(name, &st) == 0 && st.st_dev == device && st.st_ino == inode;
 }
 
 BackupJob::BackupJob(const BackupOptions &options, ModuleSession &session, BackupOutput &out, bool dryRun,
@@ -106,8 +131,9 @@ bool BackupJob::backUp(const std::string &given)
         if (end)
             return true;
         nameLength_ = strnlen(name_, sizeof name_);
-        if (!scanned.parent && archive_.is(name_)) {
-            out_.message(printable(name_, style_) + ": file is the archive; not dumped");
+        if (std::string shown; !scanned.parent && archive_.is(name_, shown)) {
+            if (!shown.empty())
+                out_.message(printable(shown, style_) + ": file is the archive; not dumped");
             out_.count(BackupOutput::Count::Skipped);
             continue;
         }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include "archive/DataSetStream.h"
@@ -22,24 +23,38 @@
 
 namespace kxsms {
 
-// The archive file, so that a backup of a tree that holds it leaves it out.
+class NewArchive;
+
+// The archive file being written, and the older one it replaces, so that a
+// backup of a tree that holds them leaves them out.
 // It is known by device and inode; the names the scan gives are looked at
 // (lstat) only when their last component is the archive's, unless the file
 // has other names (links) too.
 class ArchiveIdentity {
 public:
     ArchiveIdentity() = default; // no archive file (a dry run)
-    ArchiveIdentity(int fd, const std::string &path, KXSMS_TSA_TYPE type);
+    // The file being written and the one it replaces when kept.
+    ArchiveIdentity(const NewArchive &archive, KXSMS_TSA_TYPE type);
 
-    // Whether the scan's name is the archive file.
-    bool is(const char *name) const;
+    // Whether the scan's name is one of them; shown is the name its notice
+    // gives: the archive's own name for the file being written, nothing for
+    // the older archive under that name (the same notice covers it).
+    bool is(const char *name, std::string &shown) const;
 
 private:
-    bool known_ = false;
-    bool anyName_ = false;
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
-    std::string leaf_;
+    struct File {
+        bool anyName = false; // several names: the leaf says nothing
+        dev_t device = 0;
+        ino_t inode = 0;
+        std::string leaf;
+        bool is(const char *name) const;
+        bool hasLeaf(const char *name, size_t length) const;
+    };
+    void add(const struct stat &st, const std::string &path);
+
+    size_t hidden_ = 0; // the bytes the temporary name puts before the archive's name
+
+    std::vector<File> files_;
 };
 
 // What the scan said of the data set it stands on.
