@@ -160,4 +160,23 @@ TEST_F(ArchiveReplace, RefusedNamesAndDevices)
     EXPECT_EQ(folderEntries(dir_ / "arch"), (std::set<std::string>{"dir.kxa", "ro.kxa"}));
 }
 
+// key generate writes its two files durably, or leaves neither: a failing
+// write or sync of either names the file and its cause.
+TEST_F(ArchiveReplace, KeyPairIsDurableOrNotWritten)
+{
+    for (const char *fault : {"write@1=ENOSPC", "fsync@1=EIO", "fsync@2=EIO", "fsync@3=EIO", "fsync@4=EIO"}) {
+        SCOPED_TRACE(fault);
+        const Result r = withFault(fault, {"key", "generate", "-o", "arch/vault", "--no-passphrase"});
+        EXPECT_EQ(r.status, 2) << context(r);
+        EXPECT_NE(r.err.find(std::string(fault).find("ENOSPC") != std::string::npos ? "No space left on device"
+                                                                                     : "Input/output error"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("arch/vault."), std::string::npos) << r.err;
+        EXPECT_TRUE(folderEntries(dir_ / "arch").empty());
+    }
+    EXPECT_EQ(kxsms({"key", "generate", "-o", "arch/vault", "--no-passphrase"}).status, 0);
+    EXPECT_EQ(folderEntries(dir_ / "arch"), (std::set<std::string>{"vault.key", "vault.pub"}));
+}
+
 } // namespace

@@ -59,20 +59,47 @@ bool readSmallFile(const std::string &path, std::string &text, std::string &erro
     return true;
 }
 
+// Writes a new file (never over an existing one) and makes it durable, the
+// file and then the name in its folder: a key lost in a crash after it was
+// reported written would leave every archive made with its public half
+// unreadable. On failure nothing is left and the reason is in error.
 bool writeNewFile(const std::string &path, const std::string &text, mode_t mode, std::string &error)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    int fd = -1;
+    do
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         error = "cannot create " + path + ": " + strerror(errno);
         return false;
     }
-    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    const bool ok = done == text.size() && fsync(fd) == 0;
     const int why = errno;
-    if (close(fd) != 0 || !written) {
-        error = "cannot write " + path + ": " + strerror(written ? errno : why);
+    if (close(fd) != 0 || !ok) {
+        error = "cannot write " + path + ": " + strerror(ok ? errno : why);
         unlink(path.c_str());
         return false;
     }
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0 || fsync(dir) != 0) {
+        error = "cannot make " + path + " durable: " + folder + ": " + strerror(errno);
+        if (dir >= 0)
+            close(dir);
+        unlink(path.c_str());
+        return false;
+    }
+    close(dir);
     return true;
 }
 
