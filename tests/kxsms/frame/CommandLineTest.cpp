@@ -243,3 +243,44 @@ TEST(Options, EachCommandsHelpShowsItsOwnOptions)
 }
 
 } // namespace
+
+namespace {
+
+// A parser built once parses each command line as a new one would: nothing
+// given before (a flag, a value, a list, a global option, a command) stays.
+TEST(Options, ParserBuiltOnceKeepsNothingBetweenParses)
+{
+    const std::vector<std::unique_ptr<Command>> commands = allCommands();
+    CommandLineParser parser(commands);
+    const auto run = [&](std::vector<const char *> arguments, ParsedCommandLine &line) {
+        arguments.insert(arguments.begin(), "kxsms");
+        std::ostringstream out, err;
+        return parser.parse(static_cast<int>(arguments.size()), arguments.data(), line, out, err, c_Now);
+    };
+    ParsedCommandLine first;
+    ASSERT_EQ(run({"--tsa", "gw", "-vv", "-u", "admin", "backup", "DOM1:\\a", "-f", "a.kxa", "--zstd", "--exclude",
+                   "DOM1:\\a\\x", "--incremental"},
+                  first),
+              -1);
+    ParsedCommandLine second;
+    ASSERT_EQ(run({"backup", "/b", "-f", "b.kxa"}, second), -1);
+    EXPECT_EQ(second.globals.tsa, KXSMS_TSA_FILE_SYSTEM);
+    EXPECT_FALSE(second.globals.tsaGiven);
+    EXPECT_EQ(second.globals.verbosity, 0);
+    EXPECT_EQ(second.globals.user, "");
+    const BackupOptions &o = dynamic_cast<const BackupCommand &>(*second.command).options();
+    EXPECT_EQ(o.paths, std::vector<std::string>{"/b"});
+    EXPECT_EQ(o.archive, "b.kxa");
+    EXPECT_FALSE(o.zstd);
+    EXPECT_FALSE(o.incremental);
+    EXPECT_TRUE(o.excludes.empty());
+    // A command given before is not taken for one given now.
+    ParsedCommandLine third;
+    EXPECT_EQ(run({"--version"}, third), -1);
+    EXPECT_EQ(third.command, nullptr);
+    EXPECT_TRUE(third.showVersion);
+    ParsedCommandLine fourth;
+    EXPECT_EQ(run({"backup", "/c"}, fourth), 2) << "--file is required again";
+}
+
+} // namespace

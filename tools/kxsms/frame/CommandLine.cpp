@@ -10,9 +10,27 @@ namespace kxsms {
 
 // The variables an OptionSet binds values to, so that each value can be
 // taken back as given after parsing (see CommandLine::parse).
+// They and the flags keep the values they had when they were bound, so that
+// a command line parsed again starts from them (CommandLineParser).
 struct OptionSet::Bound {
     std::vector<std::string *> values;
     std::vector<std::vector<std::string> *> lists;
+    std::vector<std::pair<std::string *, std::string>> valuesAtStart;
+    std::vector<std::pair<std::vector<std::string> *, std::vector<std::string>>> listsAtStart;
+    std::vector<std::pair<bool *, bool>> flagsAtStart;
+    std::vector<std::pair<int *, int>> countsAtStart;
+
+    void setBack()
+    {
+        for (auto &[value, start] : valuesAtStart)
+            *value = start;
+        for (auto &[list, start] : listsAtStart)
+            *list = start;
+        for (auto &[flag, start] : flagsAtStart)
+            *flag = start;
+        for (auto &[count, start] : countsAtStart)
+            *count = start;
+    }
 };
 
 namespace {
@@ -97,23 +115,27 @@ size_t OptionSet::note(const char *names, bool takesValue)
 
 DefinedOption OptionSet::flag(const char *names, bool &value, const char *help)
 {
+    bound_.flagsAtStart.emplace_back(&value, value);
     return defined(app_.add_flag(names, value, help), note(names, false));
 }
 
 DefinedOption OptionSet::count(const char *names, int &value, const char *help)
 {
+    bound_.countsAtStart.emplace_back(&value, value);
     return defined(app_.add_flag(names, value, help), note(names, false));
 }
 
 DefinedOption OptionSet::value(const char *names, std::string &value, const char *help)
 {
     bound_.values.push_back(&value);
+    bound_.valuesAtStart.emplace_back(&value, value);
     return defined(app_.add_option(names, value, help), note(names, true));
 }
 
 DefinedOption OptionSet::values(const char *names, std::vector<std::string> &values, const char *help)
 {
     bound_.lists.push_back(&values);
+    bound_.listsAtStart.emplace_back(&values, values);
     CLI::Option *option = app_.add_option(names, values, help);
     const size_t index = note(names, true);
     // One value each time the option is given: a value after it is no
@@ -204,6 +226,13 @@ public:
 
     const std::vector<CommandInfo> &described() const { return described_; }
 
+    // Back to the state of a command line just built.
+    void setBack()
+    {
+        app_.clear();
+        bound_.setBack();
+    }
+
 private:
     CLI::App app_;
     OptionSet::Bound bound_;
@@ -219,6 +248,20 @@ int parseCommandLine(int argc, const char *const *argv, const std::vector<std::u
 {
     CommandLine line(commands);
     return line.parse(argc, argv, parsed, out, err, now);
+}
+
+CommandLineParser::CommandLineParser(const std::vector<std::unique_ptr<Command>> &commands)
+    : line_(std::make_unique<CommandLine>(commands))
+{
+}
+
+CommandLineParser::~CommandLineParser() = default;
+
+int CommandLineParser::parse(int argc, const char *const *argv, ParsedCommandLine &parsed, std::ostream &out,
+                             std::ostream &err, int64_t now)
+{
+    line_->setBack();
+    return line_->parse(argc, argv, parsed, out, err, now);
 }
 
 std::vector<CommandInfo> describeCommandLine(const std::vector<std::unique_ptr<Command>> &commands)

@@ -149,6 +149,26 @@ struct ParsedCommandLine {
 int parseCommandLine(int argc, const char *const *argv, const std::vector<std::unique_ptr<Command>> &commands,
                      ParsedCommandLine &parsed, std::ostream &out, std::ostream &err, int64_t now);
 
+class CommandLine;
+
+// The command line built once and parsed again and again, each parse as
+// parseCommandLine's on a new one: every option's variable is set back to
+// the value it had when it was defined. For callers that parse many command
+// lines (a fuzz target); the program parses one.
+class CommandLineParser {
+public:
+    explicit CommandLineParser(const std::vector<std::unique_ptr<Command>> &commands);
+    ~CommandLineParser();
+    CommandLineParser(const CommandLineParser &) = delete;
+    CommandLineParser &operator=(const CommandLineParser &) = delete;
+
+    int parse(int argc, const char *const *argv, ParsedCommandLine &parsed, std::ostream &out, std::ostream &err,
+              int64_t now);
+
+private:
+    std::unique_ptr<CommandLine> line_;
+};
+
 // Every option the program and each command define, the program's own first:
 // what the manual page and the shell completion must offer.
 std::vector<CommandInfo> describeCommandLine(const std::vector<std::unique_ptr<Command>> &commands);
