@@ -25,13 +25,7 @@ protected:
     // Data sets below /tree whose archive flag is set.
     std::set<std::string> flagged()
     {
-        const Result r = kxsms({"ls", "-r", "/tree", "--json"});
-        EXPECT_EQ(r.status, 0) << r.err;
-        std::set<std::string> names;
-        for (const json &entry : json::parse(r.out))
-            if (entry["archive"].get<bool>() && !entry["parent"].get<bool>())
-                names.insert(entry["name"].get<std::string>());
-        return names;
+        return flaggedBelow("/tree");
     }
 
     std::set<std::string> folderEntries(const fs::path &folder)

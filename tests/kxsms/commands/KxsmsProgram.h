@@ -302,6 +302,18 @@ protected:
     // Runs kxsms with these arguments (each quoted).
     Result kxsms(const std::vector<std::string> &arguments) { return sh(kxsmsLine(arguments)); }
 
+    // The data sets (not parents) below path whose archive flag is set.
+    std::set<std::string> flaggedBelow(const std::string &path)
+    {
+        const Result r = kxsms({"ls", "-r", path, "--json"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::set<std::string> names;
+        for (const json &entry : json::parse(r.out))
+            if (entry["archive"].get<bool>() && !entry["parent"].get<bool>())
+                names.insert(entry["name"].get<std::string>());
+        return names;
+    }
+
     std::vector<std::string> archivedNames(const std::string &archive)
     {
         const Result listed = kxsms({"list", "-f", archive, "--json"});
