@@ -38,6 +38,7 @@ void CallLog::loadLocked()
 {
     loaded_ = true;
     counts_ = {};
+    connectionCounts_.clear();
     std::string problem;
     if (!trace_.open(environment("SMSEMU_TRACE"), problem) && reportsProblems_)
         std::fprintf(stderr, "smsemu: SMSEMU_TRACE: %s; calls are not traced\n", problem.c_str());
@@ -55,6 +56,17 @@ CallLog::Start CallLog::start(Fn fn)
         ++count;
     CCODE fault = functionInfo(fn).returnsCode ? faults_.faultFor(fn, count) : 0;
     return {fault, trace_.enabled()};
+}
+
+CCODE CallLog::reached(Fn fn, UINT32 handle)
+{
+    std::lock_guard lock(mutex_);
+    if (!faults_.aimsAtConnections(fn))
+        return 0;
+    unsigned &count = connectionCounts_[{handle, fn}];
+    if (count != ~0u)
+        ++count;
+    return faults_.faultFor(fn, handle, count);
 }
 
 void CallLog::write(const std::string &line)
