@@ -11,12 +11,24 @@
 #include <thread>
 
 #include "commands/BackupOutput.h"
+#include "frame/ModuleLog.h"
 #include "frame/Signals.h"
 #include "io/Text.h"
 
 namespace kxsms {
 
 namespace {
+
+// One look at a data set by name, its lines dropped: the TSA takes into
+// effect the clears the connection holds where the look is at a directory
+// or at a data set it cleared.
+void lookAt(ModuleSession &session, const std::string &path)
+{
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    session.kx().ScanDataSetInfo(name.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+    takeModuleLog();
+}
 
 // Data sets handed over and not yet in the archive, at most: the names and
 // lines they hold are the memory that is not in block buffers.
@@ -101,6 +113,11 @@ public:
     std::atomic<bool> halt_{false}; // a job stops: the scan takes no more
     std::atomic<bool> stop_{false}; // everyone stops
     std::string failure_; // the writer's IoError
+    // A look each reader takes at a path (settle): the generation asked
+    // for, the path, and how many readers have taken it.
+    uint64_t settleAsked_ = 0;
+    std::string settlePath_;
+    size_t settled_ = 0;
 
     // The writer's own.
     const BackupOptions &options_;
@@ -117,6 +134,7 @@ public:
 
     std::vector<std::unique_ptr<BackupOutput>> outputs_;
     std::vector<std::unique_ptr<BackupJob>> jobs_;
+    std::vector<ModuleSession *> sessions_;
     std::vector<std::thread> readers_;
     std::thread writerThread_;
     bool finished_ = false;
@@ -491,18 +509,35 @@ void Pipeline::read(size_t index)
     const bool linkReader = several && index == 1;
     if (several && !linkReader)
         job.leaveFilesWithSeveralNames();
+    uint64_t settled = 0;
     for (;;) {
         Item *item = nullptr;
+        std::string look;
         {
             std::unique_lock lock(mutex_);
             std::deque<Item *> &from = linkReader ? linkWork_ : work_;
             wait(lock, toReaders_, [&] {
-                return !from.empty() && (!linkReader || classifiedBefore(from.front()->number));
+                return settleAsked_ != settled ||
+                       (!from.empty() && (!linkReader || classifiedBefore(from.front()->number)));
             });
             if (stop_ || interrupted())
                 break;
-            item = from.front();
-            from.pop_front();
+            if (settleAsked_ != settled) {
+                settled = settleAsked_;
+                look = settlePath_;
+            } else {
+                item = from.front();
+                from.pop_front();
+            }
+        }
+        if (item == nullptr) {
+            lookAt(*sessions_[index], look);
+            {
+                std::lock_guard lock(mutex_);
+                ++settled_;
+            }
+            toWriter_.notify_all();
+            continue;
         }
         out.take(item);
         const bool goOn = job.backUpNamed(item->scanned, item->name, item->unchanged);
@@ -525,6 +560,7 @@ ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::un
 {
     Pipeline &p = *pipeline_;
     for (size_t i = 0; i < sessions.size(); ++i) {
+        p.sessions_.push_back(sessions[i].get());
         p.outputs_.push_back(std::make_unique<RecordingOutput>(p, i == 0));
         p.jobs_.push_back(std::make_unique<BackupJob>(options, *sessions[i], *p.outputs_[i], false, archive));
     }
@@ -583,6 +619,20 @@ bool ParallelBackup::backUp(const std::string &path)
         throw IoError(failure);
     }
     return goOn && !p.stopped_;
+}
+
+void ParallelBackup::settle(const std::string &path)
+{
+    Pipeline &p = *pipeline_;
+    {
+        std::unique_lock lock(p.mutex_);
+        ++p.settleAsked_;
+        p.settlePath_ = path;
+        p.settled_ = 0;
+    }
+    p.toReaders_.notify_all();
+    std::unique_lock lock(p.mutex_);
+    p.wait(lock, p.toWriter_, [&p] { return p.settled_ == p.readers_.size(); });
 }
 
 void ParallelBackup::finish()
