@@ -33,10 +33,17 @@ void lookAt(ModuleSession &session, const std::string &path)
 // Data sets handed over and not yet in the archive, at most: the names and
 // lines they hold are the memory that is not in block buffers.
 constexpr size_t c_ItemsInFlight = 1024;
+// A full scan waits for room for this many.
+constexpr size_t c_ItemsPerRoom = 64;
 
 // A large file's blocks go to the writer this many at a time (a quarter of a
 // reader's pool).
 constexpr unsigned c_BlocksPerBatch = ParallelBackup::c_BlocksPerObject / 4;
+
+// A reader wakes the writer for the items it finished at most this often
+// (and whenever it is about to wait, or its item is the one the writer is
+// at): one wake-up per small file would cost more than reading it.
+constexpr unsigned c_ItemsPerWake = 8;
 
 // Waiting threads look at the signal flag this often (a signal handler
 // cannot wake a condition variable).
@@ -57,6 +64,7 @@ public:
 
     // Under the pipeline's lock.
     std::vector<unsigned> free_;
+    bool waiting_ = false; // its job waits for a batch of free blocks
 
 private:
     std::vector<unsigned char> memory_;
@@ -108,6 +116,9 @@ public:
     std::deque<Item *> work_;      // for any reader
     std::deque<Item *> linkWork_;  // files with several names, in order: the link reader's
     uint64_t next_ = 0;            // the number of the next item
+    size_t idleReaders_ = 0;       // readers waiting for work (not the link reader)
+    bool linkReaderIdle_ = false;  // the link reader waits for work
+    bool scanWaits_ = false;       // the scan waits for room for items
     bool scanEnded_ = false;
     // Set under the lock; read without it where a stale value only delays.
     std::atomic<bool> halt_{false}; // a job stops: the scan takes no more
@@ -139,6 +150,15 @@ public:
     std::thread writerThread_;
     bool finished_ = false;
 
+    // Wakes the readers waiting for work, if there is any (under the lock).
+    // The scan hands items over c_ItemsPerWake at a time, and all it has
+    // before it waits.
+    void handOver()
+    {
+        if (idleReaders_ > 0 && !work_.empty())
+            toReaders_.notify_all();
+    }
+
     bool stopping()
     {
         std::lock_guard lock(mutex_);
@@ -167,7 +187,15 @@ public:
     // A new item at the end of the order; waits for room unless the job stops.
     Item *newItem(std::unique_lock<std::mutex> &lock)
     {
-        wait(lock, toMakers_, [this] { return order_.size() < c_ItemsInFlight || halt_; });
+        if (order_.size() >= c_ItemsInFlight)
+            handOver();
+        // Once full, the scan goes on only when a batch of items was
+        // written: one wake-up per item would be one per small file.
+        if (order_.size() >= c_ItemsInFlight) {
+            scanWaits_ = true;
+            wait(lock, toMakers_, [this] { return order_.size() <= c_ItemsInFlight - c_ItemsPerRoom || halt_; });
+            scanWaits_ = false;
+        }
         auto item = std::make_unique<Item>();
         item->number = next_++;
         Item *made = item.get();
@@ -216,6 +244,7 @@ public:
     // Ends the current item: the writer may pass it once it has its events.
     void close()
     {
+        bool wake = false;
         {
             std::unique_lock lock(pipeline_.mutex_);
             if (item_ == nullptr && pending_.empty())
@@ -223,23 +252,42 @@ public:
             publish(lock);
             item_->finished = true;
             item_->classified = true;
+            // The writer waits for the item at the front only.
+            wake = scanning_ || pipeline_.order_.front().get() == item_ || ++unwoken_ >= c_ItemsPerWake;
             item_ = nullptr;
         }
         blocks_ = 0;
+        if (wake)
+            wakeWriter();
+    }
+
+    // Wakes the writer for what this job finished so far.
+    void wakeWriter()
+    {
+        unwoken_ = 0;
         pipeline_.toWriter_.notify_one();
     }
 
     unsigned char *nextBlock() override
     {
         std::unique_lock lock(pipeline_.mutex_);
-        // What waits here may hold the blocks the writer must free.
-        if (pool_.free_.empty() && !pending_.empty()) {
-            publish(lock);
-            pipeline_.toWriter_.notify_one();
+        // What waits here, or was finished without a wake-up, may hold the
+        // blocks the writer must free.
+        // An empty pool waits until a batch of blocks is free again: one
+        // wake-up per block would be one per small file.
+        const bool empty = pool_.free_.empty();
+        if (empty) {
+            if (!pending_.empty())
+                publish(lock);
+            wakeWriter();
+            pipeline_.handOver();
         }
         // The scan's blocks are not written after a job stopped it.
         const auto ended = [this] { return scanning_ && pipeline_.halt_; };
-        pipeline_.wait(lock, pipeline_.toMakers_, [&] { return !pool_.free_.empty() || ended(); });
+        const size_t wanted = empty ? c_BlocksPerBatch : 1;
+        pool_.waiting_ = true;
+        pipeline_.wait(lock, pipeline_.toMakers_, [&] { return pool_.free_.size() >= wanted || ended(); });
+        pool_.waiting_ = false;
         if (pool_.free_.empty() || pipeline_.stop_ || interrupted() || ended())
             return nullptr;
         const unsigned index = pool_.free_.back();
@@ -309,11 +357,9 @@ public:
     }
     void unused(unsigned char *block) override
     {
-        {
-            std::lock_guard lock(pipeline_.mutex_);
-            pool_.free_.push_back(pool_.indexOf(block));
-        }
-        pipeline_.toMakers_.notify_all();
+        // Only this job takes blocks from its pool: nobody to wake.
+        std::lock_guard lock(pipeline_.mutex_);
+        pool_.free_.push_back(pool_.indexOf(block));
     }
     void classified() override
     {
@@ -322,6 +368,8 @@ public:
             if (item_ == nullptr || item_->classified)
                 return;
             item_->classified = true;
+            if (!pipeline_.linkReaderIdle_)
+                return;
         }
         pipeline_.toReaders_.notify_all();
     }
@@ -374,7 +422,8 @@ private:
     BlockPool pool_;
     Item *item_ = nullptr;
     std::deque<Event> pending_;
-    unsigned blocks_ = 0; // of the current item
+    unsigned blocks_ = 0;  // of the current item
+    unsigned unwoken_ = 0; // items finished since the writer was last woken
 };
 
 } // namespace
@@ -384,6 +433,9 @@ void Pipeline::release(BlockPool *pool, unsigned char *block)
     {
         std::lock_guard lock(mutex_);
         pool->free_.push_back(static_cast<unsigned>(pool->indexOf(block)));
+        // A job whose pool ran empty waits for a batch (nextBlock).
+        if (!pool->waiting_ || pool->free_.size() < c_BlocksPerBatch)
+            return;
     }
     toMakers_.notify_all();
 }
@@ -446,8 +498,10 @@ void Pipeline::writeAll()
                     // Finished and written.
                     const bool stops = item.stopsJob;
                     order_.pop_front();
+                    const bool room = scanWaits_ && order_.size() <= c_ItemsInFlight - c_ItemsPerRoom;
                     lock.unlock();
-                    toMakers_.notify_all();
+                    if (room)
+                        toMakers_.notify_all();
                     if (stops) {
                         stopped_ = true;
                         return;
@@ -489,6 +543,8 @@ void Pipeline::forward(Item *item)
         while (at != linkWork_.end() && (*at)->number < item->number)
             ++at;
         linkWork_.insert(at, item);
+        if (!linkReaderIdle_)
+            return;
     }
     toReaders_.notify_all();
 }
@@ -516,10 +572,25 @@ void Pipeline::read(size_t index)
         {
             std::unique_lock lock(mutex_);
             std::deque<Item *> &from = linkReader ? linkWork_ : work_;
-            wait(lock, toReaders_, [&] {
+            const auto ready = [&] {
                 return settleAsked_ != settled ||
                        (!from.empty() && (!linkReader || classifiedBefore(from.front()->number)));
-            });
+            };
+            if (!ready()) {
+                // What it finished goes to the writer before it waits.
+                lock.unlock();
+                out.wakeWriter();
+                lock.lock();
+                if (linkReader)
+                    linkReaderIdle_ = true;
+                else
+                    ++idleReaders_;
+                wait(lock, toReaders_, ready);
+                if (linkReader)
+                    linkReaderIdle_ = false;
+                else
+                    --idleReaders_;
+            }
             if (stop_ || interrupted())
                 break;
             if (settleAsked_ != settled) {
@@ -580,8 +651,9 @@ ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::un
             item->unchanged = unchanged;
             item->classified = false;
             p.work_.push_back(item);
+            if (p.work_.size() >= c_ItemsPerWake)
+                p.handOver();
         }
-        p.toReaders_.notify_all();
         return true;
     });
     for (size_t i = 1; i < sessions.size(); ++i)
@@ -606,6 +678,7 @@ bool ParallelBackup::backUp(const std::string &path)
     {
         std::lock_guard lock(p.mutex_);
         p.scanEnded_ = true;
+        p.handOver();
     }
     p.toWriter_.notify_all();
     p.writerThread_.join();
