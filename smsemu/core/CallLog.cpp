@@ -44,6 +44,7 @@ void CallLog::loadLocked()
         std::fprintf(stderr, "smsemu: SMSEMU_TRACE: %s; calls are not traced\n", problem.c_str());
     if (!faults_.parse(environment("SMSEMU_FAULTS"), problem) && reportsProblems_)
         std::fprintf(stderr, "smsemu: SMSEMU_FAULTS: %s; the setting is ignored\n", problem.c_str());
+    aimed_.store(faults_.aimsAtConnections(), std::memory_order_relaxed);
 }
 
 CallLog::Start CallLog::start(Fn fn)
@@ -60,6 +61,8 @@ CallLog::Start CallLog::start(Fn fn)
 
 CCODE CallLog::reached(Fn fn, UINT32 handle)
 {
+    if (!aimed_.load(std::memory_order_relaxed))
+        return 0;
     std::lock_guard lock(mutex_);
     if (!faults_.aimsAtConnections(fn))
         return 0;

@@ -10,6 +10,7 @@
 #include "core/Trace.h"
 
 #include <array>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <new>
@@ -58,6 +59,9 @@ private:
     FaultPlan faults_;
     std::array<unsigned, kFunctionCount> counts_{};
     std::map<std::pair<UINT32, Fn>, unsigned> connectionCounts_;
+    // Whether any fault aims at one connection: the calls that reach a
+    // connection ask without the lock.
+    std::atomic<bool> aimed_{false};
 };
 
 // Starts a call of a function without a completion code; never throws (a

@@ -29,6 +29,14 @@ public:
 
     // The code the `call`-th call (from 1) of `fn` fails with, or 0.
     CCODE faultFor(Fn fn, unsigned call) const;
+    // Whether some rule aims at one connection.
+    bool aimsAtConnections() const
+    {
+        for (const auto &rules : connectionRules_)
+            if (!rules.empty())
+                return true;
+        return false;
+    }
     // Whether some rule aims at one connection's calls of `fn`.
     bool aimsAtConnections(Fn fn) const { return !connectionRules_[static_cast<std::size_t>(fn)].empty(); }
     // The code the `call`-th call (from 1) of `fn` on connection `handle`
