@@ -21,8 +21,8 @@
 #include "commands/ChainState.h"
 #include "commands/ParallelBackup.h"
 #include "frame/ArchiveSecrets.h"
-#include "frame/FailureText.h"
 #include "frame/JobCount.h"
+#include "frame/ModuleLog.h"
 #include "frame/ModuleSession.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
@@ -205,20 +205,22 @@ void makeDurable(OutputStream &out, int fd, const BackupOptions &options, Progre
     }
 }
 
-// Logs out every object but the first; false (and a warning) when a TSA
-// says it could not clear the archive flags as it did.
-bool readersLoggedOut(std::vector<std::unique_ptr<ModuleSession>> &sessions, Progress &progress)
+// With several objects: logs out every object but the first, and has the
+// first look at the first path, so that each TSA connection takes its
+// clears into effect (the first object's, of directories, at a look at a
+// directory); false (and a warning) when a TSA says it could not record
+// them.
+bool clearsTakenIntoEffect(std::vector<std::unique_ptr<ModuleSession>> &sessions, const std::string &path,
+                           Progress &progress)
 {
     bool cleared = true;
-    for (size_t i = 1; i < sessions.size(); ++i) {
-        const std::string why = tsaDetail(sessions[i]->close());
-        if (why.empty())
-            continue;
-        progress.message("warning: the archive flags could not be cleared (" + why +
-                         "); the next incremental backup will save those data sets again");
-        cleared = false;
-    }
-    return cleared;
+    for (size_t i = 1; i < sessions.size(); ++i)
+        cleared = clearsRecorded(sessions[i]->close(), progress) && cleared;
+    takeModuleLog();
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    sessions[0]->kx().ScanDataSetInfo(name.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+    return clearsRecorded(takeModuleLog(), progress) && cleared;
 }
 
 // --dry-run: the scan as a backup would make it, the names on stdout;
@@ -488,7 +490,7 @@ int BackupCommand::run(const GlobalOptions &globals)
     // The reading objects log out first: their clears take effect. Then
     // the check, once the archive is written and durable, so that the TSA
     // has every clear it will get.
-    bool cleared = !options.clearArchive || readersLoggedOut(sessions, progress);
+    bool cleared = !readAhead || clearsTakenIntoEffect(sessions, record.paths.front(), progress);
     cleared = (!options.clearArchive || archiveFlagsCleared(kx, lastSaved.name(), session->names(), progress)) &&
               cleared;
     return progress.failures() > 0 || !cleared || !recorded ? c_ExitSomeFailed : c_ExitOk;
