@@ -8,7 +8,10 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <thread>
+
+#include <sys/mman.h>
 
 #include "commands/BackupOutput.h"
 #include "frame/ModuleLog.h"
@@ -49,17 +52,28 @@ constexpr unsigned c_ItemsPerWake = 8;
 // cannot wake a condition variable).
 constexpr std::chrono::milliseconds c_SignalPoll{50};
 
+// The memory of a pool is mapped for the job and unmapped after it, not
+// taken from the heap: a host that runs job after job (one process, as an
+// agent does) gets it back whole each time.
 class BlockPool {
 public:
-    explicit BlockPool(unsigned count) : memory_(static_cast<size_t>(count) * KXSMS_MAX_BLOCK)
+    explicit BlockPool(unsigned count) : size_(static_cast<size_t>(count) * KXSMS_MAX_BLOCK)
     {
+        void *mapped = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED)
+            throw std::bad_alloc();
+        memory_ = static_cast<unsigned char *>(mapped);
         for (unsigned i = 0; i < count; ++i)
             free_.push_back(i);
     }
-    unsigned char *block(unsigned index) { return memory_.data() + static_cast<size_t>(index) * KXSMS_MAX_BLOCK; }
+    ~BlockPool() { munmap(memory_, size_); }
+    BlockPool(const BlockPool &) = delete;
+    BlockPool &operator=(const BlockPool &) = delete;
+
+    unsigned char *block(unsigned index) { return memory_ + static_cast<size_t>(index) * KXSMS_MAX_BLOCK; }
     unsigned indexOf(const unsigned char *block) const
     {
-        return static_cast<unsigned>(static_cast<size_t>(block - memory_.data()) / KXSMS_MAX_BLOCK);
+        return static_cast<unsigned>(static_cast<size_t>(block - memory_) / KXSMS_MAX_BLOCK);
     }
 
     // Under the pipeline's lock.
@@ -67,7 +81,8 @@ public:
     bool waiting_ = false; // its job waits for a batch of free blocks
 
 private:
-    std::vector<unsigned char> memory_;
+    size_t size_;
+    unsigned char *memory_ = nullptr;
 };
 
 struct Event {
