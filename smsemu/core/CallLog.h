@@ -10,6 +10,8 @@
 #include "core/Trace.h"
 
 #include <array>
+#include <atomic>
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
@@ -39,6 +41,9 @@ public:
     };
     // Counts one call of `fn` and tells whether it is to fail.
     Start start(Fn fn);
+    // Counts one call of `fn` that reached connection `handle` where a
+    // fault aims at that connection; the code it is to fail with, or 0.
+    CCODE reached(Fn fn, UINT32 handle);
     void write(const std::string &line);
     unsigned count(Fn fn);
 
@@ -53,6 +58,10 @@ private:
     TraceFile trace_;
     FaultPlan faults_;
     std::array<unsigned, kFunctionCount> counts_{};
+    std::map<std::pair<UINT32, Fn>, unsigned> connectionCounts_;
+    // Whether any fault aims at one connection: the calls that reach a
+    // connection ask without the lock.
+    std::atomic<bool> aimed_{false};
 };
 
 // Starts a call of a function without a completion code; never throws (a

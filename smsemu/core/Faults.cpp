@@ -1,5 +1,6 @@
 #include "core/Faults.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -44,12 +45,14 @@ std::optional<unsigned long long> number(std::string_view s)
 void FaultPlan::clear()
 {
     rules_ = {};
+    connectionRules_ = {};
 }
 
 bool FaultPlan::parse(std::string_view setting, std::string &problem)
 {
     clear();
     std::array<Rule, kFunctionCount> rules{};
+    std::array<std::vector<std::pair<UINT32, Rule>>, kFunctionCount> connectionRules{};
     while (!setting.empty()) {
         std::size_t comma = setting.find(',');
         std::string_view entry = trim(setting.substr(0, comma));
@@ -64,6 +67,17 @@ bool FaultPlan::parse(std::string_view setting, std::string &problem)
             return false;
         }
         std::string_view name = trim(entry.substr(0, at));
+        // Function#C: the calls on the connection with handle C only.
+        std::optional<UINT32> connection;
+        if (std::size_t hash = name.find('#'); hash != std::string_view::npos) {
+            std::optional<unsigned long long> handle = number(trim(name.substr(hash + 1)));
+            if (!handle || *handle == 0 || *handle > 0xFFFFFFFEull) {
+                problem = fmt::format("\"{}\": the connection after '#' must be a handle from 1", entry);
+                return false;
+            }
+            connection = static_cast<UINT32>(*handle);
+            name = trim(name.substr(0, hash));
+        }
         std::string_view count = trim(entry.substr(at + 1, eq - at - 1));
         std::string_view code = trim(entry.substr(eq + 1));
 
@@ -81,7 +95,16 @@ bool FaultPlan::parse(std::string_view setting, std::string &problem)
             problem = fmt::format("\"{}\": the code must be a non-zero 32-bit number", entry);
             return false;
         }
-        Rule &rule = rules[static_cast<std::size_t>(*fn)];
+        Rule *aimed = &rules[static_cast<std::size_t>(*fn)];
+        if (connection) {
+            auto &forFunction = connectionRules[static_cast<std::size_t>(*fn)];
+            auto found = std::find_if(forFunction.begin(), forFunction.end(),
+                                      [&](const auto &each) { return each.first == *connection; });
+            if (found == forFunction.end())
+                found = forFunction.insert(forFunction.end(), {*connection, Rule{}});
+            aimed = &found->second;
+        }
+        Rule &rule = *aimed;
         if (count == "*") {
             rule.every = static_cast<CCODE>(*value);
             continue;
@@ -94,16 +117,29 @@ bool FaultPlan::parse(std::string_view setting, std::string &problem)
         rule.nth.emplace_back(static_cast<unsigned>(*n), static_cast<CCODE>(*value));
     }
     rules_ = std::move(rules);
+    connectionRules_ = std::move(connectionRules);
     return true;
 }
 
-CCODE FaultPlan::faultFor(Fn fn, unsigned call) const
+CCODE FaultPlan::codeOf(const Rule &rule, unsigned call)
 {
-    const Rule &rule = rules_[static_cast<std::size_t>(fn)];
     for (const auto &[n, code] : rule.nth)
         if (n == call)
             return code;
     return rule.every.value_or(0);
+}
+
+CCODE FaultPlan::faultFor(Fn fn, unsigned call) const
+{
+    return codeOf(rules_[static_cast<std::size_t>(fn)], call);
+}
+
+CCODE FaultPlan::faultFor(Fn fn, UINT32 handle, unsigned call) const
+{
+    for (const auto &[connection, rule] : connectionRules_[static_cast<std::size_t>(fn)])
+        if (connection == handle)
+            return codeOf(rule, call);
+    return 0;
 }
 
 } // namespace smsemu

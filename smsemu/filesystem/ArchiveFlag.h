@@ -44,9 +44,16 @@ public:
     // Sets the flag of a data set open for backup again.
     virtual CCODE set(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp,
                       std::string_view name) = 0;
-    // The clears of a connection so far take effect: a scan begins on it,
-    // or it logs out.
+    // The clears of a connection so far take effect: a scan of a directory
+    // begins on it, a look at a data set it cleared begins, or it logs out.
     virtual void commit(UINT32 /*connection*/) {}
+    // Whether the connection holds a clear of this data set not yet taken
+    // into effect.
+    virtual bool holds(UINT32 /*connection*/, std::size_t /*resource*/, const FsMeta & /*meta*/,
+                       std::string_view /*name*/)
+    {
+        return false;
+    }
 
     // A whole-subtree scan of a resource from its directory: it reports
     // every data set it meets (met), and, when it ran to its end without

@@ -42,8 +42,8 @@ CCODE FileSystemTsa::joinName(std::string_view parent, std::string_view child, s
 
 CCODE FileSystemTsa::beginScan(Connection &connection, const ScanRequest &request, std::unique_ptr<Scan> &scan)
 {
-    // A scan sees the clears made on its connection before it.
-    archiveFlags_->commit(connection.handle);
+    // The scan takes the connection's clears into effect where they are
+    // safe (FsScan::begin).
     return FsScan::begin(config().resources, request, ArchiveContext{archiveFlags_.get(), connection.handle, 0}, scan);
 }
 

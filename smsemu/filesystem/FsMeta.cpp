@@ -48,6 +48,7 @@ int readMeta(int directory, const char *name, FsMeta &meta)
     meta.uid = x.stx_uid;
     meta.gid = x.stx_gid;
     meta.size = x.stx_size;
+    meta.blocks = x.stx_blocks;
     meta.inode = x.stx_ino;
     meta.device = makedev(x.stx_dev_major, x.stx_dev_minor);
     meta.links = x.stx_nlink;

@@ -15,6 +15,7 @@ struct FsMeta {
     uid_t uid = 0;
     gid_t gid = 0;
     std::uint64_t size = 0;
+    std::uint64_t blocks = 0; // allocated, in units of 512 bytes
     std::uint64_t inode = 0;
     std::uint64_t device = 0;                   // the file system's device (makedev of statx's)
     std::uint32_t links = 0;                    // number of names of the inode

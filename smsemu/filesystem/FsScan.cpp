@@ -74,6 +74,14 @@ CCODE FsScan::begin(const std::vector<ResourceConfig> &resources, const ScanRequ
     fresh->currentLeaf_ = fresh->startLeaf_.c_str();
     archive.resource = start.resource;
     fresh->archive_ = archive;
+    // A scan of a directory, or a look at a data set the connection
+    // cleared, sees the clears made on its connection before it: the host
+    // begins either only once what it saved is durable. A file opened by
+    // name (a scan that begins at it) writes none: a host may read it ahead
+    // of what its archive holds.
+    if (fresh->meta_.isDirectory() || fresh->startIsResourceRoot_ ||
+        archive.flags->holds(archive.connection, archive.resource, fresh->meta_, fresh->name_))
+        archive.flags->commit(archive.connection);
     if (CCODE rc = fresh->describe())
         return rc;
     // A scan that meets everything in the resource lets the flags forget

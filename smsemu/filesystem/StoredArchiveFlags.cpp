@@ -115,8 +115,18 @@ CCODE StoredArchiveFlags::add(UINT32 connection, ArchiveRecord record)
     std::lock_guard lock(mutex_);
     Batch &batch = pending_[connection];
     batch.records.push_back(record);
+    batch.keys.insert(ArchiveStateStore::keyHash(record.device, record.inode, record.name) ^ record.resource);
     batch.removals = batch.removals || record.remove;
     return 0;
+}
+
+bool StoredArchiveFlags::holds(UINT32 connection, std::size_t resource, const FsMeta &meta, std::string_view name)
+{
+    const std::uint64_t key =
+        ArchiveStateStore::keyHash(meta.device, meta.inode, ArchiveStateStore::nameHash(name)) ^ resource;
+    std::lock_guard lock(mutex_);
+    auto batch = pending_.find(connection);
+    return batch != pending_.end() && batch->second.keys.count(key) != 0;
 }
 
 void StoredArchiveFlags::commit(UINT32 connection)

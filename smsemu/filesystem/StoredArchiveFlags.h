@@ -10,11 +10,14 @@
 // keeps the flag set. Symbolic links and directories have flags too.
 //
 // Clears wait in a batch per connection and are written, in one
-// transaction, only when a scan begins on the connection or it logs out (or
-// is released): the host makes what it saved durable before either, so a job
-// killed on the way leaves every flag set. Never before the data set was
-// read to its end, never in the middle of a scan. The batch costs about 56
-// bytes per cleared data set until then.
+// transaction, only when a scan of a directory begins on the connection, a
+// look at a data set whose clear it holds begins, or it logs out (or is
+// released): the host makes what it saved durable before each, so a job
+// killed on the way leaves every flag set. Opening a file by name (a scan
+// that begins at that file) writes nothing: a host that reads ahead of its
+// archive with several connections opens its files that way. Never before
+// the data set was read to its end, never in the middle of a scan. The batch costs about 56
+// bytes per cleared data set, and 8 for its key in a set, until then.
 // A connection's clears stand or fall together: a store that cannot be made
 // or written drops them all, so every flag of the job stays set and the
 // last one the host asks about says so. The problem is reported on stderr
@@ -32,6 +35,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace smsemu {
@@ -46,6 +50,7 @@ public:
                 std::string_view name) override;
     CCODE set(UINT32 connection, std::size_t resource, int fd, const FsMeta &backedUp, std::string_view name) override;
     void commit(UINT32 connection) override;
+    bool holds(UINT32 connection, std::size_t resource, const FsMeta &meta, std::string_view name) override;
     std::unique_ptr<Sweep> sweep(std::size_t resource) override;
 
     ArchiveStateStore &store() { return store_; }
@@ -60,6 +65,7 @@ private:
     std::mutex mutex_;
     struct Batch {
         std::vector<ArchiveRecord> records;
+        std::unordered_set<std::uint64_t> keys; // of the records, for holds()
         bool removals = false; // some record sets a flag again
         std::string problem;   // why a clear was refused: the batch is dropped
     };

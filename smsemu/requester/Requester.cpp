@@ -18,15 +18,21 @@ using namespace smsemu;
 
 namespace {
 
+// The exported call this thread is running: a fault aimed at one
+// connection applies as the call reaches it (onConnection).
+thread_local Fn t_call = Fn{};
+
 template <class Body, class Args>
 CCODE requesterCall(Fn fn, Body &&body, Args &&args)
 {
+    t_call = fn;
     return runCall(requesterLog(), fn, NWSMDR_OUT_OF_MEMORY, body, args);
 }
 
 template <class Body, class Args>
 CCODE targetCall(Fn fn, Body &&body, Args &&args)
 {
+    t_call = fn;
     return runCall(requesterLog(), fn, NWSMTS_OUT_OF_MEMORY, body, args);
 }
 
@@ -38,6 +44,8 @@ CCODE onConnection(UINT32 handle, bool needLogin, Work &&work)
     Registry::LockedConnection locked;
     if (CCODE rc = Registry::instance().open(handle, needLogin, locked))
         return rc;
+    if (CCODE fault = requesterLog().reached(t_call, handle))
+        return fault;
     return work(*locked);
 }
 

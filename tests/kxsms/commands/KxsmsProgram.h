@@ -150,21 +150,29 @@ inline std::string runKxsmsForOtherUsers(const std::filesystem::path &scratch)
     return "";
 }
 
-// With KXSMS_TEST_RESTORE_JOBS=N in the test's environment every restore
-// the command line runs takes -j N: the same tests run with one module
-// object and with several (ctest runs them both ways). The program $KXSMS
-// then names is a script in `dir` that adds it.
+// With KXSMS_TEST_RESTORE_JOBS=N (KXSMS_TEST_BACKUP_JOBS=N) in the test's
+// environment every restore (backup) the command line runs takes -j N: the
+// same tests run with one module object and with several (ctest runs them
+// both ways). The program $KXSMS then names is a script in `dir` that adds it.
 inline std::string restoreJobsProgram(const fs::path &dir)
 {
-    const char *jobs = getenv("KXSMS_TEST_RESTORE_JOBS");
-    if (jobs == nullptr || *jobs == '\0')
+    const char *restoreJobs = getenv("KXSMS_TEST_RESTORE_JOBS");
+    const char *backupJobs = getenv("KXSMS_TEST_BACKUP_JOBS");
+    const std::string restore = restoreJobs == nullptr ? "" : restoreJobs;
+    const std::string backup = backupJobs == nullptr ? "" : backupJobs;
+    if (restore.empty() && backup.empty())
         return kxsmsProgram();
-    const fs::path wrapper = dir / "kxsms-restore-jobs";
-    // A command line that gives -j itself keeps it.
+    const fs::path wrapper = dir / "kxsms-jobs";
+    // A command line that gives -j itself keeps it; only the command's own
+    // word (the first restore or backup) takes it.
     writeFile(wrapper, "#!/bin/bash\nfirst=1\nfor a; do case $a in -j|--jobs|--jobs=*) first=0;; esac; done\n"
                        "for a; do\n  shift\n  set -- \"$@\" \"$a\"\n"
-                       "  if [ $first = 1 ] && [ \"$a\" = restore ]; then first=0; set -- \"$@\" -j " +
-                           std::string(jobs) + "; fi\ndone\nexec " + quote(kxsmsProgram()) + " \"$@\"\n");
+                       "  if [ $first = 1 ] && [ \"$a\" = restore ]; then first=0; [ -n \"" +
+                           restore + "\" ] && set -- \"$@\" -j " + (restore.empty() ? "1" : restore) +
+                           "; fi\n"
+                           "  if [ $first = 1 ] && [ \"$a\" = backup ]; then first=0; [ -n \"" +
+                           backup + "\" ] && set -- \"$@\" -j " + (backup.empty() ? "1" : backup) +
+                           "; fi\ndone\nexec " + quote(kxsmsProgram()) + " \"$@\"\n");
     chmod(wrapper.c_str(), 0755);
     return wrapper.string();
 }

@@ -213,6 +213,33 @@ TEST_F(Faults, NthAndEveryCallFailBeforeDoingAnything)
     EXPECT_EQ(NWSMTSListTSResources(connection, &list), NWSMTS_READ_ERROR);
 }
 
+// A fault aimed at one connection counts that connection's calls only: the
+// other connection's calls neither fail nor move its count.
+TEST_F(Faults, AFaultAimedAtOneConnectionCountsAndFailsOnlyThere)
+{
+    setenv("SMSEMU_FAULTS", "NWSMTSListTSResources#2@2=0xFFFDFFC6, NWSMTSGetSupportedNameTypes#1@*=0xFFFDFFB9", 1);
+    useFullConfig();
+    const UINT32 first = loggedIn("srv1.Linux File System", "srv1");
+    const UINT32 second = loggedIn("srv1.Linux File System", "srv1");
+    ASSERT_EQ(first, 1u);
+    ASSERT_EQ(second, 2u);
+    NWSM_NAME_LIST *list = nullptr;
+    // Calls on the first connection between do not count for the second.
+    for (const auto &[connection, expected] : std::vector<std::pair<UINT32, CCODE>>{
+             {second, 0u}, {first, 0u}, {first, 0u}, {second, NWSMTS_READ_ERROR}, {second, 0u}, {first, 0u}}) {
+        list = nullptr;
+        EXPECT_EQ(NWSMTSListTSResources(connection, &list), expected) << connection;
+        if (expected == 0)
+            names(list);
+    }
+    UINT32 types = 0;
+    EXPECT_EQ(NWSMTSGetSupportedNameTypes(first, &types), NWSMTS_UNSUPPORTED_FUNCTION);
+    EXPECT_EQ(NWSMTSGetSupportedNameTypes(first, &types), NWSMTS_UNSUPPORTED_FUNCTION);
+    EXPECT_EQ(NWSMTSGetSupportedNameTypes(second, &types), 0u);
+    // The process-wide count still counts every call.
+    EXPECT_EQ(smsemuCallCount("NWSMTSListTSResources"), 6u);
+}
+
 TEST_F(Faults, FaultedCallsAreTraced)
 {
     std::string trace = (dir_ / "trace.log").string();
@@ -239,7 +266,11 @@ TEST_F(Faults, MalformedSettingsAreReportedOnceAndIgnored)
                          "NWSMTSReadDataSet@1=0",
                          "NWSMTSReadDataSet=1@1",
                          "NWSMTSReadDataSet@1=0x1FFFFFFFF",
-                         "NWSMPutOneName@1=0x1,garbage"};
+                         "NWSMPutOneName@1=0x1,garbage",
+                         "NWSMTSReadDataSet#0@1=0x1",
+                         "NWSMTSReadDataSet#@1=0x1",
+                         "NWSMTSReadDataSet#x@*=0x1",
+                         "NWSMBogus#1@1=0x1"};
     for (const char *setting : bad) {
         setenv("SMSEMU_FAULTS", setting, 1);
         ::testing::internal::CaptureStderr();

@@ -33,4 +33,14 @@ bool archiveFlagsCleared(CKXSMS &kx, const std::string &name, NameStyle style, P
     return false;
 }
 
+bool clearsRecorded(const std::string &log, Progress &progress)
+{
+    const std::string why = tsaDetail(log);
+    if (why.empty())
+        return true;
+    progress.message("warning: the archive flags could not be cleared (" + why +
+                     "); the next incremental backup will save those data sets again");
+    return false;
+}
+
 } // namespace kxsms

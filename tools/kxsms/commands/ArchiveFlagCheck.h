@@ -35,6 +35,11 @@ private:
 // returned (the job then exits 1).
 bool archiveFlagsCleared(CKXSMS &kx, const std::string &name, NameStyle style, Progress &progress);
 
+// What the module logged while a TSA took clears into effect (a logout, a
+// look at a directory): false, with the warning, when the TSA said it could
+// not record them.
+bool clearsRecorded(const std::string &log, Progress &progress);
+
 } // namespace kxsms
 
 #endif

@@ -22,6 +22,7 @@
 #include "commands/ParallelBackup.h"
 #include "frame/ArchiveSecrets.h"
 #include "frame/JobCount.h"
+#include "frame/ModuleLog.h"
 #include "frame/ModuleSession.h"
 #include "frame/PathRules.h"
 #include "frame/Progress.h"
@@ -212,6 +213,24 @@ void makeDurable(OutputStream &out, NewArchive &archive, const BackupOptions &op
         stopWithoutClears(archive, error, progress);
 }
 
+// With several objects: logs out every object but the first, and has the
+// first look at the first path, so that each TSA connection takes its
+// clears into effect (the first object's, of directories, at a look at a
+// directory); false (and a warning) when a TSA says it could not record
+// them.
+bool clearsTakenIntoEffect(std::vector<std::unique_ptr<ModuleSession>> &sessions, const std::string &path,
+                           Progress &progress)
+{
+    bool cleared = true;
+    for (size_t i = 1; i < sessions.size(); ++i)
+        cleared = clearsRecorded(sessions[i]->close(), progress) && cleared;
+    takeModuleLog();
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    sessions[0]->kx().ScanDataSetInfo(name.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+    return clearsRecorded(takeModuleLog(), progress) && cleared;
+}
+
 // --dry-run: the scan as a backup would make it, the names on stdout;
 // nothing is written and no archive flag cleared.
 int dryRun(const BackupOptions &options, ModuleSession &session, Progress &progress)
@@ -289,7 +308,6 @@ bool BackupCommand::check(std::ostream &err, int64_t now)
         return false;
     }
     options_.jobs = *jobs;
-    jobsGiven_ = !jobs_.empty();
     if (since_.empty())
         return true;
     options_.since = parseTime(since_, now, error);
@@ -321,14 +339,13 @@ int BackupCommand::run(const GlobalOptions &globals)
     progress.showNamesAs(nameStyle(globals.tsa));
     // Traversal (and -x) travel in the scan-control record, set before the login.
     const NWSM_SCAN_CONTROL control = traversingScanControl(options.oneFileSystem);
-    // A dry run opens no data set: one object scans. A connection commits
-    // the clears of archive flags it holds whenever it opens a data set by
-    // name, which would be before what was read ahead is safe in the
-    // archive: a backup that clears them keeps to one object.
-    const bool oneObject = options.dryRun || options.clearArchive;
-    if (oneObject && options.jobs > 1 && jobsGiven_)
-        progress.message(std::string("note: ") + (options.dryRun ? "-n" : "--clear-archive") +
-                         " works with one module object; -j is not used");
+    // A dry run reads no data set: one object scans, whatever -j says.
+    // The file-system TSA holds the clears of archive flags a reader makes
+    // until the command says the archive is durable (it does not take them
+    // into effect when a file is opened by name); the other TSAs write
+    // theirs whenever a scan begins, so a backup there that clears them
+    // keeps to one object.
+    const bool oneObject = options.dryRun || (options.clearArchive && globals.tsa != KXSMS_TSA_FILE_SYSTEM);
     std::vector<std::unique_ptr<ModuleSession>> sessions =
         ModuleSession::openSeveral(globals, globals.tsa, &control, oneObject ? 1 : options.jobs);
     if (sessions.empty())
@@ -409,14 +426,19 @@ int BackupCommand::run(const GlobalOptions &globals)
         ArchiveWriter writer(out, static_cast<uint16_t>(globals.tsa), archiveId, started, flags, record);
         const ArchiveIdentity archive(archiveFile, globals.tsa);
         // Each path goes into the archive whole before the next one's scan
-        // begins. The TSA commits the clears of a connection when it begins
-        // a scan on it: what they are for must be durable before.
+        // begins. The TSA commits the clears of a connection when a scan of
+        // a directory begins on it (and the readers of several objects are
+        // made to look at the path done): what they are for must be
+        // durable before.
         const auto eachPath = [&](auto &job) {
-            bool first = true;
+            const std::string *previous = nullptr;
             for (const std::string &path : record.paths) {
-                if (!first && options.clearArchive)
+                if (previous != nullptr && options.clearArchive) {
                     makeDurable(out, archiveFile, options, progress);
-                first = false;
+                    if constexpr (requires { job.settle(path); })
+                        job.settle(*previous);
+                }
+                previous = &path;
                 try {
                     if (!job.backUp(path)) {
                         stopped = true;
@@ -451,8 +473,14 @@ int BackupCommand::run(const GlobalOptions &globals)
     // Renamed and made durable before the logout commits the clears.
     if (!archiveFile.keep(!options.noSync, error))
         stopWithoutClears(archiveFile, error, progress);
+    // With several objects, data sets were read (and their clears made)
+    // ahead of the archive: a job that ended early logs none of them out,
+    // so that no flag is cleared for what the archive may lack.
+    const bool readAhead = options.clearArchive && sessions.size() > 1;
     if (interrupted()) {
         progress.summary(interruptText() + ": the archive holds the data sets saved before");
+        if (readAhead)
+            ModuleSession::endWithoutLogout(interruptedStatus());
         return interruptedStatus();
     }
     // The archive is complete: the archives after it follow it.
@@ -466,10 +494,16 @@ int BackupCommand::run(const GlobalOptions &globals)
         }
     }
     progress.summary();
+    if (stopped && readAhead)
+        ModuleSession::endWithoutLogout(c_ExitStopped);
     if (stopped)
         return c_ExitStopped;
-    // Asked once the archive is written, so the TSA has every clear it will get.
-    const bool cleared = !options.clearArchive || archiveFlagsCleared(kx, lastSaved.name(), session->names(), progress);
+    // The reading objects log out first: their clears take effect. Then
+    // the check, once the archive is written and durable, so that the TSA
+    // has every clear it will get.
+    bool cleared = !readAhead || clearsTakenIntoEffect(sessions, record.paths.front(), progress);
+    cleared = (!options.clearArchive || archiveFlagsCleared(kx, lastSaved.name(), session->names(), progress)) &&
+              cleared;
     return progress.failures() > 0 || !cleared || !recorded ? c_ExitSomeFailed : c_ExitOk;
 }
 

@@ -41,7 +41,6 @@ private:
     BackupOptions options_;
     std::string since_; // as given
     std::string jobs_;  // -j as given
-    bool jobsGiven_ = false;
 };
 
 } // namespace kxsms

@@ -8,9 +8,13 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <thread>
 
+#include <sys/mman.h>
+
 #include "commands/BackupOutput.h"
+#include "frame/ModuleLog.h"
 #include "frame/Signals.h"
 #include "io/Text.h"
 
@@ -18,36 +22,67 @@ namespace kxsms {
 
 namespace {
 
+// One look at a data set by name, its lines dropped: the TSA takes into
+// effect the clears the connection holds where the look is at a directory
+// or at a data set it cleared.
+void lookAt(ModuleSession &session, const std::string &path)
+{
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    session.kx().ScanDataSetInfo(name.data(), nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr);
+    takeModuleLog();
+}
+
 // Data sets handed over and not yet in the archive, at most: the names and
 // lines they hold are the memory that is not in block buffers.
 constexpr size_t c_ItemsInFlight = 1024;
+// A full scan waits for room for this many.
+constexpr size_t c_ItemsPerRoom = 64;
 
 // A large file's blocks go to the writer this many at a time (a quarter of a
 // reader's pool).
 constexpr unsigned c_BlocksPerBatch = ParallelBackup::c_BlocksPerObject / 4;
 
+// A reader wakes the writer for the items it finished at most this often
+// (and whenever it is about to wait, or its item is the one the writer is
+// at): one wake-up per small file would cost more than reading it.
+constexpr unsigned c_ItemsPerWake = 8;
+
 // Waiting threads look at the signal flag this often (a signal handler
 // cannot wake a condition variable).
 constexpr std::chrono::milliseconds c_SignalPoll{50};
 
+// The memory of a pool is mapped for the job and unmapped after it, not
+// taken from the heap: a host that runs job after job (one process, as an
+// agent does) gets it back whole each time.
 class BlockPool {
 public:
-    explicit BlockPool(unsigned count) : memory_(static_cast<size_t>(count) * KXSMS_MAX_BLOCK)
+    explicit BlockPool(unsigned count) : size_(static_cast<size_t>(count) * KXSMS_MAX_BLOCK)
     {
+        void *mapped = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED)
+            throw std::bad_alloc();
+        memory_ = static_cast<unsigned char *>(mapped);
         for (unsigned i = 0; i < count; ++i)
             free_.push_back(i);
     }
-    unsigned char *block(unsigned index) { return memory_.data() + static_cast<size_t>(index) * KXSMS_MAX_BLOCK; }
+    ~BlockPool() { munmap(memory_, size_); }
+    BlockPool(const BlockPool &) = delete;
+    BlockPool &operator=(const BlockPool &) = delete;
+
+    unsigned char *block(unsigned index) { return memory_ + static_cast<size_t>(index) * KXSMS_MAX_BLOCK; }
     unsigned indexOf(const unsigned char *block) const
     {
-        return static_cast<unsigned>(static_cast<size_t>(block - memory_.data()) / KXSMS_MAX_BLOCK);
+        return static_cast<unsigned>(static_cast<size_t>(block - memory_) / KXSMS_MAX_BLOCK);
     }
 
     // Under the pipeline's lock.
     std::vector<unsigned> free_;
+    bool waiting_ = false; // its job waits for a batch of free blocks
 
 private:
-    std::vector<unsigned char> memory_;
+    size_t size_;
+    unsigned char *memory_ = nullptr;
 };
 
 struct Event {
@@ -96,11 +131,19 @@ public:
     std::deque<Item *> work_;      // for any reader
     std::deque<Item *> linkWork_;  // files with several names, in order: the link reader's
     uint64_t next_ = 0;            // the number of the next item
+    size_t idleReaders_ = 0;       // readers waiting for work (not the link reader)
+    bool linkReaderIdle_ = false;  // the link reader waits for work
+    bool scanWaits_ = false;       // the scan waits for room for items
     bool scanEnded_ = false;
     // Set under the lock; read without it where a stale value only delays.
     std::atomic<bool> halt_{false}; // a job stops: the scan takes no more
     std::atomic<bool> stop_{false}; // everyone stops
     std::string failure_; // the writer's IoError
+    // A look each reader takes at a path (settle): the generation asked
+    // for, the path, and how many readers have taken it.
+    uint64_t settleAsked_ = 0;
+    std::string settlePath_;
+    size_t settled_ = 0;
 
     // The writer's own.
     const BackupOptions &options_;
@@ -117,9 +160,19 @@ public:
 
     std::vector<std::unique_ptr<BackupOutput>> outputs_;
     std::vector<std::unique_ptr<BackupJob>> jobs_;
+    std::vector<ModuleSession *> sessions_;
     std::vector<std::thread> readers_;
     std::thread writerThread_;
     bool finished_ = false;
+
+    // Wakes the readers waiting for work, if there is any (under the lock).
+    // The scan hands items over c_ItemsPerWake at a time, and all it has
+    // before it waits.
+    void handOver()
+    {
+        if (idleReaders_ > 0 && !work_.empty())
+            toReaders_.notify_all();
+    }
 
     bool stopping()
     {
@@ -149,7 +202,15 @@ public:
     // A new item at the end of the order; waits for room unless the job stops.
     Item *newItem(std::unique_lock<std::mutex> &lock)
     {
-        wait(lock, toMakers_, [this] { return order_.size() < c_ItemsInFlight || halt_; });
+        if (order_.size() >= c_ItemsInFlight)
+            handOver();
+        // Once full, the scan goes on only when a batch of items was
+        // written: one wake-up per item would be one per small file.
+        if (order_.size() >= c_ItemsInFlight) {
+            scanWaits_ = true;
+            wait(lock, toMakers_, [this] { return order_.size() <= c_ItemsInFlight - c_ItemsPerRoom || halt_; });
+            scanWaits_ = false;
+        }
         auto item = std::make_unique<Item>();
         item->number = next_++;
         Item *made = item.get();
@@ -198,6 +259,7 @@ public:
     // Ends the current item: the writer may pass it once it has its events.
     void close()
     {
+        bool wake = false;
         {
             std::unique_lock lock(pipeline_.mutex_);
             if (item_ == nullptr && pending_.empty())
@@ -205,23 +267,42 @@ public:
             publish(lock);
             item_->finished = true;
             item_->classified = true;
+            // The writer waits for the item at the front only.
+            wake = scanning_ || pipeline_.order_.front().get() == item_ || ++unwoken_ >= c_ItemsPerWake;
             item_ = nullptr;
         }
         blocks_ = 0;
+        if (wake)
+            wakeWriter();
+    }
+
+    // Wakes the writer for what this job finished so far.
+    void wakeWriter()
+    {
+        unwoken_ = 0;
         pipeline_.toWriter_.notify_one();
     }
 
     unsigned char *nextBlock() override
     {
         std::unique_lock lock(pipeline_.mutex_);
-        // What waits here may hold the blocks the writer must free.
-        if (pool_.free_.empty() && !pending_.empty()) {
-            publish(lock);
-            pipeline_.toWriter_.notify_one();
+        // What waits here, or was finished without a wake-up, may hold the
+        // blocks the writer must free.
+        // An empty pool waits until a batch of blocks is free again: one
+        // wake-up per block would be one per small file.
+        const bool empty = pool_.free_.empty();
+        if (empty) {
+            if (!pending_.empty())
+                publish(lock);
+            wakeWriter();
+            pipeline_.handOver();
         }
         // The scan's blocks are not written after a job stopped it.
         const auto ended = [this] { return scanning_ && pipeline_.halt_; };
-        pipeline_.wait(lock, pipeline_.toMakers_, [&] { return !pool_.free_.empty() || ended(); });
+        const size_t wanted = empty ? c_BlocksPerBatch : 1;
+        pool_.waiting_ = true;
+        pipeline_.wait(lock, pipeline_.toMakers_, [&] { return pool_.free_.size() >= wanted || ended(); });
+        pool_.waiting_ = false;
         if (pool_.free_.empty() || pipeline_.stop_ || interrupted() || ended())
             return nullptr;
         const unsigned index = pool_.free_.back();
@@ -291,11 +372,9 @@ public:
     }
     void unused(unsigned char *block) override
     {
-        {
-            std::lock_guard lock(pipeline_.mutex_);
-            pool_.free_.push_back(pool_.indexOf(block));
-        }
-        pipeline_.toMakers_.notify_all();
+        // Only this job takes blocks from its pool: nobody to wake.
+        std::lock_guard lock(pipeline_.mutex_);
+        pool_.free_.push_back(pool_.indexOf(block));
     }
     void classified() override
     {
@@ -304,6 +383,8 @@ public:
             if (item_ == nullptr || item_->classified)
                 return;
             item_->classified = true;
+            if (!pipeline_.linkReaderIdle_)
+                return;
         }
         pipeline_.toReaders_.notify_all();
     }
@@ -356,7 +437,8 @@ private:
     BlockPool pool_;
     Item *item_ = nullptr;
     std::deque<Event> pending_;
-    unsigned blocks_ = 0; // of the current item
+    unsigned blocks_ = 0;  // of the current item
+    unsigned unwoken_ = 0; // items finished since the writer was last woken
 };
 
 } // namespace
@@ -366,6 +448,9 @@ void Pipeline::release(BlockPool *pool, unsigned char *block)
     {
         std::lock_guard lock(mutex_);
         pool->free_.push_back(static_cast<unsigned>(pool->indexOf(block)));
+        // A job whose pool ran empty waits for a batch (nextBlock).
+        if (!pool->waiting_ || pool->free_.size() < c_BlocksPerBatch)
+            return;
     }
     toMakers_.notify_all();
 }
@@ -428,8 +513,10 @@ void Pipeline::writeAll()
                     // Finished and written.
                     const bool stops = item.stopsJob;
                     order_.pop_front();
+                    const bool room = scanWaits_ && order_.size() <= c_ItemsInFlight - c_ItemsPerRoom;
                     lock.unlock();
-                    toMakers_.notify_all();
+                    if (room)
+                        toMakers_.notify_all();
                     if (stops) {
                         stopped_ = true;
                         return;
@@ -471,6 +558,8 @@ void Pipeline::forward(Item *item)
         while (at != linkWork_.end() && (*at)->number < item->number)
             ++at;
         linkWork_.insert(at, item);
+        if (!linkReaderIdle_)
+            return;
     }
     toReaders_.notify_all();
 }
@@ -491,18 +580,50 @@ void Pipeline::read(size_t index)
     const bool linkReader = several && index == 1;
     if (several && !linkReader)
         job.leaveFilesWithSeveralNames();
+    uint64_t settled = 0;
     for (;;) {
         Item *item = nullptr;
+        std::string look;
         {
             std::unique_lock lock(mutex_);
             std::deque<Item *> &from = linkReader ? linkWork_ : work_;
-            wait(lock, toReaders_, [&] {
-                return !from.empty() && (!linkReader || classifiedBefore(from.front()->number));
-            });
+            const auto ready = [&] {
+                return settleAsked_ != settled ||
+                       (!from.empty() && (!linkReader || classifiedBefore(from.front()->number)));
+            };
+            if (!ready()) {
+                // What it finished goes to the writer before it waits.
+                lock.unlock();
+                out.wakeWriter();
+                lock.lock();
+                if (linkReader)
+                    linkReaderIdle_ = true;
+                else
+                    ++idleReaders_;
+                wait(lock, toReaders_, ready);
+                if (linkReader)
+                    linkReaderIdle_ = false;
+                else
+                    --idleReaders_;
+            }
             if (stop_ || interrupted())
                 break;
-            item = from.front();
-            from.pop_front();
+            if (settleAsked_ != settled) {
+                settled = settleAsked_;
+                look = settlePath_;
+            } else {
+                item = from.front();
+                from.pop_front();
+            }
+        }
+        if (item == nullptr) {
+            lookAt(*sessions_[index], look);
+            {
+                std::lock_guard lock(mutex_);
+                ++settled_;
+            }
+            toWriter_.notify_all();
+            continue;
         }
         out.take(item);
         const bool goOn = job.backUpNamed(item->scanned, item->name, item->unchanged);
@@ -525,6 +646,7 @@ ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::un
 {
     Pipeline &p = *pipeline_;
     for (size_t i = 0; i < sessions.size(); ++i) {
+        p.sessions_.push_back(sessions[i].get());
         p.outputs_.push_back(std::make_unique<RecordingOutput>(p, i == 0));
         p.jobs_.push_back(std::make_unique<BackupJob>(options, *sessions[i], *p.outputs_[i], false, archive));
     }
@@ -544,8 +666,9 @@ ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::un
             item->unchanged = unchanged;
             item->classified = false;
             p.work_.push_back(item);
+            if (p.work_.size() >= c_ItemsPerWake)
+                p.handOver();
         }
-        p.toReaders_.notify_all();
         return true;
     });
     for (size_t i = 1; i < sessions.size(); ++i)
@@ -570,6 +693,7 @@ bool ParallelBackup::backUp(const std::string &path)
     {
         std::lock_guard lock(p.mutex_);
         p.scanEnded_ = true;
+        p.handOver();
     }
     p.toWriter_.notify_all();
     p.writerThread_.join();
@@ -583,6 +707,20 @@ bool ParallelBackup::backUp(const std::string &path)
         throw IoError(failure);
     }
     return goOn && !p.stopped_;
+}
+
+void ParallelBackup::settle(const std::string &path)
+{
+    Pipeline &p = *pipeline_;
+    {
+        std::unique_lock lock(p.mutex_);
+        ++p.settleAsked_;
+        p.settlePath_ = path;
+        p.settled_ = 0;
+    }
+    p.toReaders_.notify_all();
+    std::unique_lock lock(p.mutex_);
+    p.wait(lock, p.toWriter_, [&p] { return p.settled_ == p.readers_.size(); });
 }
 
 void ParallelBackup::finish()

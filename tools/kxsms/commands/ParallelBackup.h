@@ -14,10 +14,11 @@
 // Each reading object has a fixed pool of block buffers: what is read ahead
 // of the writer is bounded in bytes, whatever the sizes of the files.
 //
-// Not with --clear-archive: a connection commits the clears it holds when it
-// opens its next data set, and what was read ahead may by then be no more
-// than in this process's buffers. Such a backup uses one object (see
-// BackupCommand).
+// With --clear-archive, a reading object's clears are made as it reads,
+// ahead of the archive. Its TSA takes them into effect only at its logout
+// (opening a file by name takes none), and the command logs the readers
+// out only once the archive is complete and durable; a job that ends early
+// ends without logging out (see BackupCommand).
 #ifndef KXSMS_TOOLS_PARALLELBACKUP_H
 #define KXSMS_TOOLS_PARALLELBACKUP_H
 
@@ -52,6 +53,12 @@ public:
     // archive. False when the job must stop. Throws IoError when the
     // archive cannot be written.
     bool backUp(const std::string &path);
+
+    // Once what the readers saved of `path` is durable: each reader looks
+    // at it, so that its TSA takes the clears of the readers' archive flags
+    // into effect before the next path's scan (a look at a directory, or at
+    // a data set the connection cleared, does).
+    void settle(const std::string &path);
 
     // Ends what the scan has open (finish does the rest).
     void abandon();

@@ -32,7 +32,7 @@ void FdOutput::writeVector(struct iovec *vector, int count)
                 continue;
             fail("cannot write the archive");
         }
-        written_ += static_cast<uint64_t>(n);
+        written_.store(written_.load(std::memory_order_relaxed) + static_cast<uint64_t>(n), std::memory_order_relaxed);
         size_t left = static_cast<size_t>(n);
         while (count > 0 && left >= vector->iov_len) {
             left -= vector->iov_len;
@@ -132,7 +132,8 @@ size_t FdInput::read(void *data, size_t size)
     for (;;) {
         const ssize_t n = ::read(fd_, data, size);
         if (n >= 0) {
-            bytesRead_ += static_cast<uint64_t>(n);
+            bytesRead_.store(bytesRead_.load(std::memory_order_relaxed) + static_cast<uint64_t>(n),
+                             std::memory_order_relaxed);
             return static_cast<size_t>(n);
         }
         if (errno != EINTR)

@@ -3,6 +3,7 @@
 #ifndef KXSMS_TOOLS_STREAMS_H
 #define KXSMS_TOOLS_STREAMS_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -68,7 +69,8 @@ public:
     void writeChunk(const void *head, size_t headSize, const void *data, size_t size) override;
     void flush() override;
     void finish() override;
-    uint64_t bytesWritten() const { return written_; }
+    // May be asked from any thread (the progress line) while another writes.
+    uint64_t bytesWritten() const { return written_.load(std::memory_order_relaxed); }
 
 private:
     static constexpr size_t c_MaxHead = 32;
@@ -79,7 +81,7 @@ private:
     int fd_;
     std::vector<unsigned char> buffer_;
     size_t used_ = 0;
-    uint64_t written_ = 0;
+    std::atomic<uint64_t> written_{0};
     // Chunks waiting to go out after the buffered bytes: their heads copied,
     // their data still the caller's.
     unsigned char heads_[c_HeldChunks][c_MaxHead];
@@ -122,12 +124,13 @@ class FdInput : public InputStream {
 public:
     explicit FdInput(int fd, bool (*stop)() = nullptr) : fd_(fd), stop_(stop) {}
     size_t read(void *data, size_t size) override;
-    uint64_t bytesRead() const { return bytesRead_; }
+    // May be asked from any thread (the progress line) while another reads.
+    uint64_t bytesRead() const { return bytesRead_.load(std::memory_order_relaxed); }
 
 private:
     int fd_;
     bool (*stop_)();
-    uint64_t bytesRead_ = 0;
+    std::atomic<uint64_t> bytesRead_{0};
 };
 
 // A stream whose first bytes were read already: those bytes again, then the rest.
