@@ -18,9 +18,13 @@
 #define KXSMS_TOOLS_SEALED_H
 
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "io/Streams.h"
@@ -117,25 +121,52 @@ LockedBytes unwrapWithPassphrase(const unsigned char *wrapped, size_t size, cons
 LockedBytes newKeyPair(std::vector<unsigned char> &pub);
 
 // Seals everything written to it in chunks onto another stream; the header
-// is written first.
+// is written first. Full chunks are sealed and written on a thread of its
+// own, so that the caller goes on filling the next ones meanwhile: at most
+// `slots` chunks wait, in buffers made once. A write error of that thread
+// (the disk full, an I/O error) is thrown by the next write, flush or finish.
+// The stop signals stay with the caller's threads.
 class SealedOutput : public OutputStream {
 public:
-    SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey, Cipher cipher);
+    static constexpr size_t c_Slots = 8;
+
+    SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey, Cipher cipher,
+                 size_t slots = c_Slots);
     ~SealedOutput() override;
     void write(const void *data, size_t size) override;
     void flush() override;
     void finish() override;
 
 private:
-    void seal(bool last);
+    struct Slot {
+        std::vector<unsigned char> plain; // length, then the stream bytes, then zeros
+        uint64_t index = 0;
+        bool last = false;
+    };
+
+    void hand(bool last);
+    void waitForSlot(std::unique_lock<std::mutex> &lock);
+    void drain();
+    void sealAll();
 
     OutputStream &raw_;
     Cipher cipher_;
     LockedBytes key_;
-    std::vector<unsigned char> plain_;  // length, then the stream bytes
-    std::vector<unsigned char> sealed_; // one chunk and its tag
-    size_t used_ = 0;
-    uint64_t index_ = 0;
+    std::vector<Slot> slots_;
+    // Sealed chunks, taken in turn: the stream below may hold on to the last
+    // c_HeldChunks of them.
+    std::vector<std::vector<unsigned char>> sealed_;
+    size_t fill_ = 0;      // the slot being filled: never one handed over
+    size_t used_ = 0;      // stream bytes in it
+    uint64_t index_ = 0;   // of the next chunk handed over
+    std::mutex mutex_;
+    std::condition_variable toSealer_;
+    std::condition_variable toCaller_;
+    size_t first_ = 0;     // the oldest slot handed over and not yet written
+    size_t waiting_ = 0;   // slots handed over and not yet written
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+    std::thread sealer_;
 };
 
 // Reads what SealedOutput wrote, chunk by chunk: only bytes of chunks that

@@ -1,7 +1,9 @@
 // Sealing and opening the chunks of the sealed container. Each chunk is
 // checked by itself, so that damage costs only the chunks it touches.
+#include <csignal>
 #include <cstring>
 
+#include <pthread.h>
 #include <sodium.h>
 
 #include "io/Sealed.h"
@@ -80,53 +82,123 @@ size_t readFully(InputStream &raw, unsigned char *out, size_t size)
 } // namespace
 
 SealedOutput::SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey,
-                           Cipher cipher)
-    : raw_(raw), cipher_(cipher), key_(chunkKey(archiveKey, cipher)), plain_(c_ChunkSize), sealed_(c_ChunkSize + c_Tag)
+                           Cipher cipher, size_t slots)
+    : raw_(raw), cipher_(cipher), key_(chunkKey(archiveKey, cipher)), slots_(slots < 2 ? 2 : slots),
+      sealed_(OutputStream::c_HeldChunks)
 {
+    for (Slot &slot : slots_)
+        slot.plain.resize(c_ChunkSize);
+    for (std::vector<unsigned char> &chunk : sealed_)
+        chunk.resize(c_ChunkSize + c_Tag);
     raw_.write(header.data(), header.size());
+    // The thread only seals and writes: every signal stays with the threads
+    // that read the data sets and look at the job's stop.
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    sealer_ = std::thread([this] { sealAll(); });
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 SealedOutput::~SealedOutput()
 {
-    sodium_memzero(plain_.data(), plain_.size());
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    toSealer_.notify_all();
+    sealer_.join();
+    for (Slot &slot : slots_)
+        sodium_memzero(slot.plain.data(), slot.plain.size());
 }
 
 void SealedOutput::write(const void *data, size_t size)
 {
     const auto *bytes = static_cast<const unsigned char *>(data);
     while (size > 0) {
+        // A full chunk goes once more comes, so that finish can mark the last one.
         if (used_ == c_ChunkSize - c_Length)
-            seal(false);
+            hand(false);
         const size_t room = c_ChunkSize - c_Length - used_;
         const size_t n = size < room ? size : room;
-        memcpy(plain_.data() + c_Length + used_, bytes, n);
+        memcpy(slots_[fill_].plain.data() + c_Length + used_, bytes, n);
         used_ += n;
         bytes += n;
         size -= n;
     }
 }
 
-void SealedOutput::seal(bool last)
+void SealedOutput::hand(bool last)
 {
+    Slot &slot = slots_[fill_];
     for (size_t i = 0; i < c_Length; ++i)
-        plain_[i] = static_cast<unsigned char>(used_ >> (8 * i));
-    memset(plain_.data() + c_Length + used_, 0, c_ChunkSize - c_Length - used_);
-    sealed::seal(cipher_, key_, index_, last, plain_.data(), plain_.size(), sealed_.data());
-    raw_.write(sealed_.data(), sealed_.size());
-    ++index_;
+        slot.plain[i] = static_cast<unsigned char>(used_ >> (8 * i));
+    memset(slot.plain.data() + c_Length + used_, 0, c_ChunkSize - c_Length - used_);
+    slot.index = index_++;
+    slot.last = last;
     used_ = 0;
+    fill_ = (fill_ + 1) % slots_.size();
+    std::unique_lock lock(mutex_);
+    ++waiting_;
+    toSealer_.notify_one();
+    toCaller_.wait(lock, [this] { return waiting_ < slots_.size() || failure_; });
+    if (failure_)
+        std::rethrow_exception(failure_);
+}
+
+void SealedOutput::drain()
+{
+    std::unique_lock lock(mutex_);
+    toCaller_.wait(lock, [this] { return waiting_ == 0 || failure_; });
+    if (failure_)
+        std::rethrow_exception(failure_);
+}
+
+void SealedOutput::sealAll()
+{
+    static const unsigned char c_NoHead = 0;
+    size_t turn = 0;
+    for (;;) {
+        Slot *slot = nullptr;
+        {
+            std::unique_lock lock(mutex_);
+            toSealer_.wait(lock, [this] { return waiting_ > 0 || stopping_; });
+            if (stopping_)
+                return;
+            slot = &slots_[first_];
+        }
+        std::vector<unsigned char> &out = sealed_[turn];
+        turn = (turn + 1) % sealed_.size();
+        sealed::seal(cipher_, key_, slot->index, slot->last, slot->plain.data(), slot->plain.size(), out.data());
+        try {
+            raw_.writeChunk(&c_NoHead, 0, out.data(), out.size());
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            failure_ = std::current_exception();
+            toCaller_.notify_all();
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            first_ = (first_ + 1) % slots_.size();
+            --waiting_;
+        }
+        toCaller_.notify_all();
+    }
 }
 
 void SealedOutput::flush()
 {
     if (used_ > 0)
-        seal(false);
+        hand(false);
+    drain();
     raw_.flush();
 }
 
 void SealedOutput::finish()
 {
-    seal(true);
+    hand(true);
+    drain();
     raw_.finish();
 }
 

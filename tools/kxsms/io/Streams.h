@@ -3,6 +3,7 @@
 #ifndef KXSMS_TOOLS_STREAMS_H
 #define KXSMS_TOOLS_STREAMS_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -68,7 +69,8 @@ public:
     void writeChunk(const void *head, size_t headSize, const void *data, size_t size) override;
     void flush() override;
     void finish() override;
-    uint64_t bytesWritten() const { return written_; }
+    // May be asked from another thread than the one that writes.
+    uint64_t bytesWritten() const { return written_.load(std::memory_order_relaxed); }
 
 private:
     static constexpr size_t c_MaxHead = 32;
@@ -79,7 +81,7 @@ private:
     int fd_;
     std::vector<unsigned char> buffer_;
     size_t used_ = 0;
-    uint64_t written_ = 0;
+    std::atomic<uint64_t> written_{0};
     // Chunks waiting to go out after the buffered bytes: their heads copied,
     // their data still the caller's.
     unsigned char heads_[c_HeldChunks][c_MaxHead];
