@@ -1,10 +1,13 @@
 // The sealed writer's own thread: what it writes is, byte for byte, the
 // chunks a plain in-line sealing of the same stream gives (same order, chunk
-// numbers and last mark), whatever the number of waiting chunks; and a write
-// that fails on that thread fails the caller's next step with its own words.
+// numbers and last mark), whatever the number of waiting chunks; a write
+// that fails on that thread fails the caller's next step with its own words;
+// and the reader that opens chunks ahead keeps every undamaged chunk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include <sodium.h>
@@ -189,6 +192,98 @@ TEST(SealingThread, AFailedWriteFailsTheCallersNextStep)
                 EXPECT_THROW(out.flush(), IoError);
             }
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// An archive of 12 full chunks whose stream bytes say which chunk they were
+// in, read back after each kind of damage, with the chunks opened ahead on
+// the reader's thread: what comes out is exactly the undamaged chunks' bytes,
+// and the damage is reported.
+TEST(SealingThread, ReadingAheadKeepsWhatAuthenticatesAndReportsTheRest)
+{
+    constexpr size_t room = c_ChunkSize - c_Length;
+    constexpr size_t chunks = 12;
+    constexpr size_t size = c_ChunkSize + c_Tag;
+    const Bytes header = {'h', 'e', 'a', 'd'};
+    std::string stream;
+    for (size_t i = 0; i < chunks; ++i)
+        stream += std::string(room, static_cast<char>('a' + i));
+    MemoryOutput raw;
+    {
+        SealedOutput out(raw, header, fixedKey(), preferredCipher());
+        out.write(stream.data(), stream.size());
+        out.finish();
+    }
+    MemoryOutput other;
+    {
+        LockedBytes key = newArchiveKey();
+        SealedOutput out(other, header, std::move(key), preferredCipher());
+        out.write(stream.data(), stream.size());
+        out.finish();
+    }
+    const auto chunkAt = [&](const Bytes &archive, size_t i) {
+        return Bytes(archive.begin() + static_cast<long>(header.size() + i * size),
+                     archive.begin() + static_cast<long>(header.size() + (i + 1) * size));
+    };
+    const auto without = [&](std::initializer_list<size_t> lost) {
+        std::string kept;
+        for (size_t i = 0; i < chunks; ++i)
+            if (std::find(lost.begin(), lost.end(), i) == lost.end())
+                kept += std::string(room, static_cast<char>('a' + i));
+        return kept;
+    };
+    struct Case {
+        const char *what;
+        std::function<Bytes()> damage;
+        std::string expected;
+        size_t reports;
+    };
+    const auto build = [&](const std::vector<Bytes> &parts) {
+        Bytes bytes = header;
+        for (const Bytes &part : parts)
+            bytes.insert(bytes.end(), part.begin(), part.end());
+        return bytes;
+    };
+    const auto all = [&] {
+        std::vector<Bytes> parts;
+        for (size_t i = 0; i < chunks; ++i)
+            parts.push_back(chunkAt(raw.out, i));
+        return parts;
+    };
+    const Case cases[] = {
+        {"intact", [&] { return raw.out; }, stream, 0},
+        {"a chunk lost", [&] { auto p = all(); p.erase(p.begin() + 3); return build(p); }, without({3}), 1},
+        {"a chunk repeated", [&] { auto p = all(); p.insert(p.begin() + 4, p[3]); return build(p); }, stream, 1},
+        {"two chunks swapped", [&] { auto p = all(); std::swap(p[3], p[4]); return build(p); }, without({3}), 2},
+        {"a byte flipped", [&] { Bytes b = raw.out; b[header.size() + 5 * size + 99] ^= 4; return b; },
+         without({5}), 1},
+        {"another archive's chunk", [&] { auto p = all(); p[6] = chunkAt(other.out, 6); return build(p); },
+         without({6}), 1},
+        {"cut at a chunk's end", [&] { auto p = all(); p.resize(9); return build(p); }, without({9, 10, 11}), 1},
+        {"cut inside a chunk", [&] { Bytes b = raw.out; b.resize(b.size() - 100); return b; }, without({11}), 1},
+        {"bytes after the end", [&] { Bytes b = raw.out; b.insert(b.end(), 3 * size, 'x'); return b; }, stream, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes archive = c.damage();
+        archive_test::MemoryInput in(archive, 7000);
+        in.read(std::vector<unsigned char>(header.size()).data(), header.size());
+        Header opened;
+        opened.cipher = preferredCipher();
+        opened.bytes = header;
+        std::vector<std::string> damage;
+        SealedInput sealed(in, opened, fixedKey(), [&](const std::string &what) { damage.push_back(what); });
+        std::string out;
+        char buffer[30000];
+        for (size_t n; (n = sealed.read(buffer, sizeof buffer)) > 0;)
+            out.append(buffer, n);
+        EXPECT_TRUE(out == c.expected) << out.size() << " bytes instead of " << c.expected.size();
+        EXPECT_EQ(damage.size(), c.reports) << (damage.empty() ? "" : damage.front());
+        EXPECT_EQ(sealed.read(buffer, sizeof buffer), 0u);
     }
 }
 

@@ -171,9 +171,14 @@ private:
 
 // Reads what SealedOutput wrote, chunk by chunk: only bytes of chunks that
 // authenticated come out. Damage is reported through onDamage and stepped
-// over.
+// over. The caller's thread reads the file (and so stays the one a stop
+// signal cuts short); the next chunks are opened ahead on a thread of their
+// own, under the number they have in an undamaged archive. A chunk that does
+// not open so is looked at again in order on the caller's thread.
 class SealedInput : public InputStream {
 public:
+    static constexpr size_t c_Slots = 4;
+
     SealedInput(InputStream &raw, const Header &header, LockedBytes archiveKey, DamageHandler onDamage);
     ~SealedInput() override;
     size_t read(void *data, size_t size) override;
@@ -182,22 +187,45 @@ public:
     static constexpr uint64_t c_Window = 8;
 
 private:
+    struct Slot {
+        std::vector<unsigned char> sealed;
+        std::vector<unsigned char> plain;
+        uint64_t offset = 0; // in the file
+        size_t got = 0;      // bytes read: short at the end of the file
+        uint64_t guess = 0;  // the number it was opened ahead under
+        int opened = 0;      // 0 not opened, 1 opened, 2 opened as the last chunk
+        bool handed = false; // given to the opening thread
+        bool done = false;   // and opened (or not) by it
+    };
+
     bool nextChunk();
-    bool open(uint64_t index, bool last, unsigned char *out);
-    bool openAny(uint64_t &index, bool &last);
+    void readAhead();
+    Slot &takeOldest();
+    void openAll();
+    bool open(Slot &slot, uint64_t index, bool last);
+    bool openAny(Slot &slot, uint64_t &index, bool &last);
+    void trailing(const Slot *next);
 
     InputStream &raw_;
     Cipher cipher_;
     uint32_t chunkSize_;
     LockedBytes key_;
     DamageHandler onDamage_;
-    std::vector<unsigned char> sealed_;
-    std::vector<unsigned char> plain_;
+    std::vector<Slot> slots_;
+    size_t first_ = 0;  // the oldest slot read and not yet done with
+    size_t count_ = 0;  // slots read and not yet done with
+    bool current_ = false; // the oldest one is the chunk being read out
     size_t position_ = 0;
     size_t available_ = 0;
     uint64_t expected_ = 0;
     uint64_t offset_ = 0; // of the next chunk, in the file
+    bool fileEnded_ = false;
     bool ended_ = false;
+    std::mutex mutex_;
+    std::condition_variable toOpener_;
+    std::condition_variable toCaller_;
+    bool stopping_ = false;
+    std::thread opener_;
 };
 
 } // namespace kxsms::sealed
