@@ -80,6 +80,21 @@ std::thread withoutSignals(std::function<void()> body)
     return thread;
 }
 
+// Ends a thread that waits on wake for stopping, and wipes the plain text
+// of its slots.
+template <typename Slots>
+void stopAndWipe(std::mutex &mutex, bool &stopping, std::condition_variable &wake, std::thread &thread, Slots &slots)
+{
+    {
+        std::lock_guard lock(mutex);
+        stopping = true;
+    }
+    wake.notify_all();
+    thread.join();
+    for (auto &slot : slots)
+        sodium_memzero(slot.plain.data(), slot.plain.size());
+}
+
 size_t readFully(InputStream &raw, unsigned char *out, size_t size)
 {
     size_t got = 0;
@@ -109,14 +124,7 @@ SealedOutput::SealedOutput(OutputStream &raw, const std::vector<unsigned char> &
 
 SealedOutput::~SealedOutput()
 {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    toSealer_.notify_all();
-    sealer_.join();
-    for (Slot &slot : slots_)
-        sodium_memzero(slot.plain.data(), slot.plain.size());
+    stopAndWipe(mutex_, stopping_, toSealer_, sealer_, slots_);
 }
 
 void SealedOutput::write(const void *data, size_t size)
@@ -222,14 +230,7 @@ SealedInput::SealedInput(InputStream &raw, const Header &header, LockedBytes arc
 
 SealedInput::~SealedInput()
 {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    toOpener_.notify_all();
-    opener_.join();
-    for (Slot &slot : slots_)
-        sodium_memzero(slot.plain.data(), slot.plain.size());
+    stopAndWipe(mutex_, stopping_, toOpener_, opener_, slots_);
 }
 
 size_t SealedInput::read(void *data, size_t size)
