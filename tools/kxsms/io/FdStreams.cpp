@@ -32,7 +32,7 @@ void FdOutput::writeVector(struct iovec *vector, int count)
                 continue;
             fail("cannot write the archive");
         }
-        written_.store(written_.load(std::memory_order_relaxed) + static_cast<uint64_t>(n), std::memory_order_relaxed);
+        written_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
         size_t left = static_cast<size_t>(n);
         while (count > 0 && left >= vector->iov_len) {
             left -= vector->iov_len;

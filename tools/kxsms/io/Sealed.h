@@ -18,9 +18,13 @@
 #define KXSMS_TOOLS_SEALED_H
 
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "io/Streams.h"
@@ -117,32 +121,64 @@ LockedBytes unwrapWithPassphrase(const unsigned char *wrapped, size_t size, cons
 LockedBytes newKeyPair(std::vector<unsigned char> &pub);
 
 // Seals everything written to it in chunks onto another stream; the header
-// is written first.
+// is written first. Full chunks are sealed and written on a thread of its
+// own, so that the caller goes on filling the next ones meanwhile: at most
+// `slots` chunks wait, in buffers made once. A write error of that thread
+// (the disk full, an I/O error) is thrown by the next write, flush or finish.
+// The stop signals stay with the caller's threads.
 class SealedOutput : public OutputStream {
 public:
-    SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey, Cipher cipher);
+    static constexpr size_t c_Slots = 8;
+
+    SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey, Cipher cipher,
+                 size_t slots = c_Slots);
     ~SealedOutput() override;
     void write(const void *data, size_t size) override;
     void flush() override;
     void finish() override;
 
 private:
-    void seal(bool last);
+    struct Slot {
+        std::vector<unsigned char> plain; // length, then the stream bytes, then zeros
+        uint64_t index = 0;
+        bool last = false;
+    };
+
+    void hand(bool last);
+    void waitForSlot(std::unique_lock<std::mutex> &lock);
+    void drain();
+    void sealAll();
 
     OutputStream &raw_;
     Cipher cipher_;
     LockedBytes key_;
-    std::vector<unsigned char> plain_;  // length, then the stream bytes
-    std::vector<unsigned char> sealed_; // one chunk and its tag
-    size_t used_ = 0;
-    uint64_t index_ = 0;
+    std::vector<Slot> slots_;
+    // Sealed chunks, taken in turn: the stream below may hold on to the last
+    // c_HeldChunks of them.
+    std::vector<std::vector<unsigned char>> sealed_;
+    size_t fill_ = 0;      // the slot being filled: never one handed over
+    size_t used_ = 0;      // stream bytes in it
+    uint64_t index_ = 0;   // of the next chunk handed over
+    std::mutex mutex_;
+    std::condition_variable toSealer_;
+    std::condition_variable toCaller_;
+    size_t first_ = 0;     // the oldest slot handed over and not yet written
+    size_t waiting_ = 0;   // slots handed over and not yet written
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+    std::thread sealer_;
 };
 
 // Reads what SealedOutput wrote, chunk by chunk: only bytes of chunks that
 // authenticated come out. Damage is reported through onDamage and stepped
-// over.
+// over. The caller's thread reads the file (and so stays the one a stop
+// signal cuts short); the next chunks are opened ahead on a thread of their
+// own, under the number they have in an undamaged archive. A chunk that does
+// not open so is looked at again in order on the caller's thread.
 class SealedInput : public InputStream {
 public:
+    static constexpr size_t c_Slots = 4;
+
     SealedInput(InputStream &raw, const Header &header, LockedBytes archiveKey, DamageHandler onDamage);
     ~SealedInput() override;
     size_t read(void *data, size_t size) override;
@@ -151,22 +187,45 @@ public:
     static constexpr uint64_t c_Window = 8;
 
 private:
+    struct Slot {
+        std::vector<unsigned char> sealed;
+        std::vector<unsigned char> plain;
+        uint64_t offset = 0; // in the file
+        size_t got = 0;      // bytes read: short at the end of the file
+        uint64_t guess = 0;  // the number it was opened ahead under
+        int opened = 0;      // 0 not opened, 1 opened, 2 opened as the last chunk
+        bool handed = false; // given to the opening thread
+        bool done = false;   // and opened (or not) by it
+    };
+
     bool nextChunk();
-    bool open(uint64_t index, bool last, unsigned char *out);
-    bool openAny(uint64_t &index, bool &last);
+    void readAhead();
+    Slot &takeOldest();
+    void openAll();
+    bool open(Slot &slot, uint64_t index, bool last);
+    bool openAny(Slot &slot, uint64_t &index, bool &last);
+    void trailing(const Slot *next);
 
     InputStream &raw_;
     Cipher cipher_;
     uint32_t chunkSize_;
     LockedBytes key_;
     DamageHandler onDamage_;
-    std::vector<unsigned char> sealed_;
-    std::vector<unsigned char> plain_;
+    std::vector<Slot> slots_;
+    size_t first_ = 0;  // the oldest slot read and not yet done with
+    size_t count_ = 0;  // slots read and not yet done with
+    bool current_ = false; // the oldest one is the chunk being read out
     size_t position_ = 0;
     size_t available_ = 0;
     uint64_t expected_ = 0;
     uint64_t offset_ = 0; // of the next chunk, in the file
+    bool fileEnded_ = false;
     bool ended_ = false;
+    std::mutex mutex_;
+    std::condition_variable toOpener_;
+    std::condition_variable toCaller_;
+    bool stopping_ = false;
+    std::thread opener_;
 };
 
 } // namespace kxsms::sealed

@@ -1,7 +1,10 @@
 // Sealing and opening the chunks of the sealed container. Each chunk is
 // checked by itself, so that damage costs only the chunks it touches.
+#include <csignal>
 #include <cstring>
+#include <functional>
 
+#include <pthread.h>
 #include <sodium.h>
 
 #include "io/Sealed.h"
@@ -65,6 +68,33 @@ bool unseal(Cipher cipher, const LockedBytes &key, uint64_t index, bool last, co
                                                       key.data()) == 0;
 }
 
+// Starts a thread that takes no signal: they stay with the threads that look
+// at the job's stop.
+std::thread withoutSignals(std::function<void()> body)
+{
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    std::thread thread(std::move(body));
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return thread;
+}
+
+// Ends a thread that waits on wake for stopping, and wipes the plain text
+// of its slots.
+template <typename Slots>
+void stopAndWipe(std::mutex &mutex, bool &stopping, std::condition_variable &wake, std::thread &thread, Slots &slots)
+{
+    {
+        std::lock_guard lock(mutex);
+        stopping = true;
+    }
+    wake.notify_all();
+    thread.join();
+    for (auto &slot : slots)
+        sodium_memzero(slot.plain.data(), slot.plain.size());
+}
+
 size_t readFully(InputStream &raw, unsigned char *out, size_t size)
 {
     size_t got = 0;
@@ -80,66 +110,127 @@ size_t readFully(InputStream &raw, unsigned char *out, size_t size)
 } // namespace
 
 SealedOutput::SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey,
-                           Cipher cipher)
-    : raw_(raw), cipher_(cipher), key_(chunkKey(archiveKey, cipher)), plain_(c_ChunkSize), sealed_(c_ChunkSize + c_Tag)
+                           Cipher cipher, size_t slots)
+    : raw_(raw), cipher_(cipher), key_(chunkKey(archiveKey, cipher)), slots_(slots < 2 ? 2 : slots),
+      sealed_(OutputStream::c_HeldChunks)
 {
+    for (Slot &slot : slots_)
+        slot.plain.resize(c_ChunkSize);
+    for (std::vector<unsigned char> &chunk : sealed_)
+        chunk.resize(c_ChunkSize + c_Tag);
     raw_.write(header.data(), header.size());
+    sealer_ = withoutSignals([this] { sealAll(); });
 }
 
 SealedOutput::~SealedOutput()
 {
-    sodium_memzero(plain_.data(), plain_.size());
+    stopAndWipe(mutex_, stopping_, toSealer_, sealer_, slots_);
 }
 
 void SealedOutput::write(const void *data, size_t size)
 {
     const auto *bytes = static_cast<const unsigned char *>(data);
     while (size > 0) {
+        // A full chunk goes once more comes, so that finish can mark the last one.
         if (used_ == c_ChunkSize - c_Length)
-            seal(false);
+            hand(false);
         const size_t room = c_ChunkSize - c_Length - used_;
         const size_t n = size < room ? size : room;
-        memcpy(plain_.data() + c_Length + used_, bytes, n);
+        memcpy(slots_[fill_].plain.data() + c_Length + used_, bytes, n);
         used_ += n;
         bytes += n;
         size -= n;
     }
 }
 
-void SealedOutput::seal(bool last)
+void SealedOutput::hand(bool last)
 {
+    Slot &slot = slots_[fill_];
     for (size_t i = 0; i < c_Length; ++i)
-        plain_[i] = static_cast<unsigned char>(used_ >> (8 * i));
-    memset(plain_.data() + c_Length + used_, 0, c_ChunkSize - c_Length - used_);
-    sealed::seal(cipher_, key_, index_, last, plain_.data(), plain_.size(), sealed_.data());
-    raw_.write(sealed_.data(), sealed_.size());
-    ++index_;
+        slot.plain[i] = static_cast<unsigned char>(used_ >> (8 * i));
+    memset(slot.plain.data() + c_Length + used_, 0, c_ChunkSize - c_Length - used_);
+    slot.index = index_++;
+    slot.last = last;
     used_ = 0;
+    fill_ = (fill_ + 1) % slots_.size();
+    std::unique_lock lock(mutex_);
+    ++waiting_;
+    toSealer_.notify_one();
+    toCaller_.wait(lock, [this] { return waiting_ < slots_.size() || failure_; });
+    if (failure_)
+        std::rethrow_exception(failure_);
+}
+
+void SealedOutput::drain()
+{
+    std::unique_lock lock(mutex_);
+    toCaller_.wait(lock, [this] { return waiting_ == 0 || failure_; });
+    if (failure_)
+        std::rethrow_exception(failure_);
+}
+
+void SealedOutput::sealAll()
+{
+    static const unsigned char c_NoHead = 0;
+    size_t turn = 0;
+    for (;;) {
+        Slot *slot = nullptr;
+        {
+            std::unique_lock lock(mutex_);
+            toSealer_.wait(lock, [this] { return waiting_ > 0 || stopping_; });
+            if (stopping_)
+                return;
+            slot = &slots_[first_];
+        }
+        std::vector<unsigned char> &out = sealed_[turn];
+        turn = (turn + 1) % sealed_.size();
+        sealed::seal(cipher_, key_, slot->index, slot->last, slot->plain.data(), slot->plain.size(), out.data());
+        try {
+            raw_.writeChunk(&c_NoHead, 0, out.data(), out.size());
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            failure_ = std::current_exception();
+            toCaller_.notify_all();
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            first_ = (first_ + 1) % slots_.size();
+            --waiting_;
+        }
+        toCaller_.notify_all();
+    }
 }
 
 void SealedOutput::flush()
 {
     if (used_ > 0)
-        seal(false);
+        hand(false);
+    drain();
     raw_.flush();
 }
 
 void SealedOutput::finish()
 {
-    seal(true);
+    hand(true);
+    drain();
     raw_.finish();
 }
 
 SealedInput::SealedInput(InputStream &raw, const Header &header, LockedBytes archiveKey, DamageHandler onDamage)
     : raw_(raw), cipher_(header.cipher), chunkSize_(header.chunkSize), key_(chunkKey(archiveKey, header.cipher)),
-      onDamage_(std::move(onDamage)), sealed_(header.chunkSize + c_Tag), plain_(header.chunkSize),
-      offset_(header.bytes.size())
+      onDamage_(std::move(onDamage)), slots_(c_Slots), offset_(header.bytes.size())
 {
+    for (Slot &slot : slots_) {
+        slot.sealed.resize(chunkSize_ + c_Tag);
+        slot.plain.resize(chunkSize_);
+    }
+    opener_ = withoutSignals([this] { openAll(); });
 }
 
 SealedInput::~SealedInput()
 {
-    sodium_memzero(plain_.data(), plain_.size());
+    stopAndWipe(mutex_, stopping_, toOpener_, opener_, slots_);
 }
 
 size_t SealedInput::read(void *data, size_t size)
@@ -147,25 +238,84 @@ size_t SealedInput::read(void *data, size_t size)
     while (position_ == available_)
         if (!nextChunk())
             return 0;
+    const Slot &slot = slots_[first_];
     const size_t n = size < available_ - position_ ? size : available_ - position_;
-    memcpy(data, plain_.data() + position_, n);
+    memcpy(data, slot.plain.data() + position_, n);
     position_ += n;
     return n;
 }
 
-bool SealedInput::open(uint64_t index, bool last, unsigned char *out)
+bool SealedInput::open(Slot &slot, uint64_t index, bool last)
 {
-    return unseal(cipher_, key_, index, last, sealed_.data(), sealed_.size(), out);
+    return unseal(cipher_, key_, index, last, slot.sealed.data(), slot.sealed.size(), slot.plain.data());
 }
 
-bool SealedInput::openAny(uint64_t &index, bool &last)
+void SealedInput::openAll()
+{
+    size_t next = 0;
+    for (;;) {
+        Slot *slot = nullptr;
+        {
+            std::unique_lock lock(mutex_);
+            toOpener_.wait(lock, [&] { return stopping_ || (slots_[next].handed && !slots_[next].done); });
+            if (stopping_)
+                return;
+            slot = &slots_[next];
+        }
+        const int opened = open(*slot, slot->guess, false) ? 1 : open(*slot, slot->guess, true) ? 2 : 0;
+        {
+            std::lock_guard lock(mutex_);
+            slot->opened = opened;
+            slot->done = true;
+        }
+        toCaller_.notify_all();
+        next = (next + 1) % slots_.size();
+    }
+}
+
+void SealedInput::readAhead()
+{
+    while (count_ < slots_.size() && !fileEnded_) {
+        Slot &slot = slots_[(first_ + count_) % slots_.size()];
+        slot.offset = offset_;
+        slot.got = readFully(raw_, slot.sealed.data(), slot.sealed.size());
+        offset_ += slot.got;
+        ++count_;
+        if (slot.got < slot.sealed.size()) {
+            fileEnded_ = true;
+            break;
+        }
+        // Its number in an undamaged archive: the chunks before it in the
+        // queue take the numbers from the one expected next on.
+        const uint64_t guess = expected_ + count_ - 1;
+        {
+            std::lock_guard lock(mutex_);
+            slot.guess = guess;
+            slot.opened = 0;
+            slot.done = false;
+            slot.handed = true;
+        }
+        toOpener_.notify_all();
+    }
+}
+
+SealedInput::Slot &SealedInput::takeOldest()
+{
+    Slot &slot = slots_[first_];
+    std::unique_lock lock(mutex_);
+    toCaller_.wait(lock, [&] { return !slot.handed || slot.done; });
+    slot.handed = false;
+    return slot;
+}
+
+bool SealedInput::openAny(Slot &slot, uint64_t &index, bool &last)
 {
     for (uint64_t distance = 1; distance <= c_Window; ++distance) {
         for (const uint64_t at : {expected_ + distance, expected_ - distance}) {
             if (distance > expected_ && at == expected_ - distance)
                 continue;
             for (const bool end : {false, true}) {
-                if (open(at, end, plain_.data())) {
+                if (open(slot, at, end)) {
                     index = at;
                     last = end;
                     return true;
@@ -176,35 +326,60 @@ bool SealedInput::openAny(uint64_t &index, bool &last)
     return false;
 }
 
+void SealedInput::trailing(const Slot *next)
+{
+    unsigned char extra = 0;
+    if (next != nullptr || raw_.read(&extra, 1) > 0) {
+        onDamage_("bytes after the archive's last chunk (offset " + std::to_string(next ? next->offset : offset_) +
+                  ") are ignored");
+        unsigned char rest[4096];
+        while (raw_.read(rest, sizeof rest) > 0) {
+        }
+    }
+}
+
 bool SealedInput::nextChunk()
 {
     position_ = available_ = 0;
     for (;;) {
+        if (current_) {
+            first_ = (first_ + 1) % slots_.size();
+            --count_;
+            current_ = false;
+        }
         if (ended_) {
-            unsigned char extra = 0;
-            if (raw_.read(&extra, 1) > 0) {
-                onDamage_("bytes after the archive's last chunk (offset " + std::to_string(offset_) + ") are ignored");
-                while (raw_.read(sealed_.data(), sealed_.size()) > 0) {
-                }
-            }
+            if (fileEnded_ && count_ == 0)
+                return false;
+            // Chunks read ahead past the last one are bytes after it.
+            Slot *next = nullptr;
+            if (count_ > 0 && slots_[first_].got > 0)
+                next = &takeOldest();
+            trailing(next);
+            fileEnded_ = true;
+            count_ = 0;
             return false;
         }
-        const uint64_t at = offset_;
-        const size_t got = readFully(raw_, sealed_.data(), sealed_.size());
-        offset_ += got;
-        if (got < sealed_.size()) {
+        readAhead();
+        Slot &slot = takeOldest();
+        current_ = true;
+        const uint64_t at = slot.offset;
+        if (slot.got < slot.sealed.size()) {
             ended_ = true;
-            onDamage_(got == 0 ? "the archive is truncated: its last chunk is missing"
-                               : "the archive is truncated inside a chunk (offset " + std::to_string(at) + ")");
+            onDamage_(slot.got == 0 ? "the archive is truncated: its last chunk is missing"
+                                    : "the archive is truncated inside a chunk (offset " + std::to_string(at) + ")");
+            fileEnded_ = true;
+            count_ = 1;
             return false;
         }
         uint64_t index = expected_;
         bool last = false;
-        if (open(expected_, false, plain_.data())) {
+        if (slot.opened != 0 && slot.guess == expected_) {
+            last = slot.opened == 2;
+        } else if (open(slot, expected_, false)) {
             last = false;
-        } else if (open(expected_, true, plain_.data())) {
+        } else if (open(slot, expected_, true)) {
             last = true;
-        } else if (openAny(index, last)) {
+        } else if (openAny(slot, index, last)) {
             if (index < expected_) {
                 onDamage_("a chunk out of place (repeated or moved) at offset " + std::to_string(at) + " is skipped");
                 continue;
@@ -220,7 +395,7 @@ bool SealedInput::nextChunk()
         ended_ = last;
         size_t length = 0;
         for (size_t i = 0; i < c_Length; ++i)
-            length |= static_cast<size_t>(plain_[i]) << (8 * i);
+            length |= static_cast<size_t>(slot.plain[i]) << (8 * i);
         if (length > chunkSize_ - c_Length) {
             onDamage_("the chunk at offset " + std::to_string(at) + " has a length beyond its size");
             continue;
