@@ -5,6 +5,9 @@
 // cause. Failures come from the system-call fault seam.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include "Preload.h"
 #include "commands/KxsmsProgram.h"
 
@@ -142,8 +145,12 @@ TEST_F(ArchiveReplace, RefusedNamesAndDevices)
     writeFile(dir_ / "arch/ro.kxa", "kept\n");
     fs::permissions(dir_ / "arch/ro.kxa", fs::perms(0400));
     fs::permissions(dir_ / "arch", fs::perms(0777));
-    r = sh("$AS_NOBODY " + kxsmsLine({"backup", "/tree", "-f", "arch/ro.kxa"}));
-    if (r.err.find("setpriv") == std::string::npos) {
+    // As nobody, through the copy of kxsms other users can run (the build
+    // folder may be closed to them); skipped where there is none.
+    const bool asNobody =
+        geteuid() == 0 && getpwnam("nobody") != nullptr && kxsms_test::runKxsmsForOtherUsers(dir_).empty();
+    r = asNobody ? sh("$AS_NOBODY " + kxsmsLine({"backup", "/tree", "-f", "arch/ro.kxa"})) : Result{};
+    if (asNobody && r.err.find("setpriv") == std::string::npos) {
         EXPECT_EQ(r.status, 2) << context(r);
         EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
         EXPECT_EQ(readFile(dir_ / "arch/ro.kxa"), "kept\n");
