@@ -462,7 +462,12 @@ protected:
         EXPECT_EQ(kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc1.kxa"}).status, 0);
         writeFile(data_ / "tree/a.txt", "alpha, again\n");
         fs::remove_all(data_ / "tree/sub");
-        const Result r = kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc2.kxa"}, inc2Prefix);
+        // A fault counted across connections ("the N-th call") falls on a
+        // known data set only with one object.
+        std::vector<std::string> inc2{"backup", "/tree", "--incremental", "--clear-archive", "-f", "inc2.kxa"};
+        if (!inc2Prefix.empty())
+            inc2.insert(inc2.end(), {"-j", "1"});
+        const Result r = kxsms(inc2, inc2Prefix);
         EXPECT_EQ(r.status, inc2Status) << r.err;
         return kxsms_test::describeTree(data_ / "tree");
     }
