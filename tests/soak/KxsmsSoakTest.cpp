@@ -167,7 +167,10 @@ TEST_F(KxsmsSoak, BackupVerifyRestoreCyclesStayFlat)
     const size_t descriptors = openDescriptors();
     const size_t resident = residentKiB();
     const uintmax_t store = storeSize();
+    size_t residentHalfway = resident;
     for (int i = 20; i < total; ++i) {
+        if (i == 20 + (total - 20) / 2)
+            residentHalfway = residentKiB();
         cycle(i);
         if (HasFatalFailure())
             return;
@@ -180,8 +183,15 @@ TEST_F(KxsmsSoak, BackupVerifyRestoreCyclesStayFlat)
                 total, descriptors, descriptorsAfter, resident, residentAfter, store, storeAfter);
     EXPECT_EQ(descriptorsAfter, descriptors);
     EXPECT_EQ(storeAfter, store) << "the state store grew";
+    // The threads of each job may take their memory from different malloc
+    // arenas, whose free pages are given back lazily: the resident size
+    // moves by up to about 1 MiB from run to run without growing. A leak
+    // grows in both halves of the run; that noise does not.
     if (!c_Sanitized) {
-        EXPECT_LT(residentAfter, resident + 1024) << "resident memory grew by more than 1 MiB";
+        EXPECT_LT(residentAfter, resident + 2048) << "resident memory grew by more than 2 MiB";
+        EXPECT_LT(residentAfter, residentHalfway + 1024)
+            << "resident memory grew by more than 1 MiB in the second half of the run (" << residentHalfway
+            << " KiB halfway)";
     }
 }
 
