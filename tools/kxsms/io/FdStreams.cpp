@@ -3,6 +3,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include <csignal>
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -127,9 +132,39 @@ size_t ReplayInput::read(void *data, size_t size)
     return raw_.read(data, size);
 }
 
+FdInput::FdInput(int fd, bool (*stop)()) : fd_(fd), stop_(stop)
+{
+    struct stat st;
+    mayWait_ = stop_ != nullptr && fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode);
+}
+
+// A stop signal that came between the look at stop_ and a read from a pipe
+// would leave the read waiting for ever (a writer that never writes again).
+// So the stop signals are held back while stop_ is asked, and let in only
+// while ppoll waits for data; false when the job is to stop.
+bool FdInput::waitForData()
+{
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    for (int number : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&stops, number);
+    pthread_sigmask(SIG_BLOCK, &stops, &before);
+    sigset_t during = before;
+    for (int number : {SIGINT, SIGTERM, SIGHUP})
+        sigdelset(&during, number);
+    struct pollfd wanted = {fd_, POLLIN, 0};
+    bool goOn;
+    while ((goOn = !stop_()) && ppoll(&wanted, 1, nullptr, &during) < 0 && (errno == EINTR || errno == EAGAIN)) {
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return goOn;
+}
+
 size_t FdInput::read(void *data, size_t size)
 {
     for (;;) {
+        if (mayWait_ && !waitForData())
+            throw Interrupted("reading the archive was interrupted");
         const ssize_t n = ::read(fd_, data, size);
         if (n >= 0) {
             bytesRead_.store(bytesRead_.load(std::memory_order_relaxed) + static_cast<uint64_t>(n),

@@ -122,14 +122,17 @@ private:
 // Interrupted.
 class FdInput : public InputStream {
 public:
-    explicit FdInput(int fd, bool (*stop)() = nullptr) : fd_(fd), stop_(stop) {}
+    explicit FdInput(int fd, bool (*stop)() = nullptr);
     size_t read(void *data, size_t size) override;
     // May be asked from any thread (the progress line) while another reads.
     uint64_t bytesRead() const { return bytesRead_.load(std::memory_order_relaxed); }
 
 private:
+    bool waitForData();
+
     int fd_;
     bool (*stop_)();
+    bool mayWait_ = false; // a pipe, a terminal, a socket: a read may wait for ever
     std::atomic<uint64_t> bytesRead_{0};
 };
 
