@@ -1,5 +1,7 @@
 #include "ProcessUsage.h"
 
+#include <malloc.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -21,6 +23,12 @@ size_t residentKiB()
         if (line.rfind("VmRSS:", 0) == 0)
             return std::stoul(line.substr(6));
     return 0;
+}
+
+size_t heapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
 }
 
 } // namespace testsupport

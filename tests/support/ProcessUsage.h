@@ -10,6 +10,10 @@ namespace testsupport {
 size_t openDescriptors();
 // Its resident memory in KiB (VmRSS of /proc/self/status); 0 when unknown.
 size_t residentKiB();
+// The bytes malloc has handed out and not had back, over all its arenas: what
+// a leak grows, without the free pages an arena keeps that resident memory
+// also counts.
+size_t heapInUse();
 
 // Whether this is an AddressSanitizer build, whose allocator's quarantine
 // grows resident memory on purpose (a soak then leaves memory unchecked).

@@ -672,7 +672,10 @@ ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::un
         return true;
     });
     for (size_t i = 1; i < sessions.size(); ++i)
-        p.readers_.emplace_back([&p, i] { p.read(i); });
+        p.readers_.emplace_back([&p, i] {
+            p.read(i);
+            leaveModuleLog();
+        });
 }
 
 ParallelBackup::~ParallelBackup()

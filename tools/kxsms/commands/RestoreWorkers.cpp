@@ -7,6 +7,7 @@
 #include <pthread.h>
 
 #include "commands/RestoreJob.h"
+#include "frame/ModuleLog.h"
 #include "frame/ModuleSession.h"
 #include "frame/Signals.h"
 
@@ -102,7 +103,10 @@ std::unique_ptr<RestoreWorkers> RestoreWorkers::start(std::vector<std::unique_pt
         sigaddset(&stops, number);
     pthread_sigmask(SIG_BLOCK, &stops, &before);
     for (auto &worker : workers->workers_)
-        worker->thread = std::thread([&workers = *workers, &one = *worker] { workers.work(one); });
+        worker->thread = std::thread([&workers = *workers, &one = *worker] {
+            workers.work(one);
+            leaveModuleLog();
+        });
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     return workers;
 }

@@ -169,6 +169,13 @@ std::string takeModuleLog()
     return mine;
 }
 
+void leaveModuleLog()
+{
+    takeModuleLog();
+    std::lock_guard<std::mutex> lock(g_takeLock);
+    g_pending.erase(gettid() == getpid() ? 0 : static_cast<long>(gettid()));
+}
+
 void finishModuleLog()
 {
     takeModuleLog();

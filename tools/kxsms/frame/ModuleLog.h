@@ -23,6 +23,11 @@ void startModuleLog(const std::string &logFile, int verbosity);
 // Cheap when there are none (one read).
 std::string takeModuleLog();
 
+// A thread's last take, once it has made its last module call: passes on
+// what is left and forgets this thread's lines, which no one would claim (a
+// long-lived host runs many jobs, each with threads of its own).
+void leaveModuleLog();
+
 // Passes on what is left; at the end of the program.
 void finishModuleLog();
 
