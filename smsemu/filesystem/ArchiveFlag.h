@@ -12,7 +12,8 @@
 //   changes (mode, owner) do not. Where the file system has no user extended
 //   attributes (and for symbolic links, which cannot carry them) the flag is
 //   always set and clearing it has no effect. Writing the attribute changes
-//   the file's change time.
+//   the file's change time. Clears are held per connection and written at
+//   its commit, as the store's are.
 #pragma once
 
 #include "filesystem/FsMeta.h"

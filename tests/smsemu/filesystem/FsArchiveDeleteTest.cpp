@@ -2,6 +2,11 @@
 // what a connection leaves behind.
 #include "filesystem/FsFixture.h"
 
+#include <sys/xattr.h>
+
+#include <functional>
+#include <vector>
+
 namespace smsemutest {
 namespace {
 
@@ -70,6 +75,45 @@ TEST_F(FsArchive, DirectoriesAndLinks)
     // Links cannot keep the flag: always set, clearing is no error.
     ASSERT_EQ(setStatus("/link", 1), 0u);
     EXPECT_TRUE(archived("/link"));
+}
+
+// A clear is written to the file only when the connection commits (here:
+// it logs out), and only to the file that was read: one renamed over it,
+// removed, or set again in the meantime keeps its flag.
+TEST_F(FsArchive, ClearsWaitForTheCommitAndReachOnlyTheFileRead)
+{
+    struct Case {
+        const char *name;
+        std::function<void()> between; // after the clear, before the logout
+        bool clearedAfter;
+    };
+    const std::vector<Case> cases = {
+        {"untouched", [] {}, true},
+        {"replaced by a rename",
+         [this] {
+             file("/other", "new");
+             fs::rename(real("/other"), real("/f"));
+         },
+         false},
+        {"removed", [this] { fs::remove(real("/f")); }, false},
+        {"set again", [this] { EXPECT_EQ(setStatus("/f", 0), 0u); }, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(real("/f"));
+        file("/f", "one");
+        ASSERT_EQ(setStatus("/f", 1), 0u);
+        char value[64];
+        EXPECT_LT(getxattr(real("/f").c_str(), "user.kxsms.archive", value, sizeof value), 0)
+            << "nothing is written before the connection commits";
+        c.between();
+        relogin();
+        if (fs::exists(real("/f"))) {
+            EXPECT_EQ(getxattr(real("/f").c_str(), "user.kxsms.archive", value, sizeof value) > 0,
+                      c.clearedAfter);
+            EXPECT_EQ(archived("/f"), !c.clearedAfter);
+        }
+    }
 }
 
 class FsDelete : public FsTsa {
