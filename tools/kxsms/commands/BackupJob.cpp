@@ -320,6 +320,8 @@ bool BackupJob::save(const Scanned &scanned)
     begin();
     out_.endMember(complete);
     if (out_.stopping()) {
+        // In the archive, but not whole: counted as failed too.
+        out_.count(BackupOutput::Count::DoneButFailed);
         out_.message("stopped inside " + printable(member_.name, style_) + ": it is marked incomplete");
         return false;
     }

@@ -535,9 +535,11 @@ void Pipeline::writeAll()
         if (inMember_) {
             writer_.endMember(false);
             inMember_ = false;
-            if (interrupted())
+            if (interrupted()) {
+                progress_.doneButFailed();
                 progress_.message("stopped inside " + printable(memberName_, style_) +
                                   ": it is marked incomplete");
+            }
         }
     } catch (const IoError &e) {
         {
