@@ -145,8 +145,9 @@ bool BackupJob::backUp(const std::string &given)
         if (unchanged && dryRun_)
             continue;
         // A data set another job can take (not a directory, whose report of
-        // what the scan could not give is this connection's).
-        if (handOver_ && !scanned.parent && !dryRun_) {
+        // what the scan could not give is this connection's, nor a file so
+        // small that opening it by name costs more than saving it here).
+        if (handOver_ && !scanned.parent && !dryRun_ && scanned.size >= handOverFrom_) {
             if (!handOver_(scanned, std::string_view(name_, nameLength_), unchanged))
                 return false;
             continue;

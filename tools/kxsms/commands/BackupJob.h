@@ -77,11 +77,16 @@ public:
     // Backs up everything below path; false when the job must stop.
     bool backUp(const std::string &given);
 
-    // Hands each data set of the scan that is not a directory to another
-    // job (by name) instead of saving it here; the hand-over returns false
-    // when the job must stop.
+    // Hands each data set of the scan that is not a directory, and whose
+    // size the scan gives as at least fromSize, to another job (by name)
+    // instead of saving it here; the hand-over returns false when the job
+    // must stop. Smaller ones are saved here, at the scan's position.
     using HandOver = std::function<bool(const Scanned &, std::string_view name, bool unchanged)>;
-    void handOverFiles(HandOver handOver) { handOver_ = std::move(handOver); }
+    void handOverFiles(HandOver handOver, unsigned long long fromSize = 0)
+    {
+        handOver_ = std::move(handOver);
+        handOverFrom_ = fromSize;
+    }
 
     // Backs up one data set by its name (from another job's scan), as
     // backUp would at the scan's position; false when the job must stop.
@@ -136,6 +141,7 @@ private:
     bool leavesLinks_ = false;
     bool forwarded_ = false;
     HandOver handOver_;
+    unsigned long long handOverFrom_ = 0;
     const ArchiveIdentity &archive_;
     NameStyle style_;
     Selection selection_;

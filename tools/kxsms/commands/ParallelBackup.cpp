@@ -672,7 +672,7 @@ ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::un
                 p.handOver();
         }
         return true;
-    });
+    }, c_HandedOverFrom);
     for (size_t i = 1; i < sessions.size(); ++i)
         p.readers_.emplace_back([&p, i] {
             p.read(i);

@@ -1,10 +1,11 @@
 // A backup driven through several module objects at once (backup -j N).
 //
 // The first object scans, as a backup with one object does, and saves the
-// directories itself (what the scan could not give of a directory's
-// contents is reported on its connection). Every other data set the scan
-// returns becomes an item that one of the other objects opens by name and
-// reads, each object on a thread of its own. One more thread writes the
+// directories and the small files itself (what the scan could not give of a
+// directory's contents is reported on its connection; a small file costs
+// less to read where the scan stands than to open by name elsewhere). Every
+// larger data set the scan returns becomes an item that one of the other
+// objects opens by name and reads, each object on a thread of its own. One more thread writes the
 // archive: it takes the items strictly in the scan's order, each as it is
 // read (a large file streams through while the next items are read), so the
 // archive is the one stream a backup with one object writes, parents before
@@ -41,6 +42,14 @@ class ParallelBackup {
 public:
     // Block buffers of each object: what it may read ahead of the archive.
     static constexpr unsigned c_BlocksPerObject = 32;
+
+    // Files the scan gives as smaller than this are saved by the scanning
+    // object itself, at its scan position: opening one by name on another
+    // connection (and the wake-ups to hand it over and back) costs more
+    // than reading it. Larger files go to the readers and stream in
+    // parallel. All names of one inode have one size, so they stay with
+    // one connection, which saves the later names as links.
+    static constexpr unsigned long long c_HandedOverFrom = 256 * 1024;
 
     // sessions[0] scans; each of the others (at least one) reads.
     ParallelBackup(const BackupOptions &options, std::vector<std::unique_ptr<ModuleSession>> &sessions,
