@@ -56,6 +56,15 @@ std::shared_ptr<HardLinks> FileSystemTsa::hardLinksOf(const Connection &connecti
     return slot;
 }
 
+std::shared_ptr<RestoreFolders> FileSystemTsa::restoreFoldersOf(const Connection &connection)
+{
+    std::lock_guard lock(timesMutex_);
+    std::shared_ptr<RestoreFolders> &slot = restoreFolders_[connection.handle];
+    if (!slot)
+        slot = std::make_shared<RestoreFolders>(removals_);
+    return slot;
+}
+
 CCODE FileSystemTsa::openForBackup(Connection &connection, Scan &at, UINT32 openMode, std::unique_ptr<DataSet> &dataSet)
 {
     auto *position = dynamic_cast<FsScan *>(&at);
@@ -82,8 +91,8 @@ CCODE FileSystemTsa::openForRestore(Connection &connection, DataSet *parent, con
             slot = std::make_shared<DirectoryTimes>();
         times = slot;
     }
-    return FsRestoreDataSet::open(config().resources, owners_, std::move(times), hardLinksOf(connection), newName,
-                                  openMode, dataSet);
+    return FsRestoreDataSet::open(config().resources, owners_, std::move(times), hardLinksOf(connection),
+                                  restoreFoldersOf(connection), newName, openMode, dataSet);
 }
 
 CCODE FileSystemTsa::deleteDataSet(Connection &, Scan &at)
@@ -94,6 +103,7 @@ CCODE FileSystemTsa::deleteDataSet(Connection &, Scan &at)
     if (position->atResourceRoot() || position->failure() != 0)
         return NWSMTS_DELETE_ERR;
     int flags = position->meta().isDirectory() ? AT_REMOVEDIR : 0;
+    removals_.fetch_add(1, std::memory_order_acq_rel);
     if (unlinkat(position->parentDirectory(), position->leaf(), flags) != 0) {
         // A directory that is not empty, no permission, a busy mount point, a
         // failing disk: the code is one, the system's words say which.
@@ -110,6 +120,7 @@ void FileSystemTsa::loggingOut(Connection &connection)
     {
         std::lock_guard lock(timesMutex_);
         hardLinks_.erase(connection.handle);
+        restoreFolders_.erase(connection.handle);
         auto found = directoryTimes_.find(connection.handle);
         if (found == directoryTimes_.end())
             return;

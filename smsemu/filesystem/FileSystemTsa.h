@@ -9,8 +9,10 @@
 #include "filesystem/DirectoryTimes.h"
 #include "filesystem/HardLinks.h"
 #include "filesystem/OwnerNames.h"
+#include "filesystem/RestoreFolders.h"
 #include "requester/Tsa.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -41,11 +43,16 @@ private:
     // The connection's hard-link table, made at its first use.
     std::shared_ptr<HardLinks> hardLinksOf(const Connection &connection);
 
+    // The connection's folders held open for restores, made at its first use.
+    std::shared_ptr<RestoreFolders> restoreFoldersOf(const Connection &connection);
+
     OwnerNames owners_;
     std::unique_ptr<ArchiveFlags> archiveFlags_;
     std::mutex timesMutex_;
     std::map<UINT32, std::shared_ptr<DirectoryTimes>> directoryTimes_; // by connection handle
     std::map<UINT32, std::shared_ptr<HardLinks>> hardLinks_;           // by connection handle, under timesMutex_
+    std::map<UINT32, std::shared_ptr<RestoreFolders>> restoreFolders_; // by connection handle, under timesMutex_
+    std::atomic<unsigned long> removals_{0}; // data sets removed: folders held open are found again
 };
 
 } // namespace smsemu

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -34,11 +35,29 @@ mode_t processUmask()
     return mask;
 }
 
+// The process id in temporary names, asked once (and again in a child
+// after fork, whose names must not be its parent's).
+std::atomic<pid_t> g_processId{0};
+
+pid_t processId()
+{
+    pid_t pid = g_processId.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        static const bool watched = [] {
+            return pthread_atfork(nullptr, nullptr, [] { g_processId.store(0, std::memory_order_relaxed); }) == 0;
+        }();
+        pid = getpid();
+        if (watched)
+            g_processId.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
 std::string temporaryName()
 {
     static std::atomic<unsigned long> counter{0};
     char name[64];
-    std::snprintf(name, sizeof name, ".kxsms-restore-%ld-%lu.tmp", static_cast<long>(getpid()), ++counter);
+    std::snprintf(name, sizeof name, ".kxsms-restore-%ld-%lu.tmp", static_cast<long>(processId()), ++counter);
     return name;
 }
 
@@ -51,11 +70,12 @@ timespec timeOf(std::int64_t seconds, std::uint32_t nanoseconds)
 
 CCODE FsRestoreDataSet::open(const std::vector<ResourceConfig> &resources, OwnerNames &owners,
                              std::shared_ptr<DirectoryTimes> directoryTimes, std::shared_ptr<HardLinks> links,
-                             const NWSM_DATA_SET_NAME_LIST *newName, UINT32 openMode, std::unique_ptr<DataSet> &dataSet)
+                             std::shared_ptr<RestoreFolders> folders, const NWSM_DATA_SET_NAME_LIST *newName, UINT32 openMode, std::unique_ptr<DataSet> &dataSet)
 {
     std::unique_ptr<FsRestoreDataSet> opened(new FsRestoreDataSet(resources, owners));
     opened->directoryTimes_ = std::move(directoryTimes);
     opened->links_ = std::move(links);
+    opened->folders_ = std::move(folders);
     opened->openMode_ = openMode;
     if (newName != nullptr) {
         const NWSM_NAME_ENTRY *entry = firstEntry(newName);
@@ -78,19 +98,30 @@ CCODE FsRestoreDataSet::chooseTarget(std::string_view name)
 {
     if (CCODE rc = resolveFsName(resources_, name, false, target_))
         return rc;
-    if (CCODE rc = openResourceDirectory(resources_[target_.resource], root_))
-        return rc;
     // The directory found here is kept for the data; one that is missing is
     // made when the data comes.
-    int error = 0;
-    CCODE rc = openParentDirectory(root_.get(), target_, false, parent_, &error);
+    CCODE rc = settleParent(false);
     if (rc == NWSMTS_NO_DATA_SETS_FOUND)
         return 0;
     if (rc != 0)
-        return error != 0 && !codeSaysIt(error) ? failedWith(FsStep::Open, error) : rc;
-    existed_ = readMeta(parent_.get(), target_.leaf(), existing_) == 0;
+        return rc;
     if (existed_ && (openMode_ & (NWSM_OVERWRITE_DATA_SET | NWSM_KEEP_NEWER_DATA_SET)) == 0)
         return NWSMTS_DATA_SET_ALREADY_EXISTS;
+    return 0;
+}
+
+CCODE FsRestoreDataSet::settleParent(bool create)
+{
+    int root = -1;
+    if (CCODE rc = folders_->rootOf(resources_, target_.resource, root))
+        return rc;
+    int error = 0;
+    CCODE rc = folders_->parentOf(root, target_, create, parent_, &error);
+    if (rc == NWSMTS_NO_DATA_SETS_FOUND && !create)
+        return rc;
+    if (rc != 0)
+        return error != 0 && !codeSaysIt(error) ? failedWith(create ? FsStep::Create : FsStep::Open, error) : rc;
+    existed_ = readMeta(folder(), target_.leaf(), existing_) == 0;
     return 0;
 }
 
@@ -104,7 +135,7 @@ CCODE FsRestoreDataSet::fail(CCODE rc)
 void FsRestoreDataSet::discard()
 {
     if (!temporaryName_.empty() && parent_)
-        unlinkat(parent_.get(), temporaryName_.c_str(), 0);
+        unlinkat(folder(), temporaryName_.c_str(), 0);
     temporaryName_.clear();
     temporary_.reset();
 }
@@ -137,6 +168,7 @@ CCODE FsRestoreDataSet::writeData(std::uint64_t offset, std::span<const std::uin
             return failedWith(FsStep::Write, put < 0 ? errno : ENOSPC);
         written += static_cast<std::size_t>(put);
     }
+    dataEnd_ = offset + data.size();
     return 0;
 }
 
@@ -149,12 +181,43 @@ CCODE FsRestoreDataSet::prepare()
         return NWSMTS_INVALID_PATH;
     if (target_.isResourceRoot() && header().kind != stream::Kind::Directory)
         return NWSMTS_INVALID_PATH;
-    if (!parent_) {
-        int error = 0;
-        if (CCODE rc = openParentDirectory(root_.get(), target_, true, parent_, &error))
-            return error != 0 && !codeSaysIt(error) ? failedWith(FsStep::Create, error) : rc;
-        existed_ = readMeta(parent_.get(), target_.leaf(), existing_) == 0;
+    if (!parent_)
+        if (CCODE rc = settleParent(true))
+            return rc;
+    if (CCODE rc = checkExisting())
+        return rc;
+    if (header().kind != stream::Kind::File)
+        return 0;
+
+    bool askedAgain = false;
+    for (int attempt = 0; attempt < 100 && !temporary_; ++attempt) {
+        std::string name = temporaryName();
+        int fd = openAtRetrying(folder(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            temporary_.reset(fd);
+            temporaryName_ = std::move(name);
+        } else if (errno == ENOENT && !askedAgain) {
+            // The folder held open was removed since it was found: find
+            // the one now at its name (made again if missing), once.
+            askedAgain = true;
+            folders_->forgetFolder();
+            parent_.reset();
+            if (CCODE rc = settleParent(true))
+                return rc;
+            if (CCODE rc = checkExisting())
+                return rc;
+        } else if (errno != EEXIST) {
+            return failedWith(FsStep::Create, errno);
+        }
     }
+    if (!temporary_)
+        return NWSMTS_WRITE_ERROR; // no free temporary name
+    dataEnd_ = 0;
+    return 0;
+}
+
+CCODE FsRestoreDataSet::checkExisting() const
+{
     if (existed_) {
         if (openMode_ & NWSM_KEEP_NEWER_DATA_SET) {
             if (!earlierTime(existing_.mtime, timeOf(header().mtimeSeconds, header().mtimeNanoseconds)))
@@ -166,24 +229,6 @@ CCODE FsRestoreDataSet::prepare()
         if (existing_.isDirectory() && header().kind != stream::Kind::Directory)
             return NWSMTS_DATA_SET_ALREADY_EXISTS;
     }
-    if (header().kind != stream::Kind::File)
-        return 0;
-
-    for (int attempt = 0; attempt < 100 && !temporary_; ++attempt) {
-        std::string name = temporaryName();
-        int fd = openAtRetrying(parent_.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            temporary_.reset(fd);
-            temporaryName_ = std::move(name);
-        } else if (errno != EEXIST) {
-            return failedWith(FsStep::Create, errno);
-        }
-    }
-    if (!temporary_)
-        return NWSMTS_WRITE_ERROR; // no free temporary name
-    // The size first: whatever no extent covers stays a hole.
-    if (ftruncate(temporary_.get(), static_cast<off_t>(header().size)) != 0)
-        return failedWith(FsStep::Write, errno);
     return 0;
 }
 
@@ -248,16 +293,16 @@ void FsRestoreDataSet::applyAttributesTo(const AttributeTarget &target)
 
 CCODE FsRestoreDataSet::applyToNode(const char *name)
 {
-    if (CCODE rc = applyOwner(parent_.get(), name, AT_SYMLINK_NOFOLLOW))
+    if (CCODE rc = applyOwner(folder(), name, AT_SYMLINK_NOFOLLOW))
         return rc;
-    applyAttributesTo(AttributeTarget{-1, parent_.get(), name});
+    applyAttributesTo(AttributeTarget{-1, folder(), name});
     mode_t mode = (openMode_ & NWSM_RESTORE_MODE) ? header().mode : (0666 & ~processUmask());
-    if (fchmodat(parent_.get(), name, safeMode(mode), 0) != 0)
+    if (fchmodat(folder(), name, safeMode(mode), 0) != 0)
         return failedWith(FsStep::SetInfo, errno);
     if (openMode_ & NWSM_RESTORE_TIMES) {
         timespec times[2] = {timeOf(header().atimeSeconds, header().atimeNanoseconds),
                              timeOf(header().mtimeSeconds, header().mtimeNanoseconds)};
-        if (utimensat(parent_.get(), name, times, AT_SYMLINK_NOFOLLOW) != 0)
+        if (utimensat(folder(), name, times, AT_SYMLINK_NOFOLLOW) != 0)
             return failedWith(FsStep::SetInfo, errno);
     }
     return 0;
@@ -269,11 +314,11 @@ CCODE FsRestoreDataSet::commitSpecial()
     int made = 0;
     const char *what = "FIFO";
     if (header().kind == stream::Kind::Fifo) {
-        made = mkfifoat(parent_.get(), name.c_str(), 0600);
+        made = mkfifoat(folder(), name.c_str(), 0600);
     } else {
         const bool character = header().kind == stream::Kind::CharDevice;
         what = character ? "character device" : "block device";
-        made = mknodat(parent_.get(), name.c_str(), (character ? S_IFCHR : S_IFBLK) | 0600,
+        made = mknodat(folder(), name.c_str(), (character ? S_IFCHR : S_IFBLK) | 0600,
                        makedev(header().deviceMajor, header().deviceMinor));
     }
     if (made != 0) {
@@ -286,7 +331,7 @@ CCODE FsRestoreDataSet::commitSpecial()
     temporaryName_ = name; // removed by discard() if anything below fails
     if (CCODE rc = applyToNode(name.c_str()))
         return rc;
-    if (renameat(parent_.get(), name.c_str(), parent_.get(), target_.leaf()) != 0)
+    if (renameat(folder(), name.c_str(), folder(), target_.leaf()) != 0)
         return failedWith(FsStep::Write, errno);
     temporaryName_.clear();
     return 0;
@@ -338,7 +383,7 @@ CCODE FsRestoreDataSet::commitHardLink()
         return 0;
 
     std::string name = temporaryName();
-    if (linkat(firstParent.get(), first.leaf(), parent_.get(), name.c_str(), 0) != 0) {
+    if (linkat(firstParent.get(), first.leaf(), folder(), name.c_str(), 0) != 0) {
         int error = errno;
         if (error == ENOSPC || error == EDQUOT)
             return NWSMTS_OUT_OF_DISK_SPACE;
@@ -346,7 +391,7 @@ CCODE FsRestoreDataSet::commitHardLink()
         return NWSMTS_CANT_CREATE_DIR_ENTRY;
     }
     temporaryName_ = name;
-    if (renameat(parent_.get(), name.c_str(), parent_.get(), target_.leaf()) != 0)
+    if (renameat(folder(), name.c_str(), folder(), target_.leaf()) != 0)
         return failedWith(FsStep::Write, errno);
     temporaryName_.clear();
     return 0;
@@ -384,6 +429,10 @@ mode_t FsRestoreDataSet::safeMode(mode_t mode) const
 CCODE FsRestoreDataSet::commitFile()
 {
     int fd = temporary_.get();
+    // The size last, and only past the data: whatever no extent covers
+    // stays a hole (a file written to its end needs no call).
+    if (dataEnd_ < header().size && ftruncate(fd, static_cast<off_t>(header().size)) != 0)
+        return failedWith(FsStep::Write, errno);
     if (CCODE rc = applyOwner(fd, "", AT_EMPTY_PATH))
         return rc;
     applyAttributesTo(AttributeTarget{fd, -1, nullptr});
@@ -400,7 +449,7 @@ CCODE FsRestoreDataSet::commitFile()
         if (futimens(fd, times) != 0)
             return failedWith(FsStep::SetInfo, errno);
     }
-    if (renameat(parent_.get(), temporaryName_.c_str(), parent_.get(), target_.leaf()) != 0)
+    if (renameat(folder(), temporaryName_.c_str(), folder(), target_.leaf()) != 0)
         return failedWith(FsStep::Write, errno);
     temporaryName_.clear();
     // An inode with several names: its later names link to this one.
@@ -416,19 +465,19 @@ CCODE FsRestoreDataSet::commitSymlink()
 {
     std::string link(header().target);
     std::string name = temporaryName();
-    if (symlinkat(link.c_str(), parent_.get(), name.c_str()) != 0)
+    if (symlinkat(link.c_str(), folder(), name.c_str()) != 0)
         return failedWith(FsStep::Create, errno);
     temporaryName_ = name; // removed by discard() if anything below fails
-    if (CCODE rc = applyOwner(parent_.get(), name.c_str(), AT_SYMLINK_NOFOLLOW))
+    if (CCODE rc = applyOwner(folder(), name.c_str(), AT_SYMLINK_NOFOLLOW))
         return rc;
-    applyAttributesTo(AttributeTarget{-1, parent_.get(), name.c_str()});
+    applyAttributesTo(AttributeTarget{-1, folder(), name.c_str()});
     if (openMode_ & NWSM_RESTORE_TIMES) {
         timespec times[2] = {timeOf(header().atimeSeconds, header().atimeNanoseconds),
                              timeOf(header().mtimeSeconds, header().mtimeNanoseconds)};
-        if (utimensat(parent_.get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        if (utimensat(folder(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
             return failedWith(FsStep::SetInfo, errno);
     }
-    if (renameat(parent_.get(), name.c_str(), parent_.get(), target_.leaf()) != 0)
+    if (renameat(folder(), name.c_str(), folder(), target_.leaf()) != 0)
         return failedWith(FsStep::Write, errno);
     temporaryName_.clear();
     return 0;
@@ -439,16 +488,16 @@ CCODE FsRestoreDataSet::commitDirectory()
     const char *leaf = target_.leaf();
     bool created = false;
     if (!existed_ || !existing_.isDirectory()) {
-        if (existed_ && unlinkat(parent_.get(), leaf, 0) != 0)
+        if (existed_ && unlinkat(folder(), leaf, 0) != 0)
             return failedWith(FsStep::Create, errno);
-        if (mkdirat(parent_.get(), leaf, 0700) != 0) {
+        if (mkdirat(folder(), leaf, 0700) != 0) {
             if (errno != EEXIST)
                 return failedWith(FsStep::Create, errno);
         } else {
             created = true;
         }
     }
-    UniqueFd directory(openAtRetrying(parent_.get(), leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd directory(openAtRetrying(folder(), leaf, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!directory)
         return failedWith(FsStep::Open, errno);
     if (CCODE rc = applyOwner(directory.get(), "", AT_EMPTY_PATH))

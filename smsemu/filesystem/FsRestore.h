@@ -27,6 +27,7 @@
 #include "filesystem/FsNames.h"
 #include "filesystem/HardLinks.h"
 #include "filesystem/OwnerNames.h"
+#include "filesystem/RestoreFolders.h"
 #include "filesystem/Xattrs.h"
 #include "core/StreamDecoder.h"
 #include "core/UniqueFd.h"
@@ -43,8 +44,10 @@ public:
     // `newName`: a one-name list naming the target, or null (the stream's
     // header names it). The resources and owner names outlive the data set
     // (they belong to the TSA).
+    // `folders`: the connection's folders held open (RestoreFolders.h).
     static CCODE open(const std::vector<ResourceConfig> &resources, OwnerNames &owners,
                       std::shared_ptr<DirectoryTimes> directoryTimes, std::shared_ptr<HardLinks> links,
+                      std::shared_ptr<RestoreFolders> folders,
                       const NWSM_DATA_SET_NAME_LIST *newName, UINT32 openMode, std::unique_ptr<DataSet> &dataSet);
     ~FsRestoreDataSet() override;
 
@@ -58,6 +61,11 @@ private:
     }
     // Checks a target name and what is there now (before the header is known).
     CCODE chooseTarget(std::string_view name);
+    // Finds the folder of the target (made when `create`) and what is there now.
+    CCODE settleParent(bool create);
+    int folder() const { return parent_ ? parent_->get() : -1; }
+    // The overwrite rules against what is at the target now.
+    CCODE checkExisting() const;
     // The header is complete: settle the target and get ready for the data.
     CCODE prepare();
     // A piece of file data into the temporary file.
@@ -95,13 +103,14 @@ private:
     bool nameGiven_ = false;
 
     FsName target_;
-    UniqueFd root_;
-    UniqueFd parent_;
+    std::shared_ptr<RestoreFolders> folders_;
+    RestoreFolders::Folder parent_;
     bool existed_ = false;
     bool ownerRestored_ = false; // the data set has the stream's owner and group
     FsMeta existing_;
     UniqueFd temporary_;
     std::string temporaryName_;
+    std::uint64_t dataEnd_ = 0; // the end of the last extent written
 
     stream::Decoder decoder_;
     std::string attributeFailures_; // names the file system refused

@@ -7,9 +7,12 @@
 #include "SmsEmuFixture.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -240,6 +243,25 @@ protected:
         result.close = NWSMTSCloseDataSet(connection, &handle);
         EXPECT_EQ(smsemuOpenDataSets(), 0);
         return result;
+    }
+    // Runs `job` in a child process that became "nobody", with the test's
+    // folder and the resource's opened to it: the child's exit status (0
+    // when the job returned 0), or -1 when it could not run or drop root.
+    int asNobody(const std::function<int()> &job)
+    {
+        if (chmod(dir_.c_str(), 0777) != 0 || chmod(real("").c_str(), 0777) != 0)
+            return -1;
+        const pid_t child = fork();
+        if (child < 0)
+            return -1;
+        if (child == 0) {
+            const bool dropped = setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+            _exit(dropped ? job() : 99);
+        }
+        int status = 0;
+        if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
+            return -1;
+        return WEXITSTATUS(status);
     }
     // Logs out (directory times are applied) and in again.
     void relogin()

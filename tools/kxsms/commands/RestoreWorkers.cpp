@@ -118,6 +118,7 @@ RestoreWorkers::~RestoreWorkers()
         stopping_ = true;
     }
     changed_.notify_all();
+    readerChanged_.notify_all();
     for (auto &worker : workers_)
         if (worker->thread.joinable())
             worker->thread.join();
@@ -154,13 +155,18 @@ void RestoreWorkers::work(Worker &worker)
             worker.queue.pop_front();
             if (!going)
                 failed_ = true;
+            wakeReader();
         }
-        changed_.notify_all();
+        if (!going) {
+            changed_.notify_all();
+            readerChanged_.notify_all();
+        }
     }
     // Logged out from the thread that drove the object.
     worker.job.reset();
     worker.session.reset();
     changed_.notify_all();
+    readerChanged_.notify_all();
 }
 
 size_t RestoreWorkers::choose(const DataSetHeader *header)
@@ -182,9 +188,48 @@ size_t RestoreWorkers::choose(const DataSetHeader *header)
     return least;
 }
 
+size_t RestoreWorkers::queued() const
+{
+    size_t count = 0;
+    for (const auto &worker : workers_)
+        count += worker->queue.size();
+    return count;
+}
+
+bool RestoreWorkers::readerMayGo() const
+{
+    if (failed_ || stopping_)
+        return true;
+    switch (readerWaits_) {
+    case ReaderWait::Nothing:
+        return true;
+    case ReaderWait::Room:
+        return queued() + c_ResumeAfter <= c_PoolBlocks;
+    case ReaderWait::Block:
+        return free_.size() >= c_ResumeAfter;
+    case ReaderWait::AllWritten:
+        return queued() == 0;
+    }
+    return true;
+}
+
+void RestoreWorkers::readerWaitsFor(ReaderWait what, std::unique_lock<std::mutex> &lock)
+{
+    readerWaits_ = what;
+    readerChanged_.wait(lock, [this] { return readerMayGo(); });
+    readerWaits_ = ReaderWait::Nothing;
+}
+
+void RestoreWorkers::wakeReader()
+{
+    if (readerWaits_ != ReaderWait::Nothing && readerMayGo())
+        readerChanged_.notify_one();
+}
+
 unsigned char *RestoreWorkers::takeBlock(std::unique_lock<std::mutex> &lock)
 {
-    changed_.wait(lock, [this] { return !free_.empty() || failed_ || stopping_; });
+    if (free_.empty() && !failed_ && !stopping_)
+        readerWaitsFor(ReaderWait::Block, lock);
     if (free_.empty() || failed_)
         return nullptr;
     unsigned char *block = free_.back();
@@ -195,7 +240,7 @@ unsigned char *RestoreWorkers::takeBlock(std::unique_lock<std::mutex> &lock)
 void RestoreWorkers::giveBack(unsigned char *block)
 {
     free_.push_back(block);
-    changed_.notify_all();
+    wakeReader();
 }
 
 void RestoreWorkers::hand(Task &task, unsigned char *block, size_t size)
@@ -218,12 +263,8 @@ bool RestoreWorkers::restore(const format::MemberDescriptor &member, ArchiveRead
 {
     std::unique_lock lock(mutex_);
     // Members without data would hold no block: their number is bounded too.
-    changed_.wait(lock, [this] {
-        size_t queued = 0;
-        for (const auto &worker : workers_)
-            queued += worker->queue.size();
-        return queued < c_PoolBlocks || failed_;
-    });
+    if (queued() >= c_PoolBlocks && !failed_)
+        readerWaitsFor(ReaderWait::Room, lock);
     unsigned char *block = takeBlock(lock);
     if (block == nullptr)
         return false;
@@ -290,10 +331,8 @@ bool RestoreWorkers::restore(const format::MemberDescriptor &member, ArchiveRead
 bool RestoreWorkers::finish()
 {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] {
-        return failed_ || std::all_of(workers_.begin(), workers_.end(),
-                                      [](const auto &worker) { return worker->queue.empty(); });
-    });
+    if (!failed_ && queued() != 0)
+        readerWaitsFor(ReaderWait::AllWritten, lock);
     return !failed_ && !interrupted();
 }
 

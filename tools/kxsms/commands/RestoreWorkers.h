@@ -39,6 +39,10 @@ class RestoreWorkers {
 public:
     // The read-ahead: blocks of the archive read and not yet written, for all workers.
     static constexpr size_t c_PoolBlocks = 256; // of format::c_MaxChunkData: 16 MiB
+    // Once the reader waits for room (members queued, or free blocks), it
+    // is woken only when this much is free again: a small file costs less
+    // than a wake-up, so the reader is woken once for a batch of them.
+    static constexpr size_t c_ResumeAfter = 32;
 
     // Starts one thread for each of the sessions (opened and logged in by
     // ModuleSession::openSeveral), each driving its own.
@@ -68,13 +72,25 @@ private:
     void giveBack(unsigned char *block);
     void hand(Task &task, unsigned char *block, size_t size);
     void end(Task &task, bool intact);
+    // What the reader (the command's thread) waits for, if it waits.
+    enum class ReaderWait { Nothing, Room, Block, AllWritten };
+    // Members handed over and not yet written, over all workers.
+    size_t queued() const;
+    // Whether what the reader waits for has come (or the job stops).
+    bool readerMayGo() const;
+    // The reader waits (on readerChanged_) until readerMayGo().
+    void readerWaitsFor(ReaderWait what, std::unique_lock<std::mutex> &lock);
+    // Wakes the reader if what it waits for has come.
+    void wakeReader();
 
     friend class QueuedData;
 
     const RestoreOptions &options_;
     Progress &progress_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable changed_;       // the workers wait on it
+    std::condition_variable readerChanged_; // the reader waits on it
+    ReaderWait readerWaits_ = ReaderWait::Nothing;
     std::vector<unsigned char> pool_;
     std::vector<unsigned char *> free_;
     std::vector<std::unique_ptr<Worker>> workers_;

@@ -1,0 +1,188 @@
+// Restores of several data sets on one connection: the folder of the
+// previous data set is kept open for the next one. What others do to the
+// target between two data sets (a folder renamed, removed, replaced by a
+// symbolic link) never sends a file outside the resource nor loses it; the
+// overwrite rules and the sizes of files hold as for a first data set.
+#include "filesystem/FsFixture.h"
+#include "StreamBytes.h"
+
+#include <sys/stat.h>
+
+namespace smsemutest {
+namespace {
+
+class FsRestoreFolders : public FsTsa {
+protected:
+    static std::string fileStream(const std::string &name, const std::string &data, std::uint64_t size = 0)
+    {
+        HandHeader h;
+        h.name = name;
+        h.size = size != 0 ? size : data.size();
+        return handStream(h, data.empty() ? std::vector<std::pair<std::uint64_t, std::string>>{}
+                                          : std::vector<std::pair<std::uint64_t, std::string>>{{0, data}});
+    }
+    static std::string folderStream(const std::string &name, std::uint32_t mode)
+    {
+        HandHeader h;
+        h.kind = 2;
+        h.mode = mode;
+        h.name = name;
+        return handStream(h, {});
+    }
+    bool exists(const std::string &name) const
+    {
+        struct stat info;
+        return lstat(real(name).c_str(), &info) == 0;
+    }
+    // No temporary file left anywhere under the resource.
+    void expectNoTemporaries() const
+    {
+        for (const auto &entry : fs::recursive_directory_iterator(dir_ / "data"))
+            EXPECT_EQ(entry.path().filename().string().find(".kxsms-restore-"), std::string::npos) << entry.path();
+    }
+};
+
+// Between two files of one folder, someone changes the folder. The second
+// file never leaves the resource and is never lost.
+TEST_F(FsRestoreFolders, TheFolderChangesBetweenTwoFiles)
+{
+    struct Case {
+        const char *what;
+        std::function<void()> change; // done by someone else between the two files
+        const char *secondLandsAt; // the real name the second file is found under
+    };
+    const std::vector<Case> cases = {
+        {"nothing", [] {}, "/t/a/two"},
+        {"renamed", [this] { fs::rename(real("/t/a"), real("/t/moved")); }, "/t/moved/two"},
+        {"renamed, a symbolic link to the outside put at its name",
+         [this] {
+             fs::rename(real("/t/a"), real("/t/moved"));
+             fs::create_directory_symlink(dir_ / "outside", real("/t/a"));
+         },
+         "/t/moved/two"},
+        {"removed", [this] { fs::remove_all(real("/t/a")); }, "/t/a/two"},
+        {"removed, a symbolic link to the outside put at its name",
+         [this] {
+             fs::remove_all(real("/t/a"));
+             fs::create_directory_symlink(dir_ / "outside", real("/t/a"));
+         },
+         nullptr},
+        {"removed, a file put at its name",
+         [this] {
+             fs::remove_all(real("/t/a"));
+             file("/t/a", "plain");
+         },
+         nullptr},
+    };
+    for (const Case &c : cases) {
+        fs::remove_all(real("/t"));
+        ASSERT_EQ(restore(std::nullopt, fileStream("/t/a/one", "first")).code(), 0u) << c.what;
+        c.change();
+        const CCODE second = restore(std::nullopt, fileStream("/t/a/two", "second")).code();
+        if (c.secondLandsAt != nullptr) {
+            EXPECT_EQ(second, 0u) << c.what;
+            EXPECT_EQ(content(c.secondLandsAt), "second") << c.what;
+        } else {
+            EXPECT_EQ(second, NWSMTS_INVALID_PATH) << c.what;
+        }
+        EXPECT_TRUE(fs::is_empty(dir_ / "outside")) << c.what;
+        expectNoTemporaries();
+    }
+}
+
+// A folder removed through the TSA (a chain's removals) and made again by a
+// later archive takes the later files.
+TEST_F(FsRestoreFolders, AFolderRemovedAndMadeAgainTakesTheNextFiles)
+{
+    ASSERT_EQ(restore(std::nullopt, fileStream("/r/a/one", "1")).code(), 0u);
+    fs::remove_all(real("/r/a"));
+    ASSERT_EQ(restore(std::nullopt, folderStream("/r/a", 0755)).code(), 0u);
+    ASSERT_EQ(restore(std::nullopt, fileStream("/r/a/two", "2")).code(), 0u);
+    EXPECT_EQ(content("/r/a/two"), "2");
+}
+
+// The overwrite rules hold for every file of a folder, not only the first.
+TEST_F(FsRestoreFolders, ExistingFilesOfOneFolder)
+{
+    struct Case {
+        UINT32 mode;
+        CCODE code;
+        const char *after;
+    };
+    const std::vector<Case> cases = {
+        {NWSM_RESTORE_MODE, NWSMTS_DATA_SET_ALREADY_EXISTS, "live"},
+        {NWSM_OVERWRITE_DATA_SET, 0, "new"},
+        {NWSM_KEEP_NEWER_DATA_SET, NWSMTS_DATA_SET_IS_OLDER, "live"}, // the live file is newer than 1600000000
+    };
+    for (const Case &c : cases) {
+        fs::remove_all(real("/o"));
+        ASSERT_EQ(restore(std::nullopt, fileStream("/o/first", "x"), c.mode).code(), 0u) << c.mode;
+        file("/o/second", "live");
+        // Named by the stream and by the host's list.
+        EXPECT_EQ(restore(std::nullopt, fileStream("/o/second", "new"), c.mode).code(), c.code) << c.mode;
+        EXPECT_EQ(content("/o/second"), c.after) << c.mode;
+        file("/o/second", "live");
+        EXPECT_EQ(restore("/o/second", fileStream("/o/second", "new"), c.mode).code(), c.code) << c.mode;
+        EXPECT_EQ(content("/o/second"), c.after) << c.mode;
+        expectNoTemporaries();
+    }
+}
+
+// Sizes: a file has its stream's size whether its data reaches the end,
+// stops before it (a hole at the end) or is empty.
+TEST_F(FsRestoreFolders, SizesWithAndWithoutAHoleAtTheEnd)
+{
+    struct Case {
+        const char *name;
+        std::string data;
+        std::uint64_t size;
+    };
+    const std::vector<Case> cases = {
+        {"/s/full", "abcdef", 0},
+        {"/s/hole-at-end", "abc", 1 << 20},
+        {"/s/only-hole", "", 4096},
+        {"/s/empty", "", 0},
+    };
+    for (const Case &c : cases) {
+        HandHeader h;
+        h.name = c.name;
+        h.size = c.size != 0 ? c.size : c.data.size();
+        std::vector<std::pair<std::uint64_t, std::string>> extents;
+        if (!c.data.empty())
+            extents.emplace_back(0, c.data);
+        ASSERT_EQ(restore(std::nullopt, handStream(h, extents)).code(), 0u) << c.name;
+        struct stat info;
+        ASSERT_EQ(stat(real(c.name).c_str(), &info), 0) << c.name;
+        EXPECT_EQ(static_cast<std::uint64_t>(info.st_size), h.size) << c.name;
+        std::string expected = c.data;
+        expected.resize(h.size, '\0');
+        EXPECT_EQ(content(c.name), expected) << c.name;
+    }
+}
+
+// A folder of mode 0555 restored by a user who is not root: its files still
+// go in (the folder is open to its owner until the connection logs out), and
+// it has its mode at the end.
+TEST_F(FsRestoreFolders, AReadOnlyFolderRestoredByAUser)
+{
+    auto run = [this] {
+        if (restore(std::nullopt, folderStream("/ro", 0555)).code() != 0)
+            return 1;
+        for (const char *name : {"/ro/a", "/ro/b", "/ro/c"})
+            if (restore(std::nullopt, fileStream(name, name)).code() != 0)
+                return 2;
+        if (NWSMTSReleaseTargetService(&connection) != 0)
+            return 3;
+        connection = 0;
+        return 0;
+    };
+    ASSERT_EQ(geteuid() == 0 ? asNobody(run) : run(), 0);
+    struct stat info;
+    ASSERT_EQ(stat(real("/ro").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0555u);
+    for (const char *name : {"/ro/a", "/ro/b", "/ro/c"})
+        EXPECT_EQ(content(name), name);
+}
+
+} // namespace
+} // namespace smsemutest
