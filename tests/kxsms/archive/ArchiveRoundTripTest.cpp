@@ -108,6 +108,64 @@ TEST(ArchiveRoundTrip, ZstdShrinksCompressibleData)
     expectSame(written, readBytes(out.out));
 }
 
+// A thread's readers of compressed archives share one decompression
+// workspace, handed from one to the next: whatever the reader before left
+// (a frame half read, a damaged frame, a larger window, a reader still open)
+// the next reads its archive exactly.
+TEST(ArchiveRoundTrip, CompressedReadersOneAfterAnotherEachReadExactly)
+{
+    const auto compress = [](const std::vector<Sample> &samples, uint64_t frame) {
+        MemoryOutput out;
+        {
+            kxsms::ZstdOutput zstd(out, 3, frame);
+            writeArchive(zstd, samples);
+        }
+        return out.out;
+    };
+    const std::vector<Sample> first = {{"/x/1", pattern(200000, 7)}, {"/x/2", pattern(50, 8)}};
+    const std::vector<Sample> second = {{"/y/a", pattern(3000, 9)}, {"/y/b", {}, true}};
+    const Bytes large = compress(first, 1 << 20);
+    const Bytes small = compress(second, 4096);
+    Bytes damaged = large;
+    damaged[damaged.size() / 2] ^= 0xFF;
+
+    struct Case {
+        const char *before;
+        std::function<void()> run; // what the reader before does
+    };
+    const Case cases[] = {
+        {"a reader left in the middle of a frame",
+         [&] {
+             MemoryInput raw(large, 1000);
+             kxsms::ArchiveInput input(raw, [](const std::string &) {});
+             unsigned char some[5000];
+             EXPECT_GT(input.read(some, sizeof some), 0u);
+         }},
+        {"a damaged frame",
+         [&] {
+             const ReadResult read = readBytes(damaged);
+             EXPECT_GT(read.problemCount + read.streamDamage.size(), 0u);
+         }},
+        {"a whole archive of large frames", [&] { expectSame(first, readBytes(large)); }},
+        {"a plain archive", [&] { expectSame(second, readBytes(archiveOf(second))); }},
+        {"a reader still open beside it",
+         [&] {
+             MemoryInput raw(large, 777);
+             kxsms::ArchiveInput open(raw, [](const std::string &) {});
+             unsigned char some[100];
+             EXPECT_GT(open.read(some, sizeof some), 0u);
+             expectSame(second, readBytes(small, 333));
+             expectSame(first, readBytes(large));
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.before);
+        c.run();
+        expectSame(second, readBytes(small));
+        expectSame(first, readBytes(large, 4093));
+    }
+}
+
 TEST(ArchiveRoundTrip, ThroughAPipeWithFileDescriptors)
 {
     const auto written = samples();

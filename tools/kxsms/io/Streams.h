@@ -163,13 +163,22 @@ public:
     static constexpr int c_WindowLogMax = 23;
 
 private:
+    // The decompression context and the input buffer. The last one a thread
+    // let go of is kept for its next reader: setting them up (a buffer of
+    // 128 KiB, the context's tables and window) cost more than reading a
+    // small archive, as in a chain of many archives.
+    struct Workspace;
+    static std::unique_ptr<Workspace> takeWorkspace();
+    static std::unique_ptr<Workspace> &spareWorkspace();
+
     bool refill();
     void skipToNextFrame();
 
     InputStream &raw_;
     DamageHandler onDamage_;
+    std::unique_ptr<Workspace> work_;
     struct ZSTD_DCtx_s *context_;
-    std::vector<unsigned char> in_;
+    std::vector<unsigned char> &in_;
     size_t inPos_ = 0;
     size_t inSize_ = 0;
     uint64_t rawOffset_ = 0; // compressed bytes consumed before in_

@@ -76,17 +76,49 @@ void ZstdOutput::finish()
     raw_.finish();
 }
 
-ZstdInput::ZstdInput(InputStream &raw, DamageHandler onDamage)
-    : raw_(raw), onDamage_(std::move(onDamage)), context_(ZSTD_createDCtx()), in_(ZSTD_DStreamInSize())
+struct ZstdInput::Workspace {
+    ZSTD_DCtx *context = ZSTD_createDCtx();
+    std::vector<unsigned char> in = std::vector<unsigned char>(ZSTD_DStreamInSize());
+
+    Workspace()
+    {
+        if (context == nullptr)
+            throw IoError("cannot set up zstd decompression");
+    }
+    ~Workspace() { ZSTD_freeDCtx(context); }
+    Workspace(const Workspace &) = delete;
+    Workspace &operator=(const Workspace &) = delete;
+};
+
+// The workspace the thread's last reader let go of.
+std::unique_ptr<ZstdInput::Workspace> &ZstdInput::spareWorkspace()
 {
-    if (context_ == nullptr)
-        throw IoError("cannot set up zstd decompression");
-    ZSTD_DCtx_setParameter(context_, ZSTD_d_windowLogMax, c_WindowLogMax);
+    thread_local std::unique_ptr<Workspace> spare;
+    return spare;
+}
+
+std::unique_ptr<ZstdInput::Workspace> ZstdInput::takeWorkspace()
+{
+    std::unique_ptr<Workspace> work = std::move(spareWorkspace());
+    if (work == nullptr)
+        work = std::make_unique<Workspace>();
+    // Nothing of the last reader's frames or settings stays; the buffer's
+    // bytes are never read before they are filled.
+    ZSTD_DCtx_reset(work->context, ZSTD_reset_session_and_parameters);
+    ZSTD_DCtx_setParameter(work->context, ZSTD_d_windowLogMax, c_WindowLogMax);
+    return work;
+}
+
+ZstdInput::ZstdInput(InputStream &raw, DamageHandler onDamage)
+    : raw_(raw), onDamage_(std::move(onDamage)), work_(takeWorkspace()), context_(work_->context), in_(work_->in)
+{
 }
 
 ZstdInput::~ZstdInput()
 {
-    ZSTD_freeDCtx(context_);
+    std::unique_ptr<Workspace> &spare = spareWorkspace();
+    if (spare == nullptr)
+        spare = std::move(work_);
 }
 
 bool ZstdInput::refill()
