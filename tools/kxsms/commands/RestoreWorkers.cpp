@@ -75,8 +75,7 @@ private:
     unsigned char *held_ = nullptr;
 };
 
-RestoreWorkers::RestoreWorkers(const RestoreOptions &options, Progress &progress)
-    : options_(options), progress_(progress)
+RestoreWorkers::RestoreWorkers(Progress &progress) : progress_(progress)
 {
     // Pages of the pool become resident only when a block is first used.
     pool_.resize(c_PoolBlocks * format::c_MaxChunkData);
@@ -88,7 +87,7 @@ RestoreWorkers::RestoreWorkers(const RestoreOptions &options, Progress &progress
 std::unique_ptr<RestoreWorkers> RestoreWorkers::start(std::vector<std::unique_ptr<ModuleSession>> sessions,
                                                       const RestoreOptions &options, int verbosity, Progress &progress)
 {
-    std::unique_ptr<RestoreWorkers> workers(new RestoreWorkers(options, progress));
+    std::unique_ptr<RestoreWorkers> workers(new RestoreWorkers(progress));
     for (auto &session : sessions) {
         auto worker = std::make_unique<Worker>();
         worker->session = std::move(session);

@@ -63,7 +63,7 @@ public:
     struct Worker;
 
 private:
-    RestoreWorkers(const RestoreOptions &options, Progress &progress);
+    explicit RestoreWorkers(Progress &progress);
     void work(Worker &worker);
     // The worker that takes a member whose stream begins with `header`.
     size_t choose(const DataSetHeader *header);
@@ -85,7 +85,6 @@ private:
 
     friend class QueuedData;
 
-    const RestoreOptions &options_;
     Progress &progress_;
     std::mutex mutex_;
     std::condition_variable changed_;       // the workers wait on it
