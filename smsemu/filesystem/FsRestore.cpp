@@ -217,10 +217,11 @@ CCODE FsRestoreDataSet::prepare()
         int fd = openAtRetrying(folder(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                                 madeWithMode_ ? mode : 0600);
         if (fd >= 0) {
-            if (!known)
-                learnCreates(fd);
             temporary_.reset(fd);
-            temporaryName_ = std::move(name);
+            temporaryName_ = std::move(name); // removed by discard() if anything below fails
+            if (!known)
+                if (int error = learnCreates(fd))
+                    return failedWith(FsStep::Open, error);
         } else if (errno == ENOENT && !askedAgain) {
             // The folder held open was removed since it was found: find
             // the one now at its name (made again if missing), once.
@@ -463,24 +464,30 @@ bool FsRestoreDataSet::ownerAsMade(const RestoreFolders::Creates &creates) const
     return uid == creates.uid && gid == creates.gid;
 }
 
-void FsRestoreDataSet::learnCreates(int fd)
+int FsRestoreDataSet::learnCreates(int fd)
 {
     // The owner: the file system user and group, or the folder's group
     // (set-group-ID folder, a grpid mount), or what a network file system
     // maps them to. The mode: 0600 less the umask unless a default ACL (or
     // a file system that keeps its own modes) decides it.
+    // A failure to look is the data set's failure, with its cause.
     struct stat made;
     if (fstat(fd, &made) != 0)
-        return; // the next file asks again; this one is given owner and mode
+        return errno;
+    bool defaultAcl = true;
+    if (fgetxattr(folder(), "system.posix_acl_default", nullptr, 0) < 0) {
+        if (errno != ENODATA && errno != ENOTSUP)
+            return errno;
+        defaultAcl = false;
+    }
     RestoreFolders::Creates &creates = parent_->creates;
     creates.uid = made.st_uid;
     creates.gid = made.st_gid;
-    const bool noDefaultAcl = fgetxattr(folder(), "system.posix_acl_default", nullptr, 0) < 0 &&
-                              (errno == ENODATA || errno == ENOTSUP);
-    creates.modeExact = noDefaultAcl && (made.st_mode & 07777) == (0600 & ~processUmask());
+    creates.modeExact = !defaultAcl && (made.st_mode & 07777) == (0600 & ~processUmask());
     creates.generation = forkGeneration();
     creates.known = true;
     ownerAsMade_ = ownerAsMade(creates);
+    return 0;
 }
 
 mode_t FsRestoreDataSet::fileMode() const

@@ -95,8 +95,9 @@ private:
     // Whether a file made in the folder already has the owner asked for
     // (or none is asked), as learned from the folder's first file.
     bool ownerAsMade(const RestoreFolders::Creates &creates) const;
-    // Learns from the folder's first file what the system gives new files there.
-    void learnCreates(int fd);
+    // Learns from the folder's first file what the system gives new files
+    // there: 0, or the errno of a look that failed.
+    int learnCreates(int fd);
     // The mode to give a restored file: without setuid and setgid when the
     // file could not be given the stream's owner and group, so that a
     // restore by an unprivileged user makes no set-id program of its own.
