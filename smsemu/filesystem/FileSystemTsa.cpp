@@ -128,6 +128,9 @@ void FileSystemTsa::loggingOut(Connection &connection)
         directoryTimes_.erase(found);
     }
     times->apply(config().resources);
+    // Modes given to directories at the end: another connection's folders
+    // are looked at again.
+    removals_.fetch_add(1, std::memory_order_acq_rel);
 }
 
 } // namespace smsemu

@@ -52,7 +52,7 @@ private:
     std::map<UINT32, std::shared_ptr<DirectoryTimes>> directoryTimes_; // by connection handle
     std::map<UINT32, std::shared_ptr<HardLinks>> hardLinks_;           // by connection handle, under timesMutex_
     std::map<UINT32, std::shared_ptr<RestoreFolders>> restoreFolders_; // by connection handle, under timesMutex_
-    std::atomic<unsigned long> removals_{0}; // data sets removed: folders held open are found again
+    std::atomic<unsigned long> removals_{0}; // data sets removed, directories changed: folders held open are found again
 };
 
 } // namespace smsemu

@@ -15,6 +15,7 @@
 #include <pthread.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace smsemu {
@@ -51,6 +52,18 @@ pid_t processId()
             g_processId.store(pid, std::memory_order_relaxed);
     }
     return pid;
+}
+
+// Counts forks, as seen by the child: what a folder's first file showed was
+// true for the process that made it, and a child may run as another user.
+std::atomic<unsigned> g_forks{0};
+
+unsigned forkGeneration()
+{
+    static const bool watched = [] {
+        return pthread_atfork(nullptr, nullptr, [] { g_forks.fetch_add(1, std::memory_order_relaxed); }) == 0;
+    }();
+    return watched ? g_forks.load(std::memory_order_relaxed) : ~0u;
 }
 
 std::string temporaryName()
@@ -191,11 +204,24 @@ CCODE FsRestoreDataSet::prepare()
 
     bool askedAgain = false;
     for (int attempt = 0; attempt < 100 && !temporary_; ++attempt) {
+        // Where the folder's earlier files showed that a new file gets the
+        // owner asked for and exactly the create mode less the umask, the
+        // file is made with its final mode and needs neither chown nor
+        // chmod; else it is made private (0600) and given both at the commit.
+        const RestoreFolders::Creates &creates = parent_->creates;
+        const mode_t mode = fileMode();
+        const bool known = creates.known && creates.generation == forkGeneration() && creates.generation != ~0u;
+        ownerAsMade_ = known && ownerAsMade(creates);
+        madeWithMode_ = ownerAsMade_ && creates.modeExact && (mode & 07000) == 0 && (mode & processUmask()) == 0;
         std::string name = temporaryName();
-        int fd = openAtRetrying(folder(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int fd = openAtRetrying(folder(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                madeWithMode_ ? mode : 0600);
         if (fd >= 0) {
             temporary_.reset(fd);
-            temporaryName_ = std::move(name);
+            temporaryName_ = std::move(name); // removed by discard() if anything below fails
+            if (!known)
+                if (int error = learnCreates(fd))
+                    return failedWith(FsStep::Open, error);
         } else if (errno == ENOENT && !askedAgain) {
             // The folder held open was removed since it was found: find
             // the one now at its name (made again if missing), once.
@@ -401,8 +427,9 @@ CCODE FsRestoreDataSet::applyOwner(int fd, const char *name, int flags)
 {
     if ((openMode_ & (NWSM_RESTORE_OWNER | NWSM_RESTORE_OWNER_ALT)) == 0)
         return 0;
-    uid_t uid = owners_.userId(header().user).value_or(header().uid);
-    gid_t gid = owners_.groupId(header().group).value_or(header().gid);
+    uid_t uid = 0;
+    gid_t gid = 0;
+    wantedOwner(uid, gid);
     if (fchownat(fd, name, uid, gid, flags) == 0) {
         ownerRestored_ = true;
         return 0;
@@ -421,6 +448,57 @@ CCODE FsRestoreDataSet::applyOwner(int fd, const char *name, int flags)
     return failedWith(FsStep::SetInfo, errno);
 }
 
+void FsRestoreDataSet::wantedOwner(uid_t &uid, gid_t &gid) const
+{
+    uid = owners_.userId(header().user).value_or(header().uid);
+    gid = owners_.groupId(header().group).value_or(header().gid);
+}
+
+bool FsRestoreDataSet::ownerAsMade(const RestoreFolders::Creates &creates) const
+{
+    if ((openMode_ & (NWSM_RESTORE_OWNER | NWSM_RESTORE_OWNER_ALT)) == 0)
+        return true;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    wantedOwner(uid, gid);
+    return uid == creates.uid && gid == creates.gid;
+}
+
+int FsRestoreDataSet::learnCreates(int fd)
+{
+    // The owner: the file system user and group, or the folder's group
+    // (set-group-ID folder, a grpid mount), or what a network file system
+    // maps them to. The mode: 0600 less the umask unless a default ACL (or
+    // a file system that keeps its own modes) decides it.
+    // A failure to look is the data set's failure, with its cause.
+    struct stat made;
+    if (fstat(fd, &made) != 0)
+        return errno;
+    bool defaultAcl = true;
+    if (fgetxattr(folder(), "system.posix_acl_default", nullptr, 0) < 0) {
+        if (errno != ENODATA && errno != ENOTSUP)
+            return errno;
+        defaultAcl = false;
+    }
+    RestoreFolders::Creates &creates = parent_->creates;
+    creates.uid = made.st_uid;
+    creates.gid = made.st_gid;
+    creates.modeExact = !defaultAcl && (made.st_mode & 07777) == (0600 & ~processUmask());
+    creates.generation = forkGeneration();
+    creates.known = true;
+    ownerAsMade_ = ownerAsMade(creates);
+    return 0;
+}
+
+mode_t FsRestoreDataSet::fileMode() const
+{
+    if (openMode_ & NWSM_RESTORE_MODE)
+        return header().mode & 07777;
+    if (existed_ && existing_.isRegular())
+        return existing_.mode & 07777;
+    return 0666 & ~processUmask();
+}
+
 mode_t FsRestoreDataSet::safeMode(mode_t mode) const
 {
     return ownerRestored_ ? mode : mode & ~static_cast<mode_t>(S_ISUID | S_ISGID);
@@ -433,15 +511,17 @@ CCODE FsRestoreDataSet::commitFile()
     // stays a hole (a file written to its end needs no call).
     if (dataEnd_ < header().size && ftruncate(fd, static_cast<off_t>(header().size)) != 0)
         return failedWith(FsStep::Write, errno);
-    if (CCODE rc = applyOwner(fd, "", AT_EMPTY_PATH))
-        return rc;
+    // chown before chmod: chown clears the set-ID bits.
+    if (!ownerAsMade_) {
+        if (CCODE rc = applyOwner(fd, "", AT_EMPTY_PATH))
+            return rc;
+    } else if (openMode_ & (NWSM_RESTORE_OWNER | NWSM_RESTORE_OWNER_ALT)) {
+        ownerRestored_ = true;
+    }
+    const bool attributes = (openMode_ & NWSM_RESTORE_XATTRS) != 0 && decoder_.attributeCount() != 0;
     applyAttributesTo(AttributeTarget{fd, -1, nullptr});
-    mode_t mode = 0666 & ~processUmask();
-    if (openMode_ & NWSM_RESTORE_MODE)
-        mode = header().mode;
-    else if (existed_ && existing_.isRegular())
-        mode = existing_.mode & 07777;
-    if (fchmod(fd, safeMode(mode)) != 0)
+    // An ACL among the attributes sets mode bits of its own: the mode is given after it.
+    if ((!madeWithMode_ || attributes) && fchmod(fd, safeMode(fileMode())) != 0)
         return failedWith(FsStep::SetInfo, errno);
     if (openMode_ & NWSM_RESTORE_TIMES) {
         timespec times[2] = {timeOf(header().atimeSeconds, header().atimeNanoseconds),
@@ -521,6 +601,10 @@ CCODE FsRestoreDataSet::commitDirectory()
     }
     if (setMode && fchmod(directory.get(), mode) != 0)
         return failedWith(FsStep::SetInfo, errno);
+    // What new files in a directory that was there get may have changed
+    // (group, set-group-ID bit, default ACL): every connection learns anew.
+    if (!created)
+        folders_->folderChanged();
     if ((openMode_ & NWSM_RESTORE_TIMES) && directoryTimes_)
         directoryTimes_->record(target_.name, timeOf(header().atimeSeconds, header().atimeNanoseconds),
                                 timeOf(header().mtimeSeconds, header().mtimeNanoseconds));

@@ -88,6 +88,16 @@ private:
     // does not say them.
     CCODE failedWith(FsStep step, int error) const;
     CCODE applyOwner(int fd, const char *name, int flags);
+    // The owner and group the stream asks for, by name where known here.
+    void wantedOwner(uid_t &uid, gid_t &gid) const;
+    // The permission bits a restored file is to get (before safeMode).
+    mode_t fileMode() const;
+    // Whether a file made in the folder already has the owner asked for
+    // (or none is asked), as learned from the folder's first file.
+    bool ownerAsMade(const RestoreFolders::Creates &creates) const;
+    // Learns from the folder's first file what the system gives new files
+    // there: 0, or the errno of a look that failed.
+    int learnCreates(int fd);
     // The mode to give a restored file: without setuid and setgid when the
     // file could not be given the stream's owner and group, so that a
     // restore by an unprivileged user makes no set-id program of its own.
@@ -107,6 +117,8 @@ private:
     RestoreFolders::Folder parent_;
     bool existed_ = false;
     bool ownerRestored_ = false; // the data set has the stream's owner and group
+    bool ownerAsMade_ = false; // the temporary file was made with the owner asked: no chown
+    bool madeWithMode_ = false; // ... and with its final mode: no chmod unless attributes change it
     FsMeta existing_;
     UniqueFd temporary_;
     std::string temporaryName_;

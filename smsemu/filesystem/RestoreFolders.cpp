@@ -37,7 +37,8 @@ CCODE RestoreFolders::parentOf(int root, const FsName &name, bool create, Folder
     UniqueFd opened;
     if (CCODE rc = openParentDirectory(root, name, create, opened, error))
         return rc;
-    folder_ = std::make_shared<const UniqueFd>(std::move(opened));
+    folder_ = std::make_shared<Held>();
+    folder_->fd = std::move(opened);
     key_.swap(scratch_);
     removalsSeen_ = removals;
     folder = folder_;

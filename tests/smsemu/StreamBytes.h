@@ -22,6 +22,7 @@ struct HandHeader {
     std::uint64_t inodeDevice = 0, inode = 0;
     std::int64_t ctime = 0;
     std::uint32_t ctimeNanoseconds = 0, afterChangeTime = 0; // the last must be 0
+    std::uint32_t uid = 0, gid = 0; // no names are written: the numbers are the owner
 };
 
 inline void putLe(std::string &out, std::uint64_t value, int bytes)
@@ -43,8 +44,8 @@ inline std::string handHeader(const HandHeader &h)
     out.push_back(0); // no user name
     out.push_back(0); // no group name
     putLe(out, h.mode, 4);
-    putLe(out, 0, 4); // uid
-    putLe(out, 0, 4); // gid
+    putLe(out, h.uid, 4);
+    putLe(out, h.gid, 4);
     putLe(out, 0, 4); // atime ns
     putLe(out, static_cast<std::uint64_t>(h.mtime), 8);
     putLe(out, static_cast<std::uint64_t>(h.mtime), 8);

@@ -184,5 +184,65 @@ TEST_F(FsRestoreFolders, AReadOnlyFolderRestoredByAUser)
         EXPECT_EQ(content(name), name);
 }
 
+// What the folder's first file showed about new files there (their owner
+// and group) is learned anew when another connection of the restore changes
+// the folder: a file that follows still gets the group it asks for,
+// whichever group the folder now gives.
+TEST_F(FsRestoreFolders, AFolderChangedByTheRestoreIsLearnedAgain)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving a folder to another group takes root";
+    const UINT32 mode = NWSM_OVERWRITE_DATA_SET | NWSM_RESTORE_MODE | NWSM_RESTORE_OWNER;
+    auto owned = [](const std::string &name, std::uint32_t kind, std::uint32_t fileMode, std::uint32_t gid) {
+        HandHeader h;
+        h.kind = static_cast<std::uint8_t>(kind);
+        h.mode = fileMode;
+        h.name = name;
+        h.gid = gid;
+        if (kind == 1)
+            h.size = 1;
+        return handStream(h, kind == 1 ? std::vector<std::pair<std::uint64_t, std::string>>{{0, "x"}}
+                                       : std::vector<std::pair<std::uint64_t, std::string>>{});
+    };
+    struct Case {
+        const char *what;
+        std::uint32_t firstMode, firstGid; // the folder as the archive's first member makes it
+        std::uint32_t laterMode, laterGid; // ... and as a later member makes it again
+        std::uint32_t fileGid;             // the group the files after that ask for
+    };
+    const std::vector<Case> cases = {
+        {"made set-group-ID, files of root's group", 0755, 0, 02775, 4321, 0},
+        {"made set-group-ID, files of the folder's group", 0755, 0, 02775, 4321, 4321},
+        {"set-group-ID taken away, files of the folder's group", 02775, 4321, 0775, 4321, 4321},
+        {"unchanged", 0755, 0, 0755, 0, 0},
+    };
+    for (const Case &c : cases) {
+        fs::remove_all(real("/g"));
+        ASSERT_EQ(restore(std::nullopt, owned("/g", 2, c.firstMode, c.firstGid), mode).code(), 0u) << c.what;
+        ASSERT_EQ(restore(std::nullopt, owned("/g/one", 1, 0644, c.fileGid), mode).code(), 0u) << c.what;
+        ASSERT_EQ(restore(std::nullopt, owned("/g/two", 1, 0644, c.fileGid), mode).code(), 0u) << c.what;
+        // Another connection of the same TSA (another restore worker) makes it again.
+        // (It stays logged in meanwhile: a logout looks every folder up again too.)
+        const UINT32 first = connection;
+        UINT32 other = loggedIn("srv1.Linux File System", "srv1");
+        ASSERT_NE(other, 0u);
+        connection = other;
+        const CCODE again = restore(std::nullopt, owned("/g", 2, c.laterMode, c.laterGid), mode).code();
+        connection = first;
+        EXPECT_EQ(again, 0u) << c.what;
+        for (const char *name : {"/g/three", "/g/four"})
+            EXPECT_EQ(restore(std::nullopt, owned(name, 1, 0644, c.fileGid), mode).code(), 0u) << c.what;
+        NWSMReleaseTSA(&other);
+        for (const char *name : {"/g/one", "/g/two", "/g/three", "/g/four"}) {
+            struct stat info;
+            ASSERT_EQ(lstat(real(name).c_str(), &info), 0) << c.what;
+            EXPECT_EQ(info.st_gid, c.fileGid) << c.what << " " << name;
+            EXPECT_EQ(info.st_uid, 0u) << c.what << " " << name;
+            EXPECT_EQ(info.st_mode & 07777, 0644u) << c.what << " " << name;
+        }
+        expectNoTemporaries();
+    }
+}
+
 } // namespace
 } // namespace smsemutest
