@@ -268,8 +268,6 @@ bool BackupJob::save(const Scanned &scanned)
         out_.classified();
         if (stream_.headerKnown())
             member_.identity = identityOf(stream_.header());
-        // A stream kxsms does not read (another TSA's): the scan's size.
-        out_.count(BackupOutput::Count::FileData, fileDataOf(member_));
         out_.beginMember(member_);
         begun = true;
     };
@@ -296,6 +294,7 @@ bool BackupJob::save(const Scanned &scanned)
             const std::string why = tsaDetail(takeModuleLog());
             out_.message("warning: " + printable(member_.name, style_) + ": " +
                          (why.empty() ? "changed while it was being read" : why));
+            out_.count(BackupOutput::Count::FileData, fileDataOf(member_));
             out_.count(BackupOutput::Count::DoneButFailed);
             return true;
         }
@@ -321,13 +320,17 @@ bool BackupJob::save(const Scanned &scanned)
     begin();
     out_.endMember(complete);
     if (out_.stopping()) {
-        // In the archive, but not whole: counted as failed too.
-        out_.count(BackupOutput::Count::DoneButFailed);
+        // In the archive, but not whole: counted as failed, not as saved,
+        // and its data not as file data, as verify and list count the member.
+        out_.count(BackupOutput::Count::Failed);
         out_.message("stopped inside " + printable(member_.name, style_) + ": it is marked incomplete");
         return false;
     }
     if (!complete)
         return !stopsAfterFailure("cannot read " + printable(member_.name, style_), code);
+    // File data counts members saved whole (for a stream kxsms does not
+    // read, another TSA's, the scan's size).
+    out_.count(BackupOutput::Count::FileData, fileDataOf(member_));
     out_.count(BackupOutput::Count::Done);
     out_.saved(member_.name, scanned.size);
     return true;

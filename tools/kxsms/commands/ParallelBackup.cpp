@@ -536,7 +536,7 @@ void Pipeline::writeAll()
             writer_.endMember(false);
             inMember_ = false;
             if (interrupted()) {
-                progress_.doneButFailed();
+                progress_.failed();
                 progress_.message("stopped inside " + printable(memberName_, style_) +
                                   ": it is marked incomplete");
             }
