@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -83,6 +84,15 @@ std::string objectJson(FuzzInput &in)
     return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// Whether a file holds one JSON object, checked without building its tree.
+bool holdsJsonObject(const fs::path &file)
+{
+    std::ifstream in(file, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    return first != std::string::npos && text[first] == '{' && nlohmann::json::accept(text);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -112,9 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fuzzplace::restoreStream(place->connection, mode, stream, block);
     }
     require(smsemuOpenDataSets() == 0);
-    std::ifstream stored(place->store);
-    const nlohmann::json tree = nlohmann::json::parse(stored, nullptr, false);
-    require(tree.is_object());
+    require(holdsJsonObject(place->store));
 
     static unsigned runs = 0;
     if (++runs % 64 == 0)

@@ -250,26 +250,91 @@ bool parseDirectoryStore(std::string_view text, const std::string &file, Directo
     return true;
 }
 
+namespace {
+
+// Writes the store's text straight from the tree, laid out as a JSON
+// library's two-space indented dump: a change rewrites the whole store, and
+// building a JSON tree of every object first cost more than the writing.
+// Strings are escaped by the JSON library (which throws on text that is not
+// UTF-8), one scratch value reused for all of them.
+class StoreWriter {
+public:
+    explicit StoreWriter(std::string &text)
+        : text_(text), serializer_(nlohmann::detail::output_adapter<char, std::string>(text), ' ')
+    {
+    }
+
+    void string(const std::string &value)
+    {
+        scratch_.get_ref<std::string &>() = value;
+        serializer_.dump(scratch_, false, false, 0);
+    }
+    void indent(std::size_t depth) { text_.append(2 * depth, ' '); }
+    void key(std::size_t depth, const std::string &name)
+    {
+        indent(depth);
+        string(name);
+        text_ += ": ";
+    }
+
+private:
+    std::string &text_;
+    nlohmann::json scratch_ = std::string();
+    nlohmann::detail::serializer<nlohmann::json> serializer_;
+};
+
+} // namespace
+
 std::string serialiseDirectoryStore(const DirectoryTree &tree)
 {
-    nlohmann::ordered_json objects = nlohmann::ordered_json::array();
+    std::string text = "{\n  \"objects\": [";
+    StoreWriter out(text);
+    bool first = true;
     tree.preorder(tree.top(), [&](const EntryPtr &entry) {
         if (entry->kind == EntryKind::Top && entry->objectClass == kTopClass && entry->attributes.empty())
             return true;
-        nlohmann::ordered_json object;
-        object["dn"] = entry->dn;
-        object["class"] = entry->objectClass;
+        text += first ? "\n" : ",\n";
+        first = false;
+        out.indent(2);
+        text += "{\n";
+        out.key(3, "dn");
+        out.string(entry->dn);
+        text += ",\n";
+        out.key(3, "class");
+        out.string(entry->objectClass);
         if (!entry->attributes.empty()) {
-            nlohmann::ordered_json &out = object["attributes"] = nlohmann::ordered_json::object();
-            for (const auto &[name, values] : entry->attributes)
-                out[name] = values;
+            text += ",\n";
+            out.key(3, "attributes");
+            text += "{";
+            const char *between = "\n";
+            for (const auto &[name, values] : entry->attributes) {
+                text += between;
+                between = ",\n";
+                out.key(4, name);
+                if (values.empty()) {
+                    text += "[]";
+                    continue;
+                }
+                text += "[\n";
+                for (std::size_t v = 0; v < values.size(); ++v) {
+                    out.indent(5);
+                    out.string(values[v]);
+                    text += v + 1 < values.size() ? ",\n" : "\n";
+                }
+                out.indent(4);
+                text += "]";
+            }
+            text += "\n";
+            out.indent(3);
+            text += "}";
         }
-        objects.push_back(std::move(object));
+        text += "\n";
+        out.indent(2);
+        text += "}";
         return true;
     });
-    nlohmann::ordered_json root;
-    root["objects"] = std::move(objects);
-    return root.dump(2) + "\n";
+    text += first ? "]\n}\n" : "\n  ]\n}\n";
+    return text;
 }
 
 bool checkDirectoryStore(const fs::path &file, const DirectoryNaming &naming, std::string &problem)

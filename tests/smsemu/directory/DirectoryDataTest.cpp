@@ -393,6 +393,40 @@ TEST_F(DirectoryData, EachChangeReplacesTheStoreFileWhole)
     EXPECT_EQ(store["objects"][0]["dn"], ".O=Acme.[Root]") << "containers first";
 }
 
+TEST_F(DirectoryData, TheRewrittenStoreIsIndentedJsonInTreeOrder)
+{
+    // Written straight from the tree: the layout must stay the one people
+    // and other tools read (two-space indents, every value an array),
+    // strings escaped as JSON wants, and an empty tree still a store.
+    useDirectory(R"({"objects": [{"dn": ".O=Acme.[Root]", "class": "Organization"}]})");
+    ASSERT_EQ(restore(makeStream({{"name", ".CN=Q.O=Acme.[Root]"}, {"type", "object"}},
+                                 {{"class", "User"},
+                                  {"attributes", {{"none", json::array()}, {"odd", {"a\"b\\c", "\u00e9\t\x01"}}}}})),
+              0u);
+    EXPECT_EQ(storeText(), "{\n"
+                           "  \"objects\": [\n"
+                           "    {\n"
+                           "      \"dn\": \".O=Acme.[Root]\",\n"
+                           "      \"class\": \"Organization\"\n"
+                           "    },\n"
+                           "    {\n"
+                           "      \"dn\": \".CN=Q.O=Acme.[Root]\",\n"
+                           "      \"class\": \"User\",\n"
+                           "      \"attributes\": {\n"
+                           "        \"none\": [],\n"
+                           "        \"odd\": [\n"
+                           "          \"a\\\"b\\\\c\",\n"
+                           "          \"\u00e9\\t\\u0001\"\n"
+                           "        ]\n"
+                           "      }\n"
+                           "    }\n"
+                           "  ]\n"
+                           "}\n");
+    ASSERT_EQ(remove(".CN=Q.O=Acme.[Root]"), 0u);
+    ASSERT_EQ(remove(".O=Acme.[Root]"), 0u);
+    EXPECT_EQ(storeText(), "{\n  \"objects\": []\n}\n");
+}
+
 TEST_F(DirectoryData, ChangesOfAnotherProcessAreSeen)
 {
     useDirectory();
