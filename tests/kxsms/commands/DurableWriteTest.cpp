@@ -1,11 +1,12 @@
 // Durable writes: backup makes the archive durable (fsync of the file and its
 // folder) before the connection is logged out and the state store commits
 // the cleared archive flags; a sync that fails fails the job and commits no
-// clear; restore ends with one syncfs of each target file system; --no-sync
+// clear; restore syncs each target file system as it goes and once at its end; --no-sync
 // skips both. The order of calls is read from strace; failing syncs come
 // from a preloaded library (FailingSync.c).
 #include <gtest/gtest.h>
 
+#include "Preload.h"
 #include "commands/KxsmsProgram.h"
 
 #include <set>
@@ -155,6 +156,26 @@ TEST_F(DurableWrite, FailedSyncFailsTheJobAndClearsNoFlag)
     const Result r = kxsms({"backup", "/tree", "--incremental", "--clear-archive", "-f", "a.kxa"});
     ASSERT_EQ(r.status, 0) << context(r);
     EXPECT_TRUE(flagged().empty());
+}
+
+// A restore syncs in the background as it goes as well as at its end; a
+// sync that fails, whichever it was, fails the job. The tree is larger than
+// the step between background syncs, so the first sync may be either.
+TEST_F(DurableWrite, FailedRestoreSyncFailsTheJobEarlyOrLate)
+{
+    writeFile(data_ / "tree/big.bin", std::string(40u << 20, 'x'));
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    for (const char *fault : {"syncfs@1=EIO", "syncfs@*=EIO"}) {
+        for (const char *jobs : {"1", "4"}) {
+            removeTree(data_ / "out");
+            const Result r = sh(kxsmsLine({"restore", "-j", jobs, "-f", "a.kxa", "--to", "/out"},
+                                          sysfaults::preloadAssignments(SYSFAULTS_LIBRARY) +
+                                              " SYSFAULTS_PROGRAM=kxsms SYSFAULTS_PATHS=/ SYSFAULTS=" + fault + " "));
+            EXPECT_EQ(r.status, 2) << fault << " -j " << jobs << context(r);
+            EXPECT_NE(r.err.find("cannot make what was restored durable"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("Input/output error"), std::string::npos) << r.err;
+        }
+    }
 }
 
 // To a pipe there is nothing to sync, and nothing is said.

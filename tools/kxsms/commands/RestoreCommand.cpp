@@ -288,13 +288,21 @@ private:
     bool refusedRemovals_ = false;
 };
 
-// Makes what a restore to the file system wrote durable: one syncfs of each
-// file system written to (--to's, or those of the paths restored in place).
-// Other TSAs keep their own stores. False (reported) when a sync fails.
-bool durable(const RestoreOptions &options, KXSMS_TSA_TYPE type, const ArchiveSource &newest, Progress &progress)
+// How much is restored between two syncs in the background: enough that a
+// sync has a good share to write, small enough that little is left for the
+// last one.
+constexpr uint64_t c_EarlySyncStep = 32ull << 20;
+
+// What makes a restore to the file system durable: its file systems
+// (--to's, or those of the paths restored in place), synced in the
+// background as the restore goes and once at its end. Null when there is
+// nothing to sync: --no-sync, a dry run, or another TSA (they keep their own
+// stores).
+std::unique_ptr<FileSystemSync> durability(const RestoreOptions &options, KXSMS_TSA_TYPE type,
+                                           const ArchiveSource &newest, Progress &progress)
 {
     if (options.noSync || options.dryRun || type != KXSMS_TSA_FILE_SYSTEM)
-        return true;
+        return nullptr;
     std::vector<std::string> targets;
     if (!options.to.empty())
         targets.push_back(options.to);
@@ -302,11 +310,9 @@ bool durable(const RestoreOptions &options, KXSMS_TSA_TYPE type, const ArchiveSo
         targets = options.paths;
     else
         targets = newest.reader().backupRecord().paths;
-    std::string error;
-    if (syncFileSystems(targets, error))
-        return true;
-    progress.message(error);
-    return false;
+    auto sync = std::make_unique<FileSystemSync>(targets);
+    sync->startEarly([&progress] { return progress.bytes(); }, c_EarlySyncStep);
+    return sync;
 }
 
 } // namespace
@@ -436,6 +442,7 @@ int RestoreCommand::run(const GlobalOptions &globals)
                 return read;
             },
             sized ? total : 0);
+        std::unique_ptr<FileSystemSync> sync = durability(options, archived, *archives.back(), progress);
         std::unique_ptr<RestoreWorkers> workers;
         if (parallel) {
             workers = RestoreWorkers::start(std::move(sessions), options, globals.verbosity, progress);
@@ -450,9 +457,11 @@ int RestoreCommand::run(const GlobalOptions &globals)
         releaseFailures(session->close(), progress);
         const bool damaged =
             std::any_of(archives.begin(), archives.end(), [](const auto &archive) { return archive->damaged(); });
-        if (!durable(options, archived, *archives.back(), progress))
-            status = c_ExitStopped;
-        else if (stopped)
+        std::string syncError;
+        const bool synced = !sync || sync->finish(syncError);
+        if (!synced)
+            progress.message(syncError);
+        if (!synced || stopped)
             status = c_ExitStopped;
         else if (progress.failures() > 0 || damaged || missing || refusedRemovals)
             status = c_ExitSomeFailed;
