@@ -12,7 +12,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/capability.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
@@ -64,6 +66,24 @@ unsigned forkGeneration()
         return pthread_atfork(nullptr, nullptr, [] { g_forks.fetch_add(1, std::memory_order_relaxed); }) == 0;
     }();
     return watched ? g_forks.load(std::memory_order_relaxed) : ~0u;
+}
+
+// Whether this process may give an unnamed file (O_TMPFILE) a name by its
+// descriptor (linkat with AT_EMPTY_PATH), which takes CAP_DAC_READ_SEARCH.
+bool mayLinkByDescriptor()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    return (data[CAP_TO_INDEX(CAP_DAC_READ_SEARCH)].effective & CAP_TO_MASK(CAP_DAC_READ_SEARCH)) != 0;
+}
+
+// Whether an open with O_TMPFILE failed because the file system (or the
+// kernel) has no unnamed files.
+bool noUnnamedFiles(int error)
+{
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
 std::string temporaryName()
@@ -202,26 +222,38 @@ CCODE FsRestoreDataSet::prepare()
     if (header().kind != stream::Kind::File)
         return 0;
 
-    bool askedAgain = false;
+    bool askedAgain = false, named = false;
     for (int attempt = 0; attempt < 100 && !temporary_; ++attempt) {
         // Where the folder's earlier files showed that a new file gets the
         // owner asked for and exactly the create mode less the umask, the
         // file is made with its final mode and needs neither chown nor
         // chmod; else it is made private (0600) and given both at the commit.
-        const RestoreFolders::Creates &creates = parent_->creates;
+        RestoreFolders::Creates &creates = parent_->creates;
         const mode_t mode = fileMode();
         const bool known = creates.known && creates.generation == forkGeneration() && creates.generation != ~0u;
         ownerAsMade_ = known && ownerAsMade(creates);
         madeWithMode_ = ownerAsMade_ && creates.modeExact && (mode & 07000) == 0 && (mode & processUmask()) == 0;
-        std::string name = temporaryName();
-        int fd = openAtRetrying(folder(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                madeWithMode_ ? mode : 0600);
+        // A new name is made as an unnamed file, given its name only when
+        // complete: one directory entry made, none renamed, and nothing to
+        // remove if the job stops. A name that is there is replaced by a
+        // rename from a temporary name, so that it never goes missing.
+        const bool unnamed = known && creates.unnamed && !existed_ && !named;
+        std::string name = unnamed ? std::string() : temporaryName();
+        const int flags = unnamed ? O_TMPFILE | O_RDWR | O_CLOEXEC : O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+        int fd = openAtRetrying(folder(), unnamed ? "." : name.c_str(), flags, madeWithMode_ ? mode : 0600);
         if (fd >= 0) {
             temporary_.reset(fd);
             temporaryName_ = std::move(name); // removed by discard() if anything below fails
             if (!known)
                 if (int error = learnCreates(fd))
                     return failedWith(FsStep::Open, error);
+        } else if (unnamed) {
+            // Without unnamed files here, or for any other cause (a folder
+            // removed meanwhile answers EPERM): a named file, whose open
+            // says what is wrong in the usual terms.
+            if (noUnnamedFiles(errno))
+                creates.unnamed = false;
+            named = true;
         } else if (errno == ENOENT && !askedAgain) {
             // The folder held open was removed since it was found: find
             // the one now at its name (made again if missing), once.
@@ -484,6 +516,7 @@ int FsRestoreDataSet::learnCreates(int fd)
     creates.uid = made.st_uid;
     creates.gid = made.st_gid;
     creates.modeExact = !defaultAcl && (made.st_mode & 07777) == (0600 & ~processUmask());
+    creates.unnamed = mayLinkByDescriptor();
     creates.generation = forkGeneration();
     creates.known = true;
     ownerAsMade_ = ownerAsMade(creates);
@@ -529,15 +562,61 @@ CCODE FsRestoreDataSet::commitFile()
         if (futimens(fd, times) != 0)
             return failedWith(FsStep::SetInfo, errno);
     }
-    if (renameat(folder(), temporaryName_.c_str(), folder(), target_.leaf()) != 0)
-        return failedWith(FsStep::Write, errno);
-    temporaryName_.clear();
+    if (temporaryName_.empty())
+        if (CCODE rc = nameUnnamed(fd))
+            return rc;
+    if (!temporaryName_.empty()) {
+        if (renameat(folder(), temporaryName_.c_str(), folder(), target_.leaf()) != 0)
+            return failedWith(FsStep::Write, errno);
+        temporaryName_.clear();
+    }
     // An inode with several names: its later names link to this one.
     FsMeta restored;
     if (header().inode != 0 && links_ && readMeta(fd, "", restored) == 0)
         links_->restoredAs(InodeId{header().inodeDevice, header().inode},
                            HardLinks::Restored{target_.name, InodeId{restored.device, restored.inode}});
     temporary_.reset();
+    return 0;
+}
+
+CCODE FsRestoreDataSet::nameUnnamed(int fd)
+{
+    // 0, or the errno of a link of the file under `name` in the folder.
+    auto linkAs = [&](const char *name) {
+        if (linkat(fd, "", folder(), name, AT_EMPTY_PATH) == 0)
+            return 0;
+        if (errno != ENOENT)
+            return errno;
+        // The right to link by descriptor is gone (or is not the kernel's
+        // to give here, in a user namespace), or the folder is: the same
+        // through /proc tells which.
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+        return linkat(AT_FDCWD, path, folder(), name, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    };
+    int error = linkAs(target_.leaf());
+    if (error == ENOENT) {
+        // The folder held open was removed while the data came: the file
+        // goes to the folder now at its name (made again if missing), under
+        // the same rules as at the start.
+        folders_->forgetFolder();
+        parent_.reset();
+        if (CCODE rc = settleParent(true))
+            return rc;
+        if (CCODE rc = checkExisting())
+            return rc;
+        error = existed_ ? EEXIST : linkAs(target_.leaf());
+    }
+    if (error == 0)
+        return 0;
+    if (error != EEXIST)
+        return failedWith(FsStep::Write, error);
+    // The name is taken (since it was looked at, or as the rules allow): it
+    // is replaced, as by a rename, from a temporary name.
+    std::string name = temporaryName();
+    if (int failed = linkAs(name.c_str()))
+        return failedWith(FsStep::Write, failed);
+    temporaryName_ = std::move(name);
     return 0;
 }
 

@@ -4,9 +4,11 @@
 // set at the close. File data is written straight from the caller's buffer
 // into a temporary file beside the target, holes left as holes; only when the
 // trailer has been checked (byte count and XXH3-64) is the temporary renamed
-// over the target. A broken stream answers NWSMTS_EXPECTING_HEADER or
-// NWSMTS_EXPECTING_TRAILER, removes the temporary file and leaves the target
-// as it was.
+// over the target. Where the target does not exist and the process may link
+// by descriptor, the temporary file is an unnamed one (O_TMPFILE) in the
+// target's folder, linked under the target's name when complete. A broken
+// stream answers NWSMTS_EXPECTING_HEADER or NWSMTS_EXPECTING_TRAILER, removes
+// the temporary file and leaves the target as it was.
 //
 // FIFOs and devices are made under a temporary name (mkfifo, mknod) and
 // renamed the same way; a hard link is linked to its first name as this
@@ -73,6 +75,9 @@ private:
     const stream::Header &header() const { return decoder_.header(); }
     CCODE commit();
     CCODE commitFile();
+    // Gives the complete unnamed file its name; or, when the name was taken
+    // meanwhile, a temporary name to be renamed over it.
+    CCODE nameUnnamed(int fd);
     CCODE commitSymlink();
     CCODE commitDirectory();
     CCODE commitSpecial();

@@ -34,6 +34,7 @@ public:
     struct Creates {
         bool known = false;
         bool modeExact = false; // the create mode less the umask, exactly (no default ACL, no other rule)
+        bool unnamed = false;   // new files may be made unnamed (O_TMPFILE) and linked by descriptor
         uid_t uid = 0;
         gid_t gid = 0;
         unsigned generation = 0; // learned before this many forks (a child learns anew)

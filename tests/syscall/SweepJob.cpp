@@ -659,7 +659,12 @@ bool SweepJob::namesFileOf(const std::string &err, const std::string &path) cons
         if (name.empty())
             name = "/";
         fs::path tsa(name);
-        if (tsa.filename().string().rfind(".kxsms-", 0) == 0)
+        // A temporary file, named or unnamed (the system shows an unnamed
+        // one as "#<inode> (deleted)"), is named by the data set it was for:
+        // one in its folder.
+        const std::string leaf = tsa.filename().string();
+        const bool unnamed = leaf.size() > 11 && leaf[0] == '#' && leaf.ends_with(" (deleted)");
+        if (leaf.rfind(".kxsms-", 0) == 0 || unnamed)
             wanted.push_back(kxsms::printable(tsa.parent_path().string() + "/", kxsms::NameStyle::FileSystem));
         else
             wanted.push_back(kxsms::printable(name, kxsms::NameStyle::FileSystem));

@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace smsemutest {
 namespace {
 
@@ -157,6 +159,67 @@ TEST_F(FsRestoreFolders, SizesWithAndWithoutAHoleAtTheEnd)
         std::string expected = c.data;
         expected.resize(h.size, '\0');
         EXPECT_EQ(content(c.name), expected) << c.name;
+    }
+}
+
+// While a file's data comes, its folder shows nothing of it where the
+// process may link by descriptor (root) and the name is new: the file is
+// unnamed until complete, so a job that dies leaves nothing behind. A name
+// that is there is replaced from a temporary name; without that right
+// (another user) every file has one. The file is complete at the close.
+TEST_F(FsRestoreFolders, AFileBeingWrittenIsUnnamedUntilComplete)
+{
+    // The names in `folder` while the stream of `name` is written but for
+    // its last bytes; 0 when the close then restored it whole, else a step.
+    auto midway = [this](const std::string &name, std::vector<std::string> &seen) {
+        const std::string stream = fileStream(name, std::string(3000, 'n'));
+        UINT32 handle = 0;
+        NWSM_DATA_SET_NAME_LIST *list = oneName(name);
+        const CCODE opened = NWSMTSOpenDataSetForRestore(connection, 0, list, NWSM_OVERWRITE_DATA_SET, &handle);
+        std::free(list);
+        if (opened != 0)
+            return 1;
+        std::string copy = stream;
+        const UINT32 first = static_cast<UINT32>(copy.size() - 10);
+        if (NWSMTSWriteDataSet(connection, handle, first, reinterpret_cast<UINT8 *>(copy.data())) != 0)
+            return 2;
+        for (const auto &entry : fs::directory_iterator(real(fs::path(name).parent_path().string())))
+            seen.push_back(entry.path().filename().string().rfind(".kxsms-restore-", 0) == 0
+                               ? "(temporary)"
+                               : entry.path().filename().string());
+        std::sort(seen.begin(), seen.end());
+        if (NWSMTSWriteDataSet(connection, handle, 10, reinterpret_cast<UINT8 *>(copy.data() + first)) != 0 ||
+            NWSMTSCloseDataSet(connection, &handle) != 0)
+            return 3;
+        return content(name) == std::string(3000, 'n') ? 0 : 4;
+    };
+    struct Case {
+        bool root;
+        std::vector<std::string> newName;      // seen while /u/second (new) is written
+        std::vector<std::string> existingName; // seen while /u/live (there) is written
+    };
+    const std::vector<Case> cases = {
+        {true, {"first", "live"}, {"(temporary)", "first", "live", "second"}},
+        {false, {"(temporary)", "first", "live"}, {"(temporary)", "first", "live", "second"}},
+    };
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: to link by descriptor, and to become another user";
+    for (const Case &c : cases) {
+        fs::remove_all(real("/u"));
+        auto run = [&] {
+            // The folder's first file is how the folder is learned: named.
+            if (restore(std::nullopt, fileStream("/u/first", "1")).code() != 0)
+                return 10;
+            file("/u/live", "live");
+            std::vector<std::string> seenNew, seenExisting;
+            if (int step = midway("/u/second", seenNew))
+                return 20 + step;
+            if (int step = midway("/u/live", seenExisting))
+                return 30 + step;
+            return seenNew == c.newName && seenExisting == c.existingName ? 0 : 40;
+        };
+        EXPECT_EQ(c.root ? run() : asNobody(run), 0) << (c.root ? "root" : "another user");
+        expectNoTemporaries();
     }
 }
 
