@@ -31,6 +31,33 @@ protected:
         h.name = name;
         return handStream(h, {});
     }
+    // Restores a stream of `name` in two writes: all but its last bytes,
+    // then (after `during` and a look at the folder's names, into `seen`)
+    // the rest: 3,000 bytes of 'n'. 0 when every call succeeded, else the step.
+    int writtenMidway(const std::string &name, std::vector<std::string> &seen, const std::function<void()> &during)
+    {
+        const std::string stream = fileStream(name, std::string(3000, 'n'));
+        UINT32 handle = 0;
+        NWSM_DATA_SET_NAME_LIST *list = oneName(name);
+        const CCODE opened = NWSMTSOpenDataSetForRestore(connection, 0, list, NWSM_OVERWRITE_DATA_SET, &handle);
+        std::free(list);
+        if (opened != 0)
+            return 1;
+        std::string copy = stream;
+        const UINT32 first = static_cast<UINT32>(copy.size() - 10);
+        if (NWSMTSWriteDataSet(connection, handle, first, reinterpret_cast<UINT8 *>(copy.data())) != 0)
+            return 2;
+        for (const auto &entry : fs::directory_iterator(real(fs::path(name).parent_path().string())))
+            seen.push_back(entry.path().filename().string().rfind(".kxsms-restore-", 0) == 0
+                               ? "(temporary)"
+                               : entry.path().filename().string());
+        std::sort(seen.begin(), seen.end());
+        during();
+        if (NWSMTSWriteDataSet(connection, handle, 10, reinterpret_cast<UINT8 *>(copy.data() + first)) != 0 ||
+            NWSMTSCloseDataSet(connection, &handle) != 0)
+            return 3;
+        return 0;
+    }
     bool exists(const std::string &name) const
     {
         struct stat info;
@@ -172,25 +199,8 @@ TEST_F(FsRestoreFolders, AFileBeingWrittenIsUnnamedUntilComplete)
     // The names in `folder` while the stream of `name` is written but for
     // its last bytes; 0 when the close then restored it whole, else a step.
     auto midway = [this](const std::string &name, std::vector<std::string> &seen) {
-        const std::string stream = fileStream(name, std::string(3000, 'n'));
-        UINT32 handle = 0;
-        NWSM_DATA_SET_NAME_LIST *list = oneName(name);
-        const CCODE opened = NWSMTSOpenDataSetForRestore(connection, 0, list, NWSM_OVERWRITE_DATA_SET, &handle);
-        std::free(list);
-        if (opened != 0)
-            return 1;
-        std::string copy = stream;
-        const UINT32 first = static_cast<UINT32>(copy.size() - 10);
-        if (NWSMTSWriteDataSet(connection, handle, first, reinterpret_cast<UINT8 *>(copy.data())) != 0)
-            return 2;
-        for (const auto &entry : fs::directory_iterator(real(fs::path(name).parent_path().string())))
-            seen.push_back(entry.path().filename().string().rfind(".kxsms-restore-", 0) == 0
-                               ? "(temporary)"
-                               : entry.path().filename().string());
-        std::sort(seen.begin(), seen.end());
-        if (NWSMTSWriteDataSet(connection, handle, 10, reinterpret_cast<UINT8 *>(copy.data() + first)) != 0 ||
-            NWSMTSCloseDataSet(connection, &handle) != 0)
-            return 3;
+        if (int step = writtenMidway(name, seen, [] {}))
+            return step;
         return content(name) == std::string(3000, 'n') ? 0 : 4;
     };
     struct Case {
@@ -219,6 +229,34 @@ TEST_F(FsRestoreFolders, AFileBeingWrittenIsUnnamedUntilComplete)
             return seenNew == c.newName && seenExisting == c.existingName ? 0 : 40;
         };
         EXPECT_EQ(c.root ? run() : asNobody(run), 0) << (c.root ? "root" : "another user");
+        expectNoTemporaries();
+    }
+}
+
+// Someone else acts on an unnamed file's name or folder while its data
+// comes: the file still lands whole under its name, and nothing is left.
+TEST_F(FsRestoreFolders, TheNameOrFolderOfAnUnnamedFileChangesMidway)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: to link by descriptor";
+    struct Case {
+        const char *what;
+        std::function<void()> during;
+        const char *landsAt; // the file's name at the end
+    };
+    const std::vector<Case> cases = {
+        {"the name taken", [this] { file("/m/second", "someone else's"); }, "/m/second"},
+        {"the folder removed", [this] { fs::remove_all(real("/m")); }, "/m/second"},
+        {"the folder renamed", [this] { fs::rename(real("/m"), real("/moved")); }, "/moved/second"},
+    };
+    for (const Case &c : cases) {
+        fs::remove_all(real("/m"));
+        fs::remove_all(real("/moved"));
+        ASSERT_EQ(restore(std::nullopt, fileStream("/m/first", "1")).code(), 0u) << c.what;
+        std::vector<std::string> seen;
+        EXPECT_EQ(writtenMidway("/m/second", seen, c.during), 0) << c.what;
+        EXPECT_EQ(seen, (std::vector<std::string>{"first"})) << c.what << ": unnamed while written";
+        EXPECT_EQ(content(c.landsAt), std::string(3000, 'n')) << c.what;
         expectNoTemporaries();
     }
 }
