@@ -258,11 +258,7 @@ CCODE FsRestoreDataSet::prepare()
             // The folder held open was removed since it was found: find
             // the one now at its name (made again if missing), once.
             askedAgain = true;
-            folders_->forgetFolder();
-            parent_.reset();
-            if (CCODE rc = settleParent(true))
-                return rc;
-            if (CCODE rc = checkExisting())
+            if (CCODE rc = settleAgain())
                 return rc;
         } else if (errno != EEXIST) {
             return failedWith(FsStep::Create, errno);
@@ -272,6 +268,15 @@ CCODE FsRestoreDataSet::prepare()
         return NWSMTS_WRITE_ERROR; // no free temporary name
     dataEnd_ = 0;
     return 0;
+}
+
+CCODE FsRestoreDataSet::settleAgain()
+{
+    folders_->forgetFolder();
+    parent_.reset();
+    if (CCODE rc = settleParent(true))
+        return rc;
+    return checkExisting();
 }
 
 CCODE FsRestoreDataSet::checkExisting() const
@@ -599,11 +604,7 @@ CCODE FsRestoreDataSet::nameUnnamed(int fd)
         // The folder held open was removed while the data came: the file
         // goes to the folder now at its name (made again if missing), under
         // the same rules as at the start.
-        folders_->forgetFolder();
-        parent_.reset();
-        if (CCODE rc = settleParent(true))
-            return rc;
-        if (CCODE rc = checkExisting())
+        if (CCODE rc = settleAgain())
             return rc;
         error = existed_ ? EEXIST : linkAs(target_.leaf());
     }

@@ -66,6 +66,9 @@ private:
     // Finds the folder of the target (made when `create`) and what is there now.
     CCODE settleParent(bool create);
     int folder() const { return parent_ ? parent_->get() : -1; }
+    // The folder held was removed: finds the one now at its name (made
+    // again if missing) and applies the overwrite rules there.
+    CCODE settleAgain();
     // The overwrite rules against what is at the target now.
     CCODE checkExisting() const;
     // The header is complete: settle the target and get ready for the data.
