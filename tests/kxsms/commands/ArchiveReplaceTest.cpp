@@ -40,9 +40,10 @@ protected:
     }
 
     // kxsms with one system call on the files below arch/ failing.
-    Result withFault(const std::string &fault, const std::vector<std::string> &arguments)
+    Result withFault(const std::string &fault, const std::vector<std::string> &arguments,
+                     const std::string &environment = "")
     {
-        return sh(kxsmsLine(arguments, sysfaults::preloadAssignments(SYSFAULTS_LIBRARY) +
+        return sh(kxsmsLine(arguments, environment + sysfaults::preloadAssignments(SYSFAULTS_LIBRARY) +
                                            " SYSFAULTS_PROGRAM=kxsms SYSFAULTS_PATHS=" + quote((dir_ / "arch").string()) +
                                            " SYSFAULTS=" + fault + " "));
     }
@@ -81,6 +82,29 @@ TEST_F(ArchiveReplace, FailedBackupLeavesTheOlderArchiveAndNoTemporaryFile)
     EXPECT_EQ(kxsms({"verify", "-f", "arch/a.kxa"}).status, 0);
     EXPECT_EQ(folderEntries(dir_ / "arch"), std::set<std::string>{"a.kxa"});
     EXPECT_TRUE(flagged().empty());
+}
+
+// An encrypted archive's header is written over its place once the
+// passphrase's key is derived: a failure there fails the job as any other
+// write of the archive does.
+TEST_F(ArchiveReplace, EncryptedBackupWhoseHeaderCannotBeWrittenLeavesTheOlderArchive)
+{
+    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "arch/a.kxa"}).status, 0);
+    const std::string older = readFile(dir_ / "arch/a.kxa");
+    const std::string passphrase = "KXSMS_PASSPHRASE=header-test ";
+    for (const auto &[fault, cause] : {std::pair{"pwrite@1=ENOSPC", "No space left on device"},
+                                       std::pair{"pwrite@1=EIO", "Input/output error"}}) {
+        SCOPED_TRACE(fault);
+        const Result r = withFault(fault, {"backup", "/tree", "--encrypt", "-f", "arch/a.kxa"}, passphrase);
+        EXPECT_EQ(r.status, 2) << context(r);
+        EXPECT_NE(r.err.find(cause), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("is left as it was"), std::string::npos) << r.err;
+        EXPECT_TRUE(readFile(dir_ / "arch/a.kxa") == older) << "the older archive was changed";
+        EXPECT_EQ(folderEntries(dir_ / "arch"), std::set<std::string>{"a.kxa"});
+    }
+    const Result r = withFault("pwrite@2=EIO", {"backup", "/tree", "--encrypt", "-f", "arch/a.kxa"}, passphrase);
+    ASSERT_EQ(r.status, 0) << context(r);
+    EXPECT_EQ(sh(kxsmsLine({"verify", "-f", "arch/a.kxa"}, passphrase)).status, 0);
 }
 
 // A backup that fails on a new name leaves nothing behind.

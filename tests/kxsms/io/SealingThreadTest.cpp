@@ -2,13 +2,19 @@
 // chunks a plain in-line sealing of the same stream gives (same order, chunk
 // numbers and last mark), whatever the number of waiting chunks; a write
 // that fails on that thread fails the caller's next step with its own words;
-// and the reader that opens chunks ahead keeps every undamaged chunk.
+// a header still being made holds up only a stream that cannot be written
+// over; and the reader that opens chunks ahead keeps every undamaged chunk.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <string>
+#include <thread>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <sodium.h>
 
@@ -190,6 +196,84 @@ TEST(SealingThread, AFailedWriteFailsTheCallersNextStep)
                 EXPECT_EQ(raw.flushes, 0u);
                 // And again: the same failure, not a hang.
                 EXPECT_THROW(out.flush(), IoError);
+            }
+        }
+    }
+}
+
+// A header whose making waits for the test: an archive file (written over)
+// takes its chunks meanwhile and the header over its place once made; a
+// pipe takes nothing before the header. Either way the bytes are those of a
+// header made at once, and a header that cannot be made fails the job.
+TEST(SealingThread, AHeaderStillBeingMadeHoldsUpOnlyAPipe)
+{
+    const Bytes header = {'h', 'e', 'a', 'd', 'e', 'r'};
+    constexpr size_t room = c_ChunkSize - c_Length;
+    for (const bool file : {true, false}) {
+        for (const bool fails : {false, true}) {
+            for (const bool viaFlush : {false, true}) {
+                SCOPED_TRACE(std::string(file ? "file" : "pipe") + (fails ? " fails" : " made") +
+                             (viaFlush ? " flush" : " finish"));
+                std::promise<void> gate;
+                std::packaged_task<Bytes()> make([&header, fails, opened = gate.get_future()]() mutable {
+                    opened.wait();
+                    if (fails)
+                        throw IoError("cannot derive a key from the passphrase: out of memory");
+                    return header;
+                });
+                auto pending = std::make_shared<PendingHeader>(header.size(), std::move(make));
+                const int fd = memfd_create("archive", MFD_CLOEXEC);
+                ASSERT_GE(fd, 0);
+                FdOutput raw(fd, 4096);
+                MemoryOutput pipe;
+                if (file)
+                    raw.fromFileStart();
+                // A file takes more chunks than wait at once; a pipe fewer.
+                const std::string stream = pattern(file ? room * 20 + 5 : room * 3 + 5);
+                std::string error;
+                {
+                    SealedOutput out(file ? static_cast<OutputStream &>(raw) : pipe, pending, fixedKey(),
+                                     Cipher::XChaCha20Poly1305, 8);
+                    out.write(stream.data(), stream.size());
+                    if (!file) {
+                        EXPECT_TRUE(pipe.out.empty());
+                    }
+                    std::thread opener([&gate] { gate.set_value(); });
+                    try {
+                        if (viaFlush) {
+                            out.flush();
+                            if (file) {
+                                Bytes start(header.size());
+                                ASSERT_EQ(pread(fd, start.data(), start.size(), 0), ssize_t(start.size()));
+                                EXPECT_TRUE(start == header);
+                            }
+                        }
+                        out.finish();
+                    } catch (const IoError &e) {
+                        error = e.what();
+                    }
+                    opener.join();
+                }
+                Bytes written;
+                if (file) {
+                    written.resize(static_cast<size_t>(lseek(fd, 0, SEEK_END)));
+                    ASSERT_EQ(pread(fd, written.data(), written.size(), 0), ssize_t(written.size()));
+                } else {
+                    written = pipe.out;
+                }
+                close(fd);
+                if (fails) {
+                    EXPECT_EQ(error, "cannot derive a key from the passphrase: out of memory");
+                    continue;
+                }
+                EXPECT_EQ(error, "");
+                Bytes expected = header;
+                const Bytes chunks =
+                    sealedInLine(stream, Cipher::XChaCha20Poly1305,
+                                 viaFlush ? std::vector<size_t>{stream.size()} : std::vector<size_t>{});
+                expected.insert(expected.end(), chunks.begin(), chunks.end());
+                ASSERT_EQ(written.size(), expected.size());
+                EXPECT_TRUE(written == expected);
             }
         }
     }

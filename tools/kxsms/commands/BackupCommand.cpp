@@ -4,7 +4,10 @@
 // record that says so.
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <future>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -159,11 +162,13 @@ bool applyExcludes(const BackupOptions &options, ModuleSession &session, Progres
     return true;
 }
 
-// An encrypted archive's key and header, made before the archive is created.
+// An encrypted archive's key, and its header: made on a thread of its own
+// while the backup begins when a passphrase's key derivation (Argon2id) is
+// in it.
 struct Sealing {
     sealed::Cipher cipher;
     sealed::LockedBytes key;
-    std::vector<unsigned char> header;
+    std::shared_ptr<sealed::PendingHeader> header;
 };
 
 std::optional<Sealing> prepareSealing(const BackupOptions &options, std::string &error)
@@ -173,20 +178,24 @@ std::optional<Sealing> prepareSealing(const BackupOptions &options, std::string 
         if (!readPublicKey(path, recipients.emplace_back(), error))
             return std::nullopt;
     }
-    std::optional<Secret> passphrase;
-    if (options.encrypt) {
-        passphrase = obtainPassphrase(options.passphraseFile, true, error);
-        if (!passphrase)
-            return std::nullopt;
-    }
     Sealing sealing{sealed::preferredCipher(), sealed::newArchiveKey(), {}};
-    try {
-        sealing.header =
-            sealed::makeHeader(sealing.key, sealing.cipher, passphrase ? &passphrase->buffer() : nullptr, recipients);
-    } catch (const IoError &e) {
-        error = e.what();
-        return std::nullopt;
+    if (!options.encrypt) {
+        sealing.header = std::make_shared<sealed::PendingHeader>(
+            sealed::makeHeader(sealing.key, sealing.cipher, nullptr, recipients));
+        return sealing;
     }
+    std::optional<Secret> passphrase = obtainPassphrase(options.passphraseFile, true, error);
+    if (!passphrase)
+        return std::nullopt;
+    // The thread's own copy of the key, locked and wiped as the first.
+    sealed::LockedBytes key(sealing.key.size());
+    memcpy(key.data(), sealing.key.data(), key.size());
+    const size_t size = sealed::headerSize(true, recipients.size());
+    std::packaged_task<std::vector<unsigned char>()> make(
+        [key = std::make_shared<sealed::LockedBytes>(std::move(key)),
+         passphrase = std::make_shared<Secret>(std::move(*passphrase)), recipients = std::move(recipients),
+         cipher = sealing.cipher] { return sealed::makeHeader(*key, cipher, &passphrase->buffer(), recipients); });
+    sealing.header = std::make_shared<sealed::PendingHeader>(size, std::move(make));
     return sealing;
 }
 
@@ -405,6 +414,8 @@ int BackupCommand::run(const GlobalOptions &globals)
     const int fd = archiveFile.fd();
 
     FdOutput file(fd);
+    if (archiveFile.temporary())
+        file.fromFileStart();
     progress.trackArchive([&file] { return file.bytesWritten(); });
     const uint64_t archiveId = newArchiveId();
     std::unique_ptr<sealed::SealedOutput> encrypted;

@@ -26,6 +26,11 @@ constexpr size_t c_DirectWrite = 32u << 10;
 
 } // namespace
 
+void OutputStream::overwrite(uint64_t, const void *, size_t)
+{
+    throw std::logic_error("this stream cannot write over what it wrote");
+}
+
 FdOutput::FdOutput(int fd, size_t bufferSize) : fd_(fd), buffer_(bufferSize) {}
 
 void FdOutput::writeVector(struct iovec *vector, int count)
@@ -113,6 +118,28 @@ void FdOutput::writeChunk(const void *head, size_t headSize, const void *data, s
 void FdOutput::finish()
 {
     flush();
+}
+
+void FdOutput::overwrite(uint64_t offset, const void *data, size_t size)
+{
+    if (!fileFromStart_)
+        OutputStream::overwrite(offset, data, size);
+    // What is buffered may lie over the same bytes: it goes out first.
+    flush();
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    while (size > 0) {
+        const ssize_t n = pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0)
+                errno = EIO;
+            fail("cannot write the archive");
+        }
+        bytes += n;
+        offset += static_cast<uint64_t>(n);
+        size -= static_cast<size_t>(n);
+    }
 }
 
 ReplayInput::ReplayInput(InputStream &raw, const unsigned char *prefix, size_t size)

@@ -21,6 +21,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -97,6 +99,43 @@ std::vector<unsigned char> makeHeader(const LockedBytes &archiveKey, Cipher ciph
                                       const std::vector<std::vector<unsigned char>> &recipients,
                                       const KdfLimits &limits = {});
 
+// The size of the header makeHeader makes, known before it is made.
+size_t headerSize(bool passphrase, size_t recipients);
+
+// A thread that takes no signal: they stay with the threads that look at the
+// job's stop.
+std::thread threadWithoutSignals(std::function<void()> body);
+
+// A header made on a thread of its own. A passphrase's key derivation takes
+// about 0.5 s, and the chunks need only the archive key: a backup seals and
+// writes them meanwhile. The header's size is known at once.
+class PendingHeader {
+public:
+    // A header made already.
+    explicit PendingHeader(std::vector<unsigned char> bytes);
+    // make returns a header of size bytes; what it throws, get throws.
+    PendingHeader(size_t size, std::packaged_task<std::vector<unsigned char>()> make);
+    ~PendingHeader(); // waits for the thread
+    PendingHeader(const PendingHeader &) = delete;
+    PendingHeader &operator=(const PendingHeader &) = delete;
+
+    size_t size() const { return size_; }
+    // Made before it was given: no thread makes it.
+    bool madeAtOnce() const { return !thread_.joinable(); }
+    // Made, or failed: get does not wait.
+    bool ready() const;
+    // Waits for the header. Called from one thread at a time.
+    const std::vector<unsigned char> &get();
+
+private:
+    size_t size_;
+    std::future<std::vector<unsigned char>> future_;
+    std::vector<unsigned char> bytes_;
+    std::exception_ptr failure_;
+    bool taken_ = false;
+    std::thread thread_;
+};
+
 // Reads a header whose magic was read already; false with the reason when
 // it is not one this reader understands.
 bool readHeader(InputStream &raw, Header &header, std::string &error);
@@ -121,16 +160,23 @@ LockedBytes unwrapWithPassphrase(const unsigned char *wrapped, size_t size, cons
 LockedBytes newKeyPair(std::vector<unsigned char> &pub);
 
 // Seals everything written to it in chunks onto another stream; the header
-// is written first. Full chunks are sealed and written on a thread of its
-// own, so that the caller goes on filling the next ones meanwhile: at most
-// `slots` chunks wait, in buffers made once. A write error of that thread
-// (the disk full, an I/O error) is thrown by the next write, flush or finish.
-// The stop signals stay with the caller's threads.
+// comes first. Full chunks are sealed and written on a thread of its own, so
+// that the caller goes on filling the next ones meanwhile: at most `slots`
+// chunks wait, in buffers made once. A write error of that thread (the disk
+// full, an I/O error) is thrown by the next write, flush or finish. The stop
+// signals stay with the caller's threads.
+//
+// A header made on a thread holds nothing up where the stream below is
+// overwritable (an archive file): its place is written with zeros, and the
+// header over them once made, at the latest by the next flush or finish.
+// Elsewhere (a pipe) the first chunk waits for the header.
 class SealedOutput : public OutputStream {
 public:
     static constexpr size_t c_Slots = 8;
 
     SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey, Cipher cipher,
+                 size_t slots = c_Slots);
+    SealedOutput(OutputStream &raw, std::shared_ptr<PendingHeader> header, LockedBytes archiveKey, Cipher cipher,
                  size_t slots = c_Slots);
     ~SealedOutput() override;
     void write(const void *data, size_t size) override;
@@ -148,8 +194,13 @@ private:
     void waitForSlot(std::unique_lock<std::mutex> &lock);
     void drain();
     void sealAll();
+    // Writes the header when it is made, or (wait) once it is.
+    void placeHeader(bool wait);
 
     OutputStream &raw_;
+    std::shared_ptr<PendingHeader> header_;
+    bool reserved_ = false; // zeros written where the header goes
+    bool placed_ = false;   // by the sealing thread, or by the caller once it drained
     Cipher cipher_;
     LockedBytes key_;
     std::vector<Slot> slots_;

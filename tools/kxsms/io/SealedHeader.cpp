@@ -1,6 +1,7 @@
 // The sealed container's keys and header: locked key memory, the archive
 // key wrapped with a passphrase (Argon2id, then secretbox) and to recipients
 // (sealed boxes), and the header's keyed hash.
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -202,6 +203,52 @@ std::vector<unsigned char> makeHeader(const LockedBytes &archiveKey, Cipher ciph
     headerMac(archiveKey, out.data(), out.size(), mac);
     out.insert(out.end(), mac, mac + sizeof mac);
     return out;
+}
+
+size_t headerSize(bool passphrase, size_t recipients)
+{
+    return c_FixedHead + (passphrase ? 1 + c_PassphraseBody : 0) + recipients * (1 + c_RecipientBody) + c_Mac;
+}
+
+PendingHeader::PendingHeader(std::vector<unsigned char> bytes) : size_(bytes.size())
+{
+    std::promise<std::vector<unsigned char>> made;
+    future_ = made.get_future();
+    made.set_value(std::move(bytes));
+}
+
+PendingHeader::PendingHeader(size_t size, std::packaged_task<std::vector<unsigned char>()> make)
+    : size_(size), future_(make.get_future())
+{
+    thread_ = threadWithoutSignals([task = std::make_shared<decltype(make)>(std::move(make))] { (*task)(); });
+}
+
+PendingHeader::~PendingHeader()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool PendingHeader::ready() const
+{
+    return taken_ || future_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+const std::vector<unsigned char> &PendingHeader::get()
+{
+    if (!taken_) {
+        taken_ = true;
+        try {
+            bytes_ = future_.get();
+            if (bytes_.size() != size_)
+                throw std::logic_error("the header made is not of the size announced");
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+    }
+    if (failure_)
+        std::rethrow_exception(failure_);
+    return bytes_;
 }
 
 bool readHeader(InputStream &raw, Header &header, std::string &error)

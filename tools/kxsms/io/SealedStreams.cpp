@@ -68,18 +68,6 @@ bool unseal(Cipher cipher, const LockedBytes &key, uint64_t index, bool last, co
                                                       key.data()) == 0;
 }
 
-// Starts a thread that takes no signal: they stay with the threads that look
-// at the job's stop.
-std::thread withoutSignals(std::function<void()> body)
-{
-    sigset_t all, before;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &before);
-    std::thread thread(std::move(body));
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    return thread;
-}
-
 // Ends a thread that waits on wake for stopping, and wipes the plain text
 // of its slots.
 template <typename Slots>
@@ -109,17 +97,50 @@ size_t readFully(InputStream &raw, unsigned char *out, size_t size)
 
 } // namespace
 
+std::thread threadWithoutSignals(std::function<void()> body)
+{
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    std::thread thread(std::move(body));
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return thread;
+}
+
 SealedOutput::SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey,
                            Cipher cipher, size_t slots)
-    : raw_(raw), cipher_(cipher), key_(chunkKey(archiveKey, cipher)), slots_(slots < 2 ? 2 : slots),
-      sealed_(OutputStream::c_HeldChunks)
+    : SealedOutput(raw, std::make_shared<PendingHeader>(header), std::move(archiveKey), cipher, slots)
+{
+}
+
+SealedOutput::SealedOutput(OutputStream &raw, std::shared_ptr<PendingHeader> header, LockedBytes archiveKey,
+                           Cipher cipher, size_t slots)
+    : raw_(raw), header_(std::move(header)), cipher_(cipher), key_(chunkKey(archiveKey, cipher)),
+      slots_(slots < 2 ? 2 : slots), sealed_(OutputStream::c_HeldChunks)
 {
     for (Slot &slot : slots_)
         slot.plain.resize(c_ChunkSize);
     for (std::vector<unsigned char> &chunk : sealed_)
         chunk.resize(c_ChunkSize + c_Tag);
-    raw_.write(header.data(), header.size());
-    sealer_ = withoutSignals([this] { sealAll(); });
+    if (!header_->madeAtOnce() && raw_.overwritable()) {
+        const std::vector<unsigned char> zeros(header_->size());
+        raw_.write(zeros.data(), zeros.size());
+        reserved_ = true;
+    }
+    placeHeader(false);
+    sealer_ = threadWithoutSignals([this] { sealAll(); });
+}
+
+void SealedOutput::placeHeader(bool wait)
+{
+    if (placed_ || (!wait && !header_->ready()))
+        return;
+    const std::vector<unsigned char> &bytes = header_->get();
+    if (reserved_)
+        raw_.overwrite(0, bytes.data(), bytes.size());
+    else
+        raw_.write(bytes.data(), bytes.size());
+    placed_ = true;
 }
 
 SealedOutput::~SealedOutput()
@@ -186,6 +207,8 @@ void SealedOutput::sealAll()
         turn = (turn + 1) % sealed_.size();
         sealed::seal(cipher_, key_, slot->index, slot->last, slot->plain.data(), slot->plain.size(), out.data());
         try {
+            // Nothing goes before the header; over its zeros it goes once made.
+            placeHeader(!reserved_);
             raw_.writeChunk(&c_NoHead, 0, out.data(), out.size());
         } catch (...) {
             std::lock_guard lock(mutex_);
@@ -207,6 +230,7 @@ void SealedOutput::flush()
     if (used_ > 0)
         hand(false);
     drain();
+    placeHeader(true);
     raw_.flush();
 }
 
@@ -214,6 +238,7 @@ void SealedOutput::finish()
 {
     hand(true);
     drain();
+    placeHeader(true);
     raw_.finish();
 }
 
@@ -225,7 +250,7 @@ SealedInput::SealedInput(InputStream &raw, const Header &header, LockedBytes arc
         slot.sealed.resize(chunkSize_ + c_Tag);
         slot.plain.resize(chunkSize_);
     }
-    opener_ = withoutSignals([this] { openAll(); });
+    opener_ = threadWithoutSignals([this] { openAll(); });
 }
 
 SealedInput::~SealedInput()

@@ -1,5 +1,7 @@
-// Byte streams under the archive: plain file descriptors (files and pipes;
-// never a seek) and zstd compression of the whole stream.
+// Byte streams under the archive: plain file descriptors (files and pipes)
+// and zstd compression of the whole stream. Streams only go forward, but for
+// one thing: a file written from its start may have its first bytes written
+// again (an encrypted archive's header, made while the rest is written).
 #ifndef KXSMS_TOOLS_STREAMS_H
 #define KXSMS_TOOLS_STREAMS_H
 
@@ -50,6 +52,11 @@ public:
     virtual void flush() {}
     // Flushes everything and ends any compression frame. Nothing may follow.
     virtual void finish() = 0;
+    // Whether overwrite may be called: the stream is a file written from its start.
+    virtual bool overwritable() const { return false; }
+    // Writes size bytes at offset from the stream's start, over bytes written
+    // there before; only where overwritable().
+    virtual void overwrite(uint64_t offset, const void *data, size_t size);
 };
 
 class InputStream {
@@ -65,10 +72,15 @@ public:
 class FdOutput : public OutputStream {
 public:
     explicit FdOutput(int fd, size_t bufferSize = 1u << 20);
+    // Says that fd is a regular file this stream writes from its start,
+    // which makes it overwritable(). Before the first write.
+    void fromFileStart() { fileFromStart_ = true; }
     void write(const void *data, size_t size) override;
     void writeChunk(const void *head, size_t headSize, const void *data, size_t size) override;
     void flush() override;
     void finish() override;
+    bool overwritable() const override { return fileFromStart_; }
+    void overwrite(uint64_t offset, const void *data, size_t size) override;
     // May be asked from any thread (the progress line) while another writes.
     uint64_t bytesWritten() const { return written_.load(std::memory_order_relaxed); }
 
@@ -79,6 +91,7 @@ private:
     void writeVector(struct iovec *vector, int count);
 
     int fd_;
+    bool fileFromStart_ = false;
     std::vector<unsigned char> buffer_;
     size_t used_ = 0;
     std::atomic<uint64_t> written_{0};
