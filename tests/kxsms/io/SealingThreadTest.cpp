@@ -341,7 +341,7 @@ TEST(SealingThread, ReadingAheadKeepsWhatAuthenticatesAndReportsTheRest)
     const Case cases[] = {
         {"intact", [&] { return raw.out; }, stream, 0},
         {"a chunk lost", [&] { auto p = all(); p.erase(p.begin() + 3); return build(p); }, without({3}), 1},
-        {"a chunk repeated", [&] { auto p = all(); p.insert(p.begin() + 4, p[3]); return build(p); }, stream, 1},
+        {"a chunk repeated", [&] { auto p = all(); Bytes again = p[3]; p.insert(p.begin() + 4, std::move(again)); return build(p); }, stream, 1},
         {"two chunks swapped", [&] { auto p = all(); std::swap(p[3], p[4]); return build(p); }, without({3}), 2},
         {"a byte flipped", [&] { Bytes b = raw.out; b[header.size() + 5 * size + 99] ^= 4; return b; },
          without({5}), 1},
