@@ -16,6 +16,7 @@
 #include "commands/BackupOutput.h"
 #include "frame/ModuleLog.h"
 #include "frame/Signals.h"
+#include "io/ChangeWatch.h"
 #include "io/Text.h"
 
 namespace kxsms {
@@ -138,6 +139,9 @@ public:
     // Set under the lock; read without it where a stale value only delays.
     std::atomic<bool> halt_{false}; // a job stops: the scan takes no more
     std::atomic<bool> stop_{false}; // everyone stops
+    // The changes the writer waits for, which it watches for a while
+    // before it sleeps.
+    ChangeCount changes_;
     std::string failure_; // the writer's IoError
     // A look each reader takes at a path (settle): the generation asked
     // for, the path, and how many readers have taken it.
@@ -174,6 +178,9 @@ public:
             toReaders_.notify_all();
     }
 
+    // What the writer waits for changed (under the lock).
+    void changed() { changes_.bump(); }
+
     bool stopping()
     {
         std::lock_guard lock(mutex_);
@@ -185,6 +192,7 @@ public:
         {
             std::lock_guard lock(mutex_);
             stop_ = true;
+            changed();
         }
         toWriter_.notify_all();
         toReaders_.notify_all();
@@ -414,6 +422,7 @@ private:
             for (Event &event : pending_)
                 item_->events.push_back(std::move(event));
         pending_.clear();
+        pipeline_.changed();
     }
 
     // Events are kept here and go to the item a batch at a time (at its
@@ -501,9 +510,11 @@ void Pipeline::writeAll()
         for (;;) {
             {
                 std::unique_lock lock(mutex_);
-                wait(lock, toWriter_, [this] {
+                const auto ready = [this] {
                     return order_.empty() ? scanEnded_ : !order_.front()->events.empty() || order_.front()->finished;
-                });
+                };
+                watchBeforeSleep(lock, changes_, ready, [this] { return stop_ || interrupted(); });
+                wait(lock, toWriter_, ready);
                 if (stop_ || interrupted())
                     break;
                 if (order_.empty())
@@ -661,6 +672,7 @@ ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::un
             Item *item = p.newItem(lock);
             if (p.stop_ || p.halt_ || interrupted()) {
                 item->finished = true;
+                p.changed();
                 return false;
             }
             item->scanned = scanned;
@@ -698,6 +710,7 @@ bool ParallelBackup::backUp(const std::string &path)
     {
         std::lock_guard lock(p.mutex_);
         p.scanEnded_ = true;
+        p.changed();
         p.handOver();
     }
     p.toWriter_.notify_all();
