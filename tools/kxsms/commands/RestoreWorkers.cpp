@@ -45,7 +45,9 @@ public:
             workers_.giveBack(held_);
             held_ = nullptr;
         }
-        workers_.changed_.wait(lock, [this] { return !task_.blocks.empty() || task_.ended || workers_.stopping_; });
+        const auto ready = [this] { return !task_.blocks.empty() || task_.ended || workers_.stopping_; };
+        watchBeforeSleep(lock, workers_.changes_, ready, [] { return false; });
+        workers_.changed_.wait(lock, ready);
         if (task_.blocks.empty())
             return false;
         held_ = task_.blocks.front().first;
@@ -115,6 +117,7 @@ RestoreWorkers::~RestoreWorkers()
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        changes_.bump();
     }
     changed_.notify_all();
     readerChanged_.notify_all();
@@ -129,7 +132,9 @@ void RestoreWorkers::work(Worker &worker)
         std::shared_ptr<Task> task;
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return !worker.queue.empty() || stopping_ || failed_; });
+            const auto ready = [&] { return !worker.queue.empty() || stopping_ || failed_; };
+            watchBeforeSleep(lock, changes_, ready, [] { return false; });
+            changed_.wait(lock, ready);
             if (stopping_ || failed_ || interrupted()) {
                 failed_ = true;
                 break;
@@ -152,8 +157,10 @@ void RestoreWorkers::work(Worker &worker)
                 giveBack(block.first);
             task->blocks.clear();
             worker.queue.pop_front();
-            if (!going)
+            if (!going) {
                 failed_ = true;
+                changes_.bump();
+            }
             wakeReader();
         }
         if (!going) {
@@ -248,6 +255,7 @@ void RestoreWorkers::hand(Task &task, unsigned char *block, size_t size)
         giveBack(block);
     else
         task.blocks.emplace_back(block, size);
+    changes_.bump();
     changed_.notify_all();
 }
 
@@ -255,6 +263,7 @@ void RestoreWorkers::end(Task &task, bool intact)
 {
     task.ended = true;
     task.intact = intact;
+    changes_.bump();
     changed_.notify_all();
 }
 
@@ -292,6 +301,7 @@ bool RestoreWorkers::restore(const format::MemberDescriptor &member, ArchiveRead
     task->member = member;
     task->source = source;
     workers_[chosen]->queue.push_back(task);
+    changes_.bump();
     if (more)
         hand(*task, block, size);
     else

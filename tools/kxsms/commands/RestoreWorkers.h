@@ -28,6 +28,7 @@
 #include "archive/DataSetStream.h"
 #include "commands/RestoreCommand.h"
 #include "frame/Progress.h"
+#include "io/ChangeWatch.h"
 
 namespace kxsms {
 
@@ -88,6 +89,7 @@ private:
     Progress &progress_;
     std::mutex mutex_;
     std::condition_variable changed_;       // the workers wait on it
+    ChangeCount changes_;                   // what changed_ announces, watched before a worker sleeps
     std::condition_variable readerChanged_; // the reader waits on it
     ReaderWait readerWaits_ = ReaderWait::Nothing;
     std::vector<unsigned char> pool_;
