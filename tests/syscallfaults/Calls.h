@@ -29,6 +29,7 @@ namespace sysfaults {
     X(fsync)                                                                                                           \
     X(fdatasync)                                                                                                       \
     X(syncfs)                                                                                                          \
+    X(sync_file_range)                                                                                                 \
     X(ftruncate)                                                                                                       \
     X(fallocate)                                                                                                       \
     X(fsetxattr)                                                                                                       \

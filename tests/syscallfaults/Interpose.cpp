@@ -389,6 +389,12 @@ SEAM_EXPORT int syncfs(int fd) noexcept
     return onFd(Call::syncfs, fd, [&](size_t) { return real(fd); });
 }
 
+SEAM_EXPORT int sync_file_range(int fd, off64_t offset, off64_t size, unsigned int flags)
+{
+    REAL("sync_file_range", int (*)(int, off64_t, off64_t, unsigned int));
+    return onFd(Call::sync_file_range, fd, [&](size_t) { return real(fd, offset, size, flags); });
+}
+
 SEAM_EXPORT int ftruncate(int fd, off_t length) noexcept
 {
     REAL("ftruncate", int (*)(int, off_t));

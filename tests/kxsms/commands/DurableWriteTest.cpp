@@ -178,6 +178,51 @@ TEST_F(DurableWrite, FailedRestoreSyncFailsTheJobEarlyOrLate)
     }
 }
 
+// A backup to a file asks the disk to start writing its archive every few
+// MiB, before the final fsync, so that the sync has only the rest to wait
+// for; the answer to that request does not matter (a failing write-back is
+// the final fsync's to report). --no-sync asks for nothing.
+TEST_F(DurableWrite, BackupStartsWritingBackEarlyAndTheFinalSyncJudges)
+{
+    writeFile(data_ / "tree/big.bin", std::string(20u << 20, 'x'));
+    struct Case {
+        const char *fault; // of sync_file_range
+        const char *extra;
+        bool asked;
+    };
+    for (const Case &c : {Case{"", "", true}, Case{"sync_file_range@*=EIO", "", true},
+                          Case{"sync_file_range@1=ENOSPC", "", true}, Case{"", "--no-sync", false}}) {
+        std::filesystem::remove(dir_ / "calls");
+        const Result r = sh(kxsmsLine({"backup", "/tree", "-f", "a.kxa", c.extra},
+                                      sysfaults::preloadAssignments(SYSFAULTS_LIBRARY) +
+                                          " SYSFAULTS_PROGRAM=kxsms SYSFAULTS_PATHS=" + dir_.string() +
+                                          " SYSFAULTS_TRACE=calls SYSFAULTS=" +
+                                          c.fault + " "));
+        ASSERT_EQ(r.status, 0) << c.fault << c.extra << context(r);
+        EXPECT_EQ(kxsms({"verify", "-f", "a.kxa"}).status, 0) << c.fault << c.extra;
+        long asked = 0, firstAsk = -1, sync = -1;
+        std::istringstream in(readFile(dir_ / "calls"));
+        long number = 0;
+        for (std::string line; std::getline(in, line); ++number) {
+            if (line.rfind("sync_file_range ", 0) == 0) {
+                ++asked;
+                if (firstAsk < 0)
+                    firstAsk = number;
+            }
+            if (line.rfind("fsync ", 0) == 0 && sync < 0)
+                sync = number;
+        }
+        if (!c.asked) {
+            EXPECT_EQ(asked, 0) << c.extra;
+            continue;
+        }
+        // 20 MiB and more of archive: a request every 8 MiB.
+        EXPECT_GE(asked, 2) << c.fault;
+        EXPECT_GE(sync, 0) << c.fault << " no fsync of the archive";
+        EXPECT_LT(firstAsk, sync) << c.fault;
+    }
+}
+
 // To a pipe there is nothing to sync, and nothing is said.
 TEST_F(DurableWrite, PipeNeedsNoSync)
 {

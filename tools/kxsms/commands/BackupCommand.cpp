@@ -414,8 +414,11 @@ int BackupCommand::run(const GlobalOptions &globals)
     const int fd = archiveFile.fd();
 
     FdOutput file(fd);
-    if (archiveFile.temporary())
+    if (archiveFile.temporary()) {
         file.fromFileStart();
+        if (!options.noSync)
+            file.writeBackEarly();
+    }
     progress.trackArchive([&file] { return file.bytesWritten(); });
     const uint64_t archiveId = newArchiveId();
     std::unique_ptr<sealed::SealedOutput> encrypted;

@@ -1,6 +1,7 @@
 // Archive bytes to and from file descriptors: files, pipes, standard input and
 // output. Writes are buffered; large blocks go out with writev without a copy.
 #include <cerrno>
+#include <fcntl.h>
 #include <cstring>
 
 #include <csignal>
@@ -42,7 +43,9 @@ void FdOutput::writeVector(struct iovec *vector, int count)
                 continue;
             fail("cannot write the archive");
         }
-        written_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
+        const uint64_t written = written_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed) + static_cast<uint64_t>(n);
+        if (writeBack_ && written - writeBackFrom_ >= c_WriteBackEvery)
+            startWriteBack(written);
         size_t left = static_cast<size_t>(n);
         while (count > 0 && left >= vector->iov_len) {
             left -= vector->iov_len;
@@ -54,6 +57,16 @@ void FdOutput::writeVector(struct iovec *vector, int count)
             vector->iov_len -= left;
         }
     }
+}
+
+// Asks the disk to start writing what was written since the last time,
+// without waiting for it. What it answers does not matter: a write-back that
+// fails is reported by the final fsync, which is the judge of durability.
+void FdOutput::startWriteBack(uint64_t written)
+{
+    (void)sync_file_range(fd_, static_cast<off_t>(writeBackFrom_), static_cast<off_t>(written - writeBackFrom_),
+                          SYNC_FILE_RANGE_WRITE);
+    writeBackFrom_ = written;
 }
 
 void FdOutput::flushHeld()

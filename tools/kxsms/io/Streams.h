@@ -75,6 +75,12 @@ public:
     // Says that fd is a regular file this stream writes from its start,
     // which makes it overwritable(). Before the first write.
     void fromFileStart() { fileFromStart_ = true; }
+    // Says that what is written will be made durable at the end (fsync):
+    // the disk is asked to start writing it every c_WriteBackEvery bytes, so
+    // that it writes while the job goes on and the final fsync waits only
+    // for the rest. After fromFileStart.
+    void writeBackEarly() { writeBack_ = fileFromStart_; }
+    static constexpr uint64_t c_WriteBackEvery = 8u << 20;
     void write(const void *data, size_t size) override;
     void writeChunk(const void *head, size_t headSize, const void *data, size_t size) override;
     void flush() override;
@@ -90,8 +96,12 @@ private:
     void flushHeld();
     void writeVector(struct iovec *vector, int count);
 
+    void startWriteBack(uint64_t written);
+
     int fd_;
     bool fileFromStart_ = false;
+    bool writeBack_ = false;
+    uint64_t writeBackFrom_ = 0; // where the next early write-back starts
     std::vector<unsigned char> buffer_;
     size_t used_ = 0;
     std::atomic<uint64_t> written_{0};
