@@ -7,7 +7,7 @@ namespace kxsms {
 namespace {
 
 // One moment of a watch: the processor is told this is a wait loop.
-void pause()
+void spinPause()
 {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
@@ -26,7 +26,7 @@ bool ChangeCount::watch(uint64_t seen, std::chrono::steady_clock::time_point unt
     for (unsigned moment = 1;; ++moment) {
         if (count_.load(std::memory_order_acquire) != seen)
             return true;
-        pause();
+        spinPause();
         if (moment % c_MomentsPerLook == 0) {
             if (std::chrono::steady_clock::now() >= until)
                 return false;
