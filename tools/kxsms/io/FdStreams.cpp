@@ -1,11 +1,11 @@
 // Archive bytes to and from file descriptors: files, pipes, standard input and
 // output. Writes are buffered; large blocks go out with writev without a copy.
 #include <cerrno>
-#include <fcntl.h>
 #include <cstring>
 
 #include <csignal>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -43,7 +43,8 @@ void FdOutput::writeVector(struct iovec *vector, int count)
                 continue;
             fail("cannot write the archive");
         }
-        const uint64_t written = written_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed) + static_cast<uint64_t>(n);
+        const auto moved = static_cast<uint64_t>(n);
+        const uint64_t written = written_.fetch_add(moved, std::memory_order_relaxed) + moved;
         if (writeBack_ && written - writeBackFrom_ >= c_WriteBackEvery)
             startWriteBack(written);
         size_t left = static_cast<size_t>(n);
