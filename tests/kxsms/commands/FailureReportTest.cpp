@@ -219,7 +219,7 @@ class InjectedFailures : public FailureReports, public ::testing::WithParamInter
 TEST_P(InjectedFailures, LineCarriesTheTsaText)
 {
     const Injected &c = GetParam();
-    ASSERT_EQ(sh("$KXSMS backup /tree -f a.kxa").status, 0);
+    ASSERT_EQ(sh("$KXSMS backup -j 1 /tree -f a.kxa").status, 0);
     const Result r = sh(std::string("SMSEMU_FAULTS=") + quote(c.faults) + " $KXSMS " + c.command);
     EXPECT_EQ(r.status, c.status) << context(r);
     EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;

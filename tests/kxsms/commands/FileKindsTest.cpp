@@ -191,9 +191,9 @@ TEST_F(FileKinds, HardLinksRestoreInPlaceToTheFirstNameStillThere)
 TEST_F(FileKinds, HardLinkWithoutItsFirstNameFailsNamingIt)
 {
     makeHardLinks();
-    ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
+    ASSERT_EQ(kxsms({"backup", "-j", "1", "/tree", "-f", "a.kxa"}).status, 0);
     // Restore order: /tree, /tree/links, /tree/links/one (the 3rd open), ...
-    // with one module object; several would open in another order.
+    // with one module object, each way; several would open in another order.
     setenv("SMSEMU_FAULTS", "NWSMTSOpenDataSetForRestore@3=0xFFFDFFF2", 1);
     const Result restore = kxsms({"restore", "-j", "1", "-f", "a.kxa", "--to", "/r"});
     unsetenv("SMSEMU_FAULTS");

@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include "Preload.h"
 #include "commands/KxsmsProgram.h"
 
 namespace {
@@ -113,15 +114,59 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(std::get<0>(tested.param).name) + "_j" + std::to_string(std::get<1>(tested.param));
     });
 
-// The archive does not depend on N: the same members in the same order.
-TEST_F(ParallelBackup, ArchivesOfOneAndOfFourObjectsListTheSame)
+// The names of a listing in its order, each with what it links to (empty
+// for a member that holds its data).
+std::vector<std::pair<std::string, std::string>> membersOf(const std::string &listing)
+{
+    std::vector<std::pair<std::string, std::string>> members;
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string field, name;
+        for (int i = 0; i < 5 && fields >> field; ++i) {
+        }
+        std::getline(fields >> std::ws, name);
+        const size_t link = name.find(" link to ");
+        if (link == std::string::npos)
+            members.emplace_back(name, "");
+        else
+            members.emplace_back(name.substr(0, link), name.substr(link + 9));
+    }
+    return members;
+}
+
+// Whatever N, the archive holds the same names, each directory before what
+// it holds and each link after the name it links to; -j 1 and the file
+// system's order aside, only the order of unrelated members differs. With
+// several objects every one scans, or (-x, --clear-archive) only the first.
+TEST_F(ParallelBackup, ArchivesOfOneAndOfFourObjectsHoldTheSameInAnOrderReadersNeed)
 {
     ASSERT_EQ(kxsms({"backup", "-j", "1", "/tree", "-f", "1.kxa"}).status, 0);
-    const Result four = kxsms({"backup", "-j", "4", "/tree", "-f", "4.kxa"});
-    ASSERT_EQ(four.status, 0) << context(four);
-    EXPECT_EQ(kxsms({"list", "-f", "4.kxa"}).out, kxsms({"list", "-f", "1.kxa"}).out);
-    EXPECT_NE(four.err.find("2042 data sets, 0 failed"), std::string::npos) << four.err;
-    EXPECT_EQ(kxsms({"verify", "-f", "4.kxa"}).status, 0);
+    const auto one = membersOf(kxsms({"list", "-f", "1.kxa"}).out);
+    for (const char *how : {"", "-x"}) {
+        SCOPED_TRACE(how);
+        const Result four = sh(std::string("$KXSMS backup -j 4 ") + how + " /tree -f 4.kxa");
+        ASSERT_EQ(four.status, 0) << context(four);
+        EXPECT_NE(four.err.find("2042 data sets, 0 failed"), std::string::npos) << four.err;
+        EXPECT_EQ(kxsms({"verify", "-f", "4.kxa"}).status, 0);
+        const auto members = membersOf(kxsms({"list", "-f", "4.kxa"}).out);
+        std::set<std::string> seen, names, namesOfOne;
+        for (const auto &[name, target] : members) {
+            const std::string parent = name.substr(0, name.rfind('/'));
+            if (name != "/tree") {
+                EXPECT_TRUE(seen.count(parent)) << name << " before its directory";
+            }
+            if (!target.empty()) {
+                EXPECT_TRUE(seen.count(target)) << name << " before " << target;
+            }
+            seen.insert(name);
+            names.insert(name);
+        }
+        for (const auto &member : one)
+            namesOfOne.insert(member.first);
+        EXPECT_EQ(names, namesOfOne);
+        EXPECT_EQ(members.size(), one.size());
+    }
 }
 
 struct Excluding {
@@ -278,7 +323,7 @@ INSTANTIATE_TEST_SUITE_P(Jobs, ParallelClearing, ::testing::Values(1u, 4u),
 // A fault in one reader's connection (the second object's: it saves the
 // large files with several names; small ones stay with the scan's) fails
 // only what that reader saves: each is named with its cause, the others are
-// saved and restore identical.
+// saved and restore identical. (-x keeps the scan to the first object.)
 TEST_F(ParallelBackup, AFaultInOneConnectionFailsOnlyThatReadersDataSets)
 {
     // One more large file with two names, and one just below the size the
@@ -287,7 +332,7 @@ TEST_F(ParallelBackup, AFaultInOneConnectionFailsOnlyThatReadersDataSets)
     fs::create_hard_link(data_ / "tree/small/d12/big", data_ / "tree/z/links/big-again");
     writeFile(data_ / "tree/small/d12/edge", std::string(c_HandedOverFrom - 1, 'e'));
     fs::create_hard_link(data_ / "tree/small/d12/edge", data_ / "tree/z/links/edge-again");
-    const Result r = sh("SMSEMU_FAULTS='NWSMTSReadDataSet#2@*=0xFFFDFFC6' $KXSMS backup -j 4 /tree -f a.kxa");
+    const Result r = sh("SMSEMU_FAULTS='NWSMTSReadDataSet#2@*=0xFFFDFFC6' $KXSMS backup -j 4 -x /tree -f a.kxa");
     EXPECT_EQ(r.status, 1) << context(r);
     const std::set<std::string> linked = {"/tree/small/d7/large", "/tree/z/large-again", "/tree/small/d12/big",
                                           "/tree/z/links/big-again"};
@@ -314,10 +359,11 @@ TEST_F(ParallelBackup, AFaultInOneConnectionFailsOnlyThatReadersDataSets)
 // Which connections open the data sets: the scanning object (the one that
 // opens the most) saves every small file where its scan stands; the readers
 // open only the large file's two names, each at most twice (a reader that
-// meets a file with several names hands it to the link reader).
+// meets a file with several names hands it to the link reader). (-x keeps
+// the scan to the first object.)
 TEST_F(ParallelBackup, ReadersOpenOnlyTheLargeFiles)
 {
-    const Result r = sh("SMSEMU_TRACE=$PWD/trace $KXSMS backup -j 4 /tree -f a.kxa");
+    const Result r = sh("SMSEMU_TRACE=$PWD/trace $KXSMS backup -j 4 -x /tree -f a.kxa");
     ASSERT_EQ(r.status, 0) << context(r);
     std::map<std::string, size_t> opens; // by connection
     std::istringstream trace(readFile(dir_ / "trace"));
@@ -334,6 +380,72 @@ TEST_F(ParallelBackup, ReadersOpenOnlyTheLargeFiles)
     EXPECT_GE(most, 2000u);
     EXPECT_GE(total - most, 2u);
     EXPECT_LE(total - most, 4u);
+}
+
+// Every object scans: a fault in the second one's reads fails what it
+// reads, each named with its cause and counted; all else restores identical.
+TEST_F(ParallelBackup, AFaultInOneScanningConnectionFailsOnlyItsDataSets)
+{
+    const Result r = sh("SMSEMU_FAULTS='NWSMTSReadDataSet#2@*=0xFFFDFFC6' $KXSMS backup -j 4 /tree -f a.kxa");
+    EXPECT_EQ(r.status, 1) << context(r);
+    std::set<std::string> failed;
+    const std::string lead = "kxsms: cannot read ", cause = ": Failed to backup data (Error reading the file)";
+    for (size_t at = r.err.find(lead); at != std::string::npos; at = r.err.find(lead, at + 1)) {
+        const size_t end = r.err.find(cause, at);
+        ASSERT_NE(end, std::string::npos) << r.err;
+        failed.insert(r.err.substr(at + lead.size(), end - at - lead.size()));
+    }
+    ASSERT_FALSE(failed.empty()) << r.err;
+    EXPECT_NE(r.err.find(", " + std::to_string(failed.size()) + " failed"), std::string::npos) << r.err;
+    // The members of what failed are marked incomplete: the restore names them.
+    const Result restored = kxsms({"restore", "-j", "1", "-f", "a.kxa", "--to", "/r"});
+    EXPECT_EQ(restored.status, 1) << context(restored);
+    for (const auto &entry : fs::recursive_directory_iterator(data_ / "tree")) {
+        const std::string name = "/tree/" + fs::relative(entry.path(), data_ / "tree").string();
+        if (entry.is_regular_file() && failed.count(name) == 0) {
+            EXPECT_EQ(readFile(data_ / "r" / name.substr(1)), readFile(entry.path())) << name << "\n"
+                                                                                       << r.err << restored.err;
+        }
+    }
+}
+
+// A directory of more directories than the scans queue in memory, each with
+// a name of one file: every name is saved (the inode's data once) and
+// restores linked, whether the queues' overflow goes to a temporary file,
+// finds no folder for one, or cannot write it.
+TEST_F(ParallelBackup, ManyDirectoriesAndNamesOfOneFileAreAllSaved)
+{
+    const fs::path wide = data_ / "wide";
+    writeFile(wide / "first", "one inode\n");
+    for (int d = 0; d < 4500; ++d) {
+        fs::create_directories(wide / ("d" + std::to_string(d)));
+        fs::create_hard_link(wide / "first", wide / ("d" + std::to_string(d)) / "name");
+    }
+    fs::create_directories(dir_ / "spill");
+    struct Spill {
+        const char *name;
+        std::string environment;
+    };
+    const std::string seam = sysfaults::preloadAssignments(SYSFAULTS_LIBRARY) +
+                             " SYSFAULTS_PROGRAM=kxsms SYSFAULTS_PATHS=" + (dir_ / "spill").string();
+    for (const Spill &way :
+         {Spill{"spilled", "TMPDIR=" + (dir_ / "spill").string()}, Spill{"no_folder", "TMPDIR=" + (dir_ / "none").string()},
+          Spill{"unwritable", "TMPDIR=" + (dir_ / "spill").string() + " " + seam + " SYSFAULTS=pwrite@*=ENOSPC"}}) {
+        SCOPED_TRACE(way.name);
+        removeTree(data_ / "r");
+        const Result r = sh(way.environment + " $KXSMS backup -j 4 /wide -f a.kxa");
+        ASSERT_EQ(r.status, 0) << context(r);
+        EXPECT_NE(r.err.find("9002 data sets, 0 failed"), std::string::npos) << r.err;
+        size_t data = 0;
+        for (const auto &[name, target] : membersOf(kxsms({"list", "-f", "a.kxa"}).out))
+            data += target.empty() && (name.find("/name") != std::string::npos || name == "/wide/first");
+        const Result restored = kxsms({"restore", "-j", "1", "-f", "a.kxa", "--to", "/r"});
+        ASSERT_EQ(restored.status, 0) << context(restored);
+        struct stat st;
+        ASSERT_EQ(stat((data_ / "r/wide/first").c_str(), &st), 0);
+        EXPECT_EQ(st.st_nlink, 4501u);
+        EXPECT_EQ(data, 1u);
+    }
 }
 
 TEST_F(ParallelBackup, JobCountsOutOfRangeAreRefused)

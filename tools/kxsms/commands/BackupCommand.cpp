@@ -136,8 +136,9 @@ uint64_t newArchiveId()
     return id;
 }
 
-// Puts the selection list of --exclude in force; false when the job cannot start.
-bool applyExcludes(const BackupOptions &options, ModuleSession &session, Progress &progress)
+// Puts the selection list of --exclude in force; false when the job cannot
+// start. quiet: the warnings were given for another object.
+bool applyExcludes(const BackupOptions &options, ModuleSession &session, Progress &progress, bool quiet = false)
 {
     CKXSMS &kx = session.kx();
     kx.ClearScanFilters();
@@ -148,7 +149,8 @@ bool applyExcludes(const BackupOptions &options, ModuleSession &session, Progres
         std::string path = exclude;
         const unsigned int code = kx.AddScanFilter(path.data());
         if (code == 0xFFFFFFFFu) {
-            progress.message("warning: --exclude " + printable(exclude, session.names()) +
+            if (!quiet)
+                progress.message("warning: --exclude " + printable(exclude, session.names()) +
                              ": no such data set; nothing excluded");
         } else if (code != 0) {
             progress.message("cannot exclude " + printable(exclude, session.names()) + ": " + session.text(code));
@@ -371,10 +373,16 @@ int BackupCommand::run(const GlobalOptions &globals)
         each->kx().SetScanStartTime(options.since ? *options.since : started);
         each->kx().SetClearArchiveBitFlag(options.clearArchive && !options.dryRun);
     }
-    if (options.since)
-        kx.SetScanModifiedDateTimeRange(*options.since, 0);
-    if (!applyExcludes(options, *session, progress))
-        return c_ExitStopped;
+    // Every object scans, or only the first.
+    const size_t scanning = sessions.size() > 1 && ParallelBackup::scansInParallel(options, globals.tsa)
+                                ? sessions.size()
+                                : 1;
+    for (size_t i = 0; i < scanning; ++i) {
+        if (options.since)
+            sessions[i]->kx().SetScanModifiedDateTimeRange(*options.since, 0);
+        if (!applyExcludes(options, *sessions[i], progress, i > 0))
+            return c_ExitStopped;
+    }
     if (options.dryRun)
         return dryRun(options, *session, progress);
 

@@ -95,6 +95,12 @@ BackupJob::BackupJob(const BackupOptions &options, ModuleSession &session, Backu
 {
 }
 
+uint32_t BackupJob::nameSpaceOf(const std::string &start)
+{
+    std::string probe = start;
+    return probeNameSpace(kx_, probe);
+}
+
 bool BackupJob::backUp(const std::string &given)
 {
     // The module may rewrite the name it is given in place (a directory
@@ -103,9 +109,34 @@ bool BackupJob::backUp(const std::string &given)
     // it), is scanned with traversal only in its full form ".[Root]".
     const std::string start =
         session_.type() == KXSMS_TSA_DIRECTORY && strcasecmp(given.c_str(), "[Root]") == 0 ? ".[Root]" : given;
-    std::string probe = start;
+    atScan_ = true;
+    return scan(start, nameSpaceOf(start), Scope::Whole);
+}
+
+bool BackupJob::backUpSubtree(const std::string &start, uint32_t nameSpace, bool oneLevel)
+{
+    atScan_ = true;
+    kx_.SetScanTraverse(true);
+    if (!oneLevel)
+        return scan(start, nameSpace, Scope::Whole);
+    // A scan of one level returns the children of its start, not the start
+    // itself: that is the first data set of a scan that traverses, ended
+    // once the start is saved.
+    startName_.clear();
+    if (!scan(start, nameSpace, Scope::Start))
+        return false;
+    if (startName_.empty())
+        return true; // the scan could not begin: said
+    kx_.SetScanTraverse(false);
+    const bool goOn = scan(start, nameSpace, Scope::Children);
+    kx_.SetScanTraverse(true);
+    return goOn;
+}
+
+bool BackupJob::scan(const std::string &start, uint32_t nameSpace, Scope scope)
+{
     Scanned scanned;
-    scanned.nameSpace = probeNameSpace(kx_, probe);
+    scanned.nameSpace = nameSpace;
     std::string path = start;
     unsigned int failuresInRow = 0;
     for (;;) {
@@ -131,30 +162,49 @@ bool BackupJob::backUp(const std::string &given)
         if (end)
             return true;
         nameLength_ = strnlen(name_, sizeof name_);
-        if (std::string shown; !scanned.parent && archive_.is(name_, shown)) {
-            if (!shown.empty())
-                out_.message(printable(shown, style_) + ": file is the archive; not dumped");
-            out_.count(BackupOutput::Count::Skipped);
-            continue;
-        }
-        if (selection_.hasPatterns() && selection_.excluded(name_))
-            continue;
-        // Passed over as unchanged: an earlier archive holds its data;
-        // this one lists it, so that it tells the whole tree.
-        const bool unchanged = options_.incremental && !scanned.parent && !scanned.archive;
-        if (unchanged && dryRun_)
-            continue;
-        // A data set another job can take (not a directory, whose report of
-        // what the scan could not give is this connection's, nor a file so
-        // small that opening it by name costs more than saving it here).
-        if (handOver_ && !scanned.parent && !dryRun_ && scanned.size >= handOverFrom_) {
-            if (!handOver_(scanned, std::string_view(name_, nameLength_), unchanged))
-                return false;
-            continue;
-        }
-        if (!backUpOne(scanned, unchanged))
+        if (scope == Scope::Start)
+            startName_.assign(name_, nameLength_);
+        if (!atScanPosition(scanned, scope))
             return false;
+        if (scope == Scope::Start) {
+            kx_.AbortScan(&sequence_);
+            return true;
+        }
     }
+}
+
+bool BackupJob::atScanPosition(const Scanned &scanned, Scope scope)
+{
+    if (std::string shown; !scanned.parent && archive_.is(name_, shown)) {
+        if (!shown.empty())
+            out_.message(printable(shown, style_) + ": file is the archive; not dumped");
+        out_.count(BackupOutput::Count::Skipped);
+        return true;
+    }
+    if (selection_.hasPatterns() && selection_.excluded(name_))
+        return true;
+    // A directory below the start of a scan of one level (not the start
+    // again, where the scan reports on it): another scan takes it, with
+    // all it holds.
+    if (scope == Scope::Children && scanned.parent && std::string_view(name_, nameLength_) != startName_)
+        return subtree_(std::string_view(name_, nameLength_));
+    // Passed over as unchanged: an earlier archive holds its data;
+    // this one lists it, so that it tells the whole tree.
+    const bool unchanged = options_.incremental && !scanned.parent && !scanned.archive;
+    if (unchanged && dryRun_)
+        return true;
+    // A data set another job can take (not a directory, whose report of
+    // what the scan could not give is this connection's, nor a file so
+    // small that opening it by name costs more than saving it here).
+    if (handOver_ && !scanned.parent && !dryRun_ && scanned.size >= handOverFrom_)
+        return handOver_(scanned, std::string_view(name_, nameLength_), unchanged);
+    forwarded_ = false;
+    if (!backUpOne(scanned, unchanged))
+        return false;
+    if (forwarded_ && leaveLink_)
+        leaveLink_(scanned, std::string_view(name_, nameLength_), unchanged);
+    out_.betweenDataSets();
+    return true;
 }
 
 bool BackupJob::backUpNamed(const Scanned &scanned, std::string_view name, bool unchanged)
@@ -285,6 +335,10 @@ bool BackupJob::save(const Scanned &scanned)
         code = kx_.Backup(&sequence_, block, KXSMS_MAX_BLOCK, &read, &endOfData);
         // "Data in use" from a read: the file-system TSA gave the whole stream of
         // the file as it was opened, and the file changed while it was read.
+        // A failed read's block is not written: back to the pool, or a job
+        // whose reads keep failing would run out of blocks.
+        if (code != 0)
+            out_.unused(block);
         if (code == KXSMS_ERR_DATA_IN_USE && read == 0) {
             // The stream is whole (the copy as the file was when opened);
             // the file is not that copy any more.

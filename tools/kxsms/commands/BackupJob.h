@@ -77,6 +77,19 @@ public:
     // Backs up everything below path; false when the job must stop.
     bool backUp(const std::string &given);
 
+    // The owning name space of the data set a scan would start at.
+    uint32_t nameSpaceOf(const std::string &start);
+    // Backs up what a scan from start returns (its data sets recorded in
+    // nameSpace); with oneLevel, the start and its children, each child
+    // directory handed to the subtree callback (scanSubtreesElsewhere)
+    // instead of being saved. False when the job must stop.
+    bool backUpSubtree(const std::string &start, uint32_t nameSpace, bool oneLevel);
+
+    // The directories below the start of a scan of one level go to
+    // subtree, which returns false when the job must stop.
+    using Subtree = std::function<bool(std::string_view name)>;
+    void scanSubtreesElsewhere(Subtree subtree) { subtree_ = std::move(subtree); }
+
     // Hands each data set of the scan that is not a directory, and whose
     // size the scan gives as at least fromSize, to another job (by name)
     // instead of saving it here; the hand-over returns false when the job
@@ -98,11 +111,22 @@ public:
     // one that gets every such file, so that its later names become links.
     void leaveFilesWithSeveralNames() { leavesLinks_ = true; }
     bool forwarded() const { return forwarded_; }
+    // A file with several names that the scan of this job left goes here.
+    using LeftLink = std::function<void(const Scanned &, std::string_view name, bool unchanged)>;
+    void whenLinkLeft(LeftLink left) { leaveLink_ = std::move(left); }
 
     // Ends whatever is open after a stop or a failed write.
     void abandon();
 
 private:
+    // What a scan is for: all it returns; its start only (then it is
+    // ended); the children of its start (one level).
+    enum class Scope { Whole, Start, Children };
+    // Scans from start; false when the job must stop.
+    bool scan(const std::string &start, uint32_t nameSpace, Scope scope);
+    // The data set the scan stands on (its name in name_); false when the
+    // job must stop.
+    bool atScanPosition(const Scanned &scanned, Scope scope);
     bool backUpOne(const Scanned &scanned, bool unchanged);
     // Saves the data set the module has open; false when the job must stop.
     bool save(const Scanned &scanned);
@@ -142,6 +166,9 @@ private:
     bool forwarded_ = false;
     HandOver handOver_;
     unsigned long long handOverFrom_ = 0;
+    Subtree subtree_;
+    LeftLink leaveLink_;
+    std::string startName_; // the start of a scan of one level, as the scan names it
     const ArchiveIdentity &archive_;
     NameStyle style_;
     Selection selection_;

@@ -51,6 +51,8 @@ public:
     virtual void unused(unsigned char * /*block*/) {}
     // The data set's stream is known to be saved here (not handed on).
     virtual void classified() {}
+    // The scan's data set is done with (saved, listed or reported).
+    virtual void betweenDataSets() {}
 };
 
 // Applies a count to the progress.

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <type_traits>
 
 #include <sys/mman.h>
 
@@ -17,6 +18,7 @@
 #include "frame/ModuleLog.h"
 #include "frame/Signals.h"
 #include "io/ChangeWatch.h"
+#include "io/SpilledQueue.h"
 #include "io/Text.h"
 
 namespace kxsms {
@@ -48,6 +50,10 @@ constexpr unsigned c_BlocksPerBatch = ParallelBackup::c_BlocksPerObject / 4;
 // (and whenever it is about to wait, or its item is the one the writer is
 // at): one wake-up per small file would cost more than reading it.
 constexpr unsigned c_ItemsPerWake = 8;
+
+// Directories queued for a scan, and files with several names left for the
+// end, kept in memory at most; more wait in a temporary file.
+constexpr size_t c_QueuedInMemory = 4096;
 
 // Waiting threads look at the signal flag this often (a signal handler
 // cannot wake a condition variable).
@@ -118,15 +124,15 @@ struct Item {
 
 class Pipeline {
 public:
-    Pipeline(const BackupOptions &options, ArchiveWriter &writer, Progress &progress, NameStyle style)
-        : options_(options), writer_(writer), progress_(progress), style_(style)
+    Pipeline(const BackupOptions &options, ArchiveWriter &writer, Progress &progress, NameStyle style, bool splits)
+        : splits_(splits), options_(options), writer_(writer), progress_(progress), style_(style)
     {
     }
 
     // --- shared, under mutex_ ---
     std::mutex mutex_;
     std::condition_variable toWriter_;  // events, finished items, the scan's end
-    std::condition_variable toReaders_; // items to read, the end
+    std::condition_variable toReaders_; // items to read, subtrees to scan, the end
     std::condition_variable toMakers_;  // free blocks and room for items
     std::deque<std::unique_ptr<Item>> order_;
     std::deque<Item *> work_;      // for any reader
@@ -139,6 +145,21 @@ public:
     // Set under the lock; read without it where a stale value only delays.
     std::atomic<bool> halt_{false}; // a job stops: the scan takes no more
     std::atomic<bool> stop_{false}; // everyone stops
+    // The item whose job stopped: a scan of several objects finishes the
+    // items before it.
+    std::atomic<uint64_t> haltAfter_{0};
+    // Scans of several objects (splits_): the directories still to scan
+    // (each with all it holds), the objects scanning one, and the round
+    // (one per path) the threads look for.
+    bool splits_ = false;
+    SpilledQueue subtrees_{c_QueuedInMemory};
+    size_t busyScanners_ = 0;
+    size_t idleScanners_ = 0;
+    uint64_t scanRound_ = 0;
+    uint32_t nameSpace_ = 0;
+    // Files with several names the scans left, saved by the first object
+    // once the scans are done.
+    SpilledQueue leftLinks_{c_QueuedInMemory};
     // The changes the writer waits for, which it watches for a while
     // before it sleeps.
     ChangeCount changes_;
@@ -240,6 +261,12 @@ public:
     }
     void forward(Item *item);
 
+    bool scanSubtrees(size_t index);
+    bool queueSubtree(std::string_view name);
+    bool saveLeftLinks();
+    // A record of a queue lost with its temporary file: the job stops.
+    void lost(const std::string &what, const std::string &error);
+
     void writeAll();
     void apply(Event &event);
     void release(BlockPool *pool, unsigned char *block);
@@ -252,7 +279,7 @@ namespace {
 class RecordingOutput final : public BackupOutput {
 public:
     RecordingOutput(Pipeline &pipeline, bool scanning)
-        : pipeline_(pipeline), scanning_(scanning), pool_(ParallelBackup::c_BlocksPerObject)
+        : pipeline_(pipeline), scanning_(scanning || pipeline.splits_), pool_(ParallelBackup::c_BlocksPerObject)
     {
     }
 
@@ -306,7 +333,7 @@ public:
             pipeline_.handOver();
         }
         // The scan's blocks are not written after a job stopped it.
-        const auto ended = [this] { return scanning_ && pipeline_.halt_; };
+        const auto ended = [this] { return halted(); };
         const size_t wanted = empty ? c_BlocksPerBatch : 1;
         pool_.waiting_ = true;
         pipeline_.wait(lock, pipeline_.toMakers_, [&] { return pool_.free_.size() >= wanted || ended(); });
@@ -323,7 +350,15 @@ public:
         // The scan also ends when a job stopped: what it would find is not
         // wanted. A reader goes on: the items before the one that stopped
         // the job must be whole.
-        return pipeline_.stop_ || interrupted() || (scanning_ && pipeline_.halt_);
+        return pipeline_.stop_ || interrupted() || halted();
+    }
+
+    // With several scans, each item is one data set: a scan ends its items
+    // before the one that stopped the job, and stops at the next.
+    void betweenDataSets() override
+    {
+        if (pipeline_.splits_)
+            close();
     }
 
     void listMember(format::MemberDescriptor &member) override
@@ -403,13 +438,23 @@ public:
             std::unique_lock lock(pipeline_.mutex_);
             publish(lock);
             item_->stopsJob = true;
+            pipeline_.haltAfter_ = item_->number;
             pipeline_.halt_ = true;
         }
         pipeline_.toWriter_.notify_one();
         pipeline_.toMakers_.notify_all();
+        pipeline_.toReaders_.notify_all();
     }
 
 private:
+    // A job stopped, and this job's scan does not go on.
+    bool halted() const
+    {
+        if (!scanning_ || !pipeline_.halt_)
+            return false;
+        return !pipeline_.splits_ || item_ == nullptr || item_->number > pipeline_.haltAfter_;
+    }
+
     // Gives the events kept so far to the item being filled (the scanning
     // job opens one at its first event after a hand-over).
     void publish(std::unique_lock<std::mutex> &lock)
@@ -590,18 +635,20 @@ void Pipeline::read(size_t index)
     auto &out = static_cast<RecordingOutput &>(*outputs_[index]);
     BackupJob &job = *jobs_[index];
     const bool several = jobs_.size() > 2;
-    const bool linkReader = several && index == 1;
+    const bool linkReader = several && index == 1 && !splits_;
     if (several && !linkReader)
         job.leaveFilesWithSeveralNames();
     uint64_t settled = 0;
+    uint64_t scanned = 0;
     for (;;) {
         Item *item = nullptr;
         std::string look;
+        bool scan = false;
         {
             std::unique_lock lock(mutex_);
             std::deque<Item *> &from = linkReader ? linkWork_ : work_;
             const auto ready = [&] {
-                return settleAsked_ != settled ||
+                return settleAsked_ != settled || scanRound_ != scanned ||
                        (!from.empty() && (!linkReader || classifiedBefore(from.front()->number)));
             };
             if (!ready()) {
@@ -624,10 +671,18 @@ void Pipeline::read(size_t index)
             if (settleAsked_ != settled) {
                 settled = settleAsked_;
                 look = settlePath_;
+            } else if (scanRound_ != scanned) {
+                scanned = scanRound_;
+                scan = true;
             } else {
                 item = from.front();
                 from.pop_front();
             }
+        }
+        if (scan) {
+            if (!scanSubtrees(index))
+                job.abandon();
+            continue;
         }
         if (item == nullptr) {
             lookAt(*sessions_[index], look);
@@ -653,9 +708,121 @@ void Pipeline::read(size_t index)
     job.abandon();
 }
 
+// The scans of several objects: each takes a directory from the queue and
+// saves what a scan from it returns. While fewer directories wait than
+// there are objects, a directory is scanned one level deep and its own
+// directories are queued, so that no object waits long; otherwise with all
+// it holds. Returns once the queue is empty and no object scans (true), or
+// the job stops (false).
+bool Pipeline::scanSubtrees(size_t index)
+{
+    auto &out = static_cast<RecordingOutput &>(*outputs_[index]);
+    BackupJob &job = *jobs_[index];
+    std::string name;
+    std::string error;
+    for (;;) {
+        bool oneLevel = false;
+        uint32_t nameSpace = 0;
+        {
+            std::unique_lock lock(mutex_);
+            ++idleScanners_;
+            wait(lock, toReaders_, [this] { return !subtrees_.empty() || busyScanners_ == 0 || halt_; });
+            --idleScanners_;
+            if (stop_ || halt_ || interrupted())
+                return false;
+            const SpilledQueue::Pop got = subtrees_.pop(name, error);
+            if (got == SpilledQueue::Pop::Empty)
+                return true;
+            if (got == SpilledQueue::Pop::Lost) {
+                lock.unlock();
+                lost("the directories still to scan", error);
+                return false;
+            }
+            ++busyScanners_;
+            oneLevel = subtrees_.size() + 1 < jobs_.size();
+            nameSpace = nameSpace_;
+        }
+        const bool goOn = job.backUpSubtree(name, nameSpace, oneLevel);
+        out.close();
+        bool done = false;
+        {
+            std::lock_guard lock(mutex_);
+            --busyScanners_;
+            done = busyScanners_ == 0 && subtrees_.empty() && idleScanners_ > 0;
+        }
+        if (done)
+            toReaders_.notify_all();
+        if (!goOn)
+            return false;
+    }
+}
+
+// A directory a scan of one level found, for the next object free.
+bool Pipeline::queueSubtree(std::string_view name)
+{
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (stop_ || halt_ || interrupted())
+            return false;
+        subtrees_.push(name);
+        wake = idleScanners_ > 0;
+    }
+    if (wake)
+        toReaders_.notify_all();
+    return true;
+}
+
+void Pipeline::lost(const std::string &what, const std::string &error)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (failure_.empty())
+            failure_ = "cannot read back " + what + " from a temporary file: " + error;
+    }
+    stopAll();
+}
+
+// The files with several names the other objects' scans left: saved by the
+// first object, which saves those its own scans meet where they stand. Its
+// connection saves each inode's data once, under the first name it meets,
+// and the later names as links to it; all of these come after that name in
+// the archive. (A connection that leaves a file has read its first block,
+// which may be the whole stream: it may count the inode as saved, so it
+// never saves one.) False when the job stops.
+bool Pipeline::saveLeftLinks()
+{
+    auto &out = static_cast<RecordingOutput &>(*outputs_[0]);
+    BackupJob &job = *jobs_[0];
+    std::string record;
+    std::string error;
+    bool goOn = true;
+    while (goOn) {
+        SpilledQueue::Pop got;
+        {
+            std::lock_guard lock(mutex_);
+            got = leftLinks_.pop(record, error);
+        }
+        if (got == SpilledQueue::Pop::Empty)
+            break;
+        if (got == SpilledQueue::Pop::Lost) {
+            lost("the files with several names still to save", error);
+            goOn = false;
+            break;
+        }
+        Scanned scanned;
+        memcpy(&scanned, record.data(), sizeof scanned);
+        const bool unchanged = record[sizeof scanned] != 0;
+        goOn = job.backUpNamed(scanned, std::string_view(record).substr(sizeof scanned + 1), unchanged);
+        out.close();
+    }
+    return goOn;
+}
+
 ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::unique_ptr<ModuleSession>> &sessions,
                                ArchiveWriter &writer, Progress &progress, const ArchiveIdentity &archive)
-    : pipeline_(std::make_unique<Pipeline>(options, writer, progress, sessions[0]->names()))
+    : pipeline_(std::make_unique<Pipeline>(options, writer, progress, sessions[0]->names(),
+                                           scansInParallel(options, sessions[0]->type())))
 {
     Pipeline &p = *pipeline_;
     for (size_t i = 0; i < sessions.size(); ++i) {
@@ -663,7 +830,28 @@ ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::un
         p.outputs_.push_back(std::make_unique<RecordingOutput>(p, i == 0));
         p.jobs_.push_back(std::make_unique<BackupJob>(options, *sessions[i], *p.outputs_[i], false, archive));
     }
-    p.jobs_[0]->handOverFiles([&p](const Scanned &scanned, std::string_view name, bool unchanged) {
+    if (p.splits_) {
+        static_assert(std::is_trivially_copyable_v<Scanned>);
+        for (size_t i = 0; i < sessions.size(); ++i) {
+            BackupJob &job = *p.jobs_[i];
+            if (i > 0)
+                job.leaveFilesWithSeveralNames();
+            job.whenLinkLeft([&p](const Scanned &scanned, std::string_view name, bool unchanged) {
+                std::string record(sizeof scanned + 1 + name.size(), '\0');
+                memcpy(record.data(), &scanned, sizeof scanned);
+                record[sizeof scanned] = unchanged ? 1 : 0;
+                memcpy(record.data() + sizeof scanned + 1, name.data(), name.size());
+                std::lock_guard lock(p.mutex_);
+                p.leftLinks_.push(record);
+            });
+            job.scanSubtreesElsewhere([&p, i](std::string_view name) {
+                // The directory's parent has its item before any of its own.
+                static_cast<RecordingOutput &>(*p.outputs_[i]).close();
+                return p.queueSubtree(name);
+            });
+        }
+    } else
+        p.jobs_[0]->handOverFiles([&p](const Scanned &scanned, std::string_view name, bool unchanged) {
         auto &scanner = static_cast<RecordingOutput &>(*p.outputs_[0]);
         scanner.close();
         std::string copy(name);
@@ -697,15 +885,32 @@ ParallelBackup::~ParallelBackup()
     finish();
 }
 
+bool ParallelBackup::scansInParallel(const BackupOptions &options, KXSMS_TSA_TYPE type)
+{
+    return type == KXSMS_TSA_FILE_SYSTEM && !options.clearArchive && !options.oneFileSystem;
+}
+
 bool ParallelBackup::backUp(const std::string &path)
 {
     Pipeline &p = *pipeline_;
+    const uint32_t nameSpace = p.splits_ ? p.jobs_[0]->nameSpaceOf(path) : 0;
     {
         std::lock_guard lock(p.mutex_);
         p.scanEnded_ = false;
     }
     p.writerThread_ = std::thread([&p] { p.writeAll(); });
-    const bool goOn = p.jobs_[0]->backUp(path);
+    bool goOn = false;
+    if (p.splits_) {
+        {
+            std::lock_guard lock(p.mutex_);
+            p.nameSpace_ = nameSpace;
+            p.subtrees_.push(path);
+            ++p.scanRound_;
+        }
+        p.toReaders_.notify_all();
+        goOn = p.scanSubtrees(0) && p.saveLeftLinks();
+    } else
+        goOn = p.jobs_[0]->backUp(path);
     static_cast<RecordingOutput &>(*p.outputs_[0]).close();
     {
         std::lock_guard lock(p.mutex_);

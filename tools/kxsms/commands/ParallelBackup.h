@@ -1,25 +1,45 @@
 // A backup driven through several module objects at once (backup -j N).
 //
-// The first object scans, as a backup with one object does, and saves the
-// directories and the small files itself (what the scan could not give of a
-// directory's contents is reported on its connection; a small file costs
-// less to read where the scan stands than to open by name elsewhere). Every
-// larger data set the scan returns becomes an item that one of the other
-// objects opens by name and reads, each object on a thread of its own. One more thread writes the
-// archive: it takes the items strictly in the scan's order, each as it is
-// read (a large file streams through while the next items are read), so the
-// archive is the one stream a backup with one object writes, parents before
-// children. Hard links keep their first name first: files with several
-// names all go to one object, whose connection knows the names it saved.
+// On the file-system TSA (unless the backup clears archive flags or keeps
+// to one file system), every object scans. The first scans the path one
+// level deep and queues the directories it finds; each object takes a
+// queued directory and scans it, one level deep while fewer directories
+// wait than there are objects (queueing its own), else with all it holds.
+// Each object saves what its scans return, a data set at a time, so the
+// scans, opens and reads of all objects overlap. The first object saves
+// the files with several names its scans meet; the others leave theirs to
+// it, and it saves them at the end. Its connection saves an inode's data
+// under the first of its names and the others as links to it.
 //
-// Each reading object has a fixed pool of block buffers: what is read ahead
-// of the writer is bounded in bytes, whatever the sizes of the files.
+// Otherwise the first object scans, as a backup with one object does, and
+// saves the directories and the small files itself (what the scan could not
+// give of a directory's contents is reported on its connection; a small file
+// costs less to read where the scan stands than to open by name elsewhere).
+// Every larger data set the scan returns becomes an item that one of the
+// other objects opens by name and reads, each object on a thread of its
+// own. Files with several names all go to one object, whose connection
+// knows the names it saved.
+//
+// One more thread writes the archive: it takes the items (a data set, or a
+// run of them, of one object) strictly in the order they were begun, each
+// as it is read (a large file streams through while the next items are
+// read), so the archive is one stream in the format a backup with one
+// object writes: a directory's item is begun before it is queued or handed
+// on, so parents come before their children, and the first name of a file
+// before its links.
+//
+// Each object has a fixed pool of block buffers: what is read ahead of the
+// writer is bounded in bytes, whatever the sizes of the files. The queues of
+// directories and of files with several names keep 4096 entries in memory
+// each; more go to a temporary file.
 //
 // With --clear-archive, a reading object's clears are made as it reads,
 // ahead of the archive. Its TSA takes them into effect only at its logout
 // (opening a file by name takes none), and the command logs the readers
 // out only once the archive is complete and durable; a job that ends early
-// ends without logging out (see BackupCommand).
+// ends without logging out (see BackupCommand). A scan that begins at a
+// directory takes its connection's clears into effect: so such a backup
+// scans with the first object only.
 #ifndef KXSMS_TOOLS_PARALLELBACKUP_H
 #define KXSMS_TOOLS_PARALLELBACKUP_H
 
@@ -51,7 +71,11 @@ public:
     // one connection, which saves the later names as links.
     static constexpr unsigned long long c_HandedOverFrom = 256 * 1024;
 
-    // sessions[0] scans; each of the others (at least one) reads.
+    // Whether every object scans (see above): the file-system TSA, without
+    // --clear-archive or --one-file-system.
+    static bool scansInParallel(const BackupOptions &options, KXSMS_TSA_TYPE type);
+
+    // sessions[0] scans; each of the others (at least one) reads, or scans.
     ParallelBackup(const BackupOptions &options, std::vector<std::unique_ptr<ModuleSession>> &sessions,
                    ArchiveWriter &writer, Progress &progress, const ArchiveIdentity &archive);
     ~ParallelBackup();

@@ -140,6 +140,12 @@ std::string takeModuleLog()
         text.append(buffer, static_cast<size_t>(n));
         g_readTo += n;
     }
+    // A line another thread is still writing is read whole at a later take
+    // (a read beside a write may see part of it).
+    if (const size_t end = text.rfind('\n') + 1; end < text.size()) {
+        g_readTo -= static_cast<off_t>(text.size() - end);
+        text.resize(end);
+    }
     // Asked once per thread: two system calls per take add up over a job of
     // many small files.
     thread_local const long self = gettid() == getpid() ? 0 : static_cast<long>(gettid());
