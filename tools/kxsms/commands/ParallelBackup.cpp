@@ -51,6 +51,9 @@ constexpr unsigned c_BlocksPerBatch = ParallelBackup::c_BlocksPerObject / 4;
 // at): one wake-up per small file would cost more than reading it.
 constexpr unsigned c_ItemsPerWake = 8;
 
+// Data sets in an item of a scan of several objects, at most.
+constexpr unsigned c_DataSetsPerItem = 16;
+
 // Directories queued for a scan, and files with several names left for the
 // end, kept in memory at most; more wait in a temporary file.
 constexpr size_t c_QueuedInMemory = 4096;
@@ -179,6 +182,7 @@ public:
     // Blocks the archive may still hold (OutputStream::c_HeldChunks): they
     // go back to their pools as later blocks are written.
     std::deque<std::pair<BlockPool *, unsigned char *>> held_;
+    std::vector<std::pair<BlockPool *, unsigned char *>> freed_; // let go since the writer last took the lock
     bool inMember_ = false;
     std::string memberName_;
     bool stopped_ = false;
@@ -269,7 +273,9 @@ public:
 
     void writeAll();
     void apply(Event &event);
-    void release(BlockPool *pool, unsigned char *block);
+    // Gives the blocks the archive let go back to their pools (under the
+    // lock); whether a job waits for them.
+    bool releaseFreed();
     void read(size_t index);
 };
 
@@ -302,6 +308,7 @@ public:
             publish(lock);
             item_->finished = true;
             item_->classified = true;
+            dataSets_ = 0;
             // The writer waits for the item at the front only.
             wake = scanning_ || pipeline_.order_.front().get() == item_ || ++unwoken_ >= c_ItemsPerWake;
             item_ = nullptr;
@@ -353,11 +360,14 @@ public:
         return pipeline_.stop_ || interrupted() || halted();
     }
 
-    // With several scans, each item is one data set: a scan ends its items
+    // With several scans, an item is a run of a few data sets of one scan:
+    // short, so that the writer seldom waits for one while another scan's
+    // are ready, and not one per data set, which would take the pipeline's
+    // lock (and wake the writer) once per small file. A scan ends its items
     // before the one that stopped the job, and stops at the next.
     void betweenDataSets() override
     {
-        if (pipeline_.splits_)
+        if (pipeline_.splits_ && ++dataSets_ >= c_DataSetsPerItem)
             close();
     }
 
@@ -492,21 +502,22 @@ private:
     Item *item_ = nullptr;
     std::deque<Event> pending_;
     unsigned blocks_ = 0;  // of the current item
+    unsigned dataSets_ = 0; // in the current item (scans of several objects)
     unsigned unwoken_ = 0; // items finished since the writer was last woken
 };
 
 } // namespace
 
-void Pipeline::release(BlockPool *pool, unsigned char *block)
+bool Pipeline::releaseFreed()
 {
-    {
-        std::lock_guard lock(mutex_);
+    bool wake = false;
+    for (const auto &[pool, block] : freed_) {
         pool->free_.push_back(static_cast<unsigned>(pool->indexOf(block)));
         // A job whose pool ran empty waits for a batch (nextBlock).
-        if (!pool->waiting_ || pool->free_.size() < c_BlocksPerBatch)
-            return;
+        wake = wake || (pool->waiting_ && pool->free_.size() >= c_BlocksPerBatch);
     }
-    toMakers_.notify_all();
+    freed_.clear();
+    return wake;
 }
 
 void Pipeline::apply(Event &event)
@@ -524,7 +535,9 @@ void Pipeline::apply(Event &event)
         writer_.writeBlock(event.block, event.amount);
         held_.emplace_back(event.pool, event.block);
         if (held_.size() > OutputStream::c_HeldChunks) {
-            release(held_.front().first, held_.front().second);
+            // Back to its pool the next time the writer takes the lock: one
+            // lock per batch of events, not per block.
+            freed_.push_back(held_.front());
             held_.pop_front();
         }
         break;
@@ -555,6 +568,9 @@ void Pipeline::writeAll()
         for (;;) {
             {
                 std::unique_lock lock(mutex_);
+                // Before it may wait: a job may wait for these blocks.
+                if (releaseFreed())
+                    toMakers_.notify_all();
                 const auto ready = [this] {
                     return order_.empty() ? scanEnded_ : !order_.front()->events.empty() || order_.front()->finished;
                 };

@@ -1,10 +1,10 @@
 #include "frame/ModuleLog.h"
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <map>
-#include <mutex>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <string_view>
 
@@ -24,6 +24,8 @@ struct Capture {
 };
 
 Capture g_capture;
+// The capture's file, for the look without the lock (-1: none any more).
+std::atomic<int> g_memory{-1};
 
 void writeAll(int fd, std::string_view text)
 {
@@ -61,6 +63,7 @@ void startModuleLog(const std::string &logFile, int verbosity)
         return;
     }
     g_capture.memory = memory;
+    g_memory = memory;
 
     // The support library's rules: a file named (else stderr when it cannot
     // be opened); an empty name is stderr.
@@ -84,7 +87,11 @@ std::mutex g_takeLock;
 // Lines read but not yet taken, by the thread that wrote them (0: the
 // process's first thread).
 std::map<long, std::string> g_pending;
-off_t g_readTo = 0; // what the capture has read so far
+// What the capture has read so far. Written under the lock; a take that
+// finds nothing past it (and nothing pending) needs no lock.
+std::atomic<off_t> g_readTo{0};
+std::atomic<bool> g_anyPending{false};
+
 
 // The thread a line names after its time and process id ("<pid>/<tid>");
 // 0 for the process's first thread, and for what is not a log line.
@@ -110,13 +117,14 @@ long writerOf(std::string_view line)
 // offsets going on. Where that is not supported the file starts over.
 void release(int fd)
 {
-    if (fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, g_readTo) == 0)
+    if (fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, g_readTo.load()) == 0)
         return;
     if (ftruncate(fd, 0) == 0) {
         g_readTo = 0;
         return;
     }
     // Cannot start over: stop capturing rather than read lines twice.
+    g_memory = -1;
     close(g_capture.memory);
     g_capture.memory = -1;
     setenv("KXLIB_LOG", "/dev/null", 1);
@@ -126,6 +134,15 @@ void release(int fd)
 
 std::string takeModuleLog()
 {
+    // Most calls write nothing: one read past what was read, without the
+    // lock that several objects' threads would otherwise queue on.
+    if (const int memory = g_memory.load(std::memory_order_acquire); memory < 0) {
+        return {};
+    } else if (!g_anyPending.load(std::memory_order_acquire)) {
+        char probe;
+        if (pread(memory, &probe, 1, g_readTo.load(std::memory_order_acquire)) == 0)
+            return {};
+    }
     std::lock_guard<std::mutex> lock(g_takeLock);
     std::string text;
     if (g_capture.memory < 0)
@@ -172,6 +189,7 @@ std::string takeModuleLog()
         mine.insert(0, own->second);
         g_pending.erase(own);
     }
+    g_anyPending = !g_pending.empty();
     return mine;
 }
 
@@ -180,6 +198,7 @@ void leaveModuleLog()
     takeModuleLog();
     std::lock_guard<std::mutex> lock(g_takeLock);
     g_pending.erase(gettid() == getpid() ? 0 : static_cast<long>(gettid()));
+    g_anyPending = !g_pending.empty();
 }
 
 void finishModuleLog()
