@@ -117,7 +117,7 @@ long writerOf(std::string_view line)
 // offsets going on. Where that is not supported the file starts over.
 void release(int fd)
 {
-    if (fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, g_readTo.load()) == 0)
+    if (fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, g_readTo.load(std::memory_order_relaxed)) == 0)
         return;
     if (ftruncate(fd, 0) == 0) {
         g_readTo = 0;
@@ -135,12 +135,15 @@ void release(int fd)
 std::string takeModuleLog()
 {
     // Most calls write nothing: one read past what was read, without the
-    // lock that several objects' threads would otherwise queue on.
+    // lock that several objects' threads would otherwise queue on. The
+    // offset is read first: a take that moved it past this thread's lines
+    // set the pending flag before it did.
     if (const int memory = g_memory.load(std::memory_order_acquire); memory < 0) {
         return {};
-    } else if (!g_anyPending.load(std::memory_order_acquire)) {
+    } else if (const off_t at = g_readTo.load(std::memory_order_acquire);
+               !g_anyPending.load(std::memory_order_acquire)) {
         char probe;
-        if (pread(memory, &probe, 1, g_readTo.load(std::memory_order_acquire)) == 0)
+        if (pread(memory, &probe, 1, at) == 0)
             return {};
     }
     std::lock_guard<std::mutex> lock(g_takeLock);
@@ -148,19 +151,20 @@ std::string takeModuleLog()
     if (g_capture.memory < 0)
         return text;
     char buffer[4096];
+    off_t readTo = g_readTo.load(std::memory_order_relaxed);
     for (;;) {
-        const ssize_t n = pread(g_capture.memory, buffer, sizeof buffer, g_readTo);
+        const ssize_t n = pread(g_capture.memory, buffer, sizeof buffer, readTo);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         text.append(buffer, static_cast<size_t>(n));
-        g_readTo += n;
+        readTo += n;
     }
     // A line another thread is still writing is read whole at a later take
     // (a read beside a write may see part of it).
     if (const size_t end = text.rfind('\n') + 1; end < text.size()) {
-        g_readTo -= static_cast<off_t>(text.size() - end);
+        readTo -= static_cast<off_t>(text.size() - end);
         text.resize(end);
     }
     // Asked once per thread: two system calls per take add up over a job of
@@ -168,11 +172,8 @@ std::string takeModuleLog()
     thread_local const long self = gettid() == getpid() ? 0 : static_cast<long>(gettid());
     if (text.empty() && g_pending.empty())
         return text;
-    if (!text.empty()) {
-        release(g_capture.memory);
-        if (g_capture.forward >= 0)
-            writeAll(g_capture.forward, text);
-    }
+    if (!text.empty() && g_capture.forward >= 0)
+        writeAll(g_capture.forward, text);
     // Each line goes to the thread that wrote it (the module writes whole lines).
     std::string mine;
     for (std::string_view rest = text; !rest.empty();) {
@@ -189,7 +190,13 @@ std::string takeModuleLog()
         mine.insert(0, own->second);
         g_pending.erase(own);
     }
-    g_anyPending = !g_pending.empty();
+    // What other threads' lines wait for them is known before the offset
+    // moves past those lines (see the look without the lock above).
+    g_anyPending.store(!g_pending.empty(), std::memory_order_release);
+    if (!text.empty()) {
+        g_readTo.store(readTo, std::memory_order_release);
+        release(g_capture.memory);
+    }
     return mine;
 }
 
