@@ -403,8 +403,8 @@ TEST_F(ParallelBackup, AFaultInOneScanningConnectionFailsOnlyItsDataSets)
     for (const auto &entry : fs::recursive_directory_iterator(data_ / "tree")) {
         const std::string name = "/tree/" + fs::relative(entry.path(), data_ / "tree").string();
         if (entry.is_regular_file() && failed.count(name) == 0) {
-            EXPECT_EQ(readFile(data_ / "r" / name.substr(1)), readFile(entry.path())) << name << "\n"
-                                                                                       << r.err << restored.err;
+            EXPECT_EQ(readFile(data_ / "r" / name.substr(1)), readFile(entry.path()))
+                << name << "\n" << r.err << restored.err;
         }
     }
 }
@@ -429,7 +429,8 @@ TEST_F(ParallelBackup, ManyDirectoriesAndNamesOfOneFileAreAllSaved)
     const std::string seam = sysfaults::preloadAssignments(SYSFAULTS_LIBRARY) +
                              " SYSFAULTS_PROGRAM=kxsms SYSFAULTS_PATHS=" + (dir_ / "spill").string();
     for (const Spill &way :
-         {Spill{"spilled", "TMPDIR=" + (dir_ / "spill").string()}, Spill{"no_folder", "TMPDIR=" + (dir_ / "none").string()},
+         {Spill{"spilled", "TMPDIR=" + (dir_ / "spill").string()},
+          Spill{"no_folder", "TMPDIR=" + (dir_ / "none").string()},
           Spill{"unwritable", "TMPDIR=" + (dir_ / "spill").string() + " " + seam + " SYSFAULTS=pwrite@*=ENOSPC"}}) {
         SCOPED_TRACE(way.name);
         removeTree(data_ / "r");

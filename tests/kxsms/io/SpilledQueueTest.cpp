@@ -83,8 +83,7 @@ TEST_P(SpilledQueueFilling, GivesEveryRecordBackInOrder)
 INSTANTIATE_TEST_SUITE_P(
     Fillings, SpilledQueueFilling,
     ::testing::Values(Filling{"all_in_memory", 64, 50, 0, true}, Filling{"past_memory", 16, 500, 0, true},
-                      Filling{"taken_while_pushed", 8, 600, 3, true},
-                      Filling{"taken_half_as_fast", 4, 300, 2, true},
+                      Filling{"taken_while_pushed", 8, 600, 3, true}, Filling{"taken_half_as_fast", 4, 300, 2, true},
                       Filling{"no_file_can_be_made", 8, 200, 0, false}),
     [](const ::testing::TestParamInfo<Filling> &tested) { return std::string(tested.param.name); });
 

@@ -151,7 +151,7 @@ bool applyExcludes(const BackupOptions &options, ModuleSession &session, Progres
         if (code == 0xFFFFFFFFu) {
             if (!quiet)
                 progress.message("warning: --exclude " + printable(exclude, session.names()) +
-                             ": no such data set; nothing excluded");
+                                 ": no such data set; nothing excluded");
         } else if (code != 0) {
             progress.message("cannot exclude " + printable(exclude, session.names()) + ": " + session.text(code));
             return false;
@@ -374,9 +374,8 @@ int BackupCommand::run(const GlobalOptions &globals)
         each->kx().SetClearArchiveBitFlag(options.clearArchive && !options.dryRun);
     }
     // Every object scans, or only the first.
-    const size_t scanning = sessions.size() > 1 && ParallelBackup::scansInParallel(options, globals.tsa)
-                                ? sessions.size()
-                                : 1;
+    const size_t scanning =
+        sessions.size() > 1 && ParallelBackup::scansInParallel(options, globals.tsa) ? sessions.size() : 1;
     for (size_t i = 0; i < scanning; ++i) {
         if (options.since)
             sessions[i]->kx().SetScanModifiedDateTimeRange(*options.since, 0);

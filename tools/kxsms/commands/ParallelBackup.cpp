@@ -501,9 +501,9 @@ private:
     BlockPool pool_;
     Item *item_ = nullptr;
     std::deque<Event> pending_;
-    unsigned blocks_ = 0;  // of the current item
+    unsigned blocks_ = 0;   // of the current item
     unsigned dataSets_ = 0; // in the current item (scans of several objects)
-    unsigned unwoken_ = 0; // items finished since the writer was last woken
+    unsigned unwoken_ = 0;  // items finished since the writer was last woken
 };
 
 } // namespace
