@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "io/WholeTransfers.h"
+
 namespace kxsms {
 
 namespace {
@@ -34,18 +36,7 @@ public:
     // Reads exactly size bytes at offset, which the caller has checked against the file size.
     bool readAt(void *out, size_t size, uint64_t offset) const
     {
-        auto *bytes = static_cast<char *>(out);
-        while (size > 0) {
-            const ssize_t n = pread(fd_, bytes, size, static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            bytes += n;
-            size -= static_cast<size_t>(n);
-            offset += static_cast<uint64_t>(n);
-        }
-        return true;
+        return readWhole(fd_, out, size, static_cast<off_t>(offset));
     }
 
 private:

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "io/Streams.h"
+#include "io/WholeTransfers.h"
 
 namespace kxsms {
 
@@ -140,19 +141,10 @@ void FdOutput::overwrite(uint64_t offset, const void *data, size_t size)
         OutputStream::overwrite(offset, data, size);
     // What is buffered may lie over the same bytes: it goes out first.
     flush();
-    const auto *bytes = static_cast<const unsigned char *>(data);
-    while (size > 0) {
-        const ssize_t n = pwrite(fd_, bytes, size, static_cast<off_t>(offset));
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n == 0)
-                errno = EIO;
-            fail("cannot write the archive");
-        }
-        bytes += n;
-        offset += static_cast<uint64_t>(n);
-        size -= static_cast<size_t>(n);
+    if (!writeWhole(fd_, data, size, static_cast<off_t>(offset))) {
+        if (errno == 0)
+            errno = EIO;
+        fail("cannot write the archive");
     }
 }
 

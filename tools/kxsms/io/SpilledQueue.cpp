@@ -8,44 +8,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "io/WholeTransfers.h"
+
 namespace kxsms {
 
 namespace {
-
-// Writes or reads all of size bytes at offset; false with errno set (0 for
-// a file that ended early).
-bool writeAll(int fd, const char *data, size_t size, off_t at)
-{
-    while (size > 0) {
-        const ssize_t done = pwrite(fd, data, size, at);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        data += done;
-        size -= static_cast<size_t>(done);
-        at += done;
-    }
-    return true;
-}
-
-bool readAll(int fd, char *data, size_t size, off_t at)
-{
-    while (size > 0) {
-        const ssize_t done = pread(fd, data, size, at);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0) {
-            if (done == 0)
-                errno = 0;
-            return false;
-        }
-        data += done;
-        size -= static_cast<size_t>(done);
-        at += done;
-    }
-    return true;
-}
 
 int openTemporary()
 {
@@ -86,8 +53,8 @@ bool SpilledQueue::spill(std::string_view record)
         }
     }
     const uint32_t length = static_cast<uint32_t>(record.size());
-    if (!writeAll(fd_, reinterpret_cast<const char *>(&length), sizeof length, writeAt_) ||
-        !writeAll(fd_, record.data(), record.size(), writeAt_ + static_cast<off_t>(sizeof length))) {
+    if (!writeWhole(fd_, &length, sizeof length, writeAt_) ||
+        !writeWhole(fd_, record.data(), record.size(), writeAt_ + static_cast<off_t>(sizeof length))) {
         // What was written of this record is past writeAt_: overwritten or
         // never read.
         noFile_ = inFile_ == 0;
@@ -111,10 +78,10 @@ SpilledQueue::Pop SpilledQueue::pop(std::string &record, std::string &error)
     if (inFile_ == 0)
         return Pop::Empty;
     uint32_t length = 0;
-    bool read = readAll(fd_, reinterpret_cast<char *>(&length), sizeof length, readAt_);
+    bool read = readWhole(fd_, &length, sizeof length, readAt_);
     if (read) {
         record.resize(length);
-        read = readAll(fd_, record.data(), length, readAt_ + static_cast<off_t>(sizeof length));
+        read = readWhole(fd_, record.data(), length, readAt_ + static_cast<off_t>(sizeof length));
     }
     if (!read) {
         error = errno != 0 ? strerror(errno) : "the file ended early";
