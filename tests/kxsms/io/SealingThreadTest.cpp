@@ -111,38 +111,57 @@ TEST(SealingThread, WritesTheChunksOfAnInLineSealing)
     const Case cases[] = {
         {0, {}},
         {1, {}},
-        {room, {}},          // exactly one full chunk: it is the last
+        {room, {}}, // exactly one full chunk: it is the last
         {room + 1, {}},
-        {room * 20 + 5, {}}, // more chunks than wait at once
+        {room * 20 + 5, {}},
+        {room * 70 + 5, {}},                       // more chunks than wait at once
         {room * 3, {100, room + 100, room + 100}}, // part-filled chunks, a flush with nothing new
     };
     for (const Cipher cipher : {Cipher::Aes256Gcm, Cipher::XChaCha20Poly1305}) {
         if (cipher == Cipher::Aes256Gcm && preferredCipher() != Cipher::Aes256Gcm)
             continue;
-        for (const size_t slots : {size_t{2}, SealedOutput::c_Slots}) {
-            for (const Case &c : cases) {
-                SCOPED_TRACE(std::to_string(static_cast<int>(cipher)) + " slots " + std::to_string(slots) + " size " +
-                             std::to_string(c.size));
-                const std::string stream = pattern(c.size);
-                MemoryOutput raw;
-                {
-                    SealedOutput out(raw, header, fixedKey(), cipher, slots);
-                    size_t at = 0;
-                    for (size_t flushAt : c.flushes) {
-                        out.write(stream.data() + at, flushAt - at);
-                        out.flush();
-                        at = flushAt;
+        // Several sealing threads seal chunks out of order; a file's stream
+        // holds on to the last chunks it was given and writes them later.
+        for (const unsigned sealers : {1u, 2u, 3u}) {
+            for (const size_t slots : {size_t{2}, SealedOutput::c_Slots}) {
+                for (const bool file : {false, true}) {
+                    for (const Case &c : cases) {
+                        SCOPED_TRACE(std::to_string(static_cast<int>(cipher)) + " sealers " + std::to_string(sealers) +
+                                     " slots " + std::to_string(slots) + (file ? " file" : " memory") + " size " +
+                                     std::to_string(c.size));
+                        const std::string stream = pattern(c.size);
+                        MemoryOutput memory;
+                        const int fd = memfd_create("archive", MFD_CLOEXEC);
+                        ASSERT_GE(fd, 0);
+                        FdOutput held(fd, 4096);
+                        {
+                            SealedOutput out(file ? static_cast<OutputStream &>(held) : memory, header, fixedKey(),
+                                             cipher, slots, sealers);
+                            size_t at = 0;
+                            for (size_t flushAt : c.flushes) {
+                                out.write(stream.data() + at, flushAt - at);
+                                out.flush();
+                                at = flushAt;
+                            }
+                            for (; at < stream.size(); at += 5000)
+                                out.write(stream.data() + at, std::min<size_t>(5000, stream.size() - at));
+                            out.finish();
+                        }
+                        Bytes written = memory.out;
+                        if (file) {
+                            written.resize(static_cast<size_t>(lseek(fd, 0, SEEK_END)));
+                            ASSERT_EQ(pread(fd, written.data(), written.size(), 0), ssize_t(written.size()));
+                        } else {
+                            EXPECT_TRUE(memory.finished);
+                        }
+                        close(fd);
+                        Bytes expected = header;
+                        const Bytes chunks = sealedInLine(stream, cipher, c.flushes);
+                        expected.insert(expected.end(), chunks.begin(), chunks.end());
+                        ASSERT_EQ(written.size(), expected.size());
+                        EXPECT_TRUE(written == expected);
                     }
-                    for (; at < stream.size(); at += 5000)
-                        out.write(stream.data() + at, std::min<size_t>(5000, stream.size() - at));
-                    out.finish();
                 }
-                EXPECT_TRUE(raw.finished);
-                Bytes expected = header;
-                const Bytes chunks = sealedInLine(stream, cipher, c.flushes);
-                expected.insert(expected.end(), chunks.begin(), chunks.end());
-                ASSERT_EQ(raw.out.size(), expected.size());
-                EXPECT_TRUE(raw.out == expected);
             }
         }
     }
@@ -173,29 +192,31 @@ TEST(SealingThread, AFailedWriteFailsTheCallersNextStep)
 {
     const Bytes header = {'h'};
     const std::string block = pattern(10000);
-    for (const size_t slots : {size_t{2}, SealedOutput::c_Slots}) {
-        for (const size_t good : {size_t{0}, size_t{1}, size_t{2}, size_t{5}, size_t{30}}) {
-            for (const bool viaFlush : {false, true}) {
-                SCOPED_TRACE("slots " + std::to_string(slots) + " good " + std::to_string(good) +
-                             (viaFlush ? " flush" : " finish"));
-                FailingOutput raw(good);
-                SealedOutput out(raw, header, fixedKey(), Cipher::XChaCha20Poly1305, slots);
-                std::string error;
-                try {
-                    // 40 chunks of stream: more than the disk takes.
-                    for (int i = 0; i < 262; ++i)
-                        out.write(block.data(), block.size());
-                    if (viaFlush)
-                        out.flush();
-                    out.finish();
-                } catch (const IoError &e) {
-                    error = e.what();
+    for (const unsigned sealers : {1u, 2u}) {
+        for (const size_t slots : {size_t{2}, SealedOutput::c_Slots}) {
+            for (const size_t good : {size_t{0}, size_t{1}, size_t{2}, size_t{5}, size_t{30}}) {
+                for (const bool viaFlush : {false, true}) {
+                    SCOPED_TRACE("sealers " + std::to_string(sealers) + " slots " + std::to_string(slots) + " good " +
+                                 std::to_string(good) + (viaFlush ? " flush" : " finish"));
+                    FailingOutput raw(good);
+                    SealedOutput out(raw, header, fixedKey(), Cipher::XChaCha20Poly1305, slots, sealers);
+                    std::string error;
+                    try {
+                        // 40 chunks of stream: more than the disk takes.
+                        for (int i = 0; i < 262; ++i)
+                            out.write(block.data(), block.size());
+                        if (viaFlush)
+                            out.flush();
+                        out.finish();
+                    } catch (const IoError &e) {
+                        error = e.what();
+                    }
+                    EXPECT_EQ(error, "cannot write the archive: No space left on device");
+                    EXPECT_FALSE(raw.finished);
+                    EXPECT_EQ(raw.flushes, 0u);
+                    // And again: the same failure, not a hang.
+                    EXPECT_THROW(out.flush(), IoError);
                 }
-                EXPECT_EQ(error, "cannot write the archive: No space left on device");
-                EXPECT_FALSE(raw.finished);
-                EXPECT_EQ(raw.flushes, 0u);
-                // And again: the same failure, not a hang.
-                EXPECT_THROW(out.flush(), IoError);
             }
         }
     }
@@ -340,16 +361,63 @@ TEST(SealingThread, ReadingAheadKeepsWhatAuthenticatesAndReportsTheRest)
     };
     const Case cases[] = {
         {"intact", [&] { return raw.out; }, stream, 0},
-        {"a chunk lost", [&] { auto p = all(); p.erase(p.begin() + 3); return build(p); }, without({3}), 1},
-        {"a chunk repeated", [&] { auto p = all(); Bytes again = p[3]; p.insert(p.begin() + 4, std::move(again)); return build(p); }, stream, 1},
-        {"two chunks swapped", [&] { auto p = all(); std::swap(p[3], p[4]); return build(p); }, without({3}), 2},
-        {"a byte flipped", [&] { Bytes b = raw.out; b[header.size() + 5 * size + 99] ^= 4; return b; },
+        {"a chunk lost",
+         [&] {
+             auto p = all();
+             p.erase(p.begin() + 3);
+             return build(p);
+         },
+         without({3}), 1},
+        {"a chunk repeated",
+         [&] {
+             auto p = all();
+             Bytes again = p[3];
+             p.insert(p.begin() + 4, std::move(again));
+             return build(p);
+         },
+         stream, 1},
+        {"two chunks swapped",
+         [&] {
+             auto p = all();
+             std::swap(p[3], p[4]);
+             return build(p);
+         },
+         without({3}), 2},
+        {"a byte flipped",
+         [&] {
+             Bytes b = raw.out;
+             b[header.size() + 5 * size + 99] ^= 4;
+             return b;
+         },
          without({5}), 1},
-        {"another archive's chunk", [&] { auto p = all(); p[6] = chunkAt(other.out, 6); return build(p); },
+        {"another archive's chunk",
+         [&] {
+             auto p = all();
+             p[6] = chunkAt(other.out, 6);
+             return build(p);
+         },
          without({6}), 1},
-        {"cut at a chunk's end", [&] { auto p = all(); p.resize(9); return build(p); }, without({9, 10, 11}), 1},
-        {"cut inside a chunk", [&] { Bytes b = raw.out; b.resize(b.size() - 100); return b; }, without({11}), 1},
-        {"bytes after the end", [&] { Bytes b = raw.out; b.insert(b.end(), 3 * size, 'x'); return b; }, stream, 1},
+        {"cut at a chunk's end",
+         [&] {
+             auto p = all();
+             p.resize(9);
+             return build(p);
+         },
+         without({9, 10, 11}), 1},
+        {"cut inside a chunk",
+         [&] {
+             Bytes b = raw.out;
+             b.resize(b.size() - 100);
+             return b;
+         },
+         without({11}), 1},
+        {"bytes after the end",
+         [&] {
+             Bytes b = raw.out;
+             b.insert(b.end(), 3 * size, 'x');
+             return b;
+         },
+         stream, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);

@@ -160,11 +160,13 @@ LockedBytes unwrapWithPassphrase(const unsigned char *wrapped, size_t size, cons
 LockedBytes newKeyPair(std::vector<unsigned char> &pub);
 
 // Seals everything written to it in chunks onto another stream; the header
-// comes first. Full chunks are sealed and written on a thread of its own, so
-// that the caller goes on filling the next ones meanwhile: at most `slots`
-// chunks wait, in buffers made once. A write error of that thread (the disk
-// full, an I/O error) is thrown by the next write, flush or finish. The stop
-// signals stay with the caller's threads.
+// comes first. Full chunks are sealed on threads of their own, each chunk by
+// whichever is free, and written strictly in order by one of them at a time,
+// so that the caller goes on filling the next ones meanwhile and one thread
+// seals while another waits for the disk: at most `slots` chunks wait, in
+// buffers made once. A write error of those threads (the disk full, an I/O
+// error) is thrown by the next write, flush or finish. The stop signals stay
+// with the caller's threads.
 //
 // A header made on a thread holds nothing up where the stream below is
 // overwritable (an archive file): its place is written with zeros, and the
@@ -172,12 +174,17 @@ LockedBytes newKeyPair(std::vector<unsigned char> &pub);
 // Elsewhere (a pipe) the first chunk waits for the header.
 class SealedOutput : public OutputStream {
 public:
-    static constexpr size_t c_Slots = 8;
+    static constexpr size_t c_Slots = 32;
+
+    // Threads that seal: two keep sealing going while one writes.
+    static constexpr unsigned c_Sealers = 2;
+    // Chunks waiting that wake a sleeping sealer (unless the caller waits).
+    static constexpr uint64_t c_SealersWokenFor = 2;
 
     SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey, Cipher cipher,
-                 size_t slots = c_Slots);
+                 size_t slots = c_Slots, unsigned sealers = c_Sealers);
     SealedOutput(OutputStream &raw, std::shared_ptr<PendingHeader> header, LockedBytes archiveKey, Cipher cipher,
-                 size_t slots = c_Slots);
+                 size_t slots = c_Slots, unsigned sealers = c_Sealers);
     ~SealedOutput() override;
     void write(const void *data, size_t size) override;
     void flush() override;
@@ -186,14 +193,18 @@ public:
 private:
     struct Slot {
         std::vector<unsigned char> plain; // length, then the stream bytes, then zeros
-        uint64_t index = 0;
         bool last = false;
+        bool sealed = false; // and not yet written (under the lock)
     };
 
     void hand(bool last);
-    void waitForSlot(std::unique_lock<std::mutex> &lock);
+    // Sleeps until at most `most` slots wait to be sealed (or it failed).
+    void waitUntilWaiting(std::unique_lock<std::mutex> &lock, size_t most);
     void drain();
     void sealAll();
+    // Writes the sealed chunks that are next in order; one thread at a time.
+    // False when a write failed (the failure is kept for the caller).
+    bool writeInOrder(std::unique_lock<std::mutex> &lock);
     // Writes the header when it is made, or (wait) once it is.
     void placeHeader(bool wait);
 
@@ -204,20 +215,27 @@ private:
     Cipher cipher_;
     LockedBytes key_;
     std::vector<Slot> slots_;
-    // Sealed chunks, taken in turn: the stream below may hold on to the last
-    // c_HeldChunks of them.
+    // Sealed chunks, by number: the stream below may hold on to the last
+    // c_HeldChunks written, while the slots' next chunks are sealed.
     std::vector<std::vector<unsigned char>> sealed_;
-    size_t fill_ = 0;      // the slot being filled: never one handed over
-    size_t used_ = 0;      // stream bytes in it
-    uint64_t index_ = 0;   // of the next chunk handed over
+    size_t fill_ = 0; // the slot being filled (chunk index_): never one handed over
+    size_t used_ = 0; // stream bytes in it
     std::mutex mutex_;
     std::condition_variable toSealer_;
     std::condition_variable toCaller_;
-    size_t first_ = 0;     // the oldest slot handed over and not yet written
-    size_t waiting_ = 0;   // slots handed over and not yet written
+    uint64_t index_ = 0;     // chunks handed over; chunk n is in slot n % slots
+    uint64_t sealNext_ = 0;  // the next chunk no thread has begun to seal
+    uint64_t writeNext_ = 0; // the next chunk to write
+    size_t waiting_ = 0;     // slots handed over and not yet written
+    bool writing_ = false;   // a sealing thread writes chunks in order
+    // Who sleeps, so that the other side wakes them only then; the caller
+    // sleeps until at most wakeAt_ slots wait.
+    unsigned sealersAsleep_ = 0;
+    bool callerSleeps_ = false;
+    size_t wakeAt_ = 0;
     bool stopping_ = false;
     std::exception_ptr failure_;
-    std::thread sealer_;
+    std::vector<std::thread> sealers_;
 };
 
 // Reads what SealedOutput wrote, chunk by chunk: only bytes of chunks that
@@ -263,8 +281,8 @@ private:
     LockedBytes key_;
     DamageHandler onDamage_;
     std::vector<Slot> slots_;
-    size_t first_ = 0;  // the oldest slot read and not yet done with
-    size_t count_ = 0;  // slots read and not yet done with
+    size_t first_ = 0;     // the oldest slot read and not yet done with
+    size_t count_ = 0;     // slots read and not yet done with
     bool current_ = false; // the oldest one is the chunk being read out
     size_t position_ = 0;
     size_t available_ = 0;
@@ -276,7 +294,7 @@ private:
     std::condition_variable toOpener_;
     std::condition_variable toCaller_;
     bool stopping_ = false;
-    std::thread opener_;
+    std::vector<std::thread> opener_; // one thread
 };
 
 } // namespace kxsms::sealed

@@ -71,14 +71,16 @@ bool unseal(Cipher cipher, const LockedBytes &key, uint64_t index, bool last, co
 // Ends a thread that waits on wake for stopping, and wipes the plain text
 // of its slots.
 template <typename Slots>
-void stopAndWipe(std::mutex &mutex, bool &stopping, std::condition_variable &wake, std::thread &thread, Slots &slots)
+void stopAndWipe(std::mutex &mutex, bool &stopping, std::condition_variable &wake, std::vector<std::thread> &threads,
+                 Slots &slots)
 {
     {
         std::lock_guard lock(mutex);
         stopping = true;
     }
     wake.notify_all();
-    thread.join();
+    for (std::thread &thread : threads)
+        thread.join();
     for (auto &slot : slots)
         sodium_memzero(slot.plain.data(), slot.plain.size());
 }
@@ -108,15 +110,15 @@ std::thread threadWithoutSignals(std::function<void()> body)
 }
 
 SealedOutput::SealedOutput(OutputStream &raw, const std::vector<unsigned char> &header, LockedBytes archiveKey,
-                           Cipher cipher, size_t slots)
-    : SealedOutput(raw, std::make_shared<PendingHeader>(header), std::move(archiveKey), cipher, slots)
+                           Cipher cipher, size_t slots, unsigned sealers)
+    : SealedOutput(raw, std::make_shared<PendingHeader>(header), std::move(archiveKey), cipher, slots, sealers)
 {
 }
 
 SealedOutput::SealedOutput(OutputStream &raw, std::shared_ptr<PendingHeader> header, LockedBytes archiveKey,
-                           Cipher cipher, size_t slots)
+                           Cipher cipher, size_t slots, unsigned sealers)
     : raw_(raw), header_(std::move(header)), cipher_(cipher), key_(chunkKey(archiveKey, cipher)),
-      slots_(slots < 2 ? 2 : slots), sealed_(OutputStream::c_HeldChunks)
+      slots_(slots < 2 ? 2 : slots), sealed_(slots_.size() + OutputStream::c_HeldChunks)
 {
     for (Slot &slot : slots_)
         slot.plain.resize(c_ChunkSize);
@@ -128,7 +130,8 @@ SealedOutput::SealedOutput(OutputStream &raw, std::shared_ptr<PendingHeader> hea
         reserved_ = true;
     }
     placeHeader(false);
-    sealer_ = threadWithoutSignals([this] { sealAll(); });
+    for (unsigned i = 0; i < sealers; ++i)
+        sealers_.push_back(threadWithoutSignals([this] { sealAll(); }));
 }
 
 void SealedOutput::placeHeader(bool wait)
@@ -145,7 +148,7 @@ void SealedOutput::placeHeader(bool wait)
 
 SealedOutput::~SealedOutput()
 {
-    stopAndWipe(mutex_, stopping_, toSealer_, sealer_, slots_);
+    stopAndWipe(mutex_, stopping_, toSealer_, sealers_, slots_);
 }
 
 void SealedOutput::write(const void *data, size_t size)
@@ -170,59 +173,98 @@ void SealedOutput::hand(bool last)
     for (size_t i = 0; i < c_Length; ++i)
         slot.plain[i] = static_cast<unsigned char>(used_ >> (8 * i));
     memset(slot.plain.data() + c_Length + used_, 0, c_ChunkSize - c_Length - used_);
-    slot.index = index_++;
     slot.last = last;
     used_ = 0;
     fill_ = (fill_ + 1) % slots_.size();
     std::unique_lock lock(mutex_);
+    ++index_;
     ++waiting_;
-    toSealer_.notify_one();
-    toCaller_.wait(lock, [this] { return waiting_ < slots_.size() || failure_; });
+    if (sealersAsleep_ > 0 && index_ - sealNext_ >= c_SealersWokenFor)
+        toSealer_.notify_one();
+    // The slot to fill next must not be one handed over. When none is free,
+    // wait until half of them are: one wake-up for several chunks.
+    if (waiting_ == slots_.size())
+        waitUntilWaiting(lock, slots_.size() / 2);
     if (failure_)
         std::rethrow_exception(failure_);
+}
+
+void SealedOutput::waitUntilWaiting(std::unique_lock<std::mutex> &lock, size_t most)
+{
+    wakeAt_ = most;
+    callerSleeps_ = true;
+    if (sealersAsleep_ > 0 && sealNext_ < index_)
+        toSealer_.notify_all();
+    toCaller_.wait(lock, [&] { return waiting_ <= most || failure_; });
+    callerSleeps_ = false;
 }
 
 void SealedOutput::drain()
 {
     std::unique_lock lock(mutex_);
-    toCaller_.wait(lock, [this] { return waiting_ == 0 || failure_; });
+    waitUntilWaiting(lock, 0);
     if (failure_)
         std::rethrow_exception(failure_);
 }
 
 void SealedOutput::sealAll()
 {
-    static const unsigned char c_NoHead = 0;
-    size_t turn = 0;
+    std::unique_lock lock(mutex_);
     for (;;) {
-        Slot *slot = nullptr;
-        {
-            std::unique_lock lock(mutex_);
-            toSealer_.wait(lock, [this] { return waiting_ > 0 || stopping_; });
-            if (stopping_)
-                return;
-            slot = &slots_[first_];
+        if (sealNext_ == index_) {
+            // Asleep, a sealer is woken for a few chunks at once, or for any
+            // the caller waits for.
+            ++sealersAsleep_;
+            toSealer_.wait(lock, [this] {
+                return index_ - sealNext_ >= c_SealersWokenFor || (callerSleeps_ && sealNext_ < index_) || stopping_ ||
+                       failure_;
+            });
+            --sealersAsleep_;
         }
-        std::vector<unsigned char> &out = sealed_[turn];
-        turn = (turn + 1) % sealed_.size();
-        sealed::seal(cipher_, key_, slot->index, slot->last, slot->plain.data(), slot->plain.size(), out.data());
+        if (stopping_ || failure_)
+            return;
+        // Chunks are sealed by whichever thread is free, each under its own
+        // number, and written strictly in order.
+        const uint64_t chunk = sealNext_++;
+        Slot &slot = slots_[chunk % slots_.size()];
+        lock.unlock();
+        sealed::seal(cipher_, key_, chunk, slot.last, slot.plain.data(), slot.plain.size(),
+                     sealed_[chunk % sealed_.size()].data());
+        lock.lock();
+        slot.sealed = true;
+        if (!writing_ && !writeInOrder(lock))
+            return;
+    }
+}
+
+bool SealedOutput::writeInOrder(std::unique_lock<std::mutex> &lock)
+{
+    static const unsigned char c_NoHead = 0;
+    writing_ = true;
+    while (writeNext_ < index_ && slots_[writeNext_ % slots_.size()].sealed) {
+        const std::vector<unsigned char> &out = sealed_[writeNext_ % sealed_.size()];
+        lock.unlock();
         try {
             // Nothing goes before the header; over its zeros it goes once made.
             placeHeader(!reserved_);
             raw_.writeChunk(&c_NoHead, 0, out.data(), out.size());
         } catch (...) {
-            std::lock_guard lock(mutex_);
+            lock.lock();
             failure_ = std::current_exception();
+            writing_ = false;
             toCaller_.notify_all();
-            return;
+            toSealer_.notify_all();
+            return false;
         }
-        {
-            std::lock_guard lock(mutex_);
-            first_ = (first_ + 1) % slots_.size();
-            --waiting_;
-        }
-        toCaller_.notify_all();
+        lock.lock();
+        slots_[writeNext_ % slots_.size()].sealed = false;
+        ++writeNext_;
+        --waiting_;
+        if (callerSleeps_ && waiting_ <= wakeAt_)
+            toCaller_.notify_all();
     }
+    writing_ = false;
+    return true;
 }
 
 void SealedOutput::flush()
@@ -250,7 +292,7 @@ SealedInput::SealedInput(InputStream &raw, const Header &header, LockedBytes arc
         slot.sealed.resize(chunkSize_ + c_Tag);
         slot.plain.resize(chunkSize_);
     }
-    opener_ = threadWithoutSignals([this] { openAll(); });
+    opener_.push_back(threadWithoutSignals([this] { openAll(); }));
 }
 
 SealedInput::~SealedInput()
