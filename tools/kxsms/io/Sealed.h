@@ -198,7 +198,8 @@ private:
     };
 
     void hand(bool last);
-    // Sleeps until at most `most` slots wait to be sealed (or it failed).
+    // Sleeps until at most `most` slots handed over are not yet written (or
+    // a write failed).
     void waitUntilWaiting(std::unique_lock<std::mutex> &lock, size_t most);
     void drain();
     void sealAll();
