@@ -233,6 +233,7 @@ TEST_F(KxsmsProgram, DamagedMemberIsSkippedAndTheRestRestored)
     const Result verified = kxsms({"verify", "-f", "a.kxa"});
     EXPECT_EQ(verified.status, 1) << context(verified);
     EXPECT_NE(verified.err.find("/tree/big.bin"), std::string::npos) << verified.err;
+    EXPECT_NE(verified.err.find("; the archive is damaged\n"), std::string::npos) << verified.err;
 
     const Result restored = kxsms({"restore", "-f", "a.kxa", "--to", "/restored"});
     EXPECT_EQ(restored.status, 1) << context(restored);
@@ -283,9 +284,22 @@ TEST_F(KxsmsProgram, ReadFaultMarksTheMemberIncomplete)
     unsetenv("SMSEMU_FAULTS");
     EXPECT_EQ(r.status, 1) << context(r);
     EXPECT_NE(r.err.find("Failed to backup data"), std::string::npos) << r.err;
+    // What the backup recorded is not damage: still exit 1, as data sets failed.
     const Result verified = kxsms({"verify", "-f", "a.kxa"});
     EXPECT_EQ(verified.status, 1);
     EXPECT_NE(verified.err.find("incomplete"), std::string::npos) << verified.err;
+    EXPECT_NE(verified.err.find("; the archive is undamaged, but its backup did not save everything whole"),
+              std::string::npos)
+        << verified.err;
+    // Damage as well is damage.
+    std::string archive = readFile(dir_ / "a.kxa");
+    const size_t name = archive.find("/tree/big.bin");
+    ASSERT_NE(name, std::string::npos);
+    archive[name + 3000] = static_cast<char>(archive[name + 3000] ^ 0x55);
+    writeFile(dir_ / "a.kxa", archive);
+    const Result damaged = kxsms({"verify", "-f", "a.kxa"});
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_NE(damaged.err.find("; the archive is damaged\n"), std::string::npos) << damaged.err;
 }
 
 // An archive whose member names try to leave the target: those members are

@@ -70,13 +70,14 @@ void ArchiveReader::report(const std::string &member, uint64_t offset, const std
         onProblem_(Problem{member, offset, what});
 }
 
-void ArchiveReader::memberFailed(MemberState state, const std::string &what, uint64_t offset)
+bool ArchiveReader::memberFailed(MemberState state, const std::string &what, uint64_t offset)
 {
     // The first problem of a member is the one worth telling.
     if (state_ != MemberState::Intact)
-        return;
+        return false;
     state_ = state;
     report(memberName_, offset, what);
+    return true;
 }
 
 bool ArchiveReader::acceptableMember(const unsigned char *record) const
@@ -323,10 +324,13 @@ bool ArchiveReader::readEnd()
                "the end record counts " + counted(end.members, "member") + " and " + counted(end.bytes, "byte") +
                    ", the archive holds " + counted(membersSeen_, "member") + " and " + counted(bytesSeen_, "byte"));
     }
-    if ((end.flags & c_EndInterrupted) != 0)
+    if ((end.flags & c_EndInterrupted) != 0) {
         report("", here, "the backup that wrote this archive was interrupted: it holds the data sets saved before");
-    else if ((end.flags & c_EndStopped) != 0)
+        ++recorded_;
+    } else if ((end.flags & c_EndStopped) != 0) {
         report("", here, "the backup that wrote this archive stopped early: it holds only part of its data sets");
+        ++recorded_;
+    }
     return false;
 }
 
@@ -428,8 +432,9 @@ void ArchiveReader::finishTrailer()
         memberFailed(MemberState::Damaged, "the member's stream fails its checksum", here);
         return;
     }
-    if (trailer.status != c_StatusComplete)
-        memberFailed(MemberState::Incomplete, "incomplete: the data set could not be read to its end at backup", here);
+    if (trailer.status != c_StatusComplete &&
+        memberFailed(MemberState::Incomplete, "incomplete: the data set could not be read to its end at backup", here))
+        ++recorded_;
 }
 
 } // namespace kxsms

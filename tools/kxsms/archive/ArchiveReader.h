@@ -66,6 +66,9 @@ public:
     bool endSeen() const { return endSeen_; }
     const format::EndRecord &endRecord() const { return endRecord_; }
     uint64_t problems() const { return problems_; }
+    // The problems that are damage: all but what the backup itself recorded
+    // (a data set it could not read to its end, a job it stopped early).
+    uint64_t damage() const { return problems_ - recorded_; }
     uint64_t offset() const { return consumed_; }
 
     static constexpr size_t c_WindowSize = 1u << 20;
@@ -77,7 +80,8 @@ private:
     const unsigned char *cursor() const { return window_.get() + begin_; }
     void consume(size_t n);
     void report(const std::string &member, uint64_t offset, const std::string &what);
-    void memberFailed(MemberState state, const std::string &what, uint64_t offset);
+    // True when the problem was reported (a member's first only).
+    bool memberFailed(MemberState state, const std::string &what, uint64_t offset);
     bool acceptableMember(const unsigned char *record) const;
     bool acceptableEnd(const unsigned char *record) const;
     // Scans for the next record a reader can trust; false at the end of input.
@@ -122,6 +126,7 @@ private:
     uint64_t membersSeen_ = 0;
     uint64_t bytesSeen_ = 0;
     uint64_t problems_ = 0;
+    uint64_t recorded_ = 0; // of problems_, recorded by the backup
     bool endSeen_ = false;
     format::EndRecord endRecord_;
 };

@@ -41,6 +41,8 @@ public:
 
     // Damage outside any member (lost members, a truncated archive) or in one.
     bool damaged() const { return reader_->problems() > 0 || streamDamage_ > 0; }
+    // Damaged beyond what its backup recorded in it (see ArchiveReader::damage).
+    bool corrupted() const { return reader_->damage() > 0 || streamDamage_ > 0; }
     // It lists every data set its backup went through.
     bool whole() const;
     // The bytes read of the file so far, and its size when it is a regular

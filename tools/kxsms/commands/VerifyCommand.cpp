@@ -7,6 +7,7 @@
 
 #include "frame/ArchiveSecrets.h"
 #include "commands/ArchiveListing.h"
+#include "commands/ArchiveSource.h"
 #include "commands/ChainCheck.h"
 #include "commands/VerifyCommand.h"
 #include "frame/Signals.h"
@@ -90,9 +91,13 @@ int VerifyCommand::run(const GlobalOptions &globals)
     Progress progress("verify", globals.verbosity);
     const bool chain = options_.archives.size() > 1;
     int status = c_ExitStopped;
+    // An archive whose only faults are those its backup recorded in it (data
+    // sets it could not read to their end, a job that stopped) is not damaged.
+    bool recordedOnly = false;
     if (!chain) {
-        status = readArchive(options_.archives.front(), progress, true,
-                             [](const format::MemberDescriptor &, ArchiveReader &) { return true; });
+        ArchiveSource archive(options_.archives.front(), progress, true);
+        status = readArchive(archive, progress, [](const format::MemberDescriptor &, ArchiveReader &) { return true; });
+        recordedOnly = status == c_ExitSomeFailed && !archive.corrupted();
     } else {
         try {
             status = verifyChain(options_.archives, progress);
@@ -108,7 +113,10 @@ int VerifyCommand::run(const GlobalOptions &globals)
         progress.summary(chain ? "the chain is intact and holds every version its newest archive lists"
                                : "the archive is intact");
     else if (status == c_ExitSomeFailed)
-        progress.summary(chain ? "the chain is damaged or incomplete" : "the archive is damaged");
+        progress.summary(chain ? "the chain is damaged or incomplete"
+                         : recordedOnly
+                             ? "the archive is undamaged, but its backup did not save everything whole (see above)"
+                             : "the archive is damaged");
     return status;
 }
 
