@@ -221,14 +221,23 @@ TEST_F(KxsmsProgram, RmDeletesOneDataSet)
 
 // ---- damage and failures ----------------------------------------------------------
 
+// Flips the byte `distance` bytes after the first `marker` in the file (a
+// member's name, so the byte falls in its data); false when there is none.
+bool flipByteAfter(const fs::path &file, const std::string &marker, size_t distance)
+{
+    std::string bytes = readFile(file);
+    const size_t at = bytes.find(marker);
+    if (at == std::string::npos || at + distance >= bytes.size())
+        return false;
+    bytes[at + distance] = static_cast<char>(bytes[at + distance] ^ 0x55);
+    writeFile(file, bytes);
+    return true;
+}
+
 TEST_F(KxsmsProgram, DamagedMemberIsSkippedAndTheRestRestored)
 {
     ASSERT_EQ(kxsms({"backup", "/tree", "-f", "a.kxa"}).status, 0);
-    std::string archive = readFile(dir_ / "a.kxa");
-    const size_t name = archive.find("/tree/big.bin");
-    ASSERT_NE(name, std::string::npos);
-    archive[name + 5000] = static_cast<char>(archive[name + 5000] ^ 0x55);
-    writeFile(dir_ / "a.kxa", archive);
+    ASSERT_TRUE(flipByteAfter(dir_ / "a.kxa", "/tree/big.bin", 5000));
 
     const Result verified = kxsms({"verify", "-f", "a.kxa"});
     EXPECT_EQ(verified.status, 1) << context(verified);
@@ -292,11 +301,7 @@ TEST_F(KxsmsProgram, ReadFaultMarksTheMemberIncomplete)
               std::string::npos)
         << verified.err;
     // Damage as well is damage.
-    std::string archive = readFile(dir_ / "a.kxa");
-    const size_t name = archive.find("/tree/big.bin");
-    ASSERT_NE(name, std::string::npos);
-    archive[name + 3000] = static_cast<char>(archive[name + 3000] ^ 0x55);
-    writeFile(dir_ / "a.kxa", archive);
+    ASSERT_TRUE(flipByteAfter(dir_ / "a.kxa", "/tree/big.bin", 3000));
     const Result damaged = kxsms({"verify", "-f", "a.kxa"});
     EXPECT_EQ(damaged.status, 1);
     EXPECT_NE(damaged.err.find("; the archive is damaged\n"), std::string::npos) << damaged.err;
