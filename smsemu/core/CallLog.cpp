@@ -22,8 +22,10 @@ void CallLog::reload()
 
 void CallLog::ensureLoaded()
 {
+    if (loaded_.load(std::memory_order_acquire))
+        return;
     std::lock_guard lock(mutex_);
-    if (!loaded_)
+    if (!loaded_.load(std::memory_order_relaxed))
         firstLoadLocked();
 }
 
@@ -36,8 +38,8 @@ void CallLog::firstLoadLocked()
 
 void CallLog::loadLocked()
 {
-    loaded_ = true;
-    counts_ = {};
+    for (std::atomic<unsigned> &count : counts_)
+        count.store(0, std::memory_order_relaxed);
     connectionCounts_.clear();
     std::string problem;
     if (!trace_.open(environment("SMSEMU_TRACE"), problem) && reportsProblems_)
@@ -45,17 +47,21 @@ void CallLog::loadLocked()
     if (!faults_.parse(environment("SMSEMU_FAULTS"), problem) && reportsProblems_)
         std::fprintf(stderr, "smsemu: SMSEMU_FAULTS: %s; the setting is ignored\n", problem.c_str());
     aimed_.store(faults_.aimsAtConnections(), std::memory_order_relaxed);
+    loaded_.store(true, std::memory_order_release);
 }
 
 CallLog::Start CallLog::start(Fn fn)
 {
-    std::lock_guard lock(mutex_);
-    if (!loaded_)
-        firstLoadLocked();
-    unsigned &count = counts_[static_cast<std::size_t>(fn)];
-    if (count != ~0u)
-        ++count;
-    CCODE fault = functionInfo(fn).returnsCode ? faults_.faultFor(fn, count) : 0;
+    ensureLoaded();
+    // This call's number among the calls of fn (which stays at its largest
+    // value rather than wrap).
+    std::atomic<unsigned> &count = counts_[static_cast<std::size_t>(fn)];
+    unsigned call = count.load(std::memory_order_relaxed);
+    while (call != ~0u && !count.compare_exchange_weak(call, call + 1, std::memory_order_relaxed))
+        ;
+    if (call != ~0u)
+        ++call;
+    CCODE fault = functionInfo(fn).returnsCode ? faults_.faultFor(fn, call) : 0;
     return {fault, trace_.enabled()};
 }
 
@@ -80,8 +86,7 @@ void CallLog::write(const std::string &line)
 
 unsigned CallLog::count(Fn fn)
 {
-    std::lock_guard lock(mutex_);
-    return counts_[static_cast<std::size_t>(fn)];
+    return counts_[static_cast<std::size_t>(fn)].load(std::memory_order_relaxed);
 }
 
 } // namespace smsemu

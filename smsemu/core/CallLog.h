@@ -52,12 +52,17 @@ private:
     void firstLoadLocked();
 
     std::mutex mutex_;
-    bool loaded_ = false;
+    // Set under the lock, read without it: a call that finds the log loaded
+    // takes no lock (the fault plan and the trace file change only on a
+    // reload, which a test makes while no call runs).
+    std::atomic<bool> loaded_{false};
     bool reportsProblems_;
     void (*firstLoad_)();
     TraceFile trace_;
     FaultPlan faults_;
-    std::array<unsigned, kFunctionCount> counts_{};
+    // Counted without the lock: connections driven from several threads
+    // would otherwise wait for each other at every call.
+    std::array<std::atomic<unsigned>, kFunctionCount> counts_{};
     std::map<std::pair<UINT32, Fn>, unsigned> connectionCounts_;
     // Whether any fault aims at one connection: the calls that reach a
     // connection ask without the lock.

@@ -15,6 +15,15 @@ constexpr std::size_t kConnectionMax = 4096;
 // characters of it.
 constexpr std::size_t kShortHostName = 47;
 
+// The connection this thread used last, as of a generation of the registry.
+// Held weakly: a released connection is not kept alive by it.
+struct LastUsed {
+    uint64_t generation = 0;
+    UINT32 handle = 0;
+    std::weak_ptr<Connection> connection;
+};
+thread_local LastUsed t_lastUsed;
+
 } // namespace
 
 // The registry lives until the process ends, so that calls made while the
@@ -48,6 +57,7 @@ void Registry::reset()
     {
         std::lock_guard lock(mutex_);
         dropped.swap(connections_);
+        generation_.fetch_add(1, std::memory_order_release);
         nextHandle_ = 1;
         loadLocked();
     }
@@ -103,6 +113,7 @@ CCODE Registry::connect(const char *tsaName, UINT32 &handle)
         if (next == 0)
             return NWSMDR_NO_MORE_CONNECTIONS;
         connections_.emplace(next, std::make_shared<Connection>(next, tsa));
+        generation_.fetch_add(1, std::memory_order_release);
         handle = next;
         return 0;
     }
@@ -119,6 +130,7 @@ CCODE Registry::release(UINT32 handle)
             return NWSMDR_INVALID_CONNECTION;
         connection = std::move(found->second);
         connections_.erase(found);
+        generation_.fetch_add(1, std::memory_order_release);
     }
     std::lock_guard lock(connection->mutex);
     connection->released = true;
@@ -128,13 +140,20 @@ CCODE Registry::release(UINT32 handle)
 
 CCODE Registry::open(UINT32 handle, bool needLogin, LockedConnection &locked)
 {
-    {
+    LastUsed &last = t_lastUsed;
+    if (last.handle == handle && last.generation == generation_.load(std::memory_order_acquire))
+        locked.connection_ = last.connection.lock();
+    if (locked.connection_ == nullptr) {
         std::lock_guard lock(mutex_);
         auto found = connections_.find(handle);
         if (found == connections_.end())
             return NWSMTS_INVALID_CONNECTION_HANDLE;
         locked.connection_ = found->second;
+        last.generation = generation_.load(std::memory_order_relaxed);
+        last.handle = handle;
+        last.connection = found->second;
     }
+    // A connection released since it was found says so here.
     locked.lock_ = std::unique_lock(locked.connection_->mutex);
     if (locked.connection_->released)
         return NWSMTS_INVALID_CONNECTION_HANDLE;

@@ -8,6 +8,8 @@
 #include "SMSAPI.h"
 #include "requester/Tsa.h"
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -63,6 +65,11 @@ private:
     std::vector<std::shared_ptr<Tsa>> tsas_;
     std::map<UINT32, std::shared_ptr<Connection>> connections_;
     UINT32 nextHandle_ = 1;
+    // Counts the changes to connections_ (under mutex_). A thread keeps the
+    // connection it used last, and finds it again without mutex_ while
+    // nothing changed: connections driven from several threads would
+    // otherwise wait for each other at every call.
+    std::atomic<uint64_t> generation_{0};
 };
 
 } // namespace smsemu

@@ -1,6 +1,9 @@
 // Connections to TSAs, login to target services, handles and release.
 #include "SmsEmuFixture.h"
 
+#include <numeric>
+#include <thread>
+
 namespace smsemutest {
 namespace {
 
@@ -73,6 +76,62 @@ TEST_F(Login, HandlesCountUpFromOneAndRestartAfterAReset)
     smsemuReset();
     EXPECT_EQ(smsemuOpenConnections(), 0);
     EXPECT_EQ(connect("srv1.Directory"), 1u);
+}
+
+// A handle given again after a reset names the new connection, on a thread
+// that used the old one as on any other.
+TEST_F(Login, AHandleGivenAgainAfterAResetNamesTheNewConnection)
+{
+    const UINT32 old = loggedIn("srv1.Linux File System", "srv1");
+    NWSM_NAME_LIST *list = nullptr;
+    ASSERT_EQ(NWSMTSListTSResources(old, &list), 0u);
+    NWSMFreeNameList(&list);
+    smsemuReset();
+    const UINT32 again = connect("srv1.Linux File System");
+    ASSERT_EQ(again, old);
+    EXPECT_EQ(NWSMTSListTSResources(again, &list), NWSMTS_NO_CONNECTION); // not logged in
+    UINT32 released = again;
+    ASSERT_EQ(NWSMReleaseTSA(&released), 0u);
+    EXPECT_EQ(NWSMTSListTSResources(again, &list), NWSMTS_INVALID_CONNECTION_HANDLE);
+}
+
+// Connections driven from several threads at once: each call reaches its
+// own connection, a release is seen at once by the thread that used it, and
+// the calls are counted as one sequence (the n-th call fails once).
+TEST_F(Login, ConnectionsOnSeveralThreadsEachReachTheirOwn)
+{
+    constexpr int c_Threads = 4;
+    constexpr int c_Calls = 200;
+    smsemuSetFaults("NWSMTSListTSResources@300=0xFFFDFFC3");
+    std::vector<UINT32> connections;
+    for (int i = 0; i < c_Threads; ++i)
+        connections.push_back(loggedIn("srv1.Linux File System", "srv1"));
+    std::vector<int> failed(c_Threads, 0);
+    std::vector<int> wrong(c_Threads, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < c_Threads; ++i)
+        threads.emplace_back([&, i] {
+            for (int call = 0; call < c_Calls; ++call) {
+                NWSM_NAME_LIST *list = nullptr;
+                const CCODE rc = NWSMTSListTSResources(connections[i], &list);
+                if (rc == 0xFFFDFFC3)
+                    ++failed[i];
+                else if (rc != 0)
+                    ++wrong[i];
+                NWSMFreeNameList(&list);
+            }
+        });
+    for (std::thread &thread : threads)
+        thread.join();
+    smsemuSetFaults(nullptr);
+    EXPECT_EQ(std::accumulate(failed.begin(), failed.end(), 0), 1);
+    EXPECT_EQ(std::accumulate(wrong.begin(), wrong.end(), 0), 0);
+    UINT32 first = connections[0];
+    ASSERT_EQ(NWSMReleaseTSA(&first), 0u);
+    NWSM_NAME_LIST *list = nullptr;
+    EXPECT_EQ(NWSMTSListTSResources(connections[0], &list), NWSMTS_INVALID_CONNECTION_HANDLE);
+    EXPECT_EQ(NWSMTSListTSResources(connections[1], &list), 0u);
+    NWSMFreeNameList(&list);
 }
 
 TEST_F(Login, ReleasingTheTsaEndsTheLoginAndReleasingTheServiceKeepsTheConnection)
