@@ -8,15 +8,13 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <new>
 #include <thread>
 #include <type_traits>
-
-#include <sys/mman.h>
 
 #include "commands/BackupOutput.h"
 #include "frame/ModuleLog.h"
 #include "frame/Signals.h"
+#include "io/BlockRing.h"
 #include "io/ChangeWatch.h"
 #include "io/SpilledQueue.h"
 #include "io/Text.h"
@@ -37,18 +35,18 @@ void lookAt(ModuleSession &session, const std::string &path)
 }
 
 // Data sets handed over and not yet in the archive, at most: the names and
-// lines they hold are the memory that is not in block buffers.
+// lines they hold are the memory that is not in the rings.
 constexpr size_t c_ItemsInFlight = 1024;
 // A full scan waits for room for this many.
 constexpr size_t c_ItemsPerRoom = 64;
 
 // A large file's blocks go to the writer this many at a time (a quarter of a
 // reader's pool).
-constexpr unsigned c_BlocksPerBatch = ParallelBackup::c_BlocksPerObject / 4;
+constexpr unsigned c_BlocksPerBatch = ParallelBackup::c_BytesPerObject / KXSMS_MAX_BLOCK / 4;
 
-// A reader wakes the writer for the items it finished at most this often
-// (and whenever it is about to wait, or its item is the one the writer is
-// at): one wake-up per small file would cost more than reading it.
+// The scan wakes idle readers for the files it handed over at most this
+// often (and whenever it is about to wait): one wake-up per file would cost
+// more than reading a small one.
 constexpr unsigned c_ItemsPerWake = 8;
 
 // Data sets in an item of a scan of several objects, at most.
@@ -62,37 +60,15 @@ constexpr size_t c_QueuedInMemory = 4096;
 // cannot wake a condition variable).
 constexpr std::chrono::milliseconds c_SignalPoll{50};
 
-// The memory of a pool is mapped for the job and unmapped after it, not
-// taken from the heap: a host that runs job after job (one process, as an
-// agent does) gets it back whole each time.
-class BlockPool {
-public:
-    explicit BlockPool(unsigned count) : size_(static_cast<size_t>(count) * KXSMS_MAX_BLOCK)
-    {
-        void *mapped = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED)
-            throw std::bad_alloc();
-        memory_ = static_cast<unsigned char *>(mapped);
-        for (unsigned i = 0; i < count; ++i)
-            free_.push_back(i);
-    }
-    ~BlockPool() { munmap(memory_, size_); }
-    BlockPool(const BlockPool &) = delete;
-    BlockPool &operator=(const BlockPool &) = delete;
-
-    unsigned char *block(unsigned index) { return memory_ + static_cast<size_t>(index) * KXSMS_MAX_BLOCK; }
-    unsigned indexOf(const unsigned char *block) const
-    {
-        return static_cast<unsigned>(static_cast<size_t>(block - memory_) / KXSMS_MAX_BLOCK);
-    }
-
+// An object's ring of block memory (c_BytesPerObject): what it read and the
+// archive has not let go yet.
+struct BlockPool {
+    BlockRing ring{ParallelBackup::c_BytesPerObject, KXSMS_MAX_BLOCK};
     // Under the pipeline's lock.
-    std::vector<unsigned> free_;
-    bool waiting_ = false; // its job waits for a batch of free blocks
-
-private:
-    size_t size_;
-    unsigned char *memory_ = nullptr;
+    uint64_t released_ = 0; // bytes let go, in all
+    size_t waitsFor_ = 0;   // its job waits until this much is free (0: it does not wait)
+    // The ring is the job's, read by the writer only while the job waits.
+    bool roomFor(size_t bytes) const { return ring.fits(released_, bytes); }
 };
 
 struct Event {
@@ -104,9 +80,12 @@ struct Event {
     uint64_t amount = 0;
     unsigned char *block = nullptr;
     BlockPool *pool = nullptr;
+    uint32_t span = 0; // the bytes of the pool the block takes
     std::string text;
     std::unique_ptr<format::MemberDescriptor> member;
 };
+
+struct Spent;
 
 struct Item {
     uint64_t number = 0;
@@ -118,9 +97,20 @@ struct Item {
     // that saves files with several names.
     bool classified = true;
 
-    std::deque<Event> events;
+    std::vector<Event> events;
     bool finished = false;
     bool stopsJob = false;
+    // Where its memory goes once written (none: freed by the writer).
+    Spent *owner = nullptr;
+};
+
+// What the writer is done with, given back to the job that made it, which
+// frees it: memory freed by another thread than the one that took it waits
+// for that thread's allocator, and each small file has a few allocations
+// (its descriptor, names, events). Under the pipeline's lock.
+struct Spent {
+    std::vector<std::vector<Event>> batches;
+    std::vector<std::unique_ptr<Item>> items;
 };
 
 } // namespace
@@ -134,7 +124,7 @@ public:
 
     // --- shared, under mutex_ ---
     std::mutex mutex_;
-    std::condition_variable toWriter_;  // events, finished items, the scan's end
+    std::condition_variable toWriter_;  // to the thread ending a path: a writer done, a look taken
     std::condition_variable toReaders_; // items to read, subtrees to scan, the end
     std::condition_variable toMakers_;  // free blocks and room for items
     std::deque<std::unique_ptr<Item>> order_;
@@ -144,7 +134,6 @@ public:
     size_t idleReaders_ = 0;       // readers waiting for work (not the link reader)
     bool linkReaderIdle_ = false;  // the link reader waits for work
     bool scanWaits_ = false;       // the scan waits for room for items
-    bool scanEnded_ = false;
     // Set under the lock; read without it where a stale value only delays.
     std::atomic<bool> halt_{false}; // a job stops: the scan takes no more
     std::atomic<bool> stop_{false}; // everyone stops
@@ -163,10 +152,24 @@ public:
     // Files with several names the scans left, saved by the first object
     // once the scans are done.
     SpilledQueue leftLinks_{c_QueuedInMemory};
-    // The changes the writer waits for, which it watches for a while
-    // before it sleeps.
+    // Whoever finishes or publishes events writes what is ready at the
+    // front of the order, unless another thread is writing already (it
+    // looks again before it stops). No thread of its own writes: handing
+    // each batch to one would cost a wake-up per few small files, more than
+    // writing them where they are.
+    bool writing_ = false;
+    bool writerDone_ = false; // no more is written: a job stopped it, or it failed
+    bool endWaits_ = false;   // the thread ending a path waits (writeRest)
+    // Threads that wait (for room in their pools, or for work): they write
+    // whatever is ready meanwhile, so a job that streams a large file
+    // leaves its blocks to them and reads on (one wake-up per batch of
+    // blocks).
+    size_t helpers_ = 0;
+    size_t sleepingHelpers_ = 0; // of those, the ones asleep (the others watch changes_)
+    // What a waiting thread looks for changed: events published, room
+    // let go. A helper watches for it a while before it sleeps.
     ChangeCount changes_;
-    std::string failure_; // the writer's IoError
+    std::string failure_;     // the writer's IoError
     // A look each reader takes at a path (settle): the generation asked
     // for, the path, and how many readers have taken it.
     uint64_t settleAsked_ = 0;
@@ -181,8 +184,8 @@ public:
     LastSaved lastSaved_;
     // Blocks the archive may still hold (OutputStream::c_HeldChunks): they
     // go back to their pools as later blocks are written.
-    std::deque<std::pair<BlockPool *, unsigned char *>> held_;
-    std::vector<std::pair<BlockPool *, unsigned char *>> freed_; // let go since the writer last took the lock
+    std::deque<std::pair<BlockPool *, uint32_t>> held_;
+    std::vector<std::pair<BlockPool *, uint32_t>> freed_; // let go since the writer last took the lock
     bool inMember_ = false;
     std::string memberName_;
     bool stopped_ = false;
@@ -191,7 +194,6 @@ public:
     std::vector<std::unique_ptr<BackupJob>> jobs_;
     std::vector<ModuleSession *> sessions_;
     std::vector<std::thread> readers_;
-    std::thread writerThread_;
     bool finished_ = false;
 
     // Wakes the readers waiting for work, if there is any (under the lock).
@@ -202,9 +204,6 @@ public:
         if (idleReaders_ > 0 && !work_.empty())
             toReaders_.notify_all();
     }
-
-    // What the writer waits for changed (under the lock).
-    void changed() { changes_.bump(); }
 
     bool stopping()
     {
@@ -217,7 +216,6 @@ public:
         {
             std::lock_guard lock(mutex_);
             stop_ = true;
-            changed();
         }
         toWriter_.notify_all();
         toReaders_.notify_all();
@@ -231,12 +229,35 @@ public:
         while (!ready() && !stop_ && !interrupted())
             cv.wait_for(lock, c_SignalPoll);
     }
+    // The same, writing what is ready meanwhile (cv is toMakers_ or
+    // toReaders_, which a job that streams wakes for its blocks).
+    template <typename Ready>
+    void waitHelping(std::unique_lock<std::mutex> &lock, std::condition_variable &cv, Ready ready)
+    {
+        ++helpers_;
+        const auto gone = [this] { return stop_ || interrupted(); };
+        while (!ready() && !gone()) {
+            if (writable()) {
+                drain(lock);
+                continue;
+            }
+            watchBeforeSleep(lock, changes_, [&] { return ready() || writable(); }, gone);
+            if (ready() || writable() || gone())
+                continue;
+            ++sleepingHelpers_;
+            cv.wait_for(lock, c_SignalPoll);
+            --sleepingHelpers_;
+        }
+        --helpers_;
+    }
 
     // A new item at the end of the order; waits for room unless the job stops.
     Item *newItem(std::unique_lock<std::mutex> &lock)
     {
-        if (order_.size() >= c_ItemsInFlight)
+        if (order_.size() >= c_ItemsInFlight) {
             handOver();
+            drain(lock);
+        }
         // Once full, the scan goes on only when a batch of items was
         // written: one wake-up per item would be one per small file.
         if (order_.size() >= c_ItemsInFlight) {
@@ -271,7 +292,17 @@ public:
     // A record of a queue lost with its temporary file: the job stops.
     void lost(const std::string &what, const std::string &error);
 
-    void writeAll();
+    // Writes what is ready at the front of the order (under the lock,
+    // which it lets go while it writes), unless another thread does.
+    void drain(std::unique_lock<std::mutex> &lock);
+    // Whether drain would write something now (under the lock).
+    bool writable() const
+    {
+        return !writing_ && !writerDone_ && !order_.empty() &&
+               (!order_.front()->events.empty() || order_.front()->finished);
+    }
+    // Writes all that is left once the scan of a path ended.
+    void writeRest();
     void apply(Event &event);
     // Gives the blocks the archive let go back to their pools (under the
     // lock); whether a job waits for them.
@@ -285,7 +316,7 @@ namespace {
 class RecordingOutput final : public BackupOutput {
 public:
     RecordingOutput(Pipeline &pipeline, bool scanning)
-        : pipeline_(pipeline), scanning_(scanning || pipeline.splits_), pool_(ParallelBackup::c_BlocksPerObject)
+        : pipeline_(pipeline), scanning_(scanning || pipeline.splits_)
     {
     }
 
@@ -300,7 +331,6 @@ public:
     // Ends the current item: the writer may pass it once it has its events.
     void close()
     {
-        bool wake = false;
         {
             std::unique_lock lock(pipeline_.mutex_);
             if (item_ == nullptr && pending_.empty())
@@ -309,47 +339,41 @@ public:
             item_->finished = true;
             item_->classified = true;
             dataSets_ = 0;
-            // The writer waits for the item at the front only.
-            wake = scanning_ || pipeline_.order_.front().get() == item_ || ++unwoken_ >= c_ItemsPerWake;
+            blocks_ = 0;
             item_ = nullptr;
+            pipeline_.drain(lock);
         }
-        blocks_ = 0;
-        if (wake)
-            wakeWriter();
-    }
-
-    // Wakes the writer for what this job finished so far.
-    void wakeWriter()
-    {
-        unwoken_ = 0;
-        pipeline_.toWriter_.notify_one();
+        dropSpent();
     }
 
     unsigned char *nextBlock() override
     {
+        // What the writer let go is looked at under the lock only when the
+        // pool seems full: one lock per many small files, not one per file.
+        const size_t wanted = pool_.ring.wanted();
+        if (pool_.ring.fits(released_, wanted) && !pipeline_.stop_ && !interrupted() && !halted())
+            return pool_.ring.reserve();
+        dropSpent();
         std::unique_lock lock(pipeline_.mutex_);
-        // What waits here, or was finished without a wake-up, may hold the
-        // blocks the writer must free.
-        // An empty pool waits until a batch of blocks is free again: one
-        // wake-up per block would be one per small file.
-        const bool empty = pool_.free_.empty();
-        if (empty) {
+        // What waits here may hold the bytes that writing frees.
+        if (!pool_.roomFor(wanted)) {
             if (!pending_.empty())
                 publish(lock);
-            wakeWriter();
+            pipeline_.drain(lock);
             pipeline_.handOver();
         }
-        // The scan's blocks are not written after a job stopped it.
-        const auto ended = [this] { return halted(); };
-        const size_t wanted = empty ? c_BlocksPerBatch : 1;
-        pool_.waiting_ = true;
-        pipeline_.wait(lock, pipeline_.toMakers_, [&] { return pool_.free_.size() >= wanted || ended(); });
-        pool_.waiting_ = false;
-        if (pool_.free_.empty() || pipeline_.stop_ || interrupted() || ended())
+        // A full pool waits until a quarter of it is free again: one
+        // wake-up per block would be one per small file.
+        const size_t waitsFor = pool_.roomFor(wanted) ? wanted : wanted + pool_.ring.size() / 4;
+        // Meanwhile it writes what is ready. The scan's blocks are not
+        // written after a job stopped it.
+        pool_.waitsFor_ = waitsFor;
+        pipeline_.waitHelping(lock, pipeline_.toMakers_, [&] { return pool_.roomFor(waitsFor) || halted(); });
+        pool_.waitsFor_ = 0;
+        released_ = pool_.released_;
+        if (!pool_.roomFor(wanted) || pipeline_.stop_ || interrupted() || halted())
             return nullptr;
-        const unsigned index = pool_.free_.back();
-        pool_.free_.pop_back();
-        return pool_.block(index);
+        return pool_.ring.reserve();
     }
 
     bool stopping() const override
@@ -386,8 +410,9 @@ public:
     void writeBlock(const unsigned char *block, unsigned int size) override
     {
         Event event(Event::Kind::Block);
-        event.block = pool_.block(pool_.indexOf(block));
+        event.block = const_cast<unsigned char *>(block);
         event.pool = &pool_;
+        event.span = pool_.ring.commit(size);
         event.amount = size;
         add(std::move(event));
     }
@@ -423,11 +448,9 @@ public:
         event.amount = size;
         add(std::move(event));
     }
-    void unused(unsigned char *block) override
+    void unused(unsigned char * /*block*/) override
     {
-        // Only this job takes blocks from its pool: nobody to wake.
-        std::lock_guard lock(pipeline_.mutex_);
-        pool_.free_.push_back(pool_.indexOf(block));
+        // Not committed: the next block is taken where it was.
     }
     void classified() override
     {
@@ -451,7 +474,6 @@ public:
             pipeline_.haltAfter_ = item_->number;
             pipeline_.halt_ = true;
         }
-        pipeline_.toWriter_.notify_one();
         pipeline_.toMakers_.notify_all();
         pipeline_.toReaders_.notify_all();
     }
@@ -471,13 +493,33 @@ private:
     {
         if (item_ == nullptr)
             item_ = pipeline_.newItem(lock);
+        item_->owner = &spent_;
         if (item_->events.empty())
             item_->events.swap(pending_);
         else
             for (Event &event : pending_)
                 item_->events.push_back(std::move(event));
         pending_.clear();
-        pipeline_.changed();
+        pipeline_.changes_.bump();
+        // What the writer gave back since the last time, freed outside the
+        // lock (dropSpent).
+        if (trash_.batches.empty() && trash_.items.empty()) {
+            trash_.batches.swap(spent_.batches);
+            trash_.items.swap(spent_.items);
+        }
+    }
+
+    // Frees what the writer gave back (without the lock); a batch's room is
+    // kept for the next events when none are kept yet.
+    void dropSpent()
+    {
+        for (std::vector<Event> &batch : trash_.batches) {
+            batch.clear();
+            if (pending_.empty() && batch.capacity() > pending_.capacity())
+                pending_.swap(batch);
+        }
+        trash_.batches.clear();
+        trash_.items.clear();
     }
 
     // Events are kept here and go to the item a batch at a time (at its
@@ -492,18 +534,26 @@ private:
         {
             std::unique_lock lock(pipeline_.mutex_);
             publish(lock);
+            if (pipeline_.helpers_ == 0)
+                pipeline_.drain(lock);
+            else if (pipeline_.sleepingHelpers_ > 0 && pipeline_.writable()) {
+                pipeline_.toMakers_.notify_all();
+                pipeline_.toReaders_.notify_all();
+            }
         }
-        pipeline_.toWriter_.notify_one();
+        dropSpent();
     }
 
     Pipeline &pipeline_;
     bool scanning_;
     BlockPool pool_;
+    uint64_t released_ = 0;       // what the writer had let go of pool_ when last looked at
+    Spent spent_;                 // under the pipeline's lock
+    Spent trash_;                 // taken from spent_, to free
     Item *item_ = nullptr;
-    std::deque<Event> pending_;
+    std::vector<Event> pending_;
     unsigned blocks_ = 0;   // of the current item
     unsigned dataSets_ = 0; // in the current item (scans of several objects)
-    unsigned unwoken_ = 0;  // items finished since the writer was last woken
 };
 
 } // namespace
@@ -511,10 +561,10 @@ private:
 bool Pipeline::releaseFreed()
 {
     bool wake = false;
-    for (const auto &[pool, block] : freed_) {
-        pool->free_.push_back(static_cast<unsigned>(pool->indexOf(block)));
-        // A job whose pool ran empty waits for a batch (nextBlock).
-        wake = wake || (pool->waiting_ && pool->free_.size() >= c_BlocksPerBatch);
+    for (const auto &[pool, span] : freed_) {
+        pool->released_ += span;
+        // A job whose pool ran full waits for a part of it (nextBlock).
+        wake = wake || (pool->waitsFor_ != 0 && pool->roomFor(pool->waitsFor_));
     }
     freed_.clear();
     return wake;
@@ -533,7 +583,7 @@ void Pipeline::apply(Event &event)
         break;
     case Event::Kind::Block:
         writer_.writeBlock(event.block, event.amount);
-        held_.emplace_back(event.pool, event.block);
+        held_.emplace_back(event.pool, event.span);
         if (held_.size() > OutputStream::c_HeldChunks) {
             // Back to its pool the next time the writer takes the lock: one
             // lock per batch of events, not per block.
@@ -560,65 +610,109 @@ void Pipeline::apply(Event &event)
     }
 }
 
-// The writer's thread: items in order, each event as it comes.
-void Pipeline::writeAll()
+void Pipeline::drain(std::unique_lock<std::mutex> &lock)
 {
-    try {
-        std::deque<Event> batch;
-        for (;;) {
-            {
-                std::unique_lock lock(mutex_);
-                // Before it may wait: a job may wait for these blocks.
-                if (releaseFreed())
-                    toMakers_.notify_all();
-                const auto ready = [this] {
-                    return order_.empty() ? scanEnded_ : !order_.front()->events.empty() || order_.front()->finished;
-                };
-                watchBeforeSleep(lock, changes_, ready, [this] { return stop_ || interrupted(); });
-                wait(lock, toWriter_, ready);
-                if (stop_ || interrupted())
-                    break;
-                if (order_.empty())
-                    return;
-                Item &item = *order_.front();
-                if (item.events.empty()) {
-                    // Finished and written.
-                    const bool stops = item.stopsJob;
-                    order_.pop_front();
-                    const bool room = scanWaits_ && order_.size() <= c_ItemsInFlight - c_ItemsPerRoom;
-                    lock.unlock();
-                    if (room)
-                        toMakers_.notify_all();
-                    if (stops) {
-                        stopped_ = true;
-                        return;
-                    }
-                    continue;
-                }
-                batch.swap(item.events);
+    if (writing_ || writerDone_)
+        return;
+    writing_ = true;
+    bool wakeMakers = false;
+    std::string failure;
+    std::vector<Event> batch;
+    for (;;) {
+        // A job may wait for the blocks written so far.
+        wakeMakers = releaseFreed() || wakeMakers;
+        if (stop_ || interrupted() || order_.empty())
+            break;
+        Item &item = *order_.front();
+        if (item.events.empty()) {
+            if (!item.finished)
+                break;
+            // Finished and written: back to its job, which frees it.
+            const bool stops = item.stopsJob;
+            std::unique_ptr<Item> done = std::move(order_.front());
+            order_.pop_front();
+            if (done->owner != nullptr)
+                done->owner->items.push_back(std::move(done));
+            wakeMakers = wakeMakers || (scanWaits_ && order_.size() <= c_ItemsInFlight - c_ItemsPerRoom);
+            if (stops) {
+                stopped_ = true;
+                writerDone_ = true;
+                break;
             }
+            continue;
+        }
+        batch.swap(item.events);
+        Spent *const owner = item.owner;
+        lock.unlock();
+        try {
             for (Event &event : batch)
                 apply(event);
-            batch.clear();
+        } catch (const std::exception &e) {
+            // Any failure ends the writing (an IoError says why the archive
+            // cannot be written); the job stops and says so.
+            failure = e.what();
+            if (failure.empty())
+                failure = "cannot write the archive";
         }
-        // A signal (or the end of the job): the member being written is
-        // marked incomplete, as a backup with one object does.
-        stopped_ = true;
-        if (inMember_) {
-            writer_.endMember(false);
-            inMember_ = false;
-            if (interrupted()) {
-                progress_.failed();
-                progress_.message("stopped inside " + printable(memberName_, style_) +
-                                  ": it is marked incomplete");
-            }
+        lock.lock();
+        if (owner != nullptr)
+            owner->batches.push_back(std::move(batch));
+        batch.clear();
+        if (!failure.empty()) {
+            failure_ = failure;
+            writerDone_ = true;
+            stop_ = true;
+            break;
+        }
+    }
+    writing_ = false;
+    changes_.bump();
+    if (wakeMakers || !failure.empty())
+        toMakers_.notify_all();
+    if (endWaits_ || !failure.empty())
+        toWriter_.notify_all();
+    if (!failure.empty())
+        toReaders_.notify_all();
+}
+
+// The thread that ends a path: once the scan ended, it writes what the
+// others have not (or waits while one of them writes) until every item is
+// in the archive, a job stopped it, or a signal came.
+void Pipeline::writeRest()
+{
+    std::unique_lock lock(mutex_);
+    handOver();
+    endWaits_ = true;
+    const auto ready = [this] { return writerDone_ || order_.empty() || writable(); };
+    for (;;) {
+        wait(lock, toWriter_, ready);
+        if (stop_ || interrupted() || writerDone_ || order_.empty())
+            break;
+        drain(lock);
+    }
+    // Another thread may still be inside a batch.
+    while (writing_)
+        toWriter_.wait_for(lock, c_SignalPoll);
+    endWaits_ = false;
+    if (writerDone_ || (order_.empty() && !stop_ && !interrupted()))
+        return;
+    // A signal (or the end of the job): the member being written is marked
+    // incomplete, as a backup with one object does; nothing more is written.
+    writerDone_ = true;
+    stopped_ = true;
+    if (!inMember_)
+        return;
+    lock.unlock();
+    try {
+        writer_.endMember(false);
+        inMember_ = false;
+        if (interrupted()) {
+            progress_.failed();
+            progress_.message("stopped inside " + printable(memberName_, style_) + ": it is marked incomplete");
         }
     } catch (const IoError &e) {
-        {
-            std::lock_guard lock(mutex_);
-            failure_ = e.what();
-        }
-        stopAll();
+        lock.lock();
+        failure_ = e.what();
     }
 }
 
@@ -668,15 +762,11 @@ void Pipeline::read(size_t index)
                        (!from.empty() && (!linkReader || classifiedBefore(from.front()->number)));
             };
             if (!ready()) {
-                // What it finished goes to the writer before it waits.
-                lock.unlock();
-                out.wakeWriter();
-                lock.lock();
                 if (linkReader)
                     linkReaderIdle_ = true;
                 else
                     ++idleReaders_;
-                wait(lock, toReaders_, ready);
+                waitHelping(lock, toReaders_, ready);
                 if (linkReader)
                     linkReaderIdle_ = false;
                 else
@@ -742,7 +832,7 @@ bool Pipeline::scanSubtrees(size_t index)
         {
             std::unique_lock lock(mutex_);
             ++idleScanners_;
-            wait(lock, toReaders_, [this] { return !subtrees_.empty() || busyScanners_ == 0 || halt_; });
+            waitHelping(lock, toReaders_, [this] { return !subtrees_.empty() || busyScanners_ == 0 || halt_; });
             --idleScanners_;
             if (stop_ || halt_ || interrupted())
                 return false;
@@ -876,7 +966,6 @@ ParallelBackup::ParallelBackup(const BackupOptions &options, std::vector<std::un
             Item *item = p.newItem(lock);
             if (p.stop_ || p.halt_ || interrupted()) {
                 item->finished = true;
-                p.changed();
                 return false;
             }
             item->scanned = scanned;
@@ -910,11 +999,6 @@ bool ParallelBackup::backUp(const std::string &path)
 {
     Pipeline &p = *pipeline_;
     const uint32_t nameSpace = p.splits_ ? p.jobs_[0]->nameSpaceOf(path) : 0;
-    {
-        std::lock_guard lock(p.mutex_);
-        p.scanEnded_ = false;
-    }
-    p.writerThread_ = std::thread([&p] { p.writeAll(); });
     bool goOn = false;
     if (p.splits_) {
         {
@@ -928,14 +1012,7 @@ bool ParallelBackup::backUp(const std::string &path)
     } else
         goOn = p.jobs_[0]->backUp(path);
     static_cast<RecordingOutput &>(*p.outputs_[0]).close();
-    {
-        std::lock_guard lock(p.mutex_);
-        p.scanEnded_ = true;
-        p.changed();
-        p.handOver();
-    }
-    p.toWriter_.notify_all();
-    p.writerThread_.join();
+    p.writeRest();
     std::string failure;
     {
         std::lock_guard lock(p.mutex_);

@@ -20,16 +20,19 @@
 // own. Files with several names all go to one object, whose connection
 // knows the names it saved.
 //
-// One more thread writes the archive: it takes the items (a data set, or a
-// run of them, of one object) strictly in the order they were begun, each
-// as it is read (a large file streams through while the next items are
-// read), so the archive is one stream in the format a backup with one
-// object writes: a directory's item is begun before it is queued or handed
-// on, so parents come before their children, and the first name of a file
-// before its links.
+// No thread of its own writes the archive: the items (a data set, or a run
+// of them, of one object) are written strictly in the order they were
+// begun, each as it is read, by whichever thread finishes or hands over
+// what is ready at the front (a thread that waits, for room or for work,
+// writes meanwhile, so a large file streams through while its reader reads
+// on). The archive is one stream in the format a backup with one object
+// writes: a directory's item is begun before it is queued or handed on, so
+// parents come before their children, and the first name of a file before
+// its links.
 //
-// Each object has a fixed pool of block buffers: what is read ahead of the
-// writer is bounded in bytes, whatever the sizes of the files. The queues of
+// Each object reads into a ring of its own (c_BytesPerObject): what is read
+// ahead of the archive is bounded in bytes, whatever the sizes of the
+// files, and a small file takes only the bytes it holds. The queues of
 // directories and of files with several names keep 4096 entries in memory
 // each; more go to a temporary file.
 //
@@ -60,8 +63,9 @@ class Pipeline;
 
 class ParallelBackup {
 public:
-    // Block buffers of each object: what it may read ahead of the archive.
-    static constexpr unsigned c_BlocksPerObject = 32;
+    // What each object may read ahead of the archive, in bytes: 32 of the
+    // module's blocks, or many more small files.
+    static constexpr size_t c_BytesPerObject = 32 * 64 * 1024;
 
     // Files the scan gives as smaller than this are saved by the scanning
     // object itself, at its scan position: opening one by name on another
