@@ -213,6 +213,27 @@ TEST_F(ParallelBackup, AFailedOpenFailsOnlyItsDataSet)
     EXPECT_EQ(kxsms({"verify", "-f", "a.kxa"}).status, 0);
 }
 
+// An archive that cannot be written, early or late, whichever object is
+// writing: the job ends with the cause, exit 2, and leaves no archive (nor
+// waits for ever on an object that holds blocks).
+TEST_F(ParallelBackup, AnArchiveThatCannotBeWrittenEndsTheJobWithItsCause)
+{
+    fs::create_directories(dir_ / "arch");
+    const std::string seam = sysfaults::preloadAssignments(SYSFAULTS_LIBRARY) +
+                             " SYSFAULTS_PROGRAM=kxsms SYSFAULTS_PATHS=" + (dir_ / "arch").string();
+    for (const char *fault : {"writev@1=ENOSPC", "writev@8=EIO", "writev@18=ENOSPC"})
+        for (const unsigned count : {1u, 4u}) {
+            SCOPED_TRACE(std::string(fault) + jobs(count));
+            const Result r = sh(seam + " SYSFAULTS=" + fault + " $KXSMS backup" + jobs(count) + "/tree -f arch/a.kxa");
+            EXPECT_EQ(r.status, 2) << context(r);
+            EXPECT_NE(r.err.find(std::string(fault).find("EIO") != std::string::npos ? "Input/output error"
+                                                                                      : "No space left on device"),
+                      std::string::npos)
+                << r.err;
+            EXPECT_TRUE(fs::is_empty(dir_ / "arch")) << "no archive, no temporary file";
+        }
+}
+
 // A signal while the archive's reader stalls (a fixed point: the pipe is
 // full): the end record is written, the exit is 128 + the signal, and what
 // the archive holds restores.
