@@ -5,6 +5,7 @@
 #define KXSMS_TOOLS_ARCHIVEFLAGCHECK_H
 
 #include <string>
+#include <string_view>
 
 #include "KXSMS.h"
 #include "frame/Progress.h"
@@ -17,10 +18,10 @@ namespace kxsms {
 // flag, so links are not asked about when anything else was saved.
 class LastSaved {
 public:
-    void saved(const std::string &name, unsigned long long size)
+    void saved(std::string_view name, unsigned long long size)
     {
         if (size > 0 || !withData_)
-            name_ = name;
+            name_.assign(name);
         withData_ = withData_ || size > 0;
     }
     const std::string &name() const { return name_; }

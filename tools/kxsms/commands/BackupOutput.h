@@ -57,6 +57,8 @@ public:
 
 // Applies a count to the progress.
 void countIn(Progress &progress, BackupOutput::Count what, uint64_t amount);
+// The same, into a tally given to the progress later.
+void countIn(Progress::Tally &tally, BackupOutput::Count what, uint64_t amount);
 
 // Everything at once, into the archive writer (none for a dry run) and the
 // progress, with blocks read into buffers used in turn.

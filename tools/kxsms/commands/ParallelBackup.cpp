@@ -71,6 +71,9 @@ struct BlockPool {
     bool roomFor(size_t bytes) const { return ring.fits(released_, bytes); }
 };
 
+// What a job put out, kept for the archive. Nothing in it takes memory of
+// its own: its text and member are in its batch (a member without its name,
+// which is the text), so a small file costs no allocation on the way.
 struct Event {
     enum class Kind : uint8_t { List, Begin, Block, End, Message, Showing, Count, Saved };
     explicit Event(Kind what) : kind(what) {}
@@ -81,8 +84,53 @@ struct Event {
     unsigned char *block = nullptr;
     BlockPool *pool = nullptr;
     uint32_t span = 0; // the bytes of the pool the block takes
+    // The line or name: text[textAt, textAt + textSize) of its batch.
+    uint32_t textAt = 0;
+    uint32_t textSize = 0;
+    uint32_t memberAt = 0; // List, Begin: members[memberAt] of its batch
+};
+
+// Events in order, and the text and members they refer to.
+struct Batch {
+    std::vector<Event> events;
     std::string text;
-    std::unique_ptr<format::MemberDescriptor> member;
+    std::vector<format::MemberDescriptor> members; // without their names
+
+    bool empty() const { return events.empty(); }
+    void clear()
+    {
+        events.clear();
+        text.clear();
+        members.clear();
+    }
+    void swap(Batch &other) noexcept
+    {
+        events.swap(other.events);
+        text.swap(other.text);
+        members.swap(other.members);
+    }
+    // Appends the events of another batch, their text and members with them.
+    void append(Batch &other)
+    {
+        const auto textBase = static_cast<uint32_t>(text.size());
+        const auto memberBase = static_cast<uint32_t>(members.size());
+        text += other.text;
+        members.insert(members.end(), other.members.begin(), other.members.end());
+        for (Event event : other.events) {
+            event.textAt += textBase;
+            event.memberAt += memberBase;
+            events.push_back(event);
+        }
+        other.clear();
+    }
+    // Keeps `value` as the event's text.
+    void keep(Event &event, std::string_view value)
+    {
+        event.textAt = static_cast<uint32_t>(text.size());
+        event.textSize = static_cast<uint32_t>(value.size());
+        text += value;
+    }
+    std::string_view textOf(const Event &event) const { return std::string_view(text).substr(event.textAt, event.textSize); }
 };
 
 struct Spent;
@@ -97,7 +145,7 @@ struct Item {
     // that saves files with several names.
     bool classified = true;
 
-    std::vector<Event> events;
+    Batch events;
     bool finished = false;
     bool stopsJob = false;
     // Where its memory goes once written (none: freed by the writer).
@@ -109,7 +157,7 @@ struct Item {
 // for that thread's allocator, and each small file has a few allocations
 // (its descriptor, names, events). Under the pipeline's lock.
 struct Spent {
-    std::vector<std::vector<Event>> batches;
+    std::vector<Batch> batches;
     std::vector<std::unique_ptr<Item>> items;
 };
 
@@ -188,6 +236,8 @@ public:
     std::vector<std::pair<BlockPool *, uint32_t>> freed_; // let go since the writer last took the lock
     bool inMember_ = false;
     std::string memberName_;
+    format::MemberDescriptor member_; // the one written last
+    Progress::Tally tally_;           // counts of the batch being written, given to progress_ after it
     bool stopped_ = false;
 
     std::vector<std::unique_ptr<BackupOutput>> outputs_;
@@ -303,7 +353,7 @@ public:
     }
     // Writes all that is left once the scan of a path ended.
     void writeRest();
-    void apply(Event &event);
+    void apply(const Batch &batch, Event &event);
     // Gives the blocks the archive let go back to their pools (under the
     // lock); whether a job waits for them.
     bool releaseFreed();
@@ -395,18 +445,8 @@ public:
             close();
     }
 
-    void listMember(format::MemberDescriptor &member) override
-    {
-        Event event(Event::Kind::List);
-        event.member = std::make_unique<format::MemberDescriptor>(member);
-        add(std::move(event));
-    }
-    void beginMember(format::MemberDescriptor &member) override
-    {
-        Event event(Event::Kind::Begin);
-        event.member = std::make_unique<format::MemberDescriptor>(member);
-        add(std::move(event));
-    }
+    void listMember(format::MemberDescriptor &member) override { addMember(Event::Kind::List, member); }
+    void beginMember(format::MemberDescriptor &member) override { addMember(Event::Kind::Begin, member); }
     void writeBlock(const unsigned char *block, unsigned int size) override
     {
         Event event(Event::Kind::Block);
@@ -425,13 +465,13 @@ public:
     void message(const std::string &line) override
     {
         Event event(Event::Kind::Message);
-        event.text = line;
+        pending_.keep(event, line);
         add(std::move(event));
     }
     void showing(const std::string &name) override
     {
         Event event(Event::Kind::Showing);
-        event.text = name;
+        pending_.keep(event, name);
         add(std::move(event));
     }
     void count(Count what, uint64_t amount) override
@@ -444,7 +484,7 @@ public:
     void saved(const std::string &name, unsigned long long size) override
     {
         Event event(Event::Kind::Saved);
-        event.text = name;
+        pending_.keep(event, name);
         event.amount = size;
         add(std::move(event));
     }
@@ -454,10 +494,13 @@ public:
     }
     void classified() override
     {
+        // Only this job sets the flag of the item it fills (its maker set it
+        // before handing the item over): it may look without the lock, and
+        // does for every data set.
+        if (item_ == nullptr || item_->classified)
+            return;
         {
             std::lock_guard lock(pipeline_.mutex_);
-            if (item_ == nullptr || item_->classified)
-                return;
             item_->classified = true;
             if (!pipeline_.linkReaderIdle_)
                 return;
@@ -497,8 +540,7 @@ private:
         if (item_->events.empty())
             item_->events.swap(pending_);
         else
-            for (Event &event : pending_)
-                item_->events.push_back(std::move(event));
+            item_->events.append(pending_);
         pending_.clear();
         pipeline_.changes_.bump();
         // What the writer gave back since the last time, freed outside the
@@ -513,9 +555,9 @@ private:
     // kept for the next events when none are kept yet.
     void dropSpent()
     {
-        for (std::vector<Event> &batch : trash_.batches) {
+        for (Batch &batch : trash_.batches) {
             batch.clear();
-            if (pending_.empty() && batch.capacity() > pending_.capacity())
+            if (pending_.empty() && batch.events.capacity() > pending_.events.capacity())
                 pending_.swap(batch);
         }
         trash_.batches.clear();
@@ -525,10 +567,22 @@ private:
     // Events are kept here and go to the item a batch at a time (at its
     // end, and every c_BlocksPerBatch blocks, so that a large file
     // streams): one lock per small file, not one per event or block.
+    // A member, kept without its name, which goes to the text.
+    void addMember(Event::Kind kind, format::MemberDescriptor &member)
+    {
+        Event event(kind);
+        event.memberAt = static_cast<uint32_t>(pending_.members.size());
+        std::string name = std::move(member.name);
+        pending_.members.push_back(member);
+        member.name = std::move(name);
+        pending_.keep(event, member.name);
+        add(std::move(event));
+    }
+
     void add(Event &&event)
     {
         const bool streams = event.kind == Event::Kind::Block && ++blocks_ % c_BlocksPerBatch == 0;
-        pending_.push_back(std::move(event));
+        pending_.events.push_back(std::move(event));
         if (!streams)
             return;
         {
@@ -551,7 +605,7 @@ private:
     Spent spent_;                 // under the pipeline's lock
     Spent trash_;                 // taken from spent_, to free
     Item *item_ = nullptr;
-    std::vector<Event> pending_;
+    Batch pending_;
     unsigned blocks_ = 0;   // of the current item
     unsigned dataSets_ = 0; // in the current item (scans of several objects)
 };
@@ -570,16 +624,26 @@ bool Pipeline::releaseFreed()
     return wake;
 }
 
-void Pipeline::apply(Event &event)
+void Pipeline::apply(const Batch &batch, Event &event)
 {
     switch (event.kind) {
     case Event::Kind::List:
-        writer_.listMember(*event.member);
-        break;
     case Event::Kind::Begin:
-        writer_.beginMember(*event.member);
+        // Into one descriptor kept for this: its name's room is used again.
+        {
+            // All but the name: its room is kept.
+            std::string name = std::move(member_.name);
+            member_ = batch.members[event.memberAt];
+            member_.name = std::move(name);
+        }
+        member_.name.assign(batch.textOf(event));
+        if (event.kind == Event::Kind::List) {
+            writer_.listMember(member_);
+            break;
+        }
+        writer_.beginMember(member_);
         inMember_ = true;
-        memberName_ = event.member->name;
+        memberName_ = member_.name;
         break;
     case Event::Kind::Block:
         writer_.writeBlock(event.block, event.amount);
@@ -596,16 +660,16 @@ void Pipeline::apply(Event &event)
         inMember_ = false;
         break;
     case Event::Kind::Message:
-        progress_.message(event.text);
+        progress_.message(std::string(batch.textOf(event)));
         break;
     case Event::Kind::Showing:
-        progress_.begin(event.text);
+        progress_.begin(batch.textOf(event));
         break;
     case Event::Kind::Count:
-        countIn(progress_, event.count, event.amount);
+        countIn(tally_, event.count, event.amount);
         break;
     case Event::Kind::Saved:
-        lastSaved_.saved(event.text, event.amount);
+        lastSaved_.saved(batch.textOf(event), event.amount);
         break;
     }
 }
@@ -617,7 +681,7 @@ void Pipeline::drain(std::unique_lock<std::mutex> &lock)
     writing_ = true;
     bool wakeMakers = false;
     std::string failure;
-    std::vector<Event> batch;
+    Batch batch;
     for (;;) {
         // A job may wait for the blocks written so far.
         wakeMakers = releaseFreed() || wakeMakers;
@@ -645,8 +709,10 @@ void Pipeline::drain(std::unique_lock<std::mutex> &lock)
         Spent *const owner = item.owner;
         lock.unlock();
         try {
-            for (Event &event : batch)
-                apply(event);
+            for (Event &event : batch.events)
+                apply(batch, event);
+            progress_.add(tally_);
+            tally_ = {};
         } catch (const std::exception &e) {
             // Any failure ends the writing (an IoError says why the archive
             // cannot be written); the job stops and says so.

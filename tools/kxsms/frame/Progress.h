@@ -84,6 +84,28 @@ public:
         archivePosition_ = std::move(position);
         archiveTotal_ = total;
     }
+    // Counts of several data sets at once, under one lock (a thread that
+    // replays what other threads did, a batch at a time).
+    struct Tally {
+        uint64_t done = 0;
+        uint64_t failed = 0;
+        uint64_t skipped = 0;
+        uint64_t unchanged = 0;
+        uint64_t fileBytes = 0;
+        uint64_t bytes = 0;
+    };
+    void add(const Tally &tally)
+    {
+        Lock lock(mutex_);
+        items_ += tally.done;
+        failures_ += tally.failed;
+        skipped_ += tally.skipped;
+        unchanged_ += tally.unchanged;
+        fileBytes_ += tally.fileBytes;
+        bytes_ += tally.bytes;
+        if (tty_)
+            tick();
+    }
     // An existing data set left as it was by the overwrite rule.
     void kept() { count(kept_); }
     // A data set left out with a notice, not a failure (a socket, the archive itself).
