@@ -4,29 +4,9 @@ namespace kxsms {
 
 void countIn(Progress &progress, BackupOutput::Count what, uint64_t amount)
 {
-    switch (what) {
-    case BackupOutput::Count::Failed:
-        progress.failed(amount);
-        break;
-    case BackupOutput::Count::Skipped:
-        progress.skipped();
-        break;
-    case BackupOutput::Count::Unchanged:
-        progress.unchanged();
-        break;
-    case BackupOutput::Count::Done:
-        progress.done();
-        break;
-    case BackupOutput::Count::DoneButFailed:
-        progress.doneButFailed();
-        break;
-    case BackupOutput::Count::FileData:
-        progress.fileData(amount);
-        break;
-    case BackupOutput::Count::Bytes:
-        progress.add(amount);
-        break;
-    }
+    Progress::Tally tally;
+    countIn(tally, what, amount);
+    progress.add(tally);
 }
 
 void countIn(Progress::Tally &tally, BackupOutput::Count what, uint64_t amount)
